@@ -1,0 +1,40 @@
+# The README's commands. `make demo` runs the built-in lab demo; `make test` installs what is
+# needed, builds, and runs every test (the sanitizer build of the unit tests included).
+BUILD ?= build
+ASAN_BUILD ?= build-asan
+JOBS ?= $(shell nproc)
+
+.PHONY: all bootstrap build demo test unit-test sanitize-test bench clean
+
+all: build
+
+bootstrap:
+	bash scripts/bootstrap
+
+$(BUILD)/build.ninja:
+	cmake -S . -B $(BUILD) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
+
+build: bootstrap $(BUILD)/build.ninja
+	cmake --build $(BUILD) -j $(JOBS)
+
+demo: build
+	bash scripts/demo $(BUILD)
+
+unit-test: build
+	cd $(BUILD) && ctest --output-on-failure -j $(JOBS) -LE e2e
+
+sanitize-test: bootstrap
+	cmake -S . -B $(ASAN_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DTARVIK_SANITIZE=ON \
+	  -DTARVIK_DESKTOP=OFF -DTARVIK_BENCHMARKS=OFF
+	cmake --build $(ASAN_BUILD) -j $(JOBS)
+	cd $(ASAN_BUILD) && ctest --output-on-failure -j $(JOBS) -L unit
+
+test: build
+	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
+	$(MAKE) sanitize-test
+
+bench: build
+	bash scripts/bench $(BUILD)
+
+clean:
+	rm -rf $(BUILD) $(ASAN_BUILD)

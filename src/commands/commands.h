@@ -1,0 +1,47 @@
+#pragma once
+// The user-level flows, written once for every front end: Upgrade, Show file information,
+// Show device information and Browse. Each shows its fixed messages through the port and
+// reports how it ended, so that a front end can also turn the ending into an exit status.
+
+#include <string>
+#include <vector>
+
+#include "commands/command_port.h"
+#include "image/descriptor.h"
+#include "protocol/run_state.h"
+
+namespace tarvik {
+
+enum class UpgradeOutcome {
+    Finished,            // "Upgrade Finish" in the progress display, no message
+    FileNotSelected,     // "File Not Selected !"
+    FileFormatError,     // "File Format Error !"
+    CommunicationFail,   // "Communication Fail"
+    HardwareMismatch,    // "Hardware Type Mismatch !"
+    FileNotFound,        // "File Not Found !"
+    RequestTargetError,  // "Request Target Error !"
+    ProcessError,        // "Upgrade Process Error !"
+    SendFailed,          // a resend failed to go out: the command ends without a message
+    Other,               // a result the flow has no message for: ends without a message
+};
+
+// The Upgrade command: check, open, begin, write, verify, reset. The image file is closed on
+// every way out once opened; the progress display is touched only after the begin request.
+UpgradeOutcome RunUpgradeCommand(RunState& run, CommandPort& port, ProgressDisplay& progress,
+                                 const std::string& deviceName, const std::string& imagePath);
+
+// Show file information: reads the image's descriptor into descriptor; on failure shows
+// "File Access Error !" and returns false (no dialog is to be opened).
+bool ShowFileInformation(RunState& run, CommandPort& port, const std::string& imagePath,
+                         ImageDescriptor& descriptor);
+
+// Show device information: queries the named device; on failure shows "Access Target Error!"
+// and returns false (the dialog opens with every box empty).
+bool ShowDeviceInformation(RunState& run, CommandPort& port, const std::string& deviceName,
+                           ImageDescriptor& descriptor);
+
+// Browse: empties SelectedTarget, runs discovery and returns the names found, sorted. On
+// failure shows "Broadcast Error !" and returns false with names empty.
+bool BrowseTargets(RunState& run, CommandPort& port, std::vector<std::string>& names);
+
+}  // namespace tarvik

@@ -1,0 +1,81 @@
+#pragma once
+// The binding to the packet driver: the one open adapter, 64 receive requests kept posted on
+// it, and the operations the protocol sends and receives through. One Binding per run; it
+// tears the adapter down when destroyed (StopReception, CloseRequestEvent, CloseAdapter).
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+
+#include "platform/kernel.h"
+#include "platform/packet_driver.h"
+
+namespace tarvik {
+
+inline constexpr std::size_t READ_SLOT_COUNT = 64;
+inline constexpr std::uint32_t SEND_PAUSE_MS = 20;
+inline constexpr std::uint32_t RECEIVE_WAIT_MS = 10;
+
+// SendFrame results.
+inline constexpr int SEND_OK = 0;
+inline constexpr int SEND_FAILED = 1;
+inline constexpr int SEND_EVENT_NOT_CREATED = 8;
+inline constexpr int SEND_EVENT_NOT_RESET = 9;
+
+class Binding {
+public:
+    Binding(Kernel& kernel, PacketDriver& driver);
+    ~Binding();
+    Binding(const Binding&) = delete;
+    Binding& operator=(const Binding&) = delete;
+
+    Kernel& kernel() { return kernel_; }
+    PacketDriver& driver() { return driver_; }
+
+    // --- for the protocol ---
+    // 0 sent (after a 20 ms pause), 1 no adapter or the driver failed, 8 or 9 event failures.
+    int SendFrame(const std::uint8_t* frame, std::uint32_t length);
+    // Waits at most 10 ms for a received frame, lowest completed slot first, and copies it
+    // into destination, never more than capacity bytes. Returns the count copied, 0 when no
+    // frame came (or the wait failed), 1 when the slot's event could not be reset.
+    std::uint32_t WaitFrame(std::uint8_t* destination, std::size_t capacity);
+    // 0 with the adapter's 6-byte address in destination; 2 on failure (destination untouched).
+    int QueryStationAddress(std::uint8_t* destination);
+
+    // --- set-up and tear-down ---
+    // Opens the named adapter through the driver and keeps its handle (-1 on failure).
+    std::int32_t OpenAdapter(const char* name);
+    int CheckMedium();        // 0 802.3, 1 other medium, 6 event, 7 query failed
+    int OpenRequestEvent();   // 0, 1 no adapter, 2 no event (the adapter is closed)
+    int StartReception();     // 0, 1 no adapter, 3 no slots or events, 4 filter refused
+    void StopReception();
+    void CloseRequestEvent();
+    void CloseAdapter();
+
+    bool SetPacketFilter(std::uint32_t filter);
+    bool EnablePacketFilter();
+
+    // --- state, readable for tests and diagnostics ---
+    std::int32_t AdapterHandle = INVALID_ADAPTER;
+    std::uint32_t MediumInUse = 0;
+    bool MediumVerified = false;
+    EventHandle RequestEvent = NO_EVENT;
+
+    bool ReceptionStarted() const { return slots_ != nullptr; }
+    const EventHandle* EventTable() const { return eventTable_; }
+    ReadSlot* Slots() { return slots_.get(); }
+
+private:
+    bool QueryCurrentAddress(std::uint8_t* destination);
+    bool AllocateReadSlots();
+    void ReleaseReadSlots();
+
+    Kernel& kernel_;
+    PacketDriver& driver_;
+    Overlapped sharedRequest_{};
+    std::uint8_t addressBuffer_[32] = {};
+    std::unique_ptr<ReadSlot[]> slots_;
+    EventHandle eventTable_[READ_SLOT_COUNT] = {};
+};
+
+}  // namespace tarvik

@@ -1,0 +1,59 @@
+#include "platform/file_system.h"
+
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace tarvik {
+namespace {
+
+class PosixFile final : public ReadOnlyFile {
+public:
+    explicit PosixFile(int descriptor) : descriptor_(descriptor) {}
+    ~PosixFile() override { ::close(descriptor_); }
+    PosixFile(const PosixFile&) = delete;
+    PosixFile& operator=(const PosixFile&) = delete;
+
+    bool Seek(std::uint64_t offset) override
+    {
+        return ::lseek(descriptor_, static_cast<off_t>(offset), SEEK_SET) >= 0;
+    }
+
+    std::int64_t SeekEnd() override { return ::lseek(descriptor_, 0, SEEK_END); }
+
+    std::int64_t Read(std::uint8_t* buffer, std::size_t size) override
+    {
+        for (;;) {
+            const ssize_t got = ::read(descriptor_, buffer, size);
+            if (got >= 0 || errno != EINTR) {
+                return got;
+            }
+        }
+    }
+
+private:
+    int descriptor_;
+};
+
+}  // namespace
+
+std::unique_ptr<ReadOnlyFile> PosixFileSystem::OpenForReading(const std::string& path)
+{
+    if (path.empty()) {
+        return nullptr;
+    }
+    const int descriptor = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (descriptor < 0) {
+        return nullptr;
+    }
+    // A directory opens for reading but is no image.
+    struct stat status {};
+    if (::fstat(descriptor, &status) != 0 || S_ISDIR(status.st_mode)) {
+        ::close(descriptor);
+        return nullptr;
+    }
+    return std::make_unique<PosixFile>(descriptor);
+}
+
+}  // namespace tarvik

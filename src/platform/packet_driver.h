@@ -1,0 +1,97 @@
+#pragma once
+// The packet-driver library contract: the five calls through which the binding reaches one
+// network adapter, and the records it hands them. The library writes received frames into
+// posted ReadSlots and signals the slot's event; sends and requests are complete on return.
+
+#include <cstddef>
+#include <cstdint>
+
+#include "platform/kernel.h"
+
+namespace tarvik {
+
+// The overlapped record of a posted read or of a request; only its event is used.
+struct Overlapped {
+    std::uint32_t Internal = 0;
+    std::uint32_t InternalHigh = 0;
+    std::uint32_t Offset = 0;
+    std::uint32_t OffsetHigh = 0;
+    EventHandle Event = NO_EVENT;
+};
+static_assert(sizeof(Overlapped) == 20);
+
+inline constexpr std::size_t READ_SLOT_FRAME_BYTES = 1532;
+
+// One receive request, handed to the library whole.
+struct ReadSlot {
+    std::uint8_t Library[32];       // the library's; never touched by the program
+    std::uint32_t FrameLength;      // written by the library when the read completes
+    std::uint8_t FrameData[READ_SLOT_FRAME_BYTES];
+    std::uint32_t CountWord;        // passed with the read; never read
+    Overlapped Request;             // its Event is the slot's own event
+};
+static_assert(sizeof(ReadSlot) == 1592);
+static_assert(offsetof(ReadSlot, FrameLength) == 32);
+static_assert(offsetof(ReadSlot, FrameData) == 36);
+static_assert(offsetof(ReadSlot, CountWord) == 1568);
+static_assert(offsetof(ReadSlot, Request) == 1572);
+
+inline constexpr std::uint32_t NDIS_REQUEST_QUERY_INFORMATION = 0;
+inline constexpr std::uint32_t NDIS_REQUEST_SET_INFORMATION = 1;
+
+inline constexpr std::uint32_t OID_GEN_MEDIA_IN_USE = 0x00010104;
+inline constexpr std::uint32_t OID_GEN_CURRENT_PACKET_FILTER = 0x0001010E;
+inline constexpr std::uint32_t OID_802_3_CURRENT_ADDRESS = 0x01010102;
+inline constexpr std::uint32_t OID_802_5_CURRENT_ADDRESS = 0x02010102;
+inline constexpr std::uint32_t OID_FDDI_LONG_CURRENT_ADDR = 0x03010102;
+inline constexpr std::uint32_t OID_WAN_CURRENT_ADDRESS = 0x04010102;
+inline constexpr std::uint32_t OID_LTALK_CURRENT_NODE_ID = 0x05010102;
+inline constexpr std::uint32_t OID_ARCNET_CURRENT_ADDRESS = 0x06010102;
+inline constexpr std::uint32_t OID_ATM_CURRENT_ADDRESS = 0x08010105;
+inline constexpr std::uint32_t OID_WW_GEN_CURRENT_ADDRESS = 0x0901010C;
+
+inline constexpr std::uint32_t NDIS_PACKET_TYPE_DIRECTED = 0x00000001;
+inline constexpr std::uint32_t NDIS_PACKET_TYPE_BROADCAST = 0x00000008;
+
+inline constexpr std::uint32_t NDIS_MEDIUM_802_3 = 0;
+inline constexpr std::uint32_t NDIS_MEDIUM_802_5 = 1;
+inline constexpr std::uint32_t NDIS_MEDIUM_LOCALTALK = 4;
+inline constexpr std::uint32_t NDIS_MEDIUM_DIX = 5;
+
+// An NDIS request; built fresh for each call. The program sets only the named fields.
+struct RequestRecord {
+    std::uint8_t Library[20] = {};
+    std::uint32_t RequestType = 0;
+    std::uint32_t Oid = 0;
+    void* InformationBuffer = nullptr;
+    std::uint32_t InformationBufferLength = 0;
+    std::uint32_t BytesTransferred = 0;
+    std::uint32_t BytesNeeded = 0;
+    std::uint8_t LibraryTail[512] = {};
+};
+
+inline constexpr std::int32_t INVALID_ADAPTER = -1;
+
+class PacketDriver {
+public:
+    virtual ~PacketDriver() = default;
+
+    // A handle for the named adapter ("\Device\eth0"), or INVALID_ADAPTER.
+    virtual std::int32_t OpenAdapter(const char* name) = 0;
+    // Closes the adapter; reads still posted on it are abandoned and never completed.
+    virtual void CloseAdapter(std::int32_t adapter) = 0;
+    // Posts a read into the slot; returns at once. When a frame lands the library writes
+    // FrameLength and FrameData and signals request->Event. Posted reads complete in the
+    // order they were posted.
+    virtual std::uint32_t PacketRead(std::int32_t adapter, ReadSlot* slot, std::uint32_t* count,
+                                     Overlapped* request, std::uint32_t flags) = 0;
+    // Sends one frame; 0 when it went out.
+    virtual std::uint32_t PacketSend(std::int32_t adapter, const std::uint8_t* frame,
+                                     std::uint32_t length, std::uint32_t* count,
+                                     Overlapped* request, std::uint32_t flags) = 0;
+    // Queries or sets one NDIS object; 0 when done (a query's answer is then in the buffer).
+    virtual std::uint32_t MakeNdisRequest(std::int32_t adapter, RequestRecord* request,
+                                          Overlapped* overlapped, std::uint32_t flags) = 0;
+};
+
+}  // namespace tarvik

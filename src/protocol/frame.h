@@ -1,0 +1,73 @@
+#pragma once
+// The upgrade frame on the wire: destination, source, then six 16-bit little-endian words
+// (FrameType, Opcode, Sequence, Offset, Segment, DataLength) and the payload at offset 24.
+// Every field is read and written here and nowhere else.
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <span>
+
+#include "platform/mac_address.h"
+
+namespace tarvik {
+
+inline constexpr std::uint16_t OP_INFO = 0;
+inline constexpr std::uint16_t OP_BEGIN = 1;
+inline constexpr std::uint16_t OP_WRITE = 2;
+inline constexpr std::uint16_t OP_RESET = 3;
+inline constexpr std::uint16_t OP_VERIFY = 4;
+
+inline constexpr std::uint16_t FRAME_TYPE_UNTYPED = 0x0000;
+inline constexpr std::uint16_t FRAME_TYPE_TYPED = 0x8888;
+
+inline constexpr std::size_t FRAME_DESTINATION = 0;
+inline constexpr std::size_t FRAME_SOURCE = 6;
+inline constexpr std::size_t FRAME_TYPE = 12;
+inline constexpr std::size_t FRAME_OPCODE = 14;
+inline constexpr std::size_t FRAME_SEQUENCE = 16;
+inline constexpr std::size_t FRAME_OFFSET = 18;
+inline constexpr std::size_t FRAME_SEGMENT = 20;
+inline constexpr std::size_t FRAME_DATA_LENGTH = 22;
+inline constexpr std::size_t FRAME_DATA = 24;
+inline constexpr std::size_t FRAME_HEADER_BYTES = 24;
+
+inline constexpr std::size_t SEND_BUFFER_BYTES = 1514;     // the longest Ethernet frame
+inline constexpr std::size_t RECEIVE_BUFFER_BYTES = 1520;
+inline constexpr std::size_t SHORT_REQUEST_BYTES = 64;     // probe, info, begin, reset
+inline constexpr std::size_t BLOCK_BYTES = 512;
+inline constexpr std::size_t MAX_PAYLOAD_BYTES = SEND_BUFFER_BYTES - FRAME_HEADER_BYTES;
+inline constexpr std::size_t STATUS_BYTES = 2;
+
+std::uint16_t LoadLe16(std::span<const std::uint8_t> bytes, std::size_t offset);
+void StoreLe16(std::span<std::uint8_t> bytes, std::size_t offset, std::uint16_t value);
+
+struct FrameHeader {
+    MacAddress Destination{};
+    MacAddress Source{};
+    std::uint16_t FrameType = 0;
+    std::uint16_t Opcode = 0;
+    std::uint16_t Sequence = 0;
+    std::uint16_t Offset = 0;
+    std::uint16_t Segment = 0;
+    std::uint16_t DataLength = 0;
+    bool operator==(const FrameHeader&) const = default;
+};
+
+// Writes the header's fields into the first 24 bytes.
+void EncodeHeader(std::span<std::uint8_t> frame, const FrameHeader& header);
+// The header of a received frame; nothing when the frame is shorter than a header.
+std::optional<FrameHeader> DecodeHeader(std::span<const std::uint8_t> frame);
+// Whether the frame holds the payload its header claims (and at least minimumData bytes).
+bool HoldsData(std::span<const std::uint8_t> frame, const FrameHeader& header,
+               std::size_t minimumData = 0);
+// The status word of a reply (little-endian at offset 24); the caller has checked the length.
+std::uint16_t ReplyStatus(std::span<const std::uint8_t> frame);
+
+// The FrameType that a FrameVariant sends: 0x8888 for 1, 0x0000 otherwise.
+constexpr std::uint16_t FrameTypeFor(std::uint16_t frameVariant)
+{
+    return frameVariant == 1 ? FRAME_TYPE_TYPED : FRAME_TYPE_UNTYPED;
+}
+
+}  // namespace tarvik

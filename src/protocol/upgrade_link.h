@@ -1,0 +1,108 @@
+#pragma once
+// UpgradeLink: the protocol's operations over the run's state. It holds nothing of its own;
+// every user constructs one for the call over the one RunState.
+
+#include <cstdint>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "image/descriptor.h"
+#include "platform/mac_address.h"
+#include "protocol/run_state.h"
+
+namespace tarvik {
+
+// Frame builder results.
+inline constexpr int BUILD_SENT = 0;
+inline constexpr int BUILD_SEND_FAILED = 1;
+inline constexpr int BUILD_NO_STATION_ADDRESS = 2;
+
+// Discovery.
+inline constexpr int COLLECT_DONE = 0;
+inline constexpr int COLLECT_PROBE_FAILED = 10;
+inline constexpr int NAMING_PROBE_FAILED = 13;
+inline constexpr int DISCOVERY_FAILED = -1;
+inline constexpr std::uint32_t TIMER_UNIT_MS = 990;
+inline constexpr int PROBES_PER_PASS = 3;
+inline constexpr std::uint16_t PROBE_WINDOW_UNITS = 2;
+inline constexpr MacAddress VENDOR_OUI = {0x02, 0x5A, 0x17, 0, 0, 0};
+inline constexpr std::size_t NAME_TABLE_SLOTS = 64;   // what the browse dialog offers
+
+// Information query.
+inline constexpr std::uint16_t QUERY_OK = 0;
+inline constexpr std::uint16_t QUERY_FIRST_SEND_FAILED = 3;
+inline constexpr std::uint16_t QUERY_NO_REPLY = 4;
+inline constexpr std::uint16_t QUERY_RESEND_FAILED = 12;
+
+// CheckSessionTimeout.
+inline constexpr int TIMEOUT_OK = 0;
+inline constexpr int TIMEOUT_RESET_NOT_SENT = 5;
+inline constexpr int TIMEOUT_RESEND_FAILED = 8;
+
+// CheckImageForTarget.
+inline constexpr int CHECK_FITS = 0;
+inline constexpr int CHECK_IMAGE_UNREADABLE = 3;
+inline constexpr int CHECK_QUERY_FAILED = 4;
+inline constexpr int CHECK_NO_PATH = 25;
+inline constexpr int CHECK_BOARD_MISMATCH = 26;
+
+// OpenTransfer.
+inline constexpr int OPEN_READY = 0;
+inline constexpr int OPEN_NO_PATH = 1;
+inline constexpr int OPEN_CANNOT_OPEN = 2;
+inline constexpr int OPEN_NO_DESCRIPTOR = 3;
+
+struct ResponderList {
+    std::vector<MacAddress> Addresses;   // in order of first answer, no duplicates
+};
+
+std::string FormatDeviceName(const MacAddress& address);
+MacAddress ParseDeviceName(std::string_view name);
+// Diminishing-gap exchange sort, byte-wise ascending; -1 when there is nothing to sort.
+int SortDeviceNames(std::vector<std::string>& names);
+
+class UpgradeLink {
+public:
+    explicit UpgradeLink(RunState& run) : run_(run) {}
+    virtual ~UpgradeLink() = default;
+
+    // --- frames ---
+    int SendProbe();
+    int SendInfoRequest(const SessionState& session);
+    int SendBegin(const SessionState& session);
+    int SendWriteBlock(const SessionState& session, const std::uint8_t* block, std::size_t length);
+    int SendVerifyBlock(const SessionState& session, const std::uint8_t* block,
+                        std::size_t length);
+    int SendReset(const SessionState& session);
+
+    // --- discovery ---
+    bool TimerExpired(std::uint32_t start, std::uint16_t units);
+    int CollectResponders(ResponderList& list);
+    // The sorted names of every target that answered (0 or more), or -1 on failure.
+    int DiscoverTargets(std::vector<std::string>& names);
+
+    // --- session and information query ---
+    std::uint16_t QueryTargetInfo(const MacAddress& target, std::uint8_t* buffer);
+    std::uint16_t FetchTargetInfo(const MacAddress& target, std::uint8_t* buffer);
+    void PollInfoReply();
+    void HandleInfoReply(std::span<const std::uint8_t> frame);
+    int CheckSessionTimeout();
+    int ResendCurrentRequest();
+
+    // --- image ---
+    int LoadImageDescriptor(const std::string& path, ImageDescriptor& descriptor);
+    int CheckImageForTarget(const std::string& path, const MacAddress& target);
+
+    // --- transfer ---
+    int OpenTransfer(const MacAddress& target, const std::string& path);
+    void PollTransferReply();
+    void HandleTransferReply(std::span<const std::uint8_t> frame);
+    void CloseTransferFile();
+
+private:
+    RunState& run_;
+};
+
+}  // namespace tarvik
