@@ -14,6 +14,12 @@ inline constexpr std::size_t TRAILER_BLOCK_BYTES = 1024;
 inline constexpr char HEADER_MAGIC[] = "tAvIrOn";   // 7 bytes, at header offsets 0 and 63
 inline constexpr char TRAILER_MAGIC[] = "aViRoN";   // 6 bytes, at block offset 1018
 
+// Where the trailer block keeps the three fields it supplies, each in the descriptor's order.
+inline constexpr std::size_t TRAILER_PRODUCT_ID = 1010;
+inline constexpr std::size_t TRAILER_PROTOCOL_ID = 1012;
+inline constexpr std::size_t TRAILER_FW_VERSION = 1014;
+inline constexpr std::size_t TRAILER_MAGIC_OFFSET = 1018;
+
 // ReadImageDescriptor results.
 inline constexpr int IMAGE_OK = 0;
 inline constexpr int IMAGE_CANNOT_OPEN = 2;
