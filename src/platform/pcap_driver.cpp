@@ -1,0 +1,454 @@
+#include "platform/pcap_driver.h"
+
+#include <net/if.h>
+#include <net/if_arp.h>
+#include <pcap/pcap.h>
+#include <poll.h>
+#include <sys/ioctl.h>
+#include <sys/socket.h>
+#include <unistd.h>
+#include <fcntl.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <deque>
+#include <optional>
+#include <system_error>
+#include <thread>
+#include <vector>
+
+namespace tarvik {
+
+namespace {
+
+constexpr std::uint32_t DRIVER_OK = 0;
+constexpr std::uint32_t DRIVER_FAILED = 1;
+
+// What the medium query answers for a link without Ethernet framing (a tunnel, the "any"
+// pseudo-device): anything but 802.3 keeps the program off it.
+constexpr std::uint32_t MEDIUM_NOT_ETHERNET = 3;   // WAN
+
+// A read wakes at least this often even without traffic, so a lost wake-up cannot hang
+// the shutdown of an adapter.
+constexpr int RECEIVE_POLL_MS = 250;
+
+struct PcapCloser {
+    void operator()(pcap_t* pcap) const { pcap_close(pcap); }
+};
+using PcapHandle = std::unique_ptr<pcap_t, PcapCloser>;
+
+class FileDescriptor {
+public:
+    FileDescriptor() = default;
+    explicit FileDescriptor(int fd) : fd_(fd) {}
+    ~FileDescriptor()
+    {
+        if (fd_ >= 0) {
+            ::close(fd_);
+        }
+    }
+    FileDescriptor(const FileDescriptor&) = delete;
+    FileDescriptor& operator=(const FileDescriptor&) = delete;
+    int get() const { return fd_; }
+
+private:
+    int fd_ = -1;
+};
+
+std::optional<MacAddress> HardwareAddressOf(const std::string& interfaceName)
+{
+    FileDescriptor probe(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0));
+    if (probe.get() < 0) {
+        return std::nullopt;
+    }
+    ifreq request{};
+    std::memcpy(request.ifr_name, interfaceName.data(),
+                std::min(interfaceName.size(), sizeof(request.ifr_name) - 1));
+    if (::ioctl(probe.get(), SIOCGIFHWADDR, &request) != 0 ||
+        request.ifr_hwaddr.sa_family != ARPHRD_ETHER) {
+        return std::nullopt;
+    }
+    MacAddress address{};
+    std::memcpy(address.data(), request.ifr_hwaddr.sa_data, address.size());
+    return address;
+}
+
+std::string FormatFilterAddress(const MacAddress& address)
+{
+    char text[18];
+    std::snprintf(text, sizeof text, "%02x:%02x:%02x:%02x:%02x:%02x", address[0], address[1],
+                  address[2], address[3], address[4], address[5]);
+    return text;
+}
+
+}  // namespace
+
+std::string InterfaceOfAdapterName(const char* name)
+{
+    if (name == nullptr) {
+        return {};
+    }
+    const std::string_view text(name);
+    const std::string_view prefix(PCAP_ADAPTER_PREFIX);
+    if (!text.starts_with(prefix)) {
+        return {};
+    }
+    const std::string_view interfaceName = text.substr(prefix.size());
+    if (interfaceName.empty() || interfaceName.size() >= IFNAMSIZ || interfaceName == "." ||
+        interfaceName == "..") {
+        return {};
+    }
+    for (const char c : interfaceName) {
+        if (c == '/' || c == '\\' || c == ':' || static_cast<unsigned char>(c) <= ' ') {
+            return {};
+        }
+    }
+    return std::string(interfaceName);
+}
+
+class PcapPacketDriver::Adapter {
+public:
+    // The opened adapter, or nothing when the interface cannot be captured on.
+    static std::unique_ptr<Adapter> Open(Kernel& kernel, const std::string& interfaceName)
+    {
+        char error[PCAP_ERRBUF_SIZE] = {};
+        PcapHandle pcap(pcap_create(interfaceName.c_str(), error));
+        if (!pcap) {
+            return nullptr;
+        }
+        if (pcap_set_snaplen(pcap.get(), PCAP_SNAP_LENGTH) != 0 ||
+            pcap_set_promisc(pcap.get(), 0) != 0 ||
+            pcap_set_immediate_mode(pcap.get(), 1) != 0 ||
+            pcap_set_buffer_size(pcap.get(), PCAP_KERNEL_BUFFER_BYTES) != 0 ||
+            pcap_activate(pcap.get()) < 0) {
+            return nullptr;
+        }
+        // The program must never see its own frames come back as received ones.
+        if (pcap_setdirection(pcap.get(), PCAP_D_IN) != 0 ||
+            pcap_setnonblock(pcap.get(), 1, error) != 0) {
+            return nullptr;
+        }
+        const int captureFd = pcap_get_selectable_fd(pcap.get());
+        if (captureFd < 0) {
+            return nullptr;
+        }
+        int wake[2];
+        if (::pipe2(wake, O_CLOEXEC | O_NONBLOCK) != 0) {
+            return nullptr;
+        }
+        std::unique_ptr<Adapter> adapter(
+            new Adapter(kernel, interfaceName, std::move(pcap), wake[0], wake[1]));
+        // An adapter passes nothing up until the program sets its packet filter.
+        if (!adapter->InstallFilter(0)) {
+            return nullptr;
+        }
+        try {
+            adapter->receiver_ = std::thread([raw = adapter.get(), captureFd] {
+                raw->ReceiveLoop(captureFd);
+            });
+        } catch (const std::system_error&) {
+            return nullptr;
+        }
+        return adapter;
+    }
+
+    ~Adapter()
+    {
+        stopping_.store(true);
+        const char wake = 1;
+        [[maybe_unused]] const ssize_t written = ::write(wakeWrite_.get(), &wake, 1);
+        if (receiver_.joinable()) {
+            receiver_.join();
+        }
+    }
+
+    Adapter(const Adapter&) = delete;
+    Adapter& operator=(const Adapter&) = delete;
+
+    std::uint32_t Read(ReadSlot* slot, std::uint32_t* count, Overlapped* request)
+    {
+        std::lock_guard lock(queueLock_);
+        if (!pending_.empty()) {
+            const std::vector<std::uint8_t> frame = std::move(pending_.front());
+            pending_.pop_front();
+            Complete({slot, count, request}, frame.data(), frame.size());
+            return DRIVER_OK;
+        }
+        posted_.push_back({slot, count, request});
+        return DRIVER_OK;
+    }
+
+    std::uint32_t Send(const std::uint8_t* frame, std::uint32_t length)
+    {
+        std::lock_guard lock(pcapLock_);
+        const int sent = pcap_inject(pcap_.get(), frame, length);
+        return sent == static_cast<int>(length) ? DRIVER_OK : DRIVER_FAILED;
+    }
+
+    std::uint32_t Request(RequestRecord& request)
+    {
+        const auto type = request.RequestType;
+        const auto oid = request.Oid;
+        auto* buffer = static_cast<std::uint8_t*>(request.InformationBuffer);
+        const std::uint32_t length = request.InformationBufferLength;
+
+        if (type == NDIS_REQUEST_QUERY_INFORMATION && oid == OID_GEN_MEDIA_IN_USE) {
+            if (buffer == nullptr || length < sizeof(std::uint32_t)) {
+                return DRIVER_FAILED;
+            }
+            const std::uint32_t medium =
+                datalink_ == DLT_EN10MB ? NDIS_MEDIUM_802_3 : MEDIUM_NOT_ETHERNET;
+            std::memcpy(buffer, &medium, sizeof medium);
+            request.BytesTransferred = sizeof medium;
+            return DRIVER_OK;
+        }
+        if (type == NDIS_REQUEST_QUERY_INFORMATION && oid == OID_802_3_CURRENT_ADDRESS) {
+            if (buffer == nullptr || length < std::tuple_size_v<MacAddress>) {
+                return DRIVER_FAILED;
+            }
+            const std::optional<MacAddress> address = StationAddress();
+            if (!address) {
+                return DRIVER_FAILED;
+            }
+            std::memset(buffer, 0, length);
+            std::memcpy(buffer, address->data(), address->size());
+            request.BytesTransferred = static_cast<std::uint32_t>(address->size());
+            return DRIVER_OK;
+        }
+        if (type == NDIS_REQUEST_SET_INFORMATION && oid == OID_GEN_CURRENT_PACKET_FILTER) {
+            if (buffer == nullptr || length < sizeof(std::uint32_t)) {
+                return DRIVER_FAILED;
+            }
+            std::uint32_t filter = 0;
+            std::memcpy(&filter, buffer, sizeof filter);
+            if (!InstallFilter(filter)) {
+                return DRIVER_FAILED;
+            }
+            request.BytesTransferred = sizeof filter;
+            return DRIVER_OK;
+        }
+        return DRIVER_FAILED;
+    }
+
+private:
+    struct PostedRead {
+        ReadSlot* Slot;
+        std::uint32_t* Count;
+        Overlapped* Request;
+    };
+
+    Adapter(Kernel& kernel, std::string interfaceName, PcapHandle pcap, int wakeRead,
+            int wakeWrite)
+        : kernel_(kernel),
+          interface_(std::move(interfaceName)),
+          pcap_(std::move(pcap)),
+          datalink_(pcap_datalink(pcap_.get())),
+          wakeRead_(wakeRead),
+          wakeWrite_(wakeWrite)
+    {
+    }
+
+    std::optional<MacAddress> StationAddress() const
+    {
+        if (datalink_ != DLT_EN10MB) {
+            return std::nullopt;
+        }
+        return HardwareAddressOf(interface_);
+    }
+
+    // 0 passes nothing, DIRECTED the frames to the station address, DIRECTED|BROADCAST
+    // those and broadcasts. Multicast and promiscuous reception are never asked for.
+    bool InstallFilter(std::uint32_t packetFilter)
+    {
+        std::string expression;
+        if (packetFilter == 0) {
+            expression = "less 1";
+        } else if (packetFilter == NDIS_PACKET_TYPE_DIRECTED ||
+                   packetFilter == (NDIS_PACKET_TYPE_DIRECTED | NDIS_PACKET_TYPE_BROADCAST)) {
+            const std::optional<MacAddress> address = StationAddress();
+            if (!address) {
+                return false;
+            }
+            expression = "ether dst " + FormatFilterAddress(*address);
+            if (packetFilter & NDIS_PACKET_TYPE_BROADCAST) {
+                expression += " or ether broadcast";
+            }
+        } else {
+            return false;
+        }
+
+        std::lock_guard lock(pcapLock_);
+        bpf_program program{};
+        if (pcap_compile(pcap_.get(), &program, expression.c_str(), 1,
+                         PCAP_NETMASK_UNKNOWN) != 0) {
+            return false;
+        }
+        const bool installed = pcap_setfilter(pcap_.get(), &program) == 0;
+        pcap_freecode(&program);
+        return installed;
+    }
+
+    void ReceiveLoop(int captureFd)
+    {
+        pollfd watched[2] = {{captureFd, POLLIN, 0}, {wakeRead_.get(), POLLIN, 0}};
+        while (!stopping_.load()) {
+            const int ready = ::poll(watched, 2, RECEIVE_POLL_MS);
+            if (ready < 0) {
+                if (errno == EINTR) {
+                    continue;
+                }
+                return;
+            }
+            if (watched[1].revents != 0) {
+                return;
+            }
+            if (watched[0].revents == 0) {
+                continue;
+            }
+            std::lock_guard lock(pcapLock_);
+            const int handled = pcap_dispatch(pcap_.get(), -1, &Adapter::OnFrame,
+                                              reinterpret_cast<u_char*>(this));
+            // The interface is gone or broken; posted reads then simply never complete.
+            if (handled < 0) {
+                return;
+            }
+        }
+    }
+
+    static void OnFrame(u_char* user, const pcap_pkthdr* header, const u_char* bytes)
+    {
+        auto* adapter = reinterpret_cast<Adapter*>(user);
+        adapter->Deliver(bytes, std::min<std::size_t>(header->caplen, READ_SLOT_FRAME_BYTES));
+    }
+
+    void Deliver(const std::uint8_t* bytes, std::size_t length)
+    {
+        std::lock_guard lock(queueLock_);
+        if (!posted_.empty()) {
+            const PostedRead read = posted_.front();
+            posted_.pop_front();
+            Complete(read, bytes, length);
+            return;
+        }
+        if (pending_.size() < PCAP_PENDING_FRAMES) {
+            pending_.emplace_back(bytes, bytes + length);
+        }
+    }
+
+    void Complete(const PostedRead& read, const std::uint8_t* bytes, std::size_t length)
+    {
+        std::memcpy(read.Slot->FrameData, bytes, length);
+        read.Slot->FrameLength = static_cast<std::uint32_t>(length);
+        if (read.Count != nullptr) {
+            *read.Count = static_cast<std::uint32_t>(length);
+        }
+        kernel_.SetEvent(read.Request->Event);
+    }
+
+    Kernel& kernel_;
+    const std::string interface_;
+    PcapHandle pcap_;
+    const int datalink_;
+    FileDescriptor wakeRead_;
+    FileDescriptor wakeWrite_;
+
+    // Held around every use of the capture handle: the receive thread reads it while the
+    // binding's thread sends and sets filters.
+    std::mutex pcapLock_;
+    // Held around the posted reads and the frames waiting for one.
+    std::mutex queueLock_;
+    std::deque<PostedRead> posted_;
+    std::deque<std::vector<std::uint8_t>> pending_;
+
+    std::atomic<bool> stopping_{false};
+    std::thread receiver_;
+};
+
+PcapPacketDriver::PcapPacketDriver(Kernel& kernel) : kernel_(kernel) {}
+
+PcapPacketDriver::~PcapPacketDriver() = default;
+
+PcapPacketDriver::Adapter* PcapPacketDriver::Find(std::int32_t adapter)
+{
+    std::lock_guard lock(tableLock_);
+    const auto found = adapters_.find(adapter);
+    return found == adapters_.end() ? nullptr : found->second.get();
+}
+
+std::int32_t PcapPacketDriver::OpenAdapter(const char* name)
+{
+    const std::string interfaceName = InterfaceOfAdapterName(name);
+    if (interfaceName.empty()) {
+        return INVALID_ADAPTER;
+    }
+    std::unique_ptr<Adapter> adapter = Adapter::Open(kernel_, interfaceName);
+    if (!adapter) {
+        return INVALID_ADAPTER;
+    }
+    std::lock_guard lock(tableLock_);
+    while (adapters_.contains(nextHandle_)) {
+        nextHandle_ = nextHandle_ == INT32_MAX ? 1 : nextHandle_ + 1;
+    }
+    const std::int32_t handle = nextHandle_;
+    nextHandle_ = nextHandle_ == INT32_MAX ? 1 : nextHandle_ + 1;
+    adapters_.emplace(handle, std::move(adapter));
+    return handle;
+}
+
+void PcapPacketDriver::CloseAdapter(std::int32_t adapter)
+{
+    std::unique_ptr<Adapter> closing;
+    {
+        std::lock_guard lock(tableLock_);
+        const auto found = adapters_.find(adapter);
+        if (found == adapters_.end()) {
+            return;
+        }
+        closing = std::move(found->second);
+        adapters_.erase(found);
+    }
+    // Destroying it outside the table's lock: joining the receive thread can take a moment.
+    closing.reset();
+}
+
+std::uint32_t PcapPacketDriver::PacketRead(std::int32_t adapter, ReadSlot* slot,
+                                           std::uint32_t* count, Overlapped* request,
+                                           std::uint32_t /*flags*/)
+{
+    Adapter* open = Find(adapter);
+    if (open == nullptr || slot == nullptr || request == nullptr) {
+        return DRIVER_FAILED;
+    }
+    return open->Read(slot, count, request);
+}
+
+std::uint32_t PcapPacketDriver::PacketSend(std::int32_t adapter, const std::uint8_t* frame,
+                                           std::uint32_t length, std::uint32_t* count,
+                                           Overlapped* /*request*/, std::uint32_t /*flags*/)
+{
+    Adapter* open = Find(adapter);
+    if (open == nullptr || frame == nullptr || length == 0 || length > PCAP_MAX_SEND_BYTES) {
+        return DRIVER_FAILED;
+    }
+    const std::uint32_t result = open->Send(frame, length);
+    if (result == DRIVER_OK && count != nullptr) {
+        *count = length;
+    }
+    return result;
+}
+
+std::uint32_t PcapPacketDriver::MakeNdisRequest(std::int32_t adapter, RequestRecord* request,
+                                                Overlapped* /*overlapped*/,
+                                                std::uint32_t /*flags*/)
+{
+    Adapter* open = Find(adapter);
+    if (open == nullptr || request == nullptr) {
+        return DRIVER_FAILED;
+    }
+    return open->Request(*request);
+}
+
+}  // namespace tarvik
