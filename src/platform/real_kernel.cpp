@@ -1,0 +1,140 @@
+#include "platform/real_kernel.h"
+
+namespace tarvik {
+
+RealKernel::RealKernel() : timer_([this] { RunTimer(); }) {}
+
+RealKernel::~RealKernel() {
+    {
+        std::lock_guard lock(timerMutex_);
+        stopping_ = true;
+    }
+    timerChanged_.notify_all();
+    timer_.join();
+}
+
+std::uint32_t RealKernel::GetTickCount() {
+    const auto since = std::chrono::duration_cast<std::chrono::milliseconds>(
+        Clock::now().time_since_epoch());
+    return static_cast<std::uint32_t>(since.count());
+}
+
+void RealKernel::Sleep(std::uint32_t milliseconds) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
+}
+
+EventHandle RealKernel::CreateEvent() {
+    std::lock_guard lock(eventMutex_);
+    do {
+        ++lastHandle_;
+    } while (lastHandle_ == NO_EVENT || events_.contains(lastHandle_));
+    events_.emplace(lastHandle_, false);
+    return lastHandle_;
+}
+
+bool RealKernel::SetEvent(EventHandle event) {
+    {
+        std::lock_guard lock(eventMutex_);
+        const auto found = events_.find(event);
+        if (found == events_.end()) {
+            return false;
+        }
+        found->second = true;
+    }
+    eventChanged_.notify_all();
+    return true;
+}
+
+bool RealKernel::ResetEvent(EventHandle event) {
+    std::lock_guard lock(eventMutex_);
+    const auto found = events_.find(event);
+    if (found == events_.end()) {
+        return false;
+    }
+    found->second = false;
+    return true;
+}
+
+bool RealKernel::CloseHandle(EventHandle event) {
+    {
+        std::lock_guard lock(eventMutex_);
+        if (events_.erase(event) == 0) {
+            return false;
+        }
+    }
+    // A wait on the closed handle has to notice it is gone.
+    eventChanged_.notify_all();
+    return true;
+}
+
+bool RealKernel::AllOpen(std::span<const EventHandle> events) const {
+    for (const EventHandle event : events) {
+        if (!events_.contains(event)) {
+            return false;
+        }
+    }
+    return true;
+}
+
+std::uint32_t RealKernel::TakeSignalled(std::span<const EventHandle> events) {
+    for (std::size_t i = 0; i < events.size(); ++i) {
+        bool& signalled = events_.find(events[i])->second;
+        if (signalled) {
+            signalled = false;
+            return WAIT_OBJECT_0 + static_cast<std::uint32_t>(i);
+        }
+    }
+    return WAIT_TIMEOUT;
+}
+
+std::uint32_t RealKernel::WaitForAny(std::span<const EventHandle> events,
+                                     std::uint32_t timeoutMilliseconds) {
+    if (events.empty() || events.size() > MAXIMUM_WAIT_OBJECTS) {
+        return WAIT_FAILED;
+    }
+    const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMilliseconds);
+    std::unique_lock lock(eventMutex_);
+    bool timedOut = false;
+    for (;;) {
+        if (!AllOpen(events)) {
+            return WAIT_FAILED;
+        }
+        // Looked at once more after the time runs out: an event set at that moment counts.
+        const std::uint32_t taken = TakeSignalled(events);
+        if (taken != WAIT_TIMEOUT || timedOut) {
+            return taken;
+        }
+        timedOut = eventChanged_.wait_until(lock, deadline) == std::cv_status::timeout;
+    }
+}
+
+void RealKernel::Schedule(std::uint32_t delayMilliseconds, std::function<void()> action) {
+    {
+        std::lock_guard lock(timerMutex_);
+        timed_.emplace(TimedKey{Clock::now() + std::chrono::milliseconds(delayMilliseconds),
+                                scheduled_++},
+                       std::move(action));
+    }
+    timerChanged_.notify_all();
+}
+
+void RealKernel::RunTimer() {
+    std::unique_lock lock(timerMutex_);
+    while (!stopping_) {
+        if (timed_.empty()) {
+            timerChanged_.wait(lock);
+            continue;
+        }
+        const auto due = timed_.begin()->first.first;
+        if (Clock::now() < due) {
+            timerChanged_.wait_until(lock, due);
+            continue;
+        }
+        auto action = std::move(timed_.extract(timed_.begin()).mapped());
+        lock.unlock();
+        action();
+        lock.lock();
+    }
+}
+
+}  // namespace tarvik

@@ -1,0 +1,117 @@
+#include "platform/sim_kernel.h"
+
+#include <algorithm>
+
+namespace tarvik {
+
+SimKernel::SimKernel(std::uint32_t startTick) : start_(startTick) {}
+
+std::uint32_t SimKernel::GetTickCount() {
+    return static_cast<std::uint32_t>(start_ + now_);
+}
+
+void SimKernel::Sleep(std::uint32_t milliseconds) {
+    ++sleepCalls_;
+    sleptMilliseconds_ += milliseconds;
+    Advance(milliseconds);
+}
+
+void SimKernel::Advance(std::uint32_t milliseconds) {
+    const std::uint64_t deadline = now_ + milliseconds;
+    while (RunNextDue(deadline)) {
+    }
+    now_ = std::max(now_, deadline);
+}
+
+bool SimKernel::RunNextDue(std::uint64_t deadline) {
+    if (timed_.empty() || timed_.begin()->first.first > deadline) {
+        return false;
+    }
+    auto node = timed_.extract(timed_.begin());
+    // An action that itself slept may have carried the clock past this one's due time.
+    now_ = std::max(now_, node.key().first);
+    node.mapped()();
+    return true;
+}
+
+EventHandle SimKernel::CreateEvent() {
+    if (failCreates_ > 0) {
+        --failCreates_;
+        return NO_EVENT;
+    }
+    do {
+        ++lastHandle_;
+    } while (lastHandle_ == NO_EVENT || events_.contains(lastHandle_));
+    events_.emplace(lastHandle_, false);
+    return lastHandle_;
+}
+
+bool SimKernel::SetEvent(EventHandle event) {
+    const auto found = events_.find(event);
+    if (found == events_.end()) {
+        return false;
+    }
+    found->second = true;
+    return true;
+}
+
+bool SimKernel::ResetEvent(EventHandle event) {
+    if (failResets_ > 0) {
+        --failResets_;
+        return false;
+    }
+    const auto found = events_.find(event);
+    if (found == events_.end()) {
+        return false;
+    }
+    found->second = false;
+    return true;
+}
+
+bool SimKernel::CloseHandle(EventHandle event) {
+    return events_.erase(event) != 0;
+}
+
+bool SimKernel::AllOpen(std::span<const EventHandle> events) const {
+    return std::all_of(events.begin(), events.end(),
+                       [this](EventHandle event) { return events_.contains(event); });
+}
+
+std::uint32_t SimKernel::TakeSignalled(std::span<const EventHandle> events) {
+    for (std::size_t i = 0; i < events.size(); ++i) {
+        bool& signalled = events_.find(events[i])->second;
+        if (signalled) {
+            signalled = false;
+            return WAIT_OBJECT_0 + static_cast<std::uint32_t>(i);
+        }
+    }
+    return WAIT_TIMEOUT;
+}
+
+std::uint32_t SimKernel::WaitForAny(std::span<const EventHandle> events,
+                                    std::uint32_t timeoutMilliseconds) {
+    if (events.empty() || events.size() > MAXIMUM_WAIT_OBJECTS) {
+        return WAIT_FAILED;
+    }
+    const std::uint64_t deadline = now_ + timeoutMilliseconds;
+    for (;;) {
+        // An action may close a waited event; the wait then fails where it stands.
+        if (!AllOpen(events)) {
+            return WAIT_FAILED;
+        }
+        const std::uint32_t taken = TakeSignalled(events);
+        if (taken != WAIT_TIMEOUT) {
+            return taken;
+        }
+        if (!RunNextDue(deadline)) {
+            now_ = std::max(now_, deadline);
+            return WAIT_TIMEOUT;
+        }
+    }
+}
+
+void SimKernel::Schedule(std::uint32_t delayMilliseconds, std::function<void()> action) {
+    timed_.emplace(std::pair{now_ + delayMilliseconds, scheduled_++}, std::move(action));
+}
+
+}  // namespace tarvik

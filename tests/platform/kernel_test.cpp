@@ -1,0 +1,157 @@
+#include <gtest/gtest.h>
+
+#include <array>
+#include <atomic>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "platform/real_kernel.h"
+#include "platform/sim_kernel.h"
+
+namespace tarvik {
+namespace {
+
+class SimKernelTest : public ::testing::Test {
+protected:
+    SimKernel kernel{0xFFFFFF00u};
+};
+
+TEST_F(SimKernelTest, TickCountWrapsWhileNowKeepsCounting) {
+    EXPECT_EQ(kernel.GetTickCount(), 0xFFFFFF00u);
+    kernel.Sleep(0x100);
+    EXPECT_EQ(kernel.GetTickCount(), 0u);
+    kernel.Sleep(5);
+    EXPECT_EQ(kernel.GetTickCount(), 5u);
+    EXPECT_EQ(kernel.Now(), 0x105u);
+    EXPECT_EQ(kernel.SleepCalls(), 2u);
+    EXPECT_EQ(kernel.SleptMilliseconds(), 0x105u);
+}
+
+TEST_F(SimKernelTest, SleepRunsEachActionAtItsOwnTimeInOrder) {
+    std::vector<std::pair<int, std::uint64_t>> ran;
+    kernel.Schedule(30, [&] { ran.emplace_back(3, kernel.Now()); });
+    kernel.Schedule(10, [&] { ran.emplace_back(1, kernel.Now()); });
+    kernel.Schedule(10, [&] { ran.emplace_back(2, kernel.Now()); });
+    kernel.Schedule(50, [&] { ran.emplace_back(4, kernel.Now()); });
+    kernel.Sleep(30);
+    EXPECT_EQ(ran, (std::vector<std::pair<int, std::uint64_t>>{{1, 10}, {2, 10}, {3, 30}}));
+    EXPECT_EQ(kernel.Now(), 30u);
+    EXPECT_EQ(kernel.PendingActions(), 1u);
+}
+
+TEST_F(SimKernelTest, ActionScheduledByAnActionRunsInTheSameSleepWhenDue) {
+    std::vector<std::uint64_t> ran;
+    kernel.Schedule(5, [&] {
+        kernel.Schedule(0, [&] { ran.push_back(kernel.Now()); });
+        kernel.Schedule(20, [&] { ran.push_back(kernel.Now()); });
+    });
+    kernel.Sleep(10);
+    EXPECT_EQ(ran, (std::vector<std::uint64_t>{5}));
+    kernel.Advance(20);
+    EXPECT_EQ(ran, (std::vector<std::uint64_t>{5, 25}));
+    EXPECT_EQ(kernel.SleepCalls(), 1u);
+}
+
+TEST_F(SimKernelTest, WaitReturnsLowestSignalledIndexAndResetsOnlyThatOne) {
+    const std::array<EventHandle, 3> events{kernel.CreateEvent(), kernel.CreateEvent(),
+                                            kernel.CreateEvent()};
+    kernel.SetEvent(events[2]);
+    kernel.SetEvent(events[1]);
+    EXPECT_EQ(kernel.WaitForAny(events, 10), 1u);
+    EXPECT_EQ(kernel.WaitForAny(events, 10), 2u);
+    EXPECT_EQ(kernel.Now(), 0u);
+    EXPECT_EQ(kernel.WaitForAny(events, 10), WAIT_TIMEOUT);
+    EXPECT_EQ(kernel.Now(), 10u);
+}
+
+TEST_F(SimKernelTest, WaitStopsAtTheActionThatSignals) {
+    const std::array<EventHandle, 1> events{kernel.CreateEvent()};
+    bool later = false;
+    kernel.Schedule(4, [&] { kernel.SetEvent(events[0]); });
+    kernel.Schedule(4, [&] { later = true; });
+    EXPECT_EQ(kernel.WaitForAny(events, 100), 0u);
+    EXPECT_EQ(kernel.Now(), 4u);
+    EXPECT_FALSE(later);
+}
+
+TEST_F(SimKernelTest, ResetClearsASignal) {
+    const std::array<EventHandle, 1> events{kernel.CreateEvent()};
+    kernel.SetEvent(events[0]);
+    EXPECT_TRUE(kernel.ResetEvent(events[0]));
+    EXPECT_EQ(kernel.WaitForAny(events, 7), WAIT_TIMEOUT);
+    EXPECT_EQ(kernel.Now(), 7u);
+}
+
+TEST_F(SimKernelTest, BadTablesFailAtOnce) {
+    const EventHandle open = kernel.CreateEvent();
+    const EventHandle closed = kernel.CreateEvent();
+    kernel.CloseHandle(closed);
+    const std::array<EventHandle, 2> withNoEvent{open, NO_EVENT};
+    const std::array<EventHandle, 2> withClosed{open, closed};
+    std::vector<EventHandle> tooMany(MAXIMUM_WAIT_OBJECTS + 1, open);
+    EXPECT_EQ(kernel.WaitForAny({}, 10), WAIT_FAILED);
+    EXPECT_EQ(kernel.WaitForAny(withNoEvent, 10), WAIT_FAILED);
+    EXPECT_EQ(kernel.WaitForAny(withClosed, 10), WAIT_FAILED);
+    EXPECT_EQ(kernel.WaitForAny(tooMany, 10), WAIT_FAILED);
+    EXPECT_EQ(kernel.Now(), 0u);
+    EXPECT_FALSE(kernel.SetEvent(closed));
+    EXPECT_FALSE(kernel.CloseHandle(closed));
+}
+
+TEST_F(SimKernelTest, FailureKnobsCountDown) {
+    kernel.FailNextCreateEvents(1);
+    EXPECT_EQ(kernel.CreateEvent(), NO_EVENT);
+    const EventHandle event = kernel.CreateEvent();
+    EXPECT_NE(event, NO_EVENT);
+    kernel.FailNextResetEvents(2);
+    EXPECT_FALSE(kernel.ResetEvent(event));
+    EXPECT_FALSE(kernel.ResetEvent(event));
+    EXPECT_TRUE(kernel.ResetEvent(event));
+    EXPECT_EQ(kernel.OpenEvents(), 1u);
+}
+
+// Real time: only ordering and wake-ups are checked, never a duration.
+class RealKernelTest : public ::testing::Test {
+protected:
+    RealKernel kernel;
+};
+
+TEST_F(RealKernelTest, SetFromAnotherThreadWakesTheWait) {
+    const std::array<EventHandle, 2> events{kernel.CreateEvent(), kernel.CreateEvent()};
+    std::thread setter([&] { kernel.SetEvent(events[1]); });
+    EXPECT_EQ(kernel.WaitForAny(events, 60000), 1u);
+    setter.join();
+    EXPECT_EQ(kernel.WaitForAny(events, 1), WAIT_TIMEOUT);
+}
+
+TEST_F(RealKernelTest, LowestIndexFirstAndBadTablesFail) {
+    const std::array<EventHandle, 3> events{kernel.CreateEvent(), kernel.CreateEvent(),
+                                            kernel.CreateEvent()};
+    kernel.SetEvent(events[2]);
+    kernel.SetEvent(events[0]);
+    EXPECT_EQ(kernel.WaitForAny(events, 1), 0u);
+    EXPECT_EQ(kernel.WaitForAny(events, 1), 2u);
+    const std::array<EventHandle, 2> withNoEvent{events[0], NO_EVENT};
+    EXPECT_EQ(kernel.WaitForAny(withNoEvent, 1), WAIT_FAILED);
+    EXPECT_EQ(kernel.WaitForAny({}, 1), WAIT_FAILED);
+}
+
+TEST_F(RealKernelTest, ScheduledActionsRunInDueOrderOnTheTimerThread) {
+    std::mutex mutex;
+    std::vector<int> ran;
+    const std::array<EventHandle, 1> done{kernel.CreateEvent()};
+    const auto record = [&](int n) {
+        std::lock_guard lock(mutex);
+        ran.push_back(n);
+    };
+    kernel.Schedule(3, [&] { record(3); kernel.SetEvent(done[0]); });
+    kernel.Schedule(1, [&] { record(1); });
+    kernel.Schedule(1, [&] { record(2); });
+    ASSERT_EQ(kernel.WaitForAny(done, 60000), 0u);
+    std::lock_guard lock(mutex);
+    EXPECT_EQ(ran, (std::vector<int>{1, 2, 3}));
+}
+
+}  // namespace
+}  // namespace tarvik
