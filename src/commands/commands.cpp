@@ -1,0 +1,202 @@
+#include "commands/commands.h"
+
+#include "commands/command_extras.h"
+#include "commands/messages.h"
+#include "protocol/upgrade_link.h"
+
+namespace tarvik {
+namespace {
+
+class WaitCursor {
+public:
+    explicit WaitCursor(CommandPort& port) : port_(port) { port_.BeginWaitCursor(); }
+    ~WaitCursor() { port_.EndWaitCursor(); }
+    WaitCursor(const WaitCursor&) = delete;
+    WaitCursor& operator=(const WaitCursor&) = delete;
+
+private:
+    CommandPort& port_;
+};
+
+// Keeps the image file of a transfer from outliving the command, however it ends.
+class TransferFileGuard {
+public:
+    explicit TransferFileGuard(UpgradeLink& link) : link_(link) {}
+    ~TransferFileGuard() { Close(); }
+    TransferFileGuard(const TransferFileGuard&) = delete;
+    TransferFileGuard& operator=(const TransferFileGuard&) = delete;
+
+    void Close()
+    {
+        if (open_) {
+            open_ = false;
+            link_.CloseTransferFile();
+        }
+    }
+
+private:
+    UpgradeLink& link_;
+    bool open_ = true;
+};
+
+// The transfer reports to the display only while the command that owns the display runs.
+class ProgressAttachment {
+public:
+    ProgressAttachment(RunState& run, ProgressDisplay& progress) : run_(run)
+    {
+        run_.Progress = &progress;
+    }
+    ~ProgressAttachment() { run_.Progress = nullptr; }
+    ProgressAttachment(const ProgressAttachment&) = delete;
+    ProgressAttachment& operator=(const ProgressAttachment&) = delete;
+
+private:
+    RunState& run_;
+};
+
+UpgradeOutcome Report(CommandPort& port, UpgradeOutcome outcome, std::string_view message)
+{
+    port.ShowMessage(message);
+    return outcome;
+}
+
+UpgradeOutcome CheckStep(UpgradeLink& link, CommandPort& port, const MacAddress& target,
+                         const std::string& imagePath)
+{
+    switch (link.CheckImageForTarget(imagePath, target)) {
+    case CHECK_FITS:
+        return UpgradeOutcome::Finished;
+    case CHECK_NO_PATH:
+        return Report(port, UpgradeOutcome::FileNotSelected, MSG_FILE_NOT_SELECTED);
+    case CHECK_IMAGE_UNREADABLE:
+        return Report(port, UpgradeOutcome::FileFormatError, MSG_FILE_FORMAT_ERROR);
+    case CHECK_QUERY_FAILED:
+        return Report(port, UpgradeOutcome::CommunicationFail, MSG_COMMUNICATION_FAIL);
+    case CHECK_BOARD_MISMATCH:
+        return Report(port, UpgradeOutcome::HardwareMismatch, MSG_HARDWARE_MISMATCH);
+    default:
+        return UpgradeOutcome::Other;
+    }
+}
+
+UpgradeOutcome OpenStep(UpgradeLink& link, CommandPort& port, const MacAddress& target,
+                        const std::string& imagePath)
+{
+    switch (link.OpenTransfer(target, imagePath)) {
+    case OPEN_READY:
+        return UpgradeOutcome::Finished;
+    case OPEN_NO_PATH:
+        return Report(port, UpgradeOutcome::FileNotSelected, MSG_FILE_NOT_SELECTED);
+    case OPEN_CANNOT_OPEN:
+        return Report(port, UpgradeOutcome::FileNotFound, MSG_FILE_NOT_FOUND);
+    case OPEN_NO_DESCRIPTOR:
+        return Report(port, UpgradeOutcome::FileFormatError, MSG_FILE_FORMAT_ERROR);
+    default:
+        return UpgradeOutcome::Other;
+    }
+}
+
+}  // namespace
+
+UpgradeOutcome RunUpgradeCommand(RunState& run, CommandPort& port, ProgressDisplay& progress,
+                                 const std::string& deviceName, const std::string& imagePath)
+{
+    return RunUpgradeCommand(run, port, progress, deviceName, imagePath, StopRequested{});
+}
+
+UpgradeOutcome RunUpgradeCommand(RunState& run, CommandPort& port, ProgressDisplay& progress,
+                                 const std::string& deviceName, const std::string& imagePath,
+                                 const StopRequested& stopRequested)
+{
+    WaitCursor cursor(port);
+    UpgradeLink link(run);
+    const MacAddress target = ParseDeviceName(deviceName);
+
+    if (const UpgradeOutcome checked = CheckStep(link, port, target, imagePath);
+        checked != UpgradeOutcome::Finished) {
+        return checked;
+    }
+    if (const UpgradeOutcome opened = OpenStep(link, port, target, imagePath);
+        opened != UpgradeOutcome::Finished) {
+        return opened;
+    }
+    TransferFileGuard file(link);
+
+    if (link.SendBegin(run.Session) != BUILD_SENT) {
+        file.Close();
+        return Report(port, UpgradeOutcome::RequestTargetError, MSG_REQUEST_TARGET_ERROR);
+    }
+
+    ProgressAttachment attachment(run, progress);
+    progress.BeginProgress();
+    for (;;) {
+        if (stopRequested && stopRequested()) {
+            return UpgradeOutcome::Other;
+        }
+        link.PollTransferReply();
+        if (link.CheckSessionTimeout() != TIMEOUT_OK) {
+            return UpgradeOutcome::SendFailed;
+        }
+        if (run.Session.State == SESSION_DONE) {
+            return UpgradeOutcome::Finished;
+        }
+        if (run.Session.State == SESSION_FAILED) {
+            file.Close();
+            return Report(port, UpgradeOutcome::ProcessError, MSG_UPGRADE_PROCESS_ERROR);
+        }
+    }
+}
+
+UpgradeOutcome RunCheckCommand(RunState& run, CommandPort& port, const std::string& deviceName,
+                               const std::string& imagePath)
+{
+    WaitCursor cursor(port);
+    UpgradeLink link(run);
+    return CheckStep(link, port, ParseDeviceName(deviceName), imagePath);
+}
+
+bool ShowFileInformation(RunState& run, CommandPort& port, const std::string& imagePath,
+                         ImageDescriptor& descriptor)
+{
+    WaitCursor cursor(port);
+    UpgradeLink link(run);
+    if (link.LoadImageDescriptor(imagePath, descriptor) != 0) {
+        port.ShowMessage(MSG_FILE_ACCESS_ERROR);
+        return false;
+    }
+    return true;
+}
+
+bool ShowDeviceInformation(RunState& run, CommandPort& port, const std::string& deviceName,
+                           ImageDescriptor& descriptor)
+{
+    WaitCursor cursor(port);
+    UpgradeLink link(run);
+    ImageDescriptor answer;
+    if (link.FetchTargetInfo(ParseDeviceName(deviceName), answer.Bytes.data()) != QUERY_OK) {
+        port.ShowMessage(MSG_ACCESS_TARGET_ERROR);
+        return false;
+    }
+    descriptor = answer;
+    return true;
+}
+
+bool BrowseTargets(RunState& run, CommandPort& port, std::vector<std::string>& names)
+{
+    WaitCursor cursor(port);
+    run.SelectedTarget.clear();
+    names.clear();
+    UpgradeLink link(run);
+    if (link.DiscoverTargets(names) == DISCOVERY_FAILED) {
+        names.clear();
+        port.ShowMessage(MSG_BROADCAST_ERROR);
+        return false;
+    }
+    // The browse list offers 64 rows; the first 64 of the sorted names are kept.
+    if (names.size() > NAME_TABLE_SLOTS) {
+        names.resize(NAME_TABLE_SLOTS);
+    }
+    return true;
+}
+
+}  // namespace tarvik
