@@ -1,0 +1,228 @@
+// tarvik-mkimage: writes a firmware image file for the lab and for tests. The filler is
+// pseudo-random from the seed, so the same options always give the same file.
+
+#include <cstdint>
+#include <cstdio>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include <CLI/CLI.hpp>
+
+#include "image/image_builder.h"
+#include "image/image_file.h"
+
+namespace {
+
+using tarvik::ImageDescriptor;
+
+// Decimal, or hexadecimal after "0x". A leading zero does not mean octal here.
+std::optional<std::uint64_t> ParseNumber(const std::string& text)
+{
+    if (text.empty()) {
+        return std::nullopt;
+    }
+    int base = 10;
+    std::string digits = text;
+    if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
+        base = 16;
+        digits = text.substr(2);
+    }
+    std::uint64_t value = 0;
+    for (const char c : digits) {
+        int digit = -1;
+        if (c >= '0' && c <= '9') {
+            digit = c - '0';
+        } else if (base == 16 && c >= 'a' && c <= 'f') {
+            digit = c - 'a' + 10;
+        } else if (base == 16 && c >= 'A' && c <= 'F') {
+            digit = c - 'A' + 10;
+        }
+        if (digit < 0 || value > (UINT64_MAX - static_cast<std::uint64_t>(digit)) / static_cast<std::uint64_t>(base)) {
+            return std::nullopt;
+        }
+        value = value * static_cast<std::uint64_t>(base) + static_cast<std::uint64_t>(digit);
+    }
+    return value;
+}
+
+// Exactly 2·count hex digits, first stored byte first.
+std::optional<std::vector<std::uint8_t>> ParseHexBytes(const std::string& text, std::size_t count)
+{
+    if (text.size() != 2 * count) {
+        return std::nullopt;
+    }
+    std::vector<std::uint8_t> bytes;
+    for (std::size_t i = 0; i < count; ++i) {
+        const std::optional<std::uint64_t> byte = ParseNumber("0x" + text.substr(2 * i, 2));
+        if (!byte) {
+            return std::nullopt;
+        }
+        bytes.push_back(static_cast<std::uint8_t>(*byte));
+    }
+    return bytes;
+}
+
+struct Options {
+    std::string Output;
+    bool Sample = false;
+    bool Force = false;
+    bool NoHeader = false;
+    std::string Size = "65536";
+    std::string HeaderOffset = "0x200";
+    std::string Seed = "1";
+    std::string BoardCode;
+    std::string CodeSegment;
+    std::string FwVersion;
+    std::string TrailerBlock;
+    std::string TrailerProductId;
+    std::string TrailerProtocolId;
+    std::string TrailerFwVersion = "0103";
+};
+
+int Fail(const std::string& message)
+{
+    std::fprintf(stderr, "tarvik-mkimage: %s\n", message.c_str());
+    return 1;
+}
+
+bool SetBytes(ImageDescriptor& descriptor, std::size_t offset, const std::string& text, std::size_t count)
+{
+    const auto bytes = ParseHexBytes(text, count);
+    if (!bytes) {
+        return false;
+    }
+    std::copy(bytes->begin(), bytes->end(), descriptor.Bytes.begin() + static_cast<std::ptrdiff_t>(offset));
+    return true;
+}
+
+bool SetPair(std::array<std::uint8_t, 2>& pair, const std::string& text)
+{
+    const auto bytes = ParseHexBytes(text, 2);
+    if (!bytes) {
+        return false;
+    }
+    pair = {(*bytes)[0], (*bytes)[1]};
+    return true;
+}
+
+// Turns the options into an image spec; an empty string on success, else what was wrong.
+std::string MakeSpec(const Options& options, tarvik::ImageSpec& spec)
+{
+    spec = tarvik::SampleImageSpec();
+    if (options.Sample) {
+        return {};
+    }
+    const auto size = ParseNumber(options.Size);
+    if (!size) {
+        return "--size: not a number: " + options.Size;
+    }
+    spec.Size = static_cast<std::size_t>(*size);
+    if (options.NoHeader) {
+        spec.HeaderOffset.reset();
+    } else {
+        const auto offset = ParseNumber(options.HeaderOffset);
+        if (!offset) {
+            return "--header-offset: not a number: " + options.HeaderOffset;
+        }
+        if (*offset + tarvik::IMAGE_HEADER_BYTES > spec.Size) {
+            return "--header-offset: the 70-byte header does not fit in the file";
+        }
+        spec.HeaderOffset = static_cast<std::size_t>(*offset);
+    }
+    const auto seed = ParseNumber(options.Seed);
+    if (!seed || *seed > UINT32_MAX) {
+        return "--seed: not a 32-bit number: " + options.Seed;
+    }
+    spec.Seed = static_cast<std::uint32_t>(*seed);
+
+    ImageDescriptor& descriptor = spec.Descriptor;
+    if (!options.BoardCode.empty() &&
+        !SetBytes(descriptor, tarvik::DESC_BOARD_CODE, options.BoardCode, tarvik::BOARD_CODE_BYTES)) {
+        return "--board-code: expected 12 hex digits: " + options.BoardCode;
+    }
+    if (!options.FwVersion.empty() && !SetBytes(descriptor, tarvik::DESC_FW_VERSION, options.FwVersion, 2)) {
+        return "--fw-version: expected 4 hex digits: " + options.FwVersion;
+    }
+    if (!options.CodeSegment.empty()) {
+        const auto segment = ParseNumber("0x" + options.CodeSegment);
+        if (options.CodeSegment.size() > 4 || !segment) {
+            return "--code-segment: expected up to 4 hex digits: " + options.CodeSegment;
+        }
+        descriptor.Bytes[tarvik::DESC_CODE_SEGMENT] = static_cast<std::uint8_t>(*segment & 0xFF);
+        descriptor.Bytes[tarvik::DESC_CODE_SEGMENT + 1] = static_cast<std::uint8_t>(*segment >> 8);
+    }
+
+    if (!options.TrailerBlock.empty()) {
+        const auto block = ParseNumber(options.TrailerBlock);
+        if (!block || (*block + 1) * tarvik::TRAILER_BLOCK_BYTES > spec.Size) {
+            return "--trailer-block: not a whole 1024-byte block of the file: " + options.TrailerBlock;
+        }
+        spec.TrailerBlockIndex = static_cast<std::size_t>(*block);
+        spec.TrailerProductId = {descriptor.Bytes[tarvik::DESC_PRODUCT_ID], descriptor.Bytes[tarvik::DESC_PRODUCT_ID + 1]};
+        spec.TrailerProtocolId = {descriptor.Bytes[tarvik::DESC_PROTOCOL_ID],
+                                  descriptor.Bytes[tarvik::DESC_PROTOCOL_ID + 1]};
+        if (!options.TrailerProductId.empty() && !SetPair(spec.TrailerProductId, options.TrailerProductId)) {
+            return "--trailer-product-id: expected 4 hex digits: " + options.TrailerProductId;
+        }
+        if (!options.TrailerProtocolId.empty() && !SetPair(spec.TrailerProtocolId, options.TrailerProtocolId)) {
+            return "--trailer-protocol-id: expected 4 hex digits: " + options.TrailerProtocolId;
+        }
+        if (!SetPair(spec.TrailerFwVersion, options.TrailerFwVersion)) {
+            return "--trailer-fw-version: expected 4 hex digits: " + options.TrailerFwVersion;
+        }
+    }
+    return {};
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    Options options;
+    CLI::App app{"Writes a firmware image file: pseudo-random code bytes from a seed, a 70-byte header "
+                 "carrying the descriptor, and, when asked, a trailer block. Numbers are decimal or "
+                 "0x-prefixed hexadecimal."};
+    app.add_option("file", options.Output, "The image file to write")->required();
+    auto* sample = app.add_flag("--sample", options.Sample,
+                                "The lab's sample image: 64 KiB, header at 0x200, board code 001122334455, "
+                                "firmware version 0103, code segment 1000");
+    app.add_flag("--force", options.Force, "Replace the file if it exists");
+    std::vector<CLI::Option*> shaping;
+    shaping.push_back(app.add_option("--size", options.Size, "File length in bytes (default 65536)"));
+    shaping.push_back(app.add_option("--header-offset", options.HeaderOffset, "Offset of the header (default 0x200)"));
+    shaping.push_back(app.add_flag("--no-header", options.NoHeader, "Write no header at all"));
+    shaping.push_back(app.add_option("--seed", options.Seed, "Seed of the filler bytes (default 1)"));
+    shaping.push_back(app.add_option("--board-code", options.BoardCode, "12 hex digits (default 001122334455)"));
+    shaping.push_back(app.add_option("--code-segment", options.CodeSegment, "Paragraph of the first byte, hex (default 1000)"));
+    shaping.push_back(app.add_option("--fw-version", options.FwVersion,
+                                     "4 hex digits, first stored byte first (default 0103); 0000 makes the "
+                                     "reader take it from the trailer block"));
+    shaping.push_back(app.add_option("--trailer-block", options.TrailerBlock,
+                                     "Put a trailer block at file offset 1024*K"));
+    shaping.push_back(app.add_option("--trailer-product-id", options.TrailerProductId,
+                                     "Trailer ProductId, 4 hex digits (default: the header's)"));
+    shaping.push_back(app.add_option("--trailer-protocol-id", options.TrailerProtocolId,
+                                     "Trailer ProtocolId, 4 hex digits (default: the header's)"));
+    shaping.push_back(app.add_option("--trailer-fw-version", options.TrailerFwVersion,
+                                     "Trailer FwVersion, 4 hex digits (default 0103)"));
+    for (CLI::Option* option : shaping) {
+        option->excludes(sample);
+    }
+    CLI11_PARSE(app, argc, argv);
+
+    tarvik::ImageSpec spec;
+    if (const std::string problem = MakeSpec(options, spec); !problem.empty()) {
+        return Fail(problem);
+    }
+    std::error_code error;
+    if (!options.Force && std::filesystem::exists(options.Output, error)) {
+        return Fail(options.Output + " exists; use --force to replace it");
+    }
+    const std::vector<std::uint8_t> image = tarvik::BuildImage(spec);
+    if (!tarvik::WriteImageFile(options.Output, image, options.Force)) {
+        return Fail("cannot write " + options.Output);
+    }
+    return 0;
+}
