@@ -30,6 +30,10 @@ inline constexpr std::uint16_t PROBE_WINDOW_UNITS = 2;
 inline constexpr MacAddress VENDOR_OUI = {0x02, 0x5A, 0x17, 0, 0, 0};
 inline constexpr std::size_t NAME_TABLE_SLOTS = 64;   // what the browse dialog offers
 
+// Result of a transfer stopped because the image could not be read (never a device status
+// that matters: every non-zero Result ends the same way).
+inline constexpr std::uint16_t RESULT_READ_FAILED = 0xFFFF;
+
 // Information query.
 inline constexpr std::uint16_t QUERY_OK = 0;
 inline constexpr std::uint16_t QUERY_FIRST_SEND_FAILED = 3;
@@ -102,6 +106,16 @@ public:
     void CloseTransferFile();
 
 private:
+    int SendRequest(const MacAddress& destination, std::uint16_t opcode,
+                    const SessionState* session, const std::uint8_t* block, std::size_t length);
+    bool RunDiscoveryPass(std::vector<std::string>& names);
+    // Reads the block at FilePosition into BlockBuffer: the count read, 0 at the end, -1 on error.
+    std::int64_t ReadBlockAtFilePosition();
+    void FailOnReadError();
+    void EnterResetStep();
+    int PercentOfFile() const;
+    void ReportStatus(std::string_view text);
+
     RunState& run_;
 };
 

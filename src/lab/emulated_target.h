@@ -1,0 +1,87 @@
+#pragma once
+// The device side of the upgrade protocol: a target with a MAC address, a 56-byte descriptor
+// and a memory that OP_WRITE fills at Segment×16+Offset. It answers OP_INFO, OP_BEGIN,
+// OP_WRITE, OP_VERIFY and OP_RESET in the reply layouts the tool expects, echoing sequence,
+// segment and offset, and it can be told to misbehave in the ways real devices do.
+
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <optional>
+#include <random>
+#include <set>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "image/descriptor.h"
+#include "platform/mac_address.h"
+
+namespace tarvik {
+
+enum class FrameVariants { Untyped, Typed, Both };
+
+struct TargetFaults {
+    std::uint32_t ResponseDelayMs = 0;   // added to every reply
+    double DropRequestShare = 0.0;       // share of requests ignored as if never received
+    double DropReplyShare = 0.0;         // share of replies lost on the way back
+    std::set<std::uint16_t> SilentOpcodes;              // requests never answered
+    std::map<std::uint16_t, std::uint16_t> StatusForOpcode;   // status word per opcode
+    // Status word for OP_WRITE/OP_VERIFY of the block at this linear address.
+    std::optional<std::pair<std::uint32_t, std::uint16_t>> StatusForBlock;
+    bool DuplicateReplies = false;       // every reply sent twice
+    std::uint32_t Seed = 1;              // for the drop decisions
+};
+
+struct TargetConfig {
+    MacAddress Address{};
+    ImageDescriptor Descriptor;
+    FrameVariants Variants = FrameVariants::Both;
+    TargetFaults Faults;
+};
+
+// Room for every address a segment and offset pair can name: 0xFFFF×16 + 15 + a block.
+inline constexpr std::size_t TARGET_MEMORY_BYTES = 0x10FFF0 + 16 + 512;
+
+class EmulatedTarget {
+public:
+    struct Reply {
+        std::vector<std::uint8_t> Frame;
+        std::uint32_t DelayMs = 0;
+    };
+    // One line per request answered, for a daemon's log.
+    using RequestLog = std::function<void(const std::string& line)>;
+
+    explicit EmulatedTarget(TargetConfig config);
+
+    const TargetConfig& Config() const { return config_; }
+    TargetFaults& Faults() { return config_.Faults; }
+    const MacAddress& Address() const { return config_.Address; }
+    void SetRequestLog(RequestLog log) { log_ = std::move(log); }
+
+    // Handles one frame seen on the wire; returns the replies to send, each after its delay.
+    std::vector<Reply> HandleFrame(std::span<const std::uint8_t> frame);
+
+    std::span<const std::uint8_t> Memory() const { return memory_; }
+    std::vector<std::uint8_t> MemoryAt(std::uint32_t address, std::size_t length) const;
+
+    // Requests received per opcode (dropped ones included), and replies sent.
+    std::uint64_t RequestsSeen(std::uint16_t opcode) const;
+    std::uint64_t RepliesSent() const { return repliesSent_; }
+    bool WasReset() const { return resets_ > 0; }
+
+private:
+    bool AcceptsFrameType(std::uint16_t frameType) const;
+    bool Chance(double share);
+    std::uint16_t StatusFor(std::uint16_t opcode, std::uint32_t address) const;
+
+    TargetConfig config_;
+    std::vector<std::uint8_t> memory_;
+    std::mt19937 random_;
+    std::map<std::uint16_t, std::uint64_t> requestsSeen_;
+    std::uint64_t repliesSent_ = 0;
+    std::uint64_t resets_ = 0;
+    RequestLog log_;
+};
+
+}  // namespace tarvik

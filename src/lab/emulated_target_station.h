@@ -1,0 +1,31 @@
+#pragma once
+// An emulated target attached to the virtual segment as a station.
+
+#include <memory>
+
+#include "lab/emulated_target.h"
+#include "lab/virtual_segment.h"
+
+namespace tarvik {
+
+class EmulatedTargetStation final : public SegmentStation {
+public:
+    EmulatedTargetStation(VirtualSegment& segment, TargetConfig config);
+    ~EmulatedTargetStation() override;
+    EmulatedTargetStation(const EmulatedTargetStation&) = delete;
+    EmulatedTargetStation& operator=(const EmulatedTargetStation&) = delete;
+
+    EmulatedTarget& Device() { return target_; }
+    const EmulatedTarget& Device() const { return target_; }
+
+    MacAddress StationAddress() const override { return target_.Address(); }
+    bool ReceivesBroadcast() const override { return true; }
+    void ReceiveFrame(std::span<const std::uint8_t> frame) override;
+
+private:
+    VirtualSegment& segment_;
+    EmulatedTarget target_;
+    std::shared_ptr<EmulatedTargetStation*> self_;   // lets late replies find out we are gone
+};
+
+}  // namespace tarvik

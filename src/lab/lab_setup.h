@@ -1,0 +1,52 @@
+#pragma once
+// The built-in lab: a virtual segment with the tool's adapter and emulated targets on it, so
+// that anyone can run every command, and a real upgrade, without hardware or privileges.
+//
+// The built-in targets:
+//   QV1A2B3C      (02-5A-17-1A-2B-3C) board 00 11 22 33 44 55, answers both frame types:
+//                 the sample image fits it.
+//   QV000007      (02-5A-17-00-00-07) board 00 11 22 33 44 66, untyped frames only: the
+//                 sample image does not fit it.
+//   021122334455  (02-11-22-33-44-55) board 00 11 22 33 44 55, typed frames only.
+
+#include <memory>
+#include <vector>
+
+#include "lab/emulated_target_station.h"
+#include "lab/virtual_segment.h"
+
+namespace tarvik {
+
+inline constexpr char LAB_ADAPTER_NAME[] = "\\Device\\lab0";
+inline constexpr MacAddress LAB_ADAPTER_ADDRESS = {0x02, 0x00, 0x54, 0x56, 0x4B, 0x01};
+inline constexpr std::uint32_t LAB_LATENCY_MS = 1;
+
+// The descriptor a built-in target reports: the sample image's fields with the given board
+// code and an older firmware version.
+ImageDescriptor LabTargetDescriptor(const std::array<std::uint8_t, 6>& boardCode);
+std::vector<TargetConfig> BuiltInLabTargets();
+
+class Lab {
+public:
+    explicit Lab(Kernel& kernel, std::uint32_t latencyMs = LAB_LATENCY_MS);
+    ~Lab();
+    Lab(const Lab&) = delete;
+    Lab& operator=(const Lab&) = delete;
+
+    VirtualSegment& Segment() { return segment_; }
+    VirtualAdapterDriver& Driver() { return driver_; }
+
+    EmulatedTargetStation& AddTarget(TargetConfig config);
+    EmulatedTargetStation* FindTarget(const MacAddress& address);
+    std::vector<std::unique_ptr<EmulatedTargetStation>>& Targets() { return targets_; }
+
+private:
+    VirtualSegment segment_;
+    VirtualAdapterDriver driver_;
+    std::vector<std::unique_ptr<EmulatedTargetStation>> targets_;
+};
+
+// A lab with the tool's adapter (LAB_ADAPTER_NAME) and the three built-in targets.
+std::unique_ptr<Lab> MakeBuiltInLab(Kernel& kernel);
+
+}  // namespace tarvik

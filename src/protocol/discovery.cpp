@@ -1,0 +1,173 @@
+// Discovery: three broadcast probes per pass, each followed by a listening window of a little
+// under two seconds; untyped frames first, typed frames only when nobody answered.
+
+#include <algorithm>
+
+#include "protocol/upgrade_link.h"
+
+namespace tarvik {
+namespace {
+
+int HexDigitValue(char c)
+{
+    if (c >= '0' && c <= '9') {
+        return c - '0';
+    }
+    if (c >= 'A' && c <= 'F') {
+        return c - 'A' + 10;
+    }
+    if (c >= 'a' && c <= 'f') {
+        return c - 'a' + 10;
+    }
+    // Anything else, the end of a short text included: as a high digit it leaves F in the
+    // high half, as a low digit it makes the whole byte FF.
+    return 0xFF;
+}
+
+bool IsDiscoveryReply(std::span<const std::uint8_t> frame, std::uint16_t frameVariant,
+                      FrameHeader& header)
+{
+    const auto decoded = DecodeHeader(frame);
+    if (!decoded) {
+        return false;
+    }
+    header = *decoded;
+    return header.FrameType == FrameTypeFor(frameVariant) && header.Opcode == OP_INFO &&
+           header.Sequence == 0 && header.Offset == 0 && header.Segment == 0 &&
+           header.DataLength == DESCRIPTOR_BYTES && HoldsData(frame, header);
+}
+
+}  // namespace
+
+std::string FormatDeviceName(const MacAddress& address)
+{
+    const std::span<const std::uint8_t> bytes(address);
+    if (std::equal(bytes.begin(), bytes.begin() + 3, VENDOR_OUI.begin())) {
+        return "QV" + FormatHexBytes(bytes.subspan(3));
+    }
+    return FormatHexBytes(bytes);
+}
+
+MacAddress ParseDeviceName(std::string_view name)
+{
+    MacAddress address{};
+    std::size_t position = 0;
+    std::size_t first = 0;
+    if (name.size() >= 2 && name[0] == 'Q' && name[1] == 'V') {
+        std::copy_n(VENDOR_OUI.begin(), 3, address.begin());
+        position = 2;
+        first = 3;
+    }
+    auto digitAt = [&](std::size_t index) {
+        return index < name.size() ? HexDigitValue(name[index]) : 0xFF;
+    };
+    for (std::size_t i = first; i < address.size(); ++i) {
+        const int high = digitAt(position++);
+        const int low = digitAt(position++);
+        address[i] = static_cast<std::uint8_t>(((high << 4) | low) & 0xFF);
+    }
+    return address;
+}
+
+int SortDeviceNames(std::vector<std::string>& names)
+{
+    const std::size_t count = names.size();
+    if (count == 0) {
+        return -1;
+    }
+    std::size_t gap = (count + 1) / 2;
+    for (;;) {
+        bool exchanged = false;
+        for (std::size_t i = gap; i < count; ++i) {
+            // std::string compares bytes as unsigned, and a prefix sorts first.
+            if (names[i - gap] > names[i]) {
+                std::swap(names[i - gap], names[i]);
+                exchanged = true;
+            }
+        }
+        if (!exchanged && gap == 1) {
+            return 0;
+        }
+        if (gap > 1) {
+            gap /= 2;
+        }
+    }
+}
+
+bool UpgradeLink::TimerExpired(std::uint32_t start, std::uint16_t units)
+{
+    // Modular difference: a wait that spans the wrap of the tick count measures correctly.
+    const std::uint32_t elapsed = run_.Link.kernel().GetTickCount() - start;
+    return elapsed > TIMER_UNIT_MS * units;
+}
+
+int UpgradeLink::CollectResponders(ResponderList& list)
+{
+    list.Addresses.clear();
+    int probesLeft = PROBES_PER_PASS;
+    Kernel& kernel = run_.Link.kernel();
+    std::uint32_t start = kernel.GetTickCount();
+    if (SendProbe() != BUILD_SENT) {
+        return COLLECT_PROBE_FAILED;
+    }
+    for (;;) {
+        if (TimerExpired(start, PROBE_WINDOW_UNITS)) {
+            if (--probesLeft == 0) {
+                return COLLECT_DONE;
+            }
+            start = kernel.GetTickCount();
+            if (SendProbe() != BUILD_SENT) {
+                return COLLECT_PROBE_FAILED;
+            }
+        }
+        const std::uint32_t length =
+            run_.Link.WaitFrame(run_.ReceiveBuffer.data(), run_.ReceiveBuffer.size());
+        FrameHeader header;
+        if (length == 0 ||
+            !IsDiscoveryReply(std::span(run_.ReceiveBuffer.data(), length), run_.FrameVariant,
+                              header)) {
+            continue;
+        }
+        auto& addresses = list.Addresses;
+        if (std::find(addresses.begin(), addresses.end(), header.Source) == addresses.end()) {
+            addresses.push_back(header.Source);
+        }
+    }
+}
+
+bool UpgradeLink::RunDiscoveryPass(std::vector<std::string>& names)
+{
+    ResponderList responders;
+    if (CollectResponders(responders) != COLLECT_DONE) {
+        return false;
+    }
+    names.clear();
+    names.reserve(responders.Addresses.size());
+    for (const auto& address : responders.Addresses) {
+        names.push_back(FormatDeviceName(address));
+    }
+    return true;
+}
+
+int UpgradeLink::DiscoverTargets(std::vector<std::string>& names)
+{
+    names.clear();
+    run_.FrameVariant = 0;
+    if (!RunDiscoveryPass(names)) {
+        return DISCOVERY_FAILED;
+    }
+    if (names.empty()) {
+        run_.FrameVariant = 1;
+        if (!RunDiscoveryPass(names)) {
+            names.clear();
+            return DISCOVERY_FAILED;
+        }
+        if (names.empty()) {
+            return 0;
+        }
+    }
+    SortDeviceNames(names);
+    return static_cast<int>(names.size());
+}
+
+}  // namespace tarvik

@@ -1,0 +1,282 @@
+// The upgrade transfer: stop-and-wait, one 512-byte block per acknowledged frame, first every
+// block written, then every block sent again for verification, then the reset.
+
+#include <limits>
+
+#include "image/image_file.h"
+#include "protocol/progress.h"
+#include "protocol/upgrade_link.h"
+
+namespace tarvik {
+namespace {
+
+// The next block of a phase lies 512 bytes further on; the segment absorbs the carry and
+// wraps at 16 bits, the offset stays below 16.
+void AdvanceBlockAddress(SessionState& session)
+{
+    const auto moved = static_cast<std::uint16_t>(session.Offset + BLOCK_BYTES);
+    session.Segment = static_cast<std::uint16_t>(session.Segment + (moved >> 4));
+    session.Offset = static_cast<std::uint16_t>(moved & 0xF);
+}
+
+bool EchoesBlockInFlight(const FrameHeader& header, const SessionState& session)
+{
+    return header.Sequence == session.Sequence && header.Offset == session.Offset &&
+           header.Segment == session.Segment && header.DataLength == STATUS_BYTES;
+}
+
+}  // namespace
+
+int UpgradeLink::OpenTransfer(const MacAddress& target, const std::string& path)
+{
+    CloseTransferFile();
+    if (path.empty()) {
+        return OPEN_NO_PATH;
+    }
+    if (ReadImageDescriptor(run_.Files, path, run_.TransferDescriptor) != IMAGE_OK) {
+        return OPEN_NO_DESCRIPTOR;
+    }
+    SessionState& session = run_.Session;
+    Kernel& kernel = run_.Link.kernel();
+    session.Target = target;
+    session.Sequence = static_cast<std::uint16_t>(kernel.GetTickCount() & 0xFFFF);
+    session.Offset = 0;
+    session.Segment = run_.TransferDescriptor.CodeSegment();
+    session.Result = 0;
+    session.FilePosition = 0;
+    session.StartTick = kernel.GetTickCount();
+    session.Timeout = 1;
+    session.RetriesLeft = 20;
+    session.State = SESSION_BEGIN;
+
+    auto file = run_.Files.OpenForReading(path);
+    if (!file) {
+        return OPEN_CANNOT_OPEN;
+    }
+    const std::int64_t size = file->SeekEnd();
+    if (size < 0) {
+        return OPEN_CANNOT_OPEN;
+    }
+    // File offsets travel in 32 bits; a larger file could never be sent whole.
+    if (static_cast<std::uint64_t>(size) > std::numeric_limits<std::uint32_t>::max()) {
+        return OPEN_NO_DESCRIPTOR;
+    }
+    session.FileSize = static_cast<std::uint32_t>(size);
+    session.FileHandle = 1;
+    run_.TransferFile = std::move(file);
+    return OPEN_READY;
+}
+
+void UpgradeLink::CloseTransferFile()
+{
+    run_.TransferFile.reset();
+    run_.Session.FileHandle = -1;
+}
+
+void UpgradeLink::PollTransferReply()
+{
+    const std::uint32_t length =
+        run_.Link.WaitFrame(run_.ReceiveBuffer.data(), run_.ReceiveBuffer.size());
+    if (length != 0) {
+        HandleTransferReply(std::span(run_.ReceiveBuffer.data(), length));
+    }
+}
+
+std::int64_t UpgradeLink::ReadBlockAtFilePosition()
+{
+    ReadOnlyFile* file = run_.TransferFile.get();
+    if (file == nullptr || !file->Seek(run_.Session.FilePosition)) {
+        return -1;
+    }
+    return file->Read(run_.BlockBuffer.data(), run_.BlockBuffer.size());
+}
+
+void UpgradeLink::FailOnReadError()
+{
+    run_.Session.State = SESSION_FAILED;
+    run_.Session.Result = RESULT_READ_FAILED;
+}
+
+int UpgradeLink::PercentOfFile() const
+{
+    const SessionState& session = run_.Session;
+    if (session.FileSize == 0) {
+        return 0;
+    }
+    return static_cast<int>(std::uint64_t{session.FilePosition} * 100 / session.FileSize);
+}
+
+void UpgradeLink::ReportStatus(std::string_view text)
+{
+    if (run_.Progress != nullptr) {
+        run_.Progress->SetStatusText(text);
+        run_.Progress->RefreshTexts();
+    }
+}
+
+void UpgradeLink::EnterResetStep()
+{
+    SessionState& session = run_.Session;
+    ReportStatus(TEXT_RESETTING);
+    session.State = SESSION_RESET;
+    session.StartTick = run_.Link.kernel().GetTickCount();
+    session.Timeout = 1;
+    session.RetriesLeft = 20;
+    SendReset(session);
+}
+
+void UpgradeLink::HandleTransferReply(std::span<const std::uint8_t> frame)
+{
+    SessionState& session = run_.Session;
+    const auto decoded = DecodeHeader(frame);
+    if (!decoded || decoded->FrameType != FrameTypeFor(run_.FrameVariant) ||
+        decoded->Source != session.Target) {
+        return;
+    }
+    const FrameHeader& header = *decoded;
+    Kernel& kernel = run_.Link.kernel();
+    ProgressDisplay* progress = run_.Progress;
+
+    switch (header.Opcode) {
+    case OP_BEGIN: {
+        if (session.State != SESSION_BEGIN || header.Sequence != session.Sequence ||
+            header.Offset != 0 || header.Segment != 0 || header.DataLength != STATUS_BYTES ||
+            !HoldsData(frame, header)) {
+            return;
+        }
+        if (const std::uint16_t status = ReplyStatus(frame); status != 0) {
+            session.Result = status;
+            session.State = SESSION_FAILED;
+            return;
+        }
+        const std::int64_t length = ReadBlockAtFilePosition();
+        if (length < 0) {
+            FailOnReadError();
+            return;
+        }
+        if (length == 0) {
+            EnterResetStep();
+            return;
+        }
+        session.State = SESSION_WRITE;
+        ++session.Sequence;
+        session.StartTick = kernel.GetTickCount();
+        session.Timeout = 2;
+        session.RetriesLeft = 30;
+        if (SendWriteBlock(session, run_.BlockBuffer.data(), static_cast<std::size_t>(length)) ==
+            BUILD_SENT) {
+            ReportStatus(TEXT_ERASING);
+        }
+        return;
+    }
+    case OP_WRITE: {
+        if (session.State != SESSION_WRITE || !EchoesBlockInFlight(header, session) ||
+            !HoldsData(frame, header)) {
+            return;
+        }
+        if (const std::uint16_t status = ReplyStatus(frame); status != 0) {
+            session.Result = status;
+            session.State = SESSION_FAILED;
+            return;
+        }
+        session.FilePosition += BLOCK_BYTES;
+        std::int64_t length = ReadBlockAtFilePosition();
+        if (length < 0) {
+            FailOnReadError();
+            return;
+        }
+        if (length > 0) {
+            session.StartTick = kernel.GetTickCount();
+            AdvanceBlockAddress(session);
+            ++session.Sequence;
+            session.Timeout = 2;
+            session.RetriesLeft = 30;
+            if (SendWriteBlock(session, run_.BlockBuffer.data(),
+                               static_cast<std::size_t>(length)) == BUILD_SENT &&
+                progress != nullptr) {
+                const int percent = PercentOfFile();
+                progress->SetStatusText(TEXT_UPGRADE);
+                progress->SetPercent(percent, percent);
+                progress->RefreshTexts();
+            }
+            return;
+        }
+        // Every block is written: verification starts again from the first block.
+        ReportStatus(TEXT_VERIFY);
+        ++session.Sequence;
+        session.Offset = 0;
+        session.Segment = run_.TransferDescriptor.CodeSegment();
+        session.FilePosition = 0;
+        session.State = SESSION_VERIFY;
+        session.StartTick = kernel.GetTickCount();
+        session.Timeout = 1;
+        session.RetriesLeft = 20;
+        length = ReadBlockAtFilePosition();
+        if (length < 0) {
+            FailOnReadError();
+            return;
+        }
+        SendVerifyBlock(session, run_.BlockBuffer.data(), static_cast<std::size_t>(length));
+        return;
+    }
+    case OP_VERIFY: {
+        if (session.State != SESSION_VERIFY || !EchoesBlockInFlight(header, session) ||
+            !HoldsData(frame, header)) {
+            return;
+        }
+        if (const std::uint16_t status = ReplyStatus(frame); status != 0) {
+            session.Result = status;
+            session.State = SESSION_FAILED;
+            return;
+        }
+        session.FilePosition += BLOCK_BYTES;
+        const std::int64_t length = ReadBlockAtFilePosition();
+        if (length < 0) {
+            FailOnReadError();
+            return;
+        }
+        if (length == 0) {
+            EnterResetStep();
+            return;
+        }
+        session.StartTick = kernel.GetTickCount();
+        AdvanceBlockAddress(session);
+        ++session.Sequence;
+        session.Timeout = 1;
+        session.RetriesLeft = 20;
+        if (SendVerifyBlock(session, run_.BlockBuffer.data(), static_cast<std::size_t>(length)) ==
+                BUILD_SENT &&
+            progress != nullptr) {
+            // While verifying, the percent text runs one ahead of the bar.
+            const int percent = PercentOfFile();
+            progress->SetPercent(percent, percent + 1);
+            progress->RefreshTexts();
+        }
+        return;
+    }
+    case OP_RESET: {
+        // The status word sits at the data offset although the reply claims no data; a frame
+        // too short to hold it is no reply.
+        if (session.State != SESSION_RESET || header.Sequence != 0 || header.Offset != 0 ||
+            header.Segment != 0 || header.DataLength != 0 ||
+            !HoldsData(frame, header, STATUS_BYTES)) {
+            return;
+        }
+        if (ReplyStatus(frame) == 0) {
+            session.State = SESSION_DONE;
+            ReportStatus(TEXT_FINISHED);
+        } else {
+            session.State = SESSION_FAILED;
+            session.Result = RESULT_RESET_REFUSED;
+        }
+        return;
+    }
+    case OP_INFO:
+        HandleInfoReply(frame);
+        return;
+    default:
+        return;
+    }
+}
+
+}  // namespace tarvik
