@@ -1,0 +1,103 @@
+#!/usr/bin/env bash
+# The binding over the libpcap packet driver on a real link. The tool's end (binding_probe) is
+# in namespace A, a raw packet socket (raw_peer) in namespace B.
+#   1. Frames sent through SendFrame arrive at the peer byte for byte, the station address
+#      is the interface's, the medium is 802.3, and the tool does not receive its own frames.
+#   2. Frames from the peer arrive through WaitFrame: broadcast and directed ones pass the
+#      packet filter, frames to other stations and multicast do not.
+#   3. A burst of a few thousand frames sent back to back arrives whole.
+set -euo pipefail
+source "$(dirname "${BASH_SOURCE[0]}")/netns.sh"
+e2e_setup "$@"
+
+e2e_program PROBE binding_probe
+e2e_program PEER raw_peer
+
+A="${E2E_MAC_A//:/}"
+B="${E2E_MAC_B//:/}"
+BROADCAST=ffffffffffff
+OTHER=025a17aaaaaa
+MULTICAST=01005e000001
+
+# A frame as hex: destination, source, type, then the payload bytes 00 01 02 ... up to the
+# total length.
+frame() {
+  local destination="$1" source="$2" type="$3" length="$4" hex i
+  hex="$destination$source$type"
+  for ((i = 0; i < length - 14; i++)); do
+    hex+=$(printf '%02x' $((i & 0xFF)))
+  done
+  echo "$hex"
+}
+
+# --- 1. from the tool to the peer ---
+sent=(
+  "$(frame "$BROADCAST" "$A" 0000 64)"
+  "$(frame "$B" "$A" 8888 64)"
+  "$(frame "$B" "$A" 8888 34)"
+  "$(frame "$B" "$A" 0000 1514)"
+)
+e2e_spawn_b peer1 "$PEER" "$E2E_IF_B" capture "$E2E_MAC_A" "${#sent[@]}" 15000
+peer1=$E2E_PID
+e2e_wait_for_line "$E2E_TMP/peer1.out" '^ready$'
+
+probe_steps=(address medium)
+for f in "${sent[@]}"; do probe_steps+=(send "$f"); done
+probe_steps+=(quiet 300)
+e2e_in_a "$PROBE" "$E2E_IF_A" "${probe_steps[@]}" >"$E2E_TMP/probe1.out" 2>"$E2E_TMP/probe1.err" ||
+  e2e_fail "the probe's sending steps failed"
+e2e_wait_job "$peer1" 20 || e2e_fail "the peer did not capture every frame sent"
+
+{
+  echo ready
+  echo "address $E2E_MAC_A"
+  echo "medium 0"
+  for f in "${sent[@]}"; do echo "send 0"; done
+} >"$E2E_TMP/probe1.expected"
+e2e_expect_same "$E2E_TMP/probe1.expected" "$E2E_TMP/probe1.out" \
+  "the probe's answers (address, medium, sends) or a frame of its own came back"
+
+{
+  echo ready
+  printf '%s\n' "${sent[@]}"
+} >"$E2E_TMP/peer1.expected"
+e2e_expect_same "$E2E_TMP/peer1.expected" "$E2E_TMP/peer1.out" \
+  "frames sent through the binding did not arrive byte for byte"
+
+# --- 2. and 3. from the peer to the tool ---
+broadcast="$(frame "$BROADCAST" "$B" 0000 64)"
+directed="$(frame "$A" "$B" 8888 98)"
+short="$(frame "$A" "$B" 8888 14)"
+end_of_filter="$(frame "$BROADCAST" "$B" 8888 60)"
+kept_out=(
+  "$(frame "$OTHER" "$B" 0000 64)"
+  "$(frame "$MULTICAST" "$B" 0800 64)"
+  "$(frame "$OTHER" "$B" 8888 1514)"
+)
+BURST=3000
+end_of_burst="$(frame "$A" "$B" 88b5 61)"
+
+e2e_spawn_a probe2 "$PROBE" "$E2E_IF_A" receive-until "$end_of_filter" 10000 \
+  mark burst count-until "$end_of_burst" 60000
+probe2=$E2E_PID
+e2e_wait_for_line "$E2E_TMP/probe2.out" '^ready$'
+
+e2e_in_b "$PEER" "$E2E_IF_B" send "${kept_out[0]}" "$broadcast" "${kept_out[1]}" "$directed" \
+  "${kept_out[2]}" "$short" "$end_of_filter" || e2e_fail "the peer could not send"
+e2e_wait_for_line "$E2E_TMP/probe2.out" '^mark burst$' 15
+
+e2e_in_b "$PEER" "$E2E_IF_B" burst "$E2E_MAC_A" "$BURST" || e2e_fail "the peer's burst failed"
+e2e_in_b "$PEER" "$E2E_IF_B" send "$end_of_burst" || e2e_fail "the peer could not send"
+e2e_wait_job "$probe2" 90 || e2e_fail "the probe's receiving steps failed"
+
+printf 'frame %s\n' "$broadcast" "$directed" "$short" "$end_of_filter" | sort \
+  >"$E2E_TMP/filter.expected"
+grep '^frame ' "$E2E_TMP/probe2.out" | sort >"$E2E_TMP/filter.actual"
+e2e_expect_same "$E2E_TMP/filter.expected" "$E2E_TMP/filter.actual" \
+  "the packet filter passed the wrong frames, or a frame changed on the way"
+
+expected_count="count $((BURST + 1)) distinct $((BURST + 1))"
+grep -qx "$expected_count" "$E2E_TMP/probe2.out" ||
+  e2e_fail "burst: expected '$expected_count', got '$(grep '^count' "$E2E_TMP/probe2.out")'"
+
+e2e_pass "${#sent[@]} frames out byte for byte, filter 9 kept ${#kept_out[@]} out, burst of $BURST whole"

@@ -1,0 +1,214 @@
+# shellcheck shell=bash
+# End-to-end test harness: two network namespaces joined by one veth pair, removed again on
+# every way out. Source it from a *_e2e.sh script, then call e2e_setup:
+#
+#   source "$(dirname "${BASH_SOURCE[0]}")/netns.sh"
+#   e2e_setup "$@"                 # $1 is the build directory
+#   e2e_in_a "$E2E_BUILD/bin/tool" ...      # runs in namespace A (interface E2E_IF_A)
+#   e2e_spawn_b peer "$E2E_BUILD/..." ...   # background job in namespace B, output in files
+#   e2e_pass "what was shown"
+#
+# Without root, or where network namespaces or veth links cannot be made, the script exits
+# with 77 (CTest counts that as skipped) and says why. Only the two namespaces and the veth
+# pair are created; deleting a namespace deletes its end of the pair with it, so no other
+# interface or address on the machine is touched.
+
+E2E_SKIP=77
+
+# The two ends get fixed, locally administered addresses so tests can predict them; B's lies
+# in the vendor block 02-5A-17 that devices use, so a device emulated there gets a "QV" name.
+: "${E2E_MAC_A:=02:54:56:00:00:0a}"
+: "${E2E_MAC_B:=02:5a:17:00:00:0b}"
+E2E_IF_A=tva0
+E2E_IF_B=tvb0
+E2E_NS_A="tarvik-e2e-$$-a"
+E2E_NS_B="tarvik-e2e-$$-b"
+E2E_BUILD=""
+E2E_TMP=""
+E2E_NAME="$(basename "${0%.sh}")"
+
+_e2e_pids=()
+_e2e_cleanups=()
+_e2e_made_a=0
+_e2e_made_b=0
+
+e2e_log() { echo "[$E2E_NAME] $*" >&2; }
+
+e2e_skip() {
+  e2e_log "SKIPPED: $*"
+  exit "$E2E_SKIP"
+}
+
+e2e_fail() {
+  e2e_log "FAILED: $*"
+  exit 1
+}
+
+e2e_pass() {
+  e2e_log "passed${1:+: $1}"
+  exit 0
+}
+
+# Runs a shell command when the script ends, before the namespaces are removed.
+e2e_on_exit() { _e2e_cleanups+=("$1"); }
+
+_e2e_teardown() {
+  local status=$?
+  trap - EXIT INT TERM
+  local cmd pid
+  for cmd in "${_e2e_cleanups[@]}"; do
+    eval "$cmd" >/dev/null 2>&1 || true
+  done
+  for pid in "${_e2e_pids[@]}"; do
+    kill "$pid" 2>/dev/null || true
+  done
+  for pid in "${_e2e_pids[@]}"; do
+    wait "$pid" 2>/dev/null || true
+  done
+  # Anything else still running inside our namespaces was started by this script.
+  local ns
+  for ns in "$E2E_NS_A" "$E2E_NS_B"; do
+    if ip netns pids "$ns" >/dev/null 2>&1; then
+      for pid in $(ip netns pids "$ns" 2>/dev/null); do
+        kill -KILL "$pid" 2>/dev/null || true
+      done
+    fi
+  done
+  ((_e2e_made_a)) && ip netns delete "$E2E_NS_A" 2>/dev/null
+  ((_e2e_made_b)) && ip netns delete "$E2E_NS_B" 2>/dev/null
+  if [[ -n "$E2E_TMP" && -d "$E2E_TMP" ]]; then
+    if ((status != 0 && status != E2E_SKIP)); then
+      _e2e_dump_logs
+    fi
+    rm -rf "$E2E_TMP"
+  fi
+  exit "$status"
+}
+
+_e2e_dump_logs() {
+  local f
+  for f in "$E2E_TMP"/*.out "$E2E_TMP"/*.err; do
+    [[ -s "$f" ]] || continue
+    echo "----- $(basename "$f")" >&2
+    head -c 20000 "$f" >&2
+  done
+}
+
+# Checks the build directory and the privileges, then makes the namespaces and the link.
+# Sets E2E_BUILD and E2E_TMP (a scratch directory removed at the end).
+e2e_setup() {
+  E2E_BUILD="${1:-}"
+  [[ -n "$E2E_BUILD" && -d "$E2E_BUILD" ]] ||
+    e2e_fail "usage: bash $0 <build directory>"
+  E2E_BUILD="$(cd "$E2E_BUILD" && pwd)"
+
+  trap _e2e_teardown EXIT
+  trap 'exit 130' INT
+  trap 'exit 143' TERM
+
+  [[ $(id -u) -eq 0 ]] ||
+    e2e_skip "needs root (network namespaces, veth links and raw sockets need CAP_SYS_ADMIN, CAP_NET_ADMIN and CAP_NET_RAW)"
+  command -v ip >/dev/null 2>&1 || e2e_skip "the ip command (iproute2) is not installed"
+
+  E2E_TMP="$(mktemp -d "${TMPDIR:-/tmp}/tarvik-e2e.XXXXXX")" || e2e_fail "no scratch directory"
+
+  local why
+  why=$(ip netns add "$E2E_NS_A" 2>&1) || e2e_skip "cannot create a network namespace: $why"
+  _e2e_made_a=1
+  why=$(ip netns add "$E2E_NS_B" 2>&1) || e2e_skip "cannot create a network namespace: $why"
+  _e2e_made_b=1
+
+  # Both ends are made directly inside their namespaces: nothing appears in ours.
+  why=$(ip link add "$E2E_IF_A" netns "$E2E_NS_A" address "$E2E_MAC_A" type veth \
+          peer name "$E2E_IF_B" netns "$E2E_NS_B" address "$E2E_MAC_B" 2>&1) ||
+    e2e_skip "cannot create a veth pair: $why"
+
+  local ns ifname
+  for pair in "$E2E_NS_A:$E2E_IF_A" "$E2E_NS_B:$E2E_IF_B"; do
+    ns="${pair%%:*}"
+    ifname="${pair##*:}"
+    # No IPv6: its router solicitations and neighbour discovery would be the only other
+    # traffic on the link, and tests want to see exactly their own frames.
+    ip netns exec "$ns" sysctl -qw "net.ipv6.conf.$ifname.disable_ipv6=1" 2>/dev/null || true
+    ip -n "$ns" link set lo up || e2e_fail "cannot bring up lo in $ns"
+    ip -n "$ns" link set "$ifname" up || e2e_fail "cannot bring up $ifname in $ns"
+  done
+  e2e_wait_link "$E2E_NS_A" "$E2E_IF_A"
+  e2e_wait_link "$E2E_NS_B" "$E2E_IF_B"
+  e2e_log "namespaces $E2E_NS_A ($E2E_IF_A $E2E_MAC_A) and $E2E_NS_B ($E2E_IF_B $E2E_MAC_B)"
+}
+
+# Waits until the interface reports its carrier (a veth end is up once both ends are).
+e2e_wait_link() {
+  local ns="$1" ifname="$2" i
+  for ((i = 0; i < 100; i++)); do
+    [[ "$(ip netns exec "$ns" cat "/sys/class/net/$ifname/operstate" 2>/dev/null)" == up ]] &&
+      return 0
+    sleep 0.05
+  done
+  e2e_fail "$ifname in $ns did not come up"
+}
+
+# Runs a command in namespace A or B in the foreground.
+e2e_in_a() { ip netns exec "$E2E_NS_A" "$@"; }
+e2e_in_b() { ip netns exec "$E2E_NS_B" "$@"; }
+
+# Starts a command in the background in namespace A or B. Its output goes to
+# $E2E_TMP/NAME.out and NAME.err; its pid is in E2E_PID (and in $E2E_TMP/NAME.pid). The job is
+# killed at the end of the script if it is still running.
+e2e_spawn_a() { _e2e_spawn "$E2E_NS_A" "$@"; }
+e2e_spawn_b() { _e2e_spawn "$E2E_NS_B" "$@"; }
+
+_e2e_spawn() {
+  local ns="$1" name="$2"
+  shift 2
+  ip netns exec "$ns" "$@" >"$E2E_TMP/$name.out" 2>"$E2E_TMP/$name.err" &
+  E2E_PID=$!
+  _e2e_pids+=("$E2E_PID")
+  echo "$E2E_PID" >"$E2E_TMP/$name.pid"
+}
+
+# Waits for a background job and returns its exit status; fails the test after the timeout
+# (seconds, default 30).
+e2e_wait_job() {
+  local pid="$1" timeout="${2:-30}" i
+  for ((i = 0; i < timeout * 20; i++)); do
+    if ! kill -0 "$pid" 2>/dev/null; then
+      wait "$pid"
+      return $?
+    fi
+    sleep 0.05
+  done
+  e2e_fail "job $pid still running after ${timeout}s"
+}
+
+# Waits until FILE holds a line matching the regular expression (default: any line), for at
+# most TIMEOUT seconds (default 10). Use it to wait for a helper's "ready" line.
+e2e_wait_for_line() {
+  local file="$1" pattern="${2:-.}" timeout="${3:-10}" i
+  for ((i = 0; i < timeout * 20; i++)); do
+    grep -qE -- "$pattern" "$file" 2>/dev/null && return 0
+    sleep 0.05
+  done
+  e2e_fail "no line matching '$pattern' in $(basename "$file") after ${timeout}s"
+}
+
+# Sets the variable VAR to the path of the program NAME built in the build directory; fails
+# when it was not built. (A variable, not output: a failure must end the script itself.)
+#   e2e_program PROBE binding_probe
+e2e_program() {
+  local var="$1" name="$2" found
+  found=$(find "$E2E_BUILD" -type f -name "$name" -perm -u+x -not -path '*/CMakeFiles/*' \
+            2>/dev/null | head -n 1)
+  [[ -n "$found" ]] || e2e_fail "$name is not built in $E2E_BUILD (build it first)"
+  printf -v "$var" '%s' "$found"
+}
+
+# Compares two files; on a difference prints both and fails with the message.
+e2e_expect_same() {
+  local expected="$1" actual="$2" what="$3"
+  if ! diff -u "$expected" "$actual" >"$E2E_TMP/diff.txt" 2>&1; then
+    cat "$E2E_TMP/diff.txt" >&2
+    e2e_fail "$what"
+  fi
+}

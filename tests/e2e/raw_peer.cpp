@@ -1,0 +1,261 @@
+// The far end of the link in end-to-end tests: a raw packet socket on one interface that
+// captures the frames another station sends, or sends frames given in hex.
+//
+//   raw_peer IFNAME capture SOURCE_MAC COUNT TIMEOUT_MS
+//       prints "ready", then one line of lower-case hex per received frame whose source is
+//       SOURCE_MAC, until COUNT frames came (exit 0) or the time ran out (exit 2).
+//   raw_peer IFNAME send HEX...
+//       sends each frame in order (exit 0 when all went out whole).
+//   raw_peer IFNAME burst DESTINATION_MAC COUNT
+//       sends COUNT 60-byte frames to DESTINATION_MAC as fast as the socket takes them, each
+//       with type 0x88B5 and its number (big-endian, 4 bytes) after the header.
+
+#include <arpa/inet.h>
+#include <linux/if_packet.h>
+#include <net/ethernet.h>
+#include <net/if.h>
+#include <poll.h>
+#include <sys/ioctl.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <array>
+#include <chrono>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+
+std::optional<Bytes> ParseHex(const std::string& text)
+{
+    Bytes bytes;
+    std::string digits;
+    for (const char c : text) {
+        if (c != ':' && c != '-' && c != ' ') {
+            digits += c;
+        }
+    }
+    if (digits.size() % 2 != 0) {
+        return std::nullopt;
+    }
+    for (std::size_t i = 0; i < digits.size(); i += 2) {
+        char* end = nullptr;
+        const std::string pair = digits.substr(i, 2);
+        const unsigned long value = std::strtoul(pair.c_str(), &end, 16);
+        if (end != pair.c_str() + 2) {
+            return std::nullopt;
+        }
+        bytes.push_back(static_cast<std::uint8_t>(value));
+    }
+    return bytes;
+}
+
+std::string Hex(const std::uint8_t* bytes, std::size_t length)
+{
+    static const char digits[] = "0123456789abcdef";
+    std::string text;
+    text.reserve(length * 2);
+    for (std::size_t i = 0; i < length; ++i) {
+        text += digits[bytes[i] >> 4];
+        text += digits[bytes[i] & 0x0F];
+    }
+    return text;
+}
+
+class PacketSocket {
+public:
+    explicit PacketSocket(const char* interfaceName)
+    {
+        fd_ = ::socket(AF_PACKET, SOCK_RAW | SOCK_CLOEXEC, htons(ETH_P_ALL));
+        if (fd_ < 0) {
+            std::perror("raw_peer: socket");
+            return;
+        }
+        index_ = static_cast<int>(if_nametoindex(interfaceName));
+        if (index_ == 0) {
+            std::perror("raw_peer: if_nametoindex");
+            return;
+        }
+        const int buffer = 8 * 1024 * 1024;
+        ::setsockopt(fd_, SOL_SOCKET, SO_RCVBUFFORCE, &buffer, sizeof buffer);
+        sockaddr_ll address{};
+        address.sll_family = AF_PACKET;
+        address.sll_protocol = htons(ETH_P_ALL);
+        address.sll_ifindex = index_;
+        if (::bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+            std::perror("raw_peer: bind");
+            index_ = 0;
+        }
+    }
+    ~PacketSocket()
+    {
+        if (fd_ >= 0) {
+            ::close(fd_);
+        }
+    }
+    PacketSocket(const PacketSocket&) = delete;
+    PacketSocket& operator=(const PacketSocket&) = delete;
+
+    bool ok() const { return fd_ >= 0 && index_ != 0; }
+    int fd() const { return fd_; }
+
+    bool Send(const Bytes& frame) const
+    {
+        sockaddr_ll address{};
+        address.sll_family = AF_PACKET;
+        address.sll_ifindex = index_;
+        address.sll_halen = ETH_ALEN;
+        std::memcpy(address.sll_addr, frame.data(), std::min<std::size_t>(frame.size(), 6));
+        for (;;) {
+            const ssize_t sent = ::sendto(fd_, frame.data(), frame.size(), 0,
+                                          reinterpret_cast<const sockaddr*>(&address),
+                                          sizeof address);
+            if (sent == static_cast<ssize_t>(frame.size())) {
+                return true;
+            }
+            // The device queue is full for a moment during a burst; try again.
+            if (sent < 0 && (errno == ENOBUFS || errno == EAGAIN)) {
+                ::usleep(100);
+                continue;
+            }
+            std::perror("raw_peer: sendto");
+            return false;
+        }
+    }
+
+    std::optional<std::array<std::uint8_t, 6>> Address(const char* interfaceName) const
+    {
+        ifreq request{};
+        std::snprintf(request.ifr_name, sizeof request.ifr_name, "%s", interfaceName);
+        if (::ioctl(fd_, SIOCGIFHWADDR, &request) != 0) {
+            return std::nullopt;
+        }
+        std::array<std::uint8_t, 6> address{};
+        std::memcpy(address.data(), request.ifr_hwaddr.sa_data, address.size());
+        return address;
+    }
+
+private:
+    int fd_ = -1;
+    int index_ = 0;
+};
+
+int Capture(const PacketSocket& socket, const Bytes& source, long count, long timeoutMs)
+{
+    std::printf("ready\n");
+    std::fflush(stdout);
+    const auto deadline =
+        std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    long captured = 0;
+    std::array<std::uint8_t, 65536> frame{};
+    while (captured < count) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            deadline - std::chrono::steady_clock::now());
+        if (left.count() <= 0) {
+            std::fprintf(stderr, "raw_peer: %ld of %ld frames before the time ran out\n",
+                         captured, count);
+            return 2;
+        }
+        pollfd watched{socket.fd(), POLLIN, 0};
+        if (::poll(&watched, 1, static_cast<int>(left.count())) <= 0) {
+            continue;
+        }
+        sockaddr_ll from{};
+        socklen_t fromLength = sizeof from;
+        const ssize_t length = ::recvfrom(socket.fd(), frame.data(), frame.size(), 0,
+                                          reinterpret_cast<sockaddr*>(&from), &fromLength);
+        if (length < 14 || from.sll_pkttype == PACKET_OUTGOING ||
+            std::memcmp(frame.data() + 6, source.data(), 6) != 0) {
+            continue;
+        }
+        std::printf("%s\n", Hex(frame.data(), static_cast<std::size_t>(length)).c_str());
+        std::fflush(stdout);
+        ++captured;
+    }
+    return 0;
+}
+
+int Burst(const PacketSocket& socket, const char* interfaceName, const Bytes& destination,
+          long count)
+{
+    const auto own = socket.Address(interfaceName);
+    if (!own) {
+        std::perror("raw_peer: SIOCGIFHWADDR");
+        return 1;
+    }
+    Bytes frame(60, 0);
+    std::memcpy(frame.data(), destination.data(), 6);
+    std::memcpy(frame.data() + 6, own->data(), 6);
+    frame[12] = 0x88;
+    frame[13] = 0xB5;
+    for (long i = 0; i < count; ++i) {
+        const auto number = static_cast<std::uint32_t>(i);
+        frame[14] = static_cast<std::uint8_t>(number >> 24);
+        frame[15] = static_cast<std::uint8_t>(number >> 16);
+        frame[16] = static_cast<std::uint8_t>(number >> 8);
+        frame[17] = static_cast<std::uint8_t>(number);
+        if (!socket.Send(frame)) {
+            return 1;
+        }
+    }
+    return 0;
+}
+
+int Usage()
+{
+    std::fprintf(stderr,
+                 "usage: raw_peer IFNAME capture SOURCE_MAC COUNT TIMEOUT_MS\n"
+                 "       raw_peer IFNAME send HEX...\n"
+                 "       raw_peer IFNAME burst DESTINATION_MAC COUNT\n");
+    return 64;
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    if (argc < 3) {
+        return Usage();
+    }
+    const char* interfaceName = argv[1];
+    const std::string command = argv[2];
+    PacketSocket socket(interfaceName);
+    if (!socket.ok()) {
+        return 1;
+    }
+    if (command == "capture" && argc == 6) {
+        const auto source = ParseHex(argv[3]);
+        if (!source || source->size() != 6) {
+            return Usage();
+        }
+        return Capture(socket, *source, std::atol(argv[4]), std::atol(argv[5]));
+    }
+    if (command == "send" && argc >= 4) {
+        for (int i = 3; i < argc; ++i) {
+            const auto frame = ParseHex(argv[i]);
+            if (!frame || frame->size() < 14) {
+                std::fprintf(stderr, "raw_peer: not a frame: %s\n", argv[i]);
+                return 64;
+            }
+            if (!socket.Send(*frame)) {
+                return 1;
+            }
+        }
+        return 0;
+    }
+    if (command == "burst" && argc == 5) {
+        const auto destination = ParseHex(argv[3]);
+        if (!destination || destination->size() != 6) {
+            return Usage();
+        }
+        return Burst(socket, interfaceName, *destination, std::atol(argv[4]));
+    }
+    return Usage();
+}
