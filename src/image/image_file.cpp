@@ -97,6 +97,12 @@ bool FindTrailerBlock(ReadOnlyFile& file, std::span<std::uint8_t> buffer, ImageD
 int ReadImageDescriptor(FileSystem& files, const std::string& path, ImageDescriptor& descriptor)
 {
     std::vector<std::uint8_t> buffer(IMAGE_READ_BUFFER_BYTES);
+    return ReadImageDescriptor(files, path, buffer, descriptor);
+}
+
+int ReadImageDescriptor(FileSystem& files, const std::string& path, std::span<std::uint8_t> buffer,
+                        ImageDescriptor& descriptor)
+{
     {
         const std::unique_ptr<ReadOnlyFile> file = files.OpenForReading(path);
         if (!file) {

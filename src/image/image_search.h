@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <span>
+#include <string>
 
 #include "image/descriptor.h"
 #include "platform/file_system.h"
@@ -27,5 +28,9 @@ bool FindImageHeader(ReadOnlyFile& file, std::span<std::uint8_t> buffer, ImageDe
 // False when the file ends (a last, partial block included) or a read fails first.
 // buffer: at least TRAILER_BLOCK_BYTES.
 bool FindTrailerBlock(ReadOnlyFile& file, std::span<std::uint8_t> buffer, ImageDescriptor& descriptor);
+
+// ReadImageDescriptor through the caller's buffer (at least TRAILER_BLOCK_BYTES).
+int ReadImageDescriptor(FileSystem& files, const std::string& path, std::span<std::uint8_t> buffer,
+                        ImageDescriptor& descriptor);
 
 }  // namespace tarvik
