@@ -1,0 +1,88 @@
+#pragma once
+// Finding the network adapter at start-up: list the adapters the registry names, let the user
+// pick one when there are several, open it through the binding and start reception. One
+// operation per family of the first platform, both ending in the same result codes.
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "netio/binding.h"
+#include "platform/registry.h"
+
+namespace tarvik {
+
+// Results of FindAdapters9x and FindAdaptersNT (and of the listing and opening steps).
+inline constexpr int DISCOVERY_OK = 0;                      // open, reception running
+inline constexpr int DISCOVERY_NO_ADAPTER = 1;              // nothing usable listed
+inline constexpr int DISCOVERY_OPEN_ADAPTER_FAILED = 2;
+inline constexpr int DISCOVERY_OPEN_REGISTRY_FAILED = 3;    // the enumerated key is missing
+inline constexpr int DISCOVERY_OPEN_EVENT_FAILED = 4;       // OpenRequestEvent failed
+inline constexpr int DISCOVERY_START_RECEPTION_FAILED = 5;  // StartReception failed
+
+inline constexpr std::string_view NET_CLASS_KEY_9X =
+    "System\\CurrentControlSet\\Services\\Class\\Net";
+inline constexpr std::string_view NETWORK_CARDS_KEY_NT = NT_NETWORK_CARDS_KEY;
+// What the NT family puts before a card's service name to make the driver's adapter name.
+inline constexpr std::string_view ADAPTER_NAME_PREFIX = "\\Device\\";
+
+// Buffer sizes of the registry reads; a longer subkey name ends the enumeration, a longer
+// value reads as empty.
+inline constexpr std::uint32_t SUBKEY_NAME_CHARS = 16;
+inline constexpr std::uint32_t VALUE_TEXT_BYTES = 261;
+inline constexpr std::uint32_t HIDDEN_VALUE_BYTES = 4;
+
+// The adapters found, in registry enumeration order. Entry i of Descriptions and of Names
+// describe the same adapter; Count is their number. Every usable adapter is kept.
+struct AdapterList {
+    int Count = 0;
+    int Selection = 0;  // the adapter chosen by the selection step
+    std::vector<std::string> Descriptions;  // what the user sees
+    std::vector<std::string> Names;         // what the packet driver opens
+
+    void Add(std::string description, std::string name);
+};
+
+// The choice among two or more adapters: the desktop shows its selection dialog, the command
+// line answers without asking. Whatever it does, Names[Selection] is opened afterwards.
+class AdapterSelectionPort {
+public:
+    virtual ~AdapterSelectionPort() = default;
+    virtual void SelectAdapter(AdapterList& list) = 0;
+};
+
+// Leaves Selection as it is (0): the adapter a selection dialog closed untouched gives.
+class FirstAdapterSelection final : public AdapterSelectionPort {
+public:
+    void SelectAdapter(AdapterList&) override {}
+};
+
+// Lists the 95/98 family's adapters: every subkey of NET_CLASS_KEY_9X is opened by its name
+// through the binding, kept when it reports the 802.3 medium, and closed again; nothing stays
+// open. DISCOVERY_OK with at least one listed; otherwise 3 (no key), 1 (every probe opened,
+// none was 802.3) or 2 (some probe could not open).
+int ListAdapters9x(Registry& registry, Binding& binding, AdapterList& list);
+
+// Lists the NT family's cards under NETWORK_CARDS_KEY_NT, skipping those with a "Hidden"
+// value; opens nothing. DISCOVERY_OK with at least one listed; otherwise 3 or 1.
+int ListAdaptersNT(Registry& registry, AdapterList& list);
+
+// The choosing rule: with one adapter, Names[0]; with two or more, the selection step runs
+// and Names[Selection] is chosen (a Selection out of range is set back to 0). Then the
+// opening steps. list must hold at least one adapter.
+int OpenChosenAdapter(Binding& binding, AdapterSelectionPort& selection, AdapterList& list);
+
+// The opening steps on one name: open (2 on failure), OpenRequestEvent (4), StartReception (5).
+int OpenListedAdapter(Binding& binding, const std::string& name);
+
+// List, choose and open, per family. list receives the adapters found.
+int FindAdapters9x(Registry& registry, Binding& binding, AdapterSelectionPort& selection,
+                   AdapterList& list);
+int FindAdaptersNT(Registry& registry, Binding& binding, AdapterSelectionPort& selection,
+                   AdapterList& list);
+
+// The index of the adapter whose name is name, or is ADAPTER_NAME_PREFIX + name (so "eth0"
+// finds "\Device\eth0"); -1 when none.
+int FindAdapterIndex(const AdapterList& list, std::string_view name);
+
+}  // namespace tarvik

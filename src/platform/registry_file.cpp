@@ -1,0 +1,376 @@
+// The REGEDIT4 export source of the registry view.
+
+#include <fstream>
+#include <iterator>
+
+#include "platform/registry.h"
+
+namespace tarvik {
+
+struct FileRegistry::Tree {
+    struct Key {
+        std::string Name;
+        std::vector<std::unique_ptr<Key>> Subkeys;  // kept in name order, case ignored
+        std::vector<std::pair<std::string, RegistryValue>> Values;
+
+        Key* Find(std::string_view name) const
+        {
+            for (const auto& subkey : Subkeys) {
+                if (RegistryNamesEqual(subkey->Name, name)) {
+                    return subkey.get();
+                }
+            }
+            return nullptr;
+        }
+
+        Key* FindOrAdd(std::string_view name)
+        {
+            if (Key* found = Find(name)) {
+                return found;
+            }
+            auto at = Subkeys.begin();
+            while (at != Subkeys.end() && !RegistryNameLess(name, (*at)->Name)) {
+                ++at;
+            }
+            auto added = std::make_unique<Key>();
+            added->Name = std::string(name);
+            return Subkeys.insert(at, std::move(added))->get();
+        }
+
+        void SetValue(std::string name, RegistryValue value)
+        {
+            for (auto& [existing, stored] : Values) {
+                if (RegistryNamesEqual(existing, name)) {
+                    stored = std::move(value);
+                    return;
+                }
+            }
+            Values.emplace_back(std::move(name), std::move(value));
+        }
+    };
+
+    Key LocalMachine;
+};
+
+namespace {
+
+using Tree = FileRegistry::Tree;
+
+class FileNode final : public RegistryNode {
+public:
+    FileNode(std::shared_ptr<const Tree> tree, const Tree::Key* key)
+        : tree_(std::move(tree)), key_(key)
+    {
+    }
+
+    std::unique_ptr<RegistryNode> Clone() const override
+    {
+        return std::make_unique<FileNode>(tree_, key_);
+    }
+
+    std::optional<std::string> SubkeyName(std::uint32_t index) const override
+    {
+        if (index >= key_->Subkeys.size()) {
+            return std::nullopt;
+        }
+        return key_->Subkeys[index]->Name;
+    }
+
+    std::unique_ptr<RegistryNode> Subkey(std::string_view name) const override
+    {
+        const Tree::Key* found = key_->Find(name);
+        return found ? std::make_unique<FileNode>(tree_, found) : nullptr;
+    }
+
+    std::optional<RegistryValue> Value(std::string_view name) const override
+    {
+        for (const auto& [existing, value] : key_->Values) {
+            if (RegistryNamesEqual(existing, name)) {
+                return value;
+            }
+        }
+        return std::nullopt;
+    }
+
+private:
+    std::shared_ptr<const Tree> tree_;  // keeps the key alive while a handle is open
+    const Tree::Key* key_;
+};
+
+bool IsBlank(char c) { return c == ' ' || c == '\t'; }
+
+std::string_view Trim(std::string_view text)
+{
+    while (!text.empty() && (IsBlank(text.front()) || text.front() == '\r')) {
+        text.remove_prefix(1);
+    }
+    while (!text.empty() && (IsBlank(text.back()) || text.back() == '\r')) {
+        text.remove_suffix(1);
+    }
+    return text;
+}
+
+int HexDigit(char c)
+{
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
+}
+
+// Reads a quoted text at the start of rest (the opening quote included) and moves rest past
+// the closing quote. Only \\ and \" are escapes, as the export writes them.
+bool ReadQuoted(std::string_view& rest, std::string& text)
+{
+    if (rest.empty() || rest.front() != '"') {
+        return false;
+    }
+    text.clear();
+    for (std::size_t i = 1; i < rest.size(); ++i) {
+        const char c = rest[i];
+        if (c == '"') {
+            rest.remove_prefix(i + 1);
+            return true;
+        }
+        if (c == '\\' && i + 1 < rest.size() && (rest[i + 1] == '\\' || rest[i + 1] == '"')) {
+            text.push_back(rest[++i]);
+        } else {
+            text.push_back(c);
+        }
+    }
+    return false;
+}
+
+bool ParseHexBytes(std::string_view text, std::vector<std::uint8_t>& bytes)
+{
+    bytes.clear();
+    text = Trim(text);
+    if (text.empty()) {
+        return true;
+    }
+    for (;;) {
+        const std::size_t comma = text.find(',');
+        const std::string_view item = Trim(text.substr(0, comma));
+        if (item.size() != 2 || HexDigit(item[0]) < 0 || HexDigit(item[1]) < 0) {
+            return false;
+        }
+        bytes.push_back(static_cast<std::uint8_t>(HexDigit(item[0]) * 16 + HexDigit(item[1])));
+        if (comma == std::string_view::npos) {
+            return true;
+        }
+        text.remove_prefix(comma + 1);
+    }
+}
+
+// The data after '=': a quoted text, dword:XXXXXXXX or hex[(type)]:bytes. Empty error on
+// success.
+std::string ParseData(std::string_view data, RegistryValue& value)
+{
+    if (!data.empty() && data.front() == '"') {
+        std::string text;
+        if (!ReadQuoted(data, text)) {
+            return "unterminated text";
+        }
+        if (!Trim(data).empty()) {
+            return "text after the closing quote";
+        }
+        value.Type = REG_SZ;
+        value.Data.assign(text.begin(), text.end());
+        value.Data.push_back(0);
+        return {};
+    }
+    if (data.starts_with("dword:")) {
+        const std::string_view digits = data.substr(6);
+        if (digits.empty() || digits.size() > 8) {
+            return "a dword needs 1 to 8 hex digits";
+        }
+        std::uint32_t number = 0;
+        for (const char c : digits) {
+            const int digit = HexDigit(c);
+            if (digit < 0) {
+                return "a dword needs 1 to 8 hex digits";
+            }
+            number = number * 16 + static_cast<std::uint32_t>(digit);
+        }
+        value.Type = REG_DWORD;
+        value.Data = {static_cast<std::uint8_t>(number), static_cast<std::uint8_t>(number >> 8),
+                      static_cast<std::uint8_t>(number >> 16),
+                      static_cast<std::uint8_t>(number >> 24)};
+        return {};
+    }
+    if (data.starts_with("hex")) {
+        data.remove_prefix(3);
+        value.Type = REG_BINARY;
+        if (data.starts_with("(")) {
+            const std::size_t close = data.find(')');
+            if (close == std::string_view::npos || close == 1 || close > 9) {
+                return "bad hex type";
+            }
+            std::uint32_t type = 0;
+            for (const char c : data.substr(1, close - 1)) {
+                const int digit = HexDigit(c);
+                if (digit < 0) {
+                    return "bad hex type";
+                }
+                type = type * 16 + static_cast<std::uint32_t>(digit);
+            }
+            value.Type = type;
+            data.remove_prefix(close + 1);
+        }
+        if (!data.starts_with(":")) {
+            return "hex data needs a colon";
+        }
+        if (!ParseHexBytes(data.substr(1), value.Data)) {
+            return "hex data must be two-digit bytes separated by commas";
+        }
+        return {};
+    }
+    return "unknown value data";
+}
+
+// Joins lines that end in a backslash (long hex data) with the next one; each logical line
+// keeps the number of its first physical line.
+std::vector<std::pair<std::size_t, std::string>> LogicalLines(std::string_view text)
+{
+    std::vector<std::pair<std::size_t, std::string>> lines;
+    bool continuing = false;
+    std::size_t number = 0;
+    std::size_t start = 0;
+    while (start <= text.size()) {
+        std::size_t end = text.find('\n', start);
+        if (end == std::string_view::npos) {
+            end = text.size();
+        }
+        std::string_view line = Trim(text.substr(start, end - start));
+        start = end + 1;
+        ++number;
+        const bool continues =
+            line.ends_with('\\') && !line.starts_with('[') && !line.starts_with(';');
+        if (continues) {
+            line.remove_suffix(1);
+        }
+        if (continuing) {
+            lines.back().second.append(line);
+        } else {
+            lines.emplace_back(number, std::string(line));
+        }
+        continuing = continues;
+    }
+    return lines;
+}
+
+}  // namespace
+
+std::unique_ptr<FileRegistry> FileRegistry::Parse(std::string_view text, std::string& error)
+{
+    error.clear();
+    if (text.starts_with("\xEF\xBB\xBF")) {
+        text.remove_prefix(3);
+    }
+    auto tree = std::make_shared<Tree>();
+    Tree::Key* current = nullptr;
+    bool inForeignRoot = false;
+    bool sawHeader = false;
+
+    for (const auto& [number, line] : LogicalLines(text)) {
+        const auto fail = [&, n = number](const std::string& what) {
+            error = "line " + std::to_string(n) + ": " + what;
+            return nullptr;
+        };
+        const std::string_view content = line;
+        if (!sawHeader) {
+            if (content.empty()) {
+                continue;
+            }
+            if (content != "REGEDIT4") {
+                return fail("a registry export starts with REGEDIT4");
+            }
+            sawHeader = true;
+            continue;
+        }
+        if (content.empty() || content.front() == ';') {
+            continue;
+        }
+        if (content.front() == '[') {
+            if (content.back() != ']' || content.size() < 3) {
+                return fail("a key line ends with ]");
+            }
+            std::string_view path = content.substr(1, content.size() - 2);
+            if (path.front() == '-') {
+                return fail("key deletions are not accepted here");
+            }
+            const std::size_t split = path.find('\\');
+            const std::string_view root = path.substr(0, split);
+            current = nullptr;
+            inForeignRoot = !RegistryNamesEqual(root, "HKEY_LOCAL_MACHINE");
+            if (inForeignRoot) {
+                continue;
+            }
+            current = &tree->LocalMachine;
+            path = split == std::string_view::npos ? std::string_view{} : path.substr(split + 1);
+            while (!path.empty()) {
+                const std::size_t next = path.find('\\');
+                const std::string_view component = path.substr(0, next);
+                if (component.empty()) {
+                    return fail("empty key name in the path");
+                }
+                current = current->FindOrAdd(component);
+                path = next == std::string_view::npos ? std::string_view{} : path.substr(next + 1);
+            }
+            continue;
+        }
+
+        std::string_view rest = content;
+        std::string name;
+        if (rest.front() == '@') {
+            rest.remove_prefix(1);
+        } else if (!ReadQuoted(rest, name)) {
+            return fail("a value line starts with a quoted name or @");
+        }
+        rest = Trim(rest);
+        if (!rest.starts_with('=')) {
+            return fail("a value name is followed by =");
+        }
+        rest = Trim(rest.substr(1));
+        if (rest == "-") {
+            return fail("value deletions are not accepted here");
+        }
+        RegistryValue value;
+        if (const std::string problem = ParseData(rest, value); !problem.empty()) {
+            return fail(problem);
+        }
+        if (current == nullptr && !inForeignRoot) {
+            return fail("a value before any key");
+        }
+        if (current != nullptr) {
+            current->SetValue(std::move(name), std::move(value));
+        }
+    }
+    if (!sawHeader) {
+        error = "line 1: a registry export starts with REGEDIT4";
+        return nullptr;
+    }
+    return std::unique_ptr<FileRegistry>(new FileRegistry(std::move(tree)));
+}
+
+std::unique_ptr<FileRegistry> FileRegistry::Load(const std::string& path, std::string& error)
+{
+    std::ifstream file(path, std::ios::binary);
+    if (!file) {
+        error = path + ": cannot be read";
+        return nullptr;
+    }
+    const std::string text((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+    auto registry = Parse(text, error);
+    if (!registry) {
+        error = path + ": " + error;
+    }
+    return registry;
+}
+
+std::unique_ptr<RegistryNode> FileRegistry::Root()
+{
+    return std::make_unique<FileNode>(tree_, &tree_->LocalMachine);
+}
+
+}  // namespace tarvik
