@@ -1,0 +1,59 @@
+#pragma once
+// The start-up sequence, written once for the desktop program and the command line: decide
+// the operating-system family, find and open the adapter, and show the message of any
+// failure. The front end then runs on, or ends with the exit status the result maps to.
+
+#include <string>
+#include <string_view>
+
+#include "commands/command_port.h"
+#include "netio/adapter_discovery.h"
+#include "netio/binding.h"
+#include "platform/os_version.h"
+#include "platform/registry.h"
+
+namespace tarvik {
+
+// Results. 1 to 5 are the discovery results (DISCOVERY_*); their message has been shown.
+inline constexpr int STARTUP_READY = 0;  // the adapter is open and receiving
+// Neither family: "Operation System Not Support ! " has been shown; the program runs on
+// without an adapter.
+inline constexpr int STARTUP_WITHOUT_ADAPTER = 6;
+// RunStartupSequenceFor only: no listed adapter has the name asked for. No message is shown;
+// the list is left for the front end to offer.
+inline constexpr int STARTUP_UNKNOWN_ADAPTER = 7;
+
+// The family tests with "Get OSVersionInfo Fail" shown through the port when the query fails.
+bool IsWindows9x(OsVersionQuery& query, CommandPort& port);
+bool IsWindowsNT(OsVersionQuery& query, CommandPort& port);
+
+// The message of a discovery result 1 to 5; empty for any other.
+std::string_view DiscoveryResultMessage(int result);
+
+// The family test, FindAdapters9x or FindAdaptersNT, and the message of a failure. list
+// receives the adapters found (the selection port sees it too when there are two or more).
+int RunStartupSequence(OsVersionQuery& query, Registry& registry, Binding& binding,
+                       AdapterSelectionPort& selection, CommandPort& port, AdapterList& list);
+int RunStartupSequence(OsVersionQuery& query, Registry& registry, Binding& binding,
+                       AdapterSelectionPort& selection, CommandPort& port);
+
+// As RunStartupSequence, but opens the listed adapter named adapterName ("\Device\eth0" or
+// "eth0") instead of choosing; STARTUP_UNKNOWN_ADAPTER when the list has no such adapter.
+int RunStartupSequenceFor(OsVersionQuery& query, Registry& registry, Binding& binding,
+                          std::string_view adapterName, CommandPort& port, AdapterList& list);
+
+// Whether the program goes on after the sequence (with or without an adapter).
+bool StartupLetsProgramRun(int result);
+// The exit status of a program that ends after the sequence: 0 when it ran on, else the
+// result itself (1 to 7). The first platform ended with 0 after a start-up message; a failed
+// start is reported as one here.
+int StartupExitStatus(int result);
+
+// The line that follows "Open Adapter Fail !" when the open failed for want of raw network
+// access; empty when the result is not 2 or the process has that access.
+inline constexpr std::string_view PRIVILEGE_HINT_PREFIX =
+    "Run as root, or grant the program raw network access: sudo setcap cap_net_raw+ep ";
+std::string PrivilegeHint(int result, std::string_view programPath);
+std::string PrivilegeHint(int result, std::string_view programPath, bool hasRawNetworkAccess);
+
+}  // namespace tarvik
