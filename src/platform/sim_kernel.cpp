@@ -34,9 +34,20 @@ bool SimKernel::RunNextDue(std::uint64_t deadline) {
     return true;
 }
 
+bool SimKernel::Faults::Strike() {
+    if (failing == 0) {
+        return false;
+    }
+    if (spared > 0) {
+        --spared;
+        return false;
+    }
+    --failing;
+    return true;
+}
+
 EventHandle SimKernel::CreateEvent() {
-    if (failCreates_ > 0) {
-        --failCreates_;
+    if (createFaults_.Strike()) {
         return NO_EVENT;
     }
     do {
@@ -56,8 +67,7 @@ bool SimKernel::SetEvent(EventHandle event) {
 }
 
 bool SimKernel::ResetEvent(EventHandle event) {
-    if (failResets_ > 0) {
-        --failResets_;
+    if (resetFaults_.Strike()) {
         return false;
     }
     const auto found = events_.find(event);

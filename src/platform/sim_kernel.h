@@ -39,9 +39,10 @@ public:
     std::uint64_t SleptMilliseconds() const { return sleptMilliseconds_; }
     std::size_t OpenEvents() const { return events_.size(); }
 
-    // The next n creations return NO_EVENT; the next n resets fail.
-    void FailNextCreateEvents(int n) { failCreates_ = n; }
-    void FailNextResetEvents(int n) { failResets_ = n; }
+    // After `after` more successful calls, the next n creations return NO_EVENT (or the next
+    // n resets fail).
+    void FailNextCreateEvents(int n, int after = 0) { createFaults_ = {after, n}; }
+    void FailNextResetEvents(int n, int after = 0) { resetFaults_ = {after, n}; }
 
 private:
     bool AllOpen(std::span<const EventHandle> events) const;
@@ -56,8 +57,13 @@ private:
 
     std::unordered_map<EventHandle, bool> events_;  // handle -> signalled
     EventHandle lastHandle_ = NO_EVENT;
-    int failCreates_ = 0;
-    int failResets_ = 0;
+    struct Faults {
+        int spared = 0;
+        int failing = 0;
+        bool Strike();  // true when this call is to fail
+    };
+    Faults createFaults_;
+    Faults resetFaults_;
 
     // Keyed by due time, then by scheduling order, so equal times keep their order.
     std::map<std::pair<std::uint64_t, std::uint64_t>, std::function<void()>> timed_;

@@ -104,7 +104,8 @@ TEST_F(SimKernelTest, FailureKnobsCountDown) {
     EXPECT_EQ(kernel.CreateEvent(), NO_EVENT);
     const EventHandle event = kernel.CreateEvent();
     EXPECT_NE(event, NO_EVENT);
-    kernel.FailNextResetEvents(2);
+    kernel.FailNextResetEvents(2, 1);
+    EXPECT_TRUE(kernel.ResetEvent(event));
     EXPECT_FALSE(kernel.ResetEvent(event));
     EXPECT_FALSE(kernel.ResetEvent(event));
     EXPECT_TRUE(kernel.ResetEvent(event));

@@ -1,0 +1,288 @@
+#include "netio/binding.h"
+
+#include <algorithm>
+#include <cstring>
+#include <new>
+
+namespace tarvik {
+
+namespace {
+
+// An event made for one call and closed on every way out of it.
+class ScopedEvent {
+public:
+    explicit ScopedEvent(Kernel& kernel) : kernel_(kernel), event_(kernel.CreateEvent()) {}
+    ~ScopedEvent() {
+        if (event_ != NO_EVENT) {
+            kernel_.CloseHandle(event_);
+        }
+    }
+    ScopedEvent(const ScopedEvent&) = delete;
+    ScopedEvent& operator=(const ScopedEvent&) = delete;
+
+    EventHandle get() const { return event_; }
+
+private:
+    Kernel& kernel_;
+    EventHandle event_;
+};
+
+std::uint32_t AddressOid(std::uint32_t medium, bool& known) {
+    known = true;
+    switch (medium) {
+    case 0:
+    case 5: return OID_802_3_CURRENT_ADDRESS;
+    case 1: return OID_802_5_CURRENT_ADDRESS;
+    case 2: return OID_FDDI_LONG_CURRENT_ADDR;
+    case 3: return OID_WAN_CURRENT_ADDRESS;
+    case 4: return OID_LTALK_CURRENT_NODE_ID;
+    case 6:
+    case 7: return OID_ARCNET_CURRENT_ADDRESS;
+    case 8: return OID_ATM_CURRENT_ADDRESS;
+    case 9: return OID_WW_GEN_CURRENT_ADDRESS;
+    default: known = false; return 0;
+    }
+}
+
+}  // namespace
+
+Binding::Binding(Kernel& kernel, PacketDriver& driver) : kernel_(kernel), driver_(driver) {}
+
+Binding::~Binding() {
+    StopReception();
+    CloseRequestEvent();
+    CloseAdapter();
+}
+
+std::int32_t Binding::OpenAdapter(const char* name) {
+    AdapterHandle = driver_.OpenAdapter(name);
+    return AdapterHandle;
+}
+
+int Binding::SendFrame(const std::uint8_t* frame, std::uint32_t length) {
+    if (AdapterHandle == INVALID_ADAPTER) {
+        return SEND_FAILED;
+    }
+    std::uint32_t result = 0;
+    {
+        ScopedEvent event(kernel_);
+        if (event.get() == NO_EVENT) {
+            return SEND_EVENT_NOT_CREATED;
+        }
+        if (!kernel_.ResetEvent(event.get())) {
+            return SEND_EVENT_NOT_RESET;
+        }
+        std::uint32_t count = 0;
+        Overlapped request{};
+        request.Event = event.get();
+        result = driver_.PacketSend(AdapterHandle, frame, length, &count, &request, 1);
+    }
+    if (result != 0) {
+        return SEND_FAILED;
+    }
+    // Every frame sent costs this pause: the tool never sends more than about 50 a second.
+    kernel_.Sleep(SEND_PAUSE_MS);
+    return SEND_OK;
+}
+
+std::uint32_t Binding::WaitFrame(std::uint8_t* destination, std::size_t capacity) {
+    const std::uint32_t index = kernel_.WaitForAny(eventTable_, RECEIVE_WAIT_MS);
+    if (index >= READ_SLOT_COUNT || !slots_) {
+        return 0;
+    }
+    ReadSlot& slot = slots_[index];
+    // A delivery longer than the caller's buffer is cut to it rather than written past it.
+    const std::size_t length = std::min<std::size_t>(
+        {slot.FrameLength, READ_SLOT_FRAME_BYTES, capacity});
+    if (length > 0) {
+        std::memcpy(destination, slot.FrameData, length);
+    }
+    if (!kernel_.ResetEvent(eventTable_[index])) {
+        return 1;
+    }
+    driver_.PacketRead(AdapterHandle, &slot, &slot.CountWord, &slot.Request, 0);
+    return static_cast<std::uint32_t>(length);
+}
+
+int Binding::QueryStationAddress(std::uint8_t* destination) {
+    return QueryCurrentAddress(destination) ? 0 : 2;
+}
+
+bool Binding::QueryCurrentAddress(std::uint8_t* destination) {
+    if (MediumVerified) {
+        MediumInUse = NDIS_MEDIUM_802_3;
+    }
+    bool known = false;
+    const std::uint32_t oid = AddressOid(MediumInUse, known);
+    if (!known) {
+        return false;
+    }
+    RequestRecord request;
+    request.RequestType = NDIS_REQUEST_QUERY_INFORMATION;
+    request.Oid = oid;
+    request.InformationBuffer = addressBuffer_;
+    request.InformationBufferLength = sizeof addressBuffer_;
+    sharedRequest_.Event = RequestEvent;
+    if (driver_.MakeNdisRequest(AdapterHandle, &request, &sharedRequest_, 1) != 0) {
+        return false;
+    }
+    std::memcpy(destination, addressBuffer_, 6);
+    return true;
+}
+
+bool Binding::SetPacketFilter(std::uint32_t filter) {
+    RequestRecord request;
+    request.RequestType = NDIS_REQUEST_SET_INFORMATION;
+    request.Oid = OID_GEN_CURRENT_PACKET_FILTER;
+    request.InformationBuffer = &filter;
+    request.InformationBufferLength = sizeof filter;
+    sharedRequest_.Event = RequestEvent;
+    return driver_.MakeNdisRequest(AdapterHandle, &request, &sharedRequest_, 1) == 0;
+}
+
+bool Binding::EnablePacketFilter() {
+    if (MediumVerified) {
+        MediumInUse = NDIS_MEDIUM_802_3;
+    }
+    switch (MediumInUse) {
+    case NDIS_MEDIUM_802_3:
+    case NDIS_MEDIUM_802_5:
+    case NDIS_MEDIUM_DIX:
+        if (!SetPacketFilter(NDIS_PACKET_TYPE_DIRECTED)) {
+            return false;
+        }
+        return SetPacketFilter(NDIS_PACKET_TYPE_DIRECTED | NDIS_PACKET_TYPE_BROADCAST);
+    case NDIS_MEDIUM_LOCALTALK:
+        return SetPacketFilter(NDIS_PACKET_TYPE_DIRECTED | NDIS_PACKET_TYPE_BROADCAST);
+    default:
+        return false;
+    }
+}
+
+int Binding::CheckMedium() {
+    MediumInUse = 0xFFFFFFFF;
+    ScopedEvent event(kernel_);
+    if (!kernel_.ResetEvent(event.get())) {
+        return 6;
+    }
+    RequestRecord request;
+    request.RequestType = NDIS_REQUEST_QUERY_INFORMATION;
+    request.Oid = OID_GEN_MEDIA_IN_USE;
+    request.InformationBuffer = &MediumInUse;
+    request.InformationBufferLength = sizeof MediumInUse;
+    Overlapped overlapped{};
+    overlapped.Event = event.get();
+    if (driver_.MakeNdisRequest(AdapterHandle, &request, &overlapped, 1) != 0) {
+        return 7;
+    }
+    if (MediumInUse != NDIS_MEDIUM_802_3) {
+        return 1;
+    }
+    MediumVerified = true;
+    return 0;
+}
+
+int Binding::OpenRequestEvent() {
+    if (AdapterHandle == INVALID_ADAPTER) {
+        return 1;
+    }
+    CloseRequestEvent();
+    RequestEvent = kernel_.CreateEvent();
+    sharedRequest_.Event = RequestEvent;
+    if (RequestEvent == NO_EVENT) {
+        driver_.CloseAdapter(AdapterHandle);
+        AdapterHandle = INVALID_ADAPTER;
+        return 2;
+    }
+    kernel_.ResetEvent(RequestEvent);
+    return 0;
+}
+
+int Binding::StartReception() {
+    if (AdapterHandle == INVALID_ADAPTER) {
+        return 1;
+    }
+    if (slots_) {
+        return 0;  // already receiving; the posted slots must not be freed under the driver
+    }
+    int result = 3;
+    if (AllocateReadSlots()) {
+        for (std::size_t i = 0; i < READ_SLOT_COUNT; ++i) {
+            eventTable_[i] = slots_[i].Request.Event;
+        }
+        for (std::size_t i = 0; i < READ_SLOT_COUNT; ++i) {
+            if (!kernel_.ResetEvent(eventTable_[i])) {
+                break;
+            }
+            driver_.PacketRead(AdapterHandle, &slots_[i], &slots_[i].CountWord,
+                               &slots_[i].Request, 0);
+        }
+        if (EnablePacketFilter()) {
+            return 0;
+        }
+        result = 4;
+    }
+    CloseRequestEvent();
+    driver_.CloseAdapter(AdapterHandle);
+    AdapterHandle = INVALID_ADAPTER;
+    ReleaseReadSlots();
+    return result;
+}
+
+void Binding::StopReception() {
+    if (slots_) {
+        SetPacketFilter(0);
+    }
+}
+
+void Binding::CloseRequestEvent() {
+    if (RequestEvent != NO_EVENT) {
+        kernel_.CloseHandle(RequestEvent);
+        RequestEvent = NO_EVENT;
+        sharedRequest_.Event = NO_EVENT;
+    }
+}
+
+void Binding::CloseAdapter() {
+    if (AdapterHandle != INVALID_ADAPTER) {
+        driver_.CloseAdapter(AdapterHandle);
+        AdapterHandle = INVALID_ADAPTER;
+    }
+    ReleaseReadSlots();
+}
+
+bool Binding::AllocateReadSlots() {
+    // Value-initialised: the whole block starts zeroed, as the driver expects of a fresh slot.
+    std::unique_ptr<ReadSlot[]> slots(new (std::nothrow) ReadSlot[READ_SLOT_COUNT]());
+    if (!slots) {
+        return false;
+    }
+    for (std::size_t i = 0; i < READ_SLOT_COUNT; ++i) {
+        slots[i].Request.Event = kernel_.CreateEvent();
+        if (slots[i].Request.Event == NO_EVENT) {
+            for (std::size_t made = 0; made < i; ++made) {
+                kernel_.CloseHandle(slots[made].Request.Event);
+            }
+            return false;
+        }
+    }
+    slots_ = std::move(slots);
+    return true;
+}
+
+void Binding::ReleaseReadSlots() {
+    if (!slots_) {
+        return;
+    }
+    for (std::size_t i = 0; i < READ_SLOT_COUNT; ++i) {
+        if (slots_[i].Request.Event != NO_EVENT) {
+            kernel_.CloseHandle(slots_[i].Request.Event);
+        }
+    }
+    // The table goes back to all zero, so a later wait on it fails instead of naming a
+    // handle that the kernel may have given to someone else.
+    std::fill(std::begin(eventTable_), std::end(eventTable_), NO_EVENT);
+    slots_.reset();
+}
+
+}  // namespace tarvik
