@@ -1,0 +1,44 @@
+#pragma once
+// What the dialogs work with: the run's protocol state, the message and wait-cursor port,
+// the runner of modal dialogs, and the document's selected image.
+
+#include <string>
+
+#include "commands/command_port.h"
+#include "image/descriptor.h"
+#include "protocol/run_state.h"
+
+class QWidget;
+
+namespace tarvik {
+
+class DialogRunner;
+
+// The image the user selected: ImagePath is empty when none is; FileDescriptor is what was
+// last read from it.
+struct ImageSelection {
+    std::string ImagePath;
+    ImageDescriptor FileDescriptor;
+};
+
+struct DialogContext {
+    RunState& Run;
+    CommandPort& Port;
+    DialogRunner& Runner;
+    ImageSelection& Document;
+    QWidget* Owner = nullptr;   // the main window, once there is one
+};
+
+// The wait cursor through the port for as long as the guard lives.
+class WaitCursorGuard {
+public:
+    explicit WaitCursorGuard(CommandPort& port) : port_(port) { port_.BeginWaitCursor(); }
+    ~WaitCursorGuard() { port_.EndWaitCursor(); }
+    WaitCursorGuard(const WaitCursorGuard&) = delete;
+    WaitCursorGuard& operator=(const WaitCursorGuard&) = delete;
+
+private:
+    CommandPort& port_;
+};
+
+}  // namespace tarvik

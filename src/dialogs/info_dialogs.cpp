@@ -1,0 +1,87 @@
+#include "dialogs/info_dialogs.h"
+
+#include <QLineEdit>
+#include <array>
+
+#include "commands/commands.h"
+#include "res/resource_ids.h"
+
+namespace tarvik {
+namespace {
+
+constexpr std::array<std::pair<int, DescriptorField>, 13> BOXES = {{
+    {res::IDC_PID_VERSION, DescriptorField::PidVersion},
+    {res::IDC_UPGRADE_CONTROL, DescriptorField::UpgradeControl},
+    {res::IDC_HW_VERSION, DescriptorField::HwVersion},
+    {res::IDC_BOARD_CODE, DescriptorField::BoardCode},
+    {res::IDC_FW_VERSION, DescriptorField::FwVersion},
+    {res::IDC_PRODUCT_ID, DescriptorField::ProductId},
+    {res::IDC_PRODUCT_MASK, DescriptorField::ProductMask},
+    {res::IDC_PROTOCOL_ID, DescriptorField::ProtocolId},
+    {res::IDC_PROTOCOL_MASK, DescriptorField::ProtocolMask},
+    {res::IDC_FUNCTION_ID, DescriptorField::FunctionId},
+    {res::IDC_FUNCTION_MASK, DescriptorField::FunctionMask},
+    {res::IDC_CODE_SEGMENT, DescriptorField::CodeSegment},
+    {res::IDC_CODE_SIZE, DescriptorField::CodeSize},
+}};
+
+void FillBoxes(TemplateDialog& dialog, const ImageDescriptor& descriptor)
+{
+    for (const auto& [box, field] : BOXES) {
+        dialog.Edit(box)->setText(QString::fromStdString(FormatField(descriptor, field)));
+    }
+}
+
+}  // namespace
+
+std::span<const std::pair<int, DescriptorField>> DescriptorBoxes()
+{
+    return BOXES;
+}
+
+CFileInfoDlg::CFileInfoDlg(DialogContext& context)
+    : TemplateDialog(res::IDD_FILE_INFO, context.Owner), context_(context)
+{
+}
+
+void CFileInfoDlg::OnInitDialog()
+{
+    Edit(res::IDC_FILE_NAME)->setText(QString::fromStdString(context_.Document.ImagePath));
+    FillBoxes(*this, context_.Document.FileDescriptor);
+}
+
+CDeviceInfoDlg::CDeviceInfoDlg(DialogContext& context)
+    : TemplateDialog(res::IDD_DEVICE_INFO, context.Owner), context_(context)
+{
+}
+
+void CDeviceInfoDlg::OnInitDialog()
+{
+    ImageDescriptor device;
+    if (!ShowDeviceInformation(context_.Run, context_.Port, context_.Run.SelectedTarget,
+                               device)) {
+        return;
+    }
+    Edit(res::IDC_DEVICE_NAME)->setText(QString::fromStdString(context_.Run.SelectedTarget));
+    FillBoxes(*this, device);
+}
+
+void RunShowFileInformation(DialogContext& context)
+{
+    WaitCursorGuard cursor(context.Port);
+    if (!ShowFileInformation(context.Run, context.Port, context.Document.ImagePath,
+                             context.Document.FileDescriptor)) {
+        return;
+    }
+    CFileInfoDlg dialog(context);
+    dialog.DoModal(context.Runner);
+}
+
+void RunShowDeviceInformation(DialogContext& context)
+{
+    WaitCursorGuard cursor(context.Port);
+    CDeviceInfoDlg dialog(context);
+    dialog.DoModal(context.Runner);
+}
+
+}  // namespace tarvik

@@ -1,0 +1,47 @@
+#pragma once
+// The File Information and Device Information dialogs, which show an image descriptor field
+// by field in read-only boxes, and the two operations that open them.
+
+#include <span>
+#include <utility>
+
+#include "dialogs/dialog_context.h"
+#include "dialogs/template_dialog.h"
+
+namespace tarvik {
+
+// Which box of the information dialogs shows which field.
+std::span<const std::pair<int, DescriptorField>> DescriptorBoxes();
+
+// Shows the selected image's descriptor, read afresh when the dialog opens.
+class CFileInfoDlg final : public TemplateDialog {
+public:
+    explicit CFileInfoDlg(DialogContext& context);
+
+protected:
+    void OnInitDialog() override;
+
+private:
+    DialogContext& context_;
+};
+
+// Asks the selected device for its descriptor while opening, and shows it; every box stays
+// empty when the device does not answer.
+class CDeviceInfoDlg final : public TemplateDialog {
+public:
+    explicit CDeviceInfoDlg(DialogContext& context);
+
+protected:
+    void OnInitDialog() override;
+
+private:
+    DialogContext& context_;
+};
+
+// Reads the descriptor of the selected image into the document and shows it; shows
+// "File Access Error !" instead when it cannot be read.
+void RunShowFileInformation(DialogContext& context);
+// Opens the Device Information dialog for the selected target.
+void RunShowDeviceInformation(DialogContext& context);
+
+}  // namespace tarvik

@@ -1,0 +1,56 @@
+#include "dialogs/message_port.h"
+
+#include <QApplication>
+#include <QMessageBox>
+
+#include "commands/messages.h"
+#include "dialogs/dialog_runner.h"
+#include "dialogs/template_dialog.h"
+#include "res/pictures.h"
+
+namespace tarvik {
+
+ArrowWhileModal::ArrowWhileModal()
+{
+    if (QApplication::overrideCursor() != nullptr) {
+        QApplication::setOverrideCursor(Qt::ArrowCursor);
+        pushed_ = true;
+    }
+}
+
+ArrowWhileModal::~ArrowWhileModal()
+{
+    if (pushed_) {
+        QApplication::restoreOverrideCursor();
+    }
+}
+
+void QtCommandPort::ShowMessage(std::string_view text)
+{
+    ArrowWhileModal arrow;
+    QMessageBox box(QMessageBox::Warning, QString::fromUtf8(APPLICATION_TITLE.data(),
+                                                            static_cast<qsizetype>(APPLICATION_TITLE.size())),
+                    QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())),
+                    QMessageBox::Ok, owner_.data());
+    box.setTextFormat(Qt::PlainText);
+    box.setWindowIcon(res::ProgramIcon());
+    box.exec();
+}
+
+void QtCommandPort::BeginWaitCursor()
+{
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+}
+
+void QtCommandPort::EndWaitCursor()
+{
+    QApplication::restoreOverrideCursor();
+}
+
+int ExecDialogRunner::RunModal(TemplateDialog& dialog)
+{
+    ArrowWhileModal arrow;
+    return dialog.exec();
+}
+
+}  // namespace tarvik

@@ -1,0 +1,56 @@
+#include "dialogs/prepare_upgrade_dlg.h"
+
+#include <QLineEdit>
+#include <QPushButton>
+
+#include "commands/commands.h"
+#include "dialogs/info_dialogs.h"
+#include "res/resource_ids.h"
+
+namespace tarvik {
+
+CPrepareUpgradeDlg::CPrepareUpgradeDlg(DialogContext& context)
+    : TemplateDialog(res::IDD_PREPARE_UPGRADE, context.Owner), context_(context), progress_(this)
+{
+}
+
+CPrepareUpgradeDlg::~CPrepareUpgradeDlg() = default;
+
+void CPrepareUpgradeDlg::OnInitDialog()
+{
+    // Decided once: choosing a file or a device from inside this dialog is not possible, so
+    // the states cannot go stale while it is open.
+    const bool targetSelected = !context_.Run.SelectedTarget.empty();
+    const bool fileSelected = !context_.Document.ImagePath.empty();
+    Button(res::IDC_UPGRADE)->setEnabled(targetSelected && fileSelected);
+    Button(res::IDC_VIEW_TARGET_INFO)->setEnabled(targetSelected);
+    Button(res::IDC_VIEW_FILE_INFO)->setEnabled(fileSelected);
+    Edit(res::IDC_DEVICE_FOR_UPGRADE)->setText(QString::fromStdString(context_.Run.SelectedTarget));
+    Edit(res::IDC_FILE_FOR_UPGRADE)->setText(QString::fromStdString(context_.Document.ImagePath));
+}
+
+void CPrepareUpgradeDlg::OnCommand(int id)
+{
+    switch (id) {
+    case res::IDC_VIEW_FILE_INFO:
+        RunShowFileInformation(context_);
+        break;
+    case res::IDC_VIEW_TARGET_INFO:
+        RunShowDeviceInformation(context_);
+        break;
+    case res::IDC_UPGRADE:
+        RunUpgradeCommand(context_.Run, context_.Port, progress_, context_.Run.SelectedTarget,
+                          context_.Document.ImagePath);
+        break;
+    default:
+        break;
+    }
+}
+
+void RunPrepareUpgrade(DialogContext& context)
+{
+    CPrepareUpgradeDlg dialog(context);
+    dialog.DoModal(context.Runner);
+}
+
+}  // namespace tarvik

@@ -1,0 +1,30 @@
+#pragma once
+// Prepare For Upgrade: shows the selected file and device, opens their information, and runs
+// the Upgrade with the progress window it owns.
+
+#include "dialogs/dialog_context.h"
+#include "dialogs/template_dialog.h"
+#include "dialogs/upgrade_process_dlg.h"
+
+namespace tarvik {
+
+class CPrepareUpgradeDlg final : public TemplateDialog {
+public:
+    explicit CPrepareUpgradeDlg(DialogContext& context);
+    ~CPrepareUpgradeDlg() override;
+
+    CUpgradeProcessDlg& Progress() { return progress_; }
+
+protected:
+    void OnInitDialog() override;
+    void OnCommand(int id) override;
+
+private:
+    DialogContext& context_;
+    CUpgradeProcessDlg progress_;
+};
+
+// The Prepare Upgrade command.
+void RunPrepareUpgrade(DialogContext& context);
+
+}  // namespace tarvik

@@ -1,0 +1,239 @@
+#include "dialogs/template_dialog.h"
+
+#include <QFontMetrics>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QProgressBar>
+#include <QPushButton>
+#include <cstdlib>
+
+#include "dialogs/dialog_runner.h"
+#include "res/pictures.h"
+#include "res/resource_ids.h"
+
+namespace tarvik {
+namespace {
+
+int MulDiv(int number, int numerator, int denominator)
+{
+    const long long product = static_cast<long long>(number) * numerator;
+    const long long half = denominator / 2;
+    return static_cast<int>(product >= 0 ? (product + half) / denominator
+                                         : (product - half) / denominator);
+}
+
+const res::DialogTemplate& TemplateOrDie(int templateId)
+{
+    const res::DialogTemplate* found = res::FindDialogTemplate(templateId);
+    if (found == nullptr) {
+        // A dialog class naming a template the program lacks is a programming error.
+        std::abort();
+    }
+    return *found;
+}
+
+}  // namespace
+
+QSize DialogBaseUnits(const QFont& font)
+{
+    const QFontMetrics metrics(font);
+    // The average over the 52 letters, rounded, as dialog units have always been measured.
+    const int letters = metrics.horizontalAdvance(
+        QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"));
+    return QSize((letters / 26 + 1) / 2, metrics.height());
+}
+
+QFont TemplateFont(const res::DialogTemplate& dialog)
+{
+    QFont font(QString::fromLatin1(dialog.FontName.data(),
+                                   static_cast<qsizetype>(dialog.FontName.size())));
+    font.setStyleHint(QFont::SansSerif);
+    font.setPointSize(dialog.PointSize);
+    return font;
+}
+
+TemplateDialog::TemplateDialog(int templateId, QWidget* parent)
+    : QDialog(parent), template_(TemplateOrDie(templateId))
+{
+    setObjectName(QStringLiteral("dialog%1").arg(template_.Id));
+    Qt::WindowFlags flags = Qt::Dialog | Qt::CustomizeWindowHint;
+    if ((template_.Style & res::DLG_CAPTION) != 0) {
+        flags |= Qt::WindowTitleHint;
+    }
+    if ((template_.Style & res::DLG_SYSMENU) != 0) {
+        flags |= Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint;
+    }
+    setWindowFlags(flags);
+    setWindowTitle(QString::fromLatin1(template_.Caption.data(),
+                                       static_cast<qsizetype>(template_.Caption.size())));
+
+    const QFont font = TemplateFont(template_);
+    setFont(font);
+    baseUnits_ = DialogBaseUnits(font);
+    setFixedSize(UnitsToPixels(0, 0, template_.Width, template_.Height).size());
+
+    int unnamed = 0;
+    for (const res::ControlTemplate& control : template_.Controls) {
+        QWidget* widget = CreateControl(control);
+        widget->setGeometry(UnitsToPixels(control.X, control.Y, control.Width, control.Height));
+        if (control.Id == res::IDC_STATIC) {
+            widget->setObjectName(QStringLiteral("static%1").arg(unnamed++));
+        } else {
+            widget->setObjectName(QStringLiteral("id%1").arg(control.Id));
+            controls_[control.Id] = widget;
+        }
+    }
+}
+
+TemplateDialog::~TemplateDialog() = default;
+
+QRect TemplateDialog::UnitsToPixels(int x, int y, int width, int height) const
+{
+    return QRect(MulDiv(x, baseUnits_.width(), 4), MulDiv(y, baseUnits_.height(), 8),
+                 MulDiv(width, baseUnits_.width(), 4), MulDiv(height, baseUnits_.height(), 8));
+}
+
+QWidget* TemplateDialog::CreateControl(const res::ControlTemplate& control)
+{
+    const QString text =
+        QString::fromLatin1(control.Text.data(), static_cast<qsizetype>(control.Text.size()));
+    const bool tabStop = (control.Style & res::CTL_TABSTOP) != 0;
+    const int id = control.Id;
+
+    switch (control.Kind) {
+    case res::ControlKind::PushButton:
+    case res::ControlKind::DefPushButton: {
+        auto* button = new QPushButton(text, this);
+        button->setFocusPolicy(tabStop ? Qt::StrongFocus : Qt::ClickFocus);
+        // Enter presses the focused button, else OK: a default-button style elsewhere only
+        // changes how the button is drawn.
+        if (id == res::IDOK && control.Kind == res::ControlKind::DefPushButton) {
+            button->setDefault(true);
+        }
+        connect(button, &QPushButton::clicked, this, [this, id] {
+            if (id == res::IDOK) {
+                OnOK();
+            } else if (id == res::IDCANCEL) {
+                reject();
+            } else {
+                OnCommand(id);
+            }
+        });
+        return button;
+    }
+    case res::ControlKind::Edit: {
+        auto* edit = new QLineEdit(text, this);
+        edit->setReadOnly((control.Style & res::CTL_READONLY) != 0);
+        edit->setFrame((control.Style & res::CTL_BORDER) != 0);
+        edit->setFocusPolicy(tabStop ? Qt::StrongFocus : Qt::ClickFocus);
+        // Paths are as long as the file system allows; the box scrolls, it never cuts.
+        edit->setMaxLength(INT32_MAX);
+        return edit;
+    }
+    case res::ControlKind::ListBox: {
+        auto* list = new QListWidget(this);
+        list->setSelectionMode(QAbstractItemView::SingleSelection);
+        list->setSortingEnabled((control.Style & res::CTL_SORT) != 0);
+        list->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+        list->setVerticalScrollBarPolicy((control.Style & res::CTL_VSCROLL) != 0
+                                             ? Qt::ScrollBarAsNeeded
+                                             : Qt::ScrollBarAlwaysOff);
+        list->setFrameShape((control.Style & res::CTL_BORDER) != 0 ? QFrame::StyledPanel
+                                                                   : QFrame::NoFrame);
+        list->setFocusPolicy(tabStop ? Qt::StrongFocus : Qt::ClickFocus);
+        if ((control.Style & res::CTL_NOTIFY) != 0) {
+            // Qt reports the caret and the selection separately, in either order; the change
+            // counts once the caret item is also the selected one.
+            connect(list, &QListWidget::currentRowChanged, this, [this, id] { ReportSelection(id); });
+            connect(list, &QListWidget::itemSelectionChanged, this,
+                    [this, id] { ReportSelection(id); });
+        }
+        return list;
+    }
+    case res::ControlKind::Static: {
+        auto* label = new QLabel(text, this);
+        label->setTextFormat(Qt::PlainText);
+        label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+        label->setWordWrap(true);
+        return label;
+    }
+    case res::ControlKind::Icon: {
+        auto* label = new QLabel(this);
+        label->setPixmap(res::ProgramIcon().pixmap(32, 32));
+        return label;
+    }
+    case res::ControlKind::ProgressBar: {
+        auto* bar = new QProgressBar(this);
+        bar->setRange(0, 100);
+        bar->setValue(0);
+        bar->setTextVisible(false);
+        return bar;
+    }
+    }
+    return new QWidget(this);
+}
+
+void TemplateDialog::ReportSelection(int id)
+{
+    QListWidget* list = List(id);
+    QListWidgetItem* caret = list != nullptr ? list->currentItem() : nullptr;
+    if (caret != nullptr && caret->isSelected()) {
+        OnSelectionChange(id);
+    }
+}
+
+QWidget* TemplateDialog::Control(int id) const
+{
+    const auto found = controls_.find(id);
+    return found == controls_.end() ? nullptr : found->second;
+}
+
+QPushButton* TemplateDialog::Button(int id) const
+{
+    return qobject_cast<QPushButton*>(Control(id));
+}
+
+QLineEdit* TemplateDialog::Edit(int id) const
+{
+    return qobject_cast<QLineEdit*>(Control(id));
+}
+
+QListWidget* TemplateDialog::List(int id) const
+{
+    return qobject_cast<QListWidget*>(Control(id));
+}
+
+QLabel* TemplateDialog::Label(int id) const
+{
+    return qobject_cast<QLabel*>(Control(id));
+}
+
+QProgressBar* TemplateDialog::Bar(int id) const
+{
+    return qobject_cast<QProgressBar*>(Control(id));
+}
+
+void TemplateDialog::InitDialog()
+{
+    if (initialised_) {
+        return;
+    }
+    initialised_ = true;
+    OnInitDialog();
+    for (const res::ControlTemplate& control : template_.Controls) {
+        QWidget* widget = Control(control.Id);
+        if ((control.Style & res::CTL_TABSTOP) != 0 && widget != nullptr && widget->isEnabled()) {
+            widget->setFocus();
+            break;
+        }
+    }
+}
+
+int TemplateDialog::DoModal(DialogRunner& runner)
+{
+    InitDialog();
+    return runner.RunModal(*this);
+}
+
+}  // namespace tarvik

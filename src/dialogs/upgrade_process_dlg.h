@@ -1,0 +1,44 @@
+#pragma once
+// Upgrade Process: the progress window of a transfer, a status line, a percent text and a
+// bar. The object lives as long as the Prepare For Upgrade dialog; its window is made by the
+// first transfer that starts and shown again by every later one.
+//
+// The transfer holds the user-interface thread, so nothing repaints by itself while it runs:
+// every call below paints what it changed before returning.
+
+#include <QString>
+#include <memory>
+
+#include "dialogs/template_dialog.h"
+#include "protocol/progress.h"
+
+namespace tarvik {
+
+class CUpgradeProcessDlg final : public ProgressDisplay {
+public:
+    // The window, once made, belongs to owner.
+    explicit CUpgradeProcessDlg(QWidget* owner);
+    ~CUpgradeProcessDlg() override;
+    CUpgradeProcessDlg(const CUpgradeProcessDlg&) = delete;
+    CUpgradeProcessDlg& operator=(const CUpgradeProcessDlg&) = delete;
+
+    void BeginProgress() override;
+    void SetStatusText(std::string_view text) override;
+    void SetPercent(int position, int number) override;
+    void RefreshTexts() override;
+
+    // The window; null until the first transfer has started.
+    TemplateDialog* Window() const { return window_.get(); }
+    const QString& StatusText() const { return status_; }
+    const QString& PercentText() const { return percent_; }
+
+private:
+    void PushTexts();
+
+    QWidget* owner_;
+    QString status_;
+    QString percent_;
+    std::unique_ptr<TemplateDialog> window_;
+};
+
+}  // namespace tarvik
