@@ -135,7 +135,8 @@ private:
 //   "ServiceName"  the interface name ("eth0"),
 //   "Description"  "eth0 (virtio_net) 52:54:00:12:34:56, link up",
 //   "Hidden"       dword 1, only on interfaces no device can be upgraded through: the
-//                  loopback and everything that is not Ethernet.
+//                  loopback, everything that is not Ethernet, and virtual interfaces that
+//                  are down.
 // The key path above the cards holds nothing else.
 class LiveRegistry final : public Registry {
 public:

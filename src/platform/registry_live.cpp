@@ -167,17 +167,27 @@ private:
                    : 0;
     }
 
+    // Hidden: the loopback, whatever is not Ethernet, and virtual interfaces that are down
+    // (ifb, dummy and bridge leftovers nobody brought up). A physical card stays listed when
+    // down, since a technician may be about to bring it up.
     static bool IsHidden(const std::filesystem::path& directory)
     {
         long type = 0;
         const bool ethernet =
             ParseNumber(ReadFirstLine(directory / "type"), type) && type == ARPHRD_ETHERNET;
-        return !ethernet || (Flags(directory) & INTERFACE_LOOPBACK) != 0;
+        const unsigned long flags = Flags(directory);
+        if (!ethernet || (flags & INTERFACE_LOOPBACK) != 0) {
+            return true;
+        }
+        std::error_code problem;
+        const bool physical = std::filesystem::exists(directory / "device", problem);
+        return !physical && (flags & INTERFACE_UP) == 0;
     }
 
     std::string Describe(const std::filesystem::path& directory, const std::string& name) const
     {
         std::string text = name;
+        // ethtool is asked only about the machine's own interfaces, never about another tree.
         const std::string driver = DriverName(directory, name, root_ == "/sys/class/net");
         if (!driver.empty()) {
             text += " (" + driver + ")";

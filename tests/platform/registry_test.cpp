@@ -323,14 +323,15 @@ TEST_F(LiveRegistryTest, ListsInterfacesByIndexWithTheirValues)
     AddInterface("eth0", 2, 1, "0x1003", "52:54:00:12:34:56", "1", "virtio_net");
     AddInterface("wg0", 3, 65534, "0x91", "", "1");
     AddInterface("eth1", 10, 1, "0x1003", "52:54:00:ab:cd:ef", "0", "e1000");
-    AddInterface("eth2", 9, 1, "0x1002", "52:54:00:00:00:09", "");
+    AddInterface("eth2", 9, 1, "0x1002", "52:54:00:00:00:09", "", "r8169");
+    AddInterface("ifb0", 11, 1, "0x82", "6e:4a:71:98:d0:b4", "");
 
     LiveRegistry registry(NetRoot());
     RegistryKey cards;
     ASSERT_EQ(registry.OpenKey("SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\NetworkCards",
                                cards),
               REGISTRY_SUCCESS);
-    EXPECT_EQ(SubkeyNames(cards), (std::vector<std::string>{"1", "2", "3", "9", "10"}))
+    EXPECT_EQ(SubkeyNames(cards), (std::vector<std::string>{"1", "2", "3", "9", "10", "11"}))
         << "numeric index order, not text order";
 
     RegistryKey card;
@@ -344,9 +345,13 @@ TEST_F(LiveRegistryTest, ListsInterfacesByIndexWithTheirValues)
     ASSERT_EQ(cards.OpenSubkey("10", card), REGISTRY_SUCCESS);
     EXPECT_EQ(ReadString(card, "Description"), "eth1 (e1000) 52:54:00:ab:cd:ef, link down");
     ASSERT_EQ(cards.OpenSubkey("9", card), REGISTRY_SUCCESS);
-    EXPECT_EQ(ReadString(card, "Description"), "eth2 52:54:00:00:00:09, interface down");
+    EXPECT_EQ(ReadString(card, "Description"), "eth2 (r8169) 52:54:00:00:00:09, interface down");
+    size = 4;
+    EXPECT_EQ(card.QueryValue("Hidden", nullptr, hidden, size), REGISTRY_NOT_FOUND)
+        << "a physical card stays listed while down";
 
-    for (const char* unusable : {"1", "3"}) {
+    // The loopback, a tunnel and a virtual interface left down.
+    for (const char* unusable : {"1", "3", "11"}) {
         ASSERT_EQ(cards.OpenSubkey(unusable, card), REGISTRY_SUCCESS);
         size = 4;
         std::uint32_t type = REG_NONE;
