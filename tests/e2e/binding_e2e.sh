@@ -74,6 +74,7 @@ kept_out=(
   "$(frame "$MULTICAST" "$B" 0800 64)"
   "$(frame "$OTHER" "$B" 8888 1514)"
 )
+outgoing="$(frame "$BROADCAST" "$A" 0000 64)"
 BURST=3000
 end_of_burst="$(frame "$A" "$B" 88b5 61)"
 
@@ -83,7 +84,11 @@ probe2=$E2E_PID
 e2e_wait_for_line "$E2E_TMP/probe2.out" '^ready$'
 
 e2e_in_b "$PEER" "$E2E_IF_B" send "${kept_out[0]}" "$broadcast" "${kept_out[1]}" "$directed" \
-  "${kept_out[2]}" "$short" "$end_of_filter" || e2e_fail "the peer could not send"
+  "${kept_out[2]}" "$short" || e2e_fail "the peer could not send"
+# Another program on the tool's own interface sends a broadcast: the tool must not receive
+# it, as it leaves the interface rather than arrives.
+e2e_in_a "$PEER" "$E2E_IF_A" send "$outgoing" || e2e_fail "could not send from the tool's side"
+e2e_in_b "$PEER" "$E2E_IF_B" send "$end_of_filter" || e2e_fail "the peer could not send"
 e2e_wait_for_line "$E2E_TMP/probe2.out" '^mark burst$' 15
 
 e2e_in_b "$PEER" "$E2E_IF_B" burst "$E2E_MAC_A" "$BURST" || e2e_fail "the peer's burst failed"
@@ -94,7 +99,7 @@ printf 'frame %s\n' "$broadcast" "$directed" "$short" "$end_of_filter" | sort \
   >"$E2E_TMP/filter.expected"
 grep '^frame ' "$E2E_TMP/probe2.out" | sort >"$E2E_TMP/filter.actual"
 e2e_expect_same "$E2E_TMP/filter.expected" "$E2E_TMP/filter.actual" \
-  "the packet filter passed the wrong frames, or a frame changed on the way"
+  "the tool received the wrong frames (packet filter or direction), or a frame changed on the way"
 
 expected_count="count $((BURST + 1)) distinct $((BURST + 1))"
 grep -qx "$expected_count" "$E2E_TMP/probe2.out" ||

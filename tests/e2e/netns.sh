@@ -62,8 +62,12 @@ _e2e_teardown() {
   for pid in "${_e2e_pids[@]}"; do
     kill "$pid" 2>/dev/null || true
   done
-  for pid in "${_e2e_pids[@]}"; do
-    wait "$pid" 2>/dev/null || true
+  # Give them a moment to end cleanly (the shell reaps them meanwhile); those that do not
+  # are killed with the namespaces below.
+  local i
+  for ((i = 0; i < 40; i++)); do
+    _e2e_any_alive || break
+    sleep 0.05
   done
   # Anything else still running inside our namespaces was started by this script.
   local ns
@@ -83,6 +87,14 @@ _e2e_teardown() {
     rm -rf "$E2E_TMP"
   fi
   exit "$status"
+}
+
+_e2e_any_alive() {
+  local pid
+  for pid in "${_e2e_pids[@]}"; do
+    kill -0 "$pid" 2>/dev/null && return 0
+  done
+  return 1
 }
 
 _e2e_dump_logs() {
@@ -105,6 +117,10 @@ e2e_setup() {
   trap _e2e_teardown EXIT
   trap 'exit 130' INT
   trap 'exit 143' TERM
+  # Under `set -e`, say which command ended the script.
+  if [[ $- == *e* ]]; then
+    trap 'e2e_log "FAILED: \"$BASH_COMMAND\" (line $LINENO) exited with $?"' ERR
+  fi
 
   [[ $(id -u) -eq 0 ]] ||
     e2e_skip "needs root (network namespaces, veth links and raw sockets need CAP_SYS_ADMIN, CAP_NET_ADMIN and CAP_NET_RAW)"
