@@ -1,0 +1,182 @@
+#include "commands/startup.h"
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "commands/messages.h"
+#include "lab/virtual_segment.h"
+#include "platform/sim_kernel.h"
+
+namespace tarvik {
+namespace {
+
+constexpr MacAddress FIRST_CARD = {0x00, 0x40, 0x05, 0x00, 0x00, 0x01};
+constexpr MacAddress SECOND_CARD = {0x00, 0x40, 0x05, 0x00, 0x00, 0x02};
+
+// Two NT cards and one 95/98 class entry, so the family decides which is used.
+constexpr std::string_view BOTH_FAMILIES = R"(REGEDIT4
+[HKEY_LOCAL_MACHINE\Software\Microsoft\Windows NT\CurrentVersion\NetworkCards\1]
+"ServiceName"="eth0"
+"Description"="first card"
+[HKEY_LOCAL_MACHINE\Software\Microsoft\Windows NT\CurrentVersion\NetworkCards\2]
+"ServiceName"="eth1"
+"Description"="second card"
+[HKEY_LOCAL_MACHINE\System\CurrentControlSet\Services\Class\Net\0000]
+"DriverDesc"="the 98 card"
+)";
+
+class RecordingPort final : public CommandPort {
+public:
+    void ShowMessage(std::string_view text) override { Messages.emplace_back(text); }
+    void BeginWaitCursor() override {}
+    void EndWaitCursor() override {}
+    std::vector<std::string> Messages;
+};
+
+class StartupSequenceTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        std::string error;
+        registry = FileRegistry::Parse(BOTH_FAMILIES, error);
+        ASSERT_NE(registry, nullptr) << error;
+        driver.AddAdapter("\\Device\\eth0", FIRST_CARD);
+        driver.AddAdapter("\\Device\\eth1", SECOND_CARD);
+        driver.AddAdapter("0000", SECOND_CARD);
+    }
+
+    MacAddress OpenedAddress()
+    {
+        MacAddress address{};
+        EXPECT_EQ(binding.QueryStationAddress(address.data()), 0);
+        return address;
+    }
+
+    int Run(OsVersionQuery& query)
+    {
+        return RunStartupSequence(query, *registry, binding, first, port, list);
+    }
+
+    SimKernel kernel;
+    VirtualSegment segment{kernel};
+    VirtualAdapterDriver driver{kernel, segment};
+    Binding binding{kernel, driver};
+    std::unique_ptr<FileRegistry> registry;
+    FirstAdapterSelection first;
+    RecordingPort port;
+    AdapterList list;
+};
+
+TEST_F(StartupSequenceTest, TheNtFamilyOpensTheFirstCardSilently)
+{
+    FixedOsVersionQuery nt(VER_PLATFORM_WIN32_NT);
+    EXPECT_EQ(Run(nt), STARTUP_READY);
+    EXPECT_TRUE(port.Messages.empty());
+    EXPECT_EQ(OpenedAddress(), FIRST_CARD);
+    EXPECT_EQ(list.Count, 2) << "the list is left for the front end to show";
+    EXPECT_TRUE(StartupLetsProgramRun(STARTUP_READY));
+    EXPECT_EQ(StartupExitStatus(STARTUP_READY), 0);
+}
+
+TEST_F(StartupSequenceTest, The9xFamilyReadsTheClassKey)
+{
+    FixedOsVersionQuery windows98(VER_PLATFORM_WIN32_WINDOWS);
+    EXPECT_EQ(Run(windows98), STARTUP_READY);
+    EXPECT_EQ(list.Names, std::vector<std::string>{"0000"});
+    EXPECT_EQ(OpenedAddress(), SECOND_CARD);
+}
+
+TEST_F(StartupSequenceTest, NeitherFamilyRunsOnWithoutAnAdapter)
+{
+    FixedOsVersionQuery win32s(VER_PLATFORM_WIN32s);
+    const int result = Run(win32s);
+    EXPECT_EQ(result, STARTUP_WITHOUT_ADAPTER);
+    EXPECT_EQ(port.Messages, std::vector<std::string>{"Operation System Not Support ! "});
+    EXPECT_EQ(binding.AdapterHandle, INVALID_ADAPTER);
+    EXPECT_TRUE(StartupLetsProgramRun(result));
+    EXPECT_EQ(StartupExitStatus(result), 0);
+}
+
+TEST_F(StartupSequenceTest, AFailingVersionQueryIsReportedByEachTestThenCountsAsNeither)
+{
+    FixedOsVersionQuery failing(VER_PLATFORM_WIN32_NT, false);
+    EXPECT_EQ(Run(failing), STARTUP_WITHOUT_ADAPTER);
+    EXPECT_EQ(port.Messages,
+              (std::vector<std::string>{"Get OSVersionInfo Fail", "Get OSVersionInfo Fail",
+                                        "Operation System Not Support ! "}));
+}
+
+TEST_F(StartupSequenceTest, EachDiscoveryFailureShowsItsMessageAndEndsNonZero)
+{
+    FixedOsVersionQuery nt(VER_PLATFORM_WIN32_NT);
+    std::string error;
+    const auto noCards = FileRegistry::Parse(
+        "REGEDIT4\n[HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Windows NT\\CurrentVersion\\"
+        "NetworkCards]\n",
+        error);
+    const auto noKey = FileRegistry::Parse("REGEDIT4\n", error);
+
+    struct Case {
+        Registry& Source;
+        std::function<void()> Arrange;
+        int Result;
+        std::string_view Message;
+    };
+    const Case cases[] = {
+        {*noCards, [] {}, DISCOVERY_NO_ADAPTER, MSG_NO_LAN_CARD},
+        {*registry, [this] { driver.FailOpens(true); }, DISCOVERY_OPEN_ADAPTER_FAILED,
+         MSG_OPEN_ADAPTER_FAIL},
+        {*noKey, [] {}, DISCOVERY_OPEN_REGISTRY_FAILED, MSG_OPEN_REGISTRY_FAIL},
+        {*registry, [this] { kernel.FailNextCreateEvents(1); }, DISCOVERY_OPEN_EVENT_FAILED,
+         MSG_OPEN_EVENT_FAIL},
+        {*registry, [this] { driver.FailRequests(true); }, DISCOVERY_START_RECEPTION_FAILED,
+         MSG_START_RECEPTION_FAIL},
+    };
+    for (const Case& c : cases) {
+        port.Messages.clear();
+        driver.FailOpens(false);
+        driver.FailRequests(false);
+        c.Arrange();
+        const int result = RunStartupSequence(nt, c.Source, binding, first, port);
+        EXPECT_EQ(result, c.Result);
+        EXPECT_EQ(port.Messages, std::vector<std::string>{std::string(c.Message)});
+        EXPECT_FALSE(StartupLetsProgramRun(result));
+        EXPECT_EQ(StartupExitStatus(result), c.Result);
+        EXPECT_EQ(binding.AdapterHandle, INVALID_ADAPTER);
+    }
+}
+
+TEST_F(StartupSequenceTest, ANamedAdapterIsOpenedWithoutTheSelectionStep)
+{
+    FixedOsVersionQuery nt(VER_PLATFORM_WIN32_NT);
+    EXPECT_EQ(RunStartupSequenceFor(nt, *registry, binding, "eth1", port, list), STARTUP_READY);
+    EXPECT_EQ(list.Selection, 1);
+    EXPECT_EQ(OpenedAddress(), SECOND_CARD);
+    EXPECT_TRUE(port.Messages.empty());
+}
+
+TEST_F(StartupSequenceTest, AnUnknownNameOpensNothingAndLeavesTheList)
+{
+    FixedOsVersionQuery nt(VER_PLATFORM_WIN32_NT);
+    const int result = RunStartupSequenceFor(nt, *registry, binding, "wlan0", port, list);
+    EXPECT_EQ(result, STARTUP_UNKNOWN_ADAPTER);
+    EXPECT_TRUE(port.Messages.empty());
+    EXPECT_EQ(list.Descriptions, (std::vector<std::string>{"first card", "second card"}));
+    EXPECT_EQ(binding.AdapterHandle, INVALID_ADAPTER);
+    EXPECT_NE(StartupExitStatus(result), 0);
+}
+
+TEST(PrivilegeHintTest, FollowsOnlyAnOpenFailureWithoutRawAccess)
+{
+    EXPECT_EQ(PrivilegeHint(DISCOVERY_OPEN_ADAPTER_FAILED, "/usr/bin/tarvik-cli", false),
+              "Run as root, or grant the program raw network access: sudo setcap cap_net_raw+ep "
+              "/usr/bin/tarvik-cli");
+    EXPECT_EQ(PrivilegeHint(DISCOVERY_OPEN_ADAPTER_FAILED, "/usr/bin/tarvik-cli", true), "");
+    EXPECT_EQ(PrivilegeHint(DISCOVERY_NO_ADAPTER, "/usr/bin/tarvik-cli", false), "");
+}
+
+}  // namespace
+}  // namespace tarvik
