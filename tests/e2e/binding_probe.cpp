@@ -6,6 +6,14 @@
 //     address                   "address xx:xx:xx:xx:xx:xx" (QueryStationAddress) or fails
 //     medium                    "medium N" (CheckMedium's result)
 //     send HEX                  "send N" (SendFrame's result)
+//     variant N                 sets FrameVariant for the builders
+//     session MAC SEQ OFF SEG   sets the session's Target, Sequence, Offset and Segment
+//                               (numbers in hex)
+//     probe | info | begin | reset
+//                               "built NAME N": SendProbe, SendInfoRequest, SendBegin or
+//                               SendReset and its result
+//     write LEN | verify LEN    the same for SendWriteBlock / SendVerifyBlock with a block of
+//                               LEN bytes 00 01 02 ... (modulo 256)
 //     quiet MS                  collects frames for MS ms; "frame HEX" for each (none expected)
 //     receive-until HEX MS      "frame HEX" for each frame until the frame HEX came and the
 //                               link fell quiet; fails when HEX did not come within MS ms
@@ -14,6 +22,7 @@
 //
 // It prints "ready" once reception is started. Exit status 0 when every step succeeded.
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -23,8 +32,11 @@
 #include <vector>
 
 #include "netio/binding.h"
+#include "platform/file_system.h"
 #include "platform/pcap_driver.h"
 #include "platform/real_kernel.h"
+#include "protocol/run_state.h"
+#include "protocol/upgrade_link.h"
 
 namespace {
 
@@ -70,7 +82,7 @@ void Say(const std::string& line)
 
 class Probe {
 public:
-    Probe() : driver_(kernel_), binding_(kernel_, driver_) {}
+    Probe() : driver_(kernel_), binding_(kernel_, driver_), run_(binding_, files_) {}
 
     bool Start(const std::string& interfaceName)
     {
@@ -154,6 +166,49 @@ public:
         return true;
     }
 
+    void Variant(std::uint16_t variant) { run_.FrameVariant = variant; }
+
+    bool Session(const std::string& target, std::uint16_t sequence, std::uint16_t offset,
+                 std::uint16_t segment)
+    {
+        const auto address = ParseHex(target);
+        if (!address || address->size() != 6) {
+            return false;
+        }
+        SessionState& session = run_.Session;
+        std::copy(address->begin(), address->end(), session.Target.begin());
+        session.Sequence = sequence;
+        session.Offset = offset;
+        session.Segment = segment;
+        return true;
+    }
+
+    bool Build(const std::string& builder, std::size_t blockLength)
+    {
+        UpgradeLink link(run_);
+        Bytes block(blockLength);
+        for (std::size_t i = 0; i < block.size(); ++i) {
+            block[i] = static_cast<std::uint8_t>(i);
+        }
+        const SessionState& session = run_.Session;
+        int result = -1;
+        if (builder == "probe") {
+            result = link.SendProbe();
+        } else if (builder == "info") {
+            result = link.SendInfoRequest(session);
+        } else if (builder == "begin") {
+            result = link.SendBegin(session);
+        } else if (builder == "reset") {
+            result = link.SendReset(session);
+        } else if (builder == "write") {
+            result = link.SendWriteBlock(session, block.data(), block.size());
+        } else if (builder == "verify") {
+            result = link.SendVerifyBlock(session, block.data(), block.size());
+        }
+        Say("built " + builder + " " + std::to_string(result));
+        return result == BUILD_SENT;
+    }
+
 private:
     std::optional<Bytes> Next()
     {
@@ -168,6 +223,8 @@ private:
     RealKernel kernel_;
     PcapPacketDriver driver_;
     Binding binding_;
+    PosixFileSystem files_;
+    RunState run_;
 };
 
 int Usage()
@@ -216,6 +273,20 @@ int main(int argc, char** argv)
                 Say("count " + std::to_string(frames.size()) + " distinct " +
                     std::to_string(distinct.size()));
             }
+        } else if (step == "variant" && hasArgument) {
+            probe.Variant(static_cast<std::uint16_t>(std::stoul(steps[++i])));
+            ok = true;
+        } else if (step == "session" && i + 4 < steps.size()) {
+            const std::string target = steps[i + 1];
+            const auto field = [&](std::size_t k) {
+                return static_cast<std::uint16_t>(std::stoul(steps[i + k], nullptr, 16));
+            };
+            ok = probe.Session(target, field(2), field(3), field(4));
+            i += 4;
+        } else if (step == "probe" || step == "info" || step == "begin" || step == "reset") {
+            ok = probe.Build(step, 0);
+        } else if ((step == "write" || step == "verify") && hasArgument) {
+            ok = probe.Build(step, std::stoul(steps[++i]));
         } else if (step == "mark" && hasArgument) {
             Say("mark " + steps[++i]);
             ok = true;
