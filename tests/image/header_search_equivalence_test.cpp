@@ -202,7 +202,7 @@ protected:
 TEST_F(HeaderSearchEquivalence, SmallBuffersOverManyTrickyFiles)
 {
     TrickyImages images(20240601);
-    for (int run = 0; run < 20000; ++run) {
+    for (int run = 0; run < 10000; ++run) {
         const std::size_t bufferBytes = static_cast<std::size_t>(
             std::array{1024, 1025, 1100, 1500, 2048, 2111}[static_cast<std::size_t>(images.Pick(0, 5))]);
         const std::size_t size = static_cast<std::size_t>(images.Pick(0, 6000));
@@ -212,8 +212,8 @@ TEST_F(HeaderSearchEquivalence, SmallBuffersOverManyTrickyFiles)
         ASSERT_TRUE(SameResults(image, how, bufferBytes)) << "run " << run << ", size " << size << ", buffer " << bufferBytes;
     }
     // Both outcomes must be common, or the comparison proves little.
-    EXPECT_GT(found_, 4000);
-    EXPECT_GT(missed_, 4000);
+    EXPECT_GT(found_, 2000);
+    EXPECT_GT(missed_, 2000);
 }
 
 TEST_F(HeaderSearchEquivalence, HeadersAroundEveryEdgeOfTheFirstBuffer)

@@ -88,7 +88,9 @@ private:
             if (how_.MaxChunk != 0 && count > 0) {
                 count = std::min(count, std::uniform_int_distribution<std::size_t>(1, how_.MaxChunk)(chunks_));
             }
-            std::memcpy(buffer, bytes_->data() + position_, count);
+            if (count > 0) {
+                std::memcpy(buffer, bytes_->data() + position_, count);
+            }
             position_ += count;
             return static_cast<std::int64_t>(count);
         }
