@@ -1,0 +1,279 @@
+#include "cli/cli_app.h"
+
+#include <algorithm>
+
+#include "cli/descriptor_text.h"
+#include "cli/environment.h"
+#include "cli/exit_status.h"
+#include "cli/json_output.h"
+#include "cli/progress_printer.h"
+#include "cli/terminal_port.h"
+#include "protocol/upgrade_link.h"
+
+namespace tarvik::cli {
+namespace {
+
+class CommandRunner {
+public:
+    CommandRunner(const CliOptions& options, Streams streams, const StopRequested& stop)
+        : options_(options), streams_(streams), stop_(stop),
+          port_(streams.Err, !options.Json, stop)
+    {
+    }
+
+    int Run()
+    {
+        int status = EXIT_SUCCESS_STATUS;
+        environment_ = Environment::Open(options_, port_, streams_.Err, stop_, status);
+        if (!environment_) {
+            return Fail(status, port_.LastMessage());
+        }
+        switch (options_.Which) {
+        case Command::Adapters:
+            return Adapters();
+        case Command::Browse:
+            return Browse();
+        case Command::Device:
+            return Device();
+        case Command::Info:
+            return Info();
+        case Command::Check:
+            return Check();
+        case Command::Upgrade:
+            return Upgrade();
+        }
+        return EXIT_USAGE;
+    }
+
+private:
+    bool Stopped() const { return stop_ && stop_(); }
+
+    // Prints a failure: the flows have shown their fixed text already, unless output is JSON.
+    int Fail(int status, std::string_view text)
+    {
+        if (Stopped()) {
+            status = EXIT_INTERRUPTED;
+            text = "interrupted";
+            if (!options_.Json) {
+                streams_.Err << "tarvik-cli: interrupted\n";
+            }
+        }
+        if (options_.Json) {
+            streams_.Out << ErrorJson(text).dump() << '\n';
+        }
+        return status;
+    }
+
+    // A failure that has no fixed text of its own: said in plain words on stderr.
+    int FailWithNote(int status, std::string_view text)
+    {
+        if (!options_.Json && !Stopped()) {
+            streams_.Err << "tarvik-cli: " << text << '\n';
+        }
+        return Fail(status, text);
+    }
+
+    void Verbose(const std::string& line)
+    {
+        if (options_.Verbose) {
+            streams_.Err << "tarvik-cli: " << line << '\n';
+        }
+    }
+
+    // Settles FrameVariant for the commands that talk to one device. 0 to go on.
+    int SettleFrameType()
+    {
+        RunState& run = environment_->Run();
+        switch (options_.FrameType) {
+        case FrameTypeChoice::Untyped:
+            run.FrameVariant = 0;
+            return EXIT_SUCCESS_STATUS;
+        case FrameTypeChoice::Typed:
+            run.FrameVariant = 1;
+            return EXIT_SUCCESS_STATUS;
+        case FrameTypeChoice::Auto:
+            break;
+        }
+        std::vector<std::string> names;
+        if (!BrowseTargets(run, port_, names)) {
+            return Fail(EXIT_BROADCAST_ERROR, port_.LastMessage());
+        }
+        Verbose("discovery settled on " +
+                std::string(run.FrameVariant == 1 ? "typed" : "untyped") + " frames");
+        const std::string wanted = FormatDeviceName(ParseDeviceName(options_.DeviceName));
+        if (std::find(names.begin(), names.end(), wanted) == names.end()) {
+            return FailWithNote(EXIT_TARGET_NOT_FOUND,
+                                options_.DeviceName + " did not answer discovery; nothing was sent to it");
+        }
+        return EXIT_SUCCESS_STATUS;
+    }
+
+    int Adapters()
+    {
+        AdapterList list;
+        if (const int status = environment_->ListAdapters(port_, list);
+            status != EXIT_SUCCESS_STATUS) {
+            return Fail(status, port_.LastMessage());
+        }
+        if (options_.Json) {
+            Json adapters = Json::array();
+            for (std::size_t i = 0; i < list.Names.size(); ++i) {
+                adapters.push_back(
+                    Json{{"Index", i}, {"Description", list.Descriptions[i]}, {"Name", list.Names[i]}});
+            }
+            streams_.Out << adapters.dump(2) << '\n';
+        } else {
+            for (std::size_t i = 0; i < list.Names.size(); ++i) {
+                streams_.Out << i << "  " << list.Descriptions[i] << "  " << list.Names[i] << '\n';
+            }
+        }
+        return EXIT_SUCCESS_STATUS;
+    }
+
+    int Browse()
+    {
+        std::vector<std::string> names;
+        RunState& run = environment_->Run();
+        run.FrameVariant = 0;
+        if (!BrowseTargets(run, port_, names)) {
+            return Fail(EXIT_BROADCAST_ERROR, port_.LastMessage());
+        }
+        if (Stopped()) {
+            return Fail(EXIT_INTERRUPTED, "interrupted");
+        }
+        Verbose(std::to_string(names.size()) + " device(s), " +
+                (run.FrameVariant == 1 ? "typed" : "untyped") + " frames");
+        if (options_.Json) {
+            streams_.Out << NamesJson(names).dump() << '\n';
+        } else {
+            for (const std::string& name : names) {
+                streams_.Out << name << '\n';
+            }
+        }
+        return EXIT_SUCCESS_STATUS;
+    }
+
+    int Device()
+    {
+        if (const int status = SettleFrameType(); status != EXIT_SUCCESS_STATUS) {
+            return status;
+        }
+        ImageDescriptor descriptor;
+        if (!ShowDeviceInformation(environment_->Run(), port_, options_.DeviceName, descriptor)) {
+            return Fail(EXIT_ACCESS_TARGET_ERROR, port_.LastMessage());
+        }
+        if (options_.Json) {
+            streams_.Out << DescriptorJson(descriptor, "DeviceName", options_.DeviceName).dump(2)
+                         << '\n';
+        } else {
+            streams_.Out << DescriptorText(descriptor, "Device Name:", options_.DeviceName);
+        }
+        return EXIT_SUCCESS_STATUS;
+    }
+
+    int Info()
+    {
+        ImageDescriptor descriptor;
+        if (!ShowFileInformation(environment_->Run(), port_, options_.ImagePath, descriptor)) {
+            return Fail(EXIT_FILE_ACCESS_ERROR, port_.LastMessage());
+        }
+        if (options_.Json) {
+            streams_.Out << DescriptorJson(descriptor, "FileName", options_.ImagePath).dump(2)
+                         << '\n';
+        } else {
+            streams_.Out << DescriptorText(descriptor, "File Name:", options_.ImagePath);
+        }
+        return EXIT_SUCCESS_STATUS;
+    }
+
+    int Check()
+    {
+        if (const int status = SettleFrameType(); status != EXIT_SUCCESS_STATUS) {
+            return status;
+        }
+        const UpgradeOutcome outcome =
+            RunCheckCommand(environment_->Run(), port_, options_.DeviceName, options_.ImagePath);
+        if (outcome != UpgradeOutcome::Finished) {
+            return Fail(ExitStatusFor(outcome), port_.LastMessage());
+        }
+        if (options_.Json) {
+            streams_.Out << Json{{"DeviceName", options_.DeviceName},
+                                 {"FileName", options_.ImagePath},
+                                 {"fits", true}}
+                                .dump()
+                         << '\n';
+        } else {
+            streams_.Out << options_.ImagePath << " fits " << options_.DeviceName << '\n';
+        }
+        return EXIT_SUCCESS_STATUS;
+    }
+
+    bool ProgressOnTerminal() const
+    {
+        switch (options_.Progress) {
+        case ProgressStyle::Bar:
+            return true;
+        case ProgressStyle::Plain:
+            return false;
+        case ProgressStyle::Auto:
+            break;
+        }
+        return streams_.ErrIsTerminal;
+    }
+
+    int Upgrade()
+    {
+        if (const int status = SettleFrameType(); status != EXIT_SUCCESS_STATUS) {
+            return status;
+        }
+        RunState& run = environment_->Run();
+        Kernel& clock = environment_->Clock();
+        ProgressPrinter progress(streams_.Err, ProgressOnTerminal(), clock, run.Session);
+        const std::uint64_t framesBefore = run.FramesSent;
+        const std::uint32_t start = clock.GetTickCount();
+        const UpgradeOutcome outcome = RunUpgradeCommand(run, port_, progress, options_.DeviceName,
+                                                         options_.ImagePath, stop_);
+        progress.Finish();
+        const std::uint32_t elapsed = clock.GetTickCount() - start;
+        const std::uint64_t frames = run.FramesSent - framesBefore;
+        Verbose("frames sent: " + std::to_string(frames) + ", " + std::to_string(elapsed) +
+                " ms, file " + std::to_string(run.Session.FileSize) + " bytes");
+
+        if (outcome != UpgradeOutcome::Finished) {
+            const int status = ExitStatusFor(outcome);
+            if (!port_.LastMessage().empty()) {
+                return Fail(status, port_.LastMessage());
+            }
+            return FailWithNote(status, outcome == UpgradeOutcome::SendFailed
+                                            ? "the transfer stopped: a frame could not be sent"
+                                            : "the upgrade ended without a result");
+        }
+        if (options_.Json) {
+            streams_.Out << Json{{"DeviceName", options_.DeviceName},
+                                 {"FileName", options_.ImagePath},
+                                 {"result", std::string(TEXT_FINISHED)},
+                                 {"FileSize", run.Session.FileSize},
+                                 {"FramesSent", frames},
+                                 {"ElapsedMs", elapsed}}
+                                .dump()
+                         << '\n';
+        }
+        return EXIT_SUCCESS_STATUS;
+    }
+
+    const CliOptions& options_;
+    Streams streams_;
+    const StopRequested& stop_;
+    TerminalPort port_;
+    std::unique_ptr<Environment> environment_;
+};
+
+}  // namespace
+
+int RunCli(const CliOptions& options, Streams streams, const StopRequested& stop)
+{
+    CommandRunner runner(options, streams, stop);
+    return runner.Run();
+}
+
+}  // namespace tarvik::cli

@@ -1,0 +1,111 @@
+#include "cli/cli_options.h"
+
+#include <filesystem>
+#include <sstream>
+
+#include <CLI/CLI.hpp>
+
+#include "cli/exit_status.h"
+
+namespace tarvik::cli {
+namespace {
+
+std::string ExitStatusHelp()
+{
+    std::ostringstream text;
+    text << "\nExit status:\n";
+    for (const ExitStatusEntry& entry : ExitStatusTable()) {
+        text << "  " << entry.Status << (entry.Status < 10 ? "    " : entry.Status < 100 ? "   " : "  ")
+             << entry.Meaning << "\n";
+    }
+    return text.str();
+}
+
+void AddFrameType(CLI::App& command, std::string& frameType)
+{
+    command
+        .add_option("--frame-type", frameType,
+                    "Frame type to speak: untyped (0x0000, the default as at start-up), typed "
+                    "(0x8888), or auto (browse first and keep the type that got answers)")
+        ->check(CLI::IsMember({"untyped", "typed", "auto"}));
+}
+
+}  // namespace
+
+ParseResult ParseCommandLine(int argc, const char* const* argv)
+{
+    CliOptions options;
+    options.ProgramPath = argc > 0 ? argv[0] : "tarvik-cli";
+    if (options.ProgramPath.find('/') != std::string::npos) {
+        std::error_code ignored;
+        const auto absolute = std::filesystem::absolute(options.ProgramPath, ignored);
+        if (!absolute.empty()) {
+            options.ProgramPath = absolute.lexically_normal().string();
+        }
+    }
+    CLI::App app{"tarvik-cli: load firmware into network devices on the local Ethernet segment",
+                 "tarvik-cli"};
+    app.set_version_flag("--version", std::string("tarvik-cli 1.3.2"));
+    app.require_subcommand(1);
+    app.fallthrough();
+    app.footer(ExitStatusHelp());
+
+    app.add_option("-i,--interface", options.Interface,
+                   "Network interface to use (opens \\Device\\IFNAME); without it the first "
+                   "usable adapter is taken");
+    app.add_flag("--lab", options.Lab,
+                 "Run on the built-in lab: a virtual segment with emulated devices, no root "
+                 "and no network needed");
+    app.add_flag("--json", options.Json, "Print results (and failures) as JSON on stdout");
+    app.add_flag("-v,--verbose", options.Verbose, "Say more on stderr (frames sent, timings)");
+    std::string frameType = "untyped";
+    std::string progress = "auto";
+    app.add_option("--progress", progress,
+                   "Upgrade progress on stderr: bar (redrawn line), plain (a line per phase and "
+                   "per 10 %), auto (bar on a terminal)")
+        ->check(CLI::IsMember({"auto", "bar", "plain"}));
+    app.get_option("-i")->excludes(app.get_option("--lab"));
+
+    CLI::App* adapters = app.add_subcommand("adapters", "List the network adapters");
+    CLI::App* browse = app.add_subcommand("browse", "Find the devices on the segment");
+    CLI::App* device = app.add_subcommand("device", "Show a device's information block");
+    device->add_option("NAME", options.DeviceName, "Device name (QV1A2B3C or 12 hex digits)")
+        ->required();
+    AddFrameType(*device, frameType);
+    CLI::App* info = app.add_subcommand("info", "Show an image file's information block");
+    info->add_option("FILE", options.ImagePath, "Image file")->required();
+    CLI::App* check = app.add_subcommand("check", "Check that an image fits a device");
+    check->add_option("FILE", options.ImagePath, "Image file")->required();
+    check->add_option("NAME", options.DeviceName, "Device name")->required();
+    AddFrameType(*check, frameType);
+    CLI::App* upgrade = app.add_subcommand("upgrade", "Load an image into a device");
+    upgrade->add_option("FILE", options.ImagePath, "Image file")->required();
+    upgrade->add_option("NAME", options.DeviceName, "Device name")->required();
+    AddFrameType(*upgrade, frameType);
+
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::ParseError& error) {
+        const int status = app.exit(error);
+        return {std::nullopt, status == 0 ? EXIT_SUCCESS_STATUS : EXIT_USAGE};
+    }
+
+    options.FrameType = frameType == "typed"  ? FrameTypeChoice::Typed
+                        : frameType == "auto" ? FrameTypeChoice::Auto
+                                              : FrameTypeChoice::Untyped;
+    options.Progress = progress == "bar"     ? ProgressStyle::Bar
+                       : progress == "plain" ? ProgressStyle::Plain
+                                             : ProgressStyle::Auto;
+    const std::pair<CLI::App*, Command> commands[] = {
+        {adapters, Command::Adapters}, {browse, Command::Browse}, {device, Command::Device},
+        {info, Command::Info},         {check, Command::Check},   {upgrade, Command::Upgrade},
+    };
+    for (const auto& [subcommand, which] : commands) {
+        if (subcommand->parsed()) {
+            options.Which = which;
+        }
+    }
+    return {options, EXIT_SUCCESS_STATUS};
+}
+
+}  // namespace tarvik::cli

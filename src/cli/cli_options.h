@@ -1,0 +1,36 @@
+#pragma once
+// What the user asked for on the command line.
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace tarvik::cli {
+
+enum class Command { Adapters, Browse, Device, Info, Check, Upgrade };
+enum class FrameTypeChoice { Untyped, Typed, Auto };
+enum class ProgressStyle { Auto, Bar, Plain };
+
+struct CliOptions {
+    Command Which = Command::Browse;
+    std::string Interface;   // -i: empty runs the start-up sequence
+    bool Lab = false;
+    bool Json = false;
+    bool Verbose = false;
+    FrameTypeChoice FrameType = FrameTypeChoice::Untyped;
+    ProgressStyle Progress = ProgressStyle::Auto;
+    std::string DeviceName;
+    std::string ImagePath;
+    std::string ProgramPath;   // how this program was started, for the privilege hint
+};
+
+struct ParseResult {
+    std::optional<CliOptions> Options;   // nothing: the program ends with ExitStatus
+    int ExitStatus = 0;
+};
+
+// Parses argv; prints help, version or usage errors itself (stdout for help, stderr for
+// errors) and then leaves Options empty.
+ParseResult ParseCommandLine(int argc, const char* const* argv);
+
+}  // namespace tarvik::cli

@@ -1,0 +1,42 @@
+#pragma once
+// The command line's side of the flows' port: a message goes to stderr as its fixed text on a
+// line of its own (or is kept for the JSON result); there is no cursor to change.
+
+#include <ostream>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "commands/command_extras.h"
+#include "commands/command_port.h"
+
+namespace tarvik::cli {
+
+class TerminalPort final : public CommandPort {
+public:
+    // echo false keeps the messages for the caller (JSON output) instead of printing them.
+    // Once stop answers true, the failures that follow are the stop's doing and stay unshown.
+    TerminalPort(std::ostream& err, bool echo, StopRequested stop = {})
+        : err_(err), echo_(echo), stop_(std::move(stop))
+    {
+    }
+
+    void ShowMessage(std::string_view text) override;
+    void BeginWaitCursor() override {}
+    void EndWaitCursor() override {}
+
+    // The last fixed text shown, or the last note: what a JSON error carries.
+    const std::string& LastMessage() const { return last_; }
+    bool Shown(std::string_view text) const;
+    // A failure that has no fixed text; printed by the caller, kept for the JSON error.
+    void Note(std::string text) { last_ = std::move(text); }
+
+private:
+    std::ostream& err_;
+    bool echo_;
+    StopRequested stop_;
+    std::string last_;
+    std::vector<std::string> shown_;
+};
+
+}  // namespace tarvik::cli

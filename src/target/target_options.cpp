@@ -1,0 +1,143 @@
+#include "target/target_options.h"
+
+#include <map>
+
+#include <CLI/CLI.hpp>
+
+#include "protocol/frame.h"
+
+namespace tarvik::target {
+namespace {
+
+int HexDigit(char c)
+{
+    if (c >= '0' && c <= '9') {
+        return c - '0';
+    }
+    if (c >= 'a' && c <= 'f') {
+        return c - 'a' + 10;
+    }
+    if (c >= 'A' && c <= 'F') {
+        return c - 'A' + 10;
+    }
+    return -1;
+}
+
+std::optional<std::array<std::uint8_t, 6>> ParseSixBytes(std::string_view digits)
+{
+    if (digits.size() != 12) {
+        return std::nullopt;
+    }
+    std::array<std::uint8_t, 6> bytes{};
+    for (std::size_t i = 0; i < bytes.size(); ++i) {
+        const int high = HexDigit(digits[2 * i]);
+        const int low = HexDigit(digits[2 * i + 1]);
+        if (high < 0 || low < 0) {
+            return std::nullopt;
+        }
+        bytes[i] = static_cast<std::uint8_t>(high << 4 | low);
+    }
+    return bytes;
+}
+
+}  // namespace
+
+std::optional<MacAddress> ParseMac(std::string_view text)
+{
+    std::string digits;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const char c = text[i];
+        if ((c == ':' || c == '-') && i % 3 == 2 && text.size() == 17) {
+            continue;
+        }
+        digits.push_back(c);
+    }
+    return ParseSixBytes(digits);
+}
+
+std::optional<std::array<std::uint8_t, 6>> ParseBoardCode(std::string_view text)
+{
+    return ParseSixBytes(text);
+}
+
+TargetParse ParseTargetCommandLine(int argc, const char* const* argv)
+{
+    TargetOptions options;
+    CLI::App app{"tarvik-target: an emulated upgradable device on a real network interface. It "
+                 "answers the upgrade protocol, prints one line per request it answers and, "
+                 "with --dump, writes its memory to a file when it ends (SIGINT or SIGTERM).",
+                 "tarvik-target"};
+    std::string mac;
+    std::string board;
+    std::string variant = "both";
+    double dropRequests = 0;
+    double dropReplies = 0;
+    std::vector<int> silent;
+    std::vector<std::string> statuses;
+
+    app.add_option("-i,--interface", options.Interface, "Interface to listen on")->required();
+    app.add_option("--mac", mac, "The device's MAC address (default: the interface's)");
+    app.add_option("--board", board, "Board code, 12 hex digits (default 001122334455)");
+    app.add_option("--variant", variant, "Frame types answered")
+        ->check(CLI::IsMember({"untyped", "typed", "both"}));
+    app.add_option("--delay", options.Faults.ResponseDelayMs, "Delay every reply by MS");
+    app.add_option("--drop-requests", dropRequests, "Ignore PCT percent of the requests")
+        ->check(CLI::Range(0.0, 100.0));
+    app.add_option("--drop-replies", dropReplies, "Lose PCT percent of the replies")
+        ->check(CLI::Range(0.0, 100.0));
+    app.add_option("--silent-opcode", silent, "Never answer this opcode (0 info, 1 begin, "
+                                              "2 write, 3 reset, 4 verify); repeatable")
+        ->check(CLI::Range(0, 65535));
+    app.add_option("--status-for-opcode", statuses,
+                   "Answer opcode N with status word S (N=S, S may be 0x..); repeatable");
+    app.add_flag("--duplicate-replies", options.Faults.DuplicateReplies, "Send every reply twice");
+    app.add_option("--seed", options.Faults.Seed, "Seed of the drop decisions");
+    app.add_option("--dump", options.DumpPath, "Write the device's memory to FILE on exit");
+
+    try {
+        app.parse(argc, argv);
+        if (!mac.empty()) {
+            options.Address = ParseMac(mac);
+            if (!options.Address) {
+                throw CLI::ValidationError("--mac", "not a MAC address: " + mac);
+            }
+        }
+        if (!board.empty()) {
+            const auto code = ParseBoardCode(board);
+            if (!code) {
+                throw CLI::ValidationError("--board", "not 12 hex digits: " + board);
+            }
+            options.BoardCode = *code;
+        }
+        for (const std::string& pair : statuses) {
+            const std::size_t equals = pair.find('=');
+            if (equals == std::string::npos) {
+                throw CLI::ValidationError("--status-for-opcode", "expected N=S: " + pair);
+            }
+            try {
+                const unsigned long opcode = std::stoul(pair.substr(0, equals), nullptr, 0);
+                const unsigned long status = std::stoul(pair.substr(equals + 1), nullptr, 0);
+                if (opcode > 0xFFFF || status > 0xFFFF) {
+                    throw std::out_of_range("16 bits");
+                }
+                options.Faults.StatusForOpcode[static_cast<std::uint16_t>(opcode)] =
+                    static_cast<std::uint16_t>(status);
+            } catch (const std::logic_error&) {
+                throw CLI::ValidationError("--status-for-opcode", "expected N=S: " + pair);
+            }
+        }
+    } catch (const CLI::ParseError& error) {
+        return {std::nullopt, app.exit(error) == 0 ? 0 : 2};
+    }
+    for (const int opcode : silent) {
+        options.Faults.SilentOpcodes.insert(static_cast<std::uint16_t>(opcode));
+    }
+    options.Faults.DropRequestShare = dropRequests / 100.0;
+    options.Faults.DropReplyShare = dropReplies / 100.0;
+    options.Variants = variant == "untyped" ? FrameVariants::Untyped
+                       : variant == "typed" ? FrameVariants::Typed
+                                            : FrameVariants::Both;
+    return {options, 0};
+}
+
+}  // namespace tarvik::target

@@ -1,0 +1,33 @@
+#pragma once
+// The command line of tarvik-target.
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "lab/emulated_target.h"
+
+namespace tarvik::target {
+
+struct TargetOptions {
+    std::string Interface;
+    std::optional<MacAddress> Address;   // the interface's own when not given
+    std::array<std::uint8_t, 6> BoardCode{0x00, 0x11, 0x22, 0x33, 0x44, 0x55};
+    FrameVariants Variants = FrameVariants::Both;
+    TargetFaults Faults;
+    std::string DumpPath;
+};
+
+struct TargetParse {
+    std::optional<TargetOptions> Options;
+    int ExitStatus = 0;
+};
+
+TargetParse ParseTargetCommandLine(int argc, const char* const* argv);
+
+// "02:5a:17:00:00:0b", "02-5A-17-00-00-0B" or "025A1700000B".
+std::optional<MacAddress> ParseMac(std::string_view text);
+// Exactly 12 hex digits.
+std::optional<std::array<std::uint8_t, 6>> ParseBoardCode(std::string_view text);
+
+}  // namespace tarvik::target
