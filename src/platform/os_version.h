@@ -23,7 +23,7 @@ struct OsVersionInfo {
 class OsVersionQuery {
 public:
     virtual ~OsVersionQuery() = default;
-    // false when the version cannot be had (info is then unspecified).
+    // false when the version cannot be had; info then holds nothing to go by.
     virtual bool GetVersionEx(OsVersionInfo& info) = 0;
 };
 
