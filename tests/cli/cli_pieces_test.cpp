@@ -1,0 +1,221 @@
+// The command line's own pieces: exit statuses, the progress lines, the JSON results.
+
+#include <gtest/gtest.h>
+
+#include <set>
+#include <sstream>
+
+#include "cli/exit_status.h"
+#include "cli/json_output.h"
+#include "cli/progress_printer.h"
+#include "image/image_builder.h"
+#include "platform/sim_kernel.h"
+
+namespace tarvik::cli {
+namespace {
+
+// --- exit statuses ---
+
+TEST(ExitStatusTest, OnlyFinishedIsSuccessAndEveryOutcomeHasItsOwnStatus)
+{
+    const UpgradeOutcome outcomes[] = {
+        UpgradeOutcome::FileNotSelected,    UpgradeOutcome::FileFormatError,
+        UpgradeOutcome::CommunicationFail,  UpgradeOutcome::HardwareMismatch,
+        UpgradeOutcome::FileNotFound,       UpgradeOutcome::RequestTargetError,
+        UpgradeOutcome::ProcessError,       UpgradeOutcome::SendFailed,
+        UpgradeOutcome::Other,
+    };
+    EXPECT_EQ(ExitStatusFor(UpgradeOutcome::Finished), 0);
+    std::set<int> seen;
+    for (const UpgradeOutcome outcome : outcomes) {
+        const int status = ExitStatusFor(outcome);
+        EXPECT_GT(status, 0);
+        EXPECT_LT(status, 126) << "shells keep 126 and above for themselves";
+        EXPECT_TRUE(seen.insert(status).second) << "status " << status << " given twice";
+    }
+}
+
+TEST(ExitStatusTest, TheDocumentedTableIsUniqueAndCoversEveryOutcome)
+{
+    std::set<int> documented;
+    for (const ExitStatusEntry& entry : ExitStatusTable()) {
+        EXPECT_TRUE(documented.insert(entry.Status).second) << entry.Status << " listed twice";
+        EXPECT_FALSE(entry.Meaning.empty());
+    }
+    for (const UpgradeOutcome outcome :
+         {UpgradeOutcome::Finished, UpgradeOutcome::FileNotSelected, UpgradeOutcome::FileFormatError,
+          UpgradeOutcome::CommunicationFail, UpgradeOutcome::HardwareMismatch,
+          UpgradeOutcome::FileNotFound, UpgradeOutcome::RequestTargetError,
+          UpgradeOutcome::ProcessError, UpgradeOutcome::SendFailed, UpgradeOutcome::Other}) {
+        EXPECT_EQ(documented.count(ExitStatusFor(outcome)), 1u);
+    }
+    EXPECT_EQ(documented.count(EXIT_INTERRUPTED), 1u);
+    EXPECT_EQ(EXIT_INTERRUPTED, 130);
+}
+
+// --- progress lines ---
+
+TEST(ProgressFormatTest, DurationsAndRates)
+{
+    EXPECT_EQ(FormatDuration(0), "00:00");
+    EXPECT_EQ(FormatDuration(59), "00:59");
+    EXPECT_EQ(FormatDuration(61), "01:01");
+    EXPECT_EQ(FormatDuration(3600 + 62), "1:01:02");
+    EXPECT_EQ(FormatRate(512), "512 B/s");
+    EXPECT_EQ(FormatRate(25.5 * 1024), "25.5 KiB/s");
+    EXPECT_EQ(FormatRate(3 * 1024 * 1024), "3.0 MiB/s");
+}
+
+TEST(ProgressFormatTest, BarLineShowsPhaseBarPercentBytesRateAndTimes)
+{
+    ProgressSnapshot snapshot;
+    snapshot.Status = "Upgrade...";
+    snapshot.Position = 50;
+    snapshot.Number = 50;
+    snapshot.HasPercent = true;
+    snapshot.BytesDone = 32768;
+    snapshot.BytesTotal = 65536;
+    snapshot.Fraction = 0.25;
+    snapshot.ElapsedMs = 10000;
+    const std::string line = FormatBarLine(snapshot, 10);
+    EXPECT_EQ(line.find('\r'), std::string::npos);
+    EXPECT_NE(line.find("Upgrade..."), std::string::npos);
+    EXPECT_NE(line.find("[#####.....]"), std::string::npos);
+    EXPECT_NE(line.find("50 %"), std::string::npos);
+    EXPECT_NE(line.find("32768/65536 B"), std::string::npos);
+    // A quarter of 2 x 64 KiB in ten seconds; three times as long to go.
+    EXPECT_NE(line.find("3.2 KiB/s"), std::string::npos) << line;
+    EXPECT_NE(line.find("00:10 elapsed"), std::string::npos);
+    EXPECT_NE(line.find("00:30 left"), std::string::npos);
+}
+
+TEST(ProgressFormatTest, NothingKnownYetShowsNoPercentAndNoTimeLeft)
+{
+    ProgressSnapshot snapshot;
+    snapshot.Status = "Erasing EEPROM...";
+    const std::string line = FormatBarLine(snapshot, 4);
+    EXPECT_NE(line.find("[....]"), std::string::npos);
+    EXPECT_EQ(line.find('%'), std::string::npos);
+    EXPECT_NE(line.find("--:-- left"), std::string::npos);
+}
+
+class ProgressPrinterTest : public ::testing::Test {
+protected:
+    // The display calls of a transfer of size bytes as the device acknowledges each block.
+    void Transfer(ProgressPrinter& printer, std::uint32_t size)
+    {
+        session.FileSize = size;
+        printer.BeginProgress();
+        session.State = SESSION_WRITE;
+        printer.SetStatusText(TEXT_ERASING);
+        printer.RefreshTexts();
+        for (std::uint32_t position = 512; position < size; position += 512) {
+            kernel.Advance(40);
+            session.FilePosition = position;
+            printer.SetStatusText(TEXT_UPGRADE);
+            const int p = static_cast<int>(position * 100 / size);
+            printer.SetPercent(p, p);
+            printer.RefreshTexts();
+        }
+        printer.SetStatusText(TEXT_VERIFY);
+        printer.RefreshTexts();
+        session.State = SESSION_VERIFY;
+        for (std::uint32_t position = 512; position < size; position += 512) {
+            kernel.Advance(40);
+            session.FilePosition = position;
+            const int p = static_cast<int>(position * 100 / size);
+            printer.SetPercent(p, p + 1);
+            printer.RefreshTexts();
+        }
+        session.State = SESSION_RESET;
+        printer.SetStatusText(TEXT_RESETTING);
+        printer.RefreshTexts();
+        session.State = SESSION_DONE;
+        printer.SetStatusText(TEXT_FINISHED);
+        printer.RefreshTexts();
+        printer.Finish();
+    }
+
+    static std::vector<std::string> Lines(const std::string& text)
+    {
+        std::vector<std::string> lines;
+        std::istringstream in(text);
+        for (std::string line; std::getline(in, line);) {
+            lines.push_back(line);
+        }
+        return lines;
+    }
+
+    SimKernel kernel;
+    SessionState session;
+    std::ostringstream out;
+};
+
+TEST_F(ProgressPrinterTest, PlainLinesOnePerPhaseAndOnePerTenPercentWithoutCarriageReturns)
+{
+    ProgressPrinter printer(out, false, kernel, session);
+    Transfer(printer, 64 * 1024);
+    const std::string text = out.str();
+    EXPECT_EQ(text.find('\r'), std::string::npos);
+    EXPECT_EQ(text.find('\x1b'), std::string::npos);
+    const auto lines = Lines(text);
+    // Five phases, 9 tenths while writing (10..90) and 10 while verifying (10..100).
+    ASSERT_EQ(lines.size(), 5u + 9u + 10u) << text;
+    EXPECT_EQ(lines.front().rfind("Erasing EEPROM...", 0), 0u);
+    EXPECT_EQ(lines.back().rfind("Upgrade Finish", 0), 0u);
+    EXPECT_NE(text.find("Upgrade... 50 %"), std::string::npos);
+    EXPECT_NE(text.find("Verify Target... 100 %"), std::string::npos);
+}
+
+TEST_F(ProgressPrinterTest, PlainLinesOfASmallImageAreThePhasesOnly)
+{
+    ProgressPrinter printer(out, false, kernel, session);
+    Transfer(printer, 400);
+    const auto lines = Lines(out.str());
+    // One block: no "Upgrade..." phase and no percent.
+    ASSERT_EQ(lines.size(), 4u);
+    for (const auto& line : lines) {
+        EXPECT_EQ(line.find('%'), std::string::npos) << line;
+    }
+}
+
+TEST_F(ProgressPrinterTest, TerminalRedrawsOneLineAndEndsIt)
+{
+    ProgressPrinter printer(out, true, kernel, session);
+    Transfer(printer, 4096);
+    const std::string text = out.str();
+    EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 1);
+    EXPECT_EQ(text.back(), '\n');
+    EXPECT_GT(std::count(text.begin(), text.end(), '\r'), 10);
+    const std::string last = text.substr(text.rfind('\r'));
+    EXPECT_NE(last.find("Upgrade Finish"), std::string::npos);
+    EXPECT_NE(last.find("4096/4096 B"), std::string::npos);
+}
+
+// --- JSON ---
+
+TEST(JsonOutputTest, DescriptorFieldsInRowOrderWithTheirDisplayForms)
+{
+    const Json json = DescriptorJson(SampleDescriptor(), "DeviceName", "QV1A2B3C");
+    std::vector<std::string> keys;
+    for (const auto& item : json.items()) {
+        keys.push_back(item.key());
+    }
+    EXPECT_EQ(keys, (std::vector<std::string>{
+                        "DeviceName", "PidVersion", "UpgradeControl", "HwVersion", "BoardCode",
+                        "FwVersion", "ProductId", "ProductMask", "ProtocolId", "ProtocolMask",
+                        "FunctionId", "FunctionMask", "CodeSegment", "CodeSize"}));
+    EXPECT_EQ(json["DeviceName"], "QV1A2B3C");
+    EXPECT_EQ(json["BoardCode"], "001122334455");
+    EXPECT_EQ(json["CodeSegment"], "1000");
+}
+
+TEST(JsonOutputTest, NamesAndErrors)
+{
+    EXPECT_EQ(NamesJson({"021122334455", "QV1A2B3C"}).dump(), R"(["021122334455","QV1A2B3C"])");
+    EXPECT_EQ(NamesJson({}).dump(), "[]");
+    EXPECT_EQ(ErrorJson("Access Target Error!").dump(), R"({"error":"Access Target Error!"})");
+}
+
+}  // namespace
+}  // namespace tarvik::cli
