@@ -1,0 +1,129 @@
+// tarvik: the desktop program. `tarvik` works on the machine's network interfaces (the
+// adapter is opened through libpcap and needs raw network access); `tarvik --lab` runs on the
+// built-in lab's virtual segment in real time, with no privileges and no network.
+
+#include <QApplication>
+#include <QCommandLineParser>
+#include <QDir>
+#include <QFileInfo>
+#include <cstdio>
+#include <memory>
+
+#include "app/file_open_port.h"
+#include "app/kelbrin_app.h"
+#include "app/lab_environment.h"
+#include "app/screenshot_mode.h"
+#include "dialogs/dialog_runner.h"
+#include "dialogs/message_port.h"
+#include "platform/os_version.h"
+#include "platform/pcap_driver.h"
+#include "platform/real_kernel.h"
+#include "res/pictures.h"
+
+#ifndef TARVIK_LAB_SAMPLE_IMAGE
+#define TARVIK_LAB_SAMPLE_IMAGE ""
+#endif
+
+namespace {
+
+bool HasArgument(int argc, char** argv, const char* wanted)
+{
+    for (int i = 1; i < argc; ++i) {
+        if (std::string_view(argv[i]) == wanted) {
+            return true;
+        }
+    }
+    return false;
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    // Pictures for the README are taken without a display.
+    if (HasArgument(argc, argv, "--screenshots") && qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    }
+    QApplication application(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("Tarvik"));
+    QApplication::setWindowIcon(tarvik::res::ProgramIcon());
+
+    QCommandLineParser parser;
+    parser.setApplicationDescription(
+        QStringLiteral("Tarvik: loads firmware images into devices on the local Ethernet segment."));
+    parser.addHelpOption();
+    const QCommandLineOption labOption(
+        QStringLiteral("lab"), QStringLiteral("Run on the built-in lab's virtual segment."));
+    const QCommandLineOption screenshotOption(
+        QStringLiteral("screenshots"),
+        QStringLiteral("With --lab: walk through an upgrade and save pictures into <dir>."),
+        QStringLiteral("dir"));
+    parser.addOption(labOption);
+    parser.addOption(screenshotOption);
+    parser.addPositionalArgument(QStringLiteral("file"),
+                                 QStringLiteral("A document file; it only titles the window."));
+    if (!parser.parse(QApplication::arguments())) {
+        std::fprintf(stderr, "tarvik: %s\n", qPrintable(parser.errorText()));
+        return 2;
+    }
+    if (parser.isSet(QStringLiteral("help"))) {
+        parser.showHelp(0);
+    }
+    const bool lab = parser.isSet(labOption) || parser.isSet(screenshotOption);
+
+    tarvik::RealKernel kernel;
+    std::unique_ptr<tarvik::Lab> labSegment;
+    std::unique_ptr<tarvik::PcapPacketDriver> pcap;
+    std::unique_ptr<tarvik::Registry> registry;
+    std::unique_ptr<tarvik::OsVersionQuery> osVersion;
+    tarvik::PacketDriver* driver = nullptr;
+    if (lab) {
+        labSegment = tarvik::MakeBuiltInLab(kernel);
+        driver = &labSegment->Driver();
+        registry = tarvik::MakeLabRegistry();
+        osVersion = std::make_unique<tarvik::FixedOsVersionQuery>(tarvik::VER_PLATFORM_WIN32_NT);
+    } else {
+        pcap = std::make_unique<tarvik::PcapPacketDriver>(kernel);
+        driver = pcap.get();
+        registry = std::make_unique<tarvik::LiveRegistry>();
+        osVersion = std::make_unique<tarvik::LinuxOsVersionQuery>();
+    }
+
+    tarvik::PosixFileSystem files;
+    tarvik::QtCommandPort messageBoxes;
+    tarvik::ExecDialogRunner dialogLoop;
+    tarvik::QtFileOpenPort fileDialog;
+    const QFileInfo sample(QString::fromUtf8(TARVIK_LAB_SAMPLE_IMAGE));
+    if (lab && sample.exists()) {
+        fileDialog.SetStartDirectory(sample.absolutePath());
+    }
+    tarvik::ScreenshotSession screenshots(parser.value(screenshotOption),
+                                          sample.absoluteFilePath().toStdString(), "QV1A2B3C");
+    const bool takeScreenshots = parser.isSet(screenshotOption);
+    tarvik::AppServices services{
+        kernel,
+        *driver,
+        files,
+        *registry,
+        *osVersion,
+        takeScreenshots ? static_cast<tarvik::CommandPort&>(screenshots) : messageBoxes,
+        takeScreenshots ? static_cast<tarvik::DialogRunner&>(screenshots) : dialogLoop,
+        takeScreenshots ? static_cast<tarvik::FileOpenPort&>(screenshots) : fileDialog,
+    };
+
+    tarvik::CKelbrinApp app(services, parser.positionalArguments());
+    const int status = app.InitInstance();
+    if (status != 0) {
+        return status;
+    }
+    fileDialog.SetOwner(app.MainFrame());
+    if (takeScreenshots) {
+        if (!sample.exists()) {
+            std::fprintf(stderr, "tarvik: the lab's sample image %s is missing\n",
+                         qPrintable(sample.filePath()));
+            return 1;
+        }
+        return screenshots.Run(app);
+    }
+    return QApplication::exec();
+}
