@@ -1,17 +1,43 @@
 # shellcheck shell=bash
 # End-to-end test harness: two network namespaces joined by one veth pair, removed again on
-# every way out. Source it from a *_e2e.sh script, then call e2e_setup:
+# every way out (normal end, failure, Ctrl-C, SIGTERM from CTest's timeout).
 #
+# A test is a script tests/e2e/NAME_e2e.sh; CTest runs it as `bash NAME_e2e.sh <build dir>`
+# (test e2e_NAME, label e2e). It starts like this:
+#
+#   set -euo pipefail
 #   source "$(dirname "${BASH_SOURCE[0]}")/netns.sh"
-#   e2e_setup "$@"                 # $1 is the build directory
-#   e2e_in_a "$E2E_BUILD/bin/tool" ...      # runs in namespace A (interface E2E_IF_A)
-#   e2e_spawn_b peer "$E2E_BUILD/..." ...   # background job in namespace B, output in files
+#   e2e_setup "$@"
+#   e2e_program CLI tarvik-cli              # CLI=path of the built program, or fail
+#   e2e_spawn_b target "$TARGET" -i "$E2E_IF_B" ...   # background, in namespace B
+#   e2e_wait_for_line "$E2E_TMP/target.out" '^ready'  # its output is in $E2E_TMP/NAME.out
+#   e2e_in_a "$CLI" -i "$E2E_IF_A" browse >"$E2E_TMP/browse.out" || e2e_fail "browse failed"
 #   e2e_pass "what was shown"
+#
+# Variables (after e2e_setup):
+#   E2E_NS_A, E2E_NS_B    the namespaces (unique per run)
+#   E2E_IF_A, E2E_IF_B    the veth ends in them: tva0 and tvb0, up, no IPv6, no addresses
+#   E2E_MAC_A, E2E_MAC_B  their addresses (02:54:56:00:00:0a, 02:5a:17:00:00:0b); set them
+#                         before sourcing to choose others
+#   E2E_BUILD             the build directory (absolute)
+#   E2E_TMP               a scratch directory, removed at the end (its *.out and *.err files
+#                         are printed when the test fails)
+# Functions:
+#   e2e_in_a / e2e_in_b CMD...          run in namespace A / B, in the foreground
+#   e2e_spawn_a / e2e_spawn_b NAME CMD...  start in the background; output in
+#                                       $E2E_TMP/NAME.out and .err, pid in E2E_PID; killed at
+#                                       the end if still running
+#   e2e_wait_job PID [SECONDS]          its exit status (fails the test after the timeout)
+#   e2e_wait_for_line FILE [REGEX] [SECONDS]   wait until FILE has a matching line
+#   e2e_program VAR NAME                set VAR to the built program NAME, or fail
+#   e2e_expect_same EXPECTED ACTUAL MESSAGE    diff two files, fail with MESSAGE if they differ
+#   e2e_on_exit "SHELL COMMAND"         extra clean-up, run before the namespaces go
+#   e2e_pass [TEXT] / e2e_fail TEXT / e2e_skip TEXT   end with 0 / 1 / 77
 #
 # Without root, or where network namespaces or veth links cannot be made, the script exits
 # with 77 (CTest counts that as skipped) and says why. Only the two namespaces and the veth
-# pair are created; deleting a namespace deletes its end of the pair with it, so no other
-# interface or address on the machine is touched.
+# pair are created; the pair is made inside them and deleting a namespace deletes its end, so
+# no other interface or address on the machine is touched.
 
 E2E_SKIP=77
 
