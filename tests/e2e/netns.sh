@@ -154,6 +154,8 @@ e2e_setup() {
 
   E2E_TMP="$(mktemp -d "${TMPDIR:-/tmp}/tarvik-e2e.XXXXXX")" || e2e_fail "no scratch directory"
 
+  _e2e_remove_stale
+
   local why
   why=$(ip netns add "$E2E_NS_A" 2>&1) || e2e_skip "cannot create a network namespace: $why"
   _e2e_made_a=1
@@ -178,6 +180,19 @@ e2e_setup() {
   e2e_wait_link "$E2E_NS_A" "$E2E_IF_A"
   e2e_wait_link "$E2E_NS_B" "$E2E_IF_B"
   e2e_log "namespaces $E2E_NS_A ($E2E_IF_A $E2E_MAC_A) and $E2E_NS_B ($E2E_IF_B $E2E_MAC_B)"
+}
+
+# A run killed outright (CTest's timeout sends SIGKILL) cannot clean up; its namespaces carry
+# its pid, so the next run removes those whose script is gone.
+_e2e_remove_stale() {
+  local ns pid
+  for ns in $(ip netns list 2>/dev/null | awk '{print $1}'); do
+    [[ "$ns" =~ ^tarvik-e2e-([0-9]+)-[ab]$ ]] || continue
+    pid="${BASH_REMATCH[1]}"
+    kill -0 "$pid" 2>/dev/null && continue
+    e2e_log "removing $ns, left behind by an earlier run"
+    ip netns delete "$ns" 2>/dev/null || true
+  done
 }
 
 # Waits until the interface reports its carrier (a veth end is up once both ends are).
