@@ -26,7 +26,7 @@ bool IsHeaderAt(const std::uint8_t* bytes)
 // The first position in [from, last] where the magic's first two bytes stand, or last + 1;
 // bytes[last + 1] must be readable. In random code bytes the first byte alone stands every
 // 256 bytes, which makes a byte-wise search stop and restart too often to keep pace with
-// reading the file; the pair stands once in 64 KiB. Sixteen positions are tested at a time.
+// reading the file; the pair stands once in 64 KiB. Each compare tests sixteen positions.
 std::size_t FindMagicStart(const std::uint8_t* bytes, std::size_t from, std::size_t last)
 {
     using Lanes = std::uint8_t __attribute__((vector_size(16)));
@@ -72,7 +72,6 @@ bool FindImageHeader(ReadOnlyFile& file, std::span<std::uint8_t> buffer, ImageDe
     std::uint8_t* const bytes = buffer.data();
     std::size_t count = 0;
     for (;;) {
-        // At most 69 bytes are carried over, so there is always room to read.
         const std::int64_t got = file.Read(bytes + count, buffer.size() - count);
         if (got <= 0) {
             return false;
@@ -80,7 +79,8 @@ bool FindImageHeader(ReadOnlyFile& file, std::span<std::uint8_t> buffer, ImageDe
         count += static_cast<std::size_t>(got);
 
         // Every position with 70 bytes behind it is settled now; the last 69 bytes may begin
-        // a header that the next read completes, so they are carried over.
+        // a header that the next read completes, so they are carried over (which always
+        // leaves room to read).
         if (count >= IMAGE_HEADER_BYTES) {
             const std::size_t last = count - IMAGE_HEADER_BYTES;
             for (std::size_t at = 0; (at = FindMagicStart(bytes, at, last)) <= last; ++at) {

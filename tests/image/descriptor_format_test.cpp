@@ -3,7 +3,6 @@
 #include <set>
 
 #include "image/descriptor.h"
-#include "image/image_builder.h"
 
 namespace tarvik {
 namespace {
@@ -78,15 +77,6 @@ TEST_F(DescriptorDisplay, FieldNamesAreDistinctAndSpelledAsInOutput)
     EXPECT_EQ(names.size(), DISPLAYED_FIELDS.size());
     EXPECT_STREQ(FieldName(DescriptorField::HwVersion), "HwVersion");
     EXPECT_STREQ(FieldName(DescriptorField::CodeSegment), "CodeSegment");
-}
-
-TEST_F(DescriptorDisplay, TheSampleDescriptorShowsAsTheLabDocumentsIt)
-{
-    const ImageDescriptor sample = SampleDescriptor();
-    EXPECT_EQ(FormatField(sample, DescriptorField::BoardCode), "001122334455");
-    EXPECT_EQ(FormatField(sample, DescriptorField::FwVersion), "0103");
-    EXPECT_EQ(FormatField(sample, DescriptorField::CodeSegment), "1000");
-    EXPECT_EQ(FormatField(sample, DescriptorField::CodeSize), "64");
 }
 
 }  // namespace
