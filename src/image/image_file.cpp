@@ -65,22 +65,48 @@ void TakeTrailerField(ImageDescriptor& descriptor, std::size_t field, const std:
     descriptor.Bytes[field + 1] = block[offset + 1];
 }
 
+// The file's bytes in order, a buffer at a time: what a search has not settled yet stays at
+// the front of the buffer, and the next read appends to it. Both searches leave less than the
+// buffer unsettled, so there is always room to read.
+class ReadAhead {
+public:
+    ReadAhead(ReadOnlyFile& file, std::span<std::uint8_t> buffer) : file_(file), buffer_(buffer) {}
+
+    // False at the end of the file or on a read error.
+    bool Fill()
+    {
+        const std::int64_t got = file_.Read(buffer_.data() + count_, buffer_.size() - count_);
+        if (got <= 0) {
+            return false;
+        }
+        count_ += static_cast<std::size_t>(got);
+        return true;
+    }
+    const std::uint8_t* Data() const { return buffer_.data(); }
+    std::size_t Count() const { return count_; }
+    // The first settled bytes are done with.
+    void Drop(std::size_t settled)
+    {
+        std::memmove(buffer_.data(), buffer_.data() + settled, count_ - settled);
+        count_ -= settled;
+    }
+
+private:
+    ReadOnlyFile& file_;
+    std::span<std::uint8_t> buffer_;
+    std::size_t count_ = 0;
+};
+
 }  // namespace
 
 bool FindImageHeader(ReadOnlyFile& file, std::span<std::uint8_t> buffer, ImageDescriptor& descriptor)
 {
-    std::uint8_t* const bytes = buffer.data();
-    std::size_t count = 0;
-    for (;;) {
-        const std::int64_t got = file.Read(bytes + count, buffer.size() - count);
-        if (got <= 0) {
-            return false;
-        }
-        count += static_cast<std::size_t>(got);
-
+    ReadAhead input(file, buffer);
+    while (input.Fill()) {
+        const std::uint8_t* const bytes = input.Data();
+        const std::size_t count = input.Count();
         // Every position with 70 bytes behind it is settled now; the last 69 bytes may begin
-        // a header that the next read completes, so they are carried over (which always
-        // leaves room to read).
+        // a header that the next read completes, so they are carried over.
         if (count >= IMAGE_HEADER_BYTES) {
             const std::size_t last = count - IMAGE_HEADER_BYTES;
             for (std::size_t at = 0; (at = FindMagicStart(bytes, at, last)) <= last; ++at) {
@@ -90,26 +116,18 @@ bool FindImageHeader(ReadOnlyFile& file, std::span<std::uint8_t> buffer, ImageDe
                 }
             }
         }
-        const std::size_t kept = count >= IMAGE_HEADER_BYTES - 1 ? count - (IMAGE_HEADER_BYTES - 1) : 0;
-        std::memmove(bytes, bytes + kept, count - kept);
-        count -= kept;
+        input.Drop(count >= IMAGE_HEADER_BYTES - 1 ? count - (IMAGE_HEADER_BYTES - 1) : 0);
     }
+    return false;
 }
 
 bool FindTrailerBlock(ReadOnlyFile& file, std::span<std::uint8_t> buffer, ImageDescriptor& descriptor)
 {
-    std::uint8_t* const bytes = buffer.data();
-    std::size_t count = 0;
-    for (;;) {
-        const std::int64_t got = file.Read(bytes + count, buffer.size() - count);
-        if (got <= 0) {
-            return false;
-        }
-        count += static_cast<std::size_t>(got);
-
+    ReadAhead input(file, buffer);
+    while (input.Fill()) {
         std::size_t block = 0;
-        for (; count - block >= TRAILER_BLOCK_BYTES; block += TRAILER_BLOCK_BYTES) {
-            const std::uint8_t* const at = bytes + block;
+        for (; input.Count() - block >= TRAILER_BLOCK_BYTES; block += TRAILER_BLOCK_BYTES) {
+            const std::uint8_t* const at = input.Data() + block;
             if (std::memcmp(at + TRAILER_MAGIC_OFFSET, TRAILER_MAGIC, TRAILER_MAGIC_BYTES) == 0) {
                 TakeTrailerField(descriptor, DESC_PRODUCT_ID, at, TRAILER_PRODUCT_ID);
                 TakeTrailerField(descriptor, DESC_PROTOCOL_ID, at, TRAILER_PROTOCOL_ID);
@@ -117,9 +135,9 @@ bool FindTrailerBlock(ReadOnlyFile& file, std::span<std::uint8_t> buffer, ImageD
                 return true;
             }
         }
-        std::memmove(bytes, bytes + block, count - block);
-        count -= block;
+        input.Drop(block);
     }
+    return false;
 }
 
 int ReadImageDescriptor(FileSystem& files, const std::string& path, ImageDescriptor& descriptor)
