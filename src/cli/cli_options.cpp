@@ -21,15 +21,6 @@ std::string ExitStatusHelp()
     return text.str();
 }
 
-void AddFrameType(CLI::App& command, std::string& frameType)
-{
-    command
-        .add_option("--frame-type", frameType,
-                    "Frame type to speak: untyped (0x0000, the default as at start-up), typed "
-                    "(0x8888), or auto (browse first and keep the type that got answers)")
-        ->check(CLI::IsMember({"untyped", "typed", "auto"}));
-}
-
 }  // namespace
 
 ParseResult ParseCommandLine(int argc, const char* const* argv)
@@ -64,6 +55,11 @@ ParseResult ParseCommandLine(int argc, const char* const* argv)
                    "Upgrade progress on stderr: bar (redrawn line), plain (a line per phase and "
                    "per 10 %), auto (bar on a terminal)")
         ->check(CLI::IsMember({"auto", "bar", "plain"}));
+    app.add_option("--frame-type", frameType,
+                   "For device, check and upgrade: the frame type to speak: untyped (0x0000, "
+                   "as at start-up; the default), typed (0x8888), or auto (browse first and "
+                   "keep the type that got answers)")
+        ->check(CLI::IsMember({"untyped", "typed", "auto"}));
     app.get_option("-i")->excludes(app.get_option("--lab"));
 
     CLI::App* adapters = app.add_subcommand("adapters", "List the network adapters");
@@ -71,17 +67,14 @@ ParseResult ParseCommandLine(int argc, const char* const* argv)
     CLI::App* device = app.add_subcommand("device", "Show a device's information block");
     device->add_option("NAME", options.DeviceName, "Device name (QV1A2B3C or 12 hex digits)")
         ->required();
-    AddFrameType(*device, frameType);
     CLI::App* info = app.add_subcommand("info", "Show an image file's information block");
     info->add_option("FILE", options.ImagePath, "Image file")->required();
     CLI::App* check = app.add_subcommand("check", "Check that an image fits a device");
     check->add_option("FILE", options.ImagePath, "Image file")->required();
     check->add_option("NAME", options.DeviceName, "Device name")->required();
-    AddFrameType(*check, frameType);
     CLI::App* upgrade = app.add_subcommand("upgrade", "Load an image into a device");
     upgrade->add_option("FILE", options.ImagePath, "Image file")->required();
     upgrade->add_option("NAME", options.DeviceName, "Device name")->required();
-    AddFrameType(*upgrade, frameType);
 
     try {
         app.parse(argc, argv);
