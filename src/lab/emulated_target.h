@@ -40,8 +40,9 @@ struct TargetConfig {
     TargetFaults Faults;
 };
 
-// Room for every address a segment and offset pair can name: 0xFFFF×16 + 15 + a block.
-inline constexpr std::size_t TARGET_MEMORY_BYTES = 0x10FFF0 + 16 + 512;
+// Room for every address a segment and offset pair can name (up to 0xFFFF×16 + 15) and the
+// longest block a frame can carry behind it.
+inline constexpr std::size_t TARGET_MEMORY_BYTES = 0x100000 + 1536;
 
 class EmulatedTarget {
 public:
