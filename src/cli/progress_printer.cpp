@@ -177,12 +177,17 @@ ProgressSnapshot ProgressPrinter::Snapshot() const
     snapshot.ElapsedMs = begun_ ? clock_.GetTickCount() - startTick_ : 0;
     if (session_.FileSize > 0) {
         const double half = static_cast<double>(snapshot.BytesDone) / session_.FileSize / 2.0;
-        switch (session_.State) {
+        // "Verify Target..." is shown just before the session turns to verifying.
+        const bool verifyStarts = session_.State == SESSION_WRITE && status_ == TEXT_VERIFY;
+        switch (verifyStarts ? SESSION_VERIFY : session_.State) {
         case SESSION_WRITE:
             snapshot.Fraction = half;
             break;
         case SESSION_VERIFY:
-            snapshot.Fraction = 0.5 + half;
+            if (verifyStarts) {
+                snapshot.BytesDone = 0;
+            }
+            snapshot.Fraction = verifyStarts ? 0.5 : 0.5 + half;
             break;
         case SESSION_RESET:
         case SESSION_DONE:
