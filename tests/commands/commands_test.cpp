@@ -115,10 +115,10 @@ protected:
     void AddImage(const std::string& path, std::size_t size,
                   MemoryFileSystem::Behaviour behaviour = {})
     {
-        ImageSpec spec = SampleImageSpec();
-        spec.Size = size;
-        spec.HeaderOffset = 0;
-        files.Add(path, BuildImage(spec), behaviour);
+        ImageSpec layout = SampleImageSpec();
+        layout.Size = size;
+        layout.HeaderOffset = 0;
+        files.Add(path, BuildImage(layout), behaviour);
     }
 
     EmulatedTarget& Device(const MacAddress& address) { return lab.FindTarget(address)->Device(); }
@@ -167,10 +167,10 @@ TEST_F(CommandsTest, UpgradeFinishesWithoutMessageAndTheDeviceHoldsTheImage)
     EXPECT_EQ(progress.Events.front(), "begin");
     EXPECT_EQ(progress.Events[progress.Events.size() - 2], std::string(TEXT_FINISHED));
     EXPECT_TRUE(Device(FITTING).WasReset());
-    ImageSpec spec = SampleImageSpec();
-    spec.Size = 4096;
-    spec.HeaderOffset = 0;
-    EXPECT_EQ(Device(FITTING).MemoryAt(0x1000 * 16, 4096), BuildImage(spec));
+    ImageSpec layout = SampleImageSpec();
+    layout.Size = 4096;
+    layout.HeaderOffset = 0;
+    EXPECT_EQ(Device(FITTING).MemoryAt(0x1000 * 16, 4096), BuildImage(layout));
 }
 
 // --- Upgrade: the compatibility check's messages, before anything else happens ---
@@ -193,10 +193,10 @@ TEST_F(CommandsTest, MissingImageIsFileFormatErrorWithoutAFrame)
 
 TEST_F(CommandsTest, ImageWithoutHeaderIsFileFormatError)
 {
-    ImageSpec spec = SampleImageSpec();
-    spec.Size = 2048;
-    spec.HeaderOffset.reset();
-    files.Add("/images/plain.bin", BuildImage(spec));
+    ImageSpec layout = SampleImageSpec();
+    layout.Size = 2048;
+    layout.HeaderOffset.reset();
+    files.Add("/images/plain.bin", BuildImage(layout));
     EXPECT_EQ(Upgrade(FITTING_NAME, "/images/plain.bin"), UpgradeOutcome::FileFormatError);
     ExpectOnlyMessage(MSG_FILE_FORMAT_ERROR);
     EXPECT_TRUE(progress.Events.empty());
