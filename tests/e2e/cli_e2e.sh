@@ -2,7 +2,8 @@
 # tarvik-cli against tarvik-target over a real link: two emulated devices in namespace B on the
 # same veth end (one with B's own address, one with an address of its own), the command line
 # in namespace A on the other end.
-#   1. browse lists both names, sorted;
+#   1. browse lists both names, sorted; without -i the start-up sequence finds the one veth
+#      end of namespace A by itself, and `adapters` lists it;
 #   2. device --json gives the device's descriptor under the field names;
 #   3. check: a fitting board code exits 0, another one exits 13 with its fixed message;
 #   4. upgrade of a 96 KiB image ends with "Upgrade Finish", and the device's memory at the
@@ -37,6 +38,16 @@ cli() { e2e_in_a "$CLI" -i "$E2E_IF_A" "$@"; }
 cli browse >"$E2E_TMP/browse.out"
 printf '%s\n' "$OTHER" "$FITTING" >"$E2E_TMP/browse.expected"
 e2e_expect_same "$E2E_TMP/browse.expected" "$E2E_TMP/browse.out" "browse did not list both devices, sorted"
+
+e2e_in_a "$CLI" browse >"$E2E_TMP/browse_startup.out" 2>"$E2E_TMP/browse_startup.err"
+e2e_expect_same "$E2E_TMP/browse.expected" "$E2E_TMP/browse_startup.out" \
+  "browse without -i did not find the devices through the only adapter"
+e2e_in_a "$CLI" adapters >"$E2E_TMP/adapters.out"
+grep -qF '\Device\'"$E2E_IF_A" "$E2E_TMP/adapters.out" || e2e_fail "adapters does not list $E2E_IF_A"
+status=0
+e2e_in_a "$CLI" -i nosuch0 browse 2>"$E2E_TMP/unknown.err" >/dev/null || status=$?
+[[ $status -eq 37 ]] || e2e_fail "an unknown -i exited $status, not 37"
+grep -qF "$E2E_IF_A" "$E2E_TMP/unknown.err" || e2e_fail "an unknown -i does not list the adapters"
 
 # --- 2. device --json ---
 cli --json device "$FITTING" >"$E2E_TMP/device.json"
