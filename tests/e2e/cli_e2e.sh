@@ -1,14 +1,16 @@
 #!/usr/bin/env bash
-# tarvik-cli against tarvik-target over a real link: two emulated devices in namespace B on the
+# tarvik-cli against tarvik-target over a real link: three emulated devices in namespace B on the
 # same veth end (one with B's own address, one with an address of its own), the command line
 # in namespace A on the other end.
-#   1. browse lists both names, sorted; without -i the start-up sequence finds the one veth
+#   1. browse lists the three names, sorted; without -i the start-up sequence finds the one veth
 #      end of namespace A by itself, and `adapters` lists it;
 #   2. device --json gives the device's descriptor under the field names;
 #   3. check: a fitting board code exits 0, another one exits 13 with its fixed message;
 #   4. upgrade of a 96 KiB image ends with "Upgrade Finish", and the device's memory at the
 #      image's code segment (its --dump) equals the file byte for byte;
-#   5. SIGINT during an upgrade exits 130 and the device is never reset.
+#   5. a device that answers writes with status 5 ends the upgrade with "Upgrade Process
+#      Error !" and exit status 16;
+#   6. SIGINT during an upgrade exits 130 and the device is never reset.
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/netns.sh"
 e2e_setup "$@"
@@ -29,6 +31,8 @@ SEGMENT=0x2340
 e2e_spawn_b fitting "$TARGET" -i "$E2E_IF_B" --board 001122334455 --dump "$DUMP"
 FITTING_PID=$E2E_PID
 e2e_spawn_b other "$TARGET" -i "$E2E_IF_B" --mac 02:11:22:33:44:66 --board 001122334466
+e2e_spawn_b refusing "$TARGET" -i "$E2E_IF_B" --mac 02:5a:17:00:00:05 --status-for-opcode 2=5
+e2e_wait_for_line "$E2E_TMP/refusing.err" "ready"
 e2e_wait_for_line "$E2E_TMP/fitting.err" "ready"
 e2e_wait_for_line "$E2E_TMP/other.err" "ready"
 
@@ -36,8 +40,8 @@ cli() { e2e_in_a "$CLI" -i "$E2E_IF_A" "$@"; }
 
 # --- 1. browse ---
 cli browse >"$E2E_TMP/browse.out"
-printf '%s\n' "$OTHER" "$FITTING" >"$E2E_TMP/browse.expected"
-e2e_expect_same "$E2E_TMP/browse.expected" "$E2E_TMP/browse.out" "browse did not list both devices, sorted"
+printf '%s\n' "$OTHER" QV000005 "$FITTING" >"$E2E_TMP/browse.expected"
+e2e_expect_same "$E2E_TMP/browse.expected" "$E2E_TMP/browse.out" "browse did not list the three devices, sorted"
 
 e2e_in_a "$CLI" browse >"$E2E_TMP/browse_startup.out" 2>"$E2E_TMP/browse_startup.err"
 e2e_expect_same "$E2E_TMP/browse.expected" "$E2E_TMP/browse_startup.out" \
@@ -72,7 +76,13 @@ cli --progress plain upgrade "$IMAGE" "$FITTING" 2>"$E2E_TMP/upgrade.err" ||
 grep -q "^Upgrade Finish" "$E2E_TMP/upgrade.err" || e2e_fail "the progress did not end with Upgrade Finish"
 grep -q "RESET" "$E2E_TMP/fitting.out" || e2e_fail "the device logged no reset"
 
-# --- 5. SIGINT during a transfer ---
+# --- 5. a refused write ---
+status=0
+cli --progress plain upgrade "$IMAGE" QV000005 2>"$E2E_TMP/refused.err" >/dev/null || status=$?
+[[ $status -eq 16 ]] || e2e_fail "a refused write exited $status, not 16"
+grep -qx "Upgrade Process Error !" "$E2E_TMP/refused.err" || e2e_fail "no \"Upgrade Process Error !\""
+
+# --- 6. SIGINT during a transfer ---
 e2e_spawn_a interrupted "$CLI" -i "$E2E_IF_A" --progress plain --frame-type untyped \
   upgrade "$IMAGE" "$FITTING"
 INTERRUPTED=$E2E_PID
