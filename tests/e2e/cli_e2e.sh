@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # tarvik-cli against tarvik-target over a real link: three emulated devices in namespace B on the
-# same veth end (one with B's own address, one with an address of its own), the command line
+# same veth end (one with B's own address, two with addresses of their own), the command line
 # in namespace A on the other end.
 #   1. browse lists the three names, sorted; without -i the start-up sequence finds the one veth
 #      end of namespace A by itself, and `adapters` lists it;
