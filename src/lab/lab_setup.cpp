@@ -2,28 +2,17 @@
 
 #include <algorithm>
 
+#include "image/image_builder.h"
+
 namespace tarvik {
 
 ImageDescriptor LabTargetDescriptor(const std::array<std::uint8_t, 6>& boardCode)
 {
-    ImageDescriptor descriptor;
-    auto& bytes = descriptor.Bytes;
-    auto put = [&bytes](std::size_t offset, std::initializer_list<std::uint8_t> values) {
-        std::copy(values.begin(), values.end(), bytes.begin() + static_cast<long>(offset));
-    };
-    put(DESC_PID_VERSION, {0x01, 0x00});
-    put(DESC_UPGRADE_CONTROL, {0x00, 0x01});
-    std::copy(boardCode.begin(), boardCode.end(), bytes.begin() + DESC_BOARD_CODE);
-    put(DESC_HW_VERSION, {0x02, 0x01});
-    put(DESC_PRODUCT_ID, {0x10, 0x20});
-    put(DESC_PRODUCT_MASK, {0xFF, 0xF0});
-    put(DESC_PROTOCOL_ID, {0x00, 0x07});
-    put(DESC_PROTOCOL_MASK, {0xFF, 0xFF});
-    put(DESC_FUNCTION_ID, {0x00, 0x03});
-    put(DESC_FUNCTION_MASK, {0x00, 0xFF});
-    put(DESC_FW_VERSION, {0x01, 0x02});
-    put(DESC_CODE_SEGMENT, {0x00, 0x10});
-    put(DESC_CODE_SIZE, {0x40, 0x00});
+    ImageDescriptor descriptor = SampleDescriptor();
+    std::copy(boardCode.begin(), boardCode.end(), descriptor.Bytes.begin() + DESC_BOARD_CODE);
+    // The devices run the firmware before the sample image's 01 03.
+    descriptor.Bytes[DESC_FW_VERSION] = 0x01;
+    descriptor.Bytes[DESC_FW_VERSION + 1] = 0x02;
     return descriptor;
 }
 

@@ -116,166 +116,165 @@ void UpgradeLink::ReportStatus(std::string_view text)
 
 void UpgradeLink::EnterResetStep()
 {
-    SessionState& session = run_.Session;
     ReportStatus(TEXT_RESETTING);
-    session.State = SESSION_RESET;
-    session.StartTick = run_.Link.kernel().GetTickCount();
-    session.Timeout = 1;
-    session.RetriesLeft = 20;
-    SendReset(session);
+    run_.Session.State = SESSION_RESET;
+    StartTry(1, 20);
+    SendReset(run_.Session);
+}
+
+void UpgradeLink::StartTry(std::uint16_t timeout, std::uint16_t tries)
+{
+    run_.Session.StartTick = run_.Link.kernel().GetTickCount();
+    run_.Session.Timeout = timeout;
+    run_.Session.RetriesLeft = tries;
+}
+
+bool UpgradeLink::TakeStatus(std::span<const std::uint8_t> frame)
+{
+    if (const std::uint16_t status = ReplyStatus(frame); status != 0) {
+        run_.Session.Result = status;
+        run_.Session.State = SESSION_FAILED;
+        return false;
+    }
+    return true;
+}
+
+std::optional<std::size_t> UpgradeLink::TakeBlockAck(std::span<const std::uint8_t> frame,
+                                                     const FrameHeader& header,
+                                                     std::uint8_t state)
+{
+    SessionState& session = run_.Session;
+    if (session.State != state || !EchoesBlockInFlight(header, session) ||
+        !HoldsData(frame, header) || !TakeStatus(frame)) {
+        return std::nullopt;
+    }
+    session.FilePosition += BLOCK_BYTES;
+    const std::int64_t length = ReadBlockAtFilePosition();
+    if (length < 0) {
+        FailOnReadError();
+        return std::nullopt;
+    }
+    if (length > 0) {
+        AdvanceBlockAddress(session);
+    }
+    return static_cast<std::size_t>(length);
+}
+
+void UpgradeLink::HandleBeginReply(std::span<const std::uint8_t> frame, const FrameHeader& header)
+{
+    SessionState& session = run_.Session;
+    if (session.State != SESSION_BEGIN || header.Sequence != session.Sequence ||
+        header.Offset != 0 || header.Segment != 0 || header.DataLength != STATUS_BYTES ||
+        !HoldsData(frame, header) || !TakeStatus(frame)) {
+        return;
+    }
+    const std::int64_t length = ReadBlockAtFilePosition();
+    if (length < 0) {
+        FailOnReadError();
+        return;
+    }
+    if (length == 0) {
+        EnterResetStep();
+        return;
+    }
+    session.State = SESSION_WRITE;
+    ++session.Sequence;
+    StartTry(2, 30);
+    if (SendWriteBlock(session, run_.BlockBuffer.data(), static_cast<std::size_t>(length)) ==
+        BUILD_SENT) {
+        ReportStatus(TEXT_ERASING);
+    }
+}
+
+void UpgradeLink::HandleWriteAck(std::span<const std::uint8_t> frame, const FrameHeader& header)
+{
+    SessionState& session = run_.Session;
+    const auto length = TakeBlockAck(frame, header, SESSION_WRITE);
+    if (!length) {
+        return;
+    }
+    if (*length > 0) {
+        ++session.Sequence;
+        StartTry(2, 30);
+        if (SendWriteBlock(session, run_.BlockBuffer.data(), *length) == BUILD_SENT &&
+            run_.Progress != nullptr) {
+            const int percent = PercentOfFile();
+            run_.Progress->SetStatusText(TEXT_UPGRADE);
+            run_.Progress->SetPercent(percent, percent);
+            run_.Progress->RefreshTexts();
+        }
+        return;
+    }
+    // Every block is written: verification starts again from the first block.
+    ReportStatus(TEXT_VERIFY);
+    ++session.Sequence;
+    session.Offset = 0;
+    session.Segment = run_.TransferDescriptor.CodeSegment();
+    session.FilePosition = 0;
+    session.State = SESSION_VERIFY;
+    StartTry(1, 20);
+    const std::int64_t first = ReadBlockAtFilePosition();
+    if (first < 0) {
+        FailOnReadError();
+        return;
+    }
+    SendVerifyBlock(session, run_.BlockBuffer.data(), static_cast<std::size_t>(first));
+}
+
+void UpgradeLink::HandleVerifyAck(std::span<const std::uint8_t> frame, const FrameHeader& header)
+{
+    SessionState& session = run_.Session;
+    const auto length = TakeBlockAck(frame, header, SESSION_VERIFY);
+    if (!length) {
+        return;
+    }
+    if (*length == 0) {
+        EnterResetStep();
+        return;
+    }
+    ++session.Sequence;
+    StartTry(1, 20);
+    if (SendVerifyBlock(session, run_.BlockBuffer.data(), *length) == BUILD_SENT &&
+        run_.Progress != nullptr) {
+        // While verifying, the percent text runs one ahead of the bar.
+        const int percent = PercentOfFile();
+        run_.Progress->SetPercent(percent, percent + 1);
+        run_.Progress->RefreshTexts();
+    }
+}
+
+void UpgradeLink::HandleResetAck(std::span<const std::uint8_t> frame, const FrameHeader& header)
+{
+    SessionState& session = run_.Session;
+    // The status word sits at the data offset although the reply claims no data; a frame too
+    // short to hold it is no reply.
+    if (session.State != SESSION_RESET || header.Sequence != 0 || header.Offset != 0 ||
+        header.Segment != 0 || header.DataLength != 0 || !HoldsData(frame, header, STATUS_BYTES)) {
+        return;
+    }
+    if (ReplyStatus(frame) == 0) {
+        session.State = SESSION_DONE;
+        ReportStatus(TEXT_FINISHED);
+    } else {
+        session.State = SESSION_FAILED;
+        session.Result = RESULT_RESET_REFUSED;
+    }
 }
 
 void UpgradeLink::HandleTransferReply(std::span<const std::uint8_t> frame)
 {
-    SessionState& session = run_.Session;
-    const auto decoded = DecodeHeader(frame);
-    if (!decoded || decoded->FrameType != FrameTypeFor(run_.FrameVariant) ||
-        decoded->Source != session.Target) {
+    const auto header = DecodeHeader(frame);
+    if (!header || header->FrameType != FrameTypeFor(run_.FrameVariant) ||
+        header->Source != run_.Session.Target) {
         return;
     }
-    const FrameHeader& header = *decoded;
-    Kernel& kernel = run_.Link.kernel();
-    ProgressDisplay* progress = run_.Progress;
-
-    switch (header.Opcode) {
-    case OP_BEGIN: {
-        if (session.State != SESSION_BEGIN || header.Sequence != session.Sequence ||
-            header.Offset != 0 || header.Segment != 0 || header.DataLength != STATUS_BYTES ||
-            !HoldsData(frame, header)) {
-            return;
-        }
-        if (const std::uint16_t status = ReplyStatus(frame); status != 0) {
-            session.Result = status;
-            session.State = SESSION_FAILED;
-            return;
-        }
-        const std::int64_t length = ReadBlockAtFilePosition();
-        if (length < 0) {
-            FailOnReadError();
-            return;
-        }
-        if (length == 0) {
-            EnterResetStep();
-            return;
-        }
-        session.State = SESSION_WRITE;
-        ++session.Sequence;
-        session.StartTick = kernel.GetTickCount();
-        session.Timeout = 2;
-        session.RetriesLeft = 30;
-        if (SendWriteBlock(session, run_.BlockBuffer.data(), static_cast<std::size_t>(length)) ==
-            BUILD_SENT) {
-            ReportStatus(TEXT_ERASING);
-        }
-        return;
-    }
-    case OP_WRITE: {
-        if (session.State != SESSION_WRITE || !EchoesBlockInFlight(header, session) ||
-            !HoldsData(frame, header)) {
-            return;
-        }
-        if (const std::uint16_t status = ReplyStatus(frame); status != 0) {
-            session.Result = status;
-            session.State = SESSION_FAILED;
-            return;
-        }
-        session.FilePosition += BLOCK_BYTES;
-        std::int64_t length = ReadBlockAtFilePosition();
-        if (length < 0) {
-            FailOnReadError();
-            return;
-        }
-        if (length > 0) {
-            session.StartTick = kernel.GetTickCount();
-            AdvanceBlockAddress(session);
-            ++session.Sequence;
-            session.Timeout = 2;
-            session.RetriesLeft = 30;
-            if (SendWriteBlock(session, run_.BlockBuffer.data(),
-                               static_cast<std::size_t>(length)) == BUILD_SENT &&
-                progress != nullptr) {
-                const int percent = PercentOfFile();
-                progress->SetStatusText(TEXT_UPGRADE);
-                progress->SetPercent(percent, percent);
-                progress->RefreshTexts();
-            }
-            return;
-        }
-        // Every block is written: verification starts again from the first block.
-        ReportStatus(TEXT_VERIFY);
-        ++session.Sequence;
-        session.Offset = 0;
-        session.Segment = run_.TransferDescriptor.CodeSegment();
-        session.FilePosition = 0;
-        session.State = SESSION_VERIFY;
-        session.StartTick = kernel.GetTickCount();
-        session.Timeout = 1;
-        session.RetriesLeft = 20;
-        length = ReadBlockAtFilePosition();
-        if (length < 0) {
-            FailOnReadError();
-            return;
-        }
-        SendVerifyBlock(session, run_.BlockBuffer.data(), static_cast<std::size_t>(length));
-        return;
-    }
-    case OP_VERIFY: {
-        if (session.State != SESSION_VERIFY || !EchoesBlockInFlight(header, session) ||
-            !HoldsData(frame, header)) {
-            return;
-        }
-        if (const std::uint16_t status = ReplyStatus(frame); status != 0) {
-            session.Result = status;
-            session.State = SESSION_FAILED;
-            return;
-        }
-        session.FilePosition += BLOCK_BYTES;
-        const std::int64_t length = ReadBlockAtFilePosition();
-        if (length < 0) {
-            FailOnReadError();
-            return;
-        }
-        if (length == 0) {
-            EnterResetStep();
-            return;
-        }
-        session.StartTick = kernel.GetTickCount();
-        AdvanceBlockAddress(session);
-        ++session.Sequence;
-        session.Timeout = 1;
-        session.RetriesLeft = 20;
-        if (SendVerifyBlock(session, run_.BlockBuffer.data(), static_cast<std::size_t>(length)) ==
-                BUILD_SENT &&
-            progress != nullptr) {
-            // While verifying, the percent text runs one ahead of the bar.
-            const int percent = PercentOfFile();
-            progress->SetPercent(percent, percent + 1);
-            progress->RefreshTexts();
-        }
-        return;
-    }
-    case OP_RESET: {
-        // The status word sits at the data offset although the reply claims no data; a frame
-        // too short to hold it is no reply.
-        if (session.State != SESSION_RESET || header.Sequence != 0 || header.Offset != 0 ||
-            header.Segment != 0 || header.DataLength != 0 ||
-            !HoldsData(frame, header, STATUS_BYTES)) {
-            return;
-        }
-        if (ReplyStatus(frame) == 0) {
-            session.State = SESSION_DONE;
-            ReportStatus(TEXT_FINISHED);
-        } else {
-            session.State = SESSION_FAILED;
-            session.Result = RESULT_RESET_REFUSED;
-        }
-        return;
-    }
-    case OP_INFO:
-        HandleInfoReply(frame);
-        return;
-    default:
-        return;
+    switch (header->Opcode) {
+    case OP_BEGIN: HandleBeginReply(frame, *header); return;
+    case OP_WRITE: HandleWriteAck(frame, *header); return;
+    case OP_VERIFY: HandleVerifyAck(frame, *header); return;
+    case OP_RESET: HandleResetAck(frame, *header); return;
+    case OP_INFO: HandleInfoReply(frame); return;
+    default: return;
     }
 }
 

@@ -3,6 +3,7 @@
 // every user constructs one for the call over the one RunState.
 
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -113,6 +114,18 @@ private:
     std::int64_t ReadBlockAtFilePosition();
     void FailOnReadError();
     void EnterResetStep();
+    void StartTry(std::uint16_t timeout, std::uint16_t tries);
+    // Takes a reply's status word: false, with the transfer failed, when it is not 0.
+    bool TakeStatus(std::span<const std::uint8_t> frame);
+    // Takes the acknowledgement of the block in flight in the given state and reads the next
+    // block, moving the address on: its length, 0 at the end of the file, or nothing when the
+    // frame is no such acknowledgement or the transfer has stopped.
+    std::optional<std::size_t> TakeBlockAck(std::span<const std::uint8_t> frame,
+                                            const FrameHeader& header, std::uint8_t state);
+    void HandleBeginReply(std::span<const std::uint8_t> frame, const FrameHeader& header);
+    void HandleWriteAck(std::span<const std::uint8_t> frame, const FrameHeader& header);
+    void HandleVerifyAck(std::span<const std::uint8_t> frame, const FrameHeader& header);
+    void HandleResetAck(std::span<const std::uint8_t> frame, const FrameHeader& header);
     int PercentOfFile() const;
     void ReportStatus(std::string_view text);
 
