@@ -17,7 +17,9 @@ $(BUILD)/build.ninja:
 build: bootstrap $(BUILD)/build.ninja
 	cmake --build $(BUILD) -j $(JOBS)
 
-demo: build
+# The demo needs only the command line and the sample image.
+demo: bootstrap $(BUILD)/build.ninja
+	cmake --build $(BUILD) -j $(JOBS) --target tarvik-cli tarvik_sample_image
 	bash scripts/demo $(BUILD)
 
 unit-test: build

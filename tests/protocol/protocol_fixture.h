@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "image/image_builder.h"
+#include "image/image_file.h"
 #include "lab/lab_setup.h"
 #include "lab/test_station.h"
 #include "netio/binding.h"

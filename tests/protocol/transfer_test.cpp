@@ -372,3 +372,70 @@ TEST_F(TransferTest, AcksThatDoNotEchoTheRequestAreDropped)
 
 }  // namespace
 }  // namespace tarvik::testing
+
+namespace tarvik::testing {
+namespace {
+
+// One image file of any length: a header at offset 0, zeros after it.
+class OversizedImageFiles final : public FileSystem {
+public:
+    explicit OversizedImageFiles(std::int64_t size) : size_(size) {}
+    std::unique_ptr<ReadOnlyFile> OpenForReading(const std::string&) override
+    {
+        class File final : public ReadOnlyFile {
+        public:
+            explicit File(std::int64_t size) : size_(size)
+            {
+                header_.assign(HEADER_MAGIC, HEADER_MAGIC + 7);
+                const auto descriptor = SampleDescriptor();
+                header_.insert(header_.end(), descriptor.Bytes.begin(), descriptor.Bytes.end());
+                header_.insert(header_.end(), HEADER_MAGIC, HEADER_MAGIC + 7);
+            }
+            bool Seek(std::uint64_t offset) override
+            {
+                position_ = static_cast<std::int64_t>(offset);
+                return true;
+            }
+            std::int64_t SeekEnd() override { return position_ = size_; }
+            std::int64_t Read(std::uint8_t* buffer, std::size_t size) override
+            {
+                const std::int64_t count =
+                    std::min<std::int64_t>(static_cast<std::int64_t>(size), size_ - position_);
+                for (std::int64_t i = 0; i < count; ++i) {
+                    const auto at = static_cast<std::size_t>(position_ + i);
+                    buffer[i] = at < header_.size() ? header_[at] : 0;
+                }
+                position_ += count;
+                return count;
+            }
+
+        private:
+            std::int64_t size_;
+            std::int64_t position_ = 0;
+            std::vector<std::uint8_t> header_;
+        };
+        return std::make_unique<File>(size_);
+    }
+
+private:
+    std::int64_t size_;
+};
+
+TEST_F(TransferTest, ImageBeyondThirtyTwoBitOffsetsIsRefused)
+{
+    // Its block offsets would wrap and the transfer would never end.
+    OversizedImageFiles files5GiB(std::int64_t{5} << 30);
+    RunState oversized(binding, files5GiB);
+    UpgradeLink oversizedLink(oversized);
+    EXPECT_EQ(oversizedLink.OpenTransfer(TARGET_A, "huge.bin"), OPEN_NO_DESCRIPTOR);
+    EXPECT_EQ(oversized.Session.FileHandle, -1);
+
+    OversizedImageFiles filesJustFit(0xFFFFFFFF);
+    RunState fitting(binding, filesJustFit);
+    UpgradeLink fittingLink(fitting);
+    EXPECT_EQ(fittingLink.OpenTransfer(TARGET_A, "big.bin"), OPEN_READY);
+    EXPECT_EQ(fitting.Session.FileSize, 0xFFFFFFFFu);
+}
+
+}  // namespace
+}  // namespace tarvik::testing
