@@ -157,6 +157,9 @@ void CMainFrame::CreateStatusBar()
     timePaneTimer_->setInterval(TIME_PANE_PERIOD_MS);
     connect(timePaneTimer_, &QTimer::timeout, this, [this] { UpdateTimePane(); });
     timePaneTimer_->start();
+    // "Time" only sizes the pane: the clock replaces it as soon as the event loop is idle,
+    // not a whole period later.
+    QTimer::singleShot(0, this, [this] { UpdateTimePane(); });
 }
 
 void CMainFrame::UpdateTimePane()

@@ -25,6 +25,9 @@ bool ScreenshotSession::Save(QWidget& window, const QString& name)
 {
     window.show();
     window.raise();
+    // Twice: what the first pass changes (the time pane taking over from "Time", and so its
+    // width) is laid out only by the next one.
+    QApplication::processEvents();
     QApplication::processEvents();
     const QString path = QDir(directory_).filePath(name);
     if (!window.grab().save(path)) {
