@@ -1,5 +1,6 @@
 #include "cli/cli_options.h"
 
+#include <algorithm>
 #include <filesystem>
 #include <sstream>
 
@@ -20,6 +21,32 @@ std::string ExitStatusHelp()
     }
     return text.str();
 }
+
+bool IsHexDigit(char c)
+{
+    return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F') || (c >= 'a' && c <= 'f');
+}
+
+// A device's name as browse prints it: "QV" and six hex digits, or twelve hex digits. Any other
+// text still turns into some address (an unreadable digit counts as F, only the first digits
+// are read), so a typo would go to a device nobody named, or to the one it merely begins with.
+const CLI::Validator DEVICE_NAME(
+    [](std::string& name) -> std::string {
+        const bool vendorName = name.size() == 8 && name.starts_with("QV");
+        const std::string_view digits = std::string_view(name).substr(vendorName ? 2 : 0);
+        if ((vendorName || name.size() == 12) &&
+            std::all_of(digits.begin(), digits.end(), IsHexDigit)) {
+            return {};
+        }
+        return "not a device name: \"" + name + "\" (QV and 6 hex digits, or 12 hex digits)";
+    },
+    "NAME");
+
+const CLI::Validator NOT_EMPTY(
+    [](std::string& text) -> std::string {
+        return text.empty() ? std::string("an empty name") : std::string();
+    },
+    "IFNAME");
 
 }  // namespace
 
@@ -43,7 +70,8 @@ ParseResult ParseCommandLine(int argc, const char* const* argv)
 
     app.add_option("-i,--interface", options.Interface,
                    "Network interface to use (opens \\Device\\IFNAME); without it the first "
-                   "usable adapter is taken");
+                   "usable adapter is taken")
+        ->check(NOT_EMPTY);
     app.add_flag("--lab", options.Lab,
                  "Run on the built-in lab: a virtual segment with emulated devices, no root "
                  "and no network needed");
@@ -66,15 +94,16 @@ ParseResult ParseCommandLine(int argc, const char* const* argv)
     CLI::App* browse = app.add_subcommand("browse", "Find the devices on the segment");
     CLI::App* device = app.add_subcommand("device", "Show a device's information block");
     device->add_option("NAME", options.DeviceName, "Device name (QV1A2B3C or 12 hex digits)")
-        ->required();
+        ->required()
+        ->check(DEVICE_NAME);
     CLI::App* info = app.add_subcommand("info", "Show an image file's information block");
     info->add_option("FILE", options.ImagePath, "Image file")->required();
     CLI::App* check = app.add_subcommand("check", "Check that an image fits a device");
     check->add_option("FILE", options.ImagePath, "Image file")->required();
-    check->add_option("NAME", options.DeviceName, "Device name")->required();
+    check->add_option("NAME", options.DeviceName, "Device name")->required()->check(DEVICE_NAME);
     CLI::App* upgrade = app.add_subcommand("upgrade", "Load an image into a device");
     upgrade->add_option("FILE", options.ImagePath, "Image file")->required();
-    upgrade->add_option("NAME", options.DeviceName, "Device name")->required();
+    upgrade->add_option("NAME", options.DeviceName, "Device name")->required()->check(DEVICE_NAME);
 
     try {
         app.parse(argc, argv);

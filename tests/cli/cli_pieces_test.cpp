@@ -5,6 +5,7 @@
 #include <set>
 #include <sstream>
 
+#include "cli/cli_options.h"
 #include "cli/exit_status.h"
 #include "cli/json_output.h"
 #include "cli/progress_printer.h"
@@ -51,6 +52,25 @@ TEST(ExitStatusTest, TheDocumentedTableIsUniqueAndCoversEveryOutcome)
     }
     EXPECT_EQ(documented.count(EXIT_INTERRUPTED), 1u);
     EXPECT_EQ(EXIT_INTERRUPTED, 130);
+}
+
+// --- the command line ---
+
+int ParseStatus(std::vector<const char*> arguments)
+{
+    arguments.insert(arguments.begin(), "tarvik-cli");
+    return ParseCommandLine(static_cast<int>(arguments.size()), arguments.data()).ExitStatus;
+}
+
+// A name that is not one browse prints would still become some address: refused before the run.
+TEST(CommandLineTest, DeviceNamesMustBeWhatBrowsePrints)
+{
+    EXPECT_EQ(ParseStatus({"--lab", "device", "QV1A2B3C"}), EXIT_SUCCESS_STATUS);
+    EXPECT_EQ(ParseStatus({"--lab", "device", "021122aabbcc"}), EXIT_SUCCESS_STATUS);
+    for (const char* name : {"QV1A2B3CX", "QV1A2B3", "qv1a2b3c", "QV1G2B3C", "02112233445", ""}) {
+        EXPECT_EQ(ParseStatus({"--lab", "upgrade", "image.bin", name}), EXIT_USAGE) << name;
+    }
+    EXPECT_EQ(ParseStatus({"-i", "", "browse"}), EXIT_USAGE);
 }
 
 // --- progress lines ---
