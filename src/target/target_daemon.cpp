@@ -6,6 +6,8 @@
 #include <map>
 #include <vector>
 
+#include <net/if.h>
+
 #include "lab/lab_setup.h"
 #include "protocol/upgrade_link.h"
 #include "target/raw_link.h"
@@ -64,6 +66,16 @@ bool WriteDump(const std::string& path, const EmulatedTarget& device)
 
 int RunDaemon(const TargetOptions& options, const std::function<bool()>& stop)
 {
+    if (::if_nametoindex(options.Interface.c_str()) == 0) {
+        std::fprintf(stderr, "tarvik-target: no interface %s\n", options.Interface.c_str());
+        return 1;
+    }
+    // The dump is written only at the end of a run: a path it cannot go to is said now.
+    if (!options.DumpPath.empty() &&
+        !std::ofstream(options.DumpPath, std::ios::binary | std::ios::trunc)) {
+        std::fprintf(stderr, "tarvik-target: cannot write %s\n", options.DumpPath.c_str());
+        return 1;
+    }
     TargetConfig config;
     if (options.Address) {
         config.Address = *options.Address;
