@@ -43,13 +43,16 @@ std::unique_ptr<ReadOnlyFile> PosixFileSystem::OpenForReading(const std::string&
     if (path.empty()) {
         return nullptr;
     }
-    const int descriptor = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    // Non-blocking only so that opening a FIFO does not wait for a writer; it changes nothing
+    // for the regular file that is kept.
+    const int descriptor = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (descriptor < 0) {
         return nullptr;
     }
-    // A directory opens for reading but is no image.
+    // A directory, a FIFO or a device such as /dev/zero opens for reading but is no image: the
+    // search for its header would wait or read for ever.
     struct stat status {};
-    if (::fstat(descriptor, &status) != 0 || S_ISDIR(status.st_mode)) {
+    if (::fstat(descriptor, &status) != 0 || !S_ISREG(status.st_mode)) {
         ::close(descriptor);
         return nullptr;
     }
