@@ -229,10 +229,12 @@ private:
         RunState& run = environment_->Run();
         Kernel& clock = environment_->Clock();
         ProgressPrinter progress(streams_.Err, ProgressOnTerminal(), clock, run.Session);
+        port_.SetBeforeMessage([&progress] { progress.Finish(); });
         const std::uint64_t framesBefore = run.FramesSent;
         const std::uint32_t start = clock.GetTickCount();
         const UpgradeOutcome outcome = RunUpgradeCommand(run, port_, progress, options_.DeviceName,
                                                          options_.ImagePath, stop_);
+        port_.SetBeforeMessage({});
         progress.Finish();
         const std::uint32_t elapsed = clock.GetTickCount() - start;
         const std::uint64_t frames = run.FramesSent - framesBefore;

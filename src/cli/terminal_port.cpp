@@ -10,6 +10,9 @@ void TerminalPort::ShowMessage(std::string_view text)
     last_ = text;
     shown_.emplace_back(text);
     if (echo_) {
+        if (beforeMessage_) {
+            beforeMessage_();
+        }
         err_ << text << '\n' << std::flush;
     }
 }

@@ -2,6 +2,7 @@
 // The command line's side of the flows' port: a message goes to stderr as its fixed text on a
 // line of its own (or is kept for the JSON result); there is no cursor to change.
 
+#include <functional>
 #include <ostream>
 #include <string>
 #include <string_view>
@@ -30,11 +31,18 @@ public:
     bool Shown(std::string_view text) const;
     // A failure that has no fixed text; printed by the caller, kept for the JSON error.
     void Note(std::string text) { last_ = std::move(text); }
+    // Run before a message is printed, to end a progress line redrawn on the same stream so
+    // that the message stands on a line of its own; empty for none.
+    void SetBeforeMessage(std::function<void()> beforeMessage)
+    {
+        beforeMessage_ = std::move(beforeMessage);
+    }
 
 private:
     std::ostream& err_;
     bool echo_;
     StopRequested stop_;
+    std::function<void()> beforeMessage_;
     std::string last_;
     std::vector<std::string> shown_;
 };

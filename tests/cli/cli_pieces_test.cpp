@@ -9,6 +9,7 @@
 #include "cli/exit_status.h"
 #include "cli/json_output.h"
 #include "cli/progress_printer.h"
+#include "cli/terminal_port.h"
 #include "image/image_builder.h"
 #include "platform/sim_kernel.h"
 
@@ -210,6 +211,23 @@ TEST_F(ProgressPrinterTest, TerminalRedrawsOneLineAndEndsIt)
     const std::string last = text.substr(text.rfind('\r'));
     EXPECT_NE(last.find("Upgrade Finish"), std::string::npos);
     EXPECT_NE(last.find("4096/4096 B"), std::string::npos);
+}
+
+// A failure in the middle of a transfer on a terminal: the message starts a line of its own.
+TEST_F(ProgressPrinterTest, AMessageEndsTheRedrawnLineFirst)
+{
+    ProgressPrinter printer(out, true, kernel, session);
+    TerminalPort port(out, true);
+    port.SetBeforeMessage([&printer] { printer.Finish(); });
+    session.FileSize = 4096;
+    printer.BeginProgress();
+    printer.SetStatusText(TEXT_ERASING);
+    printer.RefreshTexts();
+    port.ShowMessage("Upgrade Process Error !");
+    printer.Finish();
+    const auto lines = Lines(out.str());
+    ASSERT_EQ(lines.size(), 2u) << out.str();
+    EXPECT_EQ(lines[1], "Upgrade Process Error !");
 }
 
 // --- JSON ---
