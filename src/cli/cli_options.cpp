@@ -53,8 +53,12 @@ const CLI::Validator NOT_EMPTY(
 ParseResult ParseCommandLine(int argc, const char* const* argv)
 {
     CliOptions options;
-    options.ProgramPath = argc > 0 ? argv[0] : "tarvik-cli";
-    if (options.ProgramPath.find('/') != std::string::npos) {
+    // The binary itself, for the setcap hint: a name found through PATH, or a symlink, is not
+    // what setcap must be given.
+    std::error_code noLink;
+    const auto self = std::filesystem::read_symlink("/proc/self/exe", noLink);
+    options.ProgramPath = !noLink ? self.string() : argc > 0 ? argv[0] : "tarvik-cli";
+    if (noLink && options.ProgramPath.find('/') != std::string::npos) {
         std::error_code ignored;
         const auto absolute = std::filesystem::absolute(options.ProgramPath, ignored);
         if (!absolute.empty()) {

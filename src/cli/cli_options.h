@@ -21,7 +21,7 @@ struct CliOptions {
     ProgressStyle Progress = ProgressStyle::Auto;
     std::string DeviceName;
     std::string ImagePath;
-    std::string ProgramPath;   // how this program was started, for the privilege hint
+    std::string ProgramPath;   // this program's binary, for the privilege hint
 };
 
 struct ParseResult {
