@@ -25,21 +25,15 @@ void RealKernel::Sleep(std::uint32_t milliseconds) {
 
 EventHandle RealKernel::CreateEvent() {
     std::lock_guard lock(eventMutex_);
-    do {
-        ++lastHandle_;
-    } while (lastHandle_ == NO_EVENT || events_.contains(lastHandle_));
-    events_.emplace(lastHandle_, false);
-    return lastHandle_;
+    return events_.Create();
 }
 
 bool RealKernel::SetEvent(EventHandle event) {
     {
         std::lock_guard lock(eventMutex_);
-        const auto found = events_.find(event);
-        if (found == events_.end()) {
+        if (!events_.Set(event)) {
             return false;
         }
-        found->second = true;
     }
     eventChanged_.notify_all();
     return true;
@@ -47,44 +41,19 @@ bool RealKernel::SetEvent(EventHandle event) {
 
 bool RealKernel::ResetEvent(EventHandle event) {
     std::lock_guard lock(eventMutex_);
-    const auto found = events_.find(event);
-    if (found == events_.end()) {
-        return false;
-    }
-    found->second = false;
-    return true;
+    return events_.Reset(event);
 }
 
 bool RealKernel::CloseHandle(EventHandle event) {
     {
         std::lock_guard lock(eventMutex_);
-        if (events_.erase(event) == 0) {
+        if (!events_.Close(event)) {
             return false;
         }
     }
     // A wait on the closed handle has to notice it is gone.
     eventChanged_.notify_all();
     return true;
-}
-
-bool RealKernel::AllOpen(std::span<const EventHandle> events) const {
-    for (const EventHandle event : events) {
-        if (!events_.contains(event)) {
-            return false;
-        }
-    }
-    return true;
-}
-
-std::uint32_t RealKernel::TakeSignalled(std::span<const EventHandle> events) {
-    for (std::size_t i = 0; i < events.size(); ++i) {
-        bool& signalled = events_.find(events[i])->second;
-        if (signalled) {
-            signalled = false;
-            return WAIT_OBJECT_0 + static_cast<std::uint32_t>(i);
-        }
-    }
-    return WAIT_TIMEOUT;
 }
 
 std::uint32_t RealKernel::WaitForAny(std::span<const EventHandle> events,
@@ -96,11 +65,11 @@ std::uint32_t RealKernel::WaitForAny(std::span<const EventHandle> events,
     std::unique_lock lock(eventMutex_);
     bool timedOut = false;
     for (;;) {
-        if (!AllOpen(events)) {
+        if (!events_.AllOpen(events)) {
             return WAIT_FAILED;
         }
         // Looked at once more after the time runs out: an event set at that moment counts.
-        const std::uint32_t taken = TakeSignalled(events);
+        const std::uint32_t taken = events_.TakeSignalled(events);
         if (taken != WAIT_TIMEOUT || timedOut) {
             return taken;
         }

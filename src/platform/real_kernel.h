@@ -10,9 +10,9 @@
 #include <map>
 #include <mutex>
 #include <thread>
-#include <unordered_map>
 #include <utility>
 
+#include "platform/event_table.h"
 #include "platform/kernel.h"
 
 namespace tarvik {
@@ -42,15 +42,11 @@ private:
     // Keyed by due time, then by scheduling order, so equal times keep their order.
     using TimedKey = std::pair<Clock::time_point, std::uint64_t>;
 
-    bool AllOpen(std::span<const EventHandle> events) const;
-    // Index of the lowest signalled event, reset; WAIT_TIMEOUT when none is signalled.
-    std::uint32_t TakeSignalled(std::span<const EventHandle> events);
     void RunTimer();
 
     std::mutex eventMutex_;
     std::condition_variable eventChanged_;
-    std::unordered_map<EventHandle, bool> events_;  // handle -> signalled
-    EventHandle lastHandle_ = NO_EVENT;
+    EventTable events_;
 
     std::mutex timerMutex_;
     std::condition_variable timerChanged_;

@@ -50,53 +50,19 @@ EventHandle SimKernel::CreateEvent() {
     if (createFaults_.Strike()) {
         return NO_EVENT;
     }
-    do {
-        ++lastHandle_;
-    } while (lastHandle_ == NO_EVENT || events_.contains(lastHandle_));
-    events_.emplace(lastHandle_, false);
-    return lastHandle_;
+    return events_.Create();
 }
 
-bool SimKernel::SetEvent(EventHandle event) {
-    const auto found = events_.find(event);
-    if (found == events_.end()) {
-        return false;
-    }
-    found->second = true;
-    return true;
-}
+bool SimKernel::SetEvent(EventHandle event) { return events_.Set(event); }
 
 bool SimKernel::ResetEvent(EventHandle event) {
     if (resetFaults_.Strike()) {
         return false;
     }
-    const auto found = events_.find(event);
-    if (found == events_.end()) {
-        return false;
-    }
-    found->second = false;
-    return true;
+    return events_.Reset(event);
 }
 
-bool SimKernel::CloseHandle(EventHandle event) {
-    return events_.erase(event) != 0;
-}
-
-bool SimKernel::AllOpen(std::span<const EventHandle> events) const {
-    return std::all_of(events.begin(), events.end(),
-                       [this](EventHandle event) { return events_.contains(event); });
-}
-
-std::uint32_t SimKernel::TakeSignalled(std::span<const EventHandle> events) {
-    for (std::size_t i = 0; i < events.size(); ++i) {
-        bool& signalled = events_.find(events[i])->second;
-        if (signalled) {
-            signalled = false;
-            return WAIT_OBJECT_0 + static_cast<std::uint32_t>(i);
-        }
-    }
-    return WAIT_TIMEOUT;
-}
+bool SimKernel::CloseHandle(EventHandle event) { return events_.Close(event); }
 
 std::uint32_t SimKernel::WaitForAny(std::span<const EventHandle> events,
                                     std::uint32_t timeoutMilliseconds) {
@@ -106,10 +72,10 @@ std::uint32_t SimKernel::WaitForAny(std::span<const EventHandle> events,
     const std::uint64_t deadline = now_ + timeoutMilliseconds;
     for (;;) {
         // An action may close a waited event; the wait then fails where it stands.
-        if (!AllOpen(events)) {
+        if (!events_.AllOpen(events)) {
             return WAIT_FAILED;
         }
-        const std::uint32_t taken = TakeSignalled(events);
+        const std::uint32_t taken = events_.TakeSignalled(events);
         if (taken != WAIT_TIMEOUT) {
             return taken;
         }

@@ -8,9 +8,9 @@
 #include <cstdint>
 #include <functional>
 #include <map>
-#include <unordered_map>
 #include <utility>
 
+#include "platform/event_table.h"
 #include "platform/kernel.h"
 
 namespace tarvik {
@@ -37,7 +37,7 @@ public:
     std::size_t PendingActions() const { return timed_.size(); }
     std::uint64_t SleepCalls() const { return sleepCalls_; }
     std::uint64_t SleptMilliseconds() const { return sleptMilliseconds_; }
-    std::size_t OpenEvents() const { return events_.size(); }
+    std::size_t OpenEvents() const { return events_.Size(); }
 
     // After `after` more successful calls, the next n creations return NO_EVENT (or the next
     // n resets fail).
@@ -45,8 +45,6 @@ public:
     void FailNextResetEvents(int n, int after = 0) { resetFaults_ = {after, n}; }
 
 private:
-    bool AllOpen(std::span<const EventHandle> events) const;
-    std::uint32_t TakeSignalled(std::span<const EventHandle> events);
     // Runs the earliest action due at or before the deadline; false when there is none.
     bool RunNextDue(std::uint64_t deadline);
 
@@ -55,8 +53,7 @@ private:
     std::uint64_t sleepCalls_ = 0;
     std::uint64_t sleptMilliseconds_ = 0;
 
-    std::unordered_map<EventHandle, bool> events_;  // handle -> signalled
-    EventHandle lastHandle_ = NO_EVENT;
+    EventTable events_;
     struct Faults {
         int spared = 0;
         int failing = 0;
