@@ -31,6 +31,8 @@
 #include <string>
 #include <vector>
 
+#include "hex_text.h"
+
 #include "netio/binding.h"
 #include "platform/file_system.h"
 #include "platform/pcap_driver.h"
@@ -41,38 +43,11 @@
 namespace {
 
 using namespace tarvik;
-using Bytes = std::vector<std::uint8_t>;
+using e2e::Bytes;
+using e2e::Hex;
+using e2e::ParseHex;
 
 constexpr std::size_t RECEIVE_CAPACITY = 1520;
-
-std::optional<Bytes> ParseHex(const std::string& text)
-{
-    if (text.size() % 2 != 0) {
-        return std::nullopt;
-    }
-    Bytes bytes;
-    for (std::size_t i = 0; i < text.size(); i += 2) {
-        const std::string pair = text.substr(i, 2);
-        char* end = nullptr;
-        const unsigned long value = std::strtoul(pair.c_str(), &end, 16);
-        if (end != pair.c_str() + 2) {
-            return std::nullopt;
-        }
-        bytes.push_back(static_cast<std::uint8_t>(value));
-    }
-    return bytes;
-}
-
-std::string Hex(const std::uint8_t* bytes, std::size_t length)
-{
-    static const char digits[] = "0123456789abcdef";
-    std::string text;
-    for (std::size_t i = 0; i < length; ++i) {
-        text += digits[bytes[i] >> 4];
-        text += digits[bytes[i] & 0x0F];
-    }
-    return text;
-}
 
 void Say(const std::string& line)
 {

@@ -29,45 +29,13 @@
 #include <string>
 #include <vector>
 
+#include "hex_text.h"
+
 namespace {
 
-using Bytes = std::vector<std::uint8_t>;
-
-std::optional<Bytes> ParseHex(const std::string& text)
-{
-    Bytes bytes;
-    std::string digits;
-    for (const char c : text) {
-        if (c != ':' && c != '-' && c != ' ') {
-            digits += c;
-        }
-    }
-    if (digits.size() % 2 != 0) {
-        return std::nullopt;
-    }
-    for (std::size_t i = 0; i < digits.size(); i += 2) {
-        char* end = nullptr;
-        const std::string pair = digits.substr(i, 2);
-        const unsigned long value = std::strtoul(pair.c_str(), &end, 16);
-        if (end != pair.c_str() + 2) {
-            return std::nullopt;
-        }
-        bytes.push_back(static_cast<std::uint8_t>(value));
-    }
-    return bytes;
-}
-
-std::string Hex(const std::uint8_t* bytes, std::size_t length)
-{
-    static const char digits[] = "0123456789abcdef";
-    std::string text;
-    text.reserve(length * 2);
-    for (std::size_t i = 0; i < length; ++i) {
-        text += digits[bytes[i] >> 4];
-        text += digits[bytes[i] & 0x0F];
-    }
-    return text;
-}
+using tarvik::e2e::Bytes;
+using tarvik::e2e::Hex;
+using tarvik::e2e::ParseHex;
 
 class PacketSocket {
 public:
