@@ -4,7 +4,7 @@
 #include <memory>
 
 #include "lab/emulated_target.h"
-#include "lab/virtual_segment.h"
+#include "segment/virtual_segment.h"
 
 namespace tarvik {
 

@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "lab/emulated_target_station.h"
-#include "lab/virtual_segment.h"
+#include "segment/virtual_segment.h"
 
 namespace tarvik {
 

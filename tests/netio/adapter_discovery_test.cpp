@@ -7,7 +7,7 @@
 #include <map>
 #include <unistd.h>
 
-#include "lab/virtual_segment.h"
+#include "segment/virtual_segment.h"
 #include "platform/sim_kernel.h"
 
 namespace tarvik {

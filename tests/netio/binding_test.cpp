@@ -6,8 +6,8 @@
 #include <numeric>
 #include <vector>
 
-#include "lab/test_station.h"
-#include "lab/virtual_segment.h"
+#include "segment/test_station.h"
+#include "segment/virtual_segment.h"
 #include "netio/binding.h"
 #include "platform/sim_kernel.h"
 

@@ -13,7 +13,7 @@
 #include "image/image_builder.h"
 #include "image/image_file.h"
 #include "lab/lab_setup.h"
-#include "lab/test_station.h"
+#include "segment/test_station.h"
 #include "netio/binding.h"
 #include "platform/file_system.h"
 #include "platform/sim_kernel.h"

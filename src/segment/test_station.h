@@ -11,7 +11,7 @@
 #include <span>
 #include <vector>
 
-#include "lab/virtual_segment.h"
+#include "segment/virtual_segment.h"
 
 namespace tarvik {
 

@@ -4,7 +4,7 @@
 #include <deque>
 #include <map>
 
-#include "lab/virtual_segment.h"
+#include "segment/virtual_segment.h"
 
 namespace tarvik {
 

@@ -1,4 +1,4 @@
-#include "lab/test_station.h"
+#include "segment/test_station.h"
 
 namespace tarvik {
 

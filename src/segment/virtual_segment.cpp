@@ -1,4 +1,4 @@
-#include "lab/virtual_segment.h"
+#include "segment/virtual_segment.h"
 
 #include <algorithm>
 

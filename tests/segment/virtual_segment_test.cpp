@@ -4,8 +4,8 @@
 #include <memory>
 #include <vector>
 
-#include "lab/test_station.h"
-#include "lab/virtual_segment.h"
+#include "segment/test_station.h"
+#include "segment/virtual_segment.h"
 #include "platform/real_kernel.h"
 #include "platform/sim_kernel.h"
 
