@@ -1,18 +1,15 @@
 #pragma once
-// What the desktop program runs over, handed to it whole: the clock, the packet driver, the
-// files, the registry and the OS family, the message port, the way modal dialogs and the
-// file-open dialog are run. The program hands the machine's own (or the built-in lab's);
-// tests hand simulated time, the lab in simulated time and recording ports.
+// What the desktop program runs over, handed to it whole: the run environment (the clock, the
+// packet driver, the registry and the OS family, the binding and the run's state), the message
+// port, the way modal dialogs and the file-open dialog are run. The program hands the
+// machine's own (or the built-in lab's); tests hand the lab in simulated time and recording
+// ports.
 
 #include <optional>
 #include <string>
 
 #include "commands/command_port.h"
-#include "platform/file_system.h"
-#include "platform/kernel.h"
-#include "platform/os_version.h"
-#include "platform/packet_driver.h"
-#include "platform/registry.h"
+#include "commands/run_environment.h"
 
 namespace tarvik {
 
@@ -26,11 +23,7 @@ public:
 };
 
 struct AppServices {
-    Kernel& Clock;
-    PacketDriver& Driver;
-    FileSystem& Files;
-    Registry& AdapterRegistry;
-    OsVersionQuery& OsVersion;
+    RunEnvironment& Network;
     CommandPort& Port;
     DialogRunner& Runner;
     FileOpenPort& FileOpen;

@@ -17,8 +17,7 @@ constexpr char RECENT_FILE_GROUP[] = "Recent File List";
 
 CKelbrinApp::CKelbrinApp(AppServices& services, QStringList documentFiles)
     : services_(services), documentFiles_(std::move(documentFiles)),
-      binding_(services.Clock, services.Driver), run_(binding_, services.Files),
-      context_{run_, services.Port, services.Runner, document_, nullptr}
+      context_{services.Network.Run(), services.Port, services.Runner, document_, nullptr}
 {
 }
 

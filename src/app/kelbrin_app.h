@@ -1,6 +1,6 @@
 #pragma once
-// The application: one per run. It holds the run's protocol state (the adapter binding and
-// everything the protocol keeps), the document, and the main window, and starts them in
+// The application: one per run. It holds the document and the main window over the run's
+// environment (the adapter binding and everything the protocol keeps), and starts them in
 // order.
 
 #include <QPointer>
@@ -35,8 +35,8 @@ public:
     int InitInstance();
 
     AppServices& Services() { return services_; }
-    Binding& Link() { return binding_; }
-    RunState& Run() { return run_; }
+    Binding& Link() { return services_.Network.Link(); }
+    RunState& Run() { return services_.Network.Run(); }
     CKelbrinDoc& Document() { return document_; }
     DialogContext& Context() { return context_; }
     // The main window; null before InitInstance and once it has been closed.
@@ -54,8 +54,6 @@ private:
 
     AppServices& services_;
     QStringList documentFiles_;
-    Binding binding_;
-    RunState run_;
     CKelbrinDoc document_;
     DialogContext context_;
     QPointer<CMainFrame> frame_;

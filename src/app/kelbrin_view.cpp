@@ -20,8 +20,7 @@ int RunStartup(CKelbrinApp& app)
     // The selection dialog exists for the whole sequence and is shown only when two or more
     // adapters qualify. There is no main window yet to own it.
     CLanCardDlg selection(services.Runner, nullptr);
-    return RunStartupSequence(services.OsVersion, services.AdapterRegistry, app.Link(), selection,
-                              services.Port);
+    return services.Network.Start(selection, services.Port);
 }
 
 }  // namespace

@@ -11,13 +11,10 @@
 
 #include "app/file_open_port.h"
 #include "app/kelbrin_app.h"
-#include "app/lab_environment.h"
 #include "app/screenshot_mode.h"
 #include "dialogs/dialog_runner.h"
 #include "dialogs/message_port.h"
-#include "platform/os_version.h"
-#include "platform/pcap_driver.h"
-#include "platform/real_kernel.h"
+#include "commands/run_environment.h"
 #include "res/pictures.h"
 
 #ifndef TARVIK_LAB_SAMPLE_IMAGE
@@ -71,25 +68,9 @@ int main(int argc, char** argv)
     }
     const bool lab = parser.isSet(labOption) || parser.isSet(screenshotOption);
 
-    tarvik::RealKernel kernel;
-    std::unique_ptr<tarvik::Lab> labSegment;
-    std::unique_ptr<tarvik::PcapPacketDriver> pcap;
-    std::unique_ptr<tarvik::Registry> registry;
-    std::unique_ptr<tarvik::OsVersionQuery> osVersion;
-    tarvik::PacketDriver* driver = nullptr;
-    if (lab) {
-        labSegment = tarvik::MakeBuiltInLab(kernel);
-        driver = &labSegment->Driver();
-        registry = tarvik::MakeLabRegistry();
-        osVersion = std::make_unique<tarvik::FixedOsVersionQuery>(tarvik::VER_PLATFORM_WIN32_NT);
-    } else {
-        pcap = std::make_unique<tarvik::PcapPacketDriver>(kernel);
-        driver = pcap.get();
-        registry = std::make_unique<tarvik::LiveRegistry>();
-        osVersion = std::make_unique<tarvik::LinuxOsVersionQuery>();
-    }
+    const std::unique_ptr<tarvik::RunEnvironment> network =
+        tarvik::RunEnvironment::Make(lab ? tarvik::SegmentKind::Lab : tarvik::SegmentKind::Real);
 
-    tarvik::PosixFileSystem files;
     tarvik::QtCommandPort messageBoxes;
     tarvik::ExecDialogRunner dialogLoop;
     tarvik::QtFileOpenPort fileDialog;
@@ -101,11 +82,7 @@ int main(int argc, char** argv)
                                           sample.absoluteFilePath().toStdString(), "QV1A2B3C");
     const bool takeScreenshots = parser.isSet(screenshotOption);
     tarvik::AppServices services{
-        kernel,
-        *driver,
-        files,
-        *registry,
-        *osVersion,
+        *network,
         takeScreenshots ? static_cast<tarvik::CommandPort&>(screenshots) : messageBoxes,
         takeScreenshots ? static_cast<tarvik::DialogRunner&>(screenshots) : dialogLoop,
         takeScreenshots ? static_cast<tarvik::FileOpenPort&>(screenshots) : fileDialog,

@@ -3,11 +3,11 @@
 #include <algorithm>
 
 #include "cli/descriptor_text.h"
-#include "cli/environment.h"
 #include "cli/exit_status.h"
 #include "cli/json_output.h"
 #include "cli/progress_printer.h"
 #include "cli/terminal_port.h"
+#include "commands/run_environment.h"
 #include "protocol/upgrade_link.h"
 
 namespace tarvik::cli {
@@ -23,10 +23,12 @@ public:
 
     int Run()
     {
-        int status = EXIT_SUCCESS_STATUS;
-        environment_ = Environment::Open(options_, port_, streams_.Err, stop_, status);
-        if (!environment_) {
-            return Fail(status, port_.LastMessage());
+        environment_ = RunEnvironment::Make(options_.Lab ? SegmentKind::Lab : SegmentKind::Real, stop_);
+        // Reading an image file and listing the adapters need no open adapter.
+        if (options_.Which != Command::Info && options_.Which != Command::Adapters) {
+            if (const int status = Start(); status != EXIT_SUCCESS_STATUS) {
+                return Fail(status, port_.LastMessage());
+            }
         }
         switch (options_.Which) {
         case Command::Adapters:
@@ -80,6 +82,39 @@ private:
         }
     }
 
+    void ListForUser(const AdapterList& list)
+    {
+        for (std::size_t i = 0; i < list.Names.size(); ++i) {
+            streams_.Err << "  " << i << "  " << list.Descriptions[i] << "  (" << list.Names[i]
+                         << ")\n";
+        }
+    }
+
+    // Opens the adapter: the one -i names, or the first the start-up sequence lists (the lab
+    // has one). Returns the exit status; a failure's message has been shown.
+    int Start()
+    {
+        FirstAdapterSelection selection;
+        const std::string_view named = options_.Lab ? std::string_view{} : options_.Interface;
+        const int result = environment_->Start(selection, port_, named);
+        const AdapterList& list = environment_->Adapters();
+        if (result == STARTUP_UNKNOWN_ADAPTER) {
+            streams_.Err << "tarvik-cli: no adapter " << options_.Interface
+                         << "; the adapters are:\n";
+            ListForUser(list);
+            port_.Note("no adapter " + options_.Interface);
+        } else if (result == STARTUP_READY && named.empty() && list.Count >= 2) {
+            streams_.Err << "tarvik-cli: using adapter 0, " << list.Descriptions[0]
+                         << "; pick another with -i IFNAME:\n";
+            ListForUser(list);
+        }
+        if (const std::string hint = environment_->PrivilegeHintFor(result, options_.InvokedAs);
+            !hint.empty()) {
+            streams_.Err << hint << '\n';
+        }
+        return StartupExitStatusFor(result);
+    }
+
     // Settles FrameVariant for the commands that talk to one device. 0 to go on.
     int SettleFrameType()
     {
@@ -96,13 +131,13 @@ private:
         }
         std::vector<std::string> names;
         if (!BrowseTargets(run, port_, names)) {
-            return Fail(EXIT_BROADCAST_ERROR, port_.LastMessage());
+            return Fail(ExitStatusFor(InquiryOutcome::BroadcastError), port_.LastMessage());
         }
         Verbose("discovery settled on " +
                 std::string(run.FrameVariant == 1 ? "typed" : "untyped") + " frames");
         const std::string wanted = FormatDeviceName(ParseDeviceName(options_.DeviceName));
         if (std::find(names.begin(), names.end(), wanted) == names.end()) {
-            return FailWithNote(EXIT_TARGET_NOT_FOUND,
+            return FailWithNote(ExitStatusFor(InquiryOutcome::TargetNotFound),
                                 options_.DeviceName + " did not answer discovery; nothing was sent to it");
         }
         return EXIT_SUCCESS_STATUS;
@@ -111,9 +146,8 @@ private:
     int Adapters()
     {
         AdapterList list;
-        if (const int status = environment_->ListAdapters(port_, list);
-            status != EXIT_SUCCESS_STATUS) {
-            return Fail(status, port_.LastMessage());
+        if (const int result = environment_->ListAdapters(port_, list); result != DISCOVERY_OK) {
+            return Fail(StartupExitStatusFor(result), port_.LastMessage());
         }
         if (options_.Json) {
             Json adapters = Json::array();
@@ -136,7 +170,7 @@ private:
         RunState& run = environment_->Run();
         run.FrameVariant = 0;
         if (!BrowseTargets(run, port_, names)) {
-            return Fail(EXIT_BROADCAST_ERROR, port_.LastMessage());
+            return Fail(ExitStatusFor(InquiryOutcome::BroadcastError), port_.LastMessage());
         }
         if (Stopped()) {
             return Fail(EXIT_INTERRUPTED, "interrupted");
@@ -160,7 +194,7 @@ private:
         }
         ImageDescriptor descriptor;
         if (!ShowDeviceInformation(environment_->Run(), port_, options_.DeviceName, descriptor)) {
-            return Fail(EXIT_ACCESS_TARGET_ERROR, port_.LastMessage());
+            return Fail(ExitStatusFor(InquiryOutcome::AccessTargetError), port_.LastMessage());
         }
         if (options_.Json) {
             streams_.Out << DescriptorJson(descriptor, "DeviceName", options_.DeviceName).dump(2)
@@ -175,7 +209,7 @@ private:
     {
         ImageDescriptor descriptor;
         if (!ShowFileInformation(environment_->Run(), port_, options_.ImagePath, descriptor)) {
-            return Fail(EXIT_FILE_ACCESS_ERROR, port_.LastMessage());
+            return Fail(ExitStatusFor(InquiryOutcome::FileAccessError), port_.LastMessage());
         }
         if (options_.Json) {
             streams_.Out << DescriptorJson(descriptor, "FileName", options_.ImagePath).dump(2)
@@ -267,7 +301,7 @@ private:
     Streams streams_;
     const StopRequested& stop_;
     TerminalPort port_;
-    std::unique_ptr<Environment> environment_;
+    std::unique_ptr<RunEnvironment> environment_;
 };
 
 }  // namespace

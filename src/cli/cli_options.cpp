@@ -1,7 +1,6 @@
 #include "cli/cli_options.h"
 
 #include <algorithm>
-#include <filesystem>
 #include <sstream>
 
 #include <CLI/CLI.hpp>
@@ -15,9 +14,10 @@ std::string ExitStatusHelp()
 {
     std::ostringstream text;
     text << "\nExit status:\n";
-    for (const ExitStatusEntry& entry : ExitStatusTable()) {
-        text << "  " << entry.Status << (entry.Status < 10 ? "    " : entry.Status < 100 ? "   " : "  ")
-             << entry.Meaning << "\n";
+    for (const OutcomeRow& row : ExitStatusRows()) {
+        text << "  " << row.ExitStatus
+             << (row.ExitStatus < 10 ? "    " : row.ExitStatus < 100 ? "   " : "  ")
+             << DescribeOutcome(row) << "\n";
     }
     return text.str();
 }
@@ -53,18 +53,7 @@ const CLI::Validator NOT_EMPTY(
 ParseResult ParseCommandLine(int argc, const char* const* argv)
 {
     CliOptions options;
-    // The binary itself, for the setcap hint: a name found through PATH, or a symlink, is not
-    // what setcap must be given.
-    std::error_code noLink;
-    const auto self = std::filesystem::read_symlink("/proc/self/exe", noLink);
-    options.ProgramPath = !noLink ? self.string() : argc > 0 ? argv[0] : "tarvik-cli";
-    if (noLink && options.ProgramPath.find('/') != std::string::npos) {
-        std::error_code ignored;
-        const auto absolute = std::filesystem::absolute(options.ProgramPath, ignored);
-        if (!absolute.empty()) {
-            options.ProgramPath = absolute.lexically_normal().string();
-        }
-    }
+    options.InvokedAs = argc > 0 ? argv[0] : "tarvik-cli";
     CLI::App app{"tarvik-cli: load firmware into network devices on the local Ethernet segment",
                  "tarvik-cli"};
     app.set_version_flag("--version", std::string("tarvik-cli 1.3.2"));

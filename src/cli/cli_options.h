@@ -21,7 +21,7 @@ struct CliOptions {
     ProgressStyle Progress = ProgressStyle::Auto;
     std::string DeviceName;
     std::string ImagePath;
-    std::string ProgramPath;   // this program's binary, for the privilege hint
+    std::string InvokedAs;     // argv[0], for the privilege hint when the binary cannot be told
 };
 
 struct ParseResult {

@@ -1,7 +1,7 @@
 #include "commands/commands.h"
 
 #include "commands/command_extras.h"
-#include "commands/messages.h"
+#include "commands/outcomes.h"
 #include "protocol/upgrade_link.h"
 
 namespace tarvik {
@@ -54,9 +54,12 @@ private:
     RunState& run_;
 };
 
-UpgradeOutcome Report(CommandPort& port, UpgradeOutcome outcome, std::string_view message)
+// Shows the outcome's text, when it has one, and returns it.
+UpgradeOutcome Report(CommandPort& port, UpgradeOutcome outcome)
 {
-    port.ShowMessage(message);
+    if (const std::string_view text = RowOf(outcome).Text; !text.empty()) {
+        port.ShowMessage(text);
+    }
     return outcome;
 }
 
@@ -67,13 +70,13 @@ UpgradeOutcome CheckStep(UpgradeLink& link, CommandPort& port, const MacAddress&
     case CHECK_FITS:
         return UpgradeOutcome::Finished;
     case CHECK_NO_PATH:
-        return Report(port, UpgradeOutcome::FileNotSelected, MSG_FILE_NOT_SELECTED);
+        return Report(port, UpgradeOutcome::FileNotSelected);
     case CHECK_IMAGE_UNREADABLE:
-        return Report(port, UpgradeOutcome::FileFormatError, MSG_FILE_FORMAT_ERROR);
+        return Report(port, UpgradeOutcome::FileFormatError);
     case CHECK_QUERY_FAILED:
-        return Report(port, UpgradeOutcome::CommunicationFail, MSG_COMMUNICATION_FAIL);
+        return Report(port, UpgradeOutcome::CommunicationFail);
     case CHECK_BOARD_MISMATCH:
-        return Report(port, UpgradeOutcome::HardwareMismatch, MSG_HARDWARE_MISMATCH);
+        return Report(port, UpgradeOutcome::HardwareMismatch);
     default:
         return UpgradeOutcome::Other;
     }
@@ -86,11 +89,11 @@ UpgradeOutcome OpenStep(UpgradeLink& link, CommandPort& port, const MacAddress& 
     case OPEN_READY:
         return UpgradeOutcome::Finished;
     case OPEN_NO_PATH:
-        return Report(port, UpgradeOutcome::FileNotSelected, MSG_FILE_NOT_SELECTED);
+        return Report(port, UpgradeOutcome::FileNotSelected);
     case OPEN_CANNOT_OPEN:
-        return Report(port, UpgradeOutcome::FileNotFound, MSG_FILE_NOT_FOUND);
+        return Report(port, UpgradeOutcome::FileNotFound);
     case OPEN_NO_DESCRIPTOR:
-        return Report(port, UpgradeOutcome::FileFormatError, MSG_FILE_FORMAT_ERROR);
+        return Report(port, UpgradeOutcome::FileFormatError);
     default:
         return UpgradeOutcome::Other;
     }
@@ -124,7 +127,7 @@ UpgradeOutcome RunUpgradeCommand(RunState& run, CommandPort& port, ProgressDispl
 
     if (link.SendBegin(run.Session) != BUILD_SENT) {
         file.Close();
-        return Report(port, UpgradeOutcome::RequestTargetError, MSG_REQUEST_TARGET_ERROR);
+        return Report(port, UpgradeOutcome::RequestTargetError);
     }
 
     ProgressAttachment attachment(run, progress);
@@ -142,7 +145,7 @@ UpgradeOutcome RunUpgradeCommand(RunState& run, CommandPort& port, ProgressDispl
         }
         if (run.Session.State == SESSION_FAILED) {
             file.Close();
-            return Report(port, UpgradeOutcome::ProcessError, MSG_UPGRADE_PROCESS_ERROR);
+            return Report(port, UpgradeOutcome::ProcessError);
         }
     }
 }
@@ -161,7 +164,7 @@ bool ShowFileInformation(RunState& run, CommandPort& port, const std::string& im
     WaitCursor cursor(port);
     UpgradeLink link(run);
     if (link.LoadImageDescriptor(imagePath, descriptor) != 0) {
-        port.ShowMessage(MSG_FILE_ACCESS_ERROR);
+        port.ShowMessage(RowOf(InquiryOutcome::FileAccessError).Text);
         return false;
     }
     return true;
@@ -174,7 +177,7 @@ bool ShowDeviceInformation(RunState& run, CommandPort& port, const std::string& 
     UpgradeLink link(run);
     ImageDescriptor answer;
     if (link.FetchTargetInfo(ParseDeviceName(deviceName), answer.Bytes.data()) != QUERY_OK) {
-        port.ShowMessage(MSG_ACCESS_TARGET_ERROR);
+        port.ShowMessage(RowOf(InquiryOutcome::AccessTargetError).Text);
         return false;
     }
     descriptor = answer;
@@ -189,7 +192,7 @@ bool BrowseTargets(RunState& run, CommandPort& port, std::vector<std::string>& n
     UpgradeLink link(run);
     if (link.DiscoverTargets(names) == DISCOVERY_FAILED) {
         names.clear();
-        port.ShowMessage(MSG_BROADCAST_ERROR);
+        port.ShowMessage(RowOf(InquiryOutcome::BroadcastError).Text);
         return false;
     }
     // The browse list offers 64 rows; the first 64 of the sorted names are kept.

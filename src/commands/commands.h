@@ -7,23 +7,11 @@
 #include <vector>
 
 #include "commands/command_port.h"
+#include "commands/outcomes.h"
 #include "image/descriptor.h"
 #include "protocol/run_state.h"
 
 namespace tarvik {
-
-enum class UpgradeOutcome {
-    Finished,            // "Upgrade Finish" in the progress display, no message
-    FileNotSelected,     // "File Not Selected !"
-    FileFormatError,     // "File Format Error !"
-    CommunicationFail,   // "Communication Fail"
-    HardwareMismatch,    // "Hardware Type Mismatch !"
-    FileNotFound,        // "File Not Found !"
-    RequestTargetError,  // "Request Target Error !"
-    ProcessError,        // "Upgrade Process Error !"
-    SendFailed,          // a resend failed to go out: the command ends without a message
-    Other,               // a result the flow has no message for: ends without a message
-};
 
 // The Upgrade command: check, open, begin, write, verify, reset. The image file is closed on
 // every way out once opened; the progress display is touched only after the begin request.

@@ -1,6 +1,6 @@
 #include "commands/startup.h"
 
-#include "commands/messages.h"
+#include "commands/outcomes.h"
 
 namespace tarvik {
 namespace {
@@ -48,20 +48,27 @@ bool IsWindowsNT(OsVersionQuery& query, CommandPort& port)
 
 std::string_view DiscoveryResultMessage(int result)
 {
-    switch (result) {
-    case DISCOVERY_NO_ADAPTER:
-        return MSG_NO_LAN_CARD;
-    case DISCOVERY_OPEN_ADAPTER_FAILED:
-        return MSG_OPEN_ADAPTER_FAIL;
-    case DISCOVERY_OPEN_REGISTRY_FAILED:
-        return MSG_OPEN_REGISTRY_FAIL;
-    case DISCOVERY_OPEN_EVENT_FAILED:
-        return MSG_OPEN_EVENT_FAIL;
-    case DISCOVERY_START_RECEPTION_FAILED:
-        return MSG_START_RECEPTION_FAIL;
-    default:
-        return {};
+    const OutcomeRow* row = StartupRow(result);
+    const bool discovery = result >= DISCOVERY_NO_ADAPTER && result <= DISCOVERY_START_RECEPTION_FAILED;
+    return discovery && row != nullptr ? row->Text : std::string_view{};
+}
+
+int ListStartupAdapters(OsVersionQuery& query, Registry& registry, Binding& binding,
+                        CommandPort& port, AdapterList& list)
+{
+    list = AdapterList{};
+    int listed = DISCOVERY_OK;
+    switch (TestFamily(query, port)) {
+    case Family::Windows9x:
+        listed = ListAdapters9x(registry, binding, list);
+        break;
+    case Family::WindowsNT:
+        listed = ListAdaptersNT(registry, list);
+        break;
+    case Family::Neither:
+        return STARTUP_WITHOUT_ADAPTER;
     }
+    return Report(listed, port);
 }
 
 int RunStartupSequence(OsVersionQuery& query, Registry& registry, Binding& binding,
@@ -89,20 +96,9 @@ int RunStartupSequence(OsVersionQuery& query, Registry& registry, Binding& bindi
 int RunStartupSequenceFor(OsVersionQuery& query, Registry& registry, Binding& binding,
                           std::string_view adapterName, CommandPort& port, AdapterList& list)
 {
-    list = AdapterList{};
-    int listed = DISCOVERY_OK;
-    switch (TestFamily(query, port)) {
-    case Family::Windows9x:
-        listed = ListAdapters9x(registry, binding, list);
-        break;
-    case Family::WindowsNT:
-        listed = ListAdaptersNT(registry, list);
-        break;
-    case Family::Neither:
-        return STARTUP_WITHOUT_ADAPTER;
-    }
-    if (listed != DISCOVERY_OK) {
-        return Report(listed, port);
+    if (const int listed = ListStartupAdapters(query, registry, binding, port, list);
+        listed != DISCOVERY_OK) {
+        return listed;
     }
     const int index = FindAdapterIndex(list, adapterName);
     if (index < 0) {
@@ -114,7 +110,8 @@ int RunStartupSequenceFor(OsVersionQuery& query, Registry& registry, Binding& bi
 
 bool StartupLetsProgramRun(int result)
 {
-    return result == STARTUP_READY || result == STARTUP_WITHOUT_ADAPTER;
+    return result == STARTUP_READY || result == STARTUP_WITHOUT_ADAPTER ||
+           result == STARTUP_NO_OS_VERSION;
 }
 
 int StartupExitStatus(int result)
@@ -130,12 +127,6 @@ std::string PrivilegeHint(int result, std::string_view programPath, bool hasRawN
     std::string hint(PRIVILEGE_HINT_PREFIX);
     hint += programPath;
     return hint;
-}
-
-std::string PrivilegeHint(int result, std::string_view programPath)
-{
-    return PrivilegeHint(result, programPath,
-                         result == DISCOVERY_OPEN_ADAPTER_FAILED && HasRawNetworkAccess());
 }
 
 }  // namespace tarvik

@@ -6,22 +6,18 @@
 #include <string>
 #include <string_view>
 
+#include "commands/adapter_selection.h"
 #include "commands/command_port.h"
-#include "netio/adapter_discovery.h"
+#include "commands/outcomes.h"
+#include "commands/adapter_selection.h"
 #include "netio/binding.h"
 #include "platform/os_version.h"
 #include "platform/registry.h"
 
 namespace tarvik {
 
-// Results. 1 to 5 are the discovery results (DISCOVERY_*); their message has been shown.
-inline constexpr int STARTUP_READY = 0;  // the adapter is open and receiving
-// Neither family: "Operation System Not Support ! " has been shown; the program runs on
-// without an adapter.
-inline constexpr int STARTUP_WITHOUT_ADAPTER = 6;
-// RunStartupSequenceFor only: no listed adapter has the name asked for. No message is shown;
-// the list is left for the front end to offer.
-inline constexpr int STARTUP_UNKNOWN_ADAPTER = 7;
+// Results: STARTUP_READY, a discovery result (DISCOVERY_*, its message shown), or one of the
+// other STARTUP_* results in commands/outcomes.h.
 
 // The family tests with "Get OSVersionInfo Fail" shown through the port when the query fails.
 bool IsWindows9x(OsVersionQuery& query, CommandPort& port);
@@ -29,6 +25,12 @@ bool IsWindowsNT(OsVersionQuery& query, CommandPort& port);
 
 // The message of a discovery result 1 to 5; empty for any other.
 std::string_view DiscoveryResultMessage(int result);
+
+// The family test and the family's listing, with the message of a failure shown: DISCOVERY_OK
+// with list filled, a discovery result, or STARTUP_WITHOUT_ADAPTER. Opens nothing that stays
+// open.
+int ListStartupAdapters(OsVersionQuery& query, Registry& registry, Binding& binding,
+                        CommandPort& port, AdapterList& list);
 
 // The family test, FindAdapters9x or FindAdaptersNT, and the message of a failure. list
 // receives the adapters found (the selection port sees it too when there are two or more).
@@ -53,7 +55,6 @@ int StartupExitStatus(int result);
 // access; empty when the result is not 2 or the process has that access.
 inline constexpr std::string_view PRIVILEGE_HINT_PREFIX =
     "Run as root, or grant the program raw network access: sudo setcap cap_net_raw+ep ";
-std::string PrivilegeHint(int result, std::string_view programPath);
 std::string PrivilegeHint(int result, std::string_view programPath, bool hasRawNetworkAccess);
 
 }  // namespace tarvik

@@ -5,7 +5,7 @@
 #include <QString>
 
 #include "dialogs/template_dialog.h"
-#include "netio/adapter_discovery.h"
+#include "commands/adapter_selection.h"
 
 namespace tarvik {
 

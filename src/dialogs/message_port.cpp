@@ -3,7 +3,7 @@
 #include <QApplication>
 #include <QMessageBox>
 
-#include "commands/messages.h"
+#include "commands/outcomes.h"
 #include "dialogs/dialog_runner.h"
 #include "dialogs/template_dialog.h"
 #include "res/pictures.h"

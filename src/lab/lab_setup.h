@@ -10,9 +10,12 @@
 //   021122334455  (02-11-22-33-44-55) board 00 11 22 33 44 55, typed frames only.
 
 #include <memory>
+#include <string>
+#include <utility>
 #include <vector>
 
 #include "lab/emulated_target_station.h"
+#include "platform/registry.h"
 #include "segment/virtual_segment.h"
 
 namespace tarvik {
@@ -20,6 +23,7 @@ namespace tarvik {
 inline constexpr char LAB_ADAPTER_NAME[] = "\\Device\\lab0";
 inline constexpr MacAddress LAB_ADAPTER_ADDRESS = {0x02, 0x00, 0x54, 0x56, 0x4B, 0x01};
 inline constexpr std::uint32_t LAB_LATENCY_MS = 1;
+inline constexpr char LAB_ADAPTER_DESCRIPTION[] = "lab0 (the built-in lab's virtual segment)";
 
 // The descriptor a built-in target reports: the sample image's fields with the given board
 // code and an older firmware version.
@@ -48,5 +52,13 @@ private:
 
 // A lab with the tool's adapter (LAB_ADAPTER_NAME) and the three built-in targets.
 std::unique_ptr<Lab> MakeBuiltInLab(Kernel& kernel);
+
+// A registry export listing the given adapters under the NT family's network cards, one
+// subkey per adapter ("1", "2", ...), each with its "ServiceName" and "Description".
+std::string NetworkCardsExport(const std::vector<std::pair<std::string, std::string>>& cards);
+
+// The lab's registry: the one card lab0, so that the start-up sequence runs on the lab as it
+// does on a machine.
+std::unique_ptr<Registry> MakeLabRegistry();
 
 }  // namespace tarvik

@@ -1,7 +1,7 @@
 #pragma once
-// Finding the network adapter at start-up: list the adapters the registry names, let the user
-// pick one when there are several, open it through the binding and start reception. One
-// operation per family of the first platform, both ending in the same result codes.
+// Finding the network adapters at start-up: list the adapters the registry names, one
+// operation per family of the first platform, and open one of them through the binding and
+// start reception. The choice among several is the start-up sequence's (commands/).
 
 #include <string>
 #include <string_view>
@@ -43,20 +43,6 @@ struct AdapterList {
     void Add(std::string description, std::string name);
 };
 
-// The choice among two or more adapters: the desktop shows its selection dialog, the command
-// line answers without asking. Whatever it does, Names[Selection] is opened afterwards.
-class AdapterSelectionPort {
-public:
-    virtual ~AdapterSelectionPort() = default;
-    virtual void SelectAdapter(AdapterList& list) = 0;
-};
-
-// Leaves Selection as it is (0): the adapter a selection dialog closed untouched gives.
-class FirstAdapterSelection final : public AdapterSelectionPort {
-public:
-    void SelectAdapter(AdapterList&) override {}
-};
-
 // Lists the 95/98 family's adapters: every subkey of NET_CLASS_KEY_9X is opened by its name
 // through the binding, kept when it reports the 802.3 medium, and closed again; nothing stays
 // open. DISCOVERY_OK with at least one listed; otherwise 3 (no key), 1 (every probe opened,
@@ -67,19 +53,8 @@ int ListAdapters9x(Registry& registry, Binding& binding, AdapterList& list);
 // value; opens nothing. DISCOVERY_OK with at least one listed; otherwise 3 or 1.
 int ListAdaptersNT(Registry& registry, AdapterList& list);
 
-// The choosing rule: with one adapter, Names[0]; with two or more, the selection step runs
-// and Names[Selection] is chosen (a Selection out of range is set back to 0). Then the
-// opening steps. list must hold at least one adapter.
-int OpenChosenAdapter(Binding& binding, AdapterSelectionPort& selection, AdapterList& list);
-
 // The opening steps on one name: open (2 on failure), OpenRequestEvent (4), StartReception (5).
 int OpenListedAdapter(Binding& binding, const std::string& name);
-
-// List, choose and open, per family. list receives the adapters found.
-int FindAdapters9x(Registry& registry, Binding& binding, AdapterSelectionPort& selection,
-                   AdapterList& list);
-int FindAdaptersNT(Registry& registry, Binding& binding, AdapterSelectionPort& selection,
-                   AdapterList& list);
 
 // The index of the adapter whose name is name, or is ADAPTER_NAME_PREFIX + name (so "eth0"
 // finds "\Device\eth0"); -1 when none.

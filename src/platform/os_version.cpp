@@ -11,8 +11,6 @@
 namespace tarvik {
 namespace {
 
-constexpr unsigned CAP_NET_RAW_BIT = 13;
-
 bool IsFamily(OsVersionQuery& query, const VersionFailureSink& onFailure,
               std::uint32_t platformId)
 {
@@ -76,40 +74,6 @@ bool IsWindows9x(OsVersionQuery& query, const VersionFailureSink& onFailure)
 bool IsWindowsNT(OsVersionQuery& query, const VersionFailureSink& onFailure)
 {
     return IsFamily(query, onFailure, VER_PLATFORM_WIN32_NT);
-}
-
-bool StatusGrantsNetRaw(std::string_view status)
-{
-    constexpr std::string_view FIELD = "CapEff:";
-    std::size_t at = status.find(FIELD);
-    while (at != std::string_view::npos && at != 0 && status[at - 1] != '\n') {
-        at = status.find(FIELD, at + 1);
-    }
-    if (at == std::string_view::npos) {
-        return false;
-    }
-    std::string_view value = status.substr(at + FIELD.size());
-    while (!value.empty() && (value.front() == ' ' || value.front() == '\t')) {
-        value.remove_prefix(1);
-    }
-    value = value.substr(0, value.find('\n'));
-    std::uint64_t capabilities = 0;
-    const auto [end, problem] =
-        std::from_chars(value.data(), value.data() + value.size(), capabilities, 16);
-    if (problem != std::errc{} || end == value.data()) {
-        return false;
-    }
-    return ((capabilities >> CAP_NET_RAW_BIT) & 1U) != 0;
-}
-
-bool HasRawNetworkAccess()
-{
-    if (::geteuid() == 0) {
-        return true;
-    }
-    std::ifstream file("/proc/self/status");
-    const std::string status((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
-    return StatusGrantsNetRaw(status);
 }
 
 }  // namespace tarvik

@@ -58,10 +58,4 @@ using VersionFailureSink = std::function<void()>;
 bool IsWindows9x(OsVersionQuery& query, const VersionFailureSink& onFailure);
 bool IsWindowsNT(OsVersionQuery& query, const VersionFailureSink& onFailure);
 
-// Whether this process may open raw network sockets: effective user root, or CAP_NET_RAW in
-// its effective capability set.
-bool HasRawNetworkAccess();
-// The CAP_NET_RAW test on the text of /proc/self/status (its "CapEff:" line).
-bool StatusGrantsNetRaw(std::string_view procSelfStatus);
-
 }  // namespace tarvik

@@ -4,7 +4,6 @@
 #include <QPushButton>
 #include <QTest>
 
-#include "app/lab_environment.h"
 
 namespace tarvik::testing {
 
@@ -68,8 +67,9 @@ AppRig::AppRig(std::vector<CardSpec> cards, std::uint32_t platformId)
     }
     std::string error;
     registry_ = FileRegistry::Parse(NetworkCardsExport(listed), error);
-    services_ = std::make_unique<AppServices>(AppServices{
-        Clock, Segment->Driver(), files_, *registry_, osVersion_, Port, Runner, FileOpen});
+    network_ = std::make_unique<RunEnvironment>(
+        EnvironmentParts{Clock, Segment->Driver(), *registry_, osVersion_, files_, process_});
+    services_ = std::make_unique<AppServices>(AppServices{*network_, Port, Runner, FileOpen});
 }
 
 AppRig::~AppRig()

@@ -99,6 +99,8 @@ private:
     PosixFileSystem files_;
     std::unique_ptr<Registry> registry_;
     FixedOsVersionQuery osVersion_;
+    LinuxProcessInfo process_;
+    std::unique_ptr<RunEnvironment> network_;
     std::unique_ptr<AppServices> services_;
     std::unique_ptr<CKelbrinApp> app_;
 };

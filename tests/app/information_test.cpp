@@ -8,7 +8,7 @@
 #include "app/file_open_port.h"
 #include "app/kelbrin_view.h"
 #include "app_harness.h"
-#include "commands/messages.h"
+#include "commands/outcomes.h"
 #include "dialogs/info_dialogs.h"
 #include "res/resource_ids.h"
 

@@ -12,7 +12,7 @@
 
 #include "app/kelbrin_view.h"
 #include "app_harness.h"
-#include "commands/messages.h"
+#include "commands/outcomes.h"
 #include "dialogs/prepare_upgrade_dlg.h"
 #include "res/resource_ids.h"
 

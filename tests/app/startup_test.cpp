@@ -9,7 +9,7 @@
 
 #include "app/kelbrin_view.h"
 #include "app_harness.h"
-#include "commands/messages.h"
+#include "commands/outcomes.h"
 #include "commands/startup.h"
 #include "res/resource_ids.h"
 

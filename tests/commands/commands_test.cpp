@@ -12,7 +12,7 @@
 
 #include "commands/command_extras.h"
 #include "commands/commands.h"
-#include "commands/messages.h"
+#include "commands/outcomes.h"
 #include "image/image_builder.h"
 #include "image/memory_file_system.h"
 #include "lab/lab_setup.h"

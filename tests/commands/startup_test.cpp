@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "commands/messages.h"
+#include "commands/outcomes.h"
 #include "segment/virtual_segment.h"
 #include "platform/sim_kernel.h"
 

@@ -1,4 +1,5 @@
 #include "platform/os_version.h"
+#include "platform/process_info.h"
 
 #include <gtest/gtest.h>
 

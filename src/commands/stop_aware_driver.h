@@ -6,7 +6,7 @@
 #include "commands/command_extras.h"
 #include "platform/packet_driver.h"
 
-namespace tarvik::cli {
+namespace tarvik {
 
 class StopAwareDriver final : public PacketDriver {
 public:
@@ -42,4 +42,4 @@ private:
     StopRequested stopRequested_;
 };
 
-}  // namespace tarvik::cli
+}  // namespace tarvik

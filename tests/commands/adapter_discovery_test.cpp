@@ -1,4 +1,4 @@
-#include "netio/adapter_discovery.h"
+#include "commands/adapter_selection.h"
 
 #include <gtest/gtest.h>
 

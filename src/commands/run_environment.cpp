@@ -1,0 +1,133 @@
+#include "commands/run_environment.h"
+
+#include "commands/outcomes.h"
+#include "commands/startup.h"
+#include "platform/pcap_driver.h"
+#include "platform/real_kernel.h"
+
+namespace tarvik {
+
+// What Make makes for a run on the lab or on the machine; a test hands its own parts.
+struct RunEnvironment::Owned {
+    RealKernel Clock;
+    std::unique_ptr<PacketDriver> Pcap;
+    std::unique_ptr<Registry> AdapterRegistry;
+    std::unique_ptr<OsVersionQuery> OsVersion;
+    PosixFileSystem Files;
+    LinuxProcessInfo Process;
+};
+
+// Remembers whether the family tests could not get the version, so that the command line can
+// tell "Get OSVersionInfo Fail" from a family that is neither.
+class RunEnvironment::NotingVersionQuery final : public OsVersionQuery {
+public:
+    explicit NotingVersionQuery(OsVersionQuery& inner) : inner_(inner) {}
+    bool GetVersionEx(OsVersionInfo& info) override
+    {
+        const bool answered = inner_.GetVersionEx(info);
+        failed_ = failed_ || !answered;
+        return answered;
+    }
+    bool Failed() const { return failed_; }
+
+private:
+    OsVersionQuery& inner_;
+    bool failed_ = false;
+};
+
+std::unique_ptr<RunEnvironment> RunEnvironment::Make(SegmentKind kind, StopRequested stop)
+{
+    auto owned = std::make_unique<Owned>();
+    std::unique_ptr<Lab> lab;
+    PacketDriver* driver = nullptr;
+    if (kind == SegmentKind::Lab) {
+        lab = MakeBuiltInLab(owned->Clock);
+        driver = &lab->Driver();
+        owned->AdapterRegistry = MakeLabRegistry();
+        owned->OsVersion = std::make_unique<FixedOsVersionQuery>(VER_PLATFORM_WIN32_NT);
+    } else {
+        owned->Pcap = std::make_unique<PcapPacketDriver>(owned->Clock);
+        driver = owned->Pcap.get();
+        owned->AdapterRegistry = std::make_unique<LiveRegistry>();
+        owned->OsVersion = std::make_unique<LinuxOsVersionQuery>();
+    }
+    const EnvironmentParts parts{owned->Clock,     *driver,        *owned->AdapterRegistry,
+                                 *owned->OsVersion, owned->Files, owned->Process};
+    std::unique_ptr<RunEnvironment> environment(
+        new RunEnvironment(std::move(owned), parts, std::move(stop)));
+    environment->lab_ = std::move(lab);
+    return environment;
+}
+
+RunEnvironment::RunEnvironment(EnvironmentParts parts, StopRequested stop)
+    : RunEnvironment(nullptr, parts, std::move(stop))
+{
+}
+
+RunEnvironment::RunEnvironment(std::unique_ptr<Owned> owned, EnvironmentParts parts,
+                               StopRequested stop)
+    : owned_(std::move(owned)), parts_(parts),
+      versionQuery_(std::make_unique<NotingVersionQuery>(parts.OsVersion))
+{
+    PacketDriver* driver = &parts.Driver;
+    if (stop) {
+        stopAware_ = std::make_unique<StopAwareDriver>(parts.Driver, std::move(stop));
+        driver = stopAware_.get();
+    }
+    binding_ = std::make_unique<Binding>(parts.Clock, *driver);
+    run_ = std::make_unique<RunState>(*binding_, parts.Files);
+}
+
+RunEnvironment::~RunEnvironment()
+{
+    run_.reset();
+    binding_.reset();
+    stopAware_.reset();
+    // The lab's stations go before the clock their timers run on.
+    lab_.reset();
+}
+
+int RunEnvironment::TellFamilyFailure(int result) const
+{
+    return result == STARTUP_WITHOUT_ADAPTER && versionQuery_->Failed() ? STARTUP_NO_OS_VERSION
+                                                                        : result;
+}
+
+int RunEnvironment::Start(AdapterSelectionPort& selection, CommandPort& port,
+                          std::string_view adapterName)
+{
+    const int result =
+        adapterName.empty()
+            ? RunStartupSequence(*versionQuery_, parts_->AdapterRegistry, *binding_, selection,
+                                 port, adapters_)
+            : RunStartupSequenceFor(*versionQuery_, parts_->AdapterRegistry, *binding_,
+                                    adapterName, port, adapters_);
+    return TellFamilyFailure(result);
+}
+
+int RunEnvironment::ListAdapters(CommandPort& port, AdapterList& list)
+{
+    return TellFamilyFailure(
+        ListStartupAdapters(*versionQuery_, parts_->AdapterRegistry, *binding_, port, list));
+}
+
+std::string RunEnvironment::PrivilegeHintFor(int result, std::string_view invokedAs)
+{
+    if (result != DISCOVERY_OPEN_ADAPTER_FAILED) {
+        return {};
+    }
+    ProcessInfo& process = parts_->Process;
+    return PrivilegeHint(result, process.ExecutablePath(invokedAs), process.HasRawNetworkAccess());
+}
+
+std::unique_ptr<RunEnvironment> OpenRunEnvironment(SegmentKind kind, std::string_view adapterName,
+                                                   AdapterSelectionPort& selection,
+                                                   CommandPort& port, int& result,
+                                                   StopRequested stop)
+{
+    std::unique_ptr<RunEnvironment> environment = RunEnvironment::Make(kind, std::move(stop));
+    result = environment->Start(selection, port, adapterName);
+    return environment;
+}
+
+}  // namespace tarvik

@@ -1,0 +1,101 @@
+#pragma once
+// One run's hold on the network, made the same way for every front end: the clock, the packet
+// driver (the built-in lab's virtual segment, or libpcap on the machine's interfaces), the
+// registry that lists the adapters, the operating-system family, the binding and the run's
+// state. Start runs the start-up sequence over them. Members go in reverse order of their
+// making, so the binding tears the adapter down before the driver, the lab and the clock go.
+
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "commands/adapter_selection.h"
+#include "commands/command_extras.h"
+#include "commands/command_port.h"
+#include "commands/stop_aware_driver.h"
+#include "lab/lab_setup.h"
+#include "netio/binding.h"
+#include "platform/file_system.h"
+#include "platform/kernel.h"
+#include "platform/os_version.h"
+#include "platform/process_info.h"
+#include "platform/registry.h"
+#include "protocol/run_state.h"
+
+namespace tarvik {
+
+// Where a run's frames go: the built-in lab, or the machine's own interfaces.
+enum class SegmentKind { Lab, Real };
+
+// What an environment runs over, when the caller (a test) hands its own.
+struct EnvironmentParts {
+    Kernel& Clock;
+    PacketDriver& Driver;
+    Registry& AdapterRegistry;
+    OsVersionQuery& OsVersion;
+    FileSystem& Files;
+    ProcessInfo& Process;
+};
+
+class RunEnvironment {
+public:
+    // The lab or the machine, in real time. When stop is given, sends fail once it says so:
+    // discovery and the information query cannot be cancelled otherwise, and a probe or a
+    // request that fails to go out ends them at their next send.
+    static std::unique_ptr<RunEnvironment> Make(SegmentKind kind, StopRequested stop = {});
+    explicit RunEnvironment(EnvironmentParts parts, StopRequested stop = {});
+    ~RunEnvironment();
+    RunEnvironment(const RunEnvironment&) = delete;
+    RunEnvironment& operator=(const RunEnvironment&) = delete;
+
+    Kernel& Clock() { return parts_->Clock; }
+    Binding& Link() { return *binding_; }
+    RunState& Run() { return *run_; }
+    // The lab, when this environment runs on one.
+    Lab* BuiltInLab() { return lab_.get(); }
+
+    // The start-up sequence: the family test, the listing, the choice (through selection, or
+    // the adapter named adapterName: "\Device\eth0" or "eth0") and the opening, with the
+    // message of a failure shown through port. Returns STARTUP_READY, a discovery result,
+    // STARTUP_WITHOUT_ADAPTER, STARTUP_NO_OS_VERSION in its place when the family could not be
+    // told, or STARTUP_UNKNOWN_ADAPTER (no message; Adapters() holds the list to offer).
+    int Start(AdapterSelectionPort& selection, CommandPort& port, std::string_view adapterName = {});
+
+    // The adapters the start-up sequence listed.
+    const AdapterList& Adapters() const { return adapters_; }
+
+    // Lists the adapters without opening one: DISCOVERY_OK, or a start-up result as Start's
+    // whose message has been shown.
+    int ListAdapters(CommandPort& port, AdapterList& list);
+
+    // The line that follows "Open Adapter Fail !" when the open failed for want of raw network
+    // access; empty otherwise. invokedAs is argv[0].
+    std::string PrivilegeHintFor(int result, std::string_view invokedAs);
+
+private:
+    struct Owned;
+    class NotingVersionQuery;
+
+    RunEnvironment(std::unique_ptr<Owned> owned, EnvironmentParts parts, StopRequested stop);
+    int TellFamilyFailure(int result) const;
+
+    std::unique_ptr<Owned> owned_;   // what Make made: the clock, the lab or libpcap, ...
+    std::unique_ptr<Lab> lab_;
+    std::optional<EnvironmentParts> parts_;
+    std::unique_ptr<NotingVersionQuery> versionQuery_;
+    std::unique_ptr<StopAwareDriver> stopAware_;
+    std::unique_ptr<Binding> binding_;
+    std::unique_ptr<RunState> run_;
+    AdapterList adapters_;
+};
+
+// The one way a front end opens a segment: makes the environment for the kind and runs the
+// start-up sequence. result receives the sequence's result; the environment is returned
+// whatever it is, so that the caller can offer the adapters or end with the result's status.
+std::unique_ptr<RunEnvironment> OpenRunEnvironment(SegmentKind kind, std::string_view adapterName,
+                                                   AdapterSelectionPort& selection,
+                                                   CommandPort& port, int& result,
+                                                   StopRequested stop = {});
+
+}  // namespace tarvik

@@ -1,0 +1,58 @@
+// The outcome tables: every code has its row, every failure its own exit status, and the
+// README lists exactly what the tables say.
+
+#include "commands/outcomes.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <set>
+#include <sstream>
+
+namespace tarvik {
+namespace {
+
+TEST(OutcomeTableTest, EveryCodeHasItsOwnRowAndEveryFailureItsOwnStatus)
+{
+    for (int code = 0; code <= static_cast<int>(UpgradeOutcome::Other); ++code) {
+        EXPECT_EQ(RowOf(static_cast<UpgradeOutcome>(code)).Code, code);
+    }
+    for (int code = 0; code <= static_cast<int>(InquiryOutcome::TargetNotFound); ++code) {
+        EXPECT_EQ(RowOf(static_cast<InquiryOutcome>(code)).Code, code);
+    }
+    for (const int result : {STARTUP_READY, DISCOVERY_NO_ADAPTER, DISCOVERY_OPEN_ADAPTER_FAILED,
+                             DISCOVERY_OPEN_REGISTRY_FAILED, DISCOVERY_OPEN_EVENT_FAILED,
+                             DISCOVERY_START_RECEPTION_FAILED, STARTUP_WITHOUT_ADAPTER,
+                             STARTUP_UNKNOWN_ADAPTER, STARTUP_NO_OS_VERSION}) {
+        ASSERT_NE(StartupRow(result), nullptr) << result;
+    }
+    EXPECT_EQ(StartupRow(99), nullptr);
+
+    std::set<int> statuses;
+    std::set<std::string_view> texts;
+    for (const OutcomeRow& row : ExitStatusRows()) {
+        EXPECT_TRUE(statuses.insert(row.ExitStatus).second) << "status " << row.ExitStatus;
+        EXPECT_TRUE(row.ExitStatus < 126 || row.ExitStatus == 130)
+            << "shells keep 126 and above for themselves, but for 130 (a signal)";
+        EXPECT_FALSE(DescribeOutcome(row).empty());
+        if (!row.Text.empty()) {
+            EXPECT_TRUE(texts.insert(row.Text).second) << row.Text;
+        }
+    }
+    EXPECT_EQ(RowOf(UpgradeOutcome::Finished).ExitStatus, 0);
+    EXPECT_EQ(RowOf(ProgramOutcome::Interrupted).ExitStatus, 130);
+}
+
+TEST(OutcomeTableTest, TheReadmeListsTheExitStatusesAsTheTablesSay)
+{
+    std::ifstream file(TARVIK_README);
+    ASSERT_TRUE(file) << TARVIK_README;
+    std::stringstream readme;
+    readme << file.rdbuf();
+    const std::string table = ExitStatusMarkdown();
+    EXPECT_NE(readme.str().find(table), std::string::npos)
+        << "the README's exit-status table should read:\n" << table;
+}
+
+}  // namespace
+}  // namespace tarvik
