@@ -74,7 +74,7 @@ int ListAdapters9x(Registry& registry, Binding& binding, AdapterList& list)
             allOpensSucceeded = false;
             return;
         }
-        if (binding.CheckMedium() != 0) {
+        if (binding.CheckMedium() != MEDIUM_802_3) {
             return;
         }
         RegistryKey card;
@@ -115,10 +115,10 @@ int OpenListedAdapter(Binding& binding, const std::string& name)
     if (binding.OpenAdapter(name.c_str()) == INVALID_ADAPTER) {
         return DISCOVERY_OPEN_ADAPTER_FAILED;
     }
-    if (binding.OpenRequestEvent() != 0) {
+    if (binding.OpenRequestEvent() != REQUEST_EVENT_OPEN) {
         return DISCOVERY_OPEN_EVENT_FAILED;
     }
-    if (binding.StartReception() != 0) {
+    if (binding.StartReception() != RECEPTION_STARTED) {
         return DISCOVERY_START_RECEPTION_FAILED;
     }
     return DISCOVERY_OK;

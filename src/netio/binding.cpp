@@ -105,7 +105,7 @@ std::uint32_t Binding::WaitFrame(std::uint8_t* destination, std::size_t capacity
 }
 
 int Binding::QueryStationAddress(std::uint8_t* destination) {
-    return QueryCurrentAddress(destination) ? 0 : 2;
+    return QueryCurrentAddress(destination) ? STATION_ADDRESS_OK : STATION_ADDRESS_FAILED;
 }
 
 bool Binding::QueryCurrentAddress(std::uint8_t* destination) {
@@ -163,7 +163,7 @@ int Binding::CheckMedium() {
     MediumInUse = 0xFFFFFFFF;
     ScopedEvent event(kernel_);
     if (!kernel_.ResetEvent(event.get())) {
-        return 6;
+        return MEDIUM_EVENT_FAILED;
     }
     RequestRecord request;
     request.RequestType = NDIS_REQUEST_QUERY_INFORMATION;
@@ -173,18 +173,18 @@ int Binding::CheckMedium() {
     Overlapped overlapped{};
     overlapped.Event = event.get();
     if (driver_.MakeNdisRequest(AdapterHandle, &request, &overlapped, 1) != 0) {
-        return 7;
+        return MEDIUM_QUERY_FAILED;
     }
     if (MediumInUse != NDIS_MEDIUM_802_3) {
-        return 1;
+        return MEDIUM_OTHER;
     }
     MediumVerified = true;
-    return 0;
+    return MEDIUM_802_3;
 }
 
 int Binding::OpenRequestEvent() {
     if (AdapterHandle == INVALID_ADAPTER) {
-        return 1;
+        return REQUEST_EVENT_NO_ADAPTER;
     }
     CloseRequestEvent();
     RequestEvent = kernel_.CreateEvent();
@@ -192,20 +192,20 @@ int Binding::OpenRequestEvent() {
     if (RequestEvent == NO_EVENT) {
         driver_.CloseAdapter(AdapterHandle);
         AdapterHandle = INVALID_ADAPTER;
-        return 2;
+        return REQUEST_EVENT_NOT_CREATED;
     }
     kernel_.ResetEvent(RequestEvent);
-    return 0;
+    return REQUEST_EVENT_OPEN;
 }
 
 int Binding::StartReception() {
     if (AdapterHandle == INVALID_ADAPTER) {
-        return 1;
+        return RECEPTION_NO_ADAPTER;
     }
     if (slots_) {
-        return 0;  // already receiving; the posted slots must not be freed under the driver
+        return RECEPTION_STARTED;  // already receiving; the posted slots must not be freed under the driver
     }
-    int result = 3;
+    int result = RECEPTION_NO_SLOTS;
     if (AllocateReadSlots()) {
         for (std::size_t i = 0; i < READ_SLOT_COUNT; ++i) {
             eventTable_[i] = slots_[i].Request.Event;
@@ -218,9 +218,9 @@ int Binding::StartReception() {
                                &slots_[i].Request, 0);
         }
         if (EnablePacketFilter()) {
-            return 0;
+            return RECEPTION_STARTED;
         }
-        result = 4;
+        result = RECEPTION_FILTER_REFUSED;
     }
     CloseRequestEvent();
     driver_.CloseAdapter(AdapterHandle);

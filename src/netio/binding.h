@@ -22,6 +22,27 @@ inline constexpr int SEND_FAILED = 1;
 inline constexpr int SEND_EVENT_NOT_CREATED = 8;
 inline constexpr int SEND_EVENT_NOT_RESET = 9;
 
+// CheckMedium results.
+inline constexpr int MEDIUM_802_3 = 0;
+inline constexpr int MEDIUM_OTHER = 1;
+inline constexpr int MEDIUM_EVENT_FAILED = 6;   // the request's event could not be reset
+inline constexpr int MEDIUM_QUERY_FAILED = 7;
+
+// OpenRequestEvent results.
+inline constexpr int REQUEST_EVENT_OPEN = 0;
+inline constexpr int REQUEST_EVENT_NO_ADAPTER = 1;
+inline constexpr int REQUEST_EVENT_NOT_CREATED = 2;   // the adapter has been closed
+
+// StartReception results.
+inline constexpr int RECEPTION_STARTED = 0;
+inline constexpr int RECEPTION_NO_ADAPTER = 1;
+inline constexpr int RECEPTION_NO_SLOTS = 3;          // the read slots or their events
+inline constexpr int RECEPTION_FILTER_REFUSED = 4;
+
+// QueryStationAddress results.
+inline constexpr int STATION_ADDRESS_OK = 0;
+inline constexpr int STATION_ADDRESS_FAILED = 2;
+
 class Binding {
 public:
     Binding(Kernel& kernel, PacketDriver& driver);
@@ -39,15 +60,16 @@ public:
     // into destination, never more than capacity bytes. Returns the count copied, 0 when no
     // frame came (or the wait failed), 1 when the slot's event could not be reset.
     std::uint32_t WaitFrame(std::uint8_t* destination, std::size_t capacity);
-    // 0 with the adapter's 6-byte address in destination; 2 on failure (destination untouched).
+    // STATION_ADDRESS_OK with the adapter's 6-byte address in destination, or
+    // STATION_ADDRESS_FAILED (destination untouched).
     int QueryStationAddress(std::uint8_t* destination);
 
     // --- set-up and tear-down ---
     // Opens the named adapter through the driver and keeps its handle (-1 on failure).
     std::int32_t OpenAdapter(const char* name);
-    int CheckMedium();        // 0 802.3, 1 other medium, 6 event, 7 query failed
-    int OpenRequestEvent();   // 0, 1 no adapter, 2 no event (the adapter is closed)
-    int StartReception();     // 0, 1 no adapter, 3 no slots or events, 4 filter refused
+    int CheckMedium();        // MEDIUM_*
+    int OpenRequestEvent();   // REQUEST_EVENT_*
+    int StartReception();     // RECEPTION_*
     void StopReception();
     void CloseRequestEvent();
     void CloseAdapter();

@@ -21,7 +21,7 @@ int UpgradeLink::SendRequest(const MacAddress& destination, std::uint16_t opcode
         StoreLe16(frame, FRAME_TYPE, FRAME_TYPE_TYPED);
     }
     std::copy(destination.begin(), destination.end(), frame.begin() + FRAME_DESTINATION);
-    if (run_.Link.QueryStationAddress(frame.data() + FRAME_SOURCE) != 0) {
+    if (run_.Link.QueryStationAddress(frame.data() + FRAME_SOURCE) != STATION_ADDRESS_OK) {
         return BUILD_NO_STATION_ADDRESS;
     }
 
@@ -41,7 +41,7 @@ int UpgradeLink::SendRequest(const MacAddress& destination, std::uint16_t opcode
         frameLength = FRAME_HEADER_BYTES + length;
     }
 
-    if (run_.Link.SendFrame(frame.data(), static_cast<std::uint32_t>(frameLength)) != 0) {
+    if (run_.Link.SendFrame(frame.data(), static_cast<std::uint32_t>(frameLength)) != SEND_OK) {
         return BUILD_SEND_FAILED;
     }
     ++run_.FramesSent;

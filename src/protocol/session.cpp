@@ -14,8 +14,8 @@ std::uint16_t UpgradeLink::QueryTargetInfo(const MacAddress& target, std::uint8_
     session.Result = 0;
     session.StartTick = run_.Link.kernel().GetTickCount();
     session.InfoBuffer = buffer;
-    session.Timeout = 1;
-    session.RetriesLeft = 20;
+    session.Timeout = STEP_TRY_UNITS;
+    session.RetriesLeft = STEP_TRIES;
     session.State = SESSION_INFO;
 
     std::uint16_t result = QUERY_OK;
@@ -96,7 +96,7 @@ int UpgradeLink::CheckSessionTimeout()
         return TIMEOUT_OK;
     }
     --session.RetriesLeft;
-    if (ResendCurrentRequest() != 0) {
+    if (ResendCurrentRequest() != RESEND_OK) {
         return TIMEOUT_RESEND_FAILED;
     }
     session.StartTick = run_.Link.kernel().GetTickCount();
@@ -108,26 +108,26 @@ int UpgradeLink::ResendCurrentRequest()
     SessionState& session = run_.Session;
     switch (session.State) {
     case SESSION_INFO:
-        return SendInfoRequest(session) == BUILD_SENT ? 0 : 3;
+        return SendInfoRequest(session) == BUILD_SENT ? RESEND_OK : RESEND_INFO_FAILED;
     case SESSION_BEGIN:
-        return SendBegin(session) == BUILD_SENT ? 0 : 4;
+        return SendBegin(session) == BUILD_SENT ? RESEND_OK : RESEND_BEGIN_FAILED;
     case SESSION_WRITE:
     case SESSION_VERIFY: {
         const std::int64_t length = ReadBlockAtFilePosition();
         if (length < 0) {
             FailOnReadError();
-            return 0;
+            return RESEND_OK;
         }
         const auto count = static_cast<std::size_t>(length);
         if (session.State == SESSION_WRITE) {
-            return SendWriteBlock(session, run_.BlockBuffer.data(), count) == BUILD_SENT ? 0 : 6;
+            return SendWriteBlock(session, run_.BlockBuffer.data(), count) == BUILD_SENT ? RESEND_OK : RESEND_WRITE_FAILED;
         }
-        return SendVerifyBlock(session, run_.BlockBuffer.data(), count) == BUILD_SENT ? 0 : 7;
+        return SendVerifyBlock(session, run_.BlockBuffer.data(), count) == BUILD_SENT ? RESEND_OK : RESEND_VERIFY_FAILED;
     }
     case SESSION_RESET:
-        return SendReset(session) == BUILD_SENT ? 0 : 5;
+        return SendReset(session) == BUILD_SENT ? RESEND_OK : RESEND_RESET_FAILED;
     default:
-        return 0;
+        return RESEND_OK;
     }
 }
 

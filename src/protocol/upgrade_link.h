@@ -46,6 +46,21 @@ inline constexpr int TIMEOUT_OK = 0;
 inline constexpr int TIMEOUT_RESET_NOT_SENT = 5;
 inline constexpr int TIMEOUT_RESEND_FAILED = 8;
 
+// ResendCurrentRequest: RESEND_OK, or which request did not go out again.
+inline constexpr int RESEND_OK = 0;
+inline constexpr int RESEND_INFO_FAILED = 3;
+inline constexpr int RESEND_BEGIN_FAILED = 4;
+inline constexpr int RESEND_RESET_FAILED = 5;
+inline constexpr int RESEND_WRITE_FAILED = 6;
+inline constexpr int RESEND_VERIFY_FAILED = 7;
+
+// How long a request waits for its reply (in TIMER_UNIT_MS) and how often it is sent. A write
+// gets longer: the device may erase before it answers the first one.
+inline constexpr std::uint16_t STEP_TRY_UNITS = 1;
+inline constexpr std::uint16_t STEP_TRIES = 20;
+inline constexpr std::uint16_t WRITE_TRY_UNITS = 2;
+inline constexpr std::uint16_t WRITE_TRIES = 30;
+
 // CheckImageForTarget.
 inline constexpr int CHECK_FITS = 0;
 inline constexpr int CHECK_IMAGE_UNREADABLE = 3;
