@@ -12,9 +12,11 @@
 
 #include "image/image_builder.h"
 #include "image/image_file.h"
+#include "platform/hex_text.h"
 
 namespace {
 
+using tarvik::HexDigitValue;
 using tarvik::ImageDescriptor;
 
 // Decimal, or hexadecimal after "0x". A leading zero does not mean octal here.
@@ -31,13 +33,10 @@ std::optional<std::uint64_t> ParseNumber(const std::string& text)
     }
     std::uint64_t value = 0;
     for (const char c : digits) {
-        int digit = -1;
-        if (c >= '0' && c <= '9') {
-            digit = c - '0';
-        } else if (base == 16 && c >= 'a' && c <= 'f') {
-            digit = c - 'a' + 10;
-        } else if (base == 16 && c >= 'A' && c <= 'F') {
-            digit = c - 'A' + 10;
+        // 0-9, and a-f or A-F in hexadecimal.
+        int digit = HexDigitValue(c);
+        if (digit >= base) {
+            digit = -1;
         }
         if (digit < 0 || value > (UINT64_MAX - static_cast<std::uint64_t>(digit)) / static_cast<std::uint64_t>(base)) {
             return std::nullopt;
@@ -53,15 +52,7 @@ std::optional<std::vector<std::uint8_t>> ParseHexBytes(const std::string& text, 
     if (text.size() != 2 * count) {
         return std::nullopt;
     }
-    std::vector<std::uint8_t> bytes;
-    for (std::size_t i = 0; i < count; ++i) {
-        const std::optional<std::uint64_t> byte = ParseNumber("0x" + text.substr(2 * i, 2));
-        if (!byte) {
-            return std::nullopt;
-        }
-        bytes.push_back(static_cast<std::uint8_t>(*byte));
-    }
-    return bytes;
+    return tarvik::ParseHexDigits(text);
 }
 
 struct Options {

@@ -6,6 +6,7 @@
 #include <CLI/CLI.hpp>
 
 #include "cli/exit_status.h"
+#include "platform/hex_text.h"
 
 namespace tarvik::cli {
 namespace {
@@ -22,11 +23,6 @@ std::string ExitStatusHelp()
     return text.str();
 }
 
-bool IsHexDigit(char c)
-{
-    return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F') || (c >= 'a' && c <= 'f');
-}
-
 // A device's name as browse prints it: "QV" and six hex digits, or twelve hex digits. Any other
 // text still turns into some address (an unreadable digit counts as F, only the first digits
 // are read), so a typo would go to a device nobody named, or to the one it merely begins with.
@@ -35,7 +31,8 @@ const CLI::Validator DEVICE_NAME(
         const bool vendorName = name.size() == 8 && name.starts_with("QV");
         const std::string_view digits = std::string_view(name).substr(vendorName ? 2 : 0);
         if ((vendorName || name.size() == 12) &&
-            std::all_of(digits.begin(), digits.end(), IsHexDigit)) {
+            std::all_of(digits.begin(), digits.end(),
+                        [](char c) { return HexDigitValue(c) >= 0; })) {
             return {};
         }
         return "not a device name: \"" + name + "\" (QV and 6 hex digits, or 12 hex digits)";

@@ -147,7 +147,7 @@ std::vector<EmulatedTarget::Reply> EmulatedTarget::HandleFrame(std::span<const s
         // Status replies carry the word at the data offset; the reset reply claims no data.
         reply.DataLength = request->Opcode == OP_RESET ? 0 : STATUS_BYTES;
         bytes.resize(FRAME_HEADER_BYTES + STATUS_BYTES);
-        StoreLe16(bytes, FRAME_DATA, status);
+        StoreReplyStatus(bytes, status);
     }
     EncodeHeader(bytes, reply);
     if (bytes.size() < MINIMUM_FRAME_BYTES) {

@@ -12,7 +12,6 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
-#include <cstdio>
 #include <cstring>
 #include <deque>
 #include <optional>
@@ -76,14 +75,6 @@ std::optional<MacAddress> HardwareAddressOf(const std::string& interfaceName)
     return address;
 }
 
-std::string FormatFilterAddress(const MacAddress& address)
-{
-    char text[18];
-    std::snprintf(text, sizeof text, "%02x:%02x:%02x:%02x:%02x:%02x", address[0], address[1],
-                  address[2], address[3], address[4], address[5]);
-    return text;
-}
-
 }  // namespace
 
 std::string InterfaceOfAdapterName(const char* name)
@@ -109,47 +100,88 @@ std::string InterfaceOfAdapterName(const char* name)
     return std::string(interfaceName);
 }
 
+bool InterfaceExists(const std::string& interfaceName)
+{
+    return ::if_nametoindex(interfaceName.c_str()) != 0;
+}
+
+std::optional<std::string> PacketFilterProgram(std::uint32_t packetFilter,
+                                               const std::optional<MacAddress>& station)
+{
+    if (packetFilter == 0) {
+        return "less 1";
+    }
+    if (packetFilter != NDIS_PACKET_TYPE_DIRECTED &&
+        packetFilter != (NDIS_PACKET_TYPE_DIRECTED | NDIS_PACKET_TYPE_BROADCAST)) {
+        return std::nullopt;
+    }
+    if (!station) {
+        return std::nullopt;
+    }
+    std::string program = "ether dst " + FormatMacAddress(*station);
+    if (packetFilter & NDIS_PACKET_TYPE_BROADCAST) {
+        program += " or ether broadcast";
+    }
+    return program;
+}
+
 class PcapPacketDriver::Adapter {
 public:
-    // The opened adapter, or nothing when the interface cannot be captured on.
-    static std::unique_ptr<Adapter> Open(Kernel& kernel, const std::string& interfaceName)
+    // The opened adapter, or nothing (and why in error) when the interface cannot be
+    // captured on. A station address of its own puts the interface in promiscuous mode.
+    static std::unique_ptr<Adapter> Open(Kernel& kernel, const std::string& interfaceName,
+                                         const std::optional<MacAddress>& stationAddress,
+                                         std::string& error)
     {
-        char error[PCAP_ERRBUF_SIZE] = {};
-        PcapHandle pcap(pcap_create(interfaceName.c_str(), error));
+        char pcapError[PCAP_ERRBUF_SIZE] = {};
+        PcapHandle pcap(pcap_create(interfaceName.c_str(), pcapError));
         if (!pcap) {
+            error = pcapError;
             return nullptr;
         }
         if (pcap_set_snaplen(pcap.get(), PCAP_SNAP_LENGTH) != 0 ||
-            pcap_set_promisc(pcap.get(), 0) != 0 ||
+            pcap_set_promisc(pcap.get(), stationAddress ? 1 : 0) != 0 ||
             pcap_set_immediate_mode(pcap.get(), 1) != 0 ||
-            pcap_set_buffer_size(pcap.get(), PCAP_KERNEL_BUFFER_BYTES) != 0 ||
-            pcap_activate(pcap.get()) < 0) {
+            pcap_set_buffer_size(pcap.get(), PCAP_KERNEL_BUFFER_BYTES) != 0) {
+            error = pcap_geterr(pcap.get());
+            return nullptr;
+        }
+        if (const int status = pcap_activate(pcap.get()); status < 0) {
+            error = std::string(pcap_statustostr(status)) + ": " + pcap_geterr(pcap.get());
             return nullptr;
         }
         // The program must never see its own frames come back as received ones.
-        if (pcap_setdirection(pcap.get(), PCAP_D_IN) != 0 ||
-            pcap_setnonblock(pcap.get(), 1, error) != 0) {
+        if (pcap_setdirection(pcap.get(), PCAP_D_IN) != 0) {
+            error = pcap_geterr(pcap.get());
+            return nullptr;
+        }
+        if (pcap_setnonblock(pcap.get(), 1, pcapError) != 0) {
+            error = pcapError;
             return nullptr;
         }
         const int captureFd = pcap_get_selectable_fd(pcap.get());
         if (captureFd < 0) {
+            error = "the capture cannot be polled";
             return nullptr;
         }
         int wake[2];
         if (::pipe2(wake, O_CLOEXEC | O_NONBLOCK) != 0) {
+            error = std::strerror(errno);
             return nullptr;
         }
-        std::unique_ptr<Adapter> adapter(
-            new Adapter(kernel, interfaceName, std::move(pcap), wake[0], wake[1]));
+        std::unique_ptr<Adapter> adapter(new Adapter(kernel, interfaceName, stationAddress,
+                                                     std::move(pcap), wake[0], wake[1]));
         // An adapter passes nothing up until the program sets its packet filter.
         if (!adapter->InstallFilter(0)) {
+            error = "filter: " + adapter->PcapError();
             return nullptr;
         }
         try {
             adapter->receiver_ = std::thread([raw = adapter.get(), captureFd] {
                 raw->ReceiveLoop(captureFd);
             });
-        } catch (const std::system_error&) {
+        } catch (const std::system_error& failure) {
+            error = failure.what();
             return nullptr;
         }
         return adapter;
@@ -240,10 +272,11 @@ private:
         Overlapped* Request;
     };
 
-    Adapter(Kernel& kernel, std::string interfaceName, PcapHandle pcap, int wakeRead,
-            int wakeWrite)
+    Adapter(Kernel& kernel, std::string interfaceName, std::optional<MacAddress> stationAddress,
+            PcapHandle pcap, int wakeRead, int wakeWrite)
         : kernel_(kernel),
           interface_(std::move(interfaceName)),
+          stationAddress_(stationAddress),
           pcap_(std::move(pcap)),
           datalink_(pcap_datalink(pcap_.get())),
           wakeRead_(wakeRead),
@@ -256,33 +289,29 @@ private:
         if (datalink_ != DLT_EN10MB) {
             return std::nullopt;
         }
-        return HardwareAddressOf(interface_);
+        return stationAddress_ ? stationAddress_ : HardwareAddressOf(interface_);
     }
 
-    // 0 passes nothing, DIRECTED the frames to the station address, DIRECTED|BROADCAST
-    // those and broadcasts. Multicast and promiscuous reception are never asked for.
+    std::string PcapError()
+    {
+        std::lock_guard lock(pcapLock_);
+        return pcap_geterr(pcap_.get());
+    }
+
+    // Multicast and promiscuous reception are never asked for: an adapter with an address
+    // of its own runs promiscuously, but its filter still passes only what is meant for it.
     bool InstallFilter(std::uint32_t packetFilter)
     {
-        std::string expression;
-        if (packetFilter == 0) {
-            expression = "less 1";
-        } else if (packetFilter == NDIS_PACKET_TYPE_DIRECTED ||
-                   packetFilter == (NDIS_PACKET_TYPE_DIRECTED | NDIS_PACKET_TYPE_BROADCAST)) {
-            const std::optional<MacAddress> address = StationAddress();
-            if (!address) {
-                return false;
-            }
-            expression = "ether dst " + FormatFilterAddress(*address);
-            if (packetFilter & NDIS_PACKET_TYPE_BROADCAST) {
-                expression += " or ether broadcast";
-            }
-        } else {
+        const std::optional<MacAddress> address =
+            packetFilter & NDIS_PACKET_TYPE_DIRECTED ? StationAddress() : std::nullopt;
+        const std::optional<std::string> expression = PacketFilterProgram(packetFilter, address);
+        if (!expression) {
             return false;
         }
 
         std::lock_guard lock(pcapLock_);
         bpf_program program{};
-        if (pcap_compile(pcap_.get(), &program, expression.c_str(), 1,
+        if (pcap_compile(pcap_.get(), &program, expression->c_str(), 1,
                          PCAP_NETMASK_UNKNOWN) != 0) {
             return false;
         }
@@ -350,6 +379,7 @@ private:
 
     Kernel& kernel_;
     const std::string interface_;
+    const std::optional<MacAddress> stationAddress_;
     PcapHandle pcap_;
     const int datalink_;
     FileDescriptor wakeRead_;
@@ -367,7 +397,10 @@ private:
     std::thread receiver_;
 };
 
-PcapPacketDriver::PcapPacketDriver(Kernel& kernel) : kernel_(kernel) {}
+PcapPacketDriver::PcapPacketDriver(Kernel& kernel, std::optional<MacAddress> stationAddress)
+    : kernel_(kernel), stationAddress_(stationAddress)
+{
+}
 
 PcapPacketDriver::~PcapPacketDriver() = default;
 
@@ -382,13 +415,18 @@ std::int32_t PcapPacketDriver::OpenAdapter(const char* name)
 {
     const std::string interfaceName = InterfaceOfAdapterName(name);
     if (interfaceName.empty()) {
+        std::lock_guard lock(tableLock_);
+        openError_ = "not an adapter name";
         return INVALID_ADAPTER;
     }
-    std::unique_ptr<Adapter> adapter = Adapter::Open(kernel_, interfaceName);
-    if (!adapter) {
-        return INVALID_ADAPTER;
-    }
+    std::string error;
+    std::unique_ptr<Adapter> adapter =
+        Adapter::Open(kernel_, interfaceName, stationAddress_, error);
     std::lock_guard lock(tableLock_);
+    if (!adapter) {
+        openError_ = error;
+        return INVALID_ADAPTER;
+    }
     while (adapters_.contains(nextHandle_)) {
         nextHandle_ = nextHandle_ == INT32_MAX ? 1 : nextHandle_ + 1;
     }
@@ -396,6 +434,12 @@ std::int32_t PcapPacketDriver::OpenAdapter(const char* name)
     nextHandle_ = nextHandle_ == INT32_MAX ? 1 : nextHandle_ + 1;
     adapters_.emplace(handle, std::move(adapter));
     return handle;
+}
+
+std::string PcapPacketDriver::OpenError()
+{
+    std::lock_guard lock(tableLock_);
+    return openError_;
 }
 
 void PcapPacketDriver::CloseAdapter(std::int32_t adapter)

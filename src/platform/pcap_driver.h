@@ -8,6 +8,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 
 #include "platform/kernel.h"
@@ -32,9 +33,24 @@ inline constexpr const char* PCAP_ADAPTER_PREFIX = "\\Device\\";
 // The interface named by an adapter name, or empty when the name is not of that form.
 std::string InterfaceOfAdapterName(const char* name);
 
+// Whether the system has an interface of that name, up or not.
+bool InterfaceExists(const std::string& interfaceName);
+
+// The BPF program text for an NDIS packet filter on a station with that address: 0 passes
+// nothing, DIRECTED the frames to the address, DIRECTED|BROADCAST those and broadcasts.
+// Nothing for a filter the driver does not offer, or DIRECTED on a station without an address.
+std::optional<std::string> PacketFilterProgram(std::uint32_t packetFilter,
+                                               const std::optional<MacAddress>& station);
+
 class PcapPacketDriver final : public PacketDriver {
 public:
-    explicit PcapPacketDriver(Kernel& kernel);
+    // Adapters answer for their interface's own address. Given one of its own, a driver's
+    // adapters take it instead, as a card with a locally administered address does: the
+    // station address query reports it, DIRECTED means frames to it, and the interface runs
+    // promiscuously so that such frames reach the capture at all. Several emulated devices,
+    // each with a driver of its own, share one end of a link this way.
+    explicit PcapPacketDriver(Kernel& kernel,
+                              std::optional<MacAddress> stationAddress = std::nullopt);
     ~PcapPacketDriver() override;
     PcapPacketDriver(const PcapPacketDriver&) = delete;
     PcapPacketDriver& operator=(const PcapPacketDriver&) = delete;
@@ -49,17 +65,22 @@ public:
     std::uint32_t MakeNdisRequest(std::int32_t adapter, RequestRecord* request,
                                   Overlapped* overlapped, std::uint32_t flags) override;
 
+    // Why the last OpenAdapter that failed did so, in libpcap's words where it had any.
+    std::string OpenError();
+
 private:
     class Adapter;
 
     Adapter* Find(std::int32_t adapter);
 
     Kernel& kernel_;
+    const std::optional<MacAddress> stationAddress_;
     // Only the binding's thread opens and closes adapters; the lock keeps a second user
     // of the same driver from corrupting the table.
     std::mutex tableLock_;
     std::map<std::int32_t, std::unique_ptr<Adapter>> adapters_;
     std::int32_t nextHandle_ = 1;
+    std::string openError_;
 };
 
 }  // namespace tarvik

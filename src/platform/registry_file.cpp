@@ -3,6 +3,7 @@
 #include <fstream>
 #include <iterator>
 
+#include "platform/hex_text.h"
 #include "platform/registry.h"
 
 namespace tarvik {
@@ -110,14 +111,6 @@ std::string_view Trim(std::string_view text)
     return text;
 }
 
-int HexDigit(char c)
-{
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
-}
-
 // Reads a quoted text at the start of rest (the opening quote included) and moves rest past
 // the closing quote. Only \\ and \" are escapes, as the export writes them.
 bool ReadQuoted(std::string_view& rest, std::string& text)
@@ -151,10 +144,11 @@ bool ParseHexBytes(std::string_view text, std::vector<std::uint8_t>& bytes)
     for (;;) {
         const std::size_t comma = text.find(',');
         const std::string_view item = Trim(text.substr(0, comma));
-        if (item.size() != 2 || HexDigit(item[0]) < 0 || HexDigit(item[1]) < 0) {
+        const auto byte = ParseHexDigits(item);
+        if (item.size() != 2 || !byte) {
             return false;
         }
-        bytes.push_back(static_cast<std::uint8_t>(HexDigit(item[0]) * 16 + HexDigit(item[1])));
+        bytes.push_back(byte->front());
         if (comma == std::string_view::npos) {
             return true;
         }
@@ -186,7 +180,7 @@ std::string ParseData(std::string_view data, RegistryValue& value)
         }
         std::uint32_t number = 0;
         for (const char c : digits) {
-            const int digit = HexDigit(c);
+            const int digit = HexDigitValue(c);
             if (digit < 0) {
                 return "a dword needs 1 to 8 hex digits";
             }
@@ -208,7 +202,7 @@ std::string ParseData(std::string_view data, RegistryValue& value)
             }
             std::uint32_t type = 0;
             for (const char c : data.substr(1, close - 1)) {
-                const int digit = HexDigit(c);
+                const int digit = HexDigitValue(c);
                 if (digit < 0) {
                     return "bad hex type";
                 }

@@ -3,25 +3,18 @@
 
 #include <algorithm>
 
+#include "platform/hex_text.h"
 #include "protocol/upgrade_link.h"
 
 namespace tarvik {
 namespace {
 
-int HexDigitValue(char c)
+// A name's digit; anything else, the end of a short text included, is 0xFF: as a high digit
+// it leaves F in the high half, as a low digit it makes the whole byte FF.
+int NameDigit(std::string_view name, std::size_t index)
 {
-    if (c >= '0' && c <= '9') {
-        return c - '0';
-    }
-    if (c >= 'A' && c <= 'F') {
-        return c - 'A' + 10;
-    }
-    if (c >= 'a' && c <= 'f') {
-        return c - 'a' + 10;
-    }
-    // Anything else, the end of a short text included: as a high digit it leaves F in the
-    // high half, as a low digit it makes the whole byte FF.
-    return 0xFF;
+    const int digit = index < name.size() ? HexDigitValue(name[index]) : -1;
+    return digit < 0 ? 0xFF : digit;
 }
 
 bool IsDiscoveryReply(std::span<const std::uint8_t> frame, std::uint16_t frameVariant,
@@ -58,12 +51,9 @@ MacAddress ParseDeviceName(std::string_view name)
         position = 2;
         first = 3;
     }
-    auto digitAt = [&](std::size_t index) {
-        return index < name.size() ? HexDigitValue(name[index]) : 0xFF;
-    };
     for (std::size_t i = first; i < address.size(); ++i) {
-        const int high = digitAt(position++);
-        const int low = digitAt(position++);
+        const int high = NameDigit(name, position++);
+        const int low = NameDigit(name, position++);
         address[i] = static_cast<std::uint8_t>(((high << 4) | low) & 0xFF);
     }
     return address;

@@ -59,4 +59,9 @@ std::uint16_t ReplyStatus(std::span<const std::uint8_t> frame)
     return LoadLe16(frame, FRAME_DATA);
 }
 
+void StoreReplyStatus(std::span<std::uint8_t> frame, std::uint16_t status)
+{
+    StoreLe16(frame, FRAME_DATA, status);
+}
+
 }  // namespace tarvik

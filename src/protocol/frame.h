@@ -63,6 +63,8 @@ bool HoldsData(std::span<const std::uint8_t> frame, const FrameHeader& header,
                std::size_t minimumData = 0);
 // The status word of a reply (little-endian at offset 24); the caller has checked the length.
 std::uint16_t ReplyStatus(std::span<const std::uint8_t> frame);
+// Writes a reply's status word, as the device does; the frame holds at least 26 bytes.
+void StoreReplyStatus(std::span<std::uint8_t> frame, std::uint16_t status);
 
 // The FrameType that a FrameVariant sends: 0x8888 for 1, 0x0000 otherwise.
 constexpr std::uint16_t FrameTypeFor(std::uint16_t frameVariant)

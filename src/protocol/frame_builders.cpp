@@ -17,29 +17,28 @@ int UpgradeLink::SendRequest(const MacAddress& destination, std::uint16_t opcode
     auto& frame = run_.SendBuffer;
     std::fill(frame.begin(), frame.end(), std::uint8_t{0});
 
-    if (run_.FrameVariant == 1) {
-        StoreLe16(frame, FRAME_TYPE, FRAME_TYPE_TYPED);
-    }
-    std::copy(destination.begin(), destination.end(), frame.begin() + FRAME_DESTINATION);
-    if (run_.Link.QueryStationAddress(frame.data() + FRAME_SOURCE) != STATION_ADDRESS_OK) {
+    FrameHeader header;
+    header.Destination = destination;
+    if (run_.Link.QueryStationAddress(header.Source.data()) != STATION_ADDRESS_OK) {
         return BUILD_NO_STATION_ADDRESS;
     }
-
-    StoreLe16(frame, FRAME_OPCODE, opcode);
+    header.FrameType = FrameTypeFor(run_.FrameVariant);
+    header.Opcode = opcode;
     std::size_t frameLength = SHORT_REQUEST_BYTES;
     if (opcode == OP_BEGIN) {
-        StoreLe16(frame, FRAME_SEQUENCE, session->Sequence);
+        header.Sequence = session->Sequence;
     } else if (opcode == OP_WRITE || opcode == OP_VERIFY) {
-        StoreLe16(frame, FRAME_SEQUENCE, session->Sequence);
-        StoreLe16(frame, FRAME_OFFSET, session->Offset);
-        StoreLe16(frame, FRAME_SEGMENT, session->Segment);
-        StoreLe16(frame, FRAME_DATA_LENGTH, static_cast<std::uint16_t>(length));
+        header.Sequence = session->Sequence;
+        header.Offset = session->Offset;
+        header.Segment = session->Segment;
+        header.DataLength = static_cast<std::uint16_t>(length);
         if (length > 0) {
             std::copy_n(block, length, frame.begin() + FRAME_DATA);
         }
         // Block frames go out at their own length, unpadded.
         frameLength = FRAME_HEADER_BYTES + length;
     }
+    EncodeHeader(frame, header);
 
     if (run_.Link.SendFrame(frame.data(), static_cast<std::uint32_t>(frameLength)) != SEND_OK) {
         return BUILD_SEND_FAILED;

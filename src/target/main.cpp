@@ -1,30 +1,9 @@
 // tarvik-target: the emulated device as a daemon on a real interface, for labs and
 // end-to-end tests. It runs until SIGINT or SIGTERM.
 
-#include <csignal>
-
+#include "platform/stop_signal.h"
 #include "target/target_daemon.h"
 #include "target/target_options.h"
-
-namespace {
-
-volatile std::sig_atomic_t stopSignalled = 0;
-
-extern "C" void OnStopSignal(int)
-{
-    stopSignalled = 1;
-}
-
-void InstallStopHandler()
-{
-    struct sigaction action {};
-    action.sa_handler = OnStopSignal;
-    sigemptyset(&action.sa_mask);
-    sigaction(SIGINT, &action, nullptr);
-    sigaction(SIGTERM, &action, nullptr);
-}
-
-}  // namespace
 
 int main(int argc, char** argv)
 {
@@ -32,6 +11,8 @@ int main(int argc, char** argv)
     if (!parsed.Options) {
         return parsed.ExitStatus;
     }
-    InstallStopHandler();
-    return tarvik::target::RunDaemon(*parsed.Options, [] { return stopSignalled != 0; });
+    // The daemon looks at the flag at least every 100 ms, so a second signal needs no
+    // harder way out.
+    tarvik::InstallStopSignalHandler(tarvik::SecondStopSignal::SetsFlag);
+    return tarvik::target::RunDaemon(*parsed.Options, tarvik::StopSignalled);
 }

@@ -1,55 +1,66 @@
 #include "target/target_daemon.h"
 
-#include <chrono>
+#include <algorithm>
 #include <cstdio>
 #include <fstream>
-#include <map>
+#include <list>
 #include <vector>
 
-#include <net/if.h>
-
 #include "lab/lab_setup.h"
+#include "platform/pcap_driver.h"
+#include "platform/real_kernel.h"
 #include "protocol/upgrade_link.h"
-#include "target/raw_link.h"
+#include "target/device_adapter.h"
 
 namespace tarvik::target {
 namespace {
 
-using Clock = std::chrono::steady_clock;
+// How long the daemon waits for frames before it looks at the stop request again.
+constexpr std::uint32_t STOP_CHECK_MS = 100;
 
-// Replies held back by --delay, in due order (equal times keep their order).
+// Replies held back by --delay, in due order (equal times keep their order). Due times are
+// tick counts, compared by their difference so that the tick count's wrap does no harm.
 class DelayedReplies {
 public:
-    void Add(std::uint32_t delayMs, std::vector<std::uint8_t> frame)
+    void Add(std::uint32_t due, std::vector<std::uint8_t> frame)
     {
-        pending_.emplace(std::make_pair(Clock::now() + std::chrono::milliseconds(delayMs), next_++),
-                         std::move(frame));
+        const auto later = std::find_if(held_.begin(), held_.end(), [due](const Held& held) {
+            return Ahead(due, held.Due) > 0;
+        });
+        held_.insert(later, Held{due, std::move(frame)});
     }
 
-    // Milliseconds until the next one is due, at most ceiling.
-    int WaitMs(int ceiling) const
+    // Milliseconds from now until the next one is due, at most ceiling.
+    std::uint32_t WaitMs(std::uint32_t now, std::uint32_t ceiling) const
     {
-        if (pending_.empty()) {
+        if (held_.empty()) {
             return ceiling;
         }
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-                              pending_.begin()->first.first - Clock::now())
-                              .count();
-        return static_cast<int>(std::clamp<long long>(left, 0, ceiling));
+        return static_cast<std::uint32_t>(
+            std::clamp<std::int64_t>(Ahead(held_.front().Due, now), 0, ceiling));
     }
 
-    void SendDue(RawLink& link)
+    void SendDue(std::uint32_t now, DeviceAdapter& adapter)
     {
-        const auto now = Clock::now();
-        while (!pending_.empty() && pending_.begin()->first.first <= now) {
-            link.Send(pending_.begin()->second);
-            pending_.erase(pending_.begin());
+        while (!held_.empty() && Ahead(held_.front().Due, now) <= 0) {
+            adapter.Send(held_.front().Frame);
+            held_.pop_front();
         }
     }
 
 private:
-    std::map<std::pair<Clock::time_point, std::uint64_t>, std::vector<std::uint8_t>> pending_;
-    std::uint64_t next_ = 0;
+    struct Held {
+        std::uint32_t Due;
+        std::vector<std::uint8_t> Frame;
+    };
+
+    // How far tick a lies after tick b (negative when before).
+    static std::int32_t Ahead(std::uint32_t a, std::uint32_t b)
+    {
+        return static_cast<std::int32_t>(a - b);
+    }
+
+    std::list<Held> held_;
 };
 
 bool WriteDump(const std::string& path, const EmulatedTarget& device)
@@ -66,7 +77,7 @@ bool WriteDump(const std::string& path, const EmulatedTarget& device)
 
 int RunDaemon(const TargetOptions& options, const std::function<bool()>& stop)
 {
-    if (::if_nametoindex(options.Interface.c_str()) == 0) {
+    if (!InterfaceExists(options.Interface)) {
         std::fprintf(stderr, "tarvik-target: no interface %s\n", options.Interface.c_str());
         return 1;
     }
@@ -76,11 +87,19 @@ int RunDaemon(const TargetOptions& options, const std::function<bool()>& stop)
         std::fprintf(stderr, "tarvik-target: cannot write %s\n", options.DumpPath.c_str());
         return 1;
     }
+
+    RealKernel kernel;
+    // With --mac the adapter takes that address as its own, promiscuously.
+    PcapPacketDriver driver(kernel, options.Address);
+    DeviceAdapter adapter(kernel, driver);
+    if (const auto error = adapter.Open(options.Interface)) {
+        std::fprintf(stderr, "tarvik-target: cannot listen on %s: %s\n",
+                     options.Interface.c_str(), error->c_str());
+        return 1;
+    }
     TargetConfig config;
-    if (options.Address) {
-        config.Address = *options.Address;
-    } else if (const auto own = InterfaceAddress(options.Interface)) {
-        config.Address = *own;
+    if (const auto address = adapter.StationAddress()) {
+        config.Address = *address;
     } else {
         std::fprintf(stderr, "tarvik-target: %s has no hardware address; give --mac\n",
                      options.Interface.c_str());
@@ -89,9 +108,7 @@ int RunDaemon(const TargetOptions& options, const std::function<bool()>& stop)
     config.Descriptor = LabTargetDescriptor(options.BoardCode);
     config.Variants = options.Variants;
     config.Faults = options.Faults;
-
-    RawLink link;
-    if (const auto error = link.Open(options.Interface, config.Address)) {
+    if (const auto error = adapter.StartReception()) {
         std::fprintf(stderr, "tarvik-target: cannot listen on %s: %s\n",
                      options.Interface.c_str(), error->c_str());
         return 1;
@@ -107,25 +124,21 @@ int RunDaemon(const TargetOptions& options, const std::function<bool()>& stop)
                  FormatHexBytes(options.BoardCode).c_str(), options.Interface.c_str());
 
     DelayedReplies delayed;
-    int status = 0;
     while (!stop()) {
-        const bool received = link.Receive(delayed.WaitMs(100), [&](std::span<const std::uint8_t> frame) {
+        const std::uint32_t wait = delayed.WaitMs(kernel.GetTickCount(), STOP_CHECK_MS);
+        adapter.Receive(wait, [&](std::span<const std::uint8_t> frame) {
             for (auto& reply : device.HandleFrame(frame)) {
                 if (reply.DelayMs == 0) {
-                    link.Send(reply.Frame);
+                    adapter.Send(reply.Frame);
                 } else {
-                    delayed.Add(reply.DelayMs, std::move(reply.Frame));
+                    delayed.Add(kernel.GetTickCount() + reply.DelayMs, std::move(reply.Frame));
                 }
             }
         });
-        if (!received) {
-            std::fprintf(stderr, "tarvik-target: capture failed: %s\n", link.LastError().c_str());
-            status = 1;
-            break;
-        }
-        delayed.SendDue(link);
+        delayed.SendDue(kernel.GetTickCount(), adapter);
     }
 
+    int status = 0;
     if (!options.DumpPath.empty() && !WriteDump(options.DumpPath, device)) {
         std::fprintf(stderr, "tarvik-target: cannot write %s\n", options.DumpPath.c_str());
         status = 1;

@@ -1,63 +1,23 @@
 #include "target/target_options.h"
 
+#include <algorithm>
 #include <map>
 
 #include <CLI/CLI.hpp>
 
-#include "protocol/frame.h"
+#include "platform/hex_text.h"
 
 namespace tarvik::target {
-namespace {
-
-int HexDigit(char c)
-{
-    if (c >= '0' && c <= '9') {
-        return c - '0';
-    }
-    if (c >= 'a' && c <= 'f') {
-        return c - 'a' + 10;
-    }
-    if (c >= 'A' && c <= 'F') {
-        return c - 'A' + 10;
-    }
-    return -1;
-}
-
-std::optional<std::array<std::uint8_t, 6>> ParseSixBytes(std::string_view digits)
-{
-    if (digits.size() != 12) {
-        return std::nullopt;
-    }
-    std::array<std::uint8_t, 6> bytes{};
-    for (std::size_t i = 0; i < bytes.size(); ++i) {
-        const int high = HexDigit(digits[2 * i]);
-        const int low = HexDigit(digits[2 * i + 1]);
-        if (high < 0 || low < 0) {
-            return std::nullopt;
-        }
-        bytes[i] = static_cast<std::uint8_t>(high << 4 | low);
-    }
-    return bytes;
-}
-
-}  // namespace
-
-std::optional<MacAddress> ParseMac(std::string_view text)
-{
-    std::string digits;
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        const char c = text[i];
-        if ((c == ':' || c == '-') && i % 3 == 2 && text.size() == 17) {
-            continue;
-        }
-        digits.push_back(c);
-    }
-    return ParseSixBytes(digits);
-}
 
 std::optional<std::array<std::uint8_t, 6>> ParseBoardCode(std::string_view text)
 {
-    return ParseSixBytes(text);
+    std::array<std::uint8_t, 6> code{};
+    const auto bytes = ParseHexDigits(text);
+    if (!bytes || bytes->size() != code.size()) {
+        return std::nullopt;
+    }
+    std::copy(bytes->begin(), bytes->end(), code.begin());
+    return code;
 }
 
 TargetParse ParseTargetCommandLine(int argc, const char* const* argv)
@@ -97,7 +57,7 @@ TargetParse ParseTargetCommandLine(int argc, const char* const* argv)
     try {
         app.parse(argc, argv);
         if (!mac.empty()) {
-            options.Address = ParseMac(mac);
+            options.Address = ParseMacAddress(mac);
             if (!options.Address) {
                 throw CLI::ValidationError("--mac", "not a MAC address: " + mac);
             }

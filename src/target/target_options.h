@@ -25,8 +25,6 @@ struct TargetParse {
 
 TargetParse ParseTargetCommandLine(int argc, const char* const* argv);
 
-// "02:5a:17:00:00:0b", "02-5A-17-00-00-0B" or "025A1700000B".
-std::optional<MacAddress> ParseMac(std::string_view text);
 // Exactly 12 hex digits.
 std::optional<std::array<std::uint8_t, 6>> ParseBoardCode(std::string_view text);
 

@@ -85,10 +85,9 @@ public:
             std::fprintf(stderr, "binding_probe: QueryStationAddress failed\n");
             return false;
         }
-        char text[18];
-        std::snprintf(text, sizeof text, "%02x:%02x:%02x:%02x:%02x:%02x", address[0],
-                      address[1], address[2], address[3], address[4], address[5]);
-        Say(std::string("address ") + text);
+        MacAddress station{};
+        std::copy(std::begin(address), std::end(address), station.begin());
+        Say("address " + FormatMacAddress(station));
         return true;
     }
 

@@ -3,10 +3,11 @@
 // compare them.
 
 #include <cstdint>
-#include <cstdlib>
 #include <optional>
 #include <string>
 #include <vector>
+
+#include "platform/hex_text.h"
 
 namespace tarvik::e2e {
 
@@ -21,20 +22,7 @@ inline std::optional<Bytes> ParseHex(const std::string& text)
             digits += c;
         }
     }
-    if (digits.size() % 2 != 0) {
-        return std::nullopt;
-    }
-    Bytes bytes;
-    for (std::size_t i = 0; i < digits.size(); i += 2) {
-        const std::string pair = digits.substr(i, 2);
-        char* end = nullptr;
-        const unsigned long value = std::strtoul(pair.c_str(), &end, 16);
-        if (end != pair.c_str() + 2) {
-            return std::nullopt;
-        }
-        bytes.push_back(static_cast<std::uint8_t>(value));
-    }
-    return bytes;
+    return ParseHexDigits(digits);
 }
 
 inline std::string Hex(const std::uint8_t* bytes, std::size_t length)

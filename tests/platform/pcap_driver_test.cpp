@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 
@@ -56,6 +57,24 @@ TEST_F(PcapDriverTest, AdapterNamesNameOneInterfaceAfterTheDevicePrefix)
     EXPECT_EQ(InterfaceOfAdapterName("\\Device\\a/b"), "");
     EXPECT_EQ(InterfaceOfAdapterName("\\Device\\..\\eth0"), "");
     EXPECT_EQ(InterfaceOfAdapterName("\\Device\\eth 0"), "");
+}
+
+TEST_F(PcapDriverTest, PacketFiltersCompileToProgramsForTheStationAddress)
+{
+    const MacAddress station = {0x02, 0x5A, 0x17, 0x00, 0x00, 0x0B};
+    EXPECT_EQ(PacketFilterProgram(0, station), "less 1");
+    EXPECT_EQ(PacketFilterProgram(0, std::nullopt), "less 1");
+    EXPECT_EQ(PacketFilterProgram(NDIS_PACKET_TYPE_DIRECTED, station),
+              "ether dst 02:5a:17:00:00:0b");
+    EXPECT_EQ(PacketFilterProgram(NDIS_PACKET_TYPE_DIRECTED | NDIS_PACKET_TYPE_BROADCAST, station),
+              "ether dst 02:5a:17:00:00:0b or ether broadcast");
+
+    // Without an address there is nothing to direct frames to; what NDIS has beyond these
+    // (broadcast alone, multicast, promiscuous) is not offered.
+    EXPECT_EQ(PacketFilterProgram(NDIS_PACKET_TYPE_DIRECTED, std::nullopt), std::nullopt);
+    EXPECT_EQ(PacketFilterProgram(NDIS_PACKET_TYPE_BROADCAST, station), std::nullopt);
+    EXPECT_EQ(PacketFilterProgram(0x20, station), std::nullopt);
+    EXPECT_EQ(PacketFilterProgram(0xFFFFFFFF, station), std::nullopt);
 }
 
 TEST_F(PcapDriverTest, OpeningAnythingButAnExistingInterfaceFails)
@@ -143,6 +162,40 @@ TEST_F(PcapDriverTest, LoopbackRefusesWhatNoAdapterCanDo)
     driver.CloseAdapter(adapter);
     EXPECT_NE(SetFilter(adapter, 0), 0u);
     driver.CloseAdapter(adapter);
+}
+
+TEST_F(PcapDriverTest, AStationAddressOfItsOwnIsReportedAndFilteredFor)
+{
+    const MacAddress own = {0x02, 0x5A, 0x17, 0x00, 0x00, 0x05};
+    PcapPacketDriver emulating(kernel, own);
+    const std::int32_t adapter = emulating.OpenAdapter("\\Device\\lo");
+    if (adapter == INVALID_ADAPTER) {
+        GTEST_SKIP() << "cannot capture on lo here (needs CAP_NET_RAW)";
+    }
+    std::uint8_t address[6] = {};
+    RequestRecord query;
+    query.RequestType = NDIS_REQUEST_QUERY_INFORMATION;
+    query.Oid = OID_802_3_CURRENT_ADDRESS;
+    query.InformationBuffer = address;
+    query.InformationBufferLength = sizeof address;
+    ASSERT_EQ(emulating.MakeNdisRequest(adapter, &query, nullptr, 1), 0u);
+    EXPECT_TRUE(std::equal(own.begin(), own.end(), address));
+
+    // The loopback interface has no Ethernet address of its own; this adapter has one.
+    std::uint32_t filter = NDIS_PACKET_TYPE_DIRECTED | NDIS_PACKET_TYPE_BROADCAST;
+    RequestRecord set;
+    set.RequestType = NDIS_REQUEST_SET_INFORMATION;
+    set.Oid = OID_GEN_CURRENT_PACKET_FILTER;
+    set.InformationBuffer = &filter;
+    set.InformationBufferLength = sizeof filter;
+    EXPECT_EQ(emulating.MakeNdisRequest(adapter, &set, nullptr, 1), 0u);
+    emulating.CloseAdapter(adapter);
+}
+
+TEST_F(PcapDriverTest, AFailedOpenSaysWhy)
+{
+    EXPECT_EQ(driver.OpenAdapter("\\Device\\tvk-no-such0"), INVALID_ADAPTER);
+    EXPECT_FALSE(driver.OpenError().empty());
 }
 
 TEST_F(PcapDriverTest, EveryOpenGetsItsOwnHandle)

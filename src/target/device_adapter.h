@@ -1,0 +1,56 @@
+#pragma once
+// The emulated device's hold on its interface, through the platform's packet driver: the
+// adapter, checked to be Ethernet, a ring of posted reads, and the packet filter for the
+// device's station address and broadcast. Unlike the tool's binding it sends without a pause
+// and hands frames over in the order they arrived: a device answers as fast as it can.
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <span>
+#include <string>
+
+#include "platform/kernel.h"
+#include "platform/mac_address.h"
+#include "platform/pcap_driver.h"
+
+namespace tarvik::target {
+
+// Reads kept posted. The driver holds frames for reads not yet posted, so this only bounds
+// how many frames one Receive hands over without going back to the driver.
+inline constexpr std::size_t DEVICE_READ_SLOTS = 8;
+
+class DeviceAdapter {
+public:
+    using FrameHandler = std::function<void(std::span<const std::uint8_t> frame)>;
+
+    DeviceAdapter(Kernel& kernel, PcapPacketDriver& driver);
+    ~DeviceAdapter();
+    DeviceAdapter(const DeviceAdapter&) = delete;
+    DeviceAdapter& operator=(const DeviceAdapter&) = delete;
+
+    // Opens the interface's adapter and checks its medium; an error text on failure.
+    std::optional<std::string> Open(const std::string& interfaceName);
+    // The station address: the driver's own when it was given one, else the interface's.
+    std::optional<MacAddress> StationAddress();
+    // Posts the reads and lets frames to the station address and broadcasts in.
+    std::optional<std::string> StartReception();
+
+    // Waits at most timeoutMs for a frame, then hands over every frame that has come, oldest
+    // first. Each frame is valid only during the call of handle.
+    void Receive(std::uint32_t timeoutMs, const FrameHandler& handle);
+    bool Send(std::span<const std::uint8_t> frame);
+
+private:
+    bool SetPacketFilter(std::uint32_t filter);
+
+    Kernel& kernel_;
+    PcapPacketDriver& driver_;
+    std::int32_t adapter_ = INVALID_ADAPTER;
+    std::unique_ptr<ReadSlot[]> slots_;
+    // The driver completes posted reads in posting order: the next frame lands here.
+    std::size_t next_ = 0;
+};
+
+}  // namespace tarvik::target
