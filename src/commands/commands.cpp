@@ -128,7 +128,7 @@ UpgradeOutcome RunUpgradeCommand(RunState& run, CommandPort& port, ProgressDispl
     }
 
     ProgressAttachment attachment(run, progress);
-    progress.BeginProgress();
+    progress.BeginProgress(run.Session.FileSize);
     for (;;) {
         if (stopRequested && stopRequested()) {
             return UpgradeOutcome::Other;
