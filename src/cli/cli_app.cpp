@@ -262,7 +262,7 @@ private:
         }
         RunState& run = environment_->Run();
         Kernel& clock = environment_->Clock();
-        ProgressPrinter progress(streams_.Err, ProgressOnTerminal(), clock, run.Session);
+        ProgressPrinter progress(streams_.Err, ProgressOnTerminal(), clock);
         port_.SetBeforeMessage([&progress] { progress.Finish(); });
         const std::uint64_t framesBefore = run.FramesSent;
         const std::uint32_t start = clock.GetTickCount();

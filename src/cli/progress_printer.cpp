@@ -95,65 +95,57 @@ std::string FormatPlainLine(const ProgressSnapshot& snapshot)
     return line + text;
 }
 
-ProgressPrinter::ProgressPrinter(std::ostream& out, bool terminal, Kernel& clock,
-                                 const SessionState& session)
-    : out_(out), terminal_(terminal), clock_(clock), session_(session)
+ProgressPrinter::ProgressPrinter(std::ostream& out, bool terminal, Kernel& clock)
+    : out_(out), terminal_(terminal), clock_(clock)
 {
 }
 
-void ProgressPrinter::BeginProgress()
+void ProgressPrinter::BeginProgress(std::uint64_t bytesTotal)
 {
     begun_ = true;
     startTick_ = clock_.GetTickCount();
+    phase_.reset();
     status_.clear();
     position_ = 0;
     number_ = 0;
     hasPercent_ = false;
-    printedStatus_.clear();
+    bytesDone_ = 0;
+    bytesTotal_ = bytesTotal;
     printedTenth_ = 0;
-    percentChanged_ = false;
     if (terminal_) {
         Redraw();
     }
 }
 
-void ProgressPrinter::SetStatusText(std::string_view text)
+void ProgressPrinter::SetProgress(const ProgressReport& report)
 {
-    status_ = text;
-}
-
-void ProgressPrinter::SetPercent(int position, int number)
-{
-    position_ = position;
-    number_ = number;
-    hasPercent_ = true;
-    percentChanged_ = true;
-    if (terminal_) {
-        Redraw();
+    const bool phaseStarts = phase_ != report.Phase;
+    phase_ = report.Phase;
+    if (report.Text) {
+        status_ = *report.Text;
     }
-}
-
-void ProgressPrinter::RefreshTexts()
-{
+    if (report.Percent) {
+        position_ = report.Percent->Position;
+        number_ = report.Percent->Number;
+        hasPercent_ = true;
+    }
+    bytesDone_ = report.BytesDone;
+    bytesTotal_ = report.BytesTotal;
     if (terminal_) {
         Redraw();
         return;
     }
-    const ProgressSnapshot snapshot = Snapshot();
-    if (status_ != printedStatus_) {
-        printedStatus_ = status_;
+    // A phase's first step prints the phase's line alone, without its percent.
+    if (phaseStarts) {
         printedTenth_ = 0;
-        percentChanged_ = false;
-        ProgressSnapshot phase = snapshot;
+        ProgressSnapshot phase = Snapshot();
         phase.HasPercent = false;
-        out_ << FormatPlainLine(phase) << '\n' << std::flush;
+        PrintLine(phase);
+        return;
     }
-    if (percentChanged_) {
-        percentChanged_ = false;
-        if (number_ / 10 > printedTenth_) {
-            printedTenth_ = number_ / 10;
-            out_ << FormatPlainLine(snapshot) << '\n' << std::flush;
-        }
+    if (report.Percent && number_ / 10 > printedTenth_) {
+        printedTenth_ = number_ / 10;
+        PrintLine(Snapshot());
     }
 }
 
@@ -172,33 +164,33 @@ ProgressSnapshot ProgressPrinter::Snapshot() const
     snapshot.Position = position_;
     snapshot.Number = number_;
     snapshot.HasPercent = hasPercent_;
-    snapshot.BytesTotal = session_.FileSize;
-    snapshot.BytesDone = std::min<std::uint64_t>(session_.FilePosition, session_.FileSize);
+    snapshot.BytesTotal = bytesTotal_;
+    snapshot.BytesDone = std::min(bytesDone_, bytesTotal_);
     snapshot.ElapsedMs = begun_ ? clock_.GetTickCount() - startTick_ : 0;
-    if (session_.FileSize > 0) {
-        const double half = static_cast<double>(snapshot.BytesDone) / session_.FileSize / 2.0;
-        // "Verify Target..." is shown just before the session turns to verifying.
-        const bool verifyStarts = session_.State == SESSION_WRITE && status_ == TEXT_VERIFY;
-        switch (verifyStarts ? SESSION_VERIFY : session_.State) {
-        case SESSION_WRITE:
+    if (phase_ && bytesTotal_ > 0) {
+        // Writing is the first half of the job, verifying the second.
+        const double half = static_cast<double>(snapshot.BytesDone) /
+                            static_cast<double>(bytesTotal_) / 2.0;
+        switch (*phase_) {
+        case ProgressPhase::Erase:
+        case ProgressPhase::Write:
             snapshot.Fraction = half;
             break;
-        case SESSION_VERIFY:
-            if (verifyStarts) {
-                snapshot.BytesDone = 0;
-            }
-            snapshot.Fraction = verifyStarts ? 0.5 : 0.5 + half;
+        case ProgressPhase::Verify:
+            snapshot.Fraction = 0.5 + half;
             break;
-        case SESSION_RESET:
-        case SESSION_DONE:
+        case ProgressPhase::Reset:
+        case ProgressPhase::Done:
             snapshot.Fraction = 1.0;
-            snapshot.BytesDone = session_.FileSize;
-            break;
-        default:
             break;
         }
     }
     return snapshot;
+}
+
+void ProgressPrinter::PrintLine(const ProgressSnapshot& snapshot)
+{
+    out_ << FormatPlainLine(snapshot) << '\n' << std::flush;
 }
 
 void ProgressPrinter::Redraw()

@@ -4,13 +4,13 @@
 // per phase and one per ten percent, so that a log file stays readable.
 
 #include <cstdint>
+#include <optional>
 #include <ostream>
 #include <string>
 #include <string_view>
 
+#include "commands/progress_port.h"
 #include "platform/kernel.h"
-#include "protocol/progress.h"
-#include "protocol/run_state.h"
 
 namespace tarvik::cli {
 
@@ -38,13 +38,11 @@ std::string FormatPlainLine(const ProgressSnapshot& snapshot);
 
 class ProgressPrinter final : public ProgressDisplay {
 public:
-    // session gives the byte counts; clock the elapsed time.
-    ProgressPrinter(std::ostream& out, bool terminal, Kernel& clock, const SessionState& session);
+    // clock gives the elapsed time.
+    ProgressPrinter(std::ostream& out, bool terminal, Kernel& clock);
 
-    void BeginProgress() override;
-    void SetStatusText(std::string_view text) override;
-    void SetPercent(int position, int number) override;
-    void RefreshTexts() override;
+    void BeginProgress(std::uint64_t bytesTotal) override;
+    void SetProgress(const ProgressReport& report) override;
 
     // Ends the redrawn line, if one is on show.
     void Finish();
@@ -52,24 +50,25 @@ public:
 private:
     ProgressSnapshot Snapshot() const;
     void Redraw();
+    void PrintLine(const ProgressSnapshot& snapshot);
 
     std::ostream& out_;
     bool terminal_;
     Kernel& clock_;
-    const SessionState& session_;
 
     bool begun_ = false;
     bool lineOpen_ = false;
     std::uint32_t startTick_ = 0;
+    std::optional<ProgressPhase> phase_;  // none until the first report
     std::string status_;
     int position_ = 0;
     int number_ = 0;
     bool hasPercent_ = false;
+    std::uint64_t bytesDone_ = 0;
+    std::uint64_t bytesTotal_ = 0;
 
-    // Plain lines: the phase last printed, and the last tenth printed within it.
-    std::string printedStatus_;
+    // Plain lines: the last tenth printed within the phase.
     int printedTenth_ = 0;
-    bool percentChanged_ = false;
 };
 
 }  // namespace tarvik::cli

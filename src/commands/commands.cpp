@@ -131,7 +131,7 @@ UpgradeOutcome RunUpgradeCommand(RunState& run, CommandPort& port, ProgressDispl
     }
 
     ProgressAttachment attachment(run, progress);
-    progress.BeginProgress();
+    progress.BeginProgress(run.Session.FileSize);
     for (;;) {
         if (stopRequested && stopRequested()) {
             return UpgradeOutcome::Other;

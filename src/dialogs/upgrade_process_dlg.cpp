@@ -13,7 +13,8 @@ CUpgradeProcessDlg::CUpgradeProcessDlg(QWidget* owner) : owner_(owner) {}
 
 CUpgradeProcessDlg::~CUpgradeProcessDlg() = default;
 
-void CUpgradeProcessDlg::BeginProgress()
+// The window shows texts and the bar only; the byte counts are for other displays.
+void CUpgradeProcessDlg::BeginProgress(std::uint64_t /*bytesTotal*/)
 {
     status_.clear();
     percent_.clear();
@@ -38,25 +39,27 @@ void CUpgradeProcessDlg::BeginProgress()
     window_->repaint();
 }
 
-void CUpgradeProcessDlg::SetStatusText(std::string_view text)
+void CUpgradeProcessDlg::SetProgress(const ProgressReport& report)
 {
-    status_ = QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
-}
-
-void CUpgradeProcessDlg::SetPercent(int position, int number)
-{
-    percent_ = QString::asprintf("%d %%", number);
+    if (const std::optional<std::string_view>& text = report.Text) {
+        status_ = QString::fromUtf8(text->data(), static_cast<qsizetype>(text->size()));
+    }
+    if (report.Percent) {
+        SetPercent(*report.Percent);
+    }
     if (window_ != nullptr) {
-        QProgressBar* bar = window_->Bar(res::IDC_PROGRESS_BAR);
-        bar->setValue(position);
-        bar->repaint();
+        PushTexts();
     }
 }
 
-void CUpgradeProcessDlg::RefreshTexts()
+// The bar is painted at once; the texts when they are pushed.
+void CUpgradeProcessDlg::SetPercent(const ProgressPercent& percent)
 {
+    percent_ = QString::asprintf("%d %%", percent.Number);
     if (window_ != nullptr) {
-        PushTexts();
+        QProgressBar* bar = window_->Bar(res::IDC_PROGRESS_BAR);
+        bar->setValue(percent.Position);
+        bar->repaint();
     }
 }
 

@@ -7,10 +7,11 @@
 // every call below paints what it changed before returning.
 
 #include <QString>
+#include <cstdint>
 #include <memory>
 
+#include "commands/progress_port.h"
 #include "dialogs/template_dialog.h"
-#include "protocol/progress.h"
 
 namespace tarvik {
 
@@ -22,10 +23,8 @@ public:
     CUpgradeProcessDlg(const CUpgradeProcessDlg&) = delete;
     CUpgradeProcessDlg& operator=(const CUpgradeProcessDlg&) = delete;
 
-    void BeginProgress() override;
-    void SetStatusText(std::string_view text) override;
-    void SetPercent(int position, int number) override;
-    void RefreshTexts() override;
+    void BeginProgress(std::uint64_t bytesTotal) override;
+    void SetProgress(const ProgressReport& report) override;
 
     // The window; null until the first transfer has started.
     TemplateDialog* Window() const { return window_.get(); }
@@ -33,6 +32,7 @@ public:
     const QString& PercentText() const { return percent_; }
 
 private:
+    void SetPercent(const ProgressPercent& percent);
     void PushTexts();
 
     QWidget* owner_;

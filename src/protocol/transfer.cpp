@@ -25,6 +25,18 @@ bool EchoesBlockInFlight(const FrameHeader& header, const SessionState& session)
            header.Segment == session.Segment && header.DataLength == STATUS_BYTES;
 }
 
+// A step that puts the phase's text on show, with bytesDone of the image acknowledged in it.
+ProgressReport PhaseReport(ProgressPhase phase, std::uint64_t bytesDone,
+                           const SessionState& session)
+{
+    ProgressReport report;
+    report.Phase = phase;
+    report.Text = ProgressText(phase);
+    report.BytesDone = bytesDone;
+    report.BytesTotal = session.FileSize;
+    return report;
+}
+
 }  // namespace
 
 int UpgradeLink::OpenTransfer(const MacAddress& target, const std::string& path)
@@ -106,17 +118,16 @@ int UpgradeLink::PercentOfFile() const
     return static_cast<int>(std::uint64_t{session.FilePosition} * 100 / session.FileSize);
 }
 
-void UpgradeLink::ReportStatus(std::string_view text)
+void UpgradeLink::ReportProgress(const ProgressReport& report)
 {
     if (run_.Progress != nullptr) {
-        run_.Progress->SetStatusText(text);
-        run_.Progress->RefreshTexts();
+        run_.Progress->SetProgress(report);
     }
 }
 
 void UpgradeLink::EnterResetStep()
 {
-    ReportStatus(TEXT_RESETTING);
+    ReportProgress(PhaseReport(ProgressPhase::Reset, run_.Session.FileSize, run_.Session));
     run_.Session.State = SESSION_RESET;
     StartTry(1, 20);
     SendReset(run_.Session);
@@ -182,7 +193,7 @@ void UpgradeLink::HandleBeginReply(std::span<const std::uint8_t> frame, const Fr
     StartTry(2, 30);
     if (SendWriteBlock(session, run_.BlockBuffer.data(), static_cast<std::size_t>(length)) ==
         BUILD_SENT) {
-        ReportStatus(TEXT_ERASING);
+        ReportProgress(PhaseReport(ProgressPhase::Erase, 0, session));
     }
 }
 
@@ -196,17 +207,17 @@ void UpgradeLink::HandleWriteAck(std::span<const std::uint8_t> frame, const Fram
     if (*length > 0) {
         ++session.Sequence;
         StartTry(2, 30);
-        if (SendWriteBlock(session, run_.BlockBuffer.data(), *length) == BUILD_SENT &&
-            run_.Progress != nullptr) {
+        if (SendWriteBlock(session, run_.BlockBuffer.data(), *length) == BUILD_SENT) {
             const int percent = PercentOfFile();
-            run_.Progress->SetStatusText(TEXT_UPGRADE);
-            run_.Progress->SetPercent(percent, percent);
-            run_.Progress->RefreshTexts();
+            ProgressReport report =
+                PhaseReport(ProgressPhase::Write, session.FilePosition, session);
+            report.Percent = ProgressPercent{percent, percent};
+            ReportProgress(report);
         }
         return;
     }
     // Every block is written: verification starts again from the first block.
-    ReportStatus(TEXT_VERIFY);
+    ReportProgress(PhaseReport(ProgressPhase::Verify, 0, session));
     ++session.Sequence;
     session.Offset = 0;
     session.Segment = run_.TransferDescriptor.CodeSegment();
@@ -234,12 +245,13 @@ void UpgradeLink::HandleVerifyAck(std::span<const std::uint8_t> frame, const Fra
     }
     ++session.Sequence;
     StartTry(1, 20);
-    if (SendVerifyBlock(session, run_.BlockBuffer.data(), *length) == BUILD_SENT &&
-        run_.Progress != nullptr) {
+    if (SendVerifyBlock(session, run_.BlockBuffer.data(), *length) == BUILD_SENT) {
         // While verifying, the percent text runs one ahead of the bar.
         const int percent = PercentOfFile();
-        run_.Progress->SetPercent(percent, percent + 1);
-        run_.Progress->RefreshTexts();
+        ProgressReport report = PhaseReport(ProgressPhase::Verify, session.FilePosition, session);
+        report.Text.reset();  // "Verify Target..." stays on show
+        report.Percent = ProgressPercent{percent, percent + 1};
+        ReportProgress(report);
     }
 }
 
@@ -254,7 +266,7 @@ void UpgradeLink::HandleResetAck(std::span<const std::uint8_t> frame, const Fram
     }
     if (ReplyStatus(frame) == 0) {
         session.State = SESSION_DONE;
-        ReportStatus(TEXT_FINISHED);
+        ReportProgress(PhaseReport(ProgressPhase::Done, session.FileSize, session));
     } else {
         session.State = SESSION_FAILED;
         session.Result = RESULT_RESET_REFUSED;

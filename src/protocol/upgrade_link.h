@@ -15,6 +15,8 @@
 
 namespace tarvik {
 
+struct ProgressReport;
+
 // Frame builder results.
 inline constexpr int BUILD_SENT = 0;
 inline constexpr int BUILD_SEND_FAILED = 1;
@@ -142,7 +144,8 @@ private:
     void HandleVerifyAck(std::span<const std::uint8_t> frame, const FrameHeader& header);
     void HandleResetAck(std::span<const std::uint8_t> frame, const FrameHeader& header);
     int PercentOfFile() const;
-    void ReportStatus(std::string_view text);
+    // Hands the report to the progress display, if the Upgrade command attached one.
+    void ReportProgress(const ProgressReport& report);
 
     RunState& run_;
 };

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <set>
 #include <sstream>
 
@@ -122,39 +123,40 @@ TEST(ProgressFormatTest, NothingKnownYetShowsNoPercentAndNoTimeLeft)
 
 class ProgressPrinterTest : public ::testing::Test {
 protected:
-    // The display calls of a transfer of size bytes as the device acknowledges each block.
+    // The reports of a transfer of size bytes as the device acknowledges each block.
     void Transfer(ProgressPrinter& printer, std::uint32_t size)
     {
-        session.FileSize = size;
-        printer.BeginProgress();
-        session.State = SESSION_WRITE;
-        printer.SetStatusText(TEXT_ERASING);
-        printer.RefreshTexts();
+        printer.BeginProgress(size);
+        printer.SetProgress(Step(ProgressPhase::Erase, 0, size));
         for (std::uint32_t position = 512; position < size; position += 512) {
             kernel.Advance(40);
-            session.FilePosition = position;
-            printer.SetStatusText(TEXT_UPGRADE);
             const int p = static_cast<int>(position * 100 / size);
-            printer.SetPercent(p, p);
-            printer.RefreshTexts();
+            printer.SetProgress(Step(ProgressPhase::Write, position, size, ProgressPercent{p, p}));
         }
-        printer.SetStatusText(TEXT_VERIFY);
-        printer.RefreshTexts();
-        session.State = SESSION_VERIFY;
+        printer.SetProgress(Step(ProgressPhase::Verify, 0, size));
         for (std::uint32_t position = 512; position < size; position += 512) {
             kernel.Advance(40);
-            session.FilePosition = position;
             const int p = static_cast<int>(position * 100 / size);
-            printer.SetPercent(p, p + 1);
-            printer.RefreshTexts();
+            ProgressReport report =
+                Step(ProgressPhase::Verify, position, size, ProgressPercent{p, p + 1});
+            report.Text.reset();
+            printer.SetProgress(report);
         }
-        session.State = SESSION_RESET;
-        printer.SetStatusText(TEXT_RESETTING);
-        printer.RefreshTexts();
-        session.State = SESSION_DONE;
-        printer.SetStatusText(TEXT_FINISHED);
-        printer.RefreshTexts();
+        printer.SetProgress(Step(ProgressPhase::Reset, size, size));
+        printer.SetProgress(Step(ProgressPhase::Done, size, size));
         printer.Finish();
+    }
+
+    static ProgressReport Step(ProgressPhase phase, std::uint64_t done, std::uint64_t total,
+                               std::optional<ProgressPercent> percent = std::nullopt)
+    {
+        ProgressReport report;
+        report.Phase = phase;
+        report.Text = ProgressText(phase);
+        report.Percent = percent;
+        report.BytesDone = done;
+        report.BytesTotal = total;
+        return report;
     }
 
     static std::vector<std::string> Lines(const std::string& text)
@@ -168,13 +170,12 @@ protected:
     }
 
     SimKernel kernel;
-    SessionState session;
     std::ostringstream out;
 };
 
 TEST_F(ProgressPrinterTest, PlainLinesOnePerPhaseAndOnePerTenPercentWithoutCarriageReturns)
 {
-    ProgressPrinter printer(out, false, kernel, session);
+    ProgressPrinter printer(out, false, kernel);
     Transfer(printer, 64 * 1024);
     const std::string text = out.str();
     EXPECT_EQ(text.find('\r'), std::string::npos);
@@ -190,7 +191,7 @@ TEST_F(ProgressPrinterTest, PlainLinesOnePerPhaseAndOnePerTenPercentWithoutCarri
 
 TEST_F(ProgressPrinterTest, PlainLinesOfASmallImageAreThePhasesOnly)
 {
-    ProgressPrinter printer(out, false, kernel, session);
+    ProgressPrinter printer(out, false, kernel);
     Transfer(printer, 400);
     const auto lines = Lines(out.str());
     // One block: no "Upgrade..." phase and no percent.
@@ -202,7 +203,7 @@ TEST_F(ProgressPrinterTest, PlainLinesOfASmallImageAreThePhasesOnly)
 
 TEST_F(ProgressPrinterTest, TerminalRedrawsOneLineAndEndsIt)
 {
-    ProgressPrinter printer(out, true, kernel, session);
+    ProgressPrinter printer(out, true, kernel);
     Transfer(printer, 4096);
     const std::string text = out.str();
     EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 1);
@@ -216,13 +217,11 @@ TEST_F(ProgressPrinterTest, TerminalRedrawsOneLineAndEndsIt)
 // A failure in the middle of a transfer on a terminal: the message starts a line of its own.
 TEST_F(ProgressPrinterTest, AMessageEndsTheRedrawnLineFirst)
 {
-    ProgressPrinter printer(out, true, kernel, session);
+    ProgressPrinter printer(out, true, kernel);
     TerminalPort port(out, true);
     port.SetBeforeMessage([&printer] { printer.Finish(); });
-    session.FileSize = 4096;
-    printer.BeginProgress();
-    printer.SetStatusText(TEXT_ERASING);
-    printer.RefreshTexts();
+    printer.BeginProgress(4096);
+    printer.SetProgress(Step(ProgressPhase::Erase, 0, 4096));
     port.ShowMessage("Upgrade Process Error !");
     printer.Finish();
     const auto lines = Lines(out.str());

@@ -58,16 +58,30 @@ private:
     int cursorDepth_ = 0;
 };
 
+// Each report as the progress window takes it (the text when set, the bar when moved, then
+// both texts on show), and the reports themselves.
 class RecordingProgress final : public ProgressDisplay {
 public:
-    void BeginProgress() override { Events.push_back("begin"); }
-    void SetStatusText(std::string_view text) override { Events.push_back(std::string(text)); }
-    void SetPercent(int position, int number) override
+    void BeginProgress(std::uint64_t bytesTotal) override
     {
-        Events.push_back(std::to_string(position) + "/" + std::to_string(number));
+        Events.push_back("begin");
+        BytesTotal = bytesTotal;
     }
-    void RefreshTexts() override { Events.push_back("refresh"); }
+    void SetProgress(const ProgressReport& report) override
+    {
+        Reports.push_back(report);
+        if (report.Text) {
+            Events.push_back(std::string(*report.Text));
+        }
+        if (const auto& percent = report.Percent) {
+            Events.push_back(std::to_string(percent->Position) + "/" +
+                             std::to_string(percent->Number));
+        }
+        Events.push_back("refresh");
+    }
     std::vector<std::string> Events;
+    std::vector<ProgressReport> Reports;
+    std::uint64_t BytesTotal = 0;
 };
 
 // A file system that lets a test act at the moment of the n-th open (1: the check's read of
@@ -171,6 +185,24 @@ TEST_F(CommandsTest, UpgradeFinishesWithoutMessageAndTheDeviceHoldsTheImage)
     layout.Size = 4096;
     layout.HeaderOffset = 0;
     EXPECT_EQ(Device(FITTING).MemoryAt(0x1000 * 16, 4096), BuildImage(layout));
+}
+
+// What a front end draws a bar from: the phases in order, the bytes acknowledged rising within
+// each, the whole image once it is being reset.
+TEST_F(CommandsTest, UpgradeReportsEachPhaseWithTheBytesDoneAndTheTotal)
+{
+    AddImage("/images/small.bin", 1000);
+    EXPECT_EQ(Upgrade(FITTING_NAME, "/images/small.bin"), UpgradeOutcome::Finished);
+    EXPECT_EQ(progress.BytesTotal, 1000u);
+    std::vector<std::string> steps;
+    for (const ProgressReport& report : progress.Reports) {
+        EXPECT_EQ(report.BytesTotal, 1000u);
+        steps.push_back(std::string(ProgressText(report.Phase)) + " " +
+                        std::to_string(report.BytesDone));
+    }
+    EXPECT_EQ(steps, (std::vector<std::string>{"Erasing EEPROM... 0", "Upgrade... 512",
+                                               "Verify Target... 0", "Verify Target... 512",
+                                               "Reseting Target... 1000", "Upgrade Finish 1000"}));
 }
 
 // --- Upgrade: the compatibility check's messages, before anything else happens ---

@@ -29,18 +29,22 @@ struct SentFrame {
     FrameHeader Header;
 };
 
+// Each report as the progress window takes it: the text when set, the bar when moved, then
+// both texts on show.
 class RecordingProgress final : public ProgressDisplay {
 public:
-    void BeginProgress() override { Events.push_back("begin"); }
-    void SetStatusText(std::string_view text) override
+    void BeginProgress(std::uint64_t /*bytesTotal*/) override { Events.push_back("begin"); }
+    void SetProgress(const ProgressReport& report) override
     {
-        Events.push_back("status:" + std::string(text));
+        if (report.Text) {
+            Events.push_back("status:" + std::string(*report.Text));
+        }
+        if (const auto& percent = report.Percent) {
+            Events.push_back("percent:" + std::to_string(percent->Position) + "/" +
+                             std::to_string(percent->Number));
+        }
+        Events.push_back("refresh");
     }
-    void SetPercent(int position, int number) override
-    {
-        Events.push_back("percent:" + std::to_string(position) + "/" + std::to_string(number));
-    }
-    void RefreshTexts() override { Events.push_back("refresh"); }
     std::vector<std::string> Events;
 };
 
@@ -113,7 +117,7 @@ protected:
         ASSERT_EQ(link.OpenTransfer(target, path), OPEN_READY);
         run.Progress = &progress;
         ASSERT_EQ(link.SendBegin(run.Session), BUILD_SENT);
-        progress.BeginProgress();
+        progress.BeginProgress(run.Session.FileSize);
         for (;;) {
             link.PollTransferReply();
             if (link.CheckSessionTimeout() != TIMEOUT_OK) {
