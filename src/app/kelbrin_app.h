@@ -12,8 +12,6 @@
 #include "app/kelbrin_doc.h"
 #include "app/main_frame.h"
 #include "dialogs/dialog_context.h"
-#include "netio/binding.h"
-#include "protocol/run_state.h"
 
 namespace tarvik {
 

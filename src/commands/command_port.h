@@ -4,7 +4,7 @@
 
 #include <string_view>
 
-#include "protocol/progress.h"
+#include "commands/progress_port.h"
 
 namespace tarvik {
 

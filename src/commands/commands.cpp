@@ -196,8 +196,9 @@ bool BrowseTargets(RunState& run, CommandPort& port, std::vector<std::string>& n
         return false;
     }
     // The browse list offers 64 rows; the first 64 of the sorted names are kept.
-    if (names.size() > NAME_TABLE_SLOTS) {
-        names.resize(NAME_TABLE_SLOTS);
+    static_assert(BROWSE_LIST_ROWS == NAME_TABLE_SLOTS);
+    if (names.size() > BROWSE_LIST_ROWS) {
+        names.resize(BROWSE_LIST_ROWS);
     }
     return true;
 }

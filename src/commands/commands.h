@@ -3,6 +3,7 @@
 // Show device information and Browse. Each shows its fixed messages through the port and
 // reports how it ended, so that a front end can also turn the ending into an exit status.
 
+#include <cstddef>
 #include <string>
 #include <vector>
 
@@ -27,6 +28,9 @@ bool ShowFileInformation(RunState& run, CommandPort& port, const std::string& im
 // and returns false (the dialog opens with every box empty).
 bool ShowDeviceInformation(RunState& run, CommandPort& port, const std::string& deviceName,
                            ImageDescriptor& descriptor);
+
+// The rows of the browse list: the names BrowseTargets keeps, at most.
+inline constexpr std::size_t BROWSE_LIST_ROWS = 64;
 
 // Browse: empties SelectedTarget, runs discovery and returns the names found, sorted. On
 // failure shows "Broadcast Error !" and returns false with names empty.

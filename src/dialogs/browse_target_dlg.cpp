@@ -7,7 +7,6 @@
 
 #include "commands/commands.h"
 #include "dialogs/info_dialogs.h"
-#include "protocol/upgrade_link.h"
 #include "res/resource_ids.h"
 
 namespace tarvik {
@@ -29,7 +28,7 @@ void CBrowseTargetDlg::OnInitDialog()
     QListWidget* list = List(res::IDC_NAME_LIST);
     std::size_t added = 0;
     for (const std::string& name : names) {
-        if (added++ == NAME_TABLE_SLOTS) {
+        if (added++ == BROWSE_LIST_ROWS) {
             break;
         }
         list->addItem(QString::fromStdString(name).toUpper());

@@ -5,8 +5,7 @@
 #include <string>
 
 #include "commands/command_port.h"
-#include "image/descriptor.h"
-#include "protocol/run_state.h"
+#include "commands/commands.h"
 
 class QWidget;
 

@@ -57,8 +57,8 @@ int UpgradeLink::OpenTransfer(const MacAddress& target, const std::string& path)
     session.Result = 0;
     session.FilePosition = 0;
     session.StartTick = kernel.GetTickCount();
-    session.Timeout = 1;
-    session.RetriesLeft = 20;
+    session.Timeout = STEP_TRY_UNITS;
+    session.RetriesLeft = STEP_TRIES;
     session.State = SESSION_BEGIN;
 
     auto file = run_.Files.OpenForReading(path);
@@ -129,7 +129,7 @@ void UpgradeLink::EnterResetStep()
 {
     ReportProgress(PhaseReport(ProgressPhase::Reset, run_.Session.FileSize, run_.Session));
     run_.Session.State = SESSION_RESET;
-    StartTry(1, 20);
+    StartTry(STEP_TRY_UNITS, STEP_TRIES);
     SendReset(run_.Session);
 }
 
@@ -190,7 +190,7 @@ void UpgradeLink::HandleBeginReply(std::span<const std::uint8_t> frame, const Fr
     }
     session.State = SESSION_WRITE;
     ++session.Sequence;
-    StartTry(2, 30);
+    StartTry(WRITE_TRY_UNITS, WRITE_TRIES);
     if (SendWriteBlock(session, run_.BlockBuffer.data(), static_cast<std::size_t>(length)) ==
         BUILD_SENT) {
         ReportProgress(PhaseReport(ProgressPhase::Erase, 0, session));
@@ -206,7 +206,7 @@ void UpgradeLink::HandleWriteAck(std::span<const std::uint8_t> frame, const Fram
     }
     if (*length > 0) {
         ++session.Sequence;
-        StartTry(2, 30);
+        StartTry(WRITE_TRY_UNITS, WRITE_TRIES);
         if (SendWriteBlock(session, run_.BlockBuffer.data(), *length) == BUILD_SENT) {
             const int percent = PercentOfFile();
             ProgressReport report =
@@ -223,7 +223,7 @@ void UpgradeLink::HandleWriteAck(std::span<const std::uint8_t> frame, const Fram
     session.Segment = run_.TransferDescriptor.CodeSegment();
     session.FilePosition = 0;
     session.State = SESSION_VERIFY;
-    StartTry(1, 20);
+    StartTry(STEP_TRY_UNITS, STEP_TRIES);
     const std::int64_t first = ReadBlockAtFilePosition();
     if (first < 0) {
         FailOnReadError();
@@ -244,7 +244,7 @@ void UpgradeLink::HandleVerifyAck(std::span<const std::uint8_t> frame, const Fra
         return;
     }
     ++session.Sequence;
-    StartTry(1, 20);
+    StartTry(STEP_TRY_UNITS, STEP_TRIES);
     if (SendVerifyBlock(session, run_.BlockBuffer.data(), *length) == BUILD_SENT) {
         // While verifying, the percent text runs one ahead of the bar.
         const int percent = PercentOfFile();
