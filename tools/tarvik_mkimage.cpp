@@ -141,8 +141,7 @@ std::string MakeSpec(const Options& options, tarvik::ImageSpec& spec)
         if (options.CodeSegment.size() > 4 || !segment) {
             return "--code-segment: expected up to 4 hex digits: " + options.CodeSegment;
         }
-        descriptor.Bytes[tarvik::DESC_CODE_SEGMENT] = static_cast<std::uint8_t>(*segment & 0xFF);
-        descriptor.Bytes[tarvik::DESC_CODE_SEGMENT + 1] = static_cast<std::uint8_t>(*segment >> 8);
+        descriptor.SetCodeSegment(static_cast<std::uint16_t>(*segment));
     }
 
     if (!options.TrailerBlock.empty()) {

@@ -8,6 +8,8 @@
 #include <span>
 #include <string>
 
+#include "platform/byte_order.h"
+
 namespace tarvik {
 
 inline constexpr std::size_t DESCRIPTOR_BYTES = 56;
@@ -41,15 +43,10 @@ struct ImageDescriptor {
     {
         return Bytes[DESC_FW_VERSION] == 0 && Bytes[DESC_FW_VERSION + 1] == 0;
     }
-    std::uint16_t CodeSegment() const
-    {
-        return static_cast<std::uint16_t>(Bytes[DESC_CODE_SEGMENT] |
-                                          (Bytes[DESC_CODE_SEGMENT + 1] << 8));
-    }
-    std::uint16_t CodeSize() const
-    {
-        return static_cast<std::uint16_t>(Bytes[DESC_CODE_SIZE] | (Bytes[DESC_CODE_SIZE + 1] << 8));
-    }
+    std::uint16_t CodeSegment() const { return LoadLe16(Bytes, DESC_CODE_SEGMENT); }
+    void SetCodeSegment(std::uint16_t segment) { StoreLe16(Bytes, DESC_CODE_SEGMENT, segment); }
+    std::uint16_t CodeSize() const { return LoadLe16(Bytes, DESC_CODE_SIZE); }
+    void SetCodeSize(std::uint16_t size) { StoreLe16(Bytes, DESC_CODE_SIZE, size); }
     bool operator==(const ImageDescriptor&) const = default;
 };
 

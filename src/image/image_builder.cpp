@@ -6,6 +6,7 @@
 #include <memory>
 
 #include "image/image_file.h"
+#include "platform/byte_order.h"
 
 namespace tarvik {
 namespace {
@@ -70,8 +71,8 @@ ImageDescriptor SampleDescriptor()
     put(DESC_FUNCTION_ID, {0x00, 0x03});
     put(DESC_FUNCTION_MASK, {0x00, 0xFF});
     put(DESC_FW_VERSION, {0x01, 0x03});
-    put(DESC_CODE_SEGMENT, {0x00, 0x10});  // 0x1000, little-endian
-    put(DESC_CODE_SIZE, {0x40, 0x00});     // 64 (KiB), little-endian
+    descriptor.SetCodeSegment(0x1000);
+    descriptor.SetCodeSize(64);  // KiB
     return descriptor;
 }
 
@@ -90,15 +91,11 @@ void FillImageBytes(std::span<std::uint8_t> bytes, std::uint32_t seed)
     FillerBytes filler(seed);
     std::size_t at = 0;
     for (; at + 8 <= bytes.size(); at += 8) {
-        const std::uint64_t word = filler.Next();
-        for (std::size_t i = 0; i < 8; ++i) {
-            bytes[at + i] = static_cast<std::uint8_t>(word >> (8 * i));
-        }
+        StoreLe64(bytes, at, filler.Next());
     }
-    const std::uint64_t word = filler.Next();
-    for (std::size_t i = 0; at < bytes.size(); ++at, ++i) {
-        bytes[at] = static_cast<std::uint8_t>(word >> (8 * i));
-    }
+    std::array<std::uint8_t, 8> last{};
+    StoreLe64(last, 0, filler.Next());
+    std::copy_n(last.begin(), bytes.size() - at, bytes.begin() + static_cast<std::ptrdiff_t>(at));
     BreakMagic(bytes, HEADER_MAGIC, HEADER_MAGIC_BYTES);
     BreakMagic(bytes, TRAILER_MAGIC, TRAILER_MAGIC_BYTES);
 }

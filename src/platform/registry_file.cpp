@@ -3,6 +3,7 @@
 #include <fstream>
 #include <iterator>
 
+#include "platform/byte_order.h"
 #include "platform/hex_text.h"
 #include "platform/registry.h"
 
@@ -187,9 +188,8 @@ std::string ParseData(std::string_view data, RegistryValue& value)
             number = number * 16 + static_cast<std::uint32_t>(digit);
         }
         value.Type = REG_DWORD;
-        value.Data = {static_cast<std::uint8_t>(number), static_cast<std::uint8_t>(number >> 8),
-                      static_cast<std::uint8_t>(number >> 16),
-                      static_cast<std::uint8_t>(number >> 24)};
+        value.Data.assign(4, 0);
+        StoreLe32(value.Data, 0, number);
         return {};
     }
     if (data.starts_with("hex")) {

@@ -17,6 +17,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include "platform/byte_order.h"
 #include "platform/registry.h"
 
 namespace tarvik {
@@ -116,8 +117,8 @@ RegistryValue DwordValue(std::uint32_t number)
 {
     RegistryValue value;
     value.Type = REG_DWORD;
-    value.Data = {static_cast<std::uint8_t>(number), static_cast<std::uint8_t>(number >> 8),
-                  static_cast<std::uint8_t>(number >> 16), static_cast<std::uint8_t>(number >> 24)};
+    value.Data.assign(4, 0);
+    StoreLe32(value.Data, 0, number);
     return value;
 }
 

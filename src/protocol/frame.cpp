@@ -4,17 +4,6 @@
 
 namespace tarvik {
 
-std::uint16_t LoadLe16(std::span<const std::uint8_t> bytes, std::size_t offset)
-{
-    return static_cast<std::uint16_t>(bytes[offset] | (bytes[offset + 1] << 8));
-}
-
-void StoreLe16(std::span<std::uint8_t> bytes, std::size_t offset, std::uint16_t value)
-{
-    bytes[offset] = static_cast<std::uint8_t>(value & 0xFF);
-    bytes[offset + 1] = static_cast<std::uint8_t>(value >> 8);
-}
-
 void EncodeHeader(std::span<std::uint8_t> frame, const FrameHeader& header)
 {
     std::copy(header.Destination.begin(), header.Destination.end(),

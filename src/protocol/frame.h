@@ -8,6 +8,7 @@
 #include <optional>
 #include <span>
 
+#include "platform/byte_order.h"
 #include "platform/mac_address.h"
 
 namespace tarvik {
@@ -38,9 +39,6 @@ inline constexpr std::size_t SHORT_REQUEST_BYTES = 64;     // probe, info, begin
 inline constexpr std::size_t BLOCK_BYTES = 512;
 inline constexpr std::size_t MAX_PAYLOAD_BYTES = SEND_BUFFER_BYTES - FRAME_HEADER_BYTES;
 inline constexpr std::size_t STATUS_BYTES = 2;
-
-std::uint16_t LoadLe16(std::span<const std::uint8_t> bytes, std::size_t offset);
-void StoreLe16(std::span<std::uint8_t> bytes, std::size_t offset, std::uint16_t value);
 
 struct FrameHeader {
     MacAddress Destination{};

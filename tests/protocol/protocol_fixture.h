@@ -93,8 +93,7 @@ protected:
         spec.Size = size;
         spec.HeaderOffset = headerOffset;
         spec.Descriptor = SampleDescriptor();
-        spec.Descriptor.Bytes[DESC_CODE_SEGMENT] = static_cast<std::uint8_t>(codeSegment & 0xFF);
-        spec.Descriptor.Bytes[DESC_CODE_SEGMENT + 1] = static_cast<std::uint8_t>(codeSegment >> 8);
+        spec.Descriptor.SetCodeSegment(codeSegment);
         spec.Seed = seed;
         const auto path = (directory / ("image-" + std::to_string(++images) + ".bin")).string();
         EXPECT_TRUE(WriteImageFile(path, BuildImage(spec)));
