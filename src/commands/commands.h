@@ -20,11 +20,11 @@ UpgradeOutcome RunUpgradeCommand(RunState& run, CommandPort& port, ProgressDispl
                                  const std::string& deviceName, const std::string& imagePath);
 
 // Show file information: reads the image's descriptor into descriptor; on failure shows
-// "File Access Error !" and returns false (no dialog is to be opened).
+// MSG_FILE_ACCESS_ERROR and returns false (no dialog is to be opened).
 bool ShowFileInformation(RunState& run, CommandPort& port, const std::string& imagePath,
                          ImageDescriptor& descriptor);
 
-// Show device information: queries the named device; on failure shows "Access Target Error!"
+// Show device information: queries the named device; on failure shows MSG_ACCESS_TARGET_ERROR
 // and returns false (the dialog opens with every box empty).
 bool ShowDeviceInformation(RunState& run, CommandPort& port, const std::string& deviceName,
                            ImageDescriptor& descriptor);
@@ -33,7 +33,7 @@ bool ShowDeviceInformation(RunState& run, CommandPort& port, const std::string& 
 inline constexpr std::size_t BROWSE_LIST_ROWS = 64;
 
 // Browse: empties SelectedTarget, runs discovery and returns the names found, sorted. On
-// failure shows "Broadcast Error !" and returns false with names empty.
+// failure shows MSG_BROADCAST_ERROR and returns false with names empty.
 bool BrowseTargets(RunState& run, CommandPort& port, std::vector<std::string>& names);
 
 }  // namespace tarvik

@@ -18,7 +18,7 @@ struct RunEnvironment::Owned {
 };
 
 // Remembers whether the family tests could not get the version, so that the command line can
-// tell "Get OSVersionInfo Fail" from a family that is neither.
+// tell a failed version query (MSG_GET_VERSION_FAIL) from a family that is neither.
 class RunEnvironment::NotingVersionQuery final : public OsVersionQuery {
 public:
     explicit NotingVersionQuery(OsVersionQuery& inner) : inner_(inner) {}

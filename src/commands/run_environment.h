@@ -69,7 +69,7 @@ public:
     // whose message has been shown.
     int ListAdapters(CommandPort& port, AdapterList& list);
 
-    // The line that follows "Open Adapter Fail !" when the open failed for want of raw network
+    // The line that follows MSG_OPEN_ADAPTER_FAIL when the open failed for want of raw network
     // access; empty otherwise. invokedAs is argv[0].
     std::string PrivilegeHintFor(int result, std::string_view invokedAs);
 

@@ -19,7 +19,7 @@ namespace tarvik {
 // Results: STARTUP_READY, a discovery result (DISCOVERY_*, its message shown), or one of the
 // other STARTUP_* results in commands/outcomes.h.
 
-// The family tests with "Get OSVersionInfo Fail" shown through the port when the query fails.
+// The family tests with MSG_GET_VERSION_FAIL shown through the port when the query fails.
 bool IsWindows9x(OsVersionQuery& query, CommandPort& port);
 bool IsWindowsNT(OsVersionQuery& query, CommandPort& port);
 
@@ -51,7 +51,7 @@ bool StartupLetsProgramRun(int result);
 // start is reported as one here.
 int StartupExitStatus(int result);
 
-// The line that follows "Open Adapter Fail !" when the open failed for want of raw network
+// The line that follows MSG_OPEN_ADAPTER_FAIL when the open failed for want of raw network
 // access; empty when the result is not 2 or the process has that access.
 inline constexpr std::string_view PRIVILEGE_HINT_PREFIX =
     "Run as root, or grant the program raw network access: sudo setcap cap_net_raw+ep ";

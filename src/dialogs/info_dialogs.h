@@ -39,7 +39,7 @@ private:
 };
 
 // Reads the descriptor of the selected image into the document and shows it; shows
-// "File Access Error !" instead when it cannot be read.
+// MSG_FILE_ACCESS_ERROR instead when it cannot be read.
 void RunShowFileInformation(DialogContext& context);
 // Opens the Device Information dialog for the selected target.
 void RunShowDeviceInformation(DialogContext& context);

@@ -50,7 +50,7 @@ private:
 };
 
 // Told when a family test could not get the version; the start-up sequence shows
-// "Get OSVersionInfo Fail" from it.
+// MSG_GET_VERSION_FAIL from it.
 using VersionFailureSink = std::function<void()>;
 
 // Each test asks the query anew; only the platform id counts, never the version numbers.
