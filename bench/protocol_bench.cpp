@@ -47,7 +47,7 @@ void TransferOverhead(std::size_t size, const std::filesystem::path& directory)
     ImageSpec spec = SampleImageSpec();
     spec.Size = size;
     spec.HeaderOffset = 0;
-    spec.Descriptor.Bytes[DESC_CODE_SEGMENT] = 0;   // a 1 MiB image fills the address space
+    spec.Descriptor.Bytes[DESC_CODE_SEGMENT] = 0;  // a 1 MiB image fills the address space
     spec.Descriptor.Bytes[DESC_CODE_SEGMENT + 1] = 0;
     const auto path = (directory / ("bench-" + std::to_string(size) + ".bin")).string();
     WriteImageFile(path, BuildImage(spec));
@@ -77,8 +77,12 @@ void CrowdedDiscovery(int targets)
     Bench bench;
     for (int i = 0; i < targets; ++i) {
         TargetConfig config;
-        config.Address = {0x02, 0x5A, 0x17, static_cast<std::uint8_t>(i >> 16),
-                          static_cast<std::uint8_t>(i >> 8), static_cast<std::uint8_t>(i)};
+        config.Address = {0x02,
+                          0x5A,
+                          0x17,
+                          static_cast<std::uint8_t>(i >> 16),
+                          static_cast<std::uint8_t>(i >> 8),
+                          static_cast<std::uint8_t>(i)};
         if (i % 2 == 1) {
             config.Address[1] = 0x11;
         }
@@ -92,8 +96,8 @@ void CrowdedDiscovery(int targets)
     const double wall =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - wallStart).count();
     const bool sorted = std::is_sorted(names.begin(), names.end());
-    std::printf("discovery with %d targets: %d found, %s, %.3f s simulated, %.3f s real\n",
-                targets, found, sorted ? "sorted" : "NOT SORTED",
+    std::printf("discovery with %d targets: %d found, %s, %.3f s simulated, %.3f s real\n", targets,
+                found, sorted ? "sorted" : "NOT SORTED",
                 static_cast<double>(bench.kernel.Now() - start) / 1000.0, wall);
 }
 
@@ -105,8 +109,8 @@ int main()
     const auto directory = std::filesystem::temp_directory_path() /
                            ("tarvik-bench-" + std::to_string(::getpid()));
     std::filesystem::create_directories(directory);
-    for (const std::size_t size : {std::size_t{1024}, std::size_t{64 * 1024},
-                                   std::size_t{1024 * 1024}}) {
+    for (const std::size_t size :
+         {std::size_t{1024}, std::size_t{64 * 1024}, std::size_t{1024 * 1024}}) {
         tarvik::TransferOverhead(size, directory);
     }
     tarvik::CrowdedDiscovery(1000);

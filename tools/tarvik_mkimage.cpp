@@ -38,7 +38,8 @@ std::optional<std::uint64_t> ParseNumber(const std::string& text)
         if (digit >= base) {
             digit = -1;
         }
-        if (digit < 0 || value > (UINT64_MAX - static_cast<std::uint64_t>(digit)) / static_cast<std::uint64_t>(base)) {
+        if (digit < 0 || value > (UINT64_MAX - static_cast<std::uint64_t>(digit)) /
+                                     static_cast<std::uint64_t>(base)) {
             return std::nullopt;
         }
         value = value * static_cast<std::uint64_t>(base) + static_cast<std::uint64_t>(digit);
@@ -78,13 +79,15 @@ int Fail(const std::string& message)
     return 1;
 }
 
-bool SetBytes(ImageDescriptor& descriptor, std::size_t offset, const std::string& text, std::size_t count)
+bool SetBytes(ImageDescriptor& descriptor, std::size_t offset, const std::string& text,
+              std::size_t count)
 {
     const auto bytes = ParseHexBytes(text, count);
     if (!bytes) {
         return false;
     }
-    std::copy(bytes->begin(), bytes->end(), descriptor.Bytes.begin() + static_cast<std::ptrdiff_t>(offset));
+    std::copy(bytes->begin(), bytes->end(),
+              descriptor.Bytes.begin() + static_cast<std::ptrdiff_t>(offset));
     return true;
 }
 
@@ -129,11 +132,12 @@ std::string MakeSpec(const Options& options, tarvik::ImageSpec& spec)
     spec.Seed = static_cast<std::uint32_t>(*seed);
 
     ImageDescriptor& descriptor = spec.Descriptor;
-    if (!options.BoardCode.empty() &&
-        !SetBytes(descriptor, tarvik::DESC_BOARD_CODE, options.BoardCode, tarvik::BOARD_CODE_BYTES)) {
+    if (!options.BoardCode.empty() && !SetBytes(descriptor, tarvik::DESC_BOARD_CODE,
+                                                options.BoardCode, tarvik::BOARD_CODE_BYTES)) {
         return "--board-code: expected 12 hex digits: " + options.BoardCode;
     }
-    if (!options.FwVersion.empty() && !SetBytes(descriptor, tarvik::DESC_FW_VERSION, options.FwVersion, 2)) {
+    if (!options.FwVersion.empty() &&
+        !SetBytes(descriptor, tarvik::DESC_FW_VERSION, options.FwVersion, 2)) {
         return "--fw-version: expected 4 hex digits: " + options.FwVersion;
     }
     if (!options.CodeSegment.empty()) {
@@ -147,16 +151,20 @@ std::string MakeSpec(const Options& options, tarvik::ImageSpec& spec)
     if (!options.TrailerBlock.empty()) {
         const auto block = ParseNumber(options.TrailerBlock);
         if (!block || (*block + 1) * tarvik::TRAILER_BLOCK_BYTES > spec.Size) {
-            return "--trailer-block: not a whole 1024-byte block of the file: " + options.TrailerBlock;
+            return "--trailer-block: not a whole 1024-byte block of the file: " +
+                   options.TrailerBlock;
         }
         spec.TrailerBlockIndex = static_cast<std::size_t>(*block);
-        spec.TrailerProductId = {descriptor.Bytes[tarvik::DESC_PRODUCT_ID], descriptor.Bytes[tarvik::DESC_PRODUCT_ID + 1]};
+        spec.TrailerProductId = {descriptor.Bytes[tarvik::DESC_PRODUCT_ID],
+                                 descriptor.Bytes[tarvik::DESC_PRODUCT_ID + 1]};
         spec.TrailerProtocolId = {descriptor.Bytes[tarvik::DESC_PROTOCOL_ID],
                                   descriptor.Bytes[tarvik::DESC_PROTOCOL_ID + 1]};
-        if (!options.TrailerProductId.empty() && !SetPair(spec.TrailerProductId, options.TrailerProductId)) {
+        if (!options.TrailerProductId.empty() &&
+            !SetPair(spec.TrailerProductId, options.TrailerProductId)) {
             return "--trailer-product-id: expected 4 hex digits: " + options.TrailerProductId;
         }
-        if (!options.TrailerProtocolId.empty() && !SetPair(spec.TrailerProtocolId, options.TrailerProtocolId)) {
+        if (!options.TrailerProtocolId.empty() &&
+            !SetPair(spec.TrailerProtocolId, options.TrailerProtocolId)) {
             return "--trailer-protocol-id: expected 4 hex digits: " + options.TrailerProtocolId;
         }
         if (!SetPair(spec.TrailerFwVersion, options.TrailerFwVersion)) {
@@ -171,24 +179,32 @@ std::string MakeSpec(const Options& options, tarvik::ImageSpec& spec)
 int main(int argc, char** argv)
 {
     Options options;
-    CLI::App app{"Writes a firmware image file: pseudo-random code bytes from a seed, a 70-byte header "
-                 "carrying the descriptor, and, when asked, a trailer block. Numbers are decimal or "
-                 "0x-prefixed hexadecimal."};
+    CLI::App app{
+        "Writes a firmware image file: pseudo-random code bytes from a seed, a 70-byte header "
+        "carrying the descriptor, and, when asked, a trailer block. Numbers are decimal or "
+        "0x-prefixed hexadecimal."};
     app.add_option("file", options.Output, "The image file to write")->required();
-    auto* sample = app.add_flag("--sample", options.Sample,
-                                "The lab's sample image: 64 KiB, header at 0x200, board code 001122334455, "
-                                "firmware version 0103, code segment 1000");
+    auto* sample =
+        app.add_flag("--sample", options.Sample,
+                     "The lab's sample image: 64 KiB, header at 0x200, board code 001122334455, "
+                     "firmware version 0103, code segment 1000");
     app.add_flag("--force", options.Force, "Replace the file if it exists");
     std::vector<CLI::Option*> shaping;
-    shaping.push_back(app.add_option("--size", options.Size, "File length in bytes (default 65536)"));
-    shaping.push_back(app.add_option("--header-offset", options.HeaderOffset, "Offset of the header (default 0x200)"));
+    shaping.push_back(app.add_option("--size", options.Size,
+                                     "File length in bytes (default 65536)"));
+    shaping.push_back(app.add_option("--header-offset", options.HeaderOffset,
+                                     "Offset of the header (default 0x200)"));
     shaping.push_back(app.add_flag("--no-header", options.NoHeader, "Write no header at all"));
-    shaping.push_back(app.add_option("--seed", options.Seed, "Seed of the filler bytes (default 1)"));
-    shaping.push_back(app.add_option("--board-code", options.BoardCode, "12 hex digits (default 001122334455)"));
-    shaping.push_back(app.add_option("--code-segment", options.CodeSegment, "Paragraph of the first byte, hex (default 1000)"));
-    shaping.push_back(app.add_option("--fw-version", options.FwVersion,
-                                     "4 hex digits, first stored byte first (default 0103); 0000 makes the "
-                                     "reader take it from the trailer block"));
+    shaping.push_back(app.add_option("--seed", options.Seed,
+                                     "Seed of the filler bytes (default 1)"));
+    shaping.push_back(app.add_option("--board-code", options.BoardCode,
+                                     "12 hex digits (default 001122334455)"));
+    shaping.push_back(app.add_option("--code-segment", options.CodeSegment,
+                                     "Paragraph of the first byte, hex (default 1000)"));
+    shaping.push_back(
+        app.add_option("--fw-version", options.FwVersion,
+                       "4 hex digits, first stored byte first (default 0103); 0000 makes the "
+                       "reader take it from the trailer block"));
     shaping.push_back(app.add_option("--trailer-block", options.TrailerBlock,
                                      "Put a trailer block at file offset 1024*K"));
     shaping.push_back(app.add_option("--trailer-product-id", options.TrailerProductId,

@@ -16,8 +16,9 @@ constexpr char RECENT_FILE_GROUP[] = "Recent File List";
 }  // namespace
 
 CKelbrinApp::CKelbrinApp(AppServices& services, QStringList documentFiles)
-    : services_(services), documentFiles_(std::move(documentFiles)),
-      context_{services.Network.Run(), services.Port, services.Runner, document_, nullptr}
+    : services_(services),
+      documentFiles_(std::move(documentFiles)), context_{services.Network.Run(), services.Port,
+                                                         services.Runner, document_, nullptr}
 {
 }
 

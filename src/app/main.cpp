@@ -12,9 +12,9 @@
 #include "app/file_open_port.h"
 #include "app/kelbrin_app.h"
 #include "app/screenshot_mode.h"
+#include "commands/run_environment.h"
 #include "dialogs/dialog_runner.h"
 #include "dialogs/message_port.h"
-#include "commands/run_environment.h"
 #include "res/pictures.h"
 
 #ifndef TARVIK_LAB_SAMPLE_IMAGE
@@ -38,7 +38,8 @@ bool HasArgument(int argc, char** argv, const char* wanted)
 int main(int argc, char** argv)
 {
     // Pictures for the README are taken without a display.
-    if (HasArgument(argc, argv, "--screenshots") && qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
+    if (HasArgument(argc, argv, "--screenshots") &&
+        qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
         qputenv("QT_QPA_PLATFORM", "offscreen");
     }
     QApplication application(argc, argv);
@@ -46,8 +47,8 @@ int main(int argc, char** argv)
     QApplication::setWindowIcon(tarvik::res::ProgramIcon());
 
     QCommandLineParser parser;
-    parser.setApplicationDescription(
-        QStringLiteral("Tarvik: loads firmware images into devices on the local Ethernet segment."));
+    parser.setApplicationDescription(QStringLiteral(
+        "Tarvik: loads firmware images into devices on the local Ethernet segment."));
     parser.addHelpOption();
     const QCommandLineOption labOption(
         QStringLiteral("lab"), QStringLiteral("Run on the built-in lab's virtual segment."));

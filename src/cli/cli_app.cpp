@@ -16,14 +16,14 @@ namespace {
 class CommandRunner {
 public:
     CommandRunner(const CliOptions& options, Streams streams, const StopRequested& stop)
-        : options_(options), streams_(streams), stop_(stop),
-          port_(streams.Err, !options.Json, stop)
+        : options_(options), streams_(streams), stop_(stop), port_(streams.Err, !options.Json, stop)
     {
     }
 
     int Run()
     {
-        environment_ = RunEnvironment::Make(options_.Lab ? SegmentKind::Lab : SegmentKind::Real, stop_);
+        environment_ =
+            RunEnvironment::Make(options_.Lab ? SegmentKind::Lab : SegmentKind::Real, stop_);
         // Reading an image file and listing the adapters need no open adapter.
         if (options_.Which != Command::Info && options_.Which != Command::Adapters) {
             if (const int status = Start(); status != EXIT_SUCCESS_STATUS) {
@@ -133,12 +133,13 @@ private:
         if (!BrowseTargets(run, port_, names)) {
             return Fail(ExitStatusFor(InquiryOutcome::BroadcastError), port_.LastMessage());
         }
-        Verbose("discovery settled on " +
-                std::string(run.FrameVariant == 1 ? "typed" : "untyped") + " frames");
+        Verbose("discovery settled on " + std::string(run.FrameVariant == 1 ? "typed" : "untyped") +
+                " frames");
         const std::string wanted = FormatDeviceName(ParseDeviceName(options_.DeviceName));
         if (std::find(names.begin(), names.end(), wanted) == names.end()) {
             return FailWithNote(ExitStatusFor(InquiryOutcome::TargetNotFound),
-                                options_.DeviceName + " did not answer discovery; nothing was sent to it");
+                                options_.DeviceName +
+                                    " did not answer discovery; nothing was sent to it");
         }
         return EXIT_SUCCESS_STATUS;
     }
@@ -152,8 +153,8 @@ private:
         if (options_.Json) {
             Json adapters = Json::array();
             for (std::size_t i = 0; i < list.Names.size(); ++i) {
-                adapters.push_back(
-                    Json{{"Index", i}, {"Description", list.Descriptions[i]}, {"Name", list.Names[i]}});
+                adapters.push_back(Json{
+                    {"Index", i}, {"Description", list.Descriptions[i]}, {"Name", list.Names[i]}});
             }
             streams_.Out << adapters.dump(2) << '\n';
         } else {
@@ -266,8 +267,8 @@ private:
         port_.SetBeforeMessage([&progress] { progress.Finish(); });
         const std::uint64_t framesBefore = run.FramesSent;
         const std::uint32_t start = clock.GetTickCount();
-        const UpgradeOutcome outcome = RunUpgradeCommand(run, port_, progress, options_.DeviceName,
-                                                         options_.ImagePath, stop_);
+        const UpgradeOutcome outcome =
+            RunUpgradeCommand(run, port_, progress, options_.DeviceName, options_.ImagePath, stop_);
         port_.SetBeforeMessage({});
         progress.Finish();
         const std::uint32_t elapsed = clock.GetTickCount() - start;

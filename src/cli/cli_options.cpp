@@ -17,7 +17,9 @@ std::string ExitStatusHelp()
     text << "\nExit status:\n";
     for (const OutcomeRow& row : ExitStatusRows()) {
         text << "  " << row.ExitStatus
-             << (row.ExitStatus < 10 ? "    " : row.ExitStatus < 100 ? "   " : "  ")
+             << (row.ExitStatus < 10    ? "    "
+                 : row.ExitStatus < 100 ? "   "
+                                        : "  ")
              << DescribeOutcome(row) << "\n";
     }
     return text.str();

@@ -13,7 +13,7 @@ enum class ProgressStyle { Auto, Bar, Plain };
 
 struct CliOptions {
     Command Which = Command::Browse;
-    std::string Interface;   // -i: empty runs the start-up sequence
+    std::string Interface;  // -i: empty runs the start-up sequence
     bool Lab = false;
     bool Json = false;
     bool Verbose = false;
@@ -21,11 +21,11 @@ struct CliOptions {
     ProgressStyle Progress = ProgressStyle::Auto;
     std::string DeviceName;
     std::string ImagePath;
-    std::string InvokedAs;     // argv[0], for the privilege hint when the binary cannot be told
+    std::string InvokedAs;  // argv[0], for the privilege hint when the binary cannot be told
 };
 
 struct ParseResult {
-    std::optional<CliOptions> Options;   // nothing: the program ends with ExitStatus
+    std::optional<CliOptions> Options;  // nothing: the program ends with ExitStatus
     int ExitStatus = 0;
 };
 

@@ -11,7 +11,8 @@ std::string FormatDuration(std::uint64_t seconds)
     if (seconds >= 3600) {
         std::snprintf(text, sizeof text, "%llu:%02u:%02u",
                       static_cast<unsigned long long>(seconds / 3600),
-                      static_cast<unsigned>(seconds / 60 % 60), static_cast<unsigned>(seconds % 60));
+                      static_cast<unsigned>(seconds / 60 % 60),
+                      static_cast<unsigned>(seconds % 60));
     } else {
         std::snprintf(text, sizeof text, "%02u:%02u", static_cast<unsigned>(seconds / 60),
                       static_cast<unsigned>(seconds % 60));

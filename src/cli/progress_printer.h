@@ -17,12 +17,12 @@ namespace tarvik::cli {
 // What one line shows.
 struct ProgressSnapshot {
     std::string_view Status;
-    int Position = 0;            // the bar, 0..100
-    int Number = 0;              // the percent text's number
-    bool HasPercent = false;     // the percent text is empty until the first SetPercent
+    int Position = 0;         // the bar, 0..100
+    int Number = 0;           // the percent text's number
+    bool HasPercent = false;  // the percent text is empty until the first SetPercent
     std::uint64_t BytesDone = 0;
     std::uint64_t BytesTotal = 0;
-    double Fraction = 0;         // of the whole job: writing and verifying, 0..1
+    double Fraction = 0;  // of the whole job: writing and verifying, 0..1
     std::uint32_t ElapsedMs = 0;
 };
 

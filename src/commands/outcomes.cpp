@@ -8,7 +8,8 @@ std::vector<OutcomeRow> ExitStatusRows()
 {
     std::vector<OutcomeRow> rows(PROGRAM_OUTCOMES.begin(), PROGRAM_OUTCOMES.end());
     for (const std::span<const OutcomeRow> table :
-         {std::span<const OutcomeRow>(UPGRADE_OUTCOMES), std::span<const OutcomeRow>(INQUIRY_OUTCOMES),
+         {std::span<const OutcomeRow>(UPGRADE_OUTCOMES),
+          std::span<const OutcomeRow>(INQUIRY_OUTCOMES),
           std::span<const OutcomeRow>(STARTUP_OUTCOMES)}) {
         for (const OutcomeRow& row : table) {
             if (row.ExitStatus != 0) {

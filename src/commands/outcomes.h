@@ -20,14 +20,14 @@ inline constexpr std::string_view APPLICATION_TITLE = "Tarvik";
 
 struct OutcomeRow {
     int Code;
-    std::string_view Text;      // the system's own text; empty when none is shown
-    int ExitStatus;             // tarvik-cli's
-    std::string_view Meaning;   // what the ending means, for --help and the README
+    std::string_view Text;     // the system's own text; empty when none is shown
+    int ExitStatus;            // tarvik-cli's
+    std::string_view Meaning;  // what the ending means, for --help and the README
 };
 
 // How the Upgrade command (and its check on its own) ended.
 enum class UpgradeOutcome {
-    Finished,            // "Upgrade Finish" in the progress display, no message
+    Finished,  // "Upgrade Finish" in the progress display, no message
     FileNotSelected,
     FileFormatError,
     CommunicationFail,
@@ -35,8 +35,8 @@ enum class UpgradeOutcome {
     FileNotFound,
     RequestTargetError,
     ProcessError,
-    SendFailed,          // a resend failed to go out: the command ends without a message
-    Other,               // a result the flow has no message for: ends without a message
+    SendFailed,  // a resend failed to go out: the command ends without a message
+    Other,       // a result the flow has no message for: ends without a message
 };
 
 inline constexpr std::array<OutcomeRow, 10> UPGRADE_OUTCOMES = {{
@@ -154,23 +154,31 @@ constexpr const OutcomeRow* StartupRow(int result)
 }
 
 // The texts by name, read from the rows, for the flows and the tests.
-inline constexpr std::string_view MSG_FILE_NOT_SELECTED = RowOf(UpgradeOutcome::FileNotSelected).Text;
-inline constexpr std::string_view MSG_FILE_FORMAT_ERROR = RowOf(UpgradeOutcome::FileFormatError).Text;
-inline constexpr std::string_view MSG_COMMUNICATION_FAIL = RowOf(UpgradeOutcome::CommunicationFail).Text;
-inline constexpr std::string_view MSG_HARDWARE_MISMATCH = RowOf(UpgradeOutcome::HardwareMismatch).Text;
+inline constexpr std::string_view MSG_FILE_NOT_SELECTED =
+    RowOf(UpgradeOutcome::FileNotSelected).Text;
+inline constexpr std::string_view MSG_FILE_FORMAT_ERROR =
+    RowOf(UpgradeOutcome::FileFormatError).Text;
+inline constexpr std::string_view MSG_COMMUNICATION_FAIL =
+    RowOf(UpgradeOutcome::CommunicationFail).Text;
+inline constexpr std::string_view MSG_HARDWARE_MISMATCH =
+    RowOf(UpgradeOutcome::HardwareMismatch).Text;
 inline constexpr std::string_view MSG_FILE_NOT_FOUND = RowOf(UpgradeOutcome::FileNotFound).Text;
 inline constexpr std::string_view MSG_REQUEST_TARGET_ERROR =
     RowOf(UpgradeOutcome::RequestTargetError).Text;
-inline constexpr std::string_view MSG_UPGRADE_PROCESS_ERROR = RowOf(UpgradeOutcome::ProcessError).Text;
-inline constexpr std::string_view MSG_FILE_ACCESS_ERROR = RowOf(InquiryOutcome::FileAccessError).Text;
+inline constexpr std::string_view MSG_UPGRADE_PROCESS_ERROR =
+    RowOf(UpgradeOutcome::ProcessError).Text;
+inline constexpr std::string_view MSG_FILE_ACCESS_ERROR =
+    RowOf(InquiryOutcome::FileAccessError).Text;
 inline constexpr std::string_view MSG_ACCESS_TARGET_ERROR =
     RowOf(InquiryOutcome::AccessTargetError).Text;
 inline constexpr std::string_view MSG_BROADCAST_ERROR = RowOf(InquiryOutcome::BroadcastError).Text;
 inline constexpr std::string_view MSG_NO_LAN_CARD = StartupRow(DISCOVERY_NO_ADAPTER)->Text;
-inline constexpr std::string_view MSG_OPEN_ADAPTER_FAIL = StartupRow(DISCOVERY_OPEN_ADAPTER_FAILED)->Text;
+inline constexpr std::string_view MSG_OPEN_ADAPTER_FAIL =
+    StartupRow(DISCOVERY_OPEN_ADAPTER_FAILED)->Text;
 inline constexpr std::string_view MSG_OPEN_REGISTRY_FAIL =
     StartupRow(DISCOVERY_OPEN_REGISTRY_FAILED)->Text;
-inline constexpr std::string_view MSG_OPEN_EVENT_FAIL = StartupRow(DISCOVERY_OPEN_EVENT_FAILED)->Text;
+inline constexpr std::string_view MSG_OPEN_EVENT_FAIL =
+    StartupRow(DISCOVERY_OPEN_EVENT_FAILED)->Text;
 inline constexpr std::string_view MSG_START_RECEPTION_FAIL =
     StartupRow(DISCOVERY_START_RECEPTION_FAILED)->Text;
 inline constexpr std::string_view MSG_OS_NOT_SUPPORTED = StartupRow(STARTUP_WITHOUT_ADAPTER)->Text;

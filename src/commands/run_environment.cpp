@@ -51,10 +51,10 @@ std::unique_ptr<RunEnvironment> RunEnvironment::Make(SegmentKind kind, StopReque
         owned->AdapterRegistry = std::make_unique<LiveRegistry>();
         owned->OsVersion = std::make_unique<LinuxOsVersionQuery>();
     }
-    const EnvironmentParts parts{owned->Clock,     *driver,        *owned->AdapterRegistry,
+    const EnvironmentParts parts{owned->Clock,      *driver,      *owned->AdapterRegistry,
                                  *owned->OsVersion, owned->Files, owned->Process};
-    std::unique_ptr<RunEnvironment> environment(
-        new RunEnvironment(std::move(owned), parts, std::move(stop)));
+    std::unique_ptr<RunEnvironment> environment(new RunEnvironment(std::move(owned), parts,
+                                                                   std::move(stop)));
     environment->lab_ = std::move(lab);
     return environment;
 }
@@ -96,19 +96,18 @@ int RunEnvironment::TellFamilyFailure(int result) const
 int RunEnvironment::Start(AdapterSelectionPort& selection, CommandPort& port,
                           std::string_view adapterName)
 {
-    const int result =
-        adapterName.empty()
-            ? RunStartupSequence(*versionQuery_, parts_->AdapterRegistry, *binding_, selection,
-                                 port, adapters_)
-            : RunStartupSequenceFor(*versionQuery_, parts_->AdapterRegistry, *binding_,
-                                    adapterName, port, adapters_);
+    const int result = adapterName.empty()
+                           ? RunStartupSequence(*versionQuery_, parts_->AdapterRegistry, *binding_,
+                                                selection, port, adapters_)
+                           : RunStartupSequenceFor(*versionQuery_, parts_->AdapterRegistry,
+                                                   *binding_, adapterName, port, adapters_);
     return TellFamilyFailure(result);
 }
 
 int RunEnvironment::ListAdapters(CommandPort& port, AdapterList& list)
 {
-    return TellFamilyFailure(
-        ListStartupAdapters(*versionQuery_, parts_->AdapterRegistry, *binding_, port, list));
+    return TellFamilyFailure(ListStartupAdapters(*versionQuery_, parts_->AdapterRegistry, *binding_,
+                                                 port, list));
 }
 
 std::string RunEnvironment::PrivilegeHintFor(int result, std::string_view invokedAs)

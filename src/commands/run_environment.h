@@ -60,7 +60,8 @@ public:
     // message of a failure shown through port. Returns STARTUP_READY, a discovery result,
     // STARTUP_WITHOUT_ADAPTER, STARTUP_NO_OS_VERSION in its place when the family could not be
     // told, or STARTUP_UNKNOWN_ADAPTER (no message; Adapters() holds the list to offer).
-    int Start(AdapterSelectionPort& selection, CommandPort& port, std::string_view adapterName = {});
+    int Start(AdapterSelectionPort& selection, CommandPort& port,
+              std::string_view adapterName = {});
 
     // The adapters the start-up sequence listed.
     const AdapterList& Adapters() const { return adapters_; }
@@ -80,7 +81,7 @@ private:
     RunEnvironment(std::unique_ptr<Owned> owned, EnvironmentParts parts, StopRequested stop);
     int TellFamilyFailure(int result) const;
 
-    std::unique_ptr<Owned> owned_;   // what Make made: the clock, the lab or libpcap, ...
+    std::unique_ptr<Owned> owned_;  // what Make made: the clock, the lab or libpcap, ...
     std::unique_ptr<Lab> lab_;
     std::optional<EnvironmentParts> parts_;
     std::unique_ptr<NotingVersionQuery> versionQuery_;

@@ -49,7 +49,8 @@ bool IsWindowsNT(OsVersionQuery& query, CommandPort& port)
 std::string_view DiscoveryResultMessage(int result)
 {
     const OutcomeRow* row = StartupRow(result);
-    const bool discovery = result >= DISCOVERY_NO_ADAPTER && result <= DISCOVERY_START_RECEPTION_FAILED;
+    const bool discovery = result >= DISCOVERY_NO_ADAPTER &&
+                           result <= DISCOVERY_START_RECEPTION_FAILED;
     return discovery && row != nullptr ? row->Text : std::string_view{};
 }
 

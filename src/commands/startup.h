@@ -9,7 +9,6 @@
 #include "commands/adapter_selection.h"
 #include "commands/command_port.h"
 #include "commands/outcomes.h"
-#include "commands/adapter_selection.h"
 #include "netio/binding.h"
 #include "platform/os_version.h"
 #include "platform/registry.h"

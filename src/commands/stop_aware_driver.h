@@ -22,8 +22,8 @@ public:
     {
         return inner_.PacketRead(adapter, slot, count, request, flags);
     }
-    std::uint32_t PacketSend(std::int32_t adapter, const std::uint8_t* frame,
-                             std::uint32_t length, std::uint32_t* count, Overlapped* request,
+    std::uint32_t PacketSend(std::int32_t adapter, const std::uint8_t* frame, std::uint32_t length,
+                             std::uint32_t* count, Overlapped* request,
                              std::uint32_t flags) override
     {
         if (stopRequested_ && stopRequested_()) {

@@ -25,7 +25,7 @@ struct DialogContext {
     CommandPort& Port;
     DialogRunner& Runner;
     ImageSelection& Document;
-    QWidget* Owner = nullptr;   // the main window, once there is one
+    QWidget* Owner = nullptr;  // the main window, once there is one
 };
 
 // The wait cursor through the port for as long as the guard lives.

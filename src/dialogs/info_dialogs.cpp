@@ -58,8 +58,7 @@ CDeviceInfoDlg::CDeviceInfoDlg(DialogContext& context)
 void CDeviceInfoDlg::OnInitDialog()
 {
     ImageDescriptor device;
-    if (!ShowDeviceInformation(context_.Run, context_.Port, context_.Run.SelectedTarget,
-                               device)) {
+    if (!ShowDeviceInformation(context_.Run, context_.Port, context_.Run.SelectedTarget, device)) {
         return;
     }
     Edit(res::IDC_DEVICE_NAME)->setText(QString::fromStdString(context_.Run.SelectedTarget));

@@ -4,8 +4,8 @@
 
 #include <QString>
 
-#include "dialogs/template_dialog.h"
 #include "commands/adapter_selection.h"
+#include "dialogs/template_dialog.h"
 
 namespace tarvik {
 

@@ -28,8 +28,9 @@ ArrowWhileModal::~ArrowWhileModal()
 void QtCommandPort::ShowMessage(std::string_view text)
 {
     ArrowWhileModal arrow;
-    QMessageBox box(QMessageBox::Warning, QString::fromUtf8(APPLICATION_TITLE.data(),
-                                                            static_cast<qsizetype>(APPLICATION_TITLE.size())),
+    QMessageBox box(QMessageBox::Warning,
+                    QString::fromUtf8(APPLICATION_TITLE.data(),
+                                      static_cast<qsizetype>(APPLICATION_TITLE.size())),
                     QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())),
                     QMessageBox::Ok, owner_.data());
     box.setTextFormat(Qt::PlainText);

@@ -145,7 +145,8 @@ QWidget* TemplateDialog::CreateControl(const res::ControlTemplate& control)
         if ((control.Style & res::CTL_NOTIFY) != 0) {
             // Qt reports the caret and the selection separately, in either order; the change
             // counts once the caret item is also the selected one.
-            connect(list, &QListWidget::currentRowChanged, this, [this, id] { ReportSelection(id); });
+            connect(list, &QListWidget::currentRowChanged, this,
+                    [this, id] { ReportSelection(id); });
             connect(list, &QListWidget::itemSelectionChanged, this,
                     [this, id] { ReportSelection(id); });
         }

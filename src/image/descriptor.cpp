@@ -13,19 +13,32 @@ struct FieldPlace {
 FieldPlace PlaceOf(DescriptorField field)
 {
     switch (field) {
-    case DescriptorField::PidVersion: return {DESC_PID_VERSION, 2};
-    case DescriptorField::UpgradeControl: return {DESC_UPGRADE_CONTROL, 2};
-    case DescriptorField::HwVersion: return {DESC_HW_VERSION, 2};
-    case DescriptorField::BoardCode: return {DESC_BOARD_CODE, BOARD_CODE_BYTES};
-    case DescriptorField::FwVersion: return {DESC_FW_VERSION, 2};
-    case DescriptorField::ProductId: return {DESC_PRODUCT_ID, 2};
-    case DescriptorField::ProductMask: return {DESC_PRODUCT_MASK, 2};
-    case DescriptorField::ProtocolId: return {DESC_PROTOCOL_ID, 2};
-    case DescriptorField::ProtocolMask: return {DESC_PROTOCOL_MASK, 2};
-    case DescriptorField::FunctionId: return {DESC_FUNCTION_ID, 2};
-    case DescriptorField::FunctionMask: return {DESC_FUNCTION_MASK, 2};
-    case DescriptorField::CodeSegment: return {DESC_CODE_SEGMENT, 2};
-    case DescriptorField::CodeSize: return {DESC_CODE_SIZE, 2};
+    case DescriptorField::PidVersion:
+        return {DESC_PID_VERSION, 2};
+    case DescriptorField::UpgradeControl:
+        return {DESC_UPGRADE_CONTROL, 2};
+    case DescriptorField::HwVersion:
+        return {DESC_HW_VERSION, 2};
+    case DescriptorField::BoardCode:
+        return {DESC_BOARD_CODE, BOARD_CODE_BYTES};
+    case DescriptorField::FwVersion:
+        return {DESC_FW_VERSION, 2};
+    case DescriptorField::ProductId:
+        return {DESC_PRODUCT_ID, 2};
+    case DescriptorField::ProductMask:
+        return {DESC_PRODUCT_MASK, 2};
+    case DescriptorField::ProtocolId:
+        return {DESC_PROTOCOL_ID, 2};
+    case DescriptorField::ProtocolMask:
+        return {DESC_PROTOCOL_MASK, 2};
+    case DescriptorField::FunctionId:
+        return {DESC_FUNCTION_ID, 2};
+    case DescriptorField::FunctionMask:
+        return {DESC_FUNCTION_MASK, 2};
+    case DescriptorField::CodeSegment:
+        return {DESC_CODE_SEGMENT, 2};
+    case DescriptorField::CodeSize:
+        return {DESC_CODE_SIZE, 2};
     }
     return {0, 0};
 }
@@ -47,19 +60,32 @@ std::string FormatHexBytes(std::span<const std::uint8_t> bytes)
 const char* FieldName(DescriptorField field)
 {
     switch (field) {
-    case DescriptorField::PidVersion: return "PidVersion";
-    case DescriptorField::UpgradeControl: return "UpgradeControl";
-    case DescriptorField::HwVersion: return "HwVersion";
-    case DescriptorField::BoardCode: return "BoardCode";
-    case DescriptorField::FwVersion: return "FwVersion";
-    case DescriptorField::ProductId: return "ProductId";
-    case DescriptorField::ProductMask: return "ProductMask";
-    case DescriptorField::ProtocolId: return "ProtocolId";
-    case DescriptorField::ProtocolMask: return "ProtocolMask";
-    case DescriptorField::FunctionId: return "FunctionId";
-    case DescriptorField::FunctionMask: return "FunctionMask";
-    case DescriptorField::CodeSegment: return "CodeSegment";
-    case DescriptorField::CodeSize: return "CodeSize";
+    case DescriptorField::PidVersion:
+        return "PidVersion";
+    case DescriptorField::UpgradeControl:
+        return "UpgradeControl";
+    case DescriptorField::HwVersion:
+        return "HwVersion";
+    case DescriptorField::BoardCode:
+        return "BoardCode";
+    case DescriptorField::FwVersion:
+        return "FwVersion";
+    case DescriptorField::ProductId:
+        return "ProductId";
+    case DescriptorField::ProductMask:
+        return "ProductMask";
+    case DescriptorField::ProtocolId:
+        return "ProtocolId";
+    case DescriptorField::ProtocolMask:
+        return "ProtocolMask";
+    case DescriptorField::FunctionId:
+        return "FunctionId";
+    case DescriptorField::FunctionMask:
+        return "FunctionMask";
+    case DescriptorField::CodeSegment:
+        return "CodeSegment";
+    case DescriptorField::CodeSize:
+        return "CodeSize";
     }
     return "";
 }
@@ -77,7 +103,8 @@ std::string FormatField(const ImageDescriptor& descriptor, DescriptorField field
         return text;
     default: {
         const FieldPlace place = PlaceOf(field);
-        return FormatHexBytes(std::span<const std::uint8_t>(descriptor.Bytes).subspan(place.Offset, place.Width));
+        return FormatHexBytes(
+            std::span<const std::uint8_t>(descriptor.Bytes).subspan(place.Offset, place.Width));
     }
     }
 }

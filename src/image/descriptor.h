@@ -15,10 +15,10 @@ namespace tarvik {
 inline constexpr std::size_t DESCRIPTOR_BYTES = 56;
 
 // Field offsets within the descriptor.
-inline constexpr std::size_t DESC_PID_VERSION = 0;       // 2 bytes, shown only
-inline constexpr std::size_t DESC_UPGRADE_CONTROL = 2;   // 2 bytes, shown only
-inline constexpr std::size_t DESC_BOARD_CODE = 4;        // 6 bytes, compared by the check
-inline constexpr std::size_t DESC_RESERVED = 10;         // 26 bytes, carried unchanged
+inline constexpr std::size_t DESC_PID_VERSION = 0;      // 2 bytes, shown only
+inline constexpr std::size_t DESC_UPGRADE_CONTROL = 2;  // 2 bytes, shown only
+inline constexpr std::size_t DESC_BOARD_CODE = 4;       // 6 bytes, compared by the check
+inline constexpr std::size_t DESC_RESERVED = 10;        // 26 bytes, carried unchanged
 inline constexpr std::size_t DESC_HW_VERSION = 36;
 inline constexpr std::size_t DESC_PRODUCT_ID = 38;
 inline constexpr std::size_t DESC_PRODUCT_MASK = 40;
@@ -27,8 +27,8 @@ inline constexpr std::size_t DESC_PROTOCOL_MASK = 44;
 inline constexpr std::size_t DESC_FUNCTION_ID = 46;
 inline constexpr std::size_t DESC_FUNCTION_MASK = 48;
 inline constexpr std::size_t DESC_FW_VERSION = 50;
-inline constexpr std::size_t DESC_CODE_SEGMENT = 52;     // 16-bit little-endian number
-inline constexpr std::size_t DESC_CODE_SIZE = 54;        // 16-bit little-endian number
+inline constexpr std::size_t DESC_CODE_SEGMENT = 52;  // 16-bit little-endian number
+inline constexpr std::size_t DESC_CODE_SIZE = 54;     // 16-bit little-endian number
 inline constexpr std::size_t BOARD_CODE_BYTES = 6;
 
 struct ImageDescriptor {
@@ -71,10 +71,10 @@ enum class DescriptorField {
 };
 
 inline constexpr std::array<DescriptorField, 13> DISPLAYED_FIELDS = {
-    DescriptorField::PidVersion,   DescriptorField::UpgradeControl, DescriptorField::HwVersion,
-    DescriptorField::BoardCode,    DescriptorField::FwVersion,      DescriptorField::ProductId,
-    DescriptorField::ProductMask,  DescriptorField::ProtocolId,     DescriptorField::ProtocolMask,
-    DescriptorField::FunctionId,   DescriptorField::FunctionMask,   DescriptorField::CodeSegment,
+    DescriptorField::PidVersion,  DescriptorField::UpgradeControl, DescriptorField::HwVersion,
+    DescriptorField::BoardCode,   DescriptorField::FwVersion,      DescriptorField::ProductId,
+    DescriptorField::ProductMask, DescriptorField::ProtocolId,     DescriptorField::ProtocolMask,
+    DescriptorField::FunctionId,  DescriptorField::FunctionMask,   DescriptorField::CodeSegment,
     DescriptorField::CodeSize,
 };
 

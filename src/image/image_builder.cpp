@@ -37,7 +37,8 @@ void BreakMagic(std::span<std::uint8_t> bytes, const char* magic, std::size_t le
         return;
     }
     for (std::size_t at = 0; at + length <= bytes.size(); ++at) {
-        if (bytes[at] == static_cast<std::uint8_t>(magic[0]) && std::memcmp(&bytes[at], magic, length) == 0) {
+        if (bytes[at] == static_cast<std::uint8_t>(magic[0]) &&
+            std::memcmp(&bytes[at], magic, length) == 0) {
             bytes[at] = 0;
         }
     }
@@ -49,7 +50,8 @@ void PlaceClipped(std::span<std::uint8_t> image, std::size_t offset, const std::
     if (offset >= image.size()) {
         return;
     }
-    std::copy_n(bytes, std::min(length, image.size() - offset), image.begin() + static_cast<std::ptrdiff_t>(offset));
+    std::copy_n(bytes, std::min(length, image.size() - offset),
+                image.begin() + static_cast<std::ptrdiff_t>(offset));
 }
 
 }  // namespace
@@ -58,7 +60,8 @@ ImageDescriptor SampleDescriptor()
 {
     ImageDescriptor descriptor;
     auto put = [&descriptor](std::size_t offset, std::initializer_list<std::uint8_t> bytes) {
-        std::copy(bytes.begin(), bytes.end(), descriptor.Bytes.begin() + static_cast<std::ptrdiff_t>(offset));
+        std::copy(bytes.begin(), bytes.end(),
+                  descriptor.Bytes.begin() + static_cast<std::ptrdiff_t>(offset));
     };
     put(DESC_PID_VERSION, {0x01, 0x00});
     put(DESC_UPGRADE_CONTROL, {0x00, 0x01});
@@ -100,12 +103,15 @@ void FillImageBytes(std::span<std::uint8_t> bytes, std::uint32_t seed)
     BreakMagic(bytes, TRAILER_MAGIC, TRAILER_MAGIC_BYTES);
 }
 
-void PlaceHeader(std::span<std::uint8_t> image, std::size_t offset, const ImageDescriptor& descriptor)
+void PlaceHeader(std::span<std::uint8_t> image, std::size_t offset,
+                 const ImageDescriptor& descriptor)
 {
     std::array<std::uint8_t, IMAGE_HEADER_BYTES> header{};
     std::memcpy(header.data(), HEADER_MAGIC, HEADER_MAGIC_BYTES);
-    std::copy(descriptor.Bytes.begin(), descriptor.Bytes.end(), header.begin() + HEADER_MAGIC_BYTES);
-    std::memcpy(header.data() + HEADER_MAGIC_BYTES + DESCRIPTOR_BYTES, HEADER_MAGIC, HEADER_MAGIC_BYTES);
+    std::copy(descriptor.Bytes.begin(), descriptor.Bytes.end(),
+              header.begin() + HEADER_MAGIC_BYTES);
+    std::memcpy(header.data() + HEADER_MAGIC_BYTES + DESCRIPTOR_BYTES, HEADER_MAGIC,
+                HEADER_MAGIC_BYTES);
     PlaceClipped(image, offset, header.data(), header.size());
 }
 
@@ -135,13 +141,15 @@ std::vector<std::uint8_t> BuildImage(const ImageSpec& spec)
     return image;
 }
 
-bool WriteImageFile(const std::string& path, std::span<const std::uint8_t> bytes, bool replaceExisting)
+bool WriteImageFile(const std::string& path, std::span<const std::uint8_t> bytes,
+                    bool replaceExisting)
 {
     // "x" opens exclusively: an existing file is never truncated, not even by a race.
     struct Closer {
         void operator()(std::FILE* file) const { std::fclose(file); }
     };
-    const std::unique_ptr<std::FILE, Closer> file(std::fopen(path.c_str(), replaceExisting ? "wb" : "wbx"));
+    const std::unique_ptr<std::FILE, Closer> file(std::fopen(path.c_str(),
+                                                             replaceExisting ? "wb" : "wbx"));
     if (!file) {
         return false;
     }

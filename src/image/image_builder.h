@@ -45,7 +45,8 @@ std::vector<std::uint8_t> BuildImage(const ImageSpec& spec);
 void FillImageBytes(std::span<std::uint8_t> bytes, std::uint32_t seed);
 // Writes the 70-byte header (magic, descriptor, magic) at offset; the part past the end of
 // image is left out.
-void PlaceHeader(std::span<std::uint8_t> image, std::size_t offset, const ImageDescriptor& descriptor);
+void PlaceHeader(std::span<std::uint8_t> image, std::size_t offset,
+                 const ImageDescriptor& descriptor);
 // Writes the trailer fields and magic into the block at 1024·blockIndex, clipped like PlaceHeader.
 void PlaceTrailer(std::span<std::uint8_t> image, std::size_t blockIndex,
                   std::array<std::uint8_t, 2> productId, std::array<std::uint8_t, 2> protocolId,

@@ -99,7 +99,8 @@ private:
 
 }  // namespace
 
-bool FindImageHeader(ReadOnlyFile& file, std::span<std::uint8_t> buffer, ImageDescriptor& descriptor)
+bool FindImageHeader(ReadOnlyFile& file, std::span<std::uint8_t> buffer,
+                     ImageDescriptor& descriptor)
 {
     ReadAhead input(file, buffer);
     while (input.Fill()) {
@@ -111,7 +112,8 @@ bool FindImageHeader(ReadOnlyFile& file, std::span<std::uint8_t> buffer, ImageDe
             const std::size_t last = count - IMAGE_HEADER_BYTES;
             for (std::size_t at = 0; (at = FindMagicStart(bytes, at, last)) <= last; ++at) {
                 if (IsHeaderAt(bytes + at)) {
-                    std::copy_n(bytes + at + HEADER_DESCRIPTOR, DESCRIPTOR_BYTES, descriptor.Bytes.begin());
+                    std::copy_n(bytes + at + HEADER_DESCRIPTOR, DESCRIPTOR_BYTES,
+                                descriptor.Bytes.begin());
                     return true;
                 }
             }
@@ -121,7 +123,8 @@ bool FindImageHeader(ReadOnlyFile& file, std::span<std::uint8_t> buffer, ImageDe
     return false;
 }
 
-bool FindTrailerBlock(ReadOnlyFile& file, std::span<std::uint8_t> buffer, ImageDescriptor& descriptor)
+bool FindTrailerBlock(ReadOnlyFile& file, std::span<std::uint8_t> buffer,
+                      ImageDescriptor& descriptor)
 {
     ReadAhead input(file, buffer);
     while (input.Fill()) {

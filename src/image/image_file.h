@@ -11,8 +11,8 @@ namespace tarvik {
 
 inline constexpr std::size_t IMAGE_HEADER_BYTES = 70;
 inline constexpr std::size_t TRAILER_BLOCK_BYTES = 1024;
-inline constexpr char HEADER_MAGIC[] = "tAvIrOn";   // 7 bytes, at header offsets 0 and 63
-inline constexpr char TRAILER_MAGIC[] = "aViRoN";   // 6 bytes, at block offset 1018
+inline constexpr char HEADER_MAGIC[] = "tAvIrOn";  // 7 bytes, at header offsets 0 and 63
+inline constexpr char TRAILER_MAGIC[] = "aViRoN";  // 6 bytes, at block offset 1018
 
 // Where the trailer block keeps the three fields it supplies, each in the descriptor's order.
 inline constexpr std::size_t TRAILER_PRODUCT_ID = 1010;

@@ -21,13 +21,15 @@ inline constexpr std::size_t IMAGE_READ_BUFFER_BYTES = 64 * 1024;
 // p + 7 into descriptor. False at the end of the file or on a read error; a read error
 // counts as the end, so a header that lies wholly in bytes delivered before it is still found.
 // buffer: at least IMAGE_HEADER_BYTES.
-bool FindImageHeader(ReadOnlyFile& file, std::span<std::uint8_t> buffer, ImageDescriptor& descriptor);
+bool FindImageHeader(ReadOnlyFile& file, std::span<std::uint8_t> buffer,
+                     ImageDescriptor& descriptor);
 
 // Reads the file from its current offset in 1024-byte blocks and, in the first block that
 // ends with the trailer magic, takes ProductId, ProtocolId and FwVersion into descriptor.
 // False when the file ends (a last, partial block included) or a read fails first.
 // buffer: at least TRAILER_BLOCK_BYTES.
-bool FindTrailerBlock(ReadOnlyFile& file, std::span<std::uint8_t> buffer, ImageDescriptor& descriptor);
+bool FindTrailerBlock(ReadOnlyFile& file, std::span<std::uint8_t> buffer,
+                      ImageDescriptor& descriptor);
 
 // ReadImageDescriptor through the caller's buffer (at least TRAILER_BLOCK_BYTES).
 int ReadImageDescriptor(FileSystem& files, const std::string& path, std::span<std::uint8_t> buffer,

@@ -14,12 +14,18 @@ constexpr std::size_t MINIMUM_FRAME_BYTES = 60;
 const char* OpcodeName(std::uint16_t opcode)
 {
     switch (opcode) {
-    case OP_INFO: return "INFO";
-    case OP_BEGIN: return "BEGIN";
-    case OP_WRITE: return "WRITE";
-    case OP_RESET: return "RESET";
-    case OP_VERIFY: return "VERIFY";
-    default: return "?";
+    case OP_INFO:
+        return "INFO";
+    case OP_BEGIN:
+        return "BEGIN";
+    case OP_WRITE:
+        return "WRITE";
+    case OP_RESET:
+        return "RESET";
+    case OP_VERIFY:
+        return "VERIFY";
+    default:
+        return "?";
     }
 }
 
@@ -33,8 +39,10 @@ EmulatedTarget::EmulatedTarget(TargetConfig config)
 bool EmulatedTarget::AcceptsFrameType(std::uint16_t frameType) const
 {
     switch (config_.Variants) {
-    case FrameVariants::Untyped: return frameType == FRAME_TYPE_UNTYPED;
-    case FrameVariants::Typed: return frameType == FRAME_TYPE_TYPED;
+    case FrameVariants::Untyped:
+        return frameType == FRAME_TYPE_UNTYPED;
+    case FrameVariants::Typed:
+        return frameType == FRAME_TYPE_TYPED;
     case FrameVariants::Both:
         return frameType == FRAME_TYPE_UNTYPED || frameType == FRAME_TYPE_TYPED;
     }
@@ -125,7 +133,7 @@ std::vector<EmulatedTarget::Reply> EmulatedTarget::HandleFrame(std::span<const s
         reply.Segment = request->Segment;
         status = StatusFor(OP_VERIFY, address);
         if (status == 0 && !std::equal(data.begin(), data.end(), memory_.begin() + address)) {
-            status = 0x00EE;   // the block differs from what the device holds
+            status = 0x00EE;  // the block differs from what the device holds
         }
         break;
     case OP_RESET:

@@ -22,15 +22,15 @@ namespace tarvik {
 enum class FrameVariants { Untyped, Typed, Both };
 
 struct TargetFaults {
-    std::uint32_t ResponseDelayMs = 0;   // added to every reply
-    double DropRequestShare = 0.0;       // share of requests ignored as if never received
-    double DropReplyShare = 0.0;         // share of replies lost on the way back
-    std::set<std::uint16_t> SilentOpcodes;              // requests never answered
-    std::map<std::uint16_t, std::uint16_t> StatusForOpcode;   // status word per opcode
+    std::uint32_t ResponseDelayMs = 0;      // added to every reply
+    double DropRequestShare = 0.0;          // share of requests ignored as if never received
+    double DropReplyShare = 0.0;            // share of replies lost on the way back
+    std::set<std::uint16_t> SilentOpcodes;  // requests never answered
+    std::map<std::uint16_t, std::uint16_t> StatusForOpcode;  // status word per opcode
     // Status word for OP_WRITE/OP_VERIFY of the block at this linear address.
     std::optional<std::pair<std::uint32_t, std::uint16_t>> StatusForBlock;
-    bool DuplicateReplies = false;       // every reply sent twice
-    std::uint32_t Seed = 1;              // for the drop decisions
+    bool DuplicateReplies = false;  // every reply sent twice
+    std::uint32_t Seed = 1;         // for the drop decisions
 };
 
 struct TargetConfig {

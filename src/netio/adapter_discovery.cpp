@@ -128,9 +128,8 @@ int FindAdapterIndex(const AdapterList& list, std::string_view name)
 {
     for (std::size_t i = 0; i < list.Names.size(); ++i) {
         const std::string_view listed = list.Names[i];
-        if (listed == name ||
-            (listed.starts_with(ADAPTER_NAME_PREFIX) &&
-             listed.substr(ADAPTER_NAME_PREFIX.size()) == name)) {
+        if (listed == name || (listed.starts_with(ADAPTER_NAME_PREFIX) &&
+                               listed.substr(ADAPTER_NAME_PREFIX.size()) == name)) {
             return static_cast<int>(i);
         }
     }

@@ -13,8 +13,8 @@
 namespace tarvik {
 
 // Results of FindAdapters9x and FindAdaptersNT (and of the listing and opening steps).
-inline constexpr int DISCOVERY_OK = 0;                      // open, reception running
-inline constexpr int DISCOVERY_NO_ADAPTER = 1;              // nothing usable listed
+inline constexpr int DISCOVERY_OK = 0;          // open, reception running
+inline constexpr int DISCOVERY_NO_ADAPTER = 1;  // nothing usable listed
 inline constexpr int DISCOVERY_OPEN_ADAPTER_FAILED = 2;
 inline constexpr int DISCOVERY_OPEN_REGISTRY_FAILED = 3;    // the enumerated key is missing
 inline constexpr int DISCOVERY_OPEN_EVENT_FAILED = 4;       // OpenRequestEvent failed
@@ -36,7 +36,7 @@ inline constexpr std::uint32_t HIDDEN_VALUE_BYTES = 4;
 // describe the same adapter; Count is their number. Every usable adapter is kept.
 struct AdapterList {
     int Count = 0;
-    int Selection = 0;  // the adapter chosen by the selection step
+    int Selection = 0;                      // the adapter chosen by the selection step
     std::vector<std::string> Descriptions;  // what the user sees
     std::vector<std::string> Names;         // what the packet driver opens
 

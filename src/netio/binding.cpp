@@ -12,7 +12,8 @@ namespace {
 class ScopedEvent {
 public:
     explicit ScopedEvent(Kernel& kernel) : kernel_(kernel), event_(kernel.CreateEvent()) {}
-    ~ScopedEvent() {
+    ~ScopedEvent()
+    {
         if (event_ != NO_EVENT) {
             kernel_.CloseHandle(event_);
         }
@@ -27,20 +28,31 @@ private:
     EventHandle event_;
 };
 
-std::uint32_t AddressOid(std::uint32_t medium, bool& known) {
+std::uint32_t AddressOid(std::uint32_t medium, bool& known)
+{
     known = true;
     switch (medium) {
     case 0:
-    case 5: return OID_802_3_CURRENT_ADDRESS;
-    case 1: return OID_802_5_CURRENT_ADDRESS;
-    case 2: return OID_FDDI_LONG_CURRENT_ADDR;
-    case 3: return OID_WAN_CURRENT_ADDRESS;
-    case 4: return OID_LTALK_CURRENT_NODE_ID;
+    case 5:
+        return OID_802_3_CURRENT_ADDRESS;
+    case 1:
+        return OID_802_5_CURRENT_ADDRESS;
+    case 2:
+        return OID_FDDI_LONG_CURRENT_ADDR;
+    case 3:
+        return OID_WAN_CURRENT_ADDRESS;
+    case 4:
+        return OID_LTALK_CURRENT_NODE_ID;
     case 6:
-    case 7: return OID_ARCNET_CURRENT_ADDRESS;
-    case 8: return OID_ATM_CURRENT_ADDRESS;
-    case 9: return OID_WW_GEN_CURRENT_ADDRESS;
-    default: known = false; return 0;
+    case 7:
+        return OID_ARCNET_CURRENT_ADDRESS;
+    case 8:
+        return OID_ATM_CURRENT_ADDRESS;
+    case 9:
+        return OID_WW_GEN_CURRENT_ADDRESS;
+    default:
+        known = false;
+        return 0;
     }
 }
 
@@ -48,18 +60,21 @@ std::uint32_t AddressOid(std::uint32_t medium, bool& known) {
 
 Binding::Binding(Kernel& kernel, PacketDriver& driver) : kernel_(kernel), driver_(driver) {}
 
-Binding::~Binding() {
+Binding::~Binding()
+{
     StopReception();
     CloseRequestEvent();
     CloseAdapter();
 }
 
-std::int32_t Binding::OpenAdapter(const char* name) {
+std::int32_t Binding::OpenAdapter(const char* name)
+{
     AdapterHandle = driver_.OpenAdapter(name);
     return AdapterHandle;
 }
 
-int Binding::SendFrame(const std::uint8_t* frame, std::uint32_t length) {
+int Binding::SendFrame(const std::uint8_t* frame, std::uint32_t length)
+{
     if (AdapterHandle == INVALID_ADAPTER) {
         return SEND_FAILED;
     }
@@ -85,15 +100,16 @@ int Binding::SendFrame(const std::uint8_t* frame, std::uint32_t length) {
     return SEND_OK;
 }
 
-std::uint32_t Binding::WaitFrame(std::uint8_t* destination, std::size_t capacity) {
+std::uint32_t Binding::WaitFrame(std::uint8_t* destination, std::size_t capacity)
+{
     const std::uint32_t index = kernel_.WaitForAny(eventTable_, RECEIVE_WAIT_MS);
     if (index >= READ_SLOT_COUNT || !slots_) {
         return 0;
     }
     ReadSlot& slot = slots_[index];
     // A delivery longer than the caller's buffer is cut to it rather than written past it.
-    const std::size_t length = std::min<std::size_t>(
-        {slot.FrameLength, READ_SLOT_FRAME_BYTES, capacity});
+    const std::size_t length =
+        std::min<std::size_t>({slot.FrameLength, READ_SLOT_FRAME_BYTES, capacity});
     if (length > 0) {
         std::memcpy(destination, slot.FrameData, length);
     }
@@ -104,11 +120,13 @@ std::uint32_t Binding::WaitFrame(std::uint8_t* destination, std::size_t capacity
     return static_cast<std::uint32_t>(length);
 }
 
-int Binding::QueryStationAddress(std::uint8_t* destination) {
+int Binding::QueryStationAddress(std::uint8_t* destination)
+{
     return QueryCurrentAddress(destination) ? STATION_ADDRESS_OK : STATION_ADDRESS_FAILED;
 }
 
-bool Binding::QueryCurrentAddress(std::uint8_t* destination) {
+bool Binding::QueryCurrentAddress(std::uint8_t* destination)
+{
     if (MediumVerified) {
         MediumInUse = NDIS_MEDIUM_802_3;
     }
@@ -130,7 +148,8 @@ bool Binding::QueryCurrentAddress(std::uint8_t* destination) {
     return true;
 }
 
-bool Binding::SetPacketFilter(std::uint32_t filter) {
+bool Binding::SetPacketFilter(std::uint32_t filter)
+{
     RequestRecord request;
     request.RequestType = NDIS_REQUEST_SET_INFORMATION;
     request.Oid = OID_GEN_CURRENT_PACKET_FILTER;
@@ -140,7 +159,8 @@ bool Binding::SetPacketFilter(std::uint32_t filter) {
     return driver_.MakeNdisRequest(AdapterHandle, &request, &sharedRequest_, 1) == 0;
 }
 
-bool Binding::EnablePacketFilter() {
+bool Binding::EnablePacketFilter()
+{
     if (MediumVerified) {
         MediumInUse = NDIS_MEDIUM_802_3;
     }
@@ -159,7 +179,8 @@ bool Binding::EnablePacketFilter() {
     }
 }
 
-int Binding::CheckMedium() {
+int Binding::CheckMedium()
+{
     MediumInUse = 0xFFFFFFFF;
     ScopedEvent event(kernel_);
     if (!kernel_.ResetEvent(event.get())) {
@@ -182,7 +203,8 @@ int Binding::CheckMedium() {
     return MEDIUM_802_3;
 }
 
-int Binding::OpenRequestEvent() {
+int Binding::OpenRequestEvent()
+{
     if (AdapterHandle == INVALID_ADAPTER) {
         return REQUEST_EVENT_NO_ADAPTER;
     }
@@ -198,12 +220,14 @@ int Binding::OpenRequestEvent() {
     return REQUEST_EVENT_OPEN;
 }
 
-int Binding::StartReception() {
+int Binding::StartReception()
+{
     if (AdapterHandle == INVALID_ADAPTER) {
         return RECEPTION_NO_ADAPTER;
     }
     if (slots_) {
-        return RECEPTION_STARTED;  // already receiving; the posted slots must not be freed under the driver
+        return RECEPTION_STARTED;  // already receiving; the posted slots must not be freed under
+                                   // the driver
     }
     int result = RECEPTION_NO_SLOTS;
     if (AllocateReadSlots()) {
@@ -214,8 +238,8 @@ int Binding::StartReception() {
             if (!kernel_.ResetEvent(eventTable_[i])) {
                 break;
             }
-            driver_.PacketRead(AdapterHandle, &slots_[i], &slots_[i].CountWord,
-                               &slots_[i].Request, 0);
+            driver_.PacketRead(AdapterHandle, &slots_[i], &slots_[i].CountWord, &slots_[i].Request,
+                               0);
         }
         if (EnablePacketFilter()) {
             return RECEPTION_STARTED;
@@ -229,13 +253,15 @@ int Binding::StartReception() {
     return result;
 }
 
-void Binding::StopReception() {
+void Binding::StopReception()
+{
     if (slots_) {
         SetPacketFilter(0);
     }
 }
 
-void Binding::CloseRequestEvent() {
+void Binding::CloseRequestEvent()
+{
     if (RequestEvent != NO_EVENT) {
         kernel_.CloseHandle(RequestEvent);
         RequestEvent = NO_EVENT;
@@ -243,7 +269,8 @@ void Binding::CloseRequestEvent() {
     }
 }
 
-void Binding::CloseAdapter() {
+void Binding::CloseAdapter()
+{
     if (AdapterHandle != INVALID_ADAPTER) {
         driver_.CloseAdapter(AdapterHandle);
         AdapterHandle = INVALID_ADAPTER;
@@ -251,7 +278,8 @@ void Binding::CloseAdapter() {
     ReleaseReadSlots();
 }
 
-bool Binding::AllocateReadSlots() {
+bool Binding::AllocateReadSlots()
+{
     // Value-initialised: the whole block starts zeroed, as the driver expects of a fresh slot.
     std::unique_ptr<ReadSlot[]> slots(new (std::nothrow) ReadSlot[READ_SLOT_COUNT]());
     if (!slots) {
@@ -270,7 +298,8 @@ bool Binding::AllocateReadSlots() {
     return true;
 }
 
-void Binding::ReleaseReadSlots() {
+void Binding::ReleaseReadSlots()
+{
     if (!slots_) {
         return;
     }

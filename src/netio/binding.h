@@ -25,18 +25,18 @@ inline constexpr int SEND_EVENT_NOT_RESET = 9;
 // CheckMedium results.
 inline constexpr int MEDIUM_802_3 = 0;
 inline constexpr int MEDIUM_OTHER = 1;
-inline constexpr int MEDIUM_EVENT_FAILED = 6;   // the request's event could not be reset
+inline constexpr int MEDIUM_EVENT_FAILED = 6;  // the request's event could not be reset
 inline constexpr int MEDIUM_QUERY_FAILED = 7;
 
 // OpenRequestEvent results.
 inline constexpr int REQUEST_EVENT_OPEN = 0;
 inline constexpr int REQUEST_EVENT_NO_ADAPTER = 1;
-inline constexpr int REQUEST_EVENT_NOT_CREATED = 2;   // the adapter has been closed
+inline constexpr int REQUEST_EVENT_NOT_CREATED = 2;  // the adapter has been closed
 
 // StartReception results.
 inline constexpr int RECEPTION_STARTED = 0;
 inline constexpr int RECEPTION_NO_ADAPTER = 1;
-inline constexpr int RECEPTION_NO_SLOTS = 3;          // the read slots or their events
+inline constexpr int RECEPTION_NO_SLOTS = 3;  // the read slots or their events
 inline constexpr int RECEPTION_FILTER_REFUSED = 4;
 
 // QueryStationAddress results.
@@ -67,9 +67,9 @@ public:
     // --- set-up and tear-down ---
     // Opens the named adapter through the driver and keeps its handle (-1 on failure).
     std::int32_t OpenAdapter(const char* name);
-    int CheckMedium();        // MEDIUM_*
-    int OpenRequestEvent();   // REQUEST_EVENT_*
-    int StartReception();     // RECEPTION_*
+    int CheckMedium();       // MEDIUM_*
+    int OpenRequestEvent();  // REQUEST_EVENT_*
+    int StartReception();    // RECEPTION_*
     void StopReception();
     void CloseRequestEvent();
     void CloseAdapter();

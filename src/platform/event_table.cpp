@@ -33,7 +33,10 @@ bool EventTable::Reset(EventHandle event)
     return true;
 }
 
-bool EventTable::Close(EventHandle event) { return signalled_.erase(event) != 0; }
+bool EventTable::Close(EventHandle event)
+{
+    return signalled_.erase(event) != 0;
+}
 
 bool EventTable::AllOpen(std::span<const EventHandle> events) const
 {

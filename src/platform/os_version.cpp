@@ -11,8 +11,7 @@
 namespace tarvik {
 namespace {
 
-bool IsFamily(OsVersionQuery& query, const VersionFailureSink& onFailure,
-              std::uint32_t platformId)
+bool IsFamily(OsVersionQuery& query, const VersionFailureSink& onFailure, std::uint32_t platformId)
 {
     OsVersionInfo info;
     if (!query.GetVersionEx(info)) {

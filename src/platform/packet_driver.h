@@ -24,11 +24,11 @@ inline constexpr std::size_t READ_SLOT_FRAME_BYTES = 1532;
 
 // One receive request, handed to the library whole.
 struct ReadSlot {
-    std::uint8_t Library[32];       // the library's; never touched by the program
-    std::uint32_t FrameLength;      // written by the library when the read completes
+    std::uint8_t Library[32];   // the library's; never touched by the program
+    std::uint32_t FrameLength;  // written by the library when the read completes
     std::uint8_t FrameData[READ_SLOT_FRAME_BYTES];
-    std::uint32_t CountWord;        // passed with the read; never read
-    Overlapped Request;             // its Event is the slot's own event
+    std::uint32_t CountWord;  // passed with the read; never read
+    Overlapped Request;       // its Event is the slot's own event
 };
 static_assert(sizeof(ReadSlot) == 1592);
 static_assert(offsetof(ReadSlot, FrameLength) == 32);

@@ -1,5 +1,6 @@
 #include "platform/pcap_driver.h"
 
+#include <fcntl.h>
 #include <net/if.h>
 #include <net/if_arp.h>
 #include <pcap/pcap.h>
@@ -7,7 +8,6 @@
 #include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
-#include <fcntl.h>
 
 #include <algorithm>
 #include <atomic>
@@ -28,7 +28,7 @@ constexpr std::uint32_t DRIVER_FAILED = 1;
 
 // What the medium query answers for a link without Ethernet framing (a tunnel, the "any"
 // pseudo-device): anything but 802.3 keeps the program off it.
-constexpr std::uint32_t MEDIUM_NOT_ETHERNET = 3;   // WAN
+constexpr std::uint32_t MEDIUM_NOT_ETHERNET = 3;  // WAN
 
 // A read wakes at least this often even without traffic, so a lost wake-up cannot hang
 // the shutdown of an adapter.
@@ -177,9 +177,8 @@ public:
             return nullptr;
         }
         try {
-            adapter->receiver_ = std::thread([raw = adapter.get(), captureFd] {
-                raw->ReceiveLoop(captureFd);
-            });
+            adapter->receiver_ =
+                std::thread([raw = adapter.get(), captureFd] { raw->ReceiveLoop(captureFd); });
         } catch (const std::system_error& failure) {
             error = failure.what();
             return nullptr;
@@ -231,8 +230,8 @@ public:
             if (buffer == nullptr || length < sizeof(std::uint32_t)) {
                 return DRIVER_FAILED;
             }
-            const std::uint32_t medium =
-                datalink_ == DLT_EN10MB ? NDIS_MEDIUM_802_3 : MEDIUM_NOT_ETHERNET;
+            const std::uint32_t medium = datalink_ == DLT_EN10MB ? NDIS_MEDIUM_802_3
+                                                                 : MEDIUM_NOT_ETHERNET;
             std::memcpy(buffer, &medium, sizeof medium);
             request.BytesTransferred = sizeof medium;
             return DRIVER_OK;
@@ -274,12 +273,8 @@ private:
 
     Adapter(Kernel& kernel, std::string interfaceName, std::optional<MacAddress> stationAddress,
             PcapHandle pcap, int wakeRead, int wakeWrite)
-        : kernel_(kernel),
-          interface_(std::move(interfaceName)),
-          stationAddress_(stationAddress),
-          pcap_(std::move(pcap)),
-          datalink_(pcap_datalink(pcap_.get())),
-          wakeRead_(wakeRead),
+        : kernel_(kernel), interface_(std::move(interfaceName)), stationAddress_(stationAddress),
+          pcap_(std::move(pcap)), datalink_(pcap_datalink(pcap_.get())), wakeRead_(wakeRead),
           wakeWrite_(wakeWrite)
     {
     }
@@ -311,8 +306,8 @@ private:
 
         std::lock_guard lock(pcapLock_);
         bpf_program program{};
-        if (pcap_compile(pcap_.get(), &program, expression->c_str(), 1,
-                         PCAP_NETMASK_UNKNOWN) != 0) {
+        if (pcap_compile(pcap_.get(), &program, expression->c_str(), 1, PCAP_NETMASK_UNKNOWN) !=
+            0) {
             return false;
         }
         const bool installed = pcap_setfilter(pcap_.get(), &program) == 0;
@@ -338,8 +333,8 @@ private:
                 continue;
             }
             std::lock_guard lock(pcapLock_);
-            const int handled = pcap_dispatch(pcap_.get(), -1, &Adapter::OnFrame,
-                                              reinterpret_cast<u_char*>(this));
+            const int handled =
+                pcap_dispatch(pcap_.get(), -1, &Adapter::OnFrame, reinterpret_cast<u_char*>(this));
             // The interface is gone or broken; posted reads then simply never complete.
             if (handled < 0) {
                 return;
@@ -485,8 +480,7 @@ std::uint32_t PcapPacketDriver::PacketSend(std::int32_t adapter, const std::uint
 }
 
 std::uint32_t PcapPacketDriver::MakeNdisRequest(std::int32_t adapter, RequestRecord* request,
-                                                Overlapped* /*overlapped*/,
-                                                std::uint32_t /*flags*/)
+                                                Overlapped* /*overlapped*/, std::uint32_t /*flags*/)
 {
     Adapter* open = Find(adapter);
     if (open == nullptr || request == nullptr) {

@@ -59,8 +59,8 @@ public:
     void CloseAdapter(std::int32_t adapter) override;
     std::uint32_t PacketRead(std::int32_t adapter, ReadSlot* slot, std::uint32_t* count,
                              Overlapped* request, std::uint32_t flags) override;
-    std::uint32_t PacketSend(std::int32_t adapter, const std::uint8_t* frame,
-                             std::uint32_t length, std::uint32_t* count, Overlapped* request,
+    std::uint32_t PacketSend(std::int32_t adapter, const std::uint8_t* frame, std::uint32_t length,
+                             std::uint32_t* count, Overlapped* request,
                              std::uint32_t flags) override;
     std::uint32_t MakeNdisRequest(std::int32_t adapter, RequestRecord* request,
                                   Overlapped* overlapped, std::uint32_t flags) override;

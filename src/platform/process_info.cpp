@@ -44,7 +44,8 @@ bool LinuxProcessInfo::HasRawNetworkAccess()
         return true;
     }
     std::ifstream file("/proc/self/status");
-    const std::string status((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+    const std::string status((std::istreambuf_iterator<char>(file)),
+                             std::istreambuf_iterator<char>());
     return StatusGrantsNetRaw(status);
 }
 

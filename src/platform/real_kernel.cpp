@@ -4,7 +4,8 @@ namespace tarvik {
 
 RealKernel::RealKernel() : timer_([this] { RunTimer(); }) {}
 
-RealKernel::~RealKernel() {
+RealKernel::~RealKernel()
+{
     {
         std::lock_guard lock(timerMutex_);
         stopping_ = true;
@@ -13,22 +14,26 @@ RealKernel::~RealKernel() {
     timer_.join();
 }
 
-std::uint32_t RealKernel::GetTickCount() {
-    const auto since = std::chrono::duration_cast<std::chrono::milliseconds>(
-        Clock::now().time_since_epoch());
+std::uint32_t RealKernel::GetTickCount()
+{
+    const auto since =
+        std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now().time_since_epoch());
     return static_cast<std::uint32_t>(since.count());
 }
 
-void RealKernel::Sleep(std::uint32_t milliseconds) {
+void RealKernel::Sleep(std::uint32_t milliseconds)
+{
     std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
 }
 
-EventHandle RealKernel::CreateEvent() {
+EventHandle RealKernel::CreateEvent()
+{
     std::lock_guard lock(eventMutex_);
     return events_.Create();
 }
 
-bool RealKernel::SetEvent(EventHandle event) {
+bool RealKernel::SetEvent(EventHandle event)
+{
     {
         std::lock_guard lock(eventMutex_);
         if (!events_.Set(event)) {
@@ -39,12 +44,14 @@ bool RealKernel::SetEvent(EventHandle event) {
     return true;
 }
 
-bool RealKernel::ResetEvent(EventHandle event) {
+bool RealKernel::ResetEvent(EventHandle event)
+{
     std::lock_guard lock(eventMutex_);
     return events_.Reset(event);
 }
 
-bool RealKernel::CloseHandle(EventHandle event) {
+bool RealKernel::CloseHandle(EventHandle event)
+{
     {
         std::lock_guard lock(eventMutex_);
         if (!events_.Close(event)) {
@@ -57,7 +64,8 @@ bool RealKernel::CloseHandle(EventHandle event) {
 }
 
 std::uint32_t RealKernel::WaitForAny(std::span<const EventHandle> events,
-                                     std::uint32_t timeoutMilliseconds) {
+                                     std::uint32_t timeoutMilliseconds)
+{
     if (events.empty() || events.size() > MAXIMUM_WAIT_OBJECTS) {
         return WAIT_FAILED;
     }
@@ -77,7 +85,8 @@ std::uint32_t RealKernel::WaitForAny(std::span<const EventHandle> events,
     }
 }
 
-void RealKernel::Schedule(std::uint32_t delayMilliseconds, std::function<void()> action) {
+void RealKernel::Schedule(std::uint32_t delayMilliseconds, std::function<void()> action)
+{
     {
         std::lock_guard lock(timerMutex_);
         timed_.emplace(TimedKey{Clock::now() + std::chrono::milliseconds(delayMilliseconds),
@@ -87,7 +96,8 @@ void RealKernel::Schedule(std::uint32_t delayMilliseconds, std::function<void()>
     timerChanged_.notify_all();
 }
 
-void RealKernel::RunTimer() {
+void RealKernel::RunTimer()
+{
     std::unique_lock lock(timerMutex_);
     while (!stopping_) {
         if (timed_.empty()) {

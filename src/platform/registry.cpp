@@ -43,16 +43,15 @@ std::unique_ptr<RegistryNode> Walk(const RegistryNode& node, std::string_view pa
 
 bool RegistryNamesEqual(std::string_view a, std::string_view b)
 {
-    return a.size() == b.size() &&
-           std::equal(a.begin(), a.end(), b.begin(),
-                      [](char x, char y) { return FoldCase(x) == FoldCase(y); });
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+               return FoldCase(x) == FoldCase(y);
+           });
 }
 
 bool RegistryNameLess(std::string_view a, std::string_view b)
 {
-    return std::lexicographical_compare(
-        a.begin(), a.end(), b.begin(), b.end(),
-        [](char x, char y) { return FoldCase(x) < FoldCase(y); });
+    return std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end(),
+                                        [](char x, char y) { return FoldCase(x) < FoldCase(y); });
 }
 
 int RegistryKey::OpenSubkey(std::string_view path, RegistryKey& subkey) const

@@ -99,7 +99,10 @@ private:
     const Tree::Key* key_;
 };
 
-bool IsBlank(char c) { return c == ' ' || c == '\t'; }
+bool IsBlank(char c)
+{
+    return c == ' ' || c == '\t';
+}
 
 std::string_view Trim(std::string_view text)
 {
@@ -238,8 +241,8 @@ std::vector<std::pair<std::size_t, std::string>> LogicalLines(std::string_view t
         std::string_view line = Trim(text.substr(start, end - start));
         start = end + 1;
         ++number;
-        const bool continues =
-            line.ends_with('\\') && !line.starts_with('[') && !line.starts_with(';');
+        const bool continues = line.ends_with('\\') && !line.starts_with('[') &&
+                               !line.starts_with(';');
         if (continues) {
             line.remove_suffix(1);
         }
@@ -354,7 +357,8 @@ std::unique_ptr<FileRegistry> FileRegistry::Load(const std::string& path, std::s
         error = path + ": cannot be read";
         return nullptr;
     }
-    const std::string text((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+    const std::string text((std::istreambuf_iterator<char>(file)),
+                           std::istreambuf_iterator<char>());
     auto registry = Parse(text, error);
     if (!registry) {
         error = path + ": " + error;

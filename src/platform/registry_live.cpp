@@ -54,7 +54,8 @@ bool ParseNumber(std::string_view text, long& number, int base = 10)
     if (base == 16 && (text.starts_with("0x") || text.starts_with("0X"))) {
         text.remove_prefix(2);
     }
-    const auto [end, problem] = std::from_chars(text.data(), text.data() + text.size(), number, base);
+    const auto [end, problem] =
+        std::from_chars(text.data(), text.data() + text.size(), number, base);
     return problem == std::errc{} && end == text.data() + text.size() && !text.empty();
 }
 
@@ -174,8 +175,8 @@ private:
     static bool IsHidden(const std::filesystem::path& directory)
     {
         long type = 0;
-        const bool ethernet =
-            ParseNumber(ReadFirstLine(directory / "type"), type) && type == ARPHRD_ETHERNET;
+        const bool ethernet = ParseNumber(ReadFirstLine(directory / "type"), type) &&
+                              type == ARPHRD_ETHERNET;
         const unsigned long flags = Flags(directory);
         if (!ethernet || (flags & INTERFACE_LOOPBACK) != 0) {
             return true;

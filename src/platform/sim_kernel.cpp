@@ -6,24 +6,28 @@ namespace tarvik {
 
 SimKernel::SimKernel(std::uint32_t startTick) : start_(startTick) {}
 
-std::uint32_t SimKernel::GetTickCount() {
+std::uint32_t SimKernel::GetTickCount()
+{
     return static_cast<std::uint32_t>(start_ + now_);
 }
 
-void SimKernel::Sleep(std::uint32_t milliseconds) {
+void SimKernel::Sleep(std::uint32_t milliseconds)
+{
     ++sleepCalls_;
     sleptMilliseconds_ += milliseconds;
     Advance(milliseconds);
 }
 
-void SimKernel::Advance(std::uint32_t milliseconds) {
+void SimKernel::Advance(std::uint32_t milliseconds)
+{
     const std::uint64_t deadline = now_ + milliseconds;
     while (RunNextDue(deadline)) {
     }
     now_ = std::max(now_, deadline);
 }
 
-bool SimKernel::RunNextDue(std::uint64_t deadline) {
+bool SimKernel::RunNextDue(std::uint64_t deadline)
+{
     if (timed_.empty() || timed_.begin()->first.first > deadline) {
         return false;
     }
@@ -34,7 +38,8 @@ bool SimKernel::RunNextDue(std::uint64_t deadline) {
     return true;
 }
 
-bool SimKernel::Faults::Strike() {
+bool SimKernel::Faults::Strike()
+{
     if (failing == 0) {
         return false;
     }
@@ -46,26 +51,35 @@ bool SimKernel::Faults::Strike() {
     return true;
 }
 
-EventHandle SimKernel::CreateEvent() {
+EventHandle SimKernel::CreateEvent()
+{
     if (createFaults_.Strike()) {
         return NO_EVENT;
     }
     return events_.Create();
 }
 
-bool SimKernel::SetEvent(EventHandle event) { return events_.Set(event); }
+bool SimKernel::SetEvent(EventHandle event)
+{
+    return events_.Set(event);
+}
 
-bool SimKernel::ResetEvent(EventHandle event) {
+bool SimKernel::ResetEvent(EventHandle event)
+{
     if (resetFaults_.Strike()) {
         return false;
     }
     return events_.Reset(event);
 }
 
-bool SimKernel::CloseHandle(EventHandle event) { return events_.Close(event); }
+bool SimKernel::CloseHandle(EventHandle event)
+{
+    return events_.Close(event);
+}
 
 std::uint32_t SimKernel::WaitForAny(std::span<const EventHandle> events,
-                                    std::uint32_t timeoutMilliseconds) {
+                                    std::uint32_t timeoutMilliseconds)
+{
     if (events.empty() || events.size() > MAXIMUM_WAIT_OBJECTS) {
         return WAIT_FAILED;
     }
@@ -86,7 +100,8 @@ std::uint32_t SimKernel::WaitForAny(std::span<const EventHandle> events,
     }
 }
 
-void SimKernel::Schedule(std::uint32_t delayMilliseconds, std::function<void()> action) {
+void SimKernel::Schedule(std::uint32_t delayMilliseconds, std::function<void()> action)
+{
     timed_.emplace(std::pair{now_ + delayMilliseconds, scheduled_++}, std::move(action));
 }
 

@@ -6,8 +6,8 @@ namespace tarvik {
 
 // What a second SIGINT or SIGTERM does after the first has set the flag.
 enum class SecondStopSignal {
-    SetsFlag,      // nothing more: the program is known to look at the flag often
-    EndsProgram,   // the default action, should the program be stuck before it looks
+    SetsFlag,     // nothing more: the program is known to look at the flag often
+    EndsProgram,  // the default action, should the program be stuck before it looks
 };
 
 // Installs the handler for SIGINT and SIGTERM; called once, early in main.

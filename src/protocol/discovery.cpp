@@ -113,9 +113,8 @@ int UpgradeLink::CollectResponders(ResponderList& list)
         const std::uint32_t length =
             run_.Link.WaitFrame(run_.ReceiveBuffer.data(), run_.ReceiveBuffer.size());
         FrameHeader header;
-        if (length == 0 ||
-            !IsDiscoveryReply(std::span(run_.ReceiveBuffer.data(), length), run_.FrameVariant,
-                              header)) {
+        if (length == 0 || !IsDiscoveryReply(std::span(run_.ReceiveBuffer.data(), length),
+                                             run_.FrameVariant, header)) {
             continue;
         }
         auto& addresses = list.Addresses;

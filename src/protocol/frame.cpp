@@ -38,8 +38,8 @@ std::optional<FrameHeader> DecodeHeader(std::span<const std::uint8_t> frame)
 bool HoldsData(std::span<const std::uint8_t> frame, const FrameHeader& header,
                std::size_t minimumData)
 {
-    const std::size_t needed = FRAME_HEADER_BYTES + std::max<std::size_t>(header.DataLength,
-                                                                          minimumData);
+    const std::size_t needed = FRAME_HEADER_BYTES +
+                               std::max<std::size_t>(header.DataLength, minimumData);
     return frame.size() >= needed;
 }
 

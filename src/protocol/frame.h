@@ -33,9 +33,9 @@ inline constexpr std::size_t FRAME_DATA_LENGTH = 22;
 inline constexpr std::size_t FRAME_DATA = 24;
 inline constexpr std::size_t FRAME_HEADER_BYTES = 24;
 
-inline constexpr std::size_t SEND_BUFFER_BYTES = 1514;     // the longest Ethernet frame
+inline constexpr std::size_t SEND_BUFFER_BYTES = 1514;  // the longest Ethernet frame
 inline constexpr std::size_t RECEIVE_BUFFER_BYTES = 1520;
-inline constexpr std::size_t SHORT_REQUEST_BYTES = 64;     // probe, info, begin, reset
+inline constexpr std::size_t SHORT_REQUEST_BYTES = 64;  // probe, info, begin, reset
 inline constexpr std::size_t BLOCK_BYTES = 512;
 inline constexpr std::size_t MAX_PAYLOAD_BYTES = SEND_BUFFER_BYTES - FRAME_HEADER_BYTES;
 inline constexpr std::size_t STATUS_BYTES = 2;

@@ -16,7 +16,7 @@ inline constexpr std::string_view TEXT_RESETTING = "Reseting Target...";
 inline constexpr std::string_view TEXT_FINISHED = "Upgrade Finish";
 
 enum class ProgressPhase : std::uint8_t {
-    Erase,   // while the first block is written
+    Erase,  // while the first block is written
     Write,
     Verify,  // every block sent again for the device to compare
     Reset,
@@ -27,11 +27,16 @@ enum class ProgressPhase : std::uint8_t {
 constexpr std::string_view ProgressText(ProgressPhase phase)
 {
     switch (phase) {
-    case ProgressPhase::Erase: return TEXT_ERASING;
-    case ProgressPhase::Write: return TEXT_UPGRADE;
-    case ProgressPhase::Verify: return TEXT_VERIFY;
-    case ProgressPhase::Reset: return TEXT_RESETTING;
-    case ProgressPhase::Done: return TEXT_FINISHED;
+    case ProgressPhase::Erase:
+        return TEXT_ERASING;
+    case ProgressPhase::Write:
+        return TEXT_UPGRADE;
+    case ProgressPhase::Verify:
+        return TEXT_VERIFY;
+    case ProgressPhase::Reset:
+        return TEXT_RESETTING;
+    case ProgressPhase::Done:
+        return TEXT_FINISHED;
     }
     return {};
 }

@@ -39,12 +39,12 @@ struct SessionState {
     std::uint16_t Offset = 0;
     std::uint16_t Segment = 0;
     std::uint16_t Result = 0;
-    std::uint8_t* InfoBuffer = nullptr;   // the query's caller owns the 56 bytes
-    std::int16_t FileHandle = -1;         // 1 while the transfer's file is open
+    std::uint8_t* InfoBuffer = nullptr;  // the query's caller owns the 56 bytes
+    std::int16_t FileHandle = -1;        // 1 while the transfer's file is open
     std::uint32_t FilePosition = 0;
     std::uint32_t FileSize = 0;
     std::uint32_t StartTick = 0;
-    std::uint16_t Timeout = 0;            // in units of 990 ms
+    std::uint16_t Timeout = 0;  // in units of 990 ms
     std::uint16_t RetriesLeft = 0;
 };
 
@@ -60,9 +60,9 @@ struct RunState {
     SessionState Session;
     std::array<std::uint8_t, BLOCK_BYTES> BlockBuffer{};
     ImageDescriptor TransferDescriptor;
-    std::unique_ptr<ReadOnlyFile> TransferFile;   // open while Session.FileHandle is 1
-    ProgressDisplay* Progress = nullptr;           // set by the Upgrade command while it runs
-    std::string SelectedTarget;                    // the DeviceName chosen when browsing
+    std::unique_ptr<ReadOnlyFile> TransferFile;  // open while Session.FileHandle is 1
+    ProgressDisplay* Progress = nullptr;         // set by the Upgrade command while it runs
+    std::string SelectedTarget;                  // the DeviceName chosen when browsing
 
     // Counters for diagnostics and benchmarks.
     std::uint64_t FramesSent = 0;

@@ -80,7 +80,7 @@ int UpgradeLink::CheckSessionTimeout()
     case SESSION_INFO:
     case SESSION_BEGIN:
     case SESSION_WRITE:
-    case SESSION_VERIFY:   // a verification that runs out of tries is a failure like any other
+    case SESSION_VERIFY:  // a verification that runs out of tries is a failure like any other
     case SESSION_RESET:
         break;
     default:
@@ -120,9 +120,13 @@ int UpgradeLink::ResendCurrentRequest()
         }
         const auto count = static_cast<std::size_t>(length);
         if (session.State == SESSION_WRITE) {
-            return SendWriteBlock(session, run_.BlockBuffer.data(), count) == BUILD_SENT ? RESEND_OK : RESEND_WRITE_FAILED;
+            return SendWriteBlock(session, run_.BlockBuffer.data(), count) == BUILD_SENT
+                       ? RESEND_OK
+                       : RESEND_WRITE_FAILED;
         }
-        return SendVerifyBlock(session, run_.BlockBuffer.data(), count) == BUILD_SENT ? RESEND_OK : RESEND_VERIFY_FAILED;
+        return SendVerifyBlock(session, run_.BlockBuffer.data(), count) == BUILD_SENT
+                   ? RESEND_OK
+                   : RESEND_VERIFY_FAILED;
     }
     case SESSION_RESET:
         return SendReset(session) == BUILD_SENT ? RESEND_OK : RESEND_RESET_FAILED;

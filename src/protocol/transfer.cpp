@@ -151,8 +151,7 @@ bool UpgradeLink::TakeStatus(std::span<const std::uint8_t> frame)
 }
 
 std::optional<std::size_t> UpgradeLink::TakeBlockAck(std::span<const std::uint8_t> frame,
-                                                     const FrameHeader& header,
-                                                     std::uint8_t state)
+                                                     const FrameHeader& header, std::uint8_t state)
 {
     SessionState& session = run_.Session;
     if (session.State != state || !EchoesBlockInFlight(header, session) ||
@@ -281,12 +280,23 @@ void UpgradeLink::HandleTransferReply(std::span<const std::uint8_t> frame)
         return;
     }
     switch (header->Opcode) {
-    case OP_BEGIN: HandleBeginReply(frame, *header); return;
-    case OP_WRITE: HandleWriteAck(frame, *header); return;
-    case OP_VERIFY: HandleVerifyAck(frame, *header); return;
-    case OP_RESET: HandleResetAck(frame, *header); return;
-    case OP_INFO: HandleInfoReply(frame); return;
-    default: return;
+    case OP_BEGIN:
+        HandleBeginReply(frame, *header);
+        return;
+    case OP_WRITE:
+        HandleWriteAck(frame, *header);
+        return;
+    case OP_VERIFY:
+        HandleVerifyAck(frame, *header);
+        return;
+    case OP_RESET:
+        HandleResetAck(frame, *header);
+        return;
+    case OP_INFO:
+        HandleInfoReply(frame);
+        return;
+    default:
+        return;
     }
 }
 

@@ -31,7 +31,7 @@ inline constexpr std::uint32_t TIMER_UNIT_MS = 990;
 inline constexpr int PROBES_PER_PASS = 3;
 inline constexpr std::uint16_t PROBE_WINDOW_UNITS = 2;
 inline constexpr MacAddress VENDOR_OUI = {0x02, 0x5A, 0x17, 0, 0, 0};
-inline constexpr std::size_t NAME_TABLE_SLOTS = 64;   // what the browse dialog offers
+inline constexpr std::size_t NAME_TABLE_SLOTS = 64;  // what the browse dialog offers
 
 // Result of a transfer stopped because the image could not be read (never a device status
 // that matters: every non-zero Result ends the same way).
@@ -77,7 +77,7 @@ inline constexpr int OPEN_CANNOT_OPEN = 2;
 inline constexpr int OPEN_NO_DESCRIPTOR = 3;
 
 struct ResponderList {
-    std::vector<MacAddress> Addresses;   // in order of first answer, no duplicates
+    std::vector<MacAddress> Addresses;  // in order of first answer, no duplicates
 };
 
 std::string FormatDeviceName(const MacAddress& address);
@@ -95,8 +95,7 @@ public:
     int SendInfoRequest(const SessionState& session);
     int SendBegin(const SessionState& session);
     int SendWriteBlock(const SessionState& session, const std::uint8_t* block, std::size_t length);
-    int SendVerifyBlock(const SessionState& session, const std::uint8_t* block,
-                        std::size_t length);
+    int SendVerifyBlock(const SessionState& session, const std::uint8_t* block, std::size_t length);
     int SendReset(const SessionState& session);
 
     // --- discovery ---

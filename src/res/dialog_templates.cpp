@@ -105,7 +105,8 @@ constexpr ControlTemplate BROWSE_CONTROLS[] = {
     {IDOK, ControlKind::DefPushButton, "OK", 106, 98, 28, 12, CTL_TABSTOP},
     {IDC_NAME_LIST, ControlKind::ListBox, "", 7, 20, 92, 53,
      CTL_BORDER | CTL_VSCROLL | CTL_TABSTOP | CTL_NOTIFY | CTL_SORT | CTL_NOINTEGRALHEIGHT},
-    {IDC_NAME_EDIT, ControlKind::Edit, "", 7, 92, 92, 12, CTL_BORDER | CTL_TABSTOP | CTL_AUTOHSCROLL},
+    {IDC_NAME_EDIT, ControlKind::Edit, "", 7, 92, 92, 12,
+     CTL_BORDER | CTL_TABSTOP | CTL_AUTOHSCROLL},
     {IDC_STATIC, ControlKind::Static, "Devices Found Lists:", 7, 7, 85, 9, CTL_GROUP},
     {IDC_STATIC, ControlKind::Static, "Device for Upgrade:", 7, 80, 105, 9, CTL_GROUP},
 };
@@ -116,23 +117,33 @@ constexpr ControlTemplate LAN_CARD_CONTROLS[] = {
     {IDC_STATIC, ControlKind::Static, "Selected Network Adapter :", 7, 54, 99, 8, 0},
     {IDC_NAME_LIST, ControlKind::ListBox, "", 7, 21, 147, 23,
      CTL_TABSTOP | CTL_NOTIFY | CTL_VSCROLL | CTL_BORDER},
-    {IDC_NAME_EDIT, ControlKind::Edit, "", 7, 66, 147, 14, CTL_TABSTOP | CTL_BORDER | CTL_AUTOHSCROLL},
+    {IDC_NAME_EDIT, ControlKind::Edit, "", 7, 66, 147, 14,
+     CTL_TABSTOP | CTL_BORDER | CTL_AUTOHSCROLL},
 };
 
+// clang-format off: one template a line, as the resource script lists them.
 constexpr DialogTemplate ABOUT = {IDD_ABOUTBOX, "About Tarvik", 217, 55, "MS Sans Serif", 8,
-                                  DLG_MODAL, ABOUT_CONTROLS};
-constexpr DialogTemplate PREPARE = {IDD_PREPARE_UPGRADE, "Prepare For Upgrade", 203, 93, "System", 10,
-                                    DLG_MODAL, PREPARE_CONTROLS};
-constexpr DialogTemplate PROCESS = {IDD_UPGRADE_PROCESS, "Upgrade Process", 212, 59, "System", 10,
-                                    DLG_MODAL | DLG_VISIBLE | DLG_SETFOREGROUND, PROCESS_CONTROLS};
+                                  DLG_MODAL,    ABOUT_CONTROLS};
+constexpr DialogTemplate PREPARE = {
+    IDD_PREPARE_UPGRADE, "Prepare For Upgrade", 203, 93, "System", 10, DLG_MODAL, PREPARE_CONTROLS};
+constexpr DialogTemplate PROCESS = {IDD_UPGRADE_PROCESS,
+                                    "Upgrade Process",
+                                    212,
+                                    59,
+                                    "System",
+                                    10,
+                                    DLG_MODAL | DLG_VISIBLE | DLG_SETFOREGROUND,
+                                    PROCESS_CONTROLS};
 constexpr DialogTemplate FILE_INFO = {IDD_FILE_INFO, "File Information", 205, 134, "System", 12,
-                                      DLG_MODAL, FILE_INFO_CONTROLS};
-constexpr DialogTemplate DEVICE_INFO = {IDD_DEVICE_INFO, "Device Information", 201, 133, "System", 12,
-                                        DLG_MODAL, DEVICE_INFO_CONTROLS};
-constexpr DialogTemplate BROWSE = {IDD_BROWSE_TARGET, "Browsed Devices on Network", 141, 117, "System",
-                                   10, DLG_MODAL, BROWSE_CONTROLS};
+                                      DLG_MODAL,     FILE_INFO_CONTROLS};
+constexpr DialogTemplate DEVICE_INFO = {
+    IDD_DEVICE_INFO, "Device Information", 201, 133, "System", 12, DLG_MODAL, DEVICE_INFO_CONTROLS};
+constexpr DialogTemplate BROWSE = {
+    IDD_BROWSE_TARGET, "Browsed Devices on Network", 141, 117, "System", 10, DLG_MODAL,
+    BROWSE_CONTROLS};
 constexpr DialogTemplate LAN_CARD = {IDD_LAN_CARD, "Detected LAN Cards:", 183, 105, "System", 10,
-                                     DLG_MODAL, LAN_CARD_CONTROLS};
+                                     DLG_MODAL,    LAN_CARD_CONTROLS};
+// clang-format on
 
 constexpr std::array<const DialogTemplate*, 7> TEMPLATES = {
     &ABOUT, &PREPARE, &PROCESS, &FILE_INFO, &DEVICE_INFO, &BROWSE, &LAN_CARD,

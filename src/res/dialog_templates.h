@@ -11,11 +11,11 @@ namespace tarvik::res {
 
 enum class ControlKind {
     PushButton,
-    DefPushButton,   // a push button drawn as the default one
+    DefPushButton,  // a push button drawn as the default one
     Edit,
     ListBox,
-    Static,          // a left-aligned label
-    Icon,            // the program icon
+    Static,  // a left-aligned label
+    Icon,    // the program icon
     ProgressBar,
 };
 
@@ -26,10 +26,10 @@ inline constexpr std::uint32_t CTL_BORDER = 1u << 2;
 inline constexpr std::uint32_t CTL_VSCROLL = 1u << 3;
 inline constexpr std::uint32_t CTL_AUTOHSCROLL = 1u << 4;
 inline constexpr std::uint32_t CTL_READONLY = 1u << 5;
-inline constexpr std::uint32_t CTL_NOTIFY = 1u << 6;      // list box reports selection changes
-inline constexpr std::uint32_t CTL_SORT = 1u << 7;        // list box keeps its items sorted
+inline constexpr std::uint32_t CTL_NOTIFY = 1u << 6;  // list box reports selection changes
+inline constexpr std::uint32_t CTL_SORT = 1u << 7;    // list box keeps its items sorted
 inline constexpr std::uint32_t CTL_NOINTEGRALHEIGHT = 1u << 8;
-inline constexpr std::uint32_t CTL_NOPREFIX = 1u << 9;    // "&" in a label is shown as is
+inline constexpr std::uint32_t CTL_NOPREFIX = 1u << 9;  // "&" in a label is shown as is
 
 // Dialog styles.
 inline constexpr std::uint32_t DLG_POPUP = 1u << 0;

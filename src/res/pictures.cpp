@@ -23,7 +23,7 @@ const QColor RED(0xFF, 0x00, 0x00);
 const QColor LIME(0x00, 0xFF, 0x00);
 const QColor YELLOW(0xFF, 0xFF, 0x00);
 const QColor BLUE(0x00, 0x00, 0xFF);
-const QColor FUCHSIA(0xFF, 0x00, 0xFF);   // the toolbar's transparent ground; never drawn with
+const QColor FUCHSIA(0xFF, 0x00, 0xFF);  // the toolbar's transparent ground; never drawn with
 const QColor AQUA(0x00, 0xFF, 0xFF);
 const QColor WHITE(0xFF, 0xFF, 0xFF);
 
@@ -31,9 +31,11 @@ constexpr int TRANSPARENT_INDEX = 13;
 
 QList<QRgb> SixteenColours()
 {
-    return {BLACK.rgb(),  MAROON.rgb(), GREEN.rgb(), OLIVE.rgb(), NAVY.rgb(),
-            QColor(0x80, 0x00, 0x80).rgb(), TEAL.rgb(), SILVER.rgb(), GRAY.rgb(),
-            RED.rgb(), LIME.rgb(), YELLOW.rgb(), BLUE.rgb(), FUCHSIA.rgb(), AQUA.rgb(),
+    return {BLACK.rgb(), MAROON.rgb(),  GREEN.rgb(),
+            OLIVE.rgb(), NAVY.rgb(),    QColor(0x80, 0x00, 0x80).rgb(),
+            TEAL.rgb(),  SILVER.rgb(),  GRAY.rgb(),
+            RED.rgb(),   LIME.rgb(),    YELLOW.rgb(),
+            BLUE.rgb(),  FUCHSIA.rgb(), AQUA.rgb(),
             WHITE.rgb()};
 }
 
@@ -132,7 +134,7 @@ void DrawDeviceBox(QPainter& p, int x, int y, int variant)
     constexpr int height = 24;
     p.setPen(Qt::NoPen);
     p.setBrush(GRAY);
-    p.drawRect(x + 3, y + 3, width, height);   // shadow
+    p.drawRect(x + 3, y + 3, width, height);  // shadow
     p.setBrush(variant % 3 == 0 ? WHITE : SILVER);
     p.drawRect(x, y, width, height);
     p.setPen(QPen(WHITE, 1));

@@ -5,9 +5,9 @@
 namespace tarvik::res {
 
 // Resources.
-inline constexpr int IDR_MAINFRAME = 128;          // menu, toolbar, accelerators, icon, document string
-inline constexpr int IDB_BACKGROUND = 137;         // the picture the view paints
-inline constexpr int ID_INDICATOR_TIME = 102;      // the time pane, and its first text
+inline constexpr int IDR_MAINFRAME = 128;      // menu, toolbar, accelerators, icon, document string
+inline constexpr int IDB_BACKGROUND = 137;     // the picture the view paints
+inline constexpr int ID_INDICATOR_TIME = 102;  // the time pane, and its first text
 
 // Dialog templates.
 inline constexpr int IDD_ABOUTBOX = 100;
@@ -24,7 +24,7 @@ inline constexpr int IDS_IDLE_MESSAGE = 57345;
 
 // Commands of the main window.
 inline constexpr int ID_FILE_NEW = 57600;
-inline constexpr int ID_FILE_OPEN = 57601;          // Select BIN File
+inline constexpr int ID_FILE_OPEN = 57601;  // Select BIN File
 inline constexpr int ID_FILE_SAVE = 57603;
 inline constexpr int ID_EDIT_COPY = 57634;
 inline constexpr int ID_EDIT_CUT = 57635;

@@ -13,8 +13,8 @@ struct StringEntry {
 };
 
 constexpr StringEntry STRINGS[] = {
-    {IDR_MAINFRAME,
-     "Tarvik\nUpgrade Utility\nTarvik\nTarvik Files (*.bin)\n.bin\nTarvik.Document\nTarvik Document"},
+    {IDR_MAINFRAME, "Tarvik\nUpgrade Utility\nTarvik\nTarvik Files "
+                    "(*.bin)\n.bin\nTarvik.Document\nTarvik Document"},
     {ID_INDICATOR_TIME, "Time"},
     {IDS_APP_TITLE, "Tarvik"},
     {IDS_IDLE_MESSAGE, "Ready"},
@@ -46,12 +46,10 @@ constexpr std::array<int, 4> TOOLBAR = {ID_FILE_OPEN, ID_BROWSE_TARGET, ID_PREPA
                                         ID_APP_EXIT};
 
 constexpr Accelerator ACCELERATORS[] = {
-    {"Ctrl+N", ID_FILE_NEW},          {"Ctrl+O", ID_FILE_OPEN},
-    {"Ctrl+S", ID_FILE_SAVE},         {"Ctrl+Z", ID_EDIT_UNDO},
-    {"Alt+Backspace", ID_EDIT_UNDO},  {"Ctrl+X", ID_EDIT_CUT},
-    {"Shift+Del", ID_EDIT_CUT},       {"Ctrl+C", ID_EDIT_COPY},
-    {"Ctrl+Ins", ID_EDIT_COPY},       {"Ctrl+V", ID_EDIT_PASTE},
-    {"Shift+Ins", ID_EDIT_PASTE},     {"F6", ID_NEXT_PANE},
+    {"Ctrl+N", ID_FILE_NEW},    {"Ctrl+O", ID_FILE_OPEN},        {"Ctrl+S", ID_FILE_SAVE},
+    {"Ctrl+Z", ID_EDIT_UNDO},   {"Alt+Backspace", ID_EDIT_UNDO}, {"Ctrl+X", ID_EDIT_CUT},
+    {"Shift+Del", ID_EDIT_CUT}, {"Ctrl+C", ID_EDIT_COPY},        {"Ctrl+Ins", ID_EDIT_COPY},
+    {"Ctrl+V", ID_EDIT_PASTE},  {"Shift+Ins", ID_EDIT_PASTE},    {"F6", ID_NEXT_PANE},
     {"Shift+F6", ID_PREV_PANE},
 };
 

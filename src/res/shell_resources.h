@@ -28,7 +28,7 @@ std::string_view PromptStatusText(int commandId);
 std::string_view PromptTooltip(int commandId);
 
 struct MenuItem {
-    int CommandId;          // 0 for a separator
+    int CommandId;  // 0 for a separator
     std::string_view Text;
 };
 
@@ -45,7 +45,7 @@ inline constexpr int TOOLBAR_BUTTON_SIZE = 51;
 std::span<const int> ToolbarCommands();
 
 struct Accelerator {
-    std::string_view Keys;   // portable key text, "Ctrl+O", "Shift+Del"
+    std::string_view Keys;  // portable key text, "Ctrl+O", "Shift+Del"
     int CommandId;
 };
 

@@ -2,17 +2,19 @@
 
 namespace tarvik {
 
-TestStation::TestStation(VirtualSegment& segment, const MacAddress& address,
-                         bool receivesBroadcast)
-    : segment_(segment), address_(address), receivesBroadcast_(receivesBroadcast) {
+TestStation::TestStation(VirtualSegment& segment, const MacAddress& address, bool receivesBroadcast)
+    : segment_(segment), address_(address), receivesBroadcast_(receivesBroadcast)
+{
     segment_.Attach(this);
 }
 
-TestStation::~TestStation() {
+TestStation::~TestStation()
+{
     segment_.Detach(this);
 }
 
-void TestStation::ReceiveFrame(std::span<const std::uint8_t> frame) {
+void TestStation::ReceiveFrame(std::span<const std::uint8_t> frame)
+{
     Responder responder;
     {
         std::lock_guard lock(mutex_);
@@ -24,26 +26,31 @@ void TestStation::ReceiveFrame(std::span<const std::uint8_t> frame) {
     }
 }
 
-void TestStation::SetResponder(Responder responder) {
+void TestStation::SetResponder(Responder responder)
+{
     std::lock_guard lock(mutex_);
     responder_ = std::move(responder);
 }
 
-void TestStation::Send(std::span<const std::uint8_t> frame) {
+void TestStation::Send(std::span<const std::uint8_t> frame)
+{
     segment_.Transmit(this, frame);
 }
 
-std::vector<std::vector<std::uint8_t>> TestStation::Received() const {
+std::vector<std::vector<std::uint8_t>> TestStation::Received() const
+{
     std::lock_guard lock(mutex_);
     return received_;
 }
 
-std::size_t TestStation::ReceivedCount() const {
+std::size_t TestStation::ReceivedCount() const
+{
     std::lock_guard lock(mutex_);
     return received_.size();
 }
 
-void TestStation::ClearReceived() {
+void TestStation::ClearReceived()
+{
     std::lock_guard lock(mutex_);
     received_.clear();
 }

@@ -17,7 +17,8 @@ namespace tarvik {
 
 class TestStation final : public SegmentStation {
 public:
-    using Responder = std::function<void(std::span<const std::uint8_t> frame, TestStation& station)>;
+    using Responder =
+        std::function<void(std::span<const std::uint8_t> frame, TestStation& station)>;
 
     TestStation(VirtualSegment& segment, const MacAddress& address, bool receivesBroadcast = true);
     ~TestStation() override;

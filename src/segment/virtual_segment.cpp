@@ -8,7 +8,8 @@ namespace {
 
 using Frame = std::shared_ptr<const std::vector<std::uint8_t>>;
 
-bool Accepts(const SegmentStation& station, const MacAddress& destination) {
+bool Accepts(const SegmentStation& station, const MacAddress& destination)
+{
     if (destination == BROADCAST_ADDRESS) {
         return station.ReceivesBroadcast();
     }
@@ -32,7 +33,8 @@ struct VirtualSegment::Shared {
     std::shared_ptr<const Observer> observer;
     std::uint64_t transmitted = 0;
 
-    bool IsAttached(const SegmentStation* station) {
+    bool IsAttached(const SegmentStation* station)
+    {
         std::lock_guard lock(mutex);
         return std::find(stations.begin(), stations.end(), station) != stations.end();
     }
@@ -40,7 +42,8 @@ struct VirtualSegment::Shared {
 };
 
 void VirtualSegment::Shared::DeliverNow(const std::vector<std::uint8_t>& frame,
-                                        const SegmentStation* sender) {
+                                        const SegmentStation* sender)
+{
     // A runt without a whole destination address is lost on the wire.
     MacAddress destination{};
     if (frame.size() < destination.size()) {
@@ -63,34 +66,42 @@ void VirtualSegment::Shared::DeliverNow(const std::vector<std::uint8_t>& frame,
 }
 
 VirtualSegment::VirtualSegment(Kernel& kernel, std::uint32_t latencyMilliseconds)
-    : kernel_(kernel), shared_(std::make_shared<Shared>(latencyMilliseconds)) {}
+    : kernel_(kernel), shared_(std::make_shared<Shared>(latencyMilliseconds))
+{
+}
 
-VirtualSegment::~VirtualSegment() {
+VirtualSegment::~VirtualSegment()
+{
     // Deliveries still scheduled find the segment gone, or find it empty.
     std::lock_guard delivering(shared_->delivering);
     std::lock_guard lock(shared_->mutex);
     shared_->stations.clear();
 }
 
-void VirtualSegment::Attach(SegmentStation* station) {
+void VirtualSegment::Attach(SegmentStation* station)
+{
     std::lock_guard lock(shared_->mutex);
     auto& stations = shared_->stations;
-    if (station != nullptr && std::find(stations.begin(), stations.end(), station) == stations.end()) {
+    if (station != nullptr &&
+        std::find(stations.begin(), stations.end(), station) == stations.end()) {
         stations.push_back(station);
     }
 }
 
-void VirtualSegment::Detach(SegmentStation* station) {
+void VirtualSegment::Detach(SegmentStation* station)
+{
     std::lock_guard delivering(shared_->delivering);
     std::lock_guard lock(shared_->mutex);
     std::erase(shared_->stations, station);
 }
 
-void VirtualSegment::Transmit(const SegmentStation* sender, std::span<const std::uint8_t> frame) {
+void VirtualSegment::Transmit(const SegmentStation* sender, std::span<const std::uint8_t> frame)
+{
     Deliver(std::make_shared<const std::vector<std::uint8_t>>(frame.begin(), frame.end()), sender);
 }
 
-void VirtualSegment::Deliver(const Frame& frame, const SegmentStation* sender) {
+void VirtualSegment::Deliver(const Frame& frame, const SegmentStation* sender)
+{
     std::shared_ptr<const Hook> hook;
     std::shared_ptr<const Observer> observer;
     std::vector<std::uint32_t> delays;
@@ -116,7 +127,8 @@ void VirtualSegment::Deliver(const Frame& frame, const SegmentStation* sender) {
     }
 }
 
-void VirtualSegment::Inject(std::span<const std::uint8_t> frame, std::uint32_t delayMilliseconds) {
+void VirtualSegment::Inject(std::span<const std::uint8_t> frame, std::uint32_t delayMilliseconds)
+{
     const auto copy = std::make_shared<const std::vector<std::uint8_t>>(frame.begin(), frame.end());
     std::shared_ptr<const Observer> observer;
     {
@@ -134,22 +146,26 @@ void VirtualSegment::Inject(std::span<const std::uint8_t> frame, std::uint32_t d
     });
 }
 
-void VirtualSegment::SetLatency(std::uint32_t milliseconds) {
+void VirtualSegment::SetLatency(std::uint32_t milliseconds)
+{
     std::lock_guard lock(shared_->mutex);
     shared_->latency = milliseconds;
 }
 
-void VirtualSegment::SetHook(Hook hook) {
+void VirtualSegment::SetHook(Hook hook)
+{
     std::lock_guard lock(shared_->mutex);
     shared_->hook = hook ? std::make_shared<const Hook>(std::move(hook)) : nullptr;
 }
 
-void VirtualSegment::SetObserver(Observer observer) {
+void VirtualSegment::SetObserver(Observer observer)
+{
     std::lock_guard lock(shared_->mutex);
     shared_->observer = observer ? std::make_shared<const Observer>(std::move(observer)) : nullptr;
 }
 
-std::uint64_t VirtualSegment::FramesTransmitted() const {
+std::uint64_t VirtualSegment::FramesTransmitted() const
+{
     std::lock_guard lock(shared_->mutex);
     return shared_->transmitted;
 }

@@ -36,7 +36,7 @@ public:
     // now in milliseconds. Empty drops the frame; two entries duplicate it; a longer delay
     // than the next frame's reorders them.
     using Hook = std::function<std::vector<std::uint32_t>(std::span<const std::uint8_t> frame,
-                                                           const SegmentStation* sender)>;
+                                                          const SegmentStation* sender)>;
     // Sees every frame as it is transmitted (before the hook), for capture in tests.
     using Observer =
         std::function<void(std::span<const std::uint8_t> frame, const SegmentStation* sender)>;

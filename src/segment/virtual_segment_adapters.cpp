@@ -22,7 +22,8 @@ struct PostedRead {
 };
 
 // Writes the frame into the read and gives the event to signal once no lock is held.
-EventHandle Complete(const PostedRead& read, std::span<const std::uint8_t> frame) {
+EventHandle Complete(const PostedRead& read, std::span<const std::uint8_t> frame)
+{
     const std::size_t length = std::min(frame.size(), READ_SLOT_FRAME_BYTES);
     std::memcpy(read.slot->FrameData, frame.data(), length);
     read.slot->FrameLength = static_cast<std::uint32_t>(length);
@@ -35,13 +36,16 @@ class Port final : public SegmentStation {
 public:
     Port(Kernel& kernel, std::mutex& driverMutex, const MacAddress& stationAddress,
          std::uint32_t mediumInUse)
-        : address(stationAddress), medium(mediumInUse), kernel_(kernel), mutex_(driverMutex) {}
+        : address(stationAddress), medium(mediumInUse), kernel_(kernel), mutex_(driverMutex)
+    {
+    }
 
     MacAddress StationAddress() const override { return address; }
     bool ReceivesBroadcast() const override { return (filter & NDIS_PACKET_TYPE_BROADCAST) != 0; }
     bool ReceivesDirected() const override { return (filter & NDIS_PACKET_TYPE_DIRECTED) != 0; }
 
-    void ReceiveFrame(std::span<const std::uint8_t> frame) override {
+    void ReceiveFrame(std::span<const std::uint8_t> frame) override
+    {
         EventHandle event = NO_EVENT;
         {
             std::lock_guard lock(mutex_);
@@ -78,7 +82,8 @@ struct AdapterModel {
     std::uint32_t medium;
 };
 
-bool AnswerQuery(RequestRecord& request, const void* value, std::uint32_t length) {
+bool AnswerQuery(RequestRecord& request, const void* value, std::uint32_t length)
+{
     if (request.RequestType != NDIS_REQUEST_QUERY_INFORMATION ||
         request.InformationBuffer == nullptr || request.InformationBufferLength < length) {
         request.BytesNeeded = length;
@@ -94,7 +99,8 @@ bool AnswerQuery(RequestRecord& request, const void* value, std::uint32_t length
 struct VirtualAdapterDriver::State {
     State(Kernel& k, VirtualSegment& s) : kernel(k), segment(s) {}
 
-    Port* Find(std::int32_t adapter) const {
+    Port* Find(std::int32_t adapter) const
+    {
         const auto found = ports.find(adapter);
         return found == ports.end() ? nullptr : found->second.get();
     }
@@ -112,9 +118,12 @@ struct VirtualAdapterDriver::State {
 };
 
 VirtualAdapterDriver::VirtualAdapterDriver(Kernel& kernel, VirtualSegment& segment)
-    : state_(std::make_unique<State>(kernel, segment)) {}
+    : state_(std::make_unique<State>(kernel, segment))
+{
+}
 
-VirtualAdapterDriver::~VirtualAdapterDriver() {
+VirtualAdapterDriver::~VirtualAdapterDriver()
+{
     std::map<std::int32_t, std::unique_ptr<Port>> ports;
     {
         std::lock_guard lock(state_->mutex);
@@ -126,38 +135,45 @@ VirtualAdapterDriver::~VirtualAdapterDriver() {
 }
 
 void VirtualAdapterDriver::AddAdapter(const std::string& name, const MacAddress& address,
-                                      std::uint32_t medium) {
+                                      std::uint32_t medium)
+{
     std::lock_guard lock(state_->mutex);
     state_->models[name] = AdapterModel{address, medium};
 }
 
-void VirtualAdapterDriver::FailOpens(bool fail) {
+void VirtualAdapterDriver::FailOpens(bool fail)
+{
     std::lock_guard lock(state_->mutex);
     state_->failOpens = fail;
 }
 
-void VirtualAdapterDriver::FailSends(bool fail) {
+void VirtualAdapterDriver::FailSends(bool fail)
+{
     std::lock_guard lock(state_->mutex);
     state_->failSends = fail;
 }
 
-void VirtualAdapterDriver::FailRequests(bool fail) {
+void VirtualAdapterDriver::FailRequests(bool fail)
+{
     std::lock_guard lock(state_->mutex);
     state_->failRequests = fail;
 }
 
-std::uint32_t VirtualAdapterDriver::PacketFilter(std::int32_t adapter) const {
+std::uint32_t VirtualAdapterDriver::PacketFilter(std::int32_t adapter) const
+{
     std::lock_guard lock(state_->mutex);
     const Port* port = state_->Find(adapter);
     return port == nullptr ? 0 : port->filter.load();
 }
 
-std::uint64_t VirtualAdapterDriver::FramesSent() const {
+std::uint64_t VirtualAdapterDriver::FramesSent() const
+{
     std::lock_guard lock(state_->mutex);
     return state_->framesSent;
 }
 
-std::int32_t VirtualAdapterDriver::OpenAdapter(const char* name) {
+std::int32_t VirtualAdapterDriver::OpenAdapter(const char* name)
+{
     Port* port = nullptr;
     std::int32_t handle = INVALID_ADAPTER;
     {
@@ -176,7 +192,8 @@ std::int32_t VirtualAdapterDriver::OpenAdapter(const char* name) {
     return handle;
 }
 
-void VirtualAdapterDriver::CloseAdapter(std::int32_t adapter) {
+void VirtualAdapterDriver::CloseAdapter(std::int32_t adapter)
+{
     std::unique_ptr<Port> port;
     {
         std::lock_guard lock(state_->mutex);
@@ -197,7 +214,8 @@ void VirtualAdapterDriver::CloseAdapter(std::int32_t adapter) {
 
 std::uint32_t VirtualAdapterDriver::PacketRead(std::int32_t adapter, ReadSlot* slot,
                                                std::uint32_t* /*count*/, Overlapped* request,
-                                               std::uint32_t /*flags*/) {
+                                               std::uint32_t /*flags*/)
+{
     if (slot == nullptr || request == nullptr) {
         return 1;
     }
@@ -221,7 +239,8 @@ std::uint32_t VirtualAdapterDriver::PacketRead(std::int32_t adapter, ReadSlot* s
 
 std::uint32_t VirtualAdapterDriver::PacketSend(std::int32_t adapter, const std::uint8_t* frame,
                                                std::uint32_t length, std::uint32_t* count,
-                                               Overlapped* /*request*/, std::uint32_t /*flags*/) {
+                                               Overlapped* /*request*/, std::uint32_t /*flags*/)
+{
     Port* port = nullptr;
     {
         std::lock_guard lock(state_->mutex);
@@ -241,7 +260,8 @@ std::uint32_t VirtualAdapterDriver::PacketSend(std::int32_t adapter, const std::
 
 std::uint32_t VirtualAdapterDriver::MakeNdisRequest(std::int32_t adapter, RequestRecord* request,
                                                     Overlapped* /*overlapped*/,
-                                                    std::uint32_t /*flags*/) {
+                                                    std::uint32_t /*flags*/)
+{
     std::lock_guard lock(state_->mutex);
     Port* port = state_->Find(adapter);
     if (request == nullptr || port == nullptr || state_->failRequests) {

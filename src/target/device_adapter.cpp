@@ -91,8 +91,7 @@ void DeviceAdapter::Receive(std::uint32_t timeoutMs, const FrameHandler& handle)
         if (kernel_.WaitForAny(landed, wait) != WAIT_OBJECT_0) {
             return;
         }
-        const std::size_t length =
-            std::min<std::size_t>(slot.FrameLength, READ_SLOT_FRAME_BYTES);
+        const std::size_t length = std::min<std::size_t>(slot.FrameLength, READ_SLOT_FRAME_BYTES);
         handle(std::span<const std::uint8_t>(slot.FrameData, length));
         driver_.PacketRead(adapter_, &slot, &slot.CountWord, &slot.Request, 0);
         next_ = (next_ + 1) % DEVICE_READ_SLOTS;

@@ -36,8 +36,8 @@ public:
         if (held_.empty()) {
             return ceiling;
         }
-        return static_cast<std::uint32_t>(
-            std::clamp<std::int64_t>(Ahead(held_.front().Due, now), 0, ceiling));
+        return static_cast<std::uint32_t>(std::clamp<std::int64_t>(Ahead(held_.front().Due, now), 0,
+                                                                   ceiling));
     }
 
     void SendDue(std::uint32_t now, DeviceAdapter& adapter)
@@ -93,8 +93,8 @@ int RunDaemon(const TargetOptions& options, const std::function<bool()>& stop)
     PcapPacketDriver driver(kernel, options.Address);
     DeviceAdapter adapter(kernel, driver);
     if (const auto error = adapter.Open(options.Interface)) {
-        std::fprintf(stderr, "tarvik-target: cannot listen on %s: %s\n",
-                     options.Interface.c_str(), error->c_str());
+        std::fprintf(stderr, "tarvik-target: cannot listen on %s: %s\n", options.Interface.c_str(),
+                     error->c_str());
         return 1;
     }
     TargetConfig config;
@@ -109,8 +109,8 @@ int RunDaemon(const TargetOptions& options, const std::function<bool()>& stop)
     config.Variants = options.Variants;
     config.Faults = options.Faults;
     if (const auto error = adapter.StartReception()) {
-        std::fprintf(stderr, "tarvik-target: cannot listen on %s: %s\n",
-                     options.Interface.c_str(), error->c_str());
+        std::fprintf(stderr, "tarvik-target: cannot listen on %s: %s\n", options.Interface.c_str(),
+                     error->c_str());
         return 1;
     }
 

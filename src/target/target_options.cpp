@@ -45,8 +45,9 @@ TargetParse ParseTargetCommandLine(int argc, const char* const* argv)
         ->check(CLI::Range(0.0, 100.0));
     app.add_option("--drop-replies", dropReplies, "Lose PCT percent of the replies")
         ->check(CLI::Range(0.0, 100.0));
-    app.add_option("--silent-opcode", silent, "Never answer this opcode (0 info, 1 begin, "
-                                              "2 write, 3 reset, 4 verify); repeatable")
+    app.add_option("--silent-opcode", silent,
+                   "Never answer this opcode (0 info, 1 begin, "
+                   "2 write, 3 reset, 4 verify); repeatable")
         ->check(CLI::Range(0, 65535));
     app.add_option("--status-for-opcode", statuses,
                    "Answer opcode N with status word S (N=S, S may be 0x..); repeatable");

@@ -11,7 +11,7 @@ namespace tarvik::target {
 
 struct TargetOptions {
     std::string Interface;
-    std::optional<MacAddress> Address;   // the interface's own when not given
+    std::optional<MacAddress> Address;  // the interface's own when not given
     std::array<std::uint8_t, 6> BoardCode{0x00, 0x11, 0x22, 0x33, 0x44, 0x55};
     FrameVariants Variants = FrameVariants::Both;
     TargetFaults Faults;

@@ -4,7 +4,6 @@
 #include <QPushButton>
 #include <QTest>
 
-
 namespace tarvik::testing {
 
 void RecordingPort::ShowMessage(std::string_view text)
@@ -67,8 +66,8 @@ AppRig::AppRig(std::vector<CardSpec> cards, std::uint32_t platformId)
     }
     std::string error;
     registry_ = FileRegistry::Parse(NetworkCardsExport(listed), error);
-    network_ = std::make_unique<RunEnvironment>(
-        EnvironmentParts{Clock, Segment->Driver(), *registry_, osVersion_, files_, process_});
+    network_ = std::make_unique<RunEnvironment>(EnvironmentParts{
+        Clock, Segment->Driver(), *registry_, osVersion_, files_, process_});
     services_ = std::make_unique<AppServices>(AppServices{*network_, Port, Runner, FileOpen});
 }
 

@@ -60,12 +60,12 @@ private:
 class ScriptedFileOpen final : public FileOpenPort {
 public:
     std::optional<std::string> ChooseImageFile() override;
-    std::deque<std::optional<std::string>> Answers;   // empty: cancel
+    std::deque<std::optional<std::string>> Answers;  // empty: cancel
     int Calls = 0;
 };
 
 struct CardSpec {
-    std::string ServiceName;   // "lab0" opens "\Device\lab0"
+    std::string ServiceName;  // "lab0" opens "\Device\lab0"
     std::string Description;
 };
 

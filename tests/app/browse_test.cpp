@@ -91,8 +91,7 @@ TEST_F(BrowseTest, OkShowsTheLastChosenDeviceBeforeClosing)
     EXPECT_FALSE(closedBeforeInformation);
     EXPECT_EQ(shownName, "QV000007");
     EXPECT_EQ(rig.Run().SelectedTarget, "QV000007");
-    EXPECT_EQ(rig.Runner.Opened,
-              (std::vector<int>{res::IDD_BROWSE_TARGET, res::IDD_DEVICE_INFO}));
+    EXPECT_EQ(rig.Runner.Opened, (std::vector<int>{res::IDD_BROWSE_TARGET, res::IDD_DEVICE_INFO}));
 }
 
 TEST_F(BrowseTest, OkWithNothingChosenOpensNoInformation)

@@ -161,9 +161,9 @@ TEST(ImageFileFilterTest, MatchesTheSuffixInAnyCase)
         QFile file(directory.filePath(QString::fromLatin1(name)));
         ASSERT_TRUE(file.open(QIODevice::WriteOnly));
     }
-    const QStringList matched = QDir(directory.path())
-                                    .entryList({QString::fromLatin1(IMAGE_FILE_PATTERN)},
-                                               QDir::Files, QDir::Name);
+    const QStringList matched =
+        QDir(directory.path())
+            .entryList({QString::fromLatin1(IMAGE_FILE_PATTERN)}, QDir::Files, QDir::Name);
     EXPECT_EQ(matched, (QStringList{"a.BIN", "b.bin", "c.Bin", "d.bIN"}));
     EXPECT_TRUE(QString::fromLatin1(IMAGE_FILE_FILTER).startsWith("*.BIN ("));
 }

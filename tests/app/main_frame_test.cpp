@@ -55,10 +55,9 @@ TEST_F(MainFrameTest, MenuHoldsTheCommandsInOrderWithTheirTexts)
 TEST_F(MainFrameTest, AcceleratorsAreBound)
 {
     const std::vector<std::pair<int, QString>> bindings = {
-        {57600, "Ctrl+N"},   {57601, "Ctrl+O"},        {57603, "Ctrl+S"},
-        {57643, "Ctrl+Z"},   {57643, "Alt+Backspace"}, {57635, "Ctrl+X"},
-        {57635, "Shift+Del"}, {57634, "Ctrl+C"},       {57634, "Ctrl+Ins"},
-        {57637, "Ctrl+V"},   {57637, "Shift+Ins"},     {57680, "F6"},
+        {57600, "Ctrl+N"},        {57601, "Ctrl+O"}, {57603, "Ctrl+S"},    {57643, "Ctrl+Z"},
+        {57643, "Alt+Backspace"}, {57635, "Ctrl+X"}, {57635, "Shift+Del"}, {57634, "Ctrl+C"},
+        {57634, "Ctrl+Ins"},      {57637, "Ctrl+V"}, {57637, "Shift+Ins"}, {57680, "F6"},
         {57681, "Shift+F6"},
     };
     for (const auto& [id, keys] : bindings) {
@@ -116,8 +115,8 @@ TEST_F(MainFrameTest, EveryCommandReachesItsHandler)
     Action(res::ID_BROWSE_TARGET)->trigger();
     Action(res::ID_PREPARE_UPGRADE)->trigger();
     Action(res::ID_APP_ABOUT)->trigger();
-    EXPECT_EQ(rig.Runner.Opened, (std::vector<int>{res::IDD_BROWSE_TARGET,
-                                                   res::IDD_PREPARE_UPGRADE, res::IDD_ABOUTBOX}));
+    EXPECT_EQ(rig.Runner.Opened, (std::vector<int>{res::IDD_BROWSE_TARGET, res::IDD_PREPARE_UPGRADE,
+                                                   res::IDD_ABOUTBOX}));
 
     QToolBar* bar = rig.Frame().ToolBar();
     auto click = [bar](int id) {

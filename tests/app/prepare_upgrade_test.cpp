@@ -141,9 +141,9 @@ TEST_F(PrepareUpgradeTest, UpgradeShowsEveryPhaseAndEndsFinished)
         return QDialog::Rejected;
     });
     EXPECT_TRUE(rig.Port.Messages.empty());
-    EXPECT_EQ(painted.Status, (std::vector<QString>{"", "Erasing EEPROM...", "Upgrade...",
-                                                    "Verify Target...", "Reseting Target...",
-                                                    "Upgrade Finish"}));
+    EXPECT_EQ(painted.Status,
+              (std::vector<QString>{"", "Erasing EEPROM...", "Upgrade...", "Verify Target...",
+                                    "Reseting Target...", "Upgrade Finish"}));
     EXPECT_EQ(painted.Percent, (std::vector<QString>{"", "51 %", "52 %"}));
     EXPECT_EQ(painted.Bar, (std::vector<int>{0, 51}));
     EXPECT_TRUE(rig.Segment->FindTarget({0x02, 0x5A, 0x17, 0x1A, 0x2B, 0x3C})->Device().WasReset());

@@ -18,9 +18,8 @@ TEST(TemplateDialogTest, EveryControlIsFoundByIdAtItsConvertedRectangle)
         TemplateDialog dialog(dialogTemplate->Id, nullptr);
         const QSize units = DialogBaseUnits(TemplateFont(*dialogTemplate));
         ASSERT_GT(units.width(), 0);
-        EXPECT_EQ(dialog.size(),
-                  QSize((dialogTemplate->Width * units.width() + 2) / 4,
-                        (dialogTemplate->Height * units.height() + 4) / 8))
+        EXPECT_EQ(dialog.size(), QSize((dialogTemplate->Width * units.width() + 2) / 4,
+                                       (dialogTemplate->Height * units.height() + 4) / 8))
             << dialogTemplate->Id;
         for (const res::ControlTemplate& control : dialogTemplate->Controls) {
             if (control.Id == res::IDC_STATIC) {

@@ -22,10 +22,14 @@ namespace {
 TEST(ExitStatusTest, OnlyFinishedIsSuccessAndEveryOutcomeHasItsOwnStatus)
 {
     const UpgradeOutcome outcomes[] = {
-        UpgradeOutcome::FileNotSelected,    UpgradeOutcome::FileFormatError,
-        UpgradeOutcome::CommunicationFail,  UpgradeOutcome::HardwareMismatch,
-        UpgradeOutcome::FileNotFound,       UpgradeOutcome::RequestTargetError,
-        UpgradeOutcome::ProcessError,       UpgradeOutcome::SendFailed,
+        UpgradeOutcome::FileNotSelected,
+        UpgradeOutcome::FileFormatError,
+        UpgradeOutcome::CommunicationFail,
+        UpgradeOutcome::HardwareMismatch,
+        UpgradeOutcome::FileNotFound,
+        UpgradeOutcome::RequestTargetError,
+        UpgradeOutcome::ProcessError,
+        UpgradeOutcome::SendFailed,
         UpgradeOutcome::Other,
     };
     EXPECT_EQ(ExitStatusFor(UpgradeOutcome::Finished), 0);
@@ -46,10 +50,11 @@ TEST(ExitStatusTest, TheDocumentedTableIsUniqueAndCoversEveryOutcome)
         EXPECT_FALSE(entry.Meaning.empty());
     }
     for (const UpgradeOutcome outcome :
-         {UpgradeOutcome::Finished, UpgradeOutcome::FileNotSelected, UpgradeOutcome::FileFormatError,
-          UpgradeOutcome::CommunicationFail, UpgradeOutcome::HardwareMismatch,
-          UpgradeOutcome::FileNotFound, UpgradeOutcome::RequestTargetError,
-          UpgradeOutcome::ProcessError, UpgradeOutcome::SendFailed, UpgradeOutcome::Other}) {
+         {UpgradeOutcome::Finished, UpgradeOutcome::FileNotSelected,
+          UpgradeOutcome::FileFormatError, UpgradeOutcome::CommunicationFail,
+          UpgradeOutcome::HardwareMismatch, UpgradeOutcome::FileNotFound,
+          UpgradeOutcome::RequestTargetError, UpgradeOutcome::ProcessError,
+          UpgradeOutcome::SendFailed, UpgradeOutcome::Other}) {
         EXPECT_EQ(documented.count(ExitStatusFor(outcome)), 1u);
     }
     EXPECT_EQ(documented.count(EXIT_INTERRUPTED), 1u);

@@ -7,8 +7,8 @@
 #include <map>
 #include <unistd.h>
 
-#include "segment/virtual_segment.h"
 #include "platform/sim_kernel.h"
+#include "segment/virtual_segment.h"
 
 namespace tarvik {
 namespace {
@@ -19,8 +19,8 @@ constexpr MacAddress TOKEN_RING = {0x10, 0x00, 0x5A, 0x00, 0x00, 0x01};
 
 std::string FixturePath(const char* name)
 {
-    return (std::filesystem::path(__FILE__).parent_path().parent_path() / "fixtures" /
-            "registry" / name)
+    return (std::filesystem::path(__FILE__).parent_path().parent_path() / "fixtures" / "registry" /
+            name)
         .string();
 }
 
@@ -64,8 +64,8 @@ public:
     {
         return inner_.PacketRead(adapter, slot, count, request, flags);
     }
-    std::uint32_t PacketSend(std::int32_t adapter, const std::uint8_t* frame,
-                             std::uint32_t length, std::uint32_t* count, Overlapped* request,
+    std::uint32_t PacketSend(std::int32_t adapter, const std::uint8_t* frame, std::uint32_t length,
+                             std::uint32_t* count, Overlapped* request,
                              std::uint32_t flags) override
     {
         return inner_.PacketSend(adapter, frame, length, count, request, flags);
@@ -150,8 +150,7 @@ TEST_F(AdapterDiscoveryTest, Windows9xListsOnlyTheEthernetCardAndOpensItByItsSub
 
     EXPECT_EQ(list.Count, 1);
     EXPECT_EQ(list.Names, std::vector<std::string>{"0001"});
-    EXPECT_EQ(list.Descriptions,
-              std::vector<std::string>{"Realtek RTL8029(AS) PCI Ethernet NIC"});
+    EXPECT_EQ(list.Descriptions, std::vector<std::string>{"Realtek RTL8029(AS) PCI Ethernet NIC"});
     EXPECT_EQ(selection.Runs, 0) << "one adapter: no selection step";
     EXPECT_EQ(driver.Opens, (std::vector<std::string>{"0000", "0001", "0001"}))
         << "both probed, then the chosen one opened for good";
@@ -191,7 +190,8 @@ TEST_F(AdapterDiscoveryTest, Windows9xListsACardWhoseDescriptionCannotBeRead)
     virtualDriver.AddAdapter("0000", ETHERNET_A);
     auto registry = ParseRegistry(R"(REGEDIT4
 [HKEY_LOCAL_MACHINE\System\CurrentControlSet\Services\Class\Net\0000]
-"DriverDesc"=")" + std::string(261, 'x') + R"("
+"DriverDesc"=")" + std::string(261, 'x') +
+                                  R"("
 )");
     EXPECT_EQ(FindAdapters9x(*registry, binding, selection, list), DISCOVERY_OK);
     EXPECT_EQ(list.Names, std::vector<std::string>{"0000"});
@@ -209,8 +209,9 @@ TEST_F(AdapterDiscoveryTest, WindowsNtRunsTheSelectionStepAndOpensTheFirstWhenUn
     EXPECT_EQ(FindAdaptersNT(*registry, binding, selection, list), DISCOVERY_OK);
 
     EXPECT_EQ(selection.Runs, 1);
-    EXPECT_EQ(selection.Seen, (std::vector<std::string>{"3Com EtherLink XL 10/100 PCI NIC (3C905-TX)",
-                                                         "Intel(R) PRO/100+ PCI Adapter"}))
+    EXPECT_EQ(selection.Seen,
+              (std::vector<std::string>{"3Com EtherLink XL 10/100 PCI NIC (3C905-TX)",
+                                        "Intel(R) PRO/100+ PCI Adapter"}))
         << "the card with Hidden = 0 is not offered";
     EXPECT_EQ(list.Names, (std::vector<std::string>{"\\Device\\El90x1", "\\Device\\E100B1"}));
     EXPECT_EQ(driver.Opens, std::vector<std::string>{"\\Device\\El90x1"})
@@ -293,9 +294,10 @@ TEST_F(AdapterDiscoveryTest, KeepsEveryCardBeyondFive)
 {
     std::string text = "REGEDIT4\n";
     for (int i = 0; i < 7; ++i) {
-        text += "[HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Windows NT\\CurrentVersion\\NetworkCards\\" +
-                std::to_string(i) + "]\n\"ServiceName\"=\"eth" + std::to_string(i) +
-                "\"\n\"Description\"=\"card " + std::to_string(i) + "\"\n";
+        text +=
+            "[HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Windows NT\\CurrentVersion\\NetworkCards\\" +
+            std::to_string(i) + "]\n\"ServiceName\"=\"eth" + std::to_string(i) +
+            "\"\n\"Description\"=\"card " + std::to_string(i) + "\"\n";
     }
     virtualDriver.AddAdapter("\\Device\\eth6", ETHERNET_B);
     auto registry = ParseRegistry(text);
@@ -349,8 +351,8 @@ public:
         : a_("tvk" + std::to_string(::getpid()) + "a"), b_("tvk" + std::to_string(::getpid()) + "b")
     {
         made_ = std::system(("ip link add " + a_ + " type veth peer name " + b_ +
-                             " >/dev/null 2>&1 && ip link set " + a_ + " up && ip link set " +
-                             b_ + " up")
+                             " >/dev/null 2>&1 && ip link set " + a_ + " up && ip link set " + b_ +
+                             " up")
                                 .c_str()) == 0;
     }
     ~VethPair() { std::system(("ip link del " + a_ + " >/dev/null 2>&1").c_str()); }

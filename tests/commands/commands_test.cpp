@@ -333,7 +333,8 @@ TEST_F(CommandsTest, CheckShowsTheSameMessagesAndLeavesNoFileOpen)
 {
     EXPECT_EQ(RunCheckCommand(run, port, FITTING_NAME, IMAGE), UpgradeOutcome::Finished);
     EXPECT_TRUE(port.Messages.empty());
-    EXPECT_EQ(RunCheckCommand(run, port, OTHER_BOARD_NAME, IMAGE), UpgradeOutcome::HardwareMismatch);
+    EXPECT_EQ(RunCheckCommand(run, port, OTHER_BOARD_NAME, IMAGE),
+              UpgradeOutcome::HardwareMismatch);
     ExpectOnlyMessage(MSG_HARDWARE_MISMATCH);
     EXPECT_EQ(files.OpenNow(), 0);
     EXPECT_FALSE(Sent(OP_BEGIN));

@@ -51,7 +51,8 @@ TEST(OutcomeTableTest, TheReadmeListsTheExitStatusesAsTheTablesSay)
     readme << file.rdbuf();
     const std::string table = ExitStatusMarkdown();
     EXPECT_NE(readme.str().find(table), std::string::npos)
-        << "the README's exit-status table should read:\n" << table;
+        << "the README's exit-status table should read:\n"
+        << table;
 }
 
 }  // namespace

@@ -7,8 +7,8 @@
 #include <vector>
 
 #include "commands/outcomes.h"
-#include "segment/virtual_segment.h"
 #include "platform/sim_kernel.h"
+#include "segment/virtual_segment.h"
 
 namespace tarvik {
 namespace {

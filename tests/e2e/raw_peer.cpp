@@ -119,16 +119,15 @@ int Capture(const PacketSocket& socket, const Bytes& source, long count, long ti
 {
     std::printf("ready\n");
     std::fflush(stdout);
-    const auto deadline =
-        std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
     long captured = 0;
     std::array<std::uint8_t, 65536> frame{};
     while (captured < count) {
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
             deadline - std::chrono::steady_clock::now());
         if (left.count() <= 0) {
-            std::fprintf(stderr, "raw_peer: %ld of %ld frames before the time ran out\n",
-                         captured, count);
+            std::fprintf(stderr, "raw_peer: %ld of %ld frames before the time ran out\n", captured,
+                         count);
             return 2;
         }
         pollfd watched{socket.fd(), POLLIN, 0};
@@ -178,10 +177,9 @@ int Burst(const PacketSocket& socket, const char* interfaceName, const Bytes& de
 
 int Usage()
 {
-    std::fprintf(stderr,
-                 "usage: raw_peer IFNAME capture SOURCE_MAC COUNT TIMEOUT_MS\n"
-                 "       raw_peer IFNAME send HEX...\n"
-                 "       raw_peer IFNAME burst DESTINATION_MAC COUNT\n");
+    std::fprintf(stderr, "usage: raw_peer IFNAME capture SOURCE_MAC COUNT TIMEOUT_MS\n"
+                         "       raw_peer IFNAME send HEX...\n"
+                         "       raw_peer IFNAME burst DESTINATION_MAC COUNT\n");
     return 64;
 }
 

@@ -45,7 +45,8 @@ int WindowReference(FileSystem& files, const std::string& path, ImageDescriptor&
                 if (n - i < IMAGE_HEADER_BYTES) {
                     break;
                 }
-                if (std::memcmp(window, HEADER_MAGIC, 7) == 0 && std::memcmp(window + 63, HEADER_MAGIC, 7) == 0) {
+                if (std::memcmp(window, HEADER_MAGIC, 7) == 0 &&
+                    std::memcmp(window + 63, HEADER_MAGIC, 7) == 0) {
                     found = true;
                     break;
                 }
@@ -99,30 +100,45 @@ public:
                 byte = static_cast<std::uint8_t>(Pick(0, 255));
             } else {
                 static constexpr char LETTERS[] = "tAvIrOnaViRoN";
-                byte = static_cast<std::uint8_t>(Pick(0, 3) == 0 ? Pick(0, 255) : LETTERS[Pick(0, 12)]);
+                byte = static_cast<std::uint8_t>(Pick(0, 3) == 0 ? Pick(0, 255)
+                                                                 : LETTERS[Pick(0, 12)]);
             }
         }
         const int plants = Pick(0, 6);
         for (int p = 0; p < plants && size > 0; ++p) {
             const std::size_t at = Near(size, focus);
             switch (Pick(0, 6)) {
-            case 0: PlaceHeader(image, at, Descriptor()); break;
-            case 1: Put(image, at, HEADER_MAGIC, static_cast<std::size_t>(Pick(1, 7))); break;
-            case 2: Put(image, at, HEADER_MAGIC, 7); Put(image, at + 63, HEADER_MAGIC, static_cast<std::size_t>(Pick(1, 7))); break;
+            case 0:
+                PlaceHeader(image, at, Descriptor());
+                break;
+            case 1:
+                Put(image, at, HEADER_MAGIC, static_cast<std::size_t>(Pick(1, 7)));
+                break;
+            case 2:
+                Put(image, at, HEADER_MAGIC, 7);
+                Put(image, at + 63, HEADER_MAGIC, static_cast<std::size_t>(Pick(1, 7)));
+                break;
             case 3: {
                 PlaceHeader(image, at, Descriptor());
-                const std::size_t damaged = at + static_cast<std::size_t>(Pick(0, 1) * 63 + Pick(0, 6));
+                const std::size_t damaged = at +
+                                            static_cast<std::size_t>(Pick(0, 1) * 63 + Pick(0, 6));
                 if (damaged < size) {
                     image[damaged] ^= 0x01;
                 }
                 break;
             }
             case 4:
-                PlaceTrailer(image, static_cast<std::size_t>(Pick(0, static_cast<int>(size / 1024))), {1, 2}, {3, 4},
-                             {static_cast<std::uint8_t>(Pick(0, 1)), 5});
+                PlaceTrailer(image,
+                             static_cast<std::size_t>(Pick(0, static_cast<int>(size / 1024))),
+                             {1, 2}, {3, 4}, {static_cast<std::uint8_t>(Pick(0, 1)), 5});
                 break;
-            case 5: Put(image, at, TRAILER_MAGIC, 6); break;
-            default: PlaceHeader(image, at, Descriptor()); PlaceHeader(image, at + static_cast<std::size_t>(Pick(1, 69)), Descriptor()); break;
+            case 5:
+                Put(image, at, TRAILER_MAGIC, 6);
+                break;
+            default:
+                PlaceHeader(image, at, Descriptor());
+                PlaceHeader(image, at + static_cast<std::size_t>(Pick(1, 69)), Descriptor());
+                break;
             }
         }
         return image;
@@ -172,7 +188,8 @@ private:
 class HeaderSearchEquivalence : public ::testing::Test {
 protected:
     // Runs both searches on one file and says how they differ, if they do.
-    ::testing::AssertionResult SameResults(const Bytes& image, MemoryFileSystem::Behaviour how, std::size_t bufferBytes)
+    ::testing::AssertionResult SameResults(const Bytes& image, MemoryFileSystem::Behaviour how,
+                                           std::size_t bufferBytes)
     {
         MemoryFileSystem files;
         files.Add("f", image, how);
@@ -186,11 +203,13 @@ protected:
             return ::testing::AssertionFailure() << "file left open";
         }
         if (result != reference) {
-            return ::testing::AssertionFailure() << "result " << result << ", window search " << reference;
+            return ::testing::AssertionFailure()
+                   << "result " << result << ", window search " << reference;
         }
         if (result == IMAGE_OK && actual != expected) {
-            return ::testing::AssertionFailure() << "descriptor " << FormatHexBytes(actual.Bytes) << ", window search "
-                                                 << FormatHexBytes(expected.Bytes);
+            return ::testing::AssertionFailure()
+                   << "descriptor " << FormatHexBytes(actual.Bytes) << ", window search "
+                   << FormatHexBytes(expected.Bytes);
         }
         return ::testing::AssertionSuccess();
     }
@@ -203,13 +222,14 @@ TEST_F(HeaderSearchEquivalence, SmallBuffersOverManyTrickyFiles)
 {
     TrickyImages images(20240601);
     for (int run = 0; run < 10000; ++run) {
-        const std::size_t bufferBytes = static_cast<std::size_t>(
-            std::array{1024, 1025, 1100, 1500, 2048, 2111}[static_cast<std::size_t>(images.Pick(0, 5))]);
+        const std::size_t bufferBytes = static_cast<std::size_t>(std::array{
+            1024, 1025, 1100, 1500, 2048, 2111}[static_cast<std::size_t>(images.Pick(0, 5))]);
         const std::size_t size = static_cast<std::size_t>(images.Pick(0, 6000));
         const std::size_t focus = bufferBytes * static_cast<std::size_t>(images.Pick(0, 3));
         const Bytes image = images.Make(size, focus);
         const auto how = images.Reading(size);
-        ASSERT_TRUE(SameResults(image, how, bufferBytes)) << "run " << run << ", size " << size << ", buffer " << bufferBytes;
+        ASSERT_TRUE(SameResults(image, how, bufferBytes))
+            << "run " << run << ", size " << size << ", buffer " << bufferBytes;
     }
     // Both outcomes must be common, or the comparison proves little.
     EXPECT_GT(found_, 2000);
@@ -231,8 +251,10 @@ TEST_F(HeaderSearchEquivalence, HeadersAroundEveryEdgeOfTheFirstBuffer)
         PlaceHeader(image, header, first);
         PlaceHeader(image, header + 30, second);
         ASSERT_TRUE(SameResults(image, {}, bufferBytes)) << "header at " << header;
-        ASSERT_TRUE(SameResults(image, {.MaxChunk = 0, .ErrorAt = header + 69}, bufferBytes)) << "header at " << header;
-        ASSERT_TRUE(SameResults(image, {.MaxChunk = 0, .ErrorAt = header + 70}, bufferBytes)) << "header at " << header;
+        ASSERT_TRUE(SameResults(image, {.MaxChunk = 0, .ErrorAt = header + 69}, bufferBytes))
+            << "header at " << header;
+        ASSERT_TRUE(SameResults(image, {.MaxChunk = 0, .ErrorAt = header + 70}, bufferBytes))
+            << "header at " << header;
     }
     EXPECT_GT(found_, 0);
     EXPECT_GT(missed_, 0);
@@ -243,7 +265,8 @@ TEST_F(HeaderSearchEquivalence, TheSmallestBufferStillWorks)
     TrickyImages images(77);
     for (int run = 0; run < 3000; ++run) {
         const std::size_t size = static_cast<std::size_t>(images.Pick(0, 3000));
-        const Bytes image = images.Make(size, static_cast<std::size_t>(images.Pick(0, static_cast<int>(size))));
+        const Bytes image =
+            images.Make(size, static_cast<std::size_t>(images.Pick(0, static_cast<int>(size))));
         ASSERT_TRUE(SameResults(image, images.Reading(size), TRAILER_BLOCK_BYTES)) << "run " << run;
     }
 }

@@ -212,7 +212,8 @@ class ImageFileAccess : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        std::string pattern = (std::filesystem::temp_directory_path() / "tarvik-image-XXXXXX").string();
+        std::string pattern =
+            (std::filesystem::temp_directory_path() / "tarvik-image-XXXXXX").string();
         ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
         directory_ = pattern;
     }
@@ -243,7 +244,8 @@ TEST_F(ImageFileAccess, AReadOnlyImageReadsAndStaysUnchanged)
     spec.TrailerFwVersion = {0x01, 0x04};
     const Bytes image = BuildImage(spec);
     ASSERT_TRUE(WriteImageFile(sample_.string(), image));
-    std::filesystem::permissions(sample_, std::filesystem::perms::owner_read | std::filesystem::perms::group_read |
+    std::filesystem::permissions(sample_, std::filesystem::perms::owner_read |
+                                              std::filesystem::perms::group_read |
                                               std::filesystem::perms::others_read);
     const auto modified = std::filesystem::last_write_time(sample_);
 
@@ -256,7 +258,8 @@ TEST_F(ImageFileAccess, AReadOnlyImageReadsAndStaysUnchanged)
 
 TEST_F(ImageFileAccess, AMissingFileOrADirectoryCannotBeOpened)
 {
-    EXPECT_EQ(ReadImageDescriptor(files_, (directory_ / "absent.bin").string(), found_), IMAGE_CANNOT_OPEN);
+    EXPECT_EQ(ReadImageDescriptor(files_, (directory_ / "absent.bin").string(), found_),
+              IMAGE_CANNOT_OPEN);
     EXPECT_EQ(ReadImageDescriptor(files_, directory_.string(), found_), IMAGE_CANNOT_OPEN);
     EXPECT_EQ(ReadImageDescriptor(files_, "", found_), IMAGE_CANNOT_OPEN);
 }
@@ -281,7 +284,8 @@ TEST_F(ImageFileAccess, EitherOpenFailingGivesCannotOpen)
         MemoryFileSystem fake;
         fake.Add("image.bin", image);
         fake.FailOpenNumber(failing);
-        EXPECT_EQ(ReadImageDescriptor(fake, "image.bin", found_), IMAGE_CANNOT_OPEN) << "open " << failing;
+        EXPECT_EQ(ReadImageDescriptor(fake, "image.bin", found_), IMAGE_CANNOT_OPEN)
+            << "open " << failing;
         EXPECT_EQ(fake.OpenNow(), 0);
     }
 }
@@ -292,10 +296,12 @@ TEST_F(ImageFileAccess, AReadErrorEndsEitherSearchWithNoDescriptor)
     PlaceHeader(image, 3000, WithFwVersion(DescriptorNumbered(1), 0, 0));
     PlaceTrailer(image, 6, {1, 2}, {3, 4}, {5, 6});
     // Before the header is whole, after it but before the trailer block is whole.
-    for (const std::uint64_t errorAt : {std::uint64_t{0}, std::uint64_t{3069}, std::uint64_t{7167}}) {
+    for (const std::uint64_t errorAt :
+         {std::uint64_t{0}, std::uint64_t{3069}, std::uint64_t{7167}}) {
         MemoryFileSystem fake;
         fake.Add("image.bin", image, {.MaxChunk = 0, .ErrorAt = errorAt});
-        EXPECT_EQ(ReadImageDescriptor(fake, "image.bin", found_), IMAGE_NO_DESCRIPTOR) << "error at " << errorAt;
+        EXPECT_EQ(ReadImageDescriptor(fake, "image.bin", found_), IMAGE_NO_DESCRIPTOR)
+            << "error at " << errorAt;
         EXPECT_EQ(fake.OpenNow(), 0);
     }
     MemoryFileSystem fake;

@@ -16,8 +16,8 @@
 namespace tarvik::testing {
 
 struct MemoryFileBehaviour {
-    std::size_t MaxChunk = 0;                 // 0: every read delivers all it may
-    std::optional<std::uint64_t> ErrorAt;     // a read that reaches this offset fails
+    std::size_t MaxChunk = 0;              // 0: every read delivers all it may
+    std::optional<std::uint64_t> ErrorAt;  // a read that reaches this offset fails
     std::uint32_t ChunkSeed = 7;
 };
 
@@ -27,7 +27,8 @@ public:
 
     void Add(const std::string& path, std::vector<std::uint8_t> bytes, Behaviour behaviour = {})
     {
-        files_[path] = {std::make_shared<const std::vector<std::uint8_t>>(std::move(bytes)), behaviour};
+        files_[path] = {std::make_shared<const std::vector<std::uint8_t>>(std::move(bytes)),
+                        behaviour};
     }
     // The n-th open (1-based, counted over all paths) fails.
     void FailOpenNumber(int n) { failingOpen_ = n; }
@@ -44,7 +45,8 @@ public:
         }
         const Entry& entry = found->second;
         return std::make_unique<File>(entry.Bytes, entry.How,
-                                      entry.How.ChunkSeed + static_cast<std::uint32_t>(opens_), live_);
+                                      entry.How.ChunkSeed + static_cast<std::uint32_t>(opens_),
+                                      live_);
     }
 
 private:
@@ -55,8 +57,8 @@ private:
 
     class File final : public ReadOnlyFile {
     public:
-        File(std::shared_ptr<const std::vector<std::uint8_t>> bytes, Behaviour how, std::uint32_t seed,
-             std::shared_ptr<int> live)
+        File(std::shared_ptr<const std::vector<std::uint8_t>> bytes, Behaviour how,
+             std::uint32_t seed, std::shared_ptr<int> live)
             : bytes_(std::move(bytes)), how_(how), chunks_(seed), live_(std::move(live))
         {
             ++*live_;
@@ -84,9 +86,13 @@ private:
             if (how_.ErrorAt) {
                 limit = std::min<std::uint64_t>(limit, *how_.ErrorAt);
             }
-            std::size_t count = position_ >= limit ? 0 : static_cast<std::size_t>(std::min<std::uint64_t>(size, limit - position_));
+            std::size_t count =
+                position_ >= limit
+                    ? 0
+                    : static_cast<std::size_t>(std::min<std::uint64_t>(size, limit - position_));
             if (how_.MaxChunk != 0 && count > 0) {
-                count = std::min(count, std::uniform_int_distribution<std::size_t>(1, how_.MaxChunk)(chunks_));
+                count = std::min(
+                    count, std::uniform_int_distribution<std::size_t>(1, how_.MaxChunk)(chunks_));
             }
             if (count > 0) {
                 std::memcpy(buffer, bytes_->data() + position_, count);

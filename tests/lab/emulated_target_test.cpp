@@ -68,8 +68,8 @@ protected:
 TEST_F(EmulatedTargetTest, AnswersTheProbeWithItsDescriptor)
 {
     std::vector<std::uint8_t> bytes;
-    const auto reply = OnlyReply(Request(OP_INFO, 0, 0, 0, {}, FRAME_TYPE_UNTYPED,
-                                         BROADCAST_ADDRESS), &bytes);
+    const auto reply =
+        OnlyReply(Request(OP_INFO, 0, 0, 0, {}, FRAME_TYPE_UNTYPED, BROADCAST_ADDRESS), &bytes);
     EXPECT_EQ(reply.Destination, TOOL);
     EXPECT_EQ(reply.Source, DEVICE);
     EXPECT_EQ(reply.DataLength, DESCRIPTOR_BYTES);
@@ -120,17 +120,17 @@ TEST_F(EmulatedTargetTest, AnswersOnlyItsFrameTypesAndItsAddress)
     ASSERT_EQ(replies.size(), 1u);
     EXPECT_EQ(DecodeHeader(replies[0].Frame)->FrameType, FRAME_TYPE_TYPED);
 
-    EXPECT_TRUE(target.HandleFrame(Request(OP_INFO, 0, 0, 0, {}, FRAME_TYPE_UNTYPED,
-                                           {0x02, 0, 0, 0, 0, 9}))
-                    .empty());
+    EXPECT_TRUE(
+        target.HandleFrame(Request(OP_INFO, 0, 0, 0, {}, FRAME_TYPE_UNTYPED, {0x02, 0, 0, 0, 0, 9}))
+            .empty());
     EXPECT_TRUE(target.HandleFrame(Request(OP_INFO, 0, 0, 0, {}, 0x0800)).empty());
     // Only the probe may be broadcast.
-    EXPECT_TRUE(target.HandleFrame(Request(OP_RESET, 0, 0, 0, {}, FRAME_TYPE_UNTYPED,
-                                           BROADCAST_ADDRESS))
-                    .empty());
+    EXPECT_TRUE(
+        target.HandleFrame(Request(OP_RESET, 0, 0, 0, {}, FRAME_TYPE_UNTYPED, BROADCAST_ADDRESS))
+            .empty());
     // Another device's information reply is no request.
-    EXPECT_TRUE(target.HandleFrame(Request(OP_INFO, 0, 0, 0, std::vector<std::uint8_t>(56)))
-                    .empty());
+    EXPECT_TRUE(
+        target.HandleFrame(Request(OP_INFO, 0, 0, 0, std::vector<std::uint8_t>(56))).empty());
 }
 
 TEST_F(EmulatedTargetTest, FaultsShapeTheAnswers)
@@ -165,9 +165,8 @@ TEST_F(EmulatedTargetTest, DropSharesAreRoughlyKept)
     target.Faults().Seed = 42;
     int answered = 0;
     for (int i = 0; i < 1000; ++i) {
-        answered += target.HandleFrame(Request(OP_BEGIN, static_cast<std::uint16_t>(i))).empty()
-                        ? 0
-                        : 1;
+        answered +=
+            target.HandleFrame(Request(OP_BEGIN, static_cast<std::uint16_t>(i))).empty() ? 0 : 1;
     }
     EXPECT_GT(answered, 740);
     EXPECT_LT(answered, 860);

@@ -6,10 +6,10 @@
 #include <numeric>
 #include <vector>
 
-#include "segment/test_station.h"
-#include "segment/virtual_segment.h"
 #include "netio/binding.h"
 #include "platform/sim_kernel.h"
+#include "segment/test_station.h"
+#include "segment/virtual_segment.h"
 
 namespace tarvik {
 namespace {
@@ -19,7 +19,8 @@ constexpr std::int32_t HANDLE = 5;
 // The library as the binding sees it: records every call and completes reads on demand.
 class FakeDriver final : public PacketDriver {
 public:
-    explicit FakeDriver(Kernel& kernel) : kernel_(kernel) {
+    explicit FakeDriver(Kernel& kernel) : kernel_(kernel)
+    {
         std::iota(answer.begin(), answer.end(), std::uint8_t{0x10});
     }
 
@@ -29,12 +30,14 @@ public:
     };
 
     std::int32_t OpenAdapter(const char*) override { return HANDLE; }
-    void CloseAdapter(std::int32_t adapter) override {
+    void CloseAdapter(std::int32_t adapter) override
+    {
         closed.push_back(adapter);
         posted.clear();
     }
     std::uint32_t PacketRead(std::int32_t adapter, ReadSlot* slot, std::uint32_t* count,
-                             Overlapped* request, std::uint32_t flags) override {
+                             Overlapped* request, std::uint32_t flags) override
+    {
         EXPECT_EQ(adapter, HANDLE);
         EXPECT_EQ(count, &slot->CountWord);
         EXPECT_EQ(request, &slot->Request);
@@ -43,7 +46,8 @@ public:
         return 0;
     }
     std::uint32_t PacketSend(std::int32_t, const std::uint8_t* frame, std::uint32_t length,
-                             std::uint32_t*, Overlapped* request, std::uint32_t flags) override {
+                             std::uint32_t*, Overlapped* request, std::uint32_t flags) override
+    {
         EXPECT_EQ(flags, 1u);
         const std::array<EventHandle, 1> event{request->Event};
         EXPECT_EQ(kernel_.WaitForAny(event, 0), WAIT_TIMEOUT) << "a fresh, reset event";
@@ -51,7 +55,8 @@ public:
         return sendResult;
     }
     std::uint32_t MakeNdisRequest(std::int32_t, RequestRecord* record, Overlapped* overlapped,
-                                  std::uint32_t flags) override {
+                                  std::uint32_t flags) override
+    {
         EXPECT_EQ(flags, 1u);
         std::uint32_t value = 0;
         if (record->InformationBufferLength == 4) {
@@ -71,13 +76,15 @@ public:
     }
 
     // What the library does when a frame lands in a posted slot.
-    void Complete(ReadSlot& slot, std::uint32_t length, std::uint8_t fill) {
+    void Complete(ReadSlot& slot, std::uint32_t length, std::uint8_t fill)
+    {
         std::memset(slot.FrameData, fill, std::min<std::size_t>(length, READ_SLOT_FRAME_BYTES));
         slot.FrameLength = length;
         kernel_.SetEvent(slot.Request.Event);
     }
 
-    std::vector<std::uint32_t> FiltersSet() const {
+    std::vector<std::uint32_t> FiltersSet() const
+    {
         std::vector<std::uint32_t> filters;
         for (const Request& request : requests) {
             if (request.oid == OID_GEN_CURRENT_PACKET_FILTER) {
@@ -104,7 +111,8 @@ private:
 class BindingTest : public ::testing::Test {
 protected:
     void Open() { ASSERT_EQ(binding.OpenAdapter("\\Device\\lab0"), HANDLE); }
-    void StartReceiving() {
+    void StartReceiving()
+    {
         Open();
         ASSERT_EQ(binding.OpenRequestEvent(), 0);
         ASSERT_EQ(binding.StartReception(), 0);
@@ -118,7 +126,8 @@ protected:
 
 // --- reception ---
 
-TEST_F(BindingTest, StartPostsEverySlotInOrderThenSetsDirectedThenBroadcast) {
+TEST_F(BindingTest, StartPostsEverySlotInOrderThenSetsDirectedThenBroadcast)
+{
     StartReceiving();
     ASSERT_EQ(driver.posted.size(), READ_SLOT_COUNT);
     for (std::size_t i = 0; i < READ_SLOT_COUNT; ++i) {
@@ -131,7 +140,8 @@ TEST_F(BindingTest, StartPostsEverySlotInOrderThenSetsDirectedThenBroadcast) {
     EXPECT_EQ(kernel.OpenEvents(), READ_SLOT_COUNT + 1);
 }
 
-TEST_F(BindingTest, CompletedSlotsComeOutLowestFirstAndArePostedAgain) {
+TEST_F(BindingTest, CompletedSlotsComeOutLowestFirstAndArePostedAgain)
+{
     StartReceiving();
     driver.posted.clear();
     driver.Complete(binding.Slots()[7], 70, 0x77);
@@ -144,13 +154,15 @@ TEST_F(BindingTest, CompletedSlotsComeOutLowestFirstAndArePostedAgain) {
     EXPECT_EQ(kernel.Now(), 0u);
 }
 
-TEST_F(BindingTest, WaitWithNothingPendingTakesExactlyTenMilliseconds) {
+TEST_F(BindingTest, WaitWithNothingPendingTakesExactlyTenMilliseconds)
+{
     StartReceiving();
     EXPECT_EQ(binding.WaitFrame(buffer.data(), buffer.size()), 0u);
     EXPECT_EQ(kernel.Now(), RECEIVE_WAIT_MS);
 }
 
-TEST_F(BindingTest, LongDeliveryIsCutToTheCallersBuffer) {
+TEST_F(BindingTest, LongDeliveryIsCutToTheCallersBuffer)
+{
     StartReceiving();
     std::array<std::uint8_t, 1540> guarded{};
     driver.Complete(binding.Slots()[0], 1532, 0xAB);
@@ -163,7 +175,8 @@ TEST_F(BindingTest, LongDeliveryIsCutToTheCallersBuffer) {
     EXPECT_EQ(guarded[1532], 0x00);
 }
 
-TEST_F(BindingTest, FailedResetHandsTheFrameOverButLeavesTheSlotUnposted) {
+TEST_F(BindingTest, FailedResetHandsTheFrameOverButLeavesTheSlotUnposted)
+{
     StartReceiving();
     driver.posted.clear();
     driver.Complete(binding.Slots()[2], 64, 0x22);
@@ -173,7 +186,8 @@ TEST_F(BindingTest, FailedResetHandsTheFrameOverButLeavesTheSlotUnposted) {
     EXPECT_TRUE(driver.posted.empty());
 }
 
-TEST_F(BindingTest, WithoutAnAdapterNeitherCallWaits) {
+TEST_F(BindingTest, WithoutAnAdapterNeitherCallWaits)
+{
     EXPECT_EQ(binding.WaitFrame(buffer.data(), buffer.size()), 0u);
     EXPECT_EQ(binding.SendFrame(buffer.data(), 64), SEND_FAILED);
     EXPECT_EQ(kernel.Now(), 0u);
@@ -183,7 +197,8 @@ TEST_F(BindingTest, WithoutAnAdapterNeitherCallWaits) {
 
 // --- sending ---
 
-TEST_F(BindingTest, SuccessfulSendPausesTwentyMilliseconds) {
+TEST_F(BindingTest, SuccessfulSendPausesTwentyMilliseconds)
+{
     Open();
     const std::vector<std::uint8_t> frame(64, 0x5A);
     EXPECT_EQ(binding.SendFrame(frame.data(), 64), SEND_OK);
@@ -193,7 +208,8 @@ TEST_F(BindingTest, SuccessfulSendPausesTwentyMilliseconds) {
     EXPECT_EQ(kernel.OpenEvents(), 0u);
 }
 
-TEST_F(BindingTest, SendFailuresReturnTheirCodesWithoutPausing) {
+TEST_F(BindingTest, SendFailuresReturnTheirCodesWithoutPausing)
+{
     Open();
     driver.sendResult = 3;
     EXPECT_EQ(binding.SendFrame(buffer.data(), 64), SEND_FAILED);
@@ -208,13 +224,14 @@ TEST_F(BindingTest, SendFailuresReturnTheirCodesWithoutPausing) {
 
 // --- station address and medium ---
 
-TEST_F(BindingTest, StationAddressIsTheFirstSixBytesOfTheAnswer) {
+TEST_F(BindingTest, StationAddressIsTheFirstSixBytesOfTheAnswer)
+{
     StartReceiving();
     std::array<std::uint8_t, 8> destination;
     destination.fill(0xEE);
     EXPECT_EQ(binding.QueryStationAddress(destination.data()), 0);
-    EXPECT_EQ(destination, (std::array<std::uint8_t, 8>{0x10, 0x11, 0x12, 0x13, 0x14, 0x15,
-                                                         0xEE, 0xEE}));
+    EXPECT_EQ(destination,
+              (std::array<std::uint8_t, 8>{0x10, 0x11, 0x12, 0x13, 0x14, 0x15, 0xEE, 0xEE}));
     const auto& request = driver.requests.back();
     EXPECT_EQ(request.type, NDIS_REQUEST_QUERY_INFORMATION);
     EXPECT_EQ(request.oid, OID_802_3_CURRENT_ADDRESS);
@@ -227,7 +244,8 @@ TEST_F(BindingTest, StationAddressIsTheFirstSixBytesOfTheAnswer) {
     EXPECT_EQ(destination[0], 0xEE);
 }
 
-TEST_F(BindingTest, TokenRingIsRefusedAndLeavesTheVerdictAlone) {
+TEST_F(BindingTest, TokenRingIsRefusedAndLeavesTheVerdictAlone)
+{
     Open();
     driver.medium = NDIS_MEDIUM_802_5;
     EXPECT_EQ(binding.CheckMedium(), 1);
@@ -240,7 +258,8 @@ TEST_F(BindingTest, TokenRingIsRefusedAndLeavesTheVerdictAlone) {
     EXPECT_EQ(driver.requests.back().oid, OID_802_5_CURRENT_ADDRESS);
 }
 
-TEST_F(BindingTest, OnceVerifiedEveryRequestTakesThe8023Choice) {
+TEST_F(BindingTest, OnceVerifiedEveryRequestTakesThe8023Choice)
+{
     Open();
     EXPECT_EQ(binding.CheckMedium(), 0);
     EXPECT_TRUE(binding.MediumVerified);
@@ -258,7 +277,8 @@ TEST_F(BindingTest, OnceVerifiedEveryRequestTakesThe8023Choice) {
     EXPECT_EQ(driver.FiltersSet(), (std::vector<std::uint32_t>{1, 9}));
 }
 
-TEST_F(BindingTest, FilterStepsFollowTheMedium) {
+TEST_F(BindingTest, FilterStepsFollowTheMedium)
+{
     Open();
     binding.MediumInUse = NDIS_MEDIUM_LOCALTALK;
     EXPECT_TRUE(binding.EnablePacketFilter());
@@ -272,7 +292,8 @@ TEST_F(BindingTest, FilterStepsFollowTheMedium) {
     EXPECT_EQ(driver.FiltersSet(), (std::vector<std::uint32_t>{9, 1}));
 }
 
-TEST_F(BindingTest, MediumCheckFailuresReportSixAndSeven) {
+TEST_F(BindingTest, MediumCheckFailuresReportSixAndSeven)
+{
     Open();
     kernel.FailNextCreateEvents(1);
     EXPECT_EQ(binding.CheckMedium(), 6);
@@ -288,7 +309,8 @@ TEST_F(BindingTest, MediumCheckFailuresReportSixAndSeven) {
 
 // --- set-up failures ---
 
-TEST_F(BindingTest, RequestEventNeedsAnAdapterAndClosesItWhenNoEventCanBeMade) {
+TEST_F(BindingTest, RequestEventNeedsAnAdapterAndClosesItWhenNoEventCanBeMade)
+{
     EXPECT_EQ(binding.OpenRequestEvent(), 1);
     EXPECT_EQ(binding.StartReception(), 1);
     Open();
@@ -298,7 +320,8 @@ TEST_F(BindingTest, RequestEventNeedsAnAdapterAndClosesItWhenNoEventCanBeMade) {
     EXPECT_EQ(binding.AdapterHandle, INVALID_ADAPTER);
 }
 
-TEST_F(BindingTest, SlotEventFailureClosesWhatWasMadeAndTheAdapter) {
+TEST_F(BindingTest, SlotEventFailureClosesWhatWasMadeAndTheAdapter)
+{
     Open();
     ASSERT_EQ(binding.OpenRequestEvent(), 0);
     kernel.FailNextCreateEvents(1, 10);
@@ -311,7 +334,8 @@ TEST_F(BindingTest, SlotEventFailureClosesWhatWasMadeAndTheAdapter) {
     EXPECT_EQ(kernel.OpenEvents(), 0u);
 }
 
-TEST_F(BindingTest, RefusedFilterClosesTheAdapterAndReleasesTheSlots) {
+TEST_F(BindingTest, RefusedFilterClosesTheAdapterAndReleasesTheSlots)
+{
     Open();
     ASSERT_EQ(binding.OpenRequestEvent(), 0);
     driver.refuseFilter = true;
@@ -323,7 +347,8 @@ TEST_F(BindingTest, RefusedFilterClosesTheAdapterAndReleasesTheSlots) {
     EXPECT_EQ(kernel.Now(), 0u) << "the wait on the emptied table fails at once";
 }
 
-TEST_F(BindingTest, FailedResetStopsPostingButReceptionStillStarts) {
+TEST_F(BindingTest, FailedResetStopsPostingButReceptionStillStarts)
+{
     Open();
     ASSERT_EQ(binding.OpenRequestEvent(), 0);
     kernel.FailNextResetEvents(1, 10);
@@ -334,7 +359,8 @@ TEST_F(BindingTest, FailedResetStopsPostingButReceptionStillStarts) {
 
 // --- tear-down ---
 
-TEST_F(BindingTest, TearDownCallsAreSafeTwiceAndInAnyOrder) {
+TEST_F(BindingTest, TearDownCallsAreSafeTwiceAndInAnyOrder)
+{
     StartReceiving();
     binding.StopReception();
     EXPECT_EQ(driver.FiltersSet().back(), 0u);
@@ -350,7 +376,8 @@ TEST_F(BindingTest, TearDownCallsAreSafeTwiceAndInAnyOrder) {
     EXPECT_EQ(driver.requests.size(), requests);
 }
 
-TEST(BindingTearDown, DestroyingTheBindingStopsReceptionAndClosesEverything) {
+TEST(BindingTearDown, DestroyingTheBindingStopsReceptionAndClosesEverything)
+{
     SimKernel kernel;
     FakeDriver driver(kernel);
     {
@@ -366,7 +393,8 @@ TEST(BindingTearDown, DestroyingTheBindingStopsReceptionAndClosesEverything) {
 
 // --- over the virtual segment ---
 
-TEST(BindingOnSegment, FramesGoOutAndComeBackThroughTheFilter) {
+TEST(BindingOnSegment, FramesGoOutAndComeBackThroughTheFilter)
+{
     constexpr MacAddress OWN = {0x00, 0x11, 0x22, 0x33, 0x44, 0x55};
     constexpr MacAddress PEER = {0x02, 0x5A, 0x17, 0x00, 0x00, 0x01};
     constexpr MacAddress OTHER = {0x02, 0x5A, 0x17, 0x00, 0x00, 0x02};

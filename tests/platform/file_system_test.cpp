@@ -18,8 +18,8 @@ TEST(PosixFileSystemTest, OpensOnlyRegularFiles)
     EXPECT_EQ(files.OpenForReading("/dev/zero"), nullptr);
     EXPECT_EQ(files.OpenForReading(std::filesystem::temp_directory_path().string()), nullptr);
 
-    const std::filesystem::path fifo =
-        std::filesystem::temp_directory_path() / ("tarvik-fifo-" + std::to_string(::getpid()));
+    const std::filesystem::path fifo = std::filesystem::temp_directory_path() /
+                                       ("tarvik-fifo-" + std::to_string(::getpid()));
     ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
     EXPECT_EQ(files.OpenForReading(fifo.string()), nullptr);
     std::filesystem::remove(fifo);

@@ -17,7 +17,8 @@ protected:
     SimKernel kernel{0xFFFFFF00u};
 };
 
-TEST_F(SimKernelTest, TickCountWrapsWhileNowKeepsCounting) {
+TEST_F(SimKernelTest, TickCountWrapsWhileNowKeepsCounting)
+{
     EXPECT_EQ(kernel.GetTickCount(), 0xFFFFFF00u);
     kernel.Sleep(0x100);
     EXPECT_EQ(kernel.GetTickCount(), 0u);
@@ -28,7 +29,8 @@ TEST_F(SimKernelTest, TickCountWrapsWhileNowKeepsCounting) {
     EXPECT_EQ(kernel.SleptMilliseconds(), 0x105u);
 }
 
-TEST_F(SimKernelTest, SleepRunsEachActionAtItsOwnTimeInOrder) {
+TEST_F(SimKernelTest, SleepRunsEachActionAtItsOwnTimeInOrder)
+{
     std::vector<std::pair<int, std::uint64_t>> ran;
     kernel.Schedule(30, [&] { ran.emplace_back(3, kernel.Now()); });
     kernel.Schedule(10, [&] { ran.emplace_back(1, kernel.Now()); });
@@ -40,7 +42,8 @@ TEST_F(SimKernelTest, SleepRunsEachActionAtItsOwnTimeInOrder) {
     EXPECT_EQ(kernel.PendingActions(), 1u);
 }
 
-TEST_F(SimKernelTest, ActionScheduledByAnActionRunsInTheSameSleepWhenDue) {
+TEST_F(SimKernelTest, ActionScheduledByAnActionRunsInTheSameSleepWhenDue)
+{
     std::vector<std::uint64_t> ran;
     kernel.Schedule(5, [&] {
         kernel.Schedule(0, [&] { ran.push_back(kernel.Now()); });
@@ -53,7 +56,8 @@ TEST_F(SimKernelTest, ActionScheduledByAnActionRunsInTheSameSleepWhenDue) {
     EXPECT_EQ(kernel.SleepCalls(), 1u);
 }
 
-TEST_F(SimKernelTest, WaitReturnsLowestSignalledIndexAndResetsOnlyThatOne) {
+TEST_F(SimKernelTest, WaitReturnsLowestSignalledIndexAndResetsOnlyThatOne)
+{
     const std::array<EventHandle, 3> events{kernel.CreateEvent(), kernel.CreateEvent(),
                                             kernel.CreateEvent()};
     kernel.SetEvent(events[2]);
@@ -65,7 +69,8 @@ TEST_F(SimKernelTest, WaitReturnsLowestSignalledIndexAndResetsOnlyThatOne) {
     EXPECT_EQ(kernel.Now(), 10u);
 }
 
-TEST_F(SimKernelTest, WaitStopsAtTheActionThatSignals) {
+TEST_F(SimKernelTest, WaitStopsAtTheActionThatSignals)
+{
     const std::array<EventHandle, 1> events{kernel.CreateEvent()};
     bool later = false;
     kernel.Schedule(4, [&] { kernel.SetEvent(events[0]); });
@@ -75,7 +80,8 @@ TEST_F(SimKernelTest, WaitStopsAtTheActionThatSignals) {
     EXPECT_FALSE(later);
 }
 
-TEST_F(SimKernelTest, ResetClearsASignal) {
+TEST_F(SimKernelTest, ResetClearsASignal)
+{
     const std::array<EventHandle, 1> events{kernel.CreateEvent()};
     kernel.SetEvent(events[0]);
     EXPECT_TRUE(kernel.ResetEvent(events[0]));
@@ -83,7 +89,8 @@ TEST_F(SimKernelTest, ResetClearsASignal) {
     EXPECT_EQ(kernel.Now(), 7u);
 }
 
-TEST_F(SimKernelTest, BadTablesFailAtOnce) {
+TEST_F(SimKernelTest, BadTablesFailAtOnce)
+{
     const EventHandle open = kernel.CreateEvent();
     const EventHandle closed = kernel.CreateEvent();
     kernel.CloseHandle(closed);
@@ -99,7 +106,8 @@ TEST_F(SimKernelTest, BadTablesFailAtOnce) {
     EXPECT_FALSE(kernel.CloseHandle(closed));
 }
 
-TEST_F(SimKernelTest, FailureKnobsCountDown) {
+TEST_F(SimKernelTest, FailureKnobsCountDown)
+{
     kernel.FailNextCreateEvents(1);
     EXPECT_EQ(kernel.CreateEvent(), NO_EVENT);
     const EventHandle event = kernel.CreateEvent();
@@ -118,7 +126,8 @@ protected:
     RealKernel kernel;
 };
 
-TEST_F(RealKernelTest, SetFromAnotherThreadWakesTheWait) {
+TEST_F(RealKernelTest, SetFromAnotherThreadWakesTheWait)
+{
     const std::array<EventHandle, 2> events{kernel.CreateEvent(), kernel.CreateEvent()};
     std::thread setter([&] { kernel.SetEvent(events[1]); });
     EXPECT_EQ(kernel.WaitForAny(events, 60000), 1u);
@@ -126,7 +135,8 @@ TEST_F(RealKernelTest, SetFromAnotherThreadWakesTheWait) {
     EXPECT_EQ(kernel.WaitForAny(events, 1), WAIT_TIMEOUT);
 }
 
-TEST_F(RealKernelTest, LowestIndexFirstAndBadTablesFail) {
+TEST_F(RealKernelTest, LowestIndexFirstAndBadTablesFail)
+{
     const std::array<EventHandle, 3> events{kernel.CreateEvent(), kernel.CreateEvent(),
                                             kernel.CreateEvent()};
     kernel.SetEvent(events[2]);
@@ -138,7 +148,8 @@ TEST_F(RealKernelTest, LowestIndexFirstAndBadTablesFail) {
     EXPECT_EQ(kernel.WaitForAny({}, 1), WAIT_FAILED);
 }
 
-TEST_F(RealKernelTest, ScheduledActionsRunInDueOrderOnTheTimerThread) {
+TEST_F(RealKernelTest, ScheduledActionsRunInDueOrderOnTheTimerThread)
+{
     std::mutex mutex;
     std::vector<int> ran;
     const std::array<EventHandle, 1> done{kernel.CreateEvent()};
@@ -146,7 +157,10 @@ TEST_F(RealKernelTest, ScheduledActionsRunInDueOrderOnTheTimerThread) {
         std::lock_guard lock(mutex);
         ran.push_back(n);
     };
-    kernel.Schedule(3, [&] { record(3); kernel.SetEvent(done[0]); });
+    kernel.Schedule(3, [&] {
+        record(3);
+        kernel.SetEvent(done[0]);
+    });
     kernel.Schedule(1, [&] { record(1); });
     kernel.Schedule(1, [&] { record(2); });
     ASSERT_EQ(kernel.WaitForAny(done, 60000), 0u);

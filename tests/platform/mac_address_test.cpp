@@ -25,10 +25,9 @@ TEST(MacAddressText, FormatsLowerCaseWithColonsAndReadsEveryTypedForm)
 
 TEST(MacAddressText, RefusesWrongLengthsMisplacedSeparatorsAndNonDigits)
 {
-    for (const char* text :
-         {"", "025A1700000", "025A1700000B0", "02:5a:17:00:00", "02:5a:17:00:00:0b:",
-          "025:a1:70:00:00:b0", "02:5a:17:00:00:0g", "02 5a 17 00 00 0b", "0x025A17000B",
-          "02:5a:1700000b"}) {
+    for (const char* text : {"", "025A1700000", "025A1700000B0", "02:5a:17:00:00",
+                             "02:5a:17:00:00:0b:", "025:a1:70:00:00:b0", "02:5a:17:00:00:0g",
+                             "02 5a 17 00 00 0b", "0x025A17000B", "02:5a:1700000b"}) {
         SCOPED_TRACE(text);
         EXPECT_EQ(ParseMacAddress(text), std::nullopt);
     }

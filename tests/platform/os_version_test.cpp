@@ -49,7 +49,8 @@ TEST_F(OsFamilyTest, EachTestAsksAnewAndReportsItsOwnFailure)
 
 TEST(RawNetworkAccessTest, ReadsTheNetRawBitOfTheEffectiveSet)
 {
-    EXPECT_TRUE(StatusGrantsNetRaw("Name:\tx\nCapInh:\t0\nCapPrm:\t0\nCapEff:\t0000000000002000\n"));
+    EXPECT_TRUE(
+        StatusGrantsNetRaw("Name:\tx\nCapInh:\t0\nCapPrm:\t0\nCapEff:\t0000000000002000\n"));
     EXPECT_TRUE(StatusGrantsNetRaw("CapEff:\t000001ffffffffff\n"));
     EXPECT_FALSE(StatusGrantsNetRaw("CapEff:\t0000000000001000\n"));
     EXPECT_FALSE(StatusGrantsNetRaw("CapPrm:\t0000000000002000\nCapEff:\t0000000000000000\n"));

@@ -20,8 +20,8 @@ protected:
     RealKernel kernel;
     PcapPacketDriver driver{kernel};
 
-    std::uint32_t Request(std::int32_t adapter, std::uint32_t type, std::uint32_t oid,
-                          void* buffer, std::uint32_t length)
+    std::uint32_t Request(std::int32_t adapter, std::uint32_t type, std::uint32_t oid, void* buffer,
+                          std::uint32_t length)
     {
         RequestRecord request;
         request.RequestType = type;
@@ -53,7 +53,7 @@ TEST_F(PcapDriverTest, AdapterNamesNameOneInterfaceAfterTheDevicePrefix)
     EXPECT_EQ(InterfaceOfAdapterName("\\Device\\"), "");
     EXPECT_EQ(InterfaceOfAdapterName("\\DEVICE\\eth0"), "");
     EXPECT_EQ(InterfaceOfAdapterName("Device\\eth0"), "");
-    EXPECT_EQ(InterfaceOfAdapterName("\\Device\\abcdefghijklmnop"), "");   // longer than IFNAMSIZ
+    EXPECT_EQ(InterfaceOfAdapterName("\\Device\\abcdefghijklmnop"), "");  // longer than IFNAMSIZ
     EXPECT_EQ(InterfaceOfAdapterName("\\Device\\a/b"), "");
     EXPECT_EQ(InterfaceOfAdapterName("\\Device\\..\\eth0"), "");
     EXPECT_EQ(InterfaceOfAdapterName("\\Device\\eth 0"), "");
@@ -127,8 +127,8 @@ TEST_F(PcapDriverTest, LoopbackRefusesWhatNoAdapterCanDo)
               0u);
     EXPECT_EQ(medium, NDIS_MEDIUM_802_3);
     std::uint16_t tooShort = 0;
-    EXPECT_NE(Request(adapter, NDIS_REQUEST_QUERY_INFORMATION, OID_GEN_MEDIA_IN_USE,
-                      &tooShort, sizeof tooShort),
+    EXPECT_NE(Request(adapter, NDIS_REQUEST_QUERY_INFORMATION, OID_GEN_MEDIA_IN_USE, &tooShort,
+                      sizeof tooShort),
               0u);
 
     EXPECT_EQ(SetFilter(adapter, 0), 0u);
@@ -139,23 +139,22 @@ TEST_F(PcapDriverTest, LoopbackRefusesWhatNoAdapterCanDo)
     EXPECT_NE(Request(adapter, NDIS_REQUEST_QUERY_INFORMATION, OID_GEN_CURRENT_PACKET_FILTER,
                       &filter, sizeof filter),
               0u);
-    EXPECT_NE(Request(adapter, NDIS_REQUEST_SET_INFORMATION, OID_GEN_CURRENT_PACKET_FILTER,
-                      nullptr, 4),
+    EXPECT_NE(Request(adapter, NDIS_REQUEST_SET_INFORMATION, OID_GEN_CURRENT_PACKET_FILTER, nullptr,
+                      4),
               0u);
     std::uint8_t address[32] = {};
-    EXPECT_NE(Request(adapter, NDIS_REQUEST_QUERY_INFORMATION, OID_802_5_CURRENT_ADDRESS,
-                      address, sizeof address),
+    EXPECT_NE(Request(adapter, NDIS_REQUEST_QUERY_INFORMATION, OID_802_5_CURRENT_ADDRESS, address,
+                      sizeof address),
               0u);
-    EXPECT_NE(Request(adapter, NDIS_REQUEST_QUERY_INFORMATION, OID_802_3_CURRENT_ADDRESS,
-                      address, 5),
+    EXPECT_NE(Request(adapter, NDIS_REQUEST_QUERY_INFORMATION, OID_802_3_CURRENT_ADDRESS, address,
+                      5),
               0u);
     EXPECT_NE(driver.MakeNdisRequest(adapter, nullptr, nullptr, 1), 0u);
 
     const std::uint8_t frame[PCAP_MAX_SEND_BYTES + 1] = {};
     std::uint32_t count = 0;
     EXPECT_NE(driver.PacketSend(adapter, frame, 0, &count, nullptr, 1), 0u);
-    EXPECT_NE(driver.PacketSend(adapter, frame, PCAP_MAX_SEND_BYTES + 1, &count, nullptr, 1),
-              0u);
+    EXPECT_NE(driver.PacketSend(adapter, frame, PCAP_MAX_SEND_BYTES + 1, &count, nullptr, 1), 0u);
     EXPECT_NE(driver.PacketSend(adapter, nullptr, 60, &count, nullptr, 1), 0u);
     EXPECT_NE(driver.PacketRead(adapter, nullptr, nullptr, nullptr, 0), 0u);
 

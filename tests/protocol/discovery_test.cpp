@@ -119,8 +119,8 @@ TEST_F(DiscoveryTest, OwnProbeSeenOnTheWireIsNotATarget)
     // A station that echoes every probe back, as an adapter that hears itself would.
     TestStation mirror(lab.Segment(), {0x02, 0x00, 0x00, 0x00, 0x00, 0x01});
     mirror.SetResponder([](std::span<const std::uint8_t> frame, TestStation& station) {
-        if (frame.size() >= 6 && std::equal(BROADCAST_ADDRESS.begin(), BROADCAST_ADDRESS.end(),
-                                            frame.begin())) {
+        if (frame.size() >= 6 &&
+            std::equal(BROADCAST_ADDRESS.begin(), BROADCAST_ADDRESS.end(), frame.begin())) {
             std::vector<std::uint8_t> echo(frame.begin(), frame.end());
             std::copy(LAB_ADAPTER_ADDRESS.begin(), LAB_ADAPTER_ADDRESS.end(), echo.begin());
             station.Send(echo);
@@ -191,9 +191,9 @@ TEST_F(TimerTest, ExpiresStrictlyAfterTheUnitsInNinetyNineHundredthsOfASecond)
 
 TEST_F(TimerTest, TickCountWrapMeasuresTheModularDifference)
 {
-    const std::uint32_t start = kernel.GetTickCount();   // 256 ms before the wrap
+    const std::uint32_t start = kernel.GetTickCount();  // 256 ms before the wrap
     kernel.Advance(512);
-    ASSERT_LT(kernel.GetTickCount(), start);             // 256 ms after it
+    ASSERT_LT(kernel.GetTickCount(), start);  // 256 ms after it
     EXPECT_FALSE(link.TimerExpired(start, 1));
     kernel.Advance(990 - 512);
     EXPECT_FALSE(link.TimerExpired(start, 1));

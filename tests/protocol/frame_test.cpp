@@ -8,7 +8,7 @@ namespace {
 class FrameBuildTest : public ProtocolTest {
 protected:
     const SentFrame& Last() const { return sent.back(); }
-    void Flush() { kernel.Advance(5); }   // lets the segment carry the frame to the observer
+    void Flush() { kernel.Advance(5); }  // lets the segment carry the frame to the observer
 };
 
 std::vector<std::uint8_t> Header(std::initializer_list<std::uint8_t> destination,
@@ -54,7 +54,7 @@ TEST_F(FrameBuildTest, WriteBlockCarriesSessionFieldsLittleEndian)
     EXPECT_TRUE(std::equal(TARGET_A.begin(), TARGET_A.end(), bytes.begin()));
     const std::vector<std::uint8_t> header(bytes.begin() + 14, bytes.begin() + 24);
     EXPECT_EQ(header, (std::vector<std::uint8_t>{0x02, 0x00, 0x34, 0x12, 0x05, 0x00, 0x00, 0x20,
-                                                  0x00, 0x02}));
+                                                 0x00, 0x02}));
     EXPECT_TRUE(std::equal(block.begin(), block.end(), bytes.begin() + 24));
 }
 
@@ -104,7 +104,8 @@ TEST_F(FrameBuildTest, NothingOfALongerEarlierFrameIsLeftOver)
     Flush();
     const auto& reset = Last().Bytes;
     ASSERT_EQ(reset.size(), 64u);
-    EXPECT_TRUE(std::all_of(reset.begin() + 16, reset.end(), [](std::uint8_t b) { return b == 0; }));
+    EXPECT_TRUE(std::all_of(reset.begin() + 16, reset.end(),
+                            [](std::uint8_t b) { return b == 0; }));
     EXPECT_TRUE(std::all_of(run.SendBuffer.begin() + 64, run.SendBuffer.end(),
                             [](std::uint8_t b) { return b == 0; }));
 }
@@ -123,9 +124,9 @@ TEST_F(FrameBuildTest, NoStationAddressMeansNothingSent)
 
 TEST(FrameCodecTest, DecodesLiteralReplyAndRejectsShortFrames)
 {
-    const std::vector<std::uint8_t> bytes = {
-        0x02, 0x00, 0x54, 0x56, 0x4B, 0x01, 0x02, 0x5A, 0x17, 0x1A, 0x2B, 0x3C, 0x88, 0x88,
-        0x02, 0x00, 0x34, 0x12, 0x05, 0x00, 0x00, 0x20, 0x02, 0x00, 0x05, 0x00};
+    const std::vector<std::uint8_t> bytes = {0x02, 0x00, 0x54, 0x56, 0x4B, 0x01, 0x02, 0x5A, 0x17,
+                                             0x1A, 0x2B, 0x3C, 0x88, 0x88, 0x02, 0x00, 0x34, 0x12,
+                                             0x05, 0x00, 0x00, 0x20, 0x02, 0x00, 0x05, 0x00};
     const auto header = DecodeHeader(bytes);
     ASSERT_TRUE(header);
     EXPECT_EQ(header->Source, TARGET_A);

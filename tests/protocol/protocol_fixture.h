@@ -13,13 +13,13 @@
 #include "image/image_builder.h"
 #include "image/image_file.h"
 #include "lab/lab_setup.h"
-#include "segment/test_station.h"
 #include "netio/binding.h"
 #include "platform/file_system.h"
 #include "platform/sim_kernel.h"
 #include "protocol/frame.h"
 #include "protocol/progress.h"
 #include "protocol/upgrade_link.h"
+#include "segment/test_station.h"
 
 namespace tarvik::testing {
 
@@ -73,10 +73,9 @@ protected:
 
     ~ProtocolTest() override { std::filesystem::remove_all(directory); }
 
-    EmulatedTargetStation& AddTarget(const MacAddress& address,
-                                     FrameVariants variants = FrameVariants::Both,
-                                     std::array<std::uint8_t, 6> board = {0x00, 0x11, 0x22,
-                                                                          0x33, 0x44, 0x55})
+    EmulatedTargetStation& AddTarget(
+        const MacAddress& address, FrameVariants variants = FrameVariants::Both,
+        std::array<std::uint8_t, 6> board = {0x00, 0x11, 0x22, 0x33, 0x44, 0x55})
     {
         TargetConfig config;
         config.Address = address;

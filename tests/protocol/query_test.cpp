@@ -42,7 +42,8 @@ TEST_F(QueryTest, AnswerAtOnceFillsTheBufferWithOneRequest)
     EXPECT_EQ(link.QueryTargetInfo(TARGET_A, info.data()), QUERY_OK);
     EXPECT_EQ(run.Session.State, SESSION_DONE);
     EXPECT_EQ(run.Session.Result, 0);
-    EXPECT_TRUE(std::equal(info.begin(), info.end(), target.Device().Config().Descriptor.Bytes.begin()));
+    EXPECT_TRUE(std::equal(info.begin(), info.end(),
+                           target.Device().Config().Descriptor.Bytes.begin()));
     EXPECT_EQ(InfoRequestsSent(), 1u);
 }
 
@@ -72,12 +73,24 @@ TEST_F(QueryTest, RepliesFailingAnyTestAreIgnoredAndTheQueryGoesOn)
         FrameHeader reply = GoodHeader(request);
         std::vector<std::uint8_t> data(56, 0x42);
         switch (variant++ % 6) {
-        case 0: reply.DataLength = 55; break;
-        case 1: reply.Sequence = 1; break;
-        case 2: reply.FrameType = FRAME_TYPE_TYPED; break;
-        case 3: reply.Source[5] ^= 1; break;
-        case 4: reply.Opcode = OP_WRITE; break;
-        case 5: data.resize(30); break;   // claims 56 bytes, holds 30
+        case 0:
+            reply.DataLength = 55;
+            break;
+        case 1:
+            reply.Sequence = 1;
+            break;
+        case 2:
+            reply.FrameType = FRAME_TYPE_TYPED;
+            break;
+        case 3:
+            reply.Source[5] ^= 1;
+            break;
+        case 4:
+            reply.Opcode = OP_WRITE;
+            break;
+        case 5:
+            data.resize(30);
+            break;  // claims 56 bytes, holds 30
         }
         return MakeReply(reply, data);
     });
@@ -120,7 +133,6 @@ TEST_F(QueryTest, FirstRequestThatCannotGoOutReturnsThree)
     EXPECT_EQ(run.Session.State, SESSION_INFO);
     EXPECT_EQ(link.FetchTargetInfo(TARGET_A, info.data()), QUERY_NO_REPLY);
 }
-
 
 class CheckImageTest : public ProtocolTest {};
 

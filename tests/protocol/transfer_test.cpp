@@ -27,11 +27,14 @@ TEST_F(TransferTest, ThousandByteImageGoesOutFrameByFrame)
     EXPECT_EQ(run.Session.State, SESSION_DONE);
 
     ASSERT_EQ(sent.size(), 6u);
-    const std::uint16_t expectedOpcodes[] = {OP_BEGIN, OP_WRITE, OP_WRITE, OP_VERIFY, OP_VERIFY,
-                                             OP_RESET};
-    const std::uint16_t expectedSequences[] = {
-        sequence, static_cast<std::uint16_t>(sequence + 1), static_cast<std::uint16_t>(sequence + 2),
-        static_cast<std::uint16_t>(sequence + 3), static_cast<std::uint16_t>(sequence + 4), 0};
+    const std::uint16_t expectedOpcodes[] = {OP_BEGIN,  OP_WRITE,  OP_WRITE,
+                                             OP_VERIFY, OP_VERIFY, OP_RESET};
+    const std::uint16_t expectedSequences[] = {sequence,
+                                               static_cast<std::uint16_t>(sequence + 1),
+                                               static_cast<std::uint16_t>(sequence + 2),
+                                               static_cast<std::uint16_t>(sequence + 3),
+                                               static_cast<std::uint16_t>(sequence + 4),
+                                               0};
     const std::uint16_t expectedSegments[] = {0, 0x1000, 0x1020, 0x1000, 0x1020, 0};
     const std::size_t expectedLengths[] = {64, 536, 512, 536, 512, 64};
     const auto file = ReadWhole(path);
@@ -155,7 +158,7 @@ TEST_F(TransferTest, BlockLostOnTheWayIsResentAndLands)
     RunTransfer(TARGET_A, path);
     EXPECT_EQ(run.Session.State, SESSION_DONE);
     const auto writes = SentWithOpcode(OP_WRITE);
-    ASSERT_EQ(writes.size(), 4u);   // three blocks, the second of them twice
+    ASSERT_EQ(writes.size(), 4u);  // three blocks, the second of them twice
     EXPECT_EQ(writes[1].Bytes, writes[2].Bytes);
     EXPECT_GT(writes[2].Time - writes[1].Time, 1980u);
     ExpectMemoryHoldsFile(path);
@@ -238,7 +241,9 @@ public:
 private:
     class File final : public ReadOnlyFile {
     public:
-        File(std::unique_ptr<ReadOnlyFile> inner, int& left) : inner_(std::move(inner)), left_(left) {}
+        File(std::unique_ptr<ReadOnlyFile> inner, int& left) : inner_(std::move(inner)), left_(left)
+        {
+        }
         bool Seek(std::uint64_t offset) override { return inner_->Seek(offset); }
         std::int64_t SeekEnd() override { return inner_->SeekEnd(); }
         std::int64_t Read(std::uint8_t* buffer, std::size_t size) override
@@ -287,8 +292,8 @@ public:
     std::int64_t SeekEnd() override { return position_ = size_; }
     std::int64_t Read(std::uint8_t* buffer, std::size_t size) override
     {
-        const std::int64_t count = std::min<std::int64_t>(static_cast<std::int64_t>(size),
-                                                          size_ - position_);
+        const std::int64_t count =
+            std::min<std::int64_t>(static_cast<std::int64_t>(size), size_ - position_);
         std::fill_n(buffer, count, std::uint8_t{0});
         position_ += count;
         return count;
@@ -343,10 +348,10 @@ TEST_F(TransferTest, AcksThatDoNotEchoTheRequestAreDropped)
         reply.DataLength = 2;
         const std::vector<std::uint8_t> ok = {0, 0};
         if (request->Opcode == OP_RESET) {
-            reply.DataLength = 2;   // a reset reply claims no data: dropped
+            reply.DataLength = 2;  // a reset reply claims no data: dropped
             self.Send(MakeReply(reply, ok));
             reply.DataLength = 0;
-            self.Send(MakeReply(reply, {}, 24));   // too short to hold the status: dropped
+            self.Send(MakeReply(reply, {}, 24));  // too short to hold the status: dropped
             wrongAnswers += 2;
             self.Send(MakeReply(reply, ok));
             return;

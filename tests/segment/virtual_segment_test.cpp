@@ -4,10 +4,10 @@
 #include <memory>
 #include <vector>
 
-#include "segment/test_station.h"
-#include "segment/virtual_segment.h"
 #include "platform/real_kernel.h"
 #include "platform/sim_kernel.h"
+#include "segment/test_station.h"
+#include "segment/virtual_segment.h"
 
 namespace tarvik {
 namespace {
@@ -19,8 +19,9 @@ constexpr MacAddress ADDRESS_PC = {0x00, 0x11, 0x22, 0x33, 0x44, 0x55};
 
 using Frames = std::vector<std::vector<std::uint8_t>>;
 
-std::vector<std::uint8_t> MakeFrame(const MacAddress& to, const MacAddress& from,
-                                    std::uint8_t tag, std::size_t length = 64) {
+std::vector<std::uint8_t> MakeFrame(const MacAddress& to, const MacAddress& from, std::uint8_t tag,
+                                    std::size_t length = 64)
+{
     std::vector<std::uint8_t> frame(length, 0);
     std::copy(to.begin(), to.end(), frame.begin());
     std::copy(from.begin(), from.end(), frame.begin() + 6);
@@ -28,7 +29,8 @@ std::vector<std::uint8_t> MakeFrame(const MacAddress& to, const MacAddress& from
     return frame;
 }
 
-std::vector<std::uint8_t> Tags(const TestStation& station) {
+std::vector<std::uint8_t> Tags(const TestStation& station)
+{
     std::vector<std::uint8_t> tags;
     for (const auto& frame : station.Received()) {
         tags.push_back(frame[14]);
@@ -45,7 +47,8 @@ protected:
     TestStation deaf{segment, ADDRESS_C, false};
 };
 
-TEST_F(VirtualSegmentTest, DirectedFrameReachesOnlyItsStationAfterTheLatency) {
+TEST_F(VirtualSegmentTest, DirectedFrameReachesOnlyItsStationAfterTheLatency)
+{
     a.Send(MakeFrame(ADDRESS_B, ADDRESS_A, 1));
     kernel.Advance(1);
     EXPECT_EQ(b.ReceivedCount(), 0u);
@@ -55,7 +58,8 @@ TEST_F(VirtualSegmentTest, DirectedFrameReachesOnlyItsStationAfterTheLatency) {
     EXPECT_EQ(deaf.ReceivedCount(), 0u);
 }
 
-TEST_F(VirtualSegmentTest, BroadcastSkipsTheSenderAndStationsThatRefuseBroadcasts) {
+TEST_F(VirtualSegmentTest, BroadcastSkipsTheSenderAndStationsThatRefuseBroadcasts)
+{
     a.Send(MakeFrame(BROADCAST_ADDRESS, ADDRESS_A, 1));
     kernel.Advance(2);
     EXPECT_EQ(b.ReceivedCount(), 1u);
@@ -63,20 +67,26 @@ TEST_F(VirtualSegmentTest, BroadcastSkipsTheSenderAndStationsThatRefuseBroadcast
     EXPECT_EQ(deaf.ReceivedCount(), 0u);
 }
 
-TEST_F(VirtualSegmentTest, RuntWithoutAWholeAddressIsLost) {
+TEST_F(VirtualSegmentTest, RuntWithoutAWholeAddressIsLost)
+{
     a.Send(std::vector<std::uint8_t>{0x02, 0x5A, 0x17});
     kernel.Advance(2);
     EXPECT_EQ(b.ReceivedCount() + deaf.ReceivedCount(), 0u);
 }
 
-TEST_F(VirtualSegmentTest, HookDropsDuplicatesAndReorders) {
+TEST_F(VirtualSegmentTest, HookDropsDuplicatesAndReorders)
+{
     segment.SetHook([&](std::span<const std::uint8_t> frame, const SegmentStation* sender) {
         EXPECT_EQ(sender, &a);
         switch (frame[14]) {
-        case 1: return std::vector<std::uint32_t>{};
-        case 2: return std::vector<std::uint32_t>{1, 3};
-        case 3: return std::vector<std::uint32_t>{10};
-        default: return std::vector<std::uint32_t>{5};
+        case 1:
+            return std::vector<std::uint32_t>{};
+        case 2:
+            return std::vector<std::uint32_t>{1, 3};
+        case 3:
+            return std::vector<std::uint32_t>{10};
+        default:
+            return std::vector<std::uint32_t>{5};
         }
     });
     for (std::uint8_t tag = 1; tag <= 4; ++tag) {
@@ -87,7 +97,8 @@ TEST_F(VirtualSegmentTest, HookDropsDuplicatesAndReorders) {
     EXPECT_EQ(segment.FramesTransmitted(), 4u);
 }
 
-TEST_F(VirtualSegmentTest, ObserverSeesDroppedAndInjectedFrames) {
+TEST_F(VirtualSegmentTest, ObserverSeesDroppedAndInjectedFrames)
+{
     std::vector<std::pair<std::uint8_t, const SegmentStation*>> seen;
     segment.SetObserver([&](std::span<const std::uint8_t> frame, const SegmentStation* sender) {
         seen.emplace_back(frame[14], sender);
@@ -95,15 +106,16 @@ TEST_F(VirtualSegmentTest, ObserverSeesDroppedAndInjectedFrames) {
     segment.SetHook([](auto, auto) { return std::vector<std::uint32_t>{}; });
     a.Send(MakeFrame(ADDRESS_B, ADDRESS_A, 1));
     segment.Inject(MakeFrame(ADDRESS_B, ADDRESS_PC, 2), 5);
-    EXPECT_EQ(seen, (std::vector<std::pair<std::uint8_t, const SegmentStation*>>{
-                        {1, &a}, {2, nullptr}}));
+    EXPECT_EQ(seen,
+              (std::vector<std::pair<std::uint8_t, const SegmentStation*>>{{1, &a}, {2, nullptr}}));
     kernel.Advance(4);
     EXPECT_EQ(b.ReceivedCount(), 0u);
     kernel.Advance(1);
     EXPECT_EQ(Tags(b), std::vector<std::uint8_t>{2});
 }
 
-TEST_F(VirtualSegmentTest, ResponderAnswersFromInsideTheDelivery) {
+TEST_F(VirtualSegmentTest, ResponderAnswersFromInsideTheDelivery)
+{
     b.SetResponder([](std::span<const std::uint8_t> frame, TestStation& self) {
         self.Send(MakeFrame(ADDRESS_A, ADDRESS_B, static_cast<std::uint8_t>(frame[14] + 1)));
     });
@@ -114,7 +126,8 @@ TEST_F(VirtualSegmentTest, ResponderAnswersFromInsideTheDelivery) {
     EXPECT_EQ(Tags(a), std::vector<std::uint8_t>{8});
 }
 
-TEST_F(VirtualSegmentTest, DeliveryAfterDetachOrAfterTheSegmentDiedIsHarmless) {
+TEST_F(VirtualSegmentTest, DeliveryAfterDetachOrAfterTheSegmentDiedIsHarmless)
+{
     auto late = std::make_unique<TestStation>(segment, ADDRESS_PC);
     a.Send(MakeFrame(ADDRESS_PC, ADDRESS_A, 1));
     late.reset();
@@ -132,14 +145,16 @@ class VirtualAdapterDriverTest : public ::testing::Test {
 protected:
     static constexpr const char* NAME = "\\Device\\lab0";
 
-    VirtualAdapterDriverTest() {
+    VirtualAdapterDriverTest()
+    {
         driver.AddAdapter(NAME, ADDRESS_PC);
         driver.AddAdapter("\\Device\\ring0", ADDRESS_C, NDIS_MEDIUM_802_5);
         adapter = driver.OpenAdapter(NAME);
     }
 
-    std::uint32_t Request(std::uint32_t type, std::uint32_t oid, void* buffer,
-                          std::uint32_t length, std::int32_t handle) {
+    std::uint32_t Request(std::uint32_t type, std::uint32_t oid, void* buffer, std::uint32_t length,
+                          std::int32_t handle)
+    {
         RequestRecord record;
         record.RequestType = type;
         record.Oid = oid;
@@ -148,7 +163,8 @@ protected:
         Overlapped overlapped{};
         return driver.MakeNdisRequest(handle, &record, &overlapped, 1);
     }
-    std::uint32_t SetFilter(std::uint32_t filter) {
+    std::uint32_t SetFilter(std::uint32_t filter)
+    {
         return Request(NDIS_REQUEST_SET_INFORMATION, OID_GEN_CURRENT_PACKET_FILTER, &filter, 4,
                        adapter);
     }
@@ -157,13 +173,15 @@ protected:
         std::uint32_t count = 0;
         Overlapped request{};
     };
-    std::unique_ptr<Read> Post(std::int32_t handle) {
+    std::unique_ptr<Read> Post(std::int32_t handle)
+    {
         auto read = std::make_unique<Read>();
         read->request.Event = kernel.CreateEvent();
         driver.PacketRead(handle, &read->slot, &read->count, &read->request, 0);
         return read;
     }
-    bool Completed(const Read& read) {
+    bool Completed(const Read& read)
+    {
         const std::array<EventHandle, 1> events{read.request.Event};
         return kernel.WaitForAny(events, 0) == 0;
     }
@@ -175,14 +193,16 @@ protected:
     std::int32_t adapter = INVALID_ADAPTER;
 };
 
-TEST_F(VirtualAdapterDriverTest, OpensOnlyKnownNamesAndNotWhenTold) {
+TEST_F(VirtualAdapterDriverTest, OpensOnlyKnownNamesAndNotWhenTold)
+{
     EXPECT_GE(adapter, 0);
     EXPECT_EQ(driver.OpenAdapter("\\Device\\eth9"), INVALID_ADAPTER);
     driver.FailOpens(true);
     EXPECT_EQ(driver.OpenAdapter(NAME), INVALID_ADAPTER);
 }
 
-TEST_F(VirtualAdapterDriverTest, PacketFilterDecidesWhatReachesTheAdapter) {
+TEST_F(VirtualAdapterDriverTest, PacketFilterDecidesWhatReachesTheAdapter)
+{
     const auto directed = MakeFrame(ADDRESS_PC, ADDRESS_B, 1);
     const auto broadcast = MakeFrame(BROADCAST_ADDRESS, ADDRESS_B, 2);
     auto read = Post(adapter);
@@ -213,7 +233,8 @@ TEST_F(VirtualAdapterDriverTest, PacketFilterDecidesWhatReachesTheAdapter) {
     EXPECT_FALSE(Completed(*read));
 }
 
-TEST_F(VirtualAdapterDriverTest, PostedReadsCompleteInPostingOrder) {
+TEST_F(VirtualAdapterDriverTest, PostedReadsCompleteInPostingOrder)
+{
     SetFilter(9);
     auto first = Post(adapter);
     auto second = Post(adapter);
@@ -227,7 +248,8 @@ TEST_F(VirtualAdapterDriverTest, PostedReadsCompleteInPostingOrder) {
     EXPECT_EQ(second->slot.FrameData[14], 2);
 }
 
-TEST_F(VirtualAdapterDriverTest, FramesWithNoReadPostedWaitForTheNextReads) {
+TEST_F(VirtualAdapterDriverTest, FramesWithNoReadPostedWaitForTheNextReads)
+{
     SetFilter(9);
     for (std::uint8_t tag = 1; tag <= 3; ++tag) {
         peer.Send(MakeFrame(ADDRESS_PC, ADDRESS_B, tag));
@@ -241,7 +263,8 @@ TEST_F(VirtualAdapterDriverTest, FramesWithNoReadPostedWaitForTheNextReads) {
     EXPECT_FALSE(Completed(*Post(adapter)));
 }
 
-TEST_F(VirtualAdapterDriverTest, OversizedForeignFrameIsCutToTheSlot) {
+TEST_F(VirtualAdapterDriverTest, OversizedForeignFrameIsCutToTheSlot)
+{
     SetFilter(9);
     auto read = Post(adapter);
     segment.Inject(MakeFrame(ADDRESS_PC, ADDRESS_B, 1, 1600));
@@ -251,7 +274,8 @@ TEST_F(VirtualAdapterDriverTest, OversizedForeignFrameIsCutToTheSlot) {
     EXPECT_EQ(read->count, 0u) << "the count word is the program's";
 }
 
-TEST_F(VirtualAdapterDriverTest, SendPutsTheFrameOnTheWireWithinEthernetLimits) {
+TEST_F(VirtualAdapterDriverTest, SendPutsTheFrameOnTheWireWithinEthernetLimits)
+{
     const auto frame = MakeFrame(ADDRESS_B, ADDRESS_PC, 5);
     std::uint32_t count = 0;
     Overlapped request{};
@@ -268,7 +292,8 @@ TEST_F(VirtualAdapterDriverTest, SendPutsTheFrameOnTheWireWithinEthernetLimits) 
     EXPECT_EQ(driver.FramesSent(), 2u);
 }
 
-TEST_F(VirtualAdapterDriverTest, RequestsAnswerMediumAndAddress) {
+TEST_F(VirtualAdapterDriverTest, RequestsAnswerMediumAndAddress)
+{
     std::uint32_t medium = 0xFFFFFFFF;
     EXPECT_EQ(Request(NDIS_REQUEST_QUERY_INFORMATION, OID_GEN_MEDIA_IN_USE, &medium, 4, adapter),
               0u);
@@ -279,23 +304,24 @@ TEST_F(VirtualAdapterDriverTest, RequestsAnswerMediumAndAddress) {
 
     std::array<std::uint8_t, 32> answer;
     answer.fill(0xEE);
-    EXPECT_EQ(Request(NDIS_REQUEST_QUERY_INFORMATION, OID_802_3_CURRENT_ADDRESS, answer.data(),
-                      32, adapter),
+    EXPECT_EQ(Request(NDIS_REQUEST_QUERY_INFORMATION, OID_802_3_CURRENT_ADDRESS, answer.data(), 32,
+                      adapter),
               0u);
     EXPECT_TRUE(std::equal(ADDRESS_PC.begin(), ADDRESS_PC.end(), answer.begin()));
     EXPECT_EQ(answer[6], 0xEE);
-    EXPECT_NE(Request(NDIS_REQUEST_QUERY_INFORMATION, OID_802_3_CURRENT_ADDRESS, answer.data(),
-                      5, adapter),
+    EXPECT_NE(Request(NDIS_REQUEST_QUERY_INFORMATION, OID_802_3_CURRENT_ADDRESS, answer.data(), 5,
+                      adapter),
               0u);
-    EXPECT_NE(Request(NDIS_REQUEST_QUERY_INFORMATION, OID_FDDI_LONG_CURRENT_ADDR, answer.data(),
-                      32, adapter),
+    EXPECT_NE(Request(NDIS_REQUEST_QUERY_INFORMATION, OID_FDDI_LONG_CURRENT_ADDR, answer.data(), 32,
+                      adapter),
               0u);
     driver.FailRequests(true);
     EXPECT_NE(Request(NDIS_REQUEST_QUERY_INFORMATION, OID_GEN_MEDIA_IN_USE, &medium, 4, adapter),
               0u);
 }
 
-TEST_F(VirtualAdapterDriverTest, CloseAbandonsPostedReads) {
+TEST_F(VirtualAdapterDriverTest, CloseAbandonsPostedReads)
+{
     SetFilter(9);
     auto read = Post(adapter);
     driver.CloseAdapter(adapter);
@@ -311,7 +337,8 @@ TEST_F(VirtualAdapterDriverTest, CloseAbandonsPostedReads) {
 
 // Real time: the timer thread delivers and the peer answers from inside that delivery while
 // this thread waits on the read's event. Only the outcome is checked, never a duration.
-TEST(VirtualSegmentRealTime, ReplyFromTheTimerThreadCompletesAPostedRead) {
+TEST(VirtualSegmentRealTime, ReplyFromTheTimerThreadCompletesAPostedRead)
+{
     RealKernel kernel;
     VirtualSegment segment(kernel, 0);
     VirtualAdapterDriver driver(kernel, segment);
