@@ -281,9 +281,7 @@ private:
             if (!port_.LastMessage().empty()) {
                 return Fail(status, port_.LastMessage());
             }
-            return FailWithNote(status, outcome == UpgradeOutcome::SendFailed
-                                            ? "the transfer stopped: a frame could not be sent"
-                                            : "the upgrade ended without a result");
+            return FailWithNote(status, "the upgrade ended without a result");
         }
         if (options_.Json) {
             streams_.Out << Json{{"DeviceName", options_.DeviceName},

@@ -138,7 +138,10 @@ UpgradeOutcome RunUpgradeCommand(RunState& run, CommandPort& port, ProgressDispl
         }
         link.PollTransferReply();
         if (link.CheckSessionTimeout() != TIMEOUT_OK) {
-            return UpgradeOutcome::SendFailed;
+            // The device is half-written and nothing more can reach it: a failure, never a
+            // pause with the progress display frozen.
+            file.Close();
+            return Report(port, UpgradeOutcome::SendFailed);
         }
         if (run.Session.State == SESSION_DONE) {
             return UpgradeOutcome::Finished;

@@ -35,7 +35,7 @@ enum class UpgradeOutcome {
     FileNotFound,
     RequestTargetError,
     ProcessError,
-    SendFailed,  // a resend failed to go out: the command ends without a message
+    SendFailed,  // a resend failed to go out: "Upgrade Process Error !" as well
     Other,       // a result the flow has no message for: ends without a message
 };
 
@@ -54,8 +54,8 @@ inline constexpr std::array<OutcomeRow, 10> UPGRADE_OUTCOMES = {{
      "the begin request did not go out"},
     {static_cast<int>(UpgradeOutcome::ProcessError), "Upgrade Process Error !", 16,
      "the device refused a step or stopped answering"},
-    {static_cast<int>(UpgradeOutcome::SendFailed), "", 17,
-     "a frame of the transfer could not be sent again (no message)"},
+    {static_cast<int>(UpgradeOutcome::SendFailed), "Upgrade Process Error !", 17,
+     "a frame of the transfer could not be sent again"},
     {static_cast<int>(UpgradeOutcome::Other), "", 18,
      "the upgrade ended for a reason that has no message"},
 }};

@@ -113,6 +113,9 @@ protected:
 // line), @="text" for the default value. Lines starting with ';' and blank lines are ignored.
 // Keys of other roots are read and ignored. Subkeys enumerate in name order, case ignored,
 // as the registry itself keeps them.
+// How deep keys may nest in an export, as in the registry itself.
+inline constexpr std::size_t REGISTRY_MAX_KEY_DEPTH = 512;
+
 class FileRegistry final : public Registry {
 public:
     // nullptr with error set ("line 7: ...") when the text is not such an export.

@@ -1,7 +1,9 @@
 // The REGEDIT4 export source of the registry view.
 
+#include <algorithm>
 #include <fstream>
 #include <iterator>
+#include <map>
 
 #include "platform/byte_order.h"
 #include "platform/hex_text.h"
@@ -9,20 +11,29 @@
 
 namespace tarvik {
 
+namespace {
+
+// Orders names the way the registry compares them: case ignored.
+struct NameLess {
+    using is_transparent = void;
+    bool operator()(std::string_view a, std::string_view b) const { return RegistryNameLess(a, b); }
+};
+
+}  // namespace
+
 struct FileRegistry::Tree {
     struct Key {
         std::string Name;
-        std::vector<std::unique_ptr<Key>> Subkeys;  // kept in name order, case ignored
-        std::vector<std::pair<std::string, RegistryValue>> Values;
+        // In name order once the export has been read; Index finds a subkey by name meanwhile
+        // and after, so that an export with many sibling keys loads in linear-logarithmic time.
+        std::vector<std::unique_ptr<Key>> Subkeys;
+        std::map<std::string_view, Key*, NameLess> Index;  // views of the subkeys' own names
+        std::map<std::string, RegistryValue, NameLess> Values;
 
         Key* Find(std::string_view name) const
         {
-            for (const auto& subkey : Subkeys) {
-                if (RegistryNamesEqual(subkey->Name, name)) {
-                    return subkey.get();
-                }
-            }
-            return nullptr;
+            const auto found = Index.find(name);
+            return found == Index.end() ? nullptr : found->second;
         }
 
         Key* FindOrAdd(std::string_view name)
@@ -30,26 +41,51 @@ struct FileRegistry::Tree {
             if (Key* found = Find(name)) {
                 return found;
             }
-            auto at = Subkeys.begin();
-            while (at != Subkeys.end() && !RegistryNameLess(name, (*at)->Name)) {
-                ++at;
-            }
             auto added = std::make_unique<Key>();
             added->Name = std::string(name);
-            return Subkeys.insert(at, std::move(added))->get();
+            Key* key = Subkeys.emplace_back(std::move(added)).get();
+            Index.emplace(key->Name, key);
+            return key;
         }
 
         void SetValue(std::string name, RegistryValue value)
         {
-            for (auto& [existing, stored] : Values) {
-                if (RegistryNamesEqual(existing, name)) {
-                    stored = std::move(value);
-                    return;
-                }
-            }
-            Values.emplace_back(std::move(name), std::move(value));
+            Values.insert_or_assign(std::move(name), std::move(value));
         }
     };
+
+    Tree() = default;
+    Tree(const Tree&) = delete;
+    Tree& operator=(const Tree&) = delete;
+
+    // Takes the keys down one at a time: a deep export must not take one stack frame per level.
+    ~Tree()
+    {
+        std::vector<std::unique_ptr<Key>> pending = std::move(LocalMachine.Subkeys);
+        while (!pending.empty()) {
+            std::unique_ptr<Key> key = std::move(pending.back());
+            pending.pop_back();
+            for (auto& subkey : key->Subkeys) {
+                pending.push_back(std::move(subkey));
+            }
+        }
+    }
+
+    // Puts every key's subkeys in name order, for enumeration, without recursion.
+    void SortSubkeys()
+    {
+        std::vector<Key*> pending{&LocalMachine};
+        while (!pending.empty()) {
+            Key* key = pending.back();
+            pending.pop_back();
+            std::sort(key->Subkeys.begin(), key->Subkeys.end(), [](const auto& a, const auto& b) {
+                return RegistryNameLess(a->Name, b->Name);
+            });
+            for (const auto& subkey : key->Subkeys) {
+                pending.push_back(subkey.get());
+            }
+        }
+    }
 
     Key LocalMachine;
 };
@@ -86,12 +122,11 @@ public:
 
     std::optional<RegistryValue> Value(std::string_view name) const override
     {
-        for (const auto& [existing, value] : key_->Values) {
-            if (RegistryNamesEqual(existing, name)) {
-                return value;
-            }
+        const auto found = key_->Values.find(name);
+        if (found == key_->Values.end()) {
+            return std::nullopt;
         }
-        return std::nullopt;
+        return found->second;
     }
 
 private:
@@ -305,11 +340,16 @@ std::unique_ptr<FileRegistry> FileRegistry::Parse(std::string_view text, std::st
             }
             current = &tree->LocalMachine;
             path = split == std::string_view::npos ? std::string_view{} : path.substr(split + 1);
+            std::size_t depth = 0;
             while (!path.empty()) {
                 const std::size_t next = path.find('\\');
                 const std::string_view component = path.substr(0, next);
                 if (component.empty()) {
                     return fail("empty key name in the path");
+                }
+                if (++depth > REGISTRY_MAX_KEY_DEPTH) {
+                    return fail("keys nest at most " + std::to_string(REGISTRY_MAX_KEY_DEPTH) +
+                                " levels deep");
                 }
                 current = current->FindOrAdd(component);
                 path = next == std::string_view::npos ? std::string_view{} : path.substr(next + 1);
@@ -347,6 +387,7 @@ std::unique_ptr<FileRegistry> FileRegistry::Parse(std::string_view text, std::st
         error = "line 1: a registry export starts with REGEDIT4";
         return nullptr;
     }
+    tree->SortSubkeys();
     return std::unique_ptr<FileRegistry>(new FileRegistry(std::move(tree)));
 }
 

@@ -69,8 +69,10 @@ int UpgradeLink::OpenTransfer(const MacAddress& target, const std::string& path)
     if (size < 0) {
         return OPEN_CANNOT_OPEN;
     }
-    // File offsets travel in 32 bits; a larger file could never be sent whole.
-    if (static_cast<std::uint64_t>(size) > std::numeric_limits<std::uint32_t>::max()) {
+    // File positions are kept in 32 bits and move on a whole block at a time: past
+    // MAX_IMAGE_BYTES the position after the last block would wrap to the first one, and the
+    // transfer would never end.
+    if (static_cast<std::uint64_t>(size) > MAX_IMAGE_BYTES) {
         return OPEN_NO_DESCRIPTOR;
     }
     session.FileSize = static_cast<std::uint32_t>(size);

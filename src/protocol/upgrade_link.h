@@ -70,6 +70,9 @@ inline constexpr int CHECK_QUERY_FAILED = 4;
 inline constexpr int CHECK_NO_PATH = 25;
 inline constexpr int CHECK_BOARD_MISMATCH = 26;
 
+// The largest image a transfer takes: its last block must end within 32-bit file positions.
+inline constexpr std::uint64_t MAX_IMAGE_BYTES = (std::uint64_t{1} << 32) - BLOCK_BYTES;
+
 // OpenTransfer.
 inline constexpr int OPEN_READY = 0;
 inline constexpr int OPEN_NO_PATH = 1;

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -144,6 +146,56 @@ TEST(RegistryFileTest, RejectsMalformedExportsNamingTheLine)
         EXPECT_EQ(FileRegistry::Parse(text, error), nullptr) << text;
         EXPECT_TRUE(error.starts_with(where)) << text << " gave " << error;
     }
+}
+
+// An export whose one key line nests depth levels deep.
+std::string NestedExport(std::size_t depth)
+{
+    std::string text = "REGEDIT4\n[HKEY_LOCAL_MACHINE";
+    for (std::size_t i = 0; i < depth; ++i) {
+        text += "\\k";
+    }
+    return text + "]\n\"Deepest\"=\"here\"\n";
+}
+
+TEST(RegistryFileTest, RefusesKeysNestedBeyondTheRegistrysDepthWithoutExhaustingTheStack)
+{
+    std::string error;
+    // 100,000 levels (200 KB) once took a stack frame per level to free.
+    EXPECT_EQ(FileRegistry::Parse(NestedExport(100'000), error), nullptr);
+    EXPECT_EQ(error, "line 2: keys nest at most 512 levels deep");
+    EXPECT_EQ(FileRegistry::Parse(NestedExport(REGISTRY_MAX_KEY_DEPTH + 1), error), nullptr);
+
+    auto registry = ParseOrFail(NestedExport(REGISTRY_MAX_KEY_DEPTH));
+    std::string path = "k";
+    for (std::size_t i = 1; i < REGISTRY_MAX_KEY_DEPTH; ++i) {
+        path += "\\k";
+    }
+    RegistryKey deepest;
+    ASSERT_EQ(registry->OpenKey(path, deepest), REGISTRY_SUCCESS);
+    EXPECT_EQ(ReadString(deepest, "Deepest"), "here");
+}
+
+TEST(RegistryFileTest, ManySiblingKeysAreFoundByNameAndEnumerateInOrder)
+{
+    // Written in descending order, so that every key lands before all the others so far.
+    constexpr int COUNT = 50'000;
+    std::string text = "REGEDIT4\n";
+    for (int i = COUNT - 1; i >= 0; --i) {
+        char name[16];
+        std::snprintf(name, sizeof name, "%05d", i);
+        text += std::string("[HKEY_LOCAL_MACHINE\\Cards\\") + name +
+                "]\n\"N\"=dword:" + std::to_string(i % 10) + "\n";
+    }
+    auto registry = ParseOrFail(text);
+    RegistryKey cards;
+    ASSERT_EQ(registry->OpenKey("CARDS", cards), REGISTRY_SUCCESS);
+    const std::vector<std::string> names = SubkeyNames(cards);
+    ASSERT_EQ(names.size(), static_cast<std::size_t>(COUNT));
+    EXPECT_TRUE(std::is_sorted(names.begin(), names.end()));
+    EXPECT_EQ(names.front(), "00000");
+    RegistryKey card;
+    EXPECT_EQ(cards.OpenSubkey("31337", card), REGISTRY_SUCCESS);
 }
 
 // --- the buffer rules every source shares ---

@@ -435,11 +435,21 @@ TEST_F(TransferTest, ImageBeyondThirtyTwoBitOffsetsIsRefused)
     EXPECT_EQ(oversizedLink.OpenTransfer(TARGET_A, "huge.bin"), OPEN_NO_DESCRIPTOR);
     EXPECT_EQ(oversized.Session.FileHandle, -1);
 
-    OversizedImageFiles filesJustFit(0xFFFFFFFF);
+    // The position moves on 512 bytes a block: a last block that starts at 0xFFFFFE00 would
+    // move it to 0 again and start the file over.
+    for (const std::int64_t size : {std::int64_t{0xFFFFFE01}, std::int64_t{0xFFFFFFFF}}) {
+        OversizedImageFiles files(size);
+        RunState wrapping(binding, files);
+        UpgradeLink wrappingLink(wrapping);
+        EXPECT_EQ(wrappingLink.OpenTransfer(TARGET_A, "wrap.bin"), OPEN_NO_DESCRIPTOR) << size;
+        EXPECT_EQ(wrapping.Session.FileHandle, -1);
+    }
+
+    OversizedImageFiles filesJustFit(0xFFFFFE00);
     RunState fitting(binding, filesJustFit);
     UpgradeLink fittingLink(fitting);
     EXPECT_EQ(fittingLink.OpenTransfer(TARGET_A, "big.bin"), OPEN_READY);
-    EXPECT_EQ(fitting.Session.FileSize, 0xFFFFFFFFu);
+    EXPECT_EQ(fitting.Session.FileSize, 0xFFFFFE00u);
 }
 
 }  // namespace
