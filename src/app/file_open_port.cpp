@@ -11,7 +11,9 @@ std::optional<std::string> QtFileOpenPort::ChooseImageFile()
     ArrowWhileModal arrow;
     QFileDialog dialog(owner_.data(), QString(), startDirectory_);
     dialog.setAcceptMode(QFileDialog::AcceptOpen);
-    dialog.setFileMode(QFileDialog::ExistingFile);
+    // A typed name goes through even when no such file exists: reading it then fails with
+    // the program's own messages, as for any file that cannot be read.
+    dialog.setFileMode(QFileDialog::AnyFile);
     // Qt's own dialog, so that the filter behaves the same on every desktop; read-only, so
     // that nobody can rename or delete an image from it.
     dialog.setOptions(QFileDialog::DontUseNativeDialog | QFileDialog::HideNameFilterDetails |

@@ -6,6 +6,8 @@
 #include <QListWidget>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QStyleOptionButton>
+#include <QStylePainter>
 #include <cstdlib>
 
 #include "dialogs/dialog_runner.h"
@@ -13,6 +15,30 @@
 #include "res/resource_ids.h"
 
 namespace tarvik {
+namespace {
+
+// A push button drawn with the default-button frame whatever the focus: a template may give
+// that style to several buttons, and a dialog has only one default button to press on Enter.
+class DefaultStyledButton final : public QPushButton {
+public:
+    DefaultStyledButton(const QString& text, QWidget* parent) : QPushButton(text, parent)
+    {
+        setProperty(DEFAULT_STYLE_PROPERTY, true);
+    }
+
+protected:
+    void paintEvent(QPaintEvent*) override
+    {
+        QStylePainter painter(this);
+        QStyleOptionButton option;
+        initStyleOption(&option);
+        option.features |= QStyleOptionButton::DefaultButton;
+        painter.drawControl(QStyle::CE_PushButton, option);
+    }
+};
+
+}  // namespace
+
 namespace {
 
 int MulDiv(int number, int numerator, int denominator)
@@ -104,11 +130,13 @@ QWidget* TemplateDialog::CreateControl(const res::ControlTemplate& control)
     switch (control.Kind) {
     case res::ControlKind::PushButton:
     case res::ControlKind::DefPushButton: {
-        auto* button = new QPushButton(text, this);
+        const bool defaultStyle = control.Kind == res::ControlKind::DefPushButton;
+        QPushButton* button = defaultStyle ? new DefaultStyledButton(text, this)
+                                           : new QPushButton(text, this);
         button->setFocusPolicy(tabStop ? Qt::StrongFocus : Qt::ClickFocus);
         // Enter presses the focused button, else OK: a default-button style elsewhere only
         // changes how the button is drawn.
-        if (id == res::IDOK && control.Kind == res::ControlKind::DefPushButton) {
+        if (id == res::IDOK && defaultStyle) {
             button->setDefault(true);
         }
         connect(button, &QPushButton::clicked, this, [this, id] {

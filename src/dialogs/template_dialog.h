@@ -25,6 +25,9 @@ QSize DialogBaseUnits(const QFont& font);
 // The font a template names, at its point size.
 QFont TemplateFont(const res::DialogTemplate& dialog);
 
+// Set (true) on every push button whose template gives it the default-button style.
+inline constexpr char DEFAULT_STYLE_PROPERTY[] = "defaultButtonStyle";
+
 class TemplateDialog : public QDialog {
 public:
     // The template must exist; parent is the window that owns the dialog (may be null).
