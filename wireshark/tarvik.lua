@@ -7,8 +7,9 @@
 -- An upgrade frame is a raw Ethernet frame: destination, source, then six 16-bit
 -- little-endian words (FrameType, Opcode, Sequence, Offset, Segment, DataLength) and the
 -- payload from byte 24. FrameType 0x8888 is the typed variant; the untyped variant carries
--- 00 00 there, which Ethernet reads as an 802.3 length of 0, so those frames are recognised
--- by a heuristic that looks at the whole frame before Ethernet does.
+-- 00 00 there, which Ethernet reads as an 802.3 length of 0. Both are therefore recognised by
+-- a heuristic ("tarvik_eth") that looks at the whole frame before Ethernet does, so that they
+-- read alike; with heuristics turned off the typed variant is still decoded by its EtherType.
 --
 -- Filter fields live under "tarvik": tarvik.opcode, tarvik.seq, tarvik.segment, tarvik.offset,
 -- tarvik.address (Segment x 16 + Offset), tarvik.length, tarvik.status, tarvik.reply,
