@@ -56,8 +56,13 @@ int main(int argc, char** argv)
         QStringLiteral("screenshots"),
         QStringLiteral("With --lab: walk through an upgrade and save pictures into <dir>."),
         QStringLiteral("dir"));
+    const QCommandLineOption traceOption(
+        QStringLiteral("trace"),
+        QStringLiteral("Write every frame sent and received to <file> as a pcap capture."),
+        QStringLiteral("file"));
     parser.addOption(labOption);
     parser.addOption(screenshotOption);
+    parser.addOption(traceOption);
     parser.addPositionalArgument(QStringLiteral("file"),
                                  QStringLiteral("A document file; it only titles the window."));
     if (!parser.parse(QApplication::arguments())) {
@@ -71,6 +76,14 @@ int main(int argc, char** argv)
 
     const std::unique_ptr<tarvik::RunEnvironment> network =
         tarvik::RunEnvironment::Make(lab ? tarvik::SegmentKind::Lab : tarvik::SegmentKind::Real);
+    if (parser.isSet(traceOption)) {
+        const std::string tracePath = parser.value(traceOption).toStdString();
+        if (const auto error = network->TraceTo(tracePath)) {
+            std::fprintf(stderr, "tarvik: cannot write the trace %s: %s\n", tracePath.c_str(),
+                         error->c_str());
+            return 2;
+        }
+    }
 
     tarvik::QtCommandPort messageBoxes;
     tarvik::ExecDialogRunner dialogLoop;

@@ -24,6 +24,12 @@ public:
     {
         environment_ =
             RunEnvironment::Make(options_.Lab ? SegmentKind::Lab : SegmentKind::Real, stop_);
+        if (!options_.TracePath.empty()) {
+            if (const auto error = environment_->TraceTo(options_.TracePath)) {
+                return FailWithNote(EXIT_USAGE,
+                                    "cannot write the trace " + options_.TracePath + ": " + *error);
+            }
+        }
         // Reading an image file and listing the adapters need no open adapter.
         if (options_.Which != Command::Info && options_.Which != Command::Adapters) {
             if (const int status = Start(); status != EXIT_SUCCESS_STATUS) {

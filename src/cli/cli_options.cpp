@@ -69,6 +69,10 @@ ParseResult ParseCommandLine(int argc, const char* const* argv)
                  "and no network needed");
     app.add_flag("--json", options.Json, "Print results (and failures) as JSON on stdout");
     app.add_flag("-v,--verbose", options.Verbose, "Say more on stderr (frames sent, timings)");
+    app.add_option("--trace", options.TracePath,
+                   "Write every frame sent and received, with its time, to FILE as a pcap "
+                   "capture (open it in Wireshark with wireshark/tarvik.lua)")
+        ->type_name("FILE");
     std::string frameType = "untyped";
     std::string progress = "auto";
     app.add_option("--progress", progress,

@@ -21,6 +21,7 @@ struct CliOptions {
     ProgressStyle Progress = ProgressStyle::Auto;
     std::string DeviceName;
     std::string ImagePath;
+    std::string TracePath;  // --trace: every frame sent and received, as a pcap file
     std::string InvokedAs;  // argv[0], for the privilege hint when the binary cannot be told
 };
 

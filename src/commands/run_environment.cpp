@@ -3,6 +3,7 @@
 #include "commands/outcomes.h"
 #include "commands/startup.h"
 #include "platform/pcap_driver.h"
+#include "platform/pcap_trace.h"
 #include "platform/real_kernel.h"
 
 namespace tarvik {
@@ -102,6 +103,18 @@ int RunEnvironment::Start(AdapterSelectionPort& selection, CommandPort& port,
                            : RunStartupSequenceFor(*versionQuery_, parts_->AdapterRegistry,
                                                    *binding_, adapterName, port, adapters_);
     return TellFamilyFailure(result);
+}
+
+std::optional<std::string> RunEnvironment::TraceTo(const std::string& path)
+{
+    std::string error;
+    std::unique_ptr<PcapTrace> trace = PcapTrace::Open(path, parts_->Clock, error);
+    if (!trace) {
+        return error;
+    }
+    binding_->SetTrace(trace.get());
+    trace_ = std::move(trace);
+    return std::nullopt;
 }
 
 int RunEnvironment::ListAdapters(CommandPort& port, AdapterList& list)

@@ -17,6 +17,7 @@
 #include "lab/lab_setup.h"
 #include "netio/binding.h"
 #include "platform/file_system.h"
+#include "platform/frame_trace.h"
 #include "platform/kernel.h"
 #include "platform/os_version.h"
 #include "platform/process_info.h"
@@ -63,6 +64,11 @@ public:
     int Start(AdapterSelectionPort& selection, CommandPort& port,
               std::string_view adapterName = {});
 
+    // Records every frame the binding sends and hands up from now on, as a pcap file at path;
+    // the reason when the file cannot be written. Called before Start, it opens the file while
+    // the program still holds whatever rights it started with.
+    std::optional<std::string> TraceTo(const std::string& path);
+
     // The adapters the start-up sequence listed.
     const AdapterList& Adapters() const { return adapters_; }
 
@@ -85,6 +91,7 @@ private:
     std::unique_ptr<Lab> lab_;
     std::optional<EnvironmentParts> parts_;
     std::unique_ptr<NotingVersionQuery> versionQuery_;
+    std::unique_ptr<FrameTrace> trace_;  // outlives the binding that records into it
     std::unique_ptr<StopAwareDriver> stopAware_;
     std::unique_ptr<Binding> binding_;
     std::unique_ptr<RunState> run_;

@@ -95,6 +95,9 @@ int Binding::SendFrame(const std::uint8_t* frame, std::uint32_t length)
     if (result != 0) {
         return SEND_FAILED;
     }
+    if (trace_ != nullptr) {
+        trace_->Record(std::span<const std::uint8_t>(frame, length));
+    }
     // Every frame sent costs this pause: the tool never sends more than about 50 a second.
     kernel_.Sleep(SEND_PAUSE_MS);
     return SEND_OK;
@@ -112,6 +115,9 @@ std::uint32_t Binding::WaitFrame(std::uint8_t* destination, std::size_t capacity
         std::min<std::size_t>({slot.FrameLength, READ_SLOT_FRAME_BYTES, capacity});
     if (length > 0) {
         std::memcpy(destination, slot.FrameData, length);
+        if (trace_ != nullptr) {
+            trace_->Record(std::span<const std::uint8_t>(destination, length));
+        }
     }
     if (!kernel_.ResetEvent(eventTable_[index])) {
         return 1;

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <memory>
 
+#include "platform/frame_trace.h"
 #include "platform/kernel.h"
 #include "platform/packet_driver.h"
 
@@ -77,6 +78,10 @@ public:
     bool SetPacketFilter(std::uint32_t filter);
     bool EnablePacketFilter();
 
+    // From now on every frame that goes out and every frame handed up is also recorded there
+    // (nothing when null). The trace outlives the binding's use of it.
+    void SetTrace(FrameTrace* trace) { trace_ = trace; }
+
     // --- state, readable for tests and diagnostics ---
     std::int32_t AdapterHandle = INVALID_ADAPTER;
     std::uint32_t MediumInUse = 0;
@@ -98,6 +103,7 @@ private:
     std::uint8_t addressBuffer_[32] = {};
     std::unique_ptr<ReadSlot[]> slots_;
     EventHandle eventTable_[READ_SLOT_COUNT] = {};
+    FrameTrace* trace_ = nullptr;
 };
 
 }  // namespace tarvik

@@ -26,6 +26,9 @@ public:
 
     // Milliseconds since an arbitrary origin; wraps at 2^32.
     virtual std::uint32_t GetTickCount() = 0;
+    // Microseconds since 1970 (UTC), for time stamps a person reads beside other records
+    // (frame traces); never for measuring an interval, which is the tick count's job.
+    virtual std::uint64_t WallClockMicroseconds() = 0;
     virtual void Sleep(std::uint32_t milliseconds) = 0;
 
     // An unnamed auto-reset event, not signalled. NO_EVENT when none can be made.

@@ -21,6 +21,13 @@ std::uint32_t RealKernel::GetTickCount()
     return static_cast<std::uint32_t>(since.count());
 }
 
+std::uint64_t RealKernel::WallClockMicroseconds()
+{
+    const auto since = std::chrono::duration_cast<std::chrono::microseconds>(
+        std::chrono::system_clock::now().time_since_epoch());
+    return static_cast<std::uint64_t>(since.count());
+}
+
 void RealKernel::Sleep(std::uint32_t milliseconds)
 {
     std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));

@@ -25,6 +25,7 @@ public:
     RealKernel& operator=(const RealKernel&) = delete;
 
     std::uint32_t GetTickCount() override;
+    std::uint64_t WallClockMicroseconds() override;
     void Sleep(std::uint32_t milliseconds) override;
 
     EventHandle CreateEvent() override;

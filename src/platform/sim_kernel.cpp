@@ -11,6 +11,11 @@ std::uint32_t SimKernel::GetTickCount()
     return static_cast<std::uint32_t>(start_ + now_);
 }
 
+std::uint64_t SimKernel::WallClockMicroseconds()
+{
+    return (start_ + now_) * 1000;
+}
+
 void SimKernel::Sleep(std::uint32_t milliseconds)
 {
     ++sleepCalls_;

@@ -20,6 +20,9 @@ public:
     explicit SimKernel(std::uint32_t startTick = 0);
 
     std::uint32_t GetTickCount() override;
+    // The simulated tick count in microseconds, as if the clock had started in 1970: a trace
+    // made in simulated time shows the simulated times.
+    std::uint64_t WallClockMicroseconds() override;
     void Sleep(std::uint32_t milliseconds) override;
 
     EventHandle CreateEvent() override;

@@ -92,7 +92,11 @@ void DeviceAdapter::Receive(std::uint32_t timeoutMs, const FrameHandler& handle)
             return;
         }
         const std::size_t length = std::min<std::size_t>(slot.FrameLength, READ_SLOT_FRAME_BYTES);
-        handle(std::span<const std::uint8_t>(slot.FrameData, length));
+        const std::span<const std::uint8_t> frame(slot.FrameData, length);
+        if (trace_ != nullptr) {
+            trace_->Record(frame);
+        }
+        handle(frame);
         driver_.PacketRead(adapter_, &slot, &slot.CountWord, &slot.Request, 0);
         next_ = (next_ + 1) % DEVICE_READ_SLOTS;
         wait = 0;
@@ -102,8 +106,14 @@ void DeviceAdapter::Receive(std::uint32_t timeoutMs, const FrameHandler& handle)
 bool DeviceAdapter::Send(std::span<const std::uint8_t> frame)
 {
     std::uint32_t count = 0;
-    return driver_.PacketSend(adapter_, frame.data(), static_cast<std::uint32_t>(frame.size()),
-                              &count, nullptr, 0) == 0;
+    if (driver_.PacketSend(adapter_, frame.data(), static_cast<std::uint32_t>(frame.size()), &count,
+                           nullptr, 0) != 0) {
+        return false;
+    }
+    if (trace_ != nullptr) {
+        trace_->Record(frame);
+    }
+    return true;
 }
 
 bool DeviceAdapter::SetPacketFilter(std::uint32_t filter)

@@ -11,6 +11,7 @@
 #include <span>
 #include <string>
 
+#include "platform/frame_trace.h"
 #include "platform/kernel.h"
 #include "platform/mac_address.h"
 #include "platform/pcap_driver.h"
@@ -41,6 +42,8 @@ public:
     // first. Each frame is valid only during the call of handle.
     void Receive(std::uint32_t timeoutMs, const FrameHandler& handle);
     bool Send(std::span<const std::uint8_t> frame);
+    // From now on every frame handed over and every frame sent is also recorded there.
+    void SetTrace(FrameTrace* trace) { trace_ = trace; }
 
 private:
     bool SetPacketFilter(std::uint32_t filter);
@@ -51,6 +54,7 @@ private:
     std::unique_ptr<ReadSlot[]> slots_;
     // The driver completes posted reads in posting order: the next frame lands here.
     std::size_t next_ = 0;
+    FrameTrace* trace_ = nullptr;
 };
 
 }  // namespace tarvik::target

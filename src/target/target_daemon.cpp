@@ -8,6 +8,7 @@
 
 #include "lab/lab_setup.h"
 #include "platform/pcap_driver.h"
+#include "platform/pcap_trace.h"
 #include "platform/real_kernel.h"
 #include "protocol/upgrade_link.h"
 #include "target/device_adapter.h"
@@ -89,9 +90,20 @@ int RunDaemon(const TargetOptions& options, const std::function<bool()>& stop)
     }
 
     RealKernel kernel;
+    std::unique_ptr<PcapTrace> trace;
+    if (!options.TracePath.empty()) {
+        std::string error;
+        trace = PcapTrace::Open(options.TracePath, kernel, error);
+        if (!trace) {
+            std::fprintf(stderr, "tarvik-target: cannot write the trace %s: %s\n",
+                         options.TracePath.c_str(), error.c_str());
+            return 1;
+        }
+    }
     // With --mac the adapter takes that address as its own, promiscuously.
     PcapPacketDriver driver(kernel, options.Address);
     DeviceAdapter adapter(kernel, driver);
+    adapter.SetTrace(trace.get());
     if (const auto error = adapter.Open(options.Interface)) {
         std::fprintf(stderr, "tarvik-target: cannot listen on %s: %s\n", options.Interface.c_str(),
                      error->c_str());

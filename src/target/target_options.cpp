@@ -54,6 +54,9 @@ TargetParse ParseTargetCommandLine(int argc, const char* const* argv)
     app.add_flag("--duplicate-replies", options.Faults.DuplicateReplies, "Send every reply twice");
     app.add_option("--seed", options.Faults.Seed, "Seed of the drop decisions");
     app.add_option("--dump", options.DumpPath, "Write the device's memory to FILE on exit");
+    app.add_option("--trace", options.TracePath,
+                   "Write every frame received and sent, with its time, to FILE as a pcap "
+                   "capture");
 
     try {
         app.parse(argc, argv);

@@ -16,6 +16,7 @@ struct TargetOptions {
     FrameVariants Variants = FrameVariants::Both;
     TargetFaults Faults;
     std::string DumpPath;
+    std::string TracePath;  // every frame received and sent, as a pcap file
 };
 
 struct TargetParse {

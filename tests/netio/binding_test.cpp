@@ -222,6 +222,61 @@ TEST_F(BindingTest, SendFailuresReturnTheirCodesWithoutPausing)
     EXPECT_EQ(kernel.OpenEvents(), 0u);
 }
 
+// --- trace ---
+
+// Keeps what the binding records, with the simulated time of each record.
+class RecordedFrames final : public FrameTrace {
+public:
+    explicit RecordedFrames(SimKernel& kernel) : kernel_(kernel) {}
+    void Record(std::span<const std::uint8_t> frame) override
+    {
+        frames.emplace_back(frame.begin(), frame.end());
+        times.push_back(kernel_.Now());
+    }
+    std::vector<std::vector<std::uint8_t>> frames;
+    std::vector<std::uint64_t> times;
+
+private:
+    SimKernel& kernel_;
+};
+
+TEST_F(BindingTest, TraceHoldsFramesThatWentOutStampedBeforeThePause)
+{
+    RecordedFrames trace(kernel);
+    binding.SetTrace(&trace);
+    Open();
+    const std::vector<std::uint8_t> frame(34, 0x5A);
+    ASSERT_EQ(binding.SendFrame(frame.data(), 34), SEND_OK);
+    ASSERT_EQ(binding.SendFrame(frame.data(), 34), SEND_OK);
+    EXPECT_EQ(trace.frames, (std::vector<std::vector<std::uint8_t>>{frame, frame}));
+    EXPECT_EQ(trace.times, (std::vector<std::uint64_t>{0, SEND_PAUSE_MS}));
+
+    // A frame the driver refused never was on the wire.
+    driver.sendResult = 3;
+    EXPECT_EQ(binding.SendFrame(frame.data(), 34), SEND_FAILED);
+    EXPECT_EQ(trace.frames.size(), 2u);
+}
+
+TEST_F(BindingTest, TraceHoldsFramesHandedUpAsTheProtocolGetsThem)
+{
+    RecordedFrames trace(kernel);
+    binding.SetTrace(&trace);
+    StartReceiving();
+    driver.Complete(binding.Slots()[4], 60, 0x44);
+    driver.Complete(binding.Slots()[0], 1532, 0xAB);
+    ASSERT_EQ(binding.WaitFrame(buffer.data(), buffer.size()), 1520u);
+    ASSERT_EQ(binding.WaitFrame(buffer.data(), buffer.size()), 60u);
+    EXPECT_EQ(binding.WaitFrame(buffer.data(), buffer.size()), 0u);
+    EXPECT_EQ(trace.frames,
+              (std::vector<std::vector<std::uint8_t>>{std::vector<std::uint8_t>(1520, 0xAB),
+                                                      std::vector<std::uint8_t>(60, 0x44)}));
+
+    binding.SetTrace(nullptr);
+    driver.Complete(binding.Slots()[1], 60, 0x11);
+    ASSERT_EQ(binding.WaitFrame(buffer.data(), buffer.size()), 60u);
+    EXPECT_EQ(trace.frames.size(), 2u);
+}
+
 // --- station address and medium ---
 
 TEST_F(BindingTest, StationAddressIsTheFirstSixBytesOfTheAnswer)

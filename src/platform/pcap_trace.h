@@ -1,0 +1,39 @@
+#pragma once
+// A frame trace written as a pcap file (Ethernet link type) through libpcap's dump API, so
+// Wireshark and tshark read it as they read any capture. Time stamps come from the kernel's
+// wall clock. Every frame is flushed to the file as it is recorded: the file is whole after
+// a normal end, a failure, Ctrl-C, or a crash. Records may come from several threads.
+
+#include <memory>
+#include <mutex>
+#include <string>
+
+#include "platform/frame_trace.h"
+#include "platform/kernel.h"
+
+struct pcap;
+struct pcap_dumper;
+
+namespace tarvik {
+
+class PcapTrace final : public FrameTrace {
+public:
+    // Creates (or empties) the file at path; nothing and the reason in error when it cannot.
+    static std::unique_ptr<PcapTrace> Open(const std::string& path, Kernel& clock,
+                                           std::string& error);
+    ~PcapTrace() override;
+    PcapTrace(const PcapTrace&) = delete;
+    PcapTrace& operator=(const PcapTrace&) = delete;
+
+    void Record(std::span<const std::uint8_t> frame) override;
+
+private:
+    PcapTrace(Kernel& clock, pcap* handle, pcap_dumper* dumper);
+
+    Kernel& clock_;
+    std::mutex mutex_;
+    pcap* handle_;
+    pcap_dumper* dumper_;
+};
+
+}  // namespace tarvik
