@@ -124,7 +124,7 @@ private:
 // as a sound device once the script has run out.
 class ScriptedDevice final : public SegmentStation {
 public:
-    ScriptedDevice(VirtualSegment& segment) : segment_(segment) { segment_.Attach(this); }
+    explicit ScriptedDevice(VirtualSegment& segment) : segment_(segment) { segment_.Attach(this); }
     ~ScriptedDevice() override { segment_.Detach(this); }
     ScriptedDevice(const ScriptedDevice&) = delete;
     ScriptedDevice& operator=(const ScriptedDevice&) = delete;
