@@ -1,10 +1,13 @@
 # The README's commands. `make demo` runs the built-in lab demo; `make test` installs what is
-# needed, builds, and runs every test (the sanitizer build of the unit tests included).
+# needed, builds, and runs every test (the sanitizer build of the unit tests and a short run
+# of every fuzz target included). `make fuzz` runs each fuzz target for FUZZ_SECONDS.
 BUILD ?= build
 ASAN_BUILD ?= build-asan
+FUZZ_BUILD ?= build-fuzz
+FUZZ_SECONDS ?= 600
 JOBS ?= $(shell nproc)
 
-.PHONY: all bootstrap build demo test unit-test sanitize-test bench clean
+.PHONY: all bootstrap build demo test unit-test sanitize-test fuzz bench clean
 
 all: build
 
@@ -31,12 +34,16 @@ sanitize-test: bootstrap
 	cmake --build $(ASAN_BUILD) -j $(JOBS)
 	cd $(ASAN_BUILD) && ctest --output-on-failure -j $(JOBS) -L unit
 
+fuzz: bootstrap
+	bash scripts/fuzz $(FUZZ_BUILD) $(FUZZ_SECONDS)
+
 test: build
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
 	$(MAKE) sanitize-test
+	$(MAKE) fuzz FUZZ_SECONDS=30
 
 bench: build
 	bash scripts/bench $(BUILD)
 
 clean:
-	rm -rf $(BUILD) $(ASAN_BUILD)
+	rm -rf $(BUILD) $(ASAN_BUILD) $(FUZZ_BUILD)
