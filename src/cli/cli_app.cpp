@@ -24,6 +24,9 @@ public:
     {
         environment_ =
             RunEnvironment::Make(options_.Lab ? SegmentKind::Lab : SegmentKind::Real, stop_);
+        if (options_.AdmitEveryFrame) {
+            environment_->AdmitEveryFrame();
+        }
         if (!options_.TracePath.empty()) {
             if (const auto error = environment_->TraceTo(options_.TracePath)) {
                 return FailWithNote(EXIT_USAGE,

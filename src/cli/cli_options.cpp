@@ -73,6 +73,8 @@ ParseResult ParseCommandLine(int argc, const char* const* argv)
                    "Write every frame sent and received, with its time, to FILE as a pcap "
                    "capture (open it in Wireshark with wireshark/tarvik.lua)")
         ->type_name("FILE");
+    // Not in --help: for measuring what the kernel filter saves under a flood.
+    app.add_flag("--admit-every-frame", options.AdmitEveryFrame)->group("");
     std::string frameType = "untyped";
     std::string progress = "auto";
     app.add_option("--progress", progress,

@@ -21,8 +21,9 @@ struct CliOptions {
     ProgressStyle Progress = ProgressStyle::Auto;
     std::string DeviceName;
     std::string ImagePath;
-    std::string TracePath;  // --trace: every frame sent and received, as a pcap file
-    std::string InvokedAs;  // argv[0], for the privilege hint when the binary cannot be told
+    bool AdmitEveryFrame = false;  // the kernel passes up frames of any type and length
+    std::string TracePath;         // --trace: every frame sent and received, as a pcap file
+    std::string InvokedAs;         // argv[0], for the privilege hint when the binary cannot be told
 };
 
 struct ParseResult {

@@ -5,13 +5,14 @@
 #include "platform/pcap_driver.h"
 #include "platform/pcap_trace.h"
 #include "platform/real_kernel.h"
+#include "protocol/frame.h"
 
 namespace tarvik {
 
 // What Make makes for a run on the lab or on the machine; a test hands its own parts.
 struct RunEnvironment::Owned {
     RealKernel Clock;
-    std::unique_ptr<PacketDriver> Pcap;
+    std::unique_ptr<PcapPacketDriver> Pcap;
     std::unique_ptr<Registry> AdapterRegistry;
     std::unique_ptr<OsVersionQuery> OsVersion;
     PosixFileSystem Files;
@@ -48,6 +49,7 @@ std::unique_ptr<RunEnvironment> RunEnvironment::Make(SegmentKind kind, StopReque
         owned->OsVersion = std::make_unique<FixedOsVersionQuery>(VER_PLATFORM_WIN32_NT);
     } else {
         owned->Pcap = std::make_unique<PcapPacketDriver>(owned->Clock);
+        owned->Pcap->SetFrameAdmission(ProtocolFrameAdmission());
         driver = owned->Pcap.get();
         owned->AdapterRegistry = std::make_unique<LiveRegistry>();
         owned->OsVersion = std::make_unique<LinuxOsVersionQuery>();
@@ -103,6 +105,13 @@ int RunEnvironment::Start(AdapterSelectionPort& selection, CommandPort& port,
                            : RunStartupSequenceFor(*versionQuery_, parts_->AdapterRegistry,
                                                    *binding_, adapterName, port, adapters_);
     return TellFamilyFailure(result);
+}
+
+void RunEnvironment::AdmitEveryFrame()
+{
+    if (owned_ != nullptr && owned_->Pcap != nullptr) {
+        owned_->Pcap->SetFrameAdmission({});
+    }
 }
 
 std::optional<std::string> RunEnvironment::TraceTo(const std::string& path)

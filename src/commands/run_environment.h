@@ -64,6 +64,11 @@ public:
     int Start(AdapterSelectionPort& selection, CommandPort& port,
               std::string_view adapterName = {});
 
+    // On a real interface the kernel drops every frame that cannot be one of the protocol's
+    // before it wakes the program; this lets every frame to the station up again, as the
+    // packet filter alone would, for measuring what that filter saves. Before Start.
+    void AdmitEveryFrame();
+
     // Records every frame the binding sends and hands up from now on, as a pcap file at path;
     // the reason when the file cannot be written. Called before Start, it opens the file while
     // the program still holds whatever rights it started with.

@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <vector>
 
 #include "platform/kernel.h"
 
@@ -92,6 +93,16 @@ public:
     // Queries or sets one NDIS object; 0 when done (a query's answer is then in the buffer).
     virtual std::uint32_t MakeNdisRequest(std::int32_t adapter, RequestRecord* request,
                                           Overlapped* overlapped, std::uint32_t flags) = 0;
+};
+
+// Which frames a program can use at all, so that the kernel drops the others before they wake
+// the receive path: on a busy workstation most frames to the station's address are its IP
+// traffic. Empty admits every frame.
+struct FrameAdmission {
+    // The values bytes 12-13 of a usable frame hold, read as the wire carries them (high byte
+    // first, as BPF reads them): an EtherType, or a length field.
+    std::vector<std::uint16_t> TypeFields;
+    std::uint32_t MinimumLength = 0;  // in bytes, from the destination address on
 };
 
 }  // namespace tarvik

@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <deque>
 #include <optional>
@@ -106,7 +107,8 @@ bool InterfaceExists(const std::string& interfaceName)
 }
 
 std::optional<std::string> PacketFilterProgram(std::uint32_t packetFilter,
-                                               const std::optional<MacAddress>& station)
+                                               const std::optional<MacAddress>& station,
+                                               const FrameAdmission& admission)
 {
     if (packetFilter == 0) {
         return "less 1";
@@ -122,6 +124,22 @@ std::optional<std::string> PacketFilterProgram(std::uint32_t packetFilter,
     if (packetFilter & NDIS_PACKET_TYPE_BROADCAST) {
         program += " or ether broadcast";
     }
+    if (admission.TypeFields.empty() && admission.MinimumLength == 0) {
+        return program;
+    }
+    program = "(" + program + ")";
+    if (!admission.TypeFields.empty()) {
+        std::string types;
+        for (const std::uint16_t field : admission.TypeFields) {
+            char test[32];
+            std::snprintf(test, sizeof test, "ether[12:2] = 0x%04x", field);
+            types += (types.empty() ? "" : " or ") + std::string(test);
+        }
+        program += " and (" + types + ")";
+    }
+    if (admission.MinimumLength > 0) {
+        program += " and greater " + std::to_string(admission.MinimumLength);
+    }
     return program;
 }
 
@@ -131,7 +149,7 @@ public:
     // captured on. A station address of its own puts the interface in promiscuous mode.
     static std::unique_ptr<Adapter> Open(Kernel& kernel, const std::string& interfaceName,
                                          const std::optional<MacAddress>& stationAddress,
-                                         std::string& error)
+                                         const FrameAdmission& admission, std::string& error)
     {
         char pcapError[PCAP_ERRBUF_SIZE] = {};
         PcapHandle pcap(pcap_create(interfaceName.c_str(), pcapError));
@@ -170,7 +188,7 @@ public:
             return nullptr;
         }
         std::unique_ptr<Adapter> adapter(new Adapter(kernel, interfaceName, stationAddress,
-                                                     std::move(pcap), wake[0], wake[1]));
+                                                     admission, std::move(pcap), wake[0], wake[1]));
         // An adapter passes nothing up until the program sets its packet filter.
         if (!adapter->InstallFilter(0)) {
             error = "filter: " + adapter->PcapError();
@@ -272,10 +290,10 @@ private:
     };
 
     Adapter(Kernel& kernel, std::string interfaceName, std::optional<MacAddress> stationAddress,
-            PcapHandle pcap, int wakeRead, int wakeWrite)
+            FrameAdmission admission, PcapHandle pcap, int wakeRead, int wakeWrite)
         : kernel_(kernel), interface_(std::move(interfaceName)), stationAddress_(stationAddress),
-          pcap_(std::move(pcap)), datalink_(pcap_datalink(pcap_.get())), wakeRead_(wakeRead),
-          wakeWrite_(wakeWrite)
+          admission_(std::move(admission)), pcap_(std::move(pcap)),
+          datalink_(pcap_datalink(pcap_.get())), wakeRead_(wakeRead), wakeWrite_(wakeWrite)
     {
     }
 
@@ -299,7 +317,8 @@ private:
     {
         const std::optional<MacAddress> address =
             packetFilter & NDIS_PACKET_TYPE_DIRECTED ? StationAddress() : std::nullopt;
-        const std::optional<std::string> expression = PacketFilterProgram(packetFilter, address);
+        const std::optional<std::string> expression =
+            PacketFilterProgram(packetFilter, address, admission_);
         if (!expression) {
             return false;
         }
@@ -375,6 +394,7 @@ private:
     Kernel& kernel_;
     const std::string interface_;
     const std::optional<MacAddress> stationAddress_;
+    const FrameAdmission admission_;
     PcapHandle pcap_;
     const int datalink_;
     FileDescriptor wakeRead_;
@@ -399,6 +419,18 @@ PcapPacketDriver::PcapPacketDriver(Kernel& kernel, std::optional<MacAddress> sta
 
 PcapPacketDriver::~PcapPacketDriver() = default;
 
+void PcapPacketDriver::SetFrameAdmission(FrameAdmission admission)
+{
+    std::lock_guard lock(tableLock_);
+    admission_ = std::move(admission);
+}
+
+FrameAdmission PcapPacketDriver::Admission()
+{
+    std::lock_guard lock(tableLock_);
+    return admission_;
+}
+
 PcapPacketDriver::Adapter* PcapPacketDriver::Find(std::int32_t adapter)
 {
     std::lock_guard lock(tableLock_);
@@ -416,7 +448,7 @@ std::int32_t PcapPacketDriver::OpenAdapter(const char* name)
     }
     std::string error;
     std::unique_ptr<Adapter> adapter =
-        Adapter::Open(kernel_, interfaceName, stationAddress_, error);
+        Adapter::Open(kernel_, interfaceName, stationAddress_, Admission(), error);
     std::lock_guard lock(tableLock_);
     if (!adapter) {
         openError_ = error;

@@ -10,6 +10,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "platform/kernel.h"
 #include "platform/mac_address.h"
@@ -37,10 +38,12 @@ std::string InterfaceOfAdapterName(const char* name);
 bool InterfaceExists(const std::string& interfaceName);
 
 // The BPF program text for an NDIS packet filter on a station with that address: 0 passes
-// nothing, DIRECTED the frames to the address, DIRECTED|BROADCAST those and broadcasts.
-// Nothing for a filter the driver does not offer, or DIRECTED on a station without an address.
+// nothing, DIRECTED the frames to the address, DIRECTED|BROADCAST those and broadcasts; of
+// these, only the frames the admission takes. Nothing for a filter the driver does not offer,
+// or DIRECTED on a station without an address.
 std::optional<std::string> PacketFilterProgram(std::uint32_t packetFilter,
-                                               const std::optional<MacAddress>& station);
+                                               const std::optional<MacAddress>& station,
+                                               const FrameAdmission& admission = {});
 
 class PcapPacketDriver final : public PacketDriver {
 public:
@@ -68,13 +71,19 @@ public:
     // Why the last OpenAdapter that failed did so, in libpcap's words where it had any.
     std::string OpenError();
 
+    // Adapters opened from now on pass up only the frames the admission takes, whatever
+    // packet filter the binding sets.
+    void SetFrameAdmission(FrameAdmission admission);
+
 private:
     class Adapter;
 
     Adapter* Find(std::int32_t adapter);
+    FrameAdmission Admission();
 
     Kernel& kernel_;
     const std::optional<MacAddress> stationAddress_;
+    FrameAdmission admission_;
     // Only the binding's thread opens and closes adapters; the lock keeps a second user
     // of the same driver from corrupting the table.
     std::mutex tableLock_;

@@ -10,6 +10,7 @@
 
 #include "platform/byte_order.h"
 #include "platform/mac_address.h"
+#include "platform/packet_driver.h"
 
 namespace tarvik {
 
@@ -32,6 +33,13 @@ inline constexpr std::size_t FRAME_SEGMENT = 20;
 inline constexpr std::size_t FRAME_DATA_LENGTH = 22;
 inline constexpr std::size_t FRAME_DATA = 24;
 inline constexpr std::size_t FRAME_HEADER_BYTES = 24;
+
+// What the kernel may drop before the receive path sees it: frames of neither variant, and
+// frames too short to hold the header. The protocol still judges every frame that passes.
+inline FrameAdmission ProtocolFrameAdmission()
+{
+    return {{FRAME_TYPE_UNTYPED, FRAME_TYPE_TYPED}, FRAME_HEADER_BYTES};
+}
 
 inline constexpr std::size_t SEND_BUFFER_BYTES = 1514;  // the longest Ethernet frame
 inline constexpr std::size_t RECEIVE_BUFFER_BYTES = 1520;

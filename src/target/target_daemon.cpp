@@ -102,6 +102,7 @@ int RunDaemon(const TargetOptions& options, const std::function<bool()>& stop)
     }
     // With --mac the adapter takes that address as its own, promiscuously.
     PcapPacketDriver driver(kernel, options.Address);
+    driver.SetFrameAdmission(ProtocolFrameAdmission());
     DeviceAdapter adapter(kernel, driver);
     adapter.SetTrace(trace.get());
     if (const auto error = adapter.Open(options.Interface)) {

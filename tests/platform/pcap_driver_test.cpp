@@ -69,6 +69,15 @@ TEST_F(PcapDriverTest, PacketFiltersCompileToProgramsForTheStationAddress)
     EXPECT_EQ(PacketFilterProgram(NDIS_PACKET_TYPE_DIRECTED | NDIS_PACKET_TYPE_BROADCAST, station),
               "ether dst 02:5a:17:00:00:0b or ether broadcast");
 
+    // With an admission, only frames that can be the program's pass: of its types, and long
+    // enough for its header (bytes 12-13 as BPF reads them, high byte first).
+    const FrameAdmission protocol{{0x0000, 0x8888}, 24};
+    EXPECT_EQ(PacketFilterProgram(NDIS_PACKET_TYPE_DIRECTED | NDIS_PACKET_TYPE_BROADCAST, station,
+                                  protocol),
+              "(ether dst 02:5a:17:00:00:0b or ether broadcast) and (ether[12:2] = 0x0000 or "
+              "ether[12:2] = 0x8888) and greater 24");
+    EXPECT_EQ(PacketFilterProgram(0, station, protocol), "less 1");
+
     // Without an address there is nothing to direct frames to; what NDIS has beyond these
     // (broadcast alone, multicast, promiscuous) is not offered.
     EXPECT_EQ(PacketFilterProgram(NDIS_PACKET_TYPE_DIRECTED, std::nullopt), std::nullopt);
@@ -189,6 +198,13 @@ TEST_F(PcapDriverTest, AStationAddressOfItsOwnIsReportedAndFilteredFor)
     set.InformationBufferLength = sizeof filter;
     EXPECT_EQ(emulating.MakeNdisRequest(adapter, &set, nullptr, 1), 0u);
     emulating.CloseAdapter(adapter);
+
+    // The kernel takes the program that also admits only the protocol's frames.
+    emulating.SetFrameAdmission({{0x0000, 0x8888}, 24});
+    const std::int32_t admitting = emulating.OpenAdapter("\\Device\\lo");
+    ASSERT_NE(admitting, INVALID_ADAPTER);
+    EXPECT_EQ(emulating.MakeNdisRequest(admitting, &set, nullptr, 1), 0u);
+    emulating.CloseAdapter(admitting);
 }
 
 TEST_F(PcapDriverTest, AFailedOpenSaysWhy)
