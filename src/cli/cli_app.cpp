@@ -24,6 +24,7 @@ public:
     {
         environment_ =
             RunEnvironment::Make(options_.Lab ? SegmentKind::Lab : SegmentKind::Real, stop_);
+        environment_->Link().SetSendPause(options_.PaceMs);
         // Reading an image file and listing the adapters need no open adapter.
         if (options_.Which != Command::Info && options_.Which != Command::Adapters) {
             if (const int status = Start(); status != EXIT_SUCCESS_STATUS) {

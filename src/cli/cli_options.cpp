@@ -7,6 +7,7 @@
 
 #include "cli/exit_status.h"
 #include "platform/hex_text.h"
+#include "protocol/progress.h"
 
 namespace tarvik::cli {
 namespace {
@@ -80,6 +81,14 @@ ParseResult ParseCommandLine(int argc, const char* const* argv)
                    "as at start-up; the default), typed (0x8888), or auto (browse first and "
                    "keep the type that got answers)")
         ->check(CLI::IsMember({"untyped", "typed", "auto"}));
+    app.add_option("--pace", options.PaceMs,
+                   "Pause after each frame sent, in ms (0 to 20; default 20, what devices are "
+                   "known to handle). Shorter is faster for devices that answer quickly; 0 "
+                   "runs in lockstep with the replies. A device that cannot keep up shows "
+                   "resends or fails with \"" +
+                       std::string(MSG_UPGRADE_PROCESS_ERROR) + "\", never a false \"" +
+                       std::string(TEXT_FINISHED) + "\"")
+        ->check(CLI::Range(0, static_cast<int>(SEND_PAUSE_MS)));
     app.get_option("-i")->excludes(app.get_option("--lab"));
 
     CLI::App* adapters = app.add_subcommand("adapters", "List the network adapters");

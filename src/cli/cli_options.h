@@ -1,9 +1,12 @@
 #pragma once
 // What the user asked for on the command line.
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
+
+#include "netio/binding.h"
 
 namespace tarvik::cli {
 
@@ -19,6 +22,7 @@ struct CliOptions {
     bool Verbose = false;
     FrameTypeChoice FrameType = FrameTypeChoice::Untyped;
     ProgressStyle Progress = ProgressStyle::Auto;
+    std::uint32_t PaceMs = SEND_PAUSE_MS;  // --pace: the pause after each frame sent
     std::string DeviceName;
     std::string ImagePath;
     std::string InvokedAs;  // argv[0], for the privilege hint when the binary cannot be told
