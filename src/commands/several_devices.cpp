@@ -8,9 +8,9 @@
 #include "protocol/upgrade_link.h"
 
 namespace tarvik {
-namespace {
 
-void Settle(DeviceRunReport& report, UpgradeOutcome outcome, bool skipOtherBoards, bool stopped)
+void SettleReport(DeviceRunReport& report, UpgradeOutcome outcome, bool skipOtherBoards,
+                  bool stopped)
 {
     const OutcomeRow& row = RowOf(outcome);
     report.Outcome = outcome;
@@ -26,6 +26,8 @@ void Settle(DeviceRunReport& report, UpgradeOutcome outcome, bool skipOtherBoard
                                                         : std::string(row.Meaning);
     report.ExitStatus = row.ExitStatus;
 }
+
+namespace {
 
 DeviceRunReport UpgradeOneDevice(RunEnvironment& environment, const SeveralDevicesRequest& request,
                                  std::size_t index, DeviceRunWatcher& watcher,
@@ -56,7 +58,7 @@ DeviceRunReport UpgradeOneDevice(RunEnvironment& environment, const SeveralDevic
     const UpgradeOutcome outcome = RunUpgradeCommand(state, watcher.PortFor(index),
                                                      watcher.ProgressFor(index), report.DeviceName,
                                                      request.ImagePath, stop);
-    Settle(report, outcome, request.SkipOtherBoards, stop && stop());
+    SettleReport(report, outcome, request.SkipOtherBoards, stop && stop());
     report.FileSize = state.Session.FileSize;
     report.FramesSent = state.FramesSent;
     report.FramesResent = state.FramesResent;

@@ -30,6 +30,11 @@ struct DeviceRunReport {
     std::uint32_t ElapsedMs = 0;
 };
 
+// Fills in how the upgrade ended: outcome, result text, exit status, and whether it was a skip
+// or the user's stop. For the one-device command too, whose record says the same.
+void SettleReport(DeviceRunReport& report, UpgradeOutcome outcome, bool skipOtherBoards,
+                  bool stopped);
+
 // What a front end gives each device's run. Every call but the first comes from that run's
 // own thread, so an implementation that shares anything between devices locks it.
 class DeviceRunWatcher {
