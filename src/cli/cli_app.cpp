@@ -1,13 +1,18 @@
 #include "cli/cli_app.h"
 
 #include <algorithm>
+#include <mutex>
 
 #include "cli/descriptor_text.h"
+#include "cli/device_board.h"
+#include "cli/device_summary.h"
 #include "cli/exit_status.h"
 #include "cli/json_output.h"
 #include "cli/progress_printer.h"
 #include "cli/terminal_port.h"
+#include "cli/upgrade_record.h"
 #include "commands/run_environment.h"
+#include "commands/several_devices.h"
 #include "protocol/upgrade_link.h"
 
 namespace tarvik::cli {
@@ -22,8 +27,11 @@ public:
 
     int Run()
     {
-        environment_ =
-            RunEnvironment::Make(options_.Lab ? SegmentKind::Lab : SegmentKind::Real, stop_);
+        environment_ = RunEnvironment::Make(options_.Lab ? SegmentKind::Lab : SegmentKind::Real,
+                                            stop_,
+                                            options_.SeveralDevices() ? RunSharing::SeveralRuns
+                                                                      : RunSharing::OneRun);
+        environment_->Link().SetSendPause(options_.PaceMs);
         if (options_.AdmitEveryFrame) {
             environment_->AdmitEveryFrame();
         }
@@ -265,13 +273,69 @@ private:
         return streams_.ErrIsTerminal;
     }
 
+    // The adapter's interface, as the record names it ("eth0", "lab0").
+    std::string InterfaceName() const
+    {
+        const AdapterList& list = environment_->Adapters();
+        if (list.Selection < 0 || static_cast<std::size_t>(list.Selection) >= list.Names.size()) {
+            return options_.Interface;
+        }
+        const std::string& name = list.Names[static_cast<std::size_t>(list.Selection)];
+        return name.starts_with(ADAPTER_NAME_PREFIX) ? name.substr(ADAPTER_NAME_PREFIX.size())
+                                                     : name;
+    }
+
+    // Opens --record's file, when given; false (the failure said) when it cannot be opened.
+    bool OpenRecord()
+    {
+        if (options_.RecordPath.empty()) {
+            return true;
+        }
+        RecordContext context{InterfaceName(), options_.ImagePath,
+                              DigestImageFile(files_, options_.ImagePath), options_.PaceMs};
+        std::string error;
+        recorder_ = UpgradeRecorder::Open(options_.RecordPath, std::move(context), utc_, error);
+        if (!recorder_) {
+            streams_.Err << "tarvik-cli: cannot append to " << options_.RecordPath << ": " << error
+                         << '\n';
+            return false;
+        }
+        return true;
+    }
+
+    void Record(std::size_t device, const DeviceRunReport& report)
+    {
+        if (recorder_ && !recorder_->Ends(device, report)) {
+            std::lock_guard lock(noteLock_);
+            streams_.Err << "tarvik-cli: the record of " << report.DeviceName
+                         << " could not be written to " << options_.RecordPath << '\n';
+        }
+    }
+
     int Upgrade()
     {
+        if (options_.SeveralDevices()) {
+            return UpgradeSeveral();
+        }
         if (const int status = SettleFrameType(); status != EXIT_SUCCESS_STATUS) {
             return status;
         }
+        if (!OpenRecord()) {
+            return EXIT_USAGE;
+        }
         RunState& run = environment_->Run();
         Kernel& clock = environment_->Clock();
+        DeviceRunReport report;
+        report.DeviceName = options_.DeviceName;
+        if (recorder_) {
+            recorder_->Starts(0);
+            UpgradeLink link(run);
+            ImageDescriptor descriptor;
+            if (link.FetchTargetInfo(ParseDeviceName(options_.DeviceName),
+                                     descriptor.Bytes.data()) == QUERY_OK) {
+                report.Descriptor = descriptor;
+            }
+        }
         ProgressPrinter progress(streams_.Err, ProgressOnTerminal(), clock);
         port_.SetBeforeMessage([&progress] { progress.Finish(); });
         const std::uint64_t framesBefore = run.FramesSent;
@@ -284,6 +348,14 @@ private:
         const std::uint64_t frames = run.FramesSent - framesBefore;
         Verbose("frames sent: " + std::to_string(frames) + ", " + std::to_string(elapsed) +
                 " ms, file " + std::to_string(run.Session.FileSize) + " bytes");
+        if (recorder_) {
+            SettleReport(report, outcome, false, Stopped());
+            report.FileSize = run.Session.FileSize;
+            report.FramesSent = frames;
+            report.FramesResent = run.FramesResent;
+            report.ElapsedMs = elapsed;
+            Record(0, report);
+        }
 
         if (outcome != UpgradeOutcome::Finished) {
             const int status = ExitStatusFor(outcome);
@@ -305,11 +377,92 @@ private:
         return EXIT_SUCCESS_STATUS;
     }
 
+    // Upgrades every named device (or with --all every device that answers) at once, over the
+    // one adapter the start-up opened.
+    int UpgradeSeveral()
+    {
+        RunState& run = environment_->Run();
+        run.FrameVariant = options_.FrameType == FrameTypeChoice::Typed ? 1 : 0;
+        std::vector<std::string> names = options_.DeviceNames;
+        std::vector<DeviceRunReport> missing;
+        if (options_.All || options_.FrameType == FrameTypeChoice::Auto) {
+            std::vector<std::string> found;
+            if (!BrowseSharedSegment(*environment_, port_, found)) {
+                return Fail(ExitStatusFor(InquiryOutcome::BroadcastError), port_.LastMessage());
+            }
+            if (Stopped()) {
+                return Fail(EXIT_INTERRUPTED, "interrupted");
+            }
+            if (options_.All) {
+                names = found;
+            }
+            std::erase_if(names, [&](const std::string& name) {
+                if (std::find(found.begin(), found.end(), name) != found.end()) {
+                    return false;
+                }
+                DeviceRunReport report;
+                report.DeviceName = name;
+                report.Result = "did not answer discovery; nothing was sent to it";
+                report.ExitStatus = ExitStatusFor(InquiryOutcome::TargetNotFound);
+                missing.push_back(std::move(report));
+                return true;
+            });
+        }
+        if (names.empty() && missing.empty()) {
+            return FailWithNote(EXIT_SOME_DEVICES_FAILED, "no device answered discovery");
+        }
+        if (!OpenRecord()) {
+            return EXIT_USAGE;
+        }
+        Verbose(std::to_string(names.size()) + " device(s), " +
+                (run.FrameVariant == 1 ? "typed" : "untyped") + " frames, pace " +
+                std::to_string(options_.PaceMs) + " ms");
+
+        DeviceBoard board(streams_.Err, ProgressOnTerminal(), !options_.Json, environment_->Clock(),
+                          names);
+        if (recorder_) {
+            board.OnRunStarts([this](std::size_t device) { recorder_->Starts(device); });
+            board.OnRunEnds([this](std::size_t device, const DeviceRunReport& report) {
+                Record(device, report);
+            });
+        }
+        SeveralDevicesRequest request;
+        request.DeviceNames = names;
+        request.ImagePath = options_.ImagePath;
+        request.Jobs = options_.Jobs == 0 ? MAX_JOBS : options_.Jobs;
+        request.SkipOtherBoards = options_.All;
+        request.ReadDescriptor = recorder_ != nullptr;
+        std::vector<DeviceRunReport> reports =
+            UpgradeSeveralDevices(*environment_, request, board, stop_);
+        board.Finish();
+        const bool upgraded = EveryDeviceUpgraded(reports) && missing.empty();
+        reports.insert(reports.end(), missing.begin(), missing.end());
+
+        if (options_.Json) {
+            for (const DeviceRunReport& report : reports) {
+                streams_.Out << DeviceResultJson(report, options_.ImagePath).dump() << '\n';
+            }
+        } else {
+            streams_.Out << SummaryTable(reports);
+        }
+        if (Stopped()) {
+            if (!options_.Json) {
+                streams_.Err << "tarvik-cli: interrupted\n";
+            }
+            return EXIT_INTERRUPTED;
+        }
+        return upgraded ? EXIT_SUCCESS_STATUS : EXIT_SOME_DEVICES_FAILED;
+    }
+
     const CliOptions& options_;
     Streams streams_;
     const StopRequested& stop_;
     TerminalPort port_;
     std::unique_ptr<RunEnvironment> environment_;
+    PosixFileSystem files_;
+    SystemUtcClock utc_;
+    std::unique_ptr<UpgradeRecorder> recorder_;
+    std::mutex noteLock_;
 };
 
 }  // namespace

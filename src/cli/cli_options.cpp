@@ -1,12 +1,15 @@
 #include "cli/cli_options.h"
 
 #include <algorithm>
+#include <iostream>
 #include <sstream>
 
 #include <CLI/CLI.hpp>
 
 #include "cli/exit_status.h"
 #include "platform/hex_text.h"
+#include "protocol/progress.h"
+#include "protocol/upgrade_link.h"
 
 namespace tarvik::cli {
 namespace {
@@ -86,6 +89,14 @@ ParseResult ParseCommandLine(int argc, const char* const* argv)
                    "as at start-up; the default), typed (0x8888), or auto (browse first and "
                    "keep the type that got answers)")
         ->check(CLI::IsMember({"untyped", "typed", "auto"}));
+    app.add_option("--pace", options.PaceMs,
+                   "Pause after each frame sent, in ms (0 to 20; default 20, what devices are "
+                   "known to handle). Shorter is faster for devices that answer quickly; 0 "
+                   "runs in lockstep with the replies. A device that cannot keep up shows "
+                   "resends or fails with \"" +
+                       std::string(MSG_UPGRADE_PROCESS_ERROR) + "\", never a false \"" +
+                       std::string(TEXT_FINISHED) + "\"")
+        ->check(CLI::Range(0, static_cast<int>(SEND_PAUSE_MS)));
     app.get_option("-i")->excludes(app.get_option("--lab"));
 
     CLI::App* adapters = app.add_subcommand("adapters", "List the network adapters");
@@ -99,9 +110,25 @@ ParseResult ParseCommandLine(int argc, const char* const* argv)
     CLI::App* check = app.add_subcommand("check", "Check that an image fits a device");
     check->add_option("FILE", options.ImagePath, "Image file")->required();
     check->add_option("NAME", options.DeviceName, "Device name")->required()->check(DEVICE_NAME);
-    CLI::App* upgrade = app.add_subcommand("upgrade", "Load an image into a device");
+    CLI::App* upgrade =
+        app.add_subcommand("upgrade", "Load an image into a device, or into several at once");
     upgrade->add_option("FILE", options.ImagePath, "Image file")->required();
-    upgrade->add_option("NAME", options.DeviceName, "Device name")->required()->check(DEVICE_NAME);
+    CLI::Option* names =
+        upgrade->add_option("NAME", options.DeviceNames, "Device names: each is upgraded at once")
+            ->check(DEVICE_NAME);
+    CLI::Option* all = upgrade->add_flag(
+        "--all", options.All,
+        "Upgrade every device that answers discovery and whose board code fits the image; the "
+        "others are listed as skipped");
+    all->excludes(names);
+    upgrade
+        ->add_option("--jobs", options.Jobs,
+                     "With several devices: at most N upgrades at once (default: all, up to " +
+                         std::to_string(MAX_JOBS) + ")")
+        ->check(CLI::Range(std::size_t{1}, MAX_JOBS));
+    upgrade->add_option("--record", options.RecordPath,
+                        "Append one JSON line per device to FILE: times, interface, device, its "
+                        "descriptor, the image and its SHA-256, pace, frames, result, status");
 
     try {
         app.parse(argc, argv);
@@ -123,6 +150,26 @@ ParseResult ParseCommandLine(int argc, const char* const* argv)
     for (const auto& [subcommand, which] : commands) {
         if (subcommand->parsed()) {
             options.Which = which;
+        }
+    }
+    if (upgrade->parsed()) {
+        if (options.DeviceNames.empty() && !options.All) {
+            std::cerr << "upgrade: name a device (or several), or give --all\n";
+            return {std::nullopt, EXIT_USAGE};
+        }
+        // Each device once, by the name browse gives it: one run per device.
+        std::vector<std::string> unique;
+        for (const std::string& name : options.DeviceNames) {
+            const std::string formal = FormatDeviceName(ParseDeviceName(name));
+            if (std::find(unique.begin(), unique.end(), formal) == unique.end()) {
+                unique.push_back(formal);
+            }
+        }
+        if (unique.size() > 1) {
+            options.DeviceNames = std::move(unique);
+        }
+        if (!options.DeviceNames.empty()) {
+            options.DeviceName = options.DeviceNames.front();
         }
     }
     return {options, EXIT_SUCCESS_STATUS};

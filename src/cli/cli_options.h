@@ -1,9 +1,13 @@
 #pragma once
 // What the user asked for on the command line.
 
+#include <cstddef>
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
+
+#include "netio/binding.h"
 
 namespace tarvik::cli {
 
@@ -19,12 +23,26 @@ struct CliOptions {
     bool Verbose = false;
     FrameTypeChoice FrameType = FrameTypeChoice::Untyped;
     ProgressStyle Progress = ProgressStyle::Auto;
-    std::string DeviceName;
+    std::uint32_t PaceMs = SEND_PAUSE_MS;  // --pace: the pause after each frame sent
+    std::string DeviceName;                // the first of DeviceNames
+    std::vector<std::string> DeviceNames;  // upgrade: every device named, each once
+    bool All = false;                      // upgrade --all: every device that answers
+    std::size_t Jobs = 0;                  // upgrade --jobs: runs at once, 0 for all
+    std::string RecordPath;                // upgrade --record: the file lines go to
     std::string ImagePath;
     bool AdmitEveryFrame = false;  // the kernel passes up frames of any type and length
     std::string TracePath;         // --trace: every frame sent and received, as a pcap file
     std::string InvokedAs;         // argv[0], for the privilege hint when the binary cannot be told
+
+    // The upgrade of several devices at once (a single named device runs as it always has).
+    bool SeveralDevices() const
+    {
+        return Which == Command::Upgrade && (All || DeviceNames.size() > 1);
+    }
 };
+
+// The most runs at once: each is a thread with its own 64 posted reads.
+inline constexpr std::size_t MAX_JOBS = 64;
 
 struct ParseResult {
     std::optional<CliOptions> Options;  // nothing: the program ends with ExitStatus

@@ -14,6 +14,7 @@ namespace tarvik::cli {
 inline constexpr int EXIT_SUCCESS_STATUS = RowOf(ProgramOutcome::Success).ExitStatus;
 inline constexpr int EXIT_USAGE = RowOf(ProgramOutcome::Usage).ExitStatus;
 inline constexpr int EXIT_INTERRUPTED = RowOf(ProgramOutcome::Interrupted).ExitStatus;
+inline constexpr int EXIT_SOME_DEVICES_FAILED = RowOf(ProgramOutcome::SomeDevicesFailed).ExitStatus;
 
 struct ExitStatusEntry {
     int Status;

@@ -47,8 +47,10 @@ public:
     // Ends the redrawn line, if one is on show.
     void Finish();
 
-private:
+    // What the line shows now.
     ProgressSnapshot Snapshot() const;
+
+private:
     void Redraw();
     void PrintLine(const ProgressSnapshot& snapshot);
 

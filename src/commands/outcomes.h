@@ -109,14 +109,18 @@ enum class ProgramOutcome {
     Success,
     Usage,
     Interrupted,
+    SomeDevicesFailed,
 };
 
-inline constexpr std::array<OutcomeRow, 3> PROGRAM_OUTCOMES = {{
+inline constexpr std::array<OutcomeRow, 4> PROGRAM_OUTCOMES = {{
     {static_cast<int>(ProgramOutcome::Success), "", 0,
      "success; an upgrade ended with \"Upgrade Finish\""},
     {static_cast<int>(ProgramOutcome::Usage), "", 2, "the command line could not be understood"},
     {static_cast<int>(ProgramOutcome::Interrupted), "", 130,
      "interrupted by Ctrl-C or SIGTERM; the image and the adapter were closed"},
+    {static_cast<int>(ProgramOutcome::SomeDevicesFailed), "", 19,
+     "upgrade of several devices: some did not end with \"Upgrade Finish\" (each one's own "
+     "status is in the summary), or --all found no device that fits"},
 }};
 
 // The row of a code; the table's last row stands in for a code it does not hold.

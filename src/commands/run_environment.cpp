@@ -37,7 +37,25 @@ private:
     bool failed_ = false;
 };
 
-std::unique_ptr<RunEnvironment> RunEnvironment::Make(SegmentKind kind, StopRequested stop)
+DeviceRun::DeviceRun(Kernel& clock, PacketDriver& driver, FileSystem& files, StopRequested stop)
+{
+    PacketDriver* link = &driver;
+    if (stop) {
+        stopAware_ = std::make_unique<StopAwareDriver>(driver, std::move(stop));
+        link = stopAware_.get();
+    }
+    binding_ = std::make_unique<Binding>(clock, *link);
+    run_ = std::make_unique<RunState>(*binding_, files);
+}
+
+DeviceRun::~DeviceRun()
+{
+    run_.reset();
+    binding_.reset();
+}
+
+std::unique_ptr<RunEnvironment> RunEnvironment::Make(SegmentKind kind, StopRequested stop,
+                                                     RunSharing sharing)
 {
     auto owned = std::make_unique<Owned>();
     std::unique_ptr<Lab> lab;
@@ -57,24 +75,28 @@ std::unique_ptr<RunEnvironment> RunEnvironment::Make(SegmentKind kind, StopReque
     const EnvironmentParts parts{owned->Clock,      *driver,      *owned->AdapterRegistry,
                                  *owned->OsVersion, owned->Files, owned->Process};
     std::unique_ptr<RunEnvironment> environment(new RunEnvironment(std::move(owned), parts,
-                                                                   std::move(stop)));
+                                                                   std::move(stop), sharing));
     environment->lab_ = std::move(lab);
     return environment;
 }
 
-RunEnvironment::RunEnvironment(EnvironmentParts parts, StopRequested stop)
-    : RunEnvironment(nullptr, parts, std::move(stop))
+RunEnvironment::RunEnvironment(EnvironmentParts parts, StopRequested stop, RunSharing sharing)
+    : RunEnvironment(nullptr, parts, std::move(stop), sharing)
 {
 }
 
 RunEnvironment::RunEnvironment(std::unique_ptr<Owned> owned, EnvironmentParts parts,
-                               StopRequested stop)
+                               StopRequested stop, RunSharing sharing)
     : owned_(std::move(owned)), parts_(parts),
-      versionQuery_(std::make_unique<NotingVersionQuery>(parts.OsVersion))
+      versionQuery_(std::make_unique<NotingVersionQuery>(parts.OsVersion)), stop_(stop)
 {
     PacketDriver* driver = &parts.Driver;
+    if (sharing == RunSharing::SeveralRuns) {
+        fanOut_ = std::make_unique<FanOutDriver>(parts.Clock, parts.Driver);
+        driver = fanOut_.get();
+    }
     if (stop) {
-        stopAware_ = std::make_unique<StopAwareDriver>(parts.Driver, std::move(stop));
+        stopAware_ = std::make_unique<StopAwareDriver>(*driver, std::move(stop));
         driver = stopAware_.get();
     }
     binding_ = std::make_unique<Binding>(parts.Clock, *driver);
@@ -86,6 +108,7 @@ RunEnvironment::~RunEnvironment()
     run_.reset();
     binding_.reset();
     stopAware_.reset();
+    fanOut_.reset();
     // The lab's stations go before the clock their timers run on.
     lab_.reset();
 }
@@ -124,6 +147,34 @@ std::optional<std::string> RunEnvironment::TraceTo(const std::string& path)
     binding_->SetTrace(trace.get());
     trace_ = std::move(trace);
     return std::nullopt;
+}
+
+std::unique_ptr<DeviceRun> RunEnvironment::OpenDeviceRun(const MacAddress& device, int& result)
+{
+    const std::string name = fanOut_ ? fanOut_->SharedAdapterName() : std::string();
+    if (name.empty()) {
+        result = DISCOVERY_OPEN_ADAPTER_FAILED;
+        return nullptr;
+    }
+    auto run = std::make_unique<DeviceRun>(parts_->Clock, fanOut_->ForDevice(device), parts_->Files,
+                                           stop_);
+    run->Link().SetSendPause(binding_->SendPause());
+    run->Link().SetTrace(trace_.get());
+    run->Run().FrameVariant = run_->FrameVariant;
+    result = OpenListedAdapter(run->Link(), name);
+    if (result != DISCOVERY_OK) {
+        return nullptr;
+    }
+    return run;
+}
+
+void RunEnvironment::RunAll(std::span<const std::function<void()>> tasks, std::size_t limit)
+{
+    if (fanOut_) {
+        fanOut_->RunAll(tasks, limit);
+    } else {
+        parts_->Clock.RunConcurrently(tasks, limit);
+    }
 }
 
 int RunEnvironment::ListAdapters(CommandPort& port, AdapterList& list)

@@ -16,6 +16,7 @@
 #include "commands/stop_aware_driver.h"
 #include "lab/lab_setup.h"
 #include "netio/binding.h"
+#include "netio/fan_out_driver.h"
 #include "platform/file_system.h"
 #include "platform/frame_trace.h"
 #include "platform/kernel.h"
@@ -28,6 +29,28 @@ namespace tarvik {
 
 // Where a run's frames go: the built-in lab, or the machine's own interfaces.
 enum class SegmentKind { Lab, Real };
+
+// One run or several: several runs share the opened adapter through a fan-out, one logical
+// adapter each (the environment's own binding browses on one of them).
+enum class RunSharing { OneRun, SeveralRuns };
+
+// One device's run among several: its own binding, on a logical adapter that gets the frames
+// from that device, and its own run state. Goes before the environment it was opened from.
+class DeviceRun {
+public:
+    DeviceRun(Kernel& clock, PacketDriver& driver, FileSystem& files, StopRequested stop);
+    ~DeviceRun();
+    DeviceRun(const DeviceRun&) = delete;
+    DeviceRun& operator=(const DeviceRun&) = delete;
+
+    Binding& Link() { return *binding_; }
+    RunState& Run() { return *run_; }
+
+private:
+    std::unique_ptr<StopAwareDriver> stopAware_;
+    std::unique_ptr<Binding> binding_;
+    std::unique_ptr<RunState> run_;
+};
 
 // What an environment runs over, when the caller (a test) hands its own.
 struct EnvironmentParts {
@@ -44,8 +67,10 @@ public:
     // The lab or the machine, in real time. When stop is given, sends fail once it says so:
     // discovery and the information query cannot be cancelled otherwise, and a probe or a
     // request that fails to go out ends them at their next send.
-    static std::unique_ptr<RunEnvironment> Make(SegmentKind kind, StopRequested stop = {});
-    explicit RunEnvironment(EnvironmentParts parts, StopRequested stop = {});
+    static std::unique_ptr<RunEnvironment> Make(SegmentKind kind, StopRequested stop = {},
+                                                RunSharing sharing = RunSharing::OneRun);
+    explicit RunEnvironment(EnvironmentParts parts, StopRequested stop = {},
+                            RunSharing sharing = RunSharing::OneRun);
     ~RunEnvironment();
     RunEnvironment(const RunEnvironment&) = delete;
     RunEnvironment& operator=(const RunEnvironment&) = delete;
@@ -73,6 +98,14 @@ public:
     // the reason when the file cannot be written. Called before Start, it opens the file while
     // the program still holds whatever rights it started with.
     std::optional<std::string> TraceTo(const std::string& path);
+    // With RunSharing::SeveralRuns, once Start has opened the adapter: a run on one device,
+    // its adapter opened as the start-up sequence opened the environment's, with the frame
+    // type settled on the environment's run. Null, with the discovery result in result, when
+    // it cannot be opened.
+    std::unique_ptr<DeviceRun> OpenDeviceRun(const MacAddress& device, int& result);
+    // Runs the tasks concurrently (at most limit at once, 0: all), the frames received handed
+    // to the device runs meanwhile.
+    void RunAll(std::span<const std::function<void()>> tasks, std::size_t limit);
 
     // The adapters the start-up sequence listed.
     const AdapterList& Adapters() const { return adapters_; }
@@ -89,7 +122,8 @@ private:
     struct Owned;
     class NotingVersionQuery;
 
-    RunEnvironment(std::unique_ptr<Owned> owned, EnvironmentParts parts, StopRequested stop);
+    RunEnvironment(std::unique_ptr<Owned> owned, EnvironmentParts parts, StopRequested stop,
+                   RunSharing sharing);
     int TellFamilyFailure(int result) const;
 
     std::unique_ptr<Owned> owned_;  // what Make made: the clock, the lab or libpcap, ...
@@ -97,6 +131,8 @@ private:
     std::optional<EnvironmentParts> parts_;
     std::unique_ptr<NotingVersionQuery> versionQuery_;
     std::unique_ptr<FrameTrace> trace_;  // outlives the binding that records into it
+    StopRequested stop_;
+    std::unique_ptr<FanOutDriver> fanOut_;
     std::unique_ptr<StopAwareDriver> stopAware_;
     std::unique_ptr<Binding> binding_;
     std::unique_ptr<RunState> run_;

@@ -58,7 +58,10 @@ std::uint32_t AddressOid(std::uint32_t medium, bool& known)
 
 }  // namespace
 
-Binding::Binding(Kernel& kernel, PacketDriver& driver) : kernel_(kernel), driver_(driver) {}
+Binding::Binding(Kernel& kernel, PacketDriver& driver, std::uint32_t sendPauseMs)
+    : kernel_(kernel), driver_(driver), sendPauseMs_(sendPauseMs)
+{
+}
 
 Binding::~Binding()
 {
@@ -98,8 +101,9 @@ int Binding::SendFrame(const std::uint8_t* frame, std::uint32_t length)
     if (trace_ != nullptr) {
         trace_->Record(std::span<const std::uint8_t>(frame, length));
     }
-    // Every frame sent costs this pause: the tool never sends more than about 50 a second.
-    kernel_.Sleep(SEND_PAUSE_MS);
+    // Every frame sent costs this pause: at the default the tool never sends more than about
+    // 50 a second, which is what slow devices need to keep up.
+    kernel_.Sleep(sendPauseMs_);
     return SEND_OK;
 }
 

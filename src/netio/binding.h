@@ -14,6 +14,8 @@
 namespace tarvik {
 
 inline constexpr std::size_t READ_SLOT_COUNT = 64;
+// The pause after each frame sent: what devices are known to keep up with. A batch of devices
+// that answer faster may be given a shorter one (down to none, lockstep with the replies).
 inline constexpr std::uint32_t SEND_PAUSE_MS = 20;
 inline constexpr std::uint32_t RECEIVE_WAIT_MS = 10;
 
@@ -46,16 +48,19 @@ inline constexpr int STATION_ADDRESS_FAILED = 2;
 
 class Binding {
 public:
-    Binding(Kernel& kernel, PacketDriver& driver);
+    Binding(Kernel& kernel, PacketDriver& driver, std::uint32_t sendPauseMs = SEND_PAUSE_MS);
     ~Binding();
     Binding(const Binding&) = delete;
     Binding& operator=(const Binding&) = delete;
 
     Kernel& kernel() { return kernel_; }
     PacketDriver& driver() { return driver_; }
+    std::uint32_t SendPause() const { return sendPauseMs_; }
+    void SetSendPause(std::uint32_t milliseconds) { sendPauseMs_ = milliseconds; }
 
     // --- for the protocol ---
-    // 0 sent (after a 20 ms pause), 1 no adapter or the driver failed, 8 or 9 event failures.
+    // 0 sent (after the send pause, 20 ms unless set otherwise), 1 no adapter or the driver failed,
+    // 8 or 9 event failures.
     int SendFrame(const std::uint8_t* frame, std::uint32_t length);
     // Waits at most 10 ms for a received frame, lowest completed slot first, and copies it
     // into destination, never more than capacity bytes. Returns the count copied, 0 when no
@@ -99,6 +104,7 @@ private:
 
     Kernel& kernel_;
     PacketDriver& driver_;
+    std::uint32_t sendPauseMs_;
     Overlapped sharedRequest_{};
     std::uint8_t addressBuffer_[32] = {};
     std::unique_ptr<ReadSlot[]> slots_;

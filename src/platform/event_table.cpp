@@ -56,4 +56,10 @@ std::uint32_t EventTable::TakeSignalled(std::span<const EventHandle> events)
     return WAIT_TIMEOUT;
 }
 
+bool EventTable::AnySignalled(std::span<const EventHandle> events) const
+{
+    return std::any_of(events.begin(), events.end(),
+                       [this](EventHandle event) { return signalled_.find(event)->second; });
+}
+
 }  // namespace tarvik

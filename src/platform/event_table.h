@@ -22,6 +22,8 @@ public:
     // Index of the lowest signalled event, which is reset (a satisfied wait on an auto-reset
     // event); WAIT_TIMEOUT when none is signalled. Every event must be open.
     std::uint32_t TakeSignalled(std::span<const EventHandle> events);
+    // Whether one of them is signalled, leaving it so. Every event must be open.
+    bool AnySignalled(std::span<const EventHandle> events) const;
 
     std::size_t Size() const { return signalled_.size(); }
 

@@ -48,6 +48,12 @@ public:
     // owner sleeps or waits; real time runs it on a timer thread. Stand-ins for hardware
     // (the virtual segment, emulated devices) deliver their frames this way.
     virtual void Schedule(std::uint32_t delayMilliseconds, std::function<void()> action) = 0;
+
+    // Runs every task, each on a thread of its own, at most `limit` at once (0: all at once),
+    // and returns when all have ended. Tasks start in their order. Real time runs them as
+    // ordinary threads; simulated time runs one at a time, handing over whenever the running
+    // one sleeps or waits, so that several runs still share one deterministic clock.
+    virtual void RunConcurrently(std::span<const std::function<void()>> tasks, std::size_t limit);
 };
 
 }  // namespace tarvik

@@ -3,12 +3,21 @@
 // by itself; sleeping or waiting moves the clock forward and runs, each at its own due time,
 // whatever was scheduled meanwhile. A 59-second timeout costs no real time, and the clock
 // can start anywhere, just before the 32-bit tick count wraps for instance.
+//
+// RunConcurrently gives each task a thread, but only one thread holds the clock at a time:
+// the running task keeps it until it sleeps or waits, then the clock goes to the next task
+// that can go on, in task order, and time moves only when none can. Runs on several threads
+// stay as deterministic as a single one.
 
+#include <condition_variable>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <map>
+#include <memory>
+#include <mutex>
 #include <utility>
+#include <vector>
 
 #include "platform/event_table.h"
 #include "platform/kernel.h"
@@ -32,6 +41,7 @@ public:
     std::uint32_t WaitForAny(std::span<const EventHandle> events,
                              std::uint32_t timeoutMilliseconds) override;
     void Schedule(std::uint32_t delayMilliseconds, std::function<void()> action) override;
+    void RunConcurrently(std::span<const std::function<void()>> tasks, std::size_t limit) override;
 
     // Milliseconds since construction; never wraps.
     std::uint64_t Now() const { return now_; }
@@ -48,6 +58,14 @@ public:
     void FailNextResetEvents(int n, int after = 0) { resetFaults_ = {after, n}; }
 
 private:
+    struct Strand;
+
+    // Hands the clock to the strand and waits until it sleeps, waits or ends.
+    void HandOver(Strand& strand);
+    // Gives the clock back and waits until the strand is handed it again.
+    void Yield(Strand& strand);
+    bool CanGoOn(const Strand& strand) const;
+
     // Runs the earliest action due at or before the deadline; false when there is none.
     bool RunNextDue(std::uint64_t deadline);
 
@@ -68,6 +86,11 @@ private:
     // Keyed by due time, then by scheduling order, so equal times keep their order.
     std::map<std::pair<std::uint64_t, std::uint64_t>, std::function<void()>> timed_;
     std::uint64_t scheduled_ = 0;
+
+    // Set while RunConcurrently runs: the strand holding the clock, none while the caller does.
+    std::mutex turnLock_;
+    std::condition_variable turnChanged_;
+    Strand* running_ = nullptr;
 };
 
 }  // namespace tarvik

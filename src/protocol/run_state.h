@@ -66,6 +66,7 @@ struct RunState {
 
     // Counters for diagnostics and benchmarks.
     std::uint64_t FramesSent = 0;
+    std::uint64_t FramesResent = 0;  // of those, requests sent again after a timeout
 };
 
 }  // namespace tarvik

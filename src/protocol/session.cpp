@@ -99,6 +99,7 @@ int UpgradeLink::CheckSessionTimeout()
     if (ResendCurrentRequest() != RESEND_OK) {
         return TIMEOUT_RESEND_FAILED;
     }
+    ++run_.FramesResent;
     session.StartTick = run_.Link.kernel().GetTickCount();
     return TIMEOUT_OK;
 }

@@ -1,0 +1,18 @@
+#pragma once
+// The end of an upgrade of several devices: a table on stdout, one row per device (its result
+// in the system's own words, bytes, elapsed time), or one JSON object per device and line.
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "cli/json_output.h"
+#include "commands/several_devices.h"
+
+namespace tarvik::cli {
+
+std::string SummaryTable(const std::vector<DeviceRunReport>& reports);
+
+Json DeviceResultJson(const DeviceRunReport& report, std::string_view imagePath);
+
+}  // namespace tarvik::cli

@@ -1,0 +1,55 @@
+#pragma once
+// --record FILE: one JSON line per device and attempt, appended to a file that other runs of
+// the program may append to at the same time. A line is written however the attempt ended,
+// a failure or the user's stop included.
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+
+#include "cli/json_output.h"
+#include "commands/several_devices.h"
+#include "image/image_digest.h"
+#include "platform/append_file.h"
+
+namespace tarvik::cli {
+
+// What every line of one command shares.
+struct RecordContext {
+    std::string Interface;
+    std::string ImagePath;
+    std::optional<ImageDigest> Digest;  // none when the image could not be read
+    std::uint32_t PaceMs = 0;
+};
+
+// One line's object: Start and End (UTC, ISO 8601), Interface, DeviceName, Descriptor (the
+// device's, read before the upgrade, or null), FileName, FileSize, Sha256, PaceMs, FramesSent,
+// FramesResent, Result, ExitStatus.
+Json RecordJson(const RecordContext& context, const DeviceRunReport& report, std::int64_t startMs,
+                std::int64_t endMs);
+
+class UpgradeRecorder {
+public:
+    // Null, with the reason in error, when the file cannot be opened for appending.
+    static std::unique_ptr<UpgradeRecorder> Open(const std::string& path, RecordContext context,
+                                                 UtcClock& clock, std::string& error);
+
+    // Called from each device's run; any thread.
+    void Starts(std::size_t device);
+    // Writes the device's line; false when it did not go out whole.
+    bool Ends(std::size_t device, const DeviceRunReport& report);
+
+private:
+    UpgradeRecorder(std::unique_ptr<AppendOnlyFile> file, RecordContext context, UtcClock& clock);
+
+    std::unique_ptr<AppendOnlyFile> file_;
+    const RecordContext context_;
+    UtcClock& clock_;
+    std::mutex lock_;
+    std::map<std::size_t, std::int64_t> starts_;
+};
+
+}  // namespace tarvik::cli

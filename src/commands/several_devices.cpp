@@ -1,0 +1,115 @@
+#include "commands/several_devices.h"
+
+#include <algorithm>
+
+#include "commands/outcomes.h"
+#include "netio/adapter_discovery.h"
+#include "protocol/progress.h"
+#include "protocol/upgrade_link.h"
+
+namespace tarvik {
+
+void SettleReport(DeviceRunReport& report, UpgradeOutcome outcome, bool skipOtherBoards,
+                  bool stopped)
+{
+    const OutcomeRow& row = RowOf(outcome);
+    report.Outcome = outcome;
+    report.Stopped = stopped && outcome != UpgradeOutcome::Finished;
+    report.Skipped = skipOtherBoards && outcome == UpgradeOutcome::HardwareMismatch;
+    if (report.Stopped) {
+        report.Result = "interrupted";
+        report.ExitStatus = RowOf(ProgramOutcome::Interrupted).ExitStatus;
+        return;
+    }
+    report.Result = outcome == UpgradeOutcome::Finished ? std::string(TEXT_FINISHED)
+                    : !row.Text.empty()                 ? std::string(row.Text)
+                                                        : std::string(row.Meaning);
+    report.ExitStatus = row.ExitStatus;
+}
+
+namespace {
+
+DeviceRunReport UpgradeOneDevice(RunEnvironment& environment, const SeveralDevicesRequest& request,
+                                 std::size_t index, DeviceRunWatcher& watcher,
+                                 const StopRequested& stop)
+{
+    Kernel& clock = environment.Clock();
+    DeviceRunReport report;
+    report.DeviceName = request.DeviceNames[index];
+    const MacAddress device = ParseDeviceName(report.DeviceName);
+    const std::uint32_t start = clock.GetTickCount();
+    int opened = DISCOVERY_OK;
+    std::unique_ptr<DeviceRun> run = environment.OpenDeviceRun(device, opened);
+    if (!run) {
+        const OutcomeRow* row = StartupRow(opened);
+        report.Result = row != nullptr ? std::string(row->Text) : "the adapter could not be opened";
+        report.ExitStatus = row != nullptr ? row->ExitStatus
+                                           : RowOf(UpgradeOutcome::Other).ExitStatus;
+        return report;
+    }
+    RunState& state = run->Run();
+    if (request.ReadDescriptor) {
+        UpgradeLink link(state);
+        ImageDescriptor descriptor;
+        if (link.FetchTargetInfo(device, descriptor.Bytes.data()) == QUERY_OK) {
+            report.Descriptor = descriptor;
+        }
+    }
+    const UpgradeOutcome outcome = RunUpgradeCommand(state, watcher.PortFor(index),
+                                                     watcher.ProgressFor(index), report.DeviceName,
+                                                     request.ImagePath, stop);
+    SettleReport(report, outcome, request.SkipOtherBoards, stop && stop());
+    report.FileSize = state.Session.FileSize;
+    report.FramesSent = state.FramesSent;
+    report.FramesResent = state.FramesResent;
+    report.ElapsedMs = clock.GetTickCount() - start;
+    return report;
+}
+
+}  // namespace
+
+bool BrowseSharedSegment(RunEnvironment& environment, CommandPort& port,
+                         std::vector<std::string>& names)
+{
+    bool browsed = false;
+    const std::function<void()> browse = [&] {
+        browsed = BrowseTargets(environment.Run(), port, names);
+    };
+    environment.RunAll(std::span(&browse, 1), 0);
+    return browsed;
+}
+
+std::vector<DeviceRunReport> UpgradeSeveralDevices(RunEnvironment& environment,
+                                                   const SeveralDevicesRequest& request,
+                                                   DeviceRunWatcher& watcher,
+                                                   const StopRequested& stop)
+{
+    std::vector<DeviceRunReport> reports(request.DeviceNames.size());
+    std::vector<std::function<void()>> tasks;
+    for (std::size_t i = 0; i < request.DeviceNames.size(); ++i) {
+        tasks.emplace_back([&, i] {
+            watcher.RunStarts(i);
+            reports[i] = UpgradeOneDevice(environment, request, i, watcher, stop);
+            watcher.RunEnds(i, reports[i]);
+        });
+    }
+    environment.RunAll(tasks, request.Jobs);
+    return reports;
+}
+
+bool EveryDeviceUpgraded(const std::vector<DeviceRunReport>& reports)
+{
+    bool any = false;
+    for (const DeviceRunReport& report : reports) {
+        if (report.Skipped) {
+            continue;
+        }
+        if (report.Outcome != UpgradeOutcome::Finished || report.Stopped) {
+            return false;
+        }
+        any = true;
+    }
+    return any;
+}
+
+}  // namespace tarvik

@@ -1,0 +1,73 @@
+#pragma once
+// The Upgrade command on several devices at once, for a production line: one run per device,
+// each on its own thread with its own binding and run state, all over the one adapter the
+// environment opened. A device that fails does not stop the others.
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "commands/command_extras.h"
+#include "commands/run_environment.h"
+#include "image/descriptor.h"
+
+namespace tarvik {
+
+// How one device's run ended: for the summary, the JSON result and the record.
+struct DeviceRunReport {
+    std::string DeviceName;
+    UpgradeOutcome Outcome = UpgradeOutcome::Other;
+    std::string Result;    // "Upgrade Finish", the message shown, or what the ending means
+    int ExitStatus = 0;    // what tarvik-cli would have ended with for this device alone
+    bool Skipped = false;  // another board code, when such devices are to be skipped
+    bool Stopped = false;  // the user asked to stop
+    std::optional<ImageDescriptor> Descriptor;  // the device's, read before the upgrade
+    std::uint64_t FileSize = 0;
+    std::uint64_t FramesSent = 0;
+    std::uint64_t FramesResent = 0;
+    std::uint32_t ElapsedMs = 0;
+};
+
+// Fills in how the upgrade ended: outcome, result text, exit status, and whether it was a skip
+// or the user's stop. For the one-device command too, whose record says the same.
+void SettleReport(DeviceRunReport& report, UpgradeOutcome outcome, bool skipOtherBoards,
+                  bool stopped);
+
+// What a front end gives each device's run. Every call but the first comes from that run's
+// own thread, so an implementation that shares anything between devices locks it.
+class DeviceRunWatcher {
+public:
+    virtual ~DeviceRunWatcher() = default;
+    virtual CommandPort& PortFor(std::size_t device) = 0;
+    virtual ProgressDisplay& ProgressFor(std::size_t device) = 0;
+    virtual void RunStarts(std::size_t /*device*/) {}
+    virtual void RunEnds(std::size_t /*device*/, const DeviceRunReport& /*report*/) {}
+};
+
+struct SeveralDevicesRequest {
+    std::vector<std::string> DeviceNames;
+    std::string ImagePath;
+    std::size_t Jobs = 0;          // at most this many runs at once; 0: all
+    bool SkipOtherBoards = false;  // a board-code mismatch is a skip, not a failure
+    bool ReadDescriptor = false;   // ask each device for its descriptor before the upgrade
+};
+
+// Browse on an environment made for RunSharing::SeveralRuns: the same flow, with the frames
+// received handed to the environment's own binding meanwhile.
+bool BrowseSharedSegment(RunEnvironment& environment, CommandPort& port,
+                         std::vector<std::string>& names);
+
+// Upgrades every named device; the environment was made for RunSharing::SeveralRuns and
+// started. Returns one report per name, in the order of the names.
+std::vector<DeviceRunReport> UpgradeSeveralDevices(RunEnvironment& environment,
+                                                   const SeveralDevicesRequest& request,
+                                                   DeviceRunWatcher& watcher,
+                                                   const StopRequested& stop);
+
+// Whether the batch succeeded: at least one device upgraded, and every device not skipped
+// ended with "Upgrade Finish".
+bool EveryDeviceUpgraded(const std::vector<DeviceRunReport>& reports);
+
+}  // namespace tarvik

@@ -1,0 +1,326 @@
+#include "netio/fan_out_driver.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cstring>
+#include <new>
+
+namespace tarvik {
+namespace {
+
+// How long the pump waits for a frame before it looks whether the tasks have ended.
+constexpr std::uint32_t PUMP_WAIT_MS = 10;
+
+MacAddress AddressAt(std::span<const std::uint8_t> frame, std::size_t offset)
+{
+    MacAddress address{};
+    std::copy_n(frame.begin() + static_cast<std::ptrdiff_t>(offset), address.size(),
+                address.begin());
+    return address;
+}
+
+}  // namespace
+
+struct FanOutDriver::Logical {
+    std::optional<MacAddress> Device;  // none: the frames nobody claimed
+    std::uint32_t Filter = 0;
+    std::deque<PostedRead> Posted;
+    std::deque<std::vector<std::uint8_t>> Pending;
+};
+
+class FanOutDriver::DeviceView final : public PacketDriver {
+public:
+    DeviceView(FanOutDriver& owner, const MacAddress& device) : owner_(owner), device_(device) {}
+
+    std::int32_t OpenAdapter(const char* name) override { return owner_.Open(name, device_); }
+    void CloseAdapter(std::int32_t adapter) override { owner_.CloseAdapter(adapter); }
+    std::uint32_t PacketRead(std::int32_t adapter, ReadSlot* slot, std::uint32_t* count,
+                             Overlapped* request, std::uint32_t flags) override
+    {
+        return owner_.PacketRead(adapter, slot, count, request, flags);
+    }
+    std::uint32_t PacketSend(std::int32_t adapter, const std::uint8_t* frame, std::uint32_t length,
+                             std::uint32_t* count, Overlapped* request,
+                             std::uint32_t flags) override
+    {
+        return owner_.PacketSend(adapter, frame, length, count, request, flags);
+    }
+    std::uint32_t MakeNdisRequest(std::int32_t adapter, RequestRecord* request,
+                                  Overlapped* overlapped, std::uint32_t flags) override
+    {
+        return owner_.MakeNdisRequest(adapter, request, overlapped, flags);
+    }
+
+private:
+    FanOutDriver& owner_;
+    MacAddress device_;
+};
+
+FanOutDriver::FanOutDriver(Kernel& kernel, PacketDriver& inner) : kernel_(kernel), inner_(inner) {}
+
+FanOutDriver::~FanOutDriver()
+{
+    std::lock_guard lock(lock_);
+    logical_.clear();
+    ReleaseShared();
+}
+
+PacketDriver& FanOutDriver::ForDevice(const MacAddress& device)
+{
+    std::lock_guard lock(lock_);
+    views_.push_back(std::make_unique<DeviceView>(*this, device));
+    return *views_.back();
+}
+
+std::int32_t FanOutDriver::OpenAdapter(const char* name)
+{
+    return Open(name, std::nullopt);
+}
+
+std::int32_t FanOutDriver::Open(const char* name, std::optional<MacAddress> device)
+{
+    std::lock_guard lock(lock_);
+    if (shared_ == INVALID_ADAPTER) {
+        const std::int32_t opened = inner_.OpenAdapter(name);
+        if (opened == INVALID_ADAPTER) {
+            return INVALID_ADAPTER;
+        }
+        shared_ = opened;
+        sharedName_ = name;
+        slots_.reset(new (std::nothrow) ReadSlot[FAN_OUT_READ_SLOTS]());
+        bool ready = slots_ != nullptr;
+        for (std::size_t i = 0; ready && i < FAN_OUT_READ_SLOTS; ++i) {
+            slots_[i].Request.Event = kernel_.CreateEvent();
+            ready = slots_[i].Request.Event != NO_EVENT;
+        }
+        if (!ready) {
+            ReleaseShared();
+            return INVALID_ADAPTER;
+        }
+        next_ = 0;
+        for (std::size_t i = 0; i < FAN_OUT_READ_SLOTS; ++i) {
+            inner_.PacketRead(shared_, &slots_[i], &slots_[i].CountWord, &slots_[i].Request, 0);
+        }
+    } else if (sharedName_ != name) {
+        return INVALID_ADAPTER;
+    }
+    const std::int32_t handle = nextHandle_++;
+    logical_[handle].Device = device;
+    return handle;
+}
+
+void FanOutDriver::CloseAdapter(std::int32_t adapter)
+{
+    std::lock_guard lock(lock_);
+    if (logical_.erase(adapter) == 0) {
+        return;
+    }
+    if (logical_.empty() && !pumping_) {
+        ReleaseShared();
+    }
+}
+
+void FanOutDriver::ReleaseShared()
+{
+    if (shared_ != INVALID_ADAPTER) {
+        // Reads still posted are abandoned by the close, so the slots can go after it.
+        inner_.CloseAdapter(shared_);
+        shared_ = INVALID_ADAPTER;
+    }
+    if (slots_) {
+        for (std::size_t i = 0; i < FAN_OUT_READ_SLOTS; ++i) {
+            if (slots_[i].Request.Event != NO_EVENT) {
+                kernel_.CloseHandle(slots_[i].Request.Event);
+            }
+        }
+        slots_.reset();
+    }
+    sharedName_.clear();
+}
+
+std::uint32_t FanOutDriver::PacketRead(std::int32_t adapter, ReadSlot* slot, std::uint32_t* count,
+                                       Overlapped* request, std::uint32_t)
+{
+    std::lock_guard lock(lock_);
+    const auto found = logical_.find(adapter);
+    if (found == logical_.end()) {
+        return 1;
+    }
+    Logical& logical = found->second;
+    const PostedRead read{slot, count, request};
+    if (logical.Pending.empty()) {
+        logical.Posted.push_back(read);
+    } else {
+        Complete(read, logical.Pending.front());
+        logical.Pending.pop_front();
+    }
+    return 0;
+}
+
+std::uint32_t FanOutDriver::PacketSend(std::int32_t adapter, const std::uint8_t* frame,
+                                       std::uint32_t length, std::uint32_t* count,
+                                       Overlapped* request, std::uint32_t flags)
+{
+    std::int32_t shared = INVALID_ADAPTER;
+    {
+        std::lock_guard lock(lock_);
+        if (!logical_.contains(adapter)) {
+            return 1;
+        }
+        shared = shared_;
+    }
+    return inner_.PacketSend(shared, frame, length, count, request, flags);
+}
+
+std::uint32_t FanOutDriver::MakeNdisRequest(std::int32_t adapter, RequestRecord* request,
+                                            Overlapped* overlapped, std::uint32_t flags)
+{
+    std::lock_guard lock(lock_);
+    const auto found = logical_.find(adapter);
+    if (found == logical_.end()) {
+        return 1;
+    }
+    if (request->RequestType != NDIS_REQUEST_SET_INFORMATION ||
+        request->Oid != OID_GEN_CURRENT_PACKET_FILTER) {
+        return inner_.MakeNdisRequest(shared_, request, overlapped, flags);
+    }
+    if (request->InformationBuffer == nullptr ||
+        request->InformationBufferLength < sizeof(std::uint32_t)) {
+        return 1;
+    }
+    const std::uint32_t before = found->second.Filter;
+    std::memcpy(&found->second.Filter, request->InformationBuffer, sizeof(std::uint32_t));
+    if (SetSharedFilter() != 0) {
+        found->second.Filter = before;
+        return 1;
+    }
+    return 0;
+}
+
+std::uint32_t FanOutDriver::SetSharedFilter()
+{
+    std::uint32_t combined = 0;
+    for (const auto& [handle, logical] : logical_) {
+        combined |= logical.Filter;
+    }
+    RequestRecord request;
+    request.RequestType = NDIS_REQUEST_SET_INFORMATION;
+    request.Oid = OID_GEN_CURRENT_PACKET_FILTER;
+    request.InformationBuffer = &combined;
+    request.InformationBufferLength = sizeof combined;
+    Overlapped overlapped{};
+    return inner_.MakeNdisRequest(shared_, &request, &overlapped, 1);
+}
+
+void FanOutDriver::RunAll(std::span<const std::function<void()>> tasks, std::size_t limit)
+{
+    std::atomic<std::size_t> running{tasks.size()};
+    std::vector<std::function<void()>> all;
+    all.reserve(tasks.size() + 1);
+    all.emplace_back([this, &running] {
+        while (running > 0) {
+            Pump(PUMP_WAIT_MS);
+        }
+    });
+    for (const std::function<void()>& task : tasks) {
+        all.emplace_back([&task, &running] {
+            task();
+            --running;
+        });
+    }
+    {
+        std::lock_guard lock(lock_);
+        pumping_ = true;
+    }
+    kernel_.RunConcurrently(all, limit == 0 ? 0 : limit + 1);
+    std::lock_guard lock(lock_);
+    pumping_ = false;
+    if (logical_.empty()) {
+        ReleaseShared();
+    }
+}
+
+void FanOutDriver::Pump(std::uint32_t timeoutMs)
+{
+    EventHandle event = NO_EVENT;
+    {
+        std::lock_guard lock(lock_);
+        if (slots_) {
+            event = slots_[next_].Request.Event;
+        }
+    }
+    if (event == NO_EVENT) {
+        kernel_.Sleep(timeoutMs);
+        return;
+    }
+    std::uint32_t waited = timeoutMs;
+    while (kernel_.WaitForAny(std::span(&event, 1), waited) == WAIT_OBJECT_0) {
+        std::lock_guard lock(lock_);
+        ReadSlot& slot = slots_[next_];
+        Route(std::span<const std::uint8_t>(
+            slot.FrameData, std::min<std::size_t>(slot.FrameLength, READ_SLOT_FRAME_BYTES)));
+        inner_.PacketRead(shared_, &slot, &slot.CountWord, &slot.Request, 0);
+        next_ = (next_ + 1) % FAN_OUT_READ_SLOTS;
+        event = slots_[next_].Request.Event;
+        // Whatever else has come is handed on now, without waiting again.
+        waited = 0;
+    }
+}
+
+void FanOutDriver::Route(std::span<const std::uint8_t> frame)
+{
+    if (frame.size() < 12) {
+        return;
+    }
+    const MacAddress source = AddressAt(frame, 6);
+    const bool broadcast = AddressAt(frame, 0) == BROADCAST_ADDRESS;
+    const std::uint32_t wanted = broadcast ? NDIS_PACKET_TYPE_BROADCAST : NDIS_PACKET_TYPE_DIRECTED;
+    const bool claimed = std::any_of(logical_.begin(), logical_.end(), [&](const auto& entry) {
+        return entry.second.Device == source;
+    });
+    for (auto& [handle, logical] : logical_) {
+        const bool ours = claimed ? logical.Device == source : !logical.Device;
+        if (ours && (logical.Filter & wanted) != 0) {
+            Deliver(logical, frame);
+        }
+    }
+}
+
+void FanOutDriver::Deliver(Logical& logical, std::span<const std::uint8_t> frame)
+{
+    if (!logical.Posted.empty()) {
+        Complete(logical.Posted.front(), frame);
+        logical.Posted.pop_front();
+    } else if (logical.Pending.size() < FAN_OUT_PENDING_FRAMES) {
+        logical.Pending.emplace_back(frame.begin(), frame.end());
+    }
+}
+
+void FanOutDriver::Complete(const PostedRead& read, std::span<const std::uint8_t> frame)
+{
+    const std::size_t length = std::min(frame.size(), READ_SLOT_FRAME_BYTES);
+    std::memcpy(read.Slot->FrameData, frame.data(), length);
+    read.Slot->FrameLength = static_cast<std::uint32_t>(length);
+    if (read.Count != nullptr) {
+        *read.Count = static_cast<std::uint32_t>(length);
+    }
+    kernel_.SetEvent(read.Request->Event);
+}
+
+std::string FanOutDriver::SharedAdapterName()
+{
+    std::lock_guard lock(lock_);
+    return sharedName_;
+}
+
+std::size_t FanOutDriver::PendingFrames()
+{
+    std::lock_guard lock(lock_);
+    std::size_t pending = 0;
+    for (const auto& [handle, logical] : logical_) {
+        pending += logical.Pending.size();
+    }
+    return pending;
+}
+
+}  // namespace tarvik

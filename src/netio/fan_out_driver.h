@@ -1,0 +1,101 @@
+#pragma once
+// One adapter shared by several runs: the packet driver opens the interface once, and each run
+// opens a logical adapter of its own on top of it. Frames from a device go to the logical
+// adapter that claimed the device's address; frames from anyone else go to the logical
+// adapters that claimed none (the one that browses). So eight devices cost one capture and
+// one kernel copy of each frame, and the privilege to open the interface is needed once.
+//
+// Receiving needs a pump: RunAll runs the runs' tasks and, beside them, moves each frame the
+// interface receives to the logical adapter it belongs to.
+
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "platform/kernel.h"
+#include "platform/mac_address.h"
+#include "platform/packet_driver.h"
+
+namespace tarvik {
+
+// Reads kept posted on the shared adapter, and frames a logical adapter holds for reads not
+// yet posted; beyond that the newest are dropped, as a card without buffers drops them.
+inline constexpr std::size_t FAN_OUT_READ_SLOTS = 64;
+inline constexpr std::size_t FAN_OUT_PENDING_FRAMES = 4096;
+
+class FanOutDriver final : public PacketDriver {
+public:
+    FanOutDriver(Kernel& kernel, PacketDriver& inner);
+    ~FanOutDriver() override;
+    FanOutDriver(const FanOutDriver&) = delete;
+    FanOutDriver& operator=(const FanOutDriver&) = delete;
+
+    // The driver a run on one device opens its adapter through: its logical adapters get only
+    // the frames from that address. Lives as long as this driver.
+    PacketDriver& ForDevice(const MacAddress& device);
+
+    // Runs the tasks (at most limit at once, 0: all) through the kernel and, while any of them
+    // runs, delivers the frames received to the logical adapters.
+    void RunAll(std::span<const std::function<void()>> tasks, std::size_t limit);
+
+    // Opens a logical adapter; the shared one is opened by the first open of a name, and
+    // every other open must name the same adapter.
+    std::int32_t OpenAdapter(const char* name) override;
+    // Closes a logical adapter; the shared one closes with the last.
+    void CloseAdapter(std::int32_t adapter) override;
+    std::uint32_t PacketRead(std::int32_t adapter, ReadSlot* slot, std::uint32_t* count,
+                             Overlapped* request, std::uint32_t flags) override;
+    std::uint32_t PacketSend(std::int32_t adapter, const std::uint8_t* frame, std::uint32_t length,
+                             std::uint32_t* count, Overlapped* request,
+                             std::uint32_t flags) override;
+    // The packet filter is each logical adapter's own; the shared adapter gets them all
+    // combined. Every other request goes to the shared adapter.
+    std::uint32_t MakeNdisRequest(std::int32_t adapter, RequestRecord* request,
+                                  Overlapped* overlapped, std::uint32_t flags) override;
+
+    // The name the shared adapter was opened by; empty while it is closed.
+    std::string SharedAdapterName();
+
+    // For tests: the frames held for reads not yet posted, over every logical adapter.
+    std::size_t PendingFrames();
+
+private:
+    class DeviceView;
+    struct Logical;
+    struct PostedRead {
+        ReadSlot* Slot;
+        std::uint32_t* Count;
+        Overlapped* Request;
+    };
+
+    std::int32_t Open(const char* name, std::optional<MacAddress> device);
+    // Waits at most timeoutMs for the next frame on the shared adapter, then delivers every
+    // frame that has come, in the order they came.
+    void Pump(std::uint32_t timeoutMs);
+    void Route(std::span<const std::uint8_t> frame);
+    void Deliver(Logical& logical, std::span<const std::uint8_t> frame);
+    void Complete(const PostedRead& read, std::span<const std::uint8_t> frame);
+    std::uint32_t SetSharedFilter();
+    void ReleaseShared();
+
+    Kernel& kernel_;
+    PacketDriver& inner_;
+    std::mutex lock_;
+    std::string sharedName_;
+    std::int32_t shared_ = INVALID_ADAPTER;
+    std::unique_ptr<ReadSlot[]> slots_;
+    std::size_t next_ = 0;  // the shared adapter completes reads in posting order
+    bool pumping_ = false;  // the shared adapter's slots stay while the pump may touch them
+    std::map<std::int32_t, Logical> logical_;
+    std::int32_t nextHandle_ = 1;
+    std::vector<std::unique_ptr<DeviceView>> views_;
+};
+
+}  // namespace tarvik

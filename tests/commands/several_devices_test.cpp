@@ -1,0 +1,309 @@
+// A production line's upgrades on the built-in lab's segment in simulated time: the send pace,
+// several devices in one command over one opened adapter, and the failures that stay with the
+// device they belong to.
+
+#include <gtest/gtest.h>
+
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "commands/command_extras.h"
+#include "commands/commands.h"
+#include "commands/run_environment.h"
+#include "commands/several_devices.h"
+#include "image/image_builder.h"
+#include "image/memory_file_system.h"
+#include "lab/lab_setup.h"
+#include "netio/adapter_discovery.h"
+#include "netio/binding.h"
+#include "platform/os_version.h"
+#include "platform/process_info.h"
+#include "platform/sim_kernel.h"
+#include "protocol/frame.h"
+#include "protocol/upgrade_link.h"
+
+namespace tarvik::testing {
+namespace {
+
+constexpr char IMAGE[] = "/images/fw.bin";
+constexpr std::size_t IMAGE_BYTES = 5000;
+
+class SilentPort final : public CommandPort {
+public:
+    void ShowMessage(std::string_view text) override { Messages.emplace_back(text); }
+    void BeginWaitCursor() override {}
+    void EndWaitCursor() override {}
+    std::vector<std::string> Messages;
+};
+
+class NoProgress final : public ProgressDisplay {
+public:
+    void BeginProgress(std::uint64_t) override {}
+    void SetProgress(const ProgressReport&) override {}
+};
+
+std::vector<std::uint8_t> TestImage()
+{
+    ImageSpec layout = SampleImageSpec();
+    layout.Size = IMAGE_BYTES;
+    layout.HeaderOffset = 0;
+    return BuildImage(layout);
+}
+
+// --- the send pace ---
+
+struct PacedUpgrade {
+    std::vector<std::vector<std::uint8_t>> Sent;  // every frame the tool put on the wire
+    std::uint64_t ElapsedMs = 0;
+    UpgradeOutcome Outcome = UpgradeOutcome::Other;
+};
+
+PacedUpgrade UpgradeAtPace(std::uint32_t paceMs)
+{
+    SimKernel kernel;
+    std::unique_ptr<Lab> lab = MakeBuiltInLab(kernel);
+    MemoryFileSystem files;
+    files.Add(IMAGE, TestImage());
+    Binding binding(kernel, lab->Driver(), paceMs);
+    RunState run(binding, files);
+    PacedUpgrade result;
+    lab->Segment().SetObserver([&result](std::span<const std::uint8_t> frame,
+                                         const SegmentStation*) {
+        if (std::equal(LAB_ADAPTER_ADDRESS.begin(), LAB_ADAPTER_ADDRESS.end(), frame.begin() + 6)) {
+            // The sequence starts from the tick count, which the pace moves on.
+            std::vector<std::uint8_t> bytes(frame.begin(), frame.end());
+            std::fill_n(bytes.begin() + FRAME_SEQUENCE, 2, 0);
+            result.Sent.push_back(std::move(bytes));
+        }
+    });
+    EXPECT_EQ(OpenListedAdapter(binding, LAB_ADAPTER_NAME), DISCOVERY_OK);
+    SilentPort port;
+    NoProgress progress;
+    result.Outcome = RunUpgradeCommand(run, port, progress, "QV1A2B3C", IMAGE);
+    result.ElapsedMs = kernel.Now();
+    return result;
+}
+
+// A shorter pace changes when frames go, never which: the devices see the same conversation.
+TEST(SendPaceTest, PaceZeroSendsTheSameFramesAsTheDefaultOnlySooner)
+{
+    const PacedUpgrade paced = UpgradeAtPace(SEND_PAUSE_MS);
+    const PacedUpgrade lockstep = UpgradeAtPace(0);
+    EXPECT_EQ(paced.Outcome, UpgradeOutcome::Finished);
+    EXPECT_EQ(lockstep.Outcome, UpgradeOutcome::Finished);
+    ASSERT_GT(paced.Sent.size(), 10u);
+    EXPECT_EQ(lockstep.Sent, paced.Sent);
+    EXPECT_GE(paced.ElapsedMs, SEND_PAUSE_MS * paced.Sent.size());
+    EXPECT_LT(lockstep.ElapsedMs * 4, paced.ElapsedMs);
+}
+
+// --- several devices in one command ---
+
+constexpr MacAddress FIRST = {0x02, 0x5A, 0x17, 0x00, 0x00, 0x01};
+constexpr MacAddress SECOND = {0x02, 0x5A, 0x17, 0x00, 0x00, 0x02};
+constexpr MacAddress THIRD = {0x02, 0x5A, 0x17, 0x00, 0x00, 0x03};
+constexpr MacAddress OTHER_BOARD = {0x02, 0x5A, 0x17, 0x00, 0x00, 0x04};
+constexpr std::array<std::uint8_t, 6> FITTING_BOARD = {0x00, 0x11, 0x22, 0x33, 0x44, 0x55};
+constexpr std::uint32_t IMAGE_ADDRESS = 0x1000 * 16;  // the sample image's code segment
+
+// Each device's messages and how far its progress got, kept apart per device.
+class RecordingWatcher final : public DeviceRunWatcher {
+public:
+    explicit RecordingWatcher(std::size_t devices) : ports_(devices), progress_(devices) {}
+
+    CommandPort& PortFor(std::size_t device) override { return ports_[device]; }
+    ProgressDisplay& ProgressFor(std::size_t device) override { return progress_[device]; }
+    void RunStarts(std::size_t) override { ++Starts; }
+    void RunEnds(std::size_t, const DeviceRunReport&) override { ++Ends; }
+
+    const std::vector<std::string>& MessagesOf(std::size_t device) const
+    {
+        return ports_[device].Messages;
+    }
+
+    int Starts = 0;
+    int Ends = 0;
+
+private:
+    std::vector<SilentPort> ports_;
+    std::vector<NoProgress> progress_;
+};
+
+class SeveralDevicesTest : public ::testing::Test {
+protected:
+    SeveralDevicesTest() : lab(kernel)
+    {
+        lab.Driver().AddAdapter(LAB_ADAPTER_NAME, LAB_ADAPTER_ADDRESS);
+        for (const MacAddress& address : {FIRST, SECOND, THIRD}) {
+            AddDevice(address, FITTING_BOARD);
+        }
+        registry = MakeLabRegistry();
+        files.Add(IMAGE, TestImage());
+    }
+
+    EmulatedTarget& AddDevice(const MacAddress& address, const std::array<std::uint8_t, 6>& board)
+    {
+        TargetConfig config;
+        config.Address = address;
+        config.Descriptor = LabTargetDescriptor(board);
+        config.Variants = FrameVariants::Untyped;
+        return lab.AddTarget(std::move(config)).Device();
+    }
+
+    // Opens the lab's adapter once, the way tarvik-cli does for several devices.
+    RunEnvironment& Environment()
+    {
+        environment = std::make_unique<RunEnvironment>(
+            EnvironmentParts{kernel, lab.Driver(), *registry, version, files, process},
+            [this] { return stopAt != 0 && kernel.Now() >= stopAt; }, RunSharing::SeveralRuns);
+        FirstAdapterSelection first;
+        EXPECT_EQ(environment->Start(first, port), STARTUP_READY);
+        return *environment;
+    }
+
+    std::vector<DeviceRunReport> Upgrade(const std::vector<std::string>& names,
+                                         bool skipOtherBoards = false)
+    {
+        RunEnvironment& opened = environment ? *environment : Environment();
+        watcher = std::make_unique<RecordingWatcher>(names.size());
+        SeveralDevicesRequest request;
+        request.DeviceNames = names;
+        request.ImagePath = IMAGE;
+        request.SkipOtherBoards = skipOtherBoards;
+        request.ReadDescriptor = true;
+        const StopRequested stop = [this] { return stopAt != 0 && kernel.Now() >= stopAt; };
+        auto reports = UpgradeSeveralDevices(opened, request, *watcher, stop);
+        EXPECT_EQ(watcher->Starts, static_cast<int>(names.size()));
+        EXPECT_EQ(watcher->Ends, static_cast<int>(names.size()));
+        EXPECT_EQ(files.OpenNow(), 0) << "an image file outlived its run";
+        return reports;
+    }
+
+    bool HoldsImage(const MacAddress& address)
+    {
+        return lab.FindTarget(address)->Device().MemoryAt(IMAGE_ADDRESS, IMAGE_BYTES) ==
+               TestImage();
+    }
+
+    SimKernel kernel{0x30000};
+    Lab lab;
+    std::unique_ptr<Registry> registry;
+    FixedOsVersionQuery version{VER_PLATFORM_WIN32_NT};
+    MemoryFileSystem files;
+    LinuxProcessInfo process;
+    SilentPort port;
+    std::uint64_t stopAt = 0;
+    std::unique_ptr<RunEnvironment> environment;
+    std::unique_ptr<RecordingWatcher> watcher;
+};
+
+TEST_F(SeveralDevicesTest, ThreeDevicesInOneCommandAllHoldTheImage)
+{
+    const auto reports = Upgrade({"QV000001", "QV000002", "QV000003"});
+    ASSERT_EQ(reports.size(), 3u);
+    for (const DeviceRunReport& report : reports) {
+        EXPECT_EQ(report.Outcome, UpgradeOutcome::Finished) << report.DeviceName;
+        EXPECT_EQ(report.Result, TEXT_FINISHED);
+        EXPECT_EQ(report.ExitStatus, 0);
+        EXPECT_EQ(report.FileSize, IMAGE_BYTES);
+        ASSERT_TRUE(report.Descriptor.has_value());
+        EXPECT_EQ(report.Descriptor->BoardCode()[5], 0x55);
+    }
+    EXPECT_EQ(reports[1].DeviceName, "QV000002");
+    EXPECT_TRUE(HoldsImage(FIRST));
+    EXPECT_TRUE(HoldsImage(SECOND));
+    EXPECT_TRUE(HoldsImage(THIRD));
+    EXPECT_TRUE(EveryDeviceUpgraded(reports));
+}
+
+// The runs share the clock: three devices take about as long as one, not three times as long.
+TEST_F(SeveralDevicesTest, DevicesAreUpgradedAtTheSameTimeNotOneAfterAnother)
+{
+    const auto one = Upgrade({"QV000001"});
+    const std::uint64_t before = kernel.Now();
+    const auto three = Upgrade({"QV000001", "QV000002", "QV000003"});
+    EXPECT_LT(kernel.Now() - before, one[0].ElapsedMs * 3 / 2);
+}
+
+TEST_F(SeveralDevicesTest, JobsCapHowManyRunAtOnce)
+{
+    Environment();
+    watcher = std::make_unique<RecordingWatcher>(3);
+    SeveralDevicesRequest request{{"QV000001", "QV000002", "QV000003"}, IMAGE, 1};
+    const std::uint64_t before = kernel.Now();
+    const auto reports = UpgradeSeveralDevices(*environment, request, *watcher, {});
+    EXPECT_TRUE(EveryDeviceUpgraded(reports));
+    EXPECT_GE(kernel.Now() - before, reports[0].ElapsedMs * 3);
+}
+
+// --- failures stay with their device ---
+
+TEST_F(SeveralDevicesTest, ADeviceThatRefusesAWriteFailsAloneWhileTheOthersFinish)
+{
+    lab.FindTarget(SECOND)->Device().Faults().StatusForOpcode[OP_WRITE] = 0x0005;
+    const auto reports = Upgrade({"QV000001", "QV000002", "QV000003"});
+    EXPECT_EQ(reports[0].Outcome, UpgradeOutcome::Finished);
+    EXPECT_EQ(reports[1].Outcome, UpgradeOutcome::ProcessError);
+    EXPECT_EQ(reports[1].Result, MSG_UPGRADE_PROCESS_ERROR);
+    EXPECT_EQ(reports[1].ExitStatus, RowOf(UpgradeOutcome::ProcessError).ExitStatus);
+    EXPECT_EQ(reports[2].Outcome, UpgradeOutcome::Finished);
+    EXPECT_TRUE(HoldsImage(FIRST));
+    EXPECT_TRUE(HoldsImage(THIRD));
+    EXPECT_EQ(watcher->MessagesOf(1),
+              std::vector<std::string>{std::string(MSG_UPGRADE_PROCESS_ERROR)});
+    EXPECT_TRUE(watcher->MessagesOf(0).empty());
+    EXPECT_FALSE(EveryDeviceUpgraded(reports));
+}
+
+TEST_F(SeveralDevicesTest, EveryDeviceThatAnswersIsUpgradedAndAnotherBoardCodeIsSkipped)
+{
+    AddDevice(OTHER_BOARD, {0x00, 0x11, 0x22, 0x33, 0x44, 0x66});
+    RunEnvironment& opened = Environment();
+    std::vector<std::string> names;
+    ASSERT_TRUE(BrowseSharedSegment(opened, port, names));
+    ASSERT_EQ(names.size(), 4u);
+    const auto reports = Upgrade(names, true);
+    int finished = 0;
+    for (const DeviceRunReport& report : reports) {
+        if (report.DeviceName == "QV000004") {
+            EXPECT_TRUE(report.Skipped);
+            EXPECT_EQ(report.Result, MSG_HARDWARE_MISMATCH);
+        } else {
+            EXPECT_FALSE(report.Skipped);
+            finished += report.Outcome == UpgradeOutcome::Finished;
+        }
+    }
+    EXPECT_EQ(finished, 3);
+    EXPECT_EQ(lab.FindTarget(OTHER_BOARD)->Device().RequestsSeen(OP_WRITE), 0u);
+    EXPECT_TRUE(EveryDeviceUpgraded(reports));
+}
+
+TEST_F(SeveralDevicesTest, OnlySkippedDevicesIsNoSuccess)
+{
+    DeviceRunReport skipped;
+    skipped.Outcome = UpgradeOutcome::HardwareMismatch;
+    skipped.Skipped = true;
+    EXPECT_FALSE(EveryDeviceUpgraded({skipped}));
+    EXPECT_FALSE(EveryDeviceUpgraded({}));
+}
+
+// A stop ends every run between two frames, and every handle the runs opened is closed.
+TEST_F(SeveralDevicesTest, StopEndsEveryRunAndClosesItsHandles)
+{
+    Environment();
+    const std::size_t eventsBefore = kernel.OpenEvents();
+    stopAt = kernel.Now() + 300;
+    const auto reports = Upgrade({"QV000001", "QV000002", "QV000003"});
+    for (const DeviceRunReport& report : reports) {
+        EXPECT_TRUE(report.Stopped) << report.DeviceName;
+        EXPECT_EQ(report.ExitStatus, RowOf(ProgramOutcome::Interrupted).ExitStatus);
+        EXPECT_FALSE(lab.FindTarget(ParseDeviceName(report.DeviceName))->Device().WasReset());
+    }
+    EXPECT_LT(kernel.Now(), stopAt + 100);
+    EXPECT_EQ(kernel.OpenEvents(), eventsBefore);
+    EXPECT_FALSE(EveryDeviceUpgraded(reports));
+}
+
+}  // namespace
+}  // namespace tarvik::testing

@@ -1,0 +1,132 @@
+// One adapter shared by several bindings on the virtual segment in simulated time: each frame
+// reaches the binding of the device that sent it, frames from anyone else the browsing one,
+// and the adapter underneath is opened once and closed with the last binding.
+
+#include "netio/fan_out_driver.h"
+
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "netio/adapter_discovery.h"
+#include "netio/binding.h"
+#include "platform/sim_kernel.h"
+#include "segment/test_station.h"
+#include "segment/virtual_segment.h"
+
+namespace tarvik {
+namespace {
+
+constexpr char ADAPTER[] = "\\Device\\eth0";
+constexpr MacAddress TOOL = {0x02, 0x00, 0x00, 0x00, 0x00, 0x01};
+constexpr MacAddress DEVICE_A = {0x02, 0x5A, 0x17, 0x00, 0x00, 0x0A};
+constexpr MacAddress DEVICE_B = {0x02, 0x5A, 0x17, 0x00, 0x00, 0x0B};
+constexpr MacAddress STRANGER = {0x02, 0x99, 0x00, 0x00, 0x00, 0x01};
+
+std::vector<std::uint8_t> FrameFrom(const MacAddress& source, std::uint8_t mark)
+{
+    std::vector<std::uint8_t> frame(60, mark);
+    std::copy(TOOL.begin(), TOOL.end(), frame.begin());
+    std::copy(source.begin(), source.end(), frame.begin() + 6);
+    return frame;
+}
+
+class FanOutDriverTest : public ::testing::Test {
+protected:
+    FanOutDriverTest() : segment(kernel), driver(kernel, segment), fanOut(kernel, driver)
+    {
+        driver.AddAdapter(ADAPTER, TOOL);
+    }
+
+    // The marks of the frames the binding can take now.
+    std::vector<std::uint8_t> Marks(Binding& binding)
+    {
+        std::vector<std::uint8_t> marks;
+        std::uint8_t frame[READ_SLOT_FRAME_BYTES];
+        while (binding.WaitFrame(frame, sizeof frame) > 0) {
+            marks.push_back(frame[20]);
+        }
+        return marks;
+    }
+
+    // Lets each station send while the fan-out's pump runs.
+    void Deliver(std::vector<std::pair<TestStation*, std::vector<std::uint8_t>>> sends)
+    {
+        const std::function<void()> send = [&] {
+            for (auto& [station, frame] : sends) {
+                station->Send(frame);
+                kernel.Sleep(1);
+            }
+            kernel.Sleep(20);
+        };
+        fanOut.RunAll(std::span(&send, 1), 0);
+    }
+
+    SimKernel kernel;
+    VirtualSegment segment;
+    VirtualAdapterDriver driver;
+    FanOutDriver fanOut;
+};
+
+TEST_F(FanOutDriverTest, EachFrameReachesTheBindingOfTheDeviceThatSentIt)
+{
+    Binding browsing(kernel, fanOut);
+    Binding forA(kernel, fanOut.ForDevice(DEVICE_A));
+    Binding forB(kernel, fanOut.ForDevice(DEVICE_B));
+    ASSERT_EQ(OpenListedAdapter(browsing, ADAPTER), DISCOVERY_OK);
+    ASSERT_EQ(OpenListedAdapter(forA, ADAPTER), DISCOVERY_OK);
+    ASSERT_EQ(OpenListedAdapter(forB, ADAPTER), DISCOVERY_OK);
+    TestStation a(segment, DEVICE_A);
+    TestStation b(segment, DEVICE_B);
+    TestStation stranger(segment, STRANGER);
+
+    Deliver({{&a, FrameFrom(DEVICE_A, 1)},
+             {&b, FrameFrom(DEVICE_B, 2)},
+             {&stranger, FrameFrom(STRANGER, 3)},
+             {&a, FrameFrom(DEVICE_A, 4)}});
+    EXPECT_EQ(Marks(forA), (std::vector<std::uint8_t>{1, 4})) << "in the order they came";
+    EXPECT_EQ(Marks(forB), (std::vector<std::uint8_t>{2}));
+    EXPECT_EQ(Marks(browsing), (std::vector<std::uint8_t>{3}));
+}
+
+TEST_F(FanOutDriverTest, FramesWaitForAReadAndAStoppedBindingGetsNone)
+{
+    Binding forA(kernel, fanOut.ForDevice(DEVICE_A));
+    Binding forB(kernel, fanOut.ForDevice(DEVICE_B));
+    ASSERT_EQ(OpenListedAdapter(forA, ADAPTER), DISCOVERY_OK);
+    ASSERT_EQ(OpenListedAdapter(forB, ADAPTER), DISCOVERY_OK);
+    forB.StopReception();
+    TestStation a(segment, DEVICE_A);
+    TestStation b(segment, DEVICE_B);
+    std::vector<std::pair<TestStation*, std::vector<std::uint8_t>>> burst;
+    for (std::uint8_t i = 0; i < READ_SLOT_COUNT + 6; ++i) {
+        burst.emplace_back(&a, FrameFrom(DEVICE_A, i));
+    }
+    burst.emplace_back(&b, FrameFrom(DEVICE_B, 99));
+    Deliver(burst);
+    EXPECT_EQ(fanOut.PendingFrames(), 6u) << "beyond the posted reads, frames are held";
+    // Sent after B stopped: the adapter underneath still lets in what A's binding takes.
+    EXPECT_EQ(Marks(forA).size(), READ_SLOT_COUNT + 6);
+    EXPECT_TRUE(Marks(forB).empty());
+}
+
+TEST_F(FanOutDriverTest, TheAdapterUnderneathIsOpenedOnceAndClosedWithTheLastBinding)
+{
+    const std::size_t eventsBefore = kernel.OpenEvents();
+    {
+        auto first = std::make_unique<Binding>(kernel, fanOut.ForDevice(DEVICE_A));
+        ASSERT_EQ(OpenListedAdapter(*first, ADAPTER), DISCOVERY_OK);
+        Binding second(kernel, fanOut.ForDevice(DEVICE_B));
+        EXPECT_EQ(second.OpenAdapter("\\Device\\eth1"), INVALID_ADAPTER)
+            << "another adapter cannot share this one";
+        ASSERT_EQ(OpenListedAdapter(second, ADAPTER), DISCOVERY_OK);
+        EXPECT_EQ(fanOut.SharedAdapterName(), ADAPTER);
+        first.reset();
+        EXPECT_EQ(fanOut.SharedAdapterName(), ADAPTER) << "closed under a binding still open";
+    }
+    EXPECT_EQ(fanOut.SharedAdapterName(), "");
+    EXPECT_EQ(kernel.OpenEvents(), eventsBefore);
+}
+
+}  // namespace
+}  // namespace tarvik
