@@ -98,6 +98,7 @@ std::int32_t FanOutDriver::Open(const char* name, std::optional<MacAddress> devi
             return INVALID_ADAPTER;
         }
         next_ = 0;
+        sharedFilter_.reset();
         for (std::size_t i = 0; i < FAN_OUT_READ_SLOTS; ++i) {
             inner_.PacketRead(shared_, &slots_[i], &slots_[i].CountWord, &slots_[i].Request, 0);
         }
@@ -203,13 +204,22 @@ std::uint32_t FanOutDriver::SetSharedFilter()
     for (const auto& [handle, logical] : logical_) {
         combined |= logical.Filter;
     }
+    // A real adapter may drop the frames it holds when its filter is set: asked again for
+    // the filter it has, it is left alone, so one run starting does not cost another a reply.
+    if (sharedFilter_ == combined) {
+        return 0;
+    }
     RequestRecord request;
     request.RequestType = NDIS_REQUEST_SET_INFORMATION;
     request.Oid = OID_GEN_CURRENT_PACKET_FILTER;
     request.InformationBuffer = &combined;
     request.InformationBufferLength = sizeof combined;
     Overlapped overlapped{};
-    return inner_.MakeNdisRequest(shared_, &request, &overlapped, 1);
+    const std::uint32_t result = inner_.MakeNdisRequest(shared_, &request, &overlapped, 1);
+    if (result == 0) {
+        sharedFilter_ = combined;
+    }
+    return result;
 }
 
 void FanOutDriver::RunAll(std::span<const std::function<void()>> tasks, std::size_t limit)

@@ -92,6 +92,7 @@ private:
     std::int32_t shared_ = INVALID_ADAPTER;
     std::unique_ptr<ReadSlot[]> slots_;
     std::size_t next_ = 0;  // the shared adapter completes reads in posting order
+    std::optional<std::uint32_t> sharedFilter_;  // the packet filter the shared adapter has
     bool pumping_ = false;  // the shared adapter's slots stay while the pump may touch them
     std::map<std::int32_t, Logical> logical_;
     std::int32_t nextHandle_ = 1;

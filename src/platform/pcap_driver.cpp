@@ -324,6 +324,13 @@ private:
         }
 
         std::lock_guard lock(pcapLock_);
+        // libpcap empties the socket's queue whenever it installs a program, so that no frame
+        // the old one let in is read under the new one. Setting the same filter again must not
+        // throw away the replies already waiting: several bindings sharing one adapter set
+        // their filters while the others' replies arrive.
+        if (installed_ == *expression) {
+            return true;
+        }
         bpf_program program{};
         if (pcap_compile(pcap_.get(), &program, expression->c_str(), 1, PCAP_NETMASK_UNKNOWN) !=
             0) {
@@ -331,6 +338,9 @@ private:
         }
         const bool installed = pcap_setfilter(pcap_.get(), &program) == 0;
         pcap_freecode(&program);
+        if (installed) {
+            installed_ = *expression;
+        }
         return installed;
     }
 
@@ -395,6 +405,7 @@ private:
     const std::string interface_;
     const std::optional<MacAddress> stationAddress_;
     const FrameAdmission admission_;
+    std::optional<std::string> installed_;  // the program the kernel runs now; under pcapLock_
     PcapHandle pcap_;
     const int datalink_;
     FileDescriptor wakeRead_;

@@ -128,5 +128,53 @@ TEST_F(FanOutDriverTest, TheAdapterUnderneathIsOpenedOnceAndClosedWithTheLastBin
     EXPECT_EQ(kernel.OpenEvents(), eventsBefore);
 }
 
+// Counts the packet filters set on the driver underneath.
+class FilterCountingDriver final : public PacketDriver {
+public:
+    explicit FilterCountingDriver(PacketDriver& inner) : inner_(inner) {}
+    std::int32_t OpenAdapter(const char* name) override { return inner_.OpenAdapter(name); }
+    void CloseAdapter(std::int32_t adapter) override { inner_.CloseAdapter(adapter); }
+    std::uint32_t PacketRead(std::int32_t adapter, ReadSlot* slot, std::uint32_t* count,
+                             Overlapped* request, std::uint32_t flags) override
+    {
+        return inner_.PacketRead(adapter, slot, count, request, flags);
+    }
+    std::uint32_t PacketSend(std::int32_t adapter, const std::uint8_t* frame, std::uint32_t length,
+                             std::uint32_t* count, Overlapped* request,
+                             std::uint32_t flags) override
+    {
+        return inner_.PacketSend(adapter, frame, length, count, request, flags);
+    }
+    std::uint32_t MakeNdisRequest(std::int32_t adapter, RequestRecord* request,
+                                  Overlapped* overlapped, std::uint32_t flags) override
+    {
+        if (request->Oid == OID_GEN_CURRENT_PACKET_FILTER &&
+            request->RequestType == NDIS_REQUEST_SET_INFORMATION) {
+            ++FiltersSet;
+        }
+        return inner_.MakeNdisRequest(adapter, request, overlapped, flags);
+    }
+    int FiltersSet = 0;
+
+private:
+    PacketDriver& inner_;
+};
+
+TEST_F(FanOutDriverTest, BindingsThatStartLaterLeaveTheSharedFilterAlone)
+{
+    // libpcap empties the capture's queue whenever a filter is installed: every binding that
+    // set the shared filter again would throw away replies waiting for the others.
+    FilterCountingDriver counting(driver);
+    FanOutDriver shared(kernel, counting);
+    Binding browsing(kernel, shared);
+    ASSERT_EQ(OpenListedAdapter(browsing, ADAPTER), DISCOVERY_OK);
+    const int afterFirst = counting.FiltersSet;
+    Binding first(kernel, shared.ForDevice(DEVICE_A));
+    Binding second(kernel, shared.ForDevice(DEVICE_B));
+    ASSERT_EQ(OpenListedAdapter(first, ADAPTER), DISCOVERY_OK);
+    ASSERT_EQ(OpenListedAdapter(second, ADAPTER), DISCOVERY_OK);
+    EXPECT_EQ(counting.FiltersSet, afterFirst);
+}
+
 }  // namespace
 }  // namespace tarvik
