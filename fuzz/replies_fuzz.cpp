@@ -69,6 +69,7 @@ public:
     explicit StretchedWaitKernel(SimKernel& clock) : clock_(clock) {}
 
     std::uint32_t GetTickCount() override { return clock_.GetTickCount(); }
+    std::uint64_t WallClockMicroseconds() override { return clock_.WallClockMicroseconds(); }
     void Sleep(std::uint32_t milliseconds) override { clock_.Sleep(milliseconds); }
     EventHandle CreateEvent() override { return clock_.CreateEvent(); }
     bool SetEvent(EventHandle event) override { return clock_.SetEvent(event); }
