@@ -1,13 +1,15 @@
 # The README's commands. `make demo` runs the built-in lab demo; `make test` installs what is
 # needed, builds, and runs every test (the sanitizer build of the unit tests and a short run
 # of every fuzz target included). `make fuzz` runs each fuzz target for FUZZ_SECONDS.
+# `make package` builds the Debian package; `make package-test` installs it on this machine,
+# uses it as a fresh member of the group tarvik and purges it again.
 BUILD ?= build
 ASAN_BUILD ?= build-asan
 FUZZ_BUILD ?= build-fuzz
 FUZZ_SECONDS ?= 600
 JOBS ?= $(shell nproc)
 
-.PHONY: all bootstrap build demo test unit-test sanitize-test fuzz bench clean
+.PHONY: all bootstrap build demo test unit-test sanitize-test fuzz bench package package-test clean
 
 all: build
 
@@ -39,8 +41,15 @@ fuzz: bootstrap
 
 test: build
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
+	$(MAKE) package-test
 	$(MAKE) sanitize-test
 	$(MAKE) fuzz FUZZ_SECONDS=30
+
+package: build
+	cd $(BUILD) && cpack -G DEB
+
+package-test: package
+	bash tests/package/package_test.sh $(BUILD)
 
 bench: build
 	bash scripts/bench $(BUILD)

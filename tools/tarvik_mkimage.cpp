@@ -13,6 +13,7 @@
 #include "image/image_builder.h"
 #include "image/image_file.h"
 #include "platform/hex_text.h"
+#include "platform/version.h"
 
 namespace {
 
@@ -182,7 +183,9 @@ int main(int argc, char** argv)
     CLI::App app{
         "Writes a firmware image file: pseudo-random code bytes from a seed, a 70-byte header "
         "carrying the descriptor, and, when asked, a trailer block. Numbers are decimal or "
-        "0x-prefixed hexadecimal."};
+        "0x-prefixed hexadecimal.",
+        "tarvik-mkimage"};
+    app.set_version_flag("--version", "tarvik-mkimage " + std::string(tarvik::TARVIK_VERSION));
     app.add_option("file", options.Output, "The image file to write")->required();
     auto* sample =
         app.add_flag("--sample", options.Sample,

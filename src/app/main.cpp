@@ -15,6 +15,7 @@
 #include "commands/run_environment.h"
 #include "dialogs/dialog_runner.h"
 #include "dialogs/message_port.h"
+#include "platform/version.h"
 #include "res/pictures.h"
 
 #ifndef TARVIK_LAB_SAMPLE_IMAGE
@@ -44,12 +45,15 @@ int main(int argc, char** argv)
     }
     QApplication application(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Tarvik"));
+    QApplication::setApplicationVersion(QString::fromUtf8(tarvik::TARVIK_VERSION.data(),
+                                                          tarvik::TARVIK_VERSION.size()));
     QApplication::setWindowIcon(tarvik::res::ProgramIcon());
 
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral(
         "Tarvik: loads firmware images into devices on the local Ethernet segment."));
     parser.addHelpOption();
+    parser.addVersionOption();
     const QCommandLineOption labOption(
         QStringLiteral("lab"), QStringLiteral("Run on the built-in lab's virtual segment."));
     const QCommandLineOption screenshotOption(
@@ -71,6 +75,9 @@ int main(int argc, char** argv)
     }
     if (parser.isSet(QStringLiteral("help"))) {
         parser.showHelp(0);
+    }
+    if (parser.isSet(QStringLiteral("version"))) {
+        parser.showVersion();
     }
     const bool lab = parser.isSet(labOption) || parser.isSet(screenshotOption);
 

@@ -8,6 +8,7 @@
 
 #include "cli/exit_status.h"
 #include "platform/hex_text.h"
+#include "platform/version.h"
 #include "protocol/progress.h"
 #include "protocol/upgrade_link.h"
 
@@ -58,7 +59,7 @@ ParseResult ParseCommandLine(int argc, const char* const* argv)
     options.InvokedAs = argc > 0 ? argv[0] : "tarvik-cli";
     CLI::App app{"tarvik-cli: load firmware into network devices on the local Ethernet segment",
                  "tarvik-cli"};
-    app.set_version_flag("--version", std::string("tarvik-cli 1.3.2"));
+    app.set_version_flag("--version", "tarvik-cli " + std::string(TARVIK_VERSION));
     app.require_subcommand(1);
     app.fallthrough();
     app.footer(ExitStatusHelp());

@@ -91,8 +91,11 @@ inline constexpr int STARTUP_UNKNOWN_ADAPTER = 7;
 // failed ("Get OSVersionInfo Fail" was shown first). The sequence itself reports
 // STARTUP_WITHOUT_ADAPTER; the run environment tells the two apart for the command line.
 inline constexpr int STARTUP_NO_OS_VERSION = 8;
+// The adapter opened, but the program could not give up its capabilities after the open; it
+// stops rather than read the wire with them.
+inline constexpr int STARTUP_CAPABILITIES_KEPT = 9;
 
-inline constexpr std::array<OutcomeRow, 9> STARTUP_OUTCOMES = {{
+inline constexpr std::array<OutcomeRow, 10> STARTUP_OUTCOMES = {{
     {STARTUP_READY, "", 0, "the adapter is open"},
     {DISCOVERY_NO_ADAPTER, "No LAN Card Detected !", 30, ""},
     {DISCOVERY_OPEN_ADAPTER_FAILED, "Open Adapter Fail !", 31, ""},
@@ -102,6 +105,8 @@ inline constexpr std::array<OutcomeRow, 9> STARTUP_OUTCOMES = {{
     {STARTUP_WITHOUT_ADAPTER, "Operation System Not Support ! ", 35, ""},
     {STARTUP_UNKNOWN_ADAPTER, "", 37, "-i names no adapter in the list"},
     {STARTUP_NO_OS_VERSION, "Get OSVersionInfo Fail", 36, ""},
+    {STARTUP_CAPABILITIES_KEPT, "Drop Capabilities Fail !", 38,
+     "the capabilities could not be given up after the open"},
 }};
 
 // The command line's own endings, which no flow reports.
@@ -187,6 +192,8 @@ inline constexpr std::string_view MSG_START_RECEPTION_FAIL =
     StartupRow(DISCOVERY_START_RECEPTION_FAILED)->Text;
 inline constexpr std::string_view MSG_OS_NOT_SUPPORTED = StartupRow(STARTUP_WITHOUT_ADAPTER)->Text;
 inline constexpr std::string_view MSG_GET_VERSION_FAIL = StartupRow(STARTUP_NO_OS_VERSION)->Text;
+inline constexpr std::string_view MSG_CAPABILITIES_KEPT =
+    StartupRow(STARTUP_CAPABILITIES_KEPT)->Text;
 
 // Every exit status of the command line once, in ascending order, with its text and meaning:
 // the rows of all four tables but the flows' own successes (the program's row says it).

@@ -75,19 +75,20 @@ std::unique_ptr<RunEnvironment> RunEnvironment::Make(SegmentKind kind, StopReque
     const EnvironmentParts parts{owned->Clock,      *driver,      *owned->AdapterRegistry,
                                  *owned->OsVersion, owned->Files, owned->Process};
     std::unique_ptr<RunEnvironment> environment(new RunEnvironment(std::move(owned), parts,
-                                                                   std::move(stop), sharing));
+                                                                   std::move(stop), sharing, kind));
     environment->lab_ = std::move(lab);
     return environment;
 }
 
-RunEnvironment::RunEnvironment(EnvironmentParts parts, StopRequested stop, RunSharing sharing)
-    : RunEnvironment(nullptr, parts, std::move(stop), sharing)
+RunEnvironment::RunEnvironment(EnvironmentParts parts, StopRequested stop, RunSharing sharing,
+                               SegmentKind kind)
+    : RunEnvironment(nullptr, parts, std::move(stop), sharing, kind)
 {
 }
 
 RunEnvironment::RunEnvironment(std::unique_ptr<Owned> owned, EnvironmentParts parts,
-                               StopRequested stop, RunSharing sharing)
-    : owned_(std::move(owned)), parts_(parts),
+                               StopRequested stop, RunSharing sharing, SegmentKind kind)
+    : owned_(std::move(owned)), kind_(kind), parts_(parts),
       versionQuery_(std::make_unique<NotingVersionQuery>(parts.OsVersion)), stop_(stop)
 {
     PacketDriver* driver = &parts.Driver;
@@ -127,6 +128,13 @@ int RunEnvironment::Start(AdapterSelectionPort& selection, CommandPort& port,
                                                 selection, port, adapters_)
                            : RunStartupSequenceFor(*versionQuery_, parts_->AdapterRegistry,
                                                    *binding_, adapterName, port, adapters_);
+    // The open was the last act that needed a capability; replies, images and the registry
+    // are read without one.
+    if (kind_ == SegmentKind::Real && StartupLetsProgramRun(result) &&
+        !parts_->Process.DropAllCapabilities()) {
+        port.ShowMessage(MSG_CAPABILITIES_KEPT);
+        return STARTUP_CAPABILITIES_KEPT;
+    }
     return TellFamilyFailure(result);
 }
 

@@ -69,8 +69,10 @@ public:
     // request that fails to go out ends them at their next send.
     static std::unique_ptr<RunEnvironment> Make(SegmentKind kind, StopRequested stop = {},
                                                 RunSharing sharing = RunSharing::OneRun);
+    // On parts a test hands in; kind Real makes Start give up the process's capabilities.
     explicit RunEnvironment(EnvironmentParts parts, StopRequested stop = {},
-                            RunSharing sharing = RunSharing::OneRun);
+                            RunSharing sharing = RunSharing::OneRun,
+                            SegmentKind kind = SegmentKind::Lab);
     ~RunEnvironment();
     RunEnvironment(const RunEnvironment&) = delete;
     RunEnvironment& operator=(const RunEnvironment&) = delete;
@@ -85,7 +87,9 @@ public:
     // the adapter named adapterName: "\Device\eth0" or "eth0") and the opening, with the
     // message of a failure shown through port. Returns STARTUP_READY, a discovery result,
     // STARTUP_WITHOUT_ADAPTER, STARTUP_NO_OS_VERSION in its place when the family could not be
-    // told, or STARTUP_UNKNOWN_ADAPTER (no message; Adapters() holds the list to offer).
+    // told, or STARTUP_UNKNOWN_ADAPTER (no message; Adapters() holds the list to offer). On a
+    // real segment, a program that goes on first gives up every capability it holds, or gets
+    // STARTUP_CAPABILITIES_KEPT with its message shown.
     int Start(AdapterSelectionPort& selection, CommandPort& port,
               std::string_view adapterName = {});
 
@@ -123,10 +127,11 @@ private:
     class NotingVersionQuery;
 
     RunEnvironment(std::unique_ptr<Owned> owned, EnvironmentParts parts, StopRequested stop,
-                   RunSharing sharing);
+                   RunSharing sharing, SegmentKind kind);
     int TellFamilyFailure(int result) const;
 
     std::unique_ptr<Owned> owned_;  // what Make made: the clock, the lab or libpcap, ...
+    SegmentKind kind_;
     std::unique_ptr<Lab> lab_;
     std::optional<EnvironmentParts> parts_;
     std::unique_ptr<NotingVersionQuery> versionQuery_;

@@ -1,5 +1,7 @@
 #include "platform/pcap_driver.h"
 
+#include "platform/capabilities.h"
+
 #include <fcntl.h>
 #include <net/if.h>
 #include <net/if_arp.h>
@@ -195,8 +197,9 @@ public:
             return nullptr;
         }
         try {
-            adapter->receiver_ =
-                std::thread([raw = adapter.get(), captureFd] { raw->ReceiveLoop(captureFd); });
+            adapter->receiver_ = StartThreadWithoutCapabilities([raw = adapter.get(), captureFd] {
+                raw->ReceiveLoop(captureFd);
+            });
         } catch (const std::system_error& failure) {
             error = failure.what();
             return nullptr;

@@ -1,5 +1,7 @@
 #include "platform/process_info.h"
 
+#include "platform/capabilities.h"
+
 #include <charconv>
 #include <filesystem>
 #include <fstream>
@@ -65,6 +67,11 @@ std::string LinuxProcessInfo::ExecutablePath(std::string_view invokedAs)
         }
     }
     return path;
+}
+
+bool LinuxProcessInfo::DropAllCapabilities()
+{
+    return DropThreadCapabilities();
 }
 
 }  // namespace tarvik

@@ -1,8 +1,10 @@
 #include "platform/real_kernel.h"
 
+#include "platform/capabilities.h"
+
 namespace tarvik {
 
-RealKernel::RealKernel() : timer_([this] { RunTimer(); }) {}
+RealKernel::RealKernel() : timer_(StartThreadWithoutCapabilities([this] { RunTimer(); })) {}
 
 RealKernel::~RealKernel()
 {

@@ -9,6 +9,7 @@
 #include "lab/lab_setup.h"
 #include "platform/pcap_driver.h"
 #include "platform/pcap_trace.h"
+#include "platform/process_info.h"
 #include "platform/real_kernel.h"
 #include "protocol/upgrade_link.h"
 #include "target/device_adapter.h"
@@ -108,6 +109,11 @@ int RunDaemon(const TargetOptions& options, const std::function<bool()>& stop)
     if (const auto error = adapter.Open(options.Interface)) {
         std::fprintf(stderr, "tarvik-target: cannot listen on %s: %s\n", options.Interface.c_str(),
                      error->c_str());
+        return 1;
+    }
+    // Requests from the wire are parsed without any capability.
+    if (LinuxProcessInfo process; !process.DropAllCapabilities()) {
+        std::fprintf(stderr, "tarvik-target: cannot give up the capabilities\n");
         return 1;
     }
     TargetConfig config;

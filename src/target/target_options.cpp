@@ -6,6 +6,7 @@
 #include <CLI/CLI.hpp>
 
 #include "platform/hex_text.h"
+#include "platform/version.h"
 
 namespace tarvik::target {
 
@@ -27,6 +28,7 @@ TargetParse ParseTargetCommandLine(int argc, const char* const* argv)
                  "answers the upgrade protocol, prints one line per request it answers and, "
                  "with --dump, writes its memory to a file when it ends (SIGINT or SIGTERM).",
                  "tarvik-target"};
+    app.set_version_flag("--version", "tarvik-target " + std::string(TARVIK_VERSION));
     std::string mac;
     std::string board;
     std::string variant = "both";
