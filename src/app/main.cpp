@@ -13,6 +13,7 @@
 #include "app/kelbrin_app.h"
 #include "app/screenshot_mode.h"
 #include "commands/run_environment.h"
+#include "commands/startup.h"
 #include "dialogs/dialog_runner.h"
 #include "dialogs/message_port.h"
 #include "platform/version.h"
@@ -24,10 +25,13 @@
 
 namespace {
 
-bool HasArgument(int argc, char** argv, const char* wanted)
+// Whether the option is given, alone or as "--option=value".
+bool HasArgument(int argc, char** argv, std::string_view wanted)
 {
     for (int i = 1; i < argc; ++i) {
-        if (std::string_view(argv[i]) == wanted) {
+        const std::string_view argument(argv[i]);
+        if (argument == wanted ||
+            (argument.starts_with(wanted) && argument.substr(wanted.size()).starts_with('='))) {
             return true;
         }
     }
@@ -43,6 +47,14 @@ int main(int argc, char** argv)
         qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
         qputenv("QT_QPA_PLATFORM", "offscreen");
     }
+    // The network comes first: on a real interface every capture the start-up sequence may
+    // choose is opened and every capability given up before the toolkit starts threads of its
+    // own, which would keep them.
+    const bool lab = HasArgument(argc, argv, "--lab") || HasArgument(argc, argv, "--screenshots");
+    const std::unique_ptr<tarvik::RunEnvironment> network =
+        tarvik::RunEnvironment::Make(lab ? tarvik::SegmentKind::Lab : tarvik::SegmentKind::Real);
+    const bool capabilitiesDropped = network->OpenEarly();
+
     QApplication application(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Tarvik"));
     QApplication::setApplicationVersion(QString::fromUtf8(tarvik::TARVIK_VERSION.data(),
@@ -79,10 +91,6 @@ int main(int argc, char** argv)
     if (parser.isSet(QStringLiteral("version"))) {
         parser.showVersion();
     }
-    const bool lab = parser.isSet(labOption) || parser.isSet(screenshotOption);
-
-    const std::unique_ptr<tarvik::RunEnvironment> network =
-        tarvik::RunEnvironment::Make(lab ? tarvik::SegmentKind::Lab : tarvik::SegmentKind::Real);
     if (parser.isSet(traceOption)) {
         const std::string tracePath = parser.value(traceOption).toStdString();
         if (const auto error = network->TraceTo(tracePath)) {
@@ -93,6 +101,10 @@ int main(int argc, char** argv)
     }
 
     tarvik::QtCommandPort messageBoxes;
+    if (!capabilitiesDropped) {
+        messageBoxes.ShowMessage(tarvik::MSG_CAPABILITIES_KEPT);
+        return tarvik::StartupExitStatus(tarvik::STARTUP_CAPABILITIES_KEPT);
+    }
     tarvik::ExecDialogRunner dialogLoop;
     tarvik::QtFileOpenPort fileDialog;
     const QFileInfo sample(QString::fromUtf8(TARVIK_LAB_SAMPLE_IMAGE));

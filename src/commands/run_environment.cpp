@@ -128,6 +128,9 @@ int RunEnvironment::Start(AdapterSelectionPort& selection, CommandPort& port,
                                                 selection, port, adapters_)
                            : RunStartupSequenceFor(*versionQuery_, parts_->AdapterRegistry,
                                                    *binding_, adapterName, port, adapters_);
+    if (owned_ != nullptr && owned_->Pcap != nullptr) {
+        owned_->Pcap->ForgetPrepared();
+    }
     // The open was the last act that needed a capability; replies, images and the registry
     // are read without one.
     if (kind_ == SegmentKind::Real && StartupLetsProgramRun(result) &&
@@ -136,6 +139,34 @@ int RunEnvironment::Start(AdapterSelectionPort& selection, CommandPort& port,
         return STARTUP_CAPABILITIES_KEPT;
     }
     return TellFamilyFailure(result);
+}
+
+namespace {
+
+// Lists without a word: the start-up sequence shows whatever the listing meets, later.
+class SilentPort final : public CommandPort {
+public:
+    void ShowMessage(std::string_view) override {}
+    void BeginWaitCursor() override {}
+    void EndWaitCursor() override {}
+};
+
+}  // namespace
+
+bool RunEnvironment::OpenEarly()
+{
+    if (kind_ != SegmentKind::Real || owned_ == nullptr || owned_->Pcap == nullptr) {
+        return true;
+    }
+    SilentPort silent;
+    AdapterList list;
+    if (ListStartupAdapters(parts_->OsVersion, parts_->AdapterRegistry, *binding_, silent, list) ==
+        DISCOVERY_OK) {
+        for (const std::string& name : list.Names) {
+            owned_->Pcap->Prepare(name.c_str());
+        }
+    }
+    return parts_->Process.DropAllCapabilities();
 }
 
 void RunEnvironment::AdmitEveryFrame()

@@ -111,6 +111,14 @@ public:
     // to the device runs meanwhile.
     void RunAll(std::span<const std::function<void()>> tasks, std::size_t limit);
 
+    // On a real interface: opens the capture of every adapter the start-up sequence could
+    // choose, while the process still holds the right to, then gives up every capability,
+    // before a front end starts threads it does not control (a toolkit's) that would keep
+    // them. Start then takes the prepared capture of the adapter it opens. Nothing on the lab.
+    // False only when the capabilities could not be given up; a capture that cannot be
+    // opened is left for Start to report.
+    bool OpenEarly();
+
     // The adapters the start-up sequence listed.
     const AdapterList& Adapters() const { return adapters_; }
 

@@ -460,9 +460,18 @@ std::int32_t PcapPacketDriver::OpenAdapter(const char* name)
         openError_ = "not an adapter name";
         return INVALID_ADAPTER;
     }
+    std::unique_ptr<Adapter> adapter;
+    {
+        std::lock_guard lock(tableLock_);
+        if (const auto found = prepared_.find(interfaceName); found != prepared_.end()) {
+            adapter = std::move(found->second);
+            prepared_.erase(found);
+        }
+    }
     std::string error;
-    std::unique_ptr<Adapter> adapter =
-        Adapter::Open(kernel_, interfaceName, stationAddress_, Admission(), error);
+    if (!adapter) {
+        adapter = Adapter::Open(kernel_, interfaceName, stationAddress_, Admission(), error);
+    }
     std::lock_guard lock(tableLock_);
     if (!adapter) {
         openError_ = error;
@@ -475,6 +484,32 @@ std::int32_t PcapPacketDriver::OpenAdapter(const char* name)
     nextHandle_ = nextHandle_ == INT32_MAX ? 1 : nextHandle_ + 1;
     adapters_.emplace(handle, std::move(adapter));
     return handle;
+}
+
+bool PcapPacketDriver::Prepare(const char* name)
+{
+    const std::string interfaceName = InterfaceOfAdapterName(name);
+    if (interfaceName.empty()) {
+        return false;
+    }
+    std::string error;
+    std::unique_ptr<Adapter> adapter =
+        Adapter::Open(kernel_, interfaceName, stationAddress_, Admission(), error);
+    if (!adapter) {
+        return false;
+    }
+    std::lock_guard lock(tableLock_);
+    prepared_[interfaceName] = std::move(adapter);
+    return true;
+}
+
+void PcapPacketDriver::ForgetPrepared()
+{
+    std::map<std::string, std::unique_ptr<Adapter>> unused;
+    {
+        std::lock_guard lock(tableLock_);
+        unused.swap(prepared_);
+    }
 }
 
 std::string PcapPacketDriver::OpenError()

@@ -75,6 +75,14 @@ public:
     // packet filter the binding sets.
     void SetFrameAdmission(FrameAdmission admission);
 
+    // Opens the named adapter's capture now, while the program still holds the right to, and
+    // keeps it for the first OpenAdapter of that name, which then needs no right at all. For a
+    // program that must start threads of others before it knows which adapter it will use.
+    // False when it cannot be opened (OpenAdapter will say why).
+    bool Prepare(const char* name);
+    // Closes the captures prepared and not opened.
+    void ForgetPrepared();
+
 private:
     class Adapter;
 
@@ -87,6 +95,7 @@ private:
     // Only the binding's thread opens and closes adapters; the lock keeps a second user
     // of the same driver from corrupting the table.
     std::mutex tableLock_;
+    std::map<std::string, std::unique_ptr<Adapter>> prepared_;  // by interface name
     std::map<std::int32_t, std::unique_ptr<Adapter>> adapters_;
     std::int32_t nextHandle_ = 1;
     std::string openError_;

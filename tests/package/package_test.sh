@@ -121,6 +121,19 @@ e2e_wait_job "$upgrade_job" 60 || status=$?
 [[ $status -eq 0 ]] || e2e_fail "the member's upgrade exited $status"
 grep -q "^Upgrade Finish" "$E2E_TMP/upgrade.err" || e2e_fail "the member's upgrade did not finish"
 
+# The desktop program opens its interface before the toolkit starts threads of its own: none
+# of them may hold a capability either.
+e2e_spawn_a desktop runuser -u "$MEMBER" -- env QT_QPA_PLATFORM=offscreen XDG_RUNTIME_DIR="$E2E_TMP/member" tarvik
+desktop_pid=""
+for _ in $(seq 50); do
+  desktop_pid=$(pgrep -u "$MEMBER" -x tarvik) && [[ $(ls /proc/"$desktop_pid"/task | wc -l) -gt 1 ]] && break
+  sleep 0.1
+done
+[[ -n "$desktop_pid" ]] || e2e_fail "tarvik is not running as $MEMBER"
+sleep 1
+expect_no_capability "$desktop_pid" tarvik
+kill "$desktop_pid"
+
 # --- a user outside the group: the file mode refuses ---
 status=0
 e2e_in_a runuser -u "$OUTSIDER" -- tarvik-cli -i "$E2E_IF_A" browse \

@@ -13,6 +13,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "platform/pcap_driver.h"
 #include "platform/process_info.h"
 #include "platform/real_kernel.h"
 
@@ -98,6 +99,27 @@ TEST_F(CapabilityDropTest, APlatformThreadHoldsNoneWhileItsCreatorStillDoes)
                   });
                   thread.join();
                   return threadHeldNone && !HoldsNone("/proc/thread-self/status", false);
+              }),
+              0);
+}
+
+TEST_F(CapabilityDropTest, APreparedCaptureOpensAfterTheDropAndOnlyOnce)
+{
+    EXPECT_EQ(InChild([] {
+                  RealKernel kernel;
+                  PcapPacketDriver driver(kernel);
+                  if (!driver.Prepare("\\Device\\lo")) {
+                      return false;
+                  }
+                  LinuxProcessInfo process;
+                  if (!process.DropAllCapabilities()) {
+                      return false;
+                  }
+                  const std::int32_t prepared = driver.OpenAdapter("\\Device\\lo");
+                  driver.CloseAdapter(prepared);
+                  // Without the right, a capture not prepared cannot be opened.
+                  return prepared != INVALID_ADAPTER &&
+                         driver.OpenAdapter("\\Device\\lo") == INVALID_ADAPTER;
               }),
               0);
 }
