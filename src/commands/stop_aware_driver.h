@@ -8,20 +8,13 @@
 
 namespace tarvik {
 
-class StopAwareDriver final : public PacketDriver {
+class StopAwareDriver final : public ForwardingPacketDriver {
 public:
     StopAwareDriver(PacketDriver& inner, StopRequested stopRequested)
-        : inner_(inner), stopRequested_(std::move(stopRequested))
+        : ForwardingPacketDriver(inner), stopRequested_(std::move(stopRequested))
     {
     }
 
-    std::int32_t OpenAdapter(const char* name) override { return inner_.OpenAdapter(name); }
-    void CloseAdapter(std::int32_t adapter) override { inner_.CloseAdapter(adapter); }
-    std::uint32_t PacketRead(std::int32_t adapter, ReadSlot* slot, std::uint32_t* count,
-                             Overlapped* request, std::uint32_t flags) override
-    {
-        return inner_.PacketRead(adapter, slot, count, request, flags);
-    }
     std::uint32_t PacketSend(std::int32_t adapter, const std::uint8_t* frame, std::uint32_t length,
                              std::uint32_t* count, Overlapped* request,
                              std::uint32_t flags) override
@@ -29,16 +22,10 @@ public:
         if (stopRequested_ && stopRequested_()) {
             return 1;
         }
-        return inner_.PacketSend(adapter, frame, length, count, request, flags);
-    }
-    std::uint32_t MakeNdisRequest(std::int32_t adapter, RequestRecord* request,
-                                  Overlapped* overlapped, std::uint32_t flags) override
-    {
-        return inner_.MakeNdisRequest(adapter, request, overlapped, flags);
+        return Inner().PacketSend(adapter, frame, length, count, request, flags);
     }
 
 private:
-    PacketDriver& inner_;
     StopRequested stopRequested_;
 };
 

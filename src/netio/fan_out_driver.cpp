@@ -28,28 +28,15 @@ struct FanOutDriver::Logical {
     std::deque<std::vector<std::uint8_t>> Pending;
 };
 
-class FanOutDriver::DeviceView final : public PacketDriver {
+// Every call but the open goes to the fan-out as it is; the open claims the device.
+class FanOutDriver::DeviceView final : public ForwardingPacketDriver {
 public:
-    DeviceView(FanOutDriver& owner, const MacAddress& device) : owner_(owner), device_(device) {}
+    DeviceView(FanOutDriver& owner, const MacAddress& device)
+        : ForwardingPacketDriver(owner), owner_(owner), device_(device)
+    {
+    }
 
     std::int32_t OpenAdapter(const char* name) override { return owner_.Open(name, device_); }
-    void CloseAdapter(std::int32_t adapter) override { owner_.CloseAdapter(adapter); }
-    std::uint32_t PacketRead(std::int32_t adapter, ReadSlot* slot, std::uint32_t* count,
-                             Overlapped* request, std::uint32_t flags) override
-    {
-        return owner_.PacketRead(adapter, slot, count, request, flags);
-    }
-    std::uint32_t PacketSend(std::int32_t adapter, const std::uint8_t* frame, std::uint32_t length,
-                             std::uint32_t* count, Overlapped* request,
-                             std::uint32_t flags) override
-    {
-        return owner_.PacketSend(adapter, frame, length, count, request, flags);
-    }
-    std::uint32_t MakeNdisRequest(std::int32_t adapter, RequestRecord* request,
-                                  Overlapped* overlapped, std::uint32_t flags) override
-    {
-        return owner_.MakeNdisRequest(adapter, request, overlapped, flags);
-    }
 
 private:
     FanOutDriver& owner_;

@@ -95,6 +95,38 @@ public:
                                           Overlapped* overlapped, std::uint32_t flags) = 0;
 };
 
+// A packet driver in front of another: every call goes through to it, but for those a
+// subclass takes over (to stop sends, to route, to count or record in tests).
+class ForwardingPacketDriver : public PacketDriver {
+public:
+    explicit ForwardingPacketDriver(PacketDriver& inner) : inner_(inner) {}
+
+    std::int32_t OpenAdapter(const char* name) override { return inner_.OpenAdapter(name); }
+    void CloseAdapter(std::int32_t adapter) override { inner_.CloseAdapter(adapter); }
+    std::uint32_t PacketRead(std::int32_t adapter, ReadSlot* slot, std::uint32_t* count,
+                             Overlapped* request, std::uint32_t flags) override
+    {
+        return inner_.PacketRead(adapter, slot, count, request, flags);
+    }
+    std::uint32_t PacketSend(std::int32_t adapter, const std::uint8_t* frame, std::uint32_t length,
+                             std::uint32_t* count, Overlapped* request,
+                             std::uint32_t flags) override
+    {
+        return inner_.PacketSend(adapter, frame, length, count, request, flags);
+    }
+    std::uint32_t MakeNdisRequest(std::int32_t adapter, RequestRecord* request,
+                                  Overlapped* overlapped, std::uint32_t flags) override
+    {
+        return inner_.MakeNdisRequest(adapter, request, overlapped, flags);
+    }
+
+protected:
+    PacketDriver& Inner() { return inner_; }
+
+private:
+    PacketDriver& inner_;
+};
+
 // Which frames a program can use at all, so that the kernel drops the others before they wake
 // the receive path: on a busy workstation most frames to the station's address are its IP
 // traffic. Empty admits every frame.

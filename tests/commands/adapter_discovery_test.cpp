@@ -41,14 +41,14 @@ std::unique_ptr<FileRegistry> ParseRegistry(std::string_view text)
 }
 
 // The virtual segment's driver, with a record of what was opened and closed.
-class RecordingDriver final : public PacketDriver {
+class RecordingDriver final : public ForwardingPacketDriver {
 public:
-    explicit RecordingDriver(PacketDriver& inner) : inner_(inner) {}
+    using ForwardingPacketDriver::ForwardingPacketDriver;
 
     std::int32_t OpenAdapter(const char* name) override
     {
         Opens.emplace_back(name);
-        const std::int32_t handle = inner_.OpenAdapter(name);
+        const std::int32_t handle = Inner().OpenAdapter(name);
         if (handle != INVALID_ADAPTER) {
             open_[handle] = name;
         }
@@ -57,23 +57,7 @@ public:
     void CloseAdapter(std::int32_t adapter) override
     {
         open_.erase(adapter);
-        inner_.CloseAdapter(adapter);
-    }
-    std::uint32_t PacketRead(std::int32_t adapter, ReadSlot* slot, std::uint32_t* count,
-                             Overlapped* request, std::uint32_t flags) override
-    {
-        return inner_.PacketRead(adapter, slot, count, request, flags);
-    }
-    std::uint32_t PacketSend(std::int32_t adapter, const std::uint8_t* frame, std::uint32_t length,
-                             std::uint32_t* count, Overlapped* request,
-                             std::uint32_t flags) override
-    {
-        return inner_.PacketSend(adapter, frame, length, count, request, flags);
-    }
-    std::uint32_t MakeNdisRequest(std::int32_t adapter, RequestRecord* request,
-                                  Overlapped* overlapped, std::uint32_t flags) override
-    {
-        return inner_.MakeNdisRequest(adapter, request, overlapped, flags);
+        Inner().CloseAdapter(adapter);
     }
 
     // The names of the adapters open now.
@@ -89,7 +73,6 @@ public:
     std::vector<std::string> Opens;
 
 private:
-    PacketDriver& inner_;
     std::map<std::int32_t, std::string> open_;
 };
 

@@ -129,22 +129,9 @@ TEST_F(FanOutDriverTest, TheAdapterUnderneathIsOpenedOnceAndClosedWithTheLastBin
 }
 
 // Counts the packet filters set on the driver underneath.
-class FilterCountingDriver final : public PacketDriver {
+class FilterCountingDriver final : public ForwardingPacketDriver {
 public:
-    explicit FilterCountingDriver(PacketDriver& inner) : inner_(inner) {}
-    std::int32_t OpenAdapter(const char* name) override { return inner_.OpenAdapter(name); }
-    void CloseAdapter(std::int32_t adapter) override { inner_.CloseAdapter(adapter); }
-    std::uint32_t PacketRead(std::int32_t adapter, ReadSlot* slot, std::uint32_t* count,
-                             Overlapped* request, std::uint32_t flags) override
-    {
-        return inner_.PacketRead(adapter, slot, count, request, flags);
-    }
-    std::uint32_t PacketSend(std::int32_t adapter, const std::uint8_t* frame, std::uint32_t length,
-                             std::uint32_t* count, Overlapped* request,
-                             std::uint32_t flags) override
-    {
-        return inner_.PacketSend(adapter, frame, length, count, request, flags);
-    }
+    using ForwardingPacketDriver::ForwardingPacketDriver;
     std::uint32_t MakeNdisRequest(std::int32_t adapter, RequestRecord* request,
                                   Overlapped* overlapped, std::uint32_t flags) override
     {
@@ -152,12 +139,9 @@ public:
             request->RequestType == NDIS_REQUEST_SET_INFORMATION) {
             ++FiltersSet;
         }
-        return inner_.MakeNdisRequest(adapter, request, overlapped, flags);
+        return Inner().MakeNdisRequest(adapter, request, overlapped, flags);
     }
     int FiltersSet = 0;
-
-private:
-    PacketDriver& inner_;
 };
 
 TEST_F(FanOutDriverTest, BindingsThatStartLaterLeaveTheSharedFilterAlone)
