@@ -1,13 +1,15 @@
 # The README's commands. `make demo` runs the built-in lab demo; `make test` installs what is
 # needed, builds, and runs every test (the sanitizer build of the unit tests and a short run
 # of every fuzz target included). `make fuzz` runs each fuzz target for FUZZ_SECONDS.
+# `make soak` (root) runs the load and fault runs over veth; SOAK=short is the form CI runs.
 BUILD ?= build
 ASAN_BUILD ?= build-asan
 FUZZ_BUILD ?= build-fuzz
 FUZZ_SECONDS ?= 600
 JOBS ?= $(shell nproc)
+SOAK ?= full
 
-.PHONY: all bootstrap build demo test unit-test sanitize-test fuzz bench clean
+.PHONY: all bootstrap build demo test unit-test sanitize-test fuzz soak bench clean
 
 all: build
 
@@ -37,10 +39,15 @@ sanitize-test: bootstrap
 fuzz: bootstrap
 	bash scripts/fuzz $(FUZZ_BUILD) $(FUZZ_SECONDS)
 
+# Exit status 77: not root, nothing was run.
+soak: build
+	bash scripts/soak $(BUILD) $(SOAK) || { s=$$?; [ $$s -eq 77 ]; }
+
 test: build
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
 	$(MAKE) sanitize-test
 	$(MAKE) fuzz FUZZ_SECONDS=30
+	$(MAKE) soak SOAK=short
 
 bench: build
 	bash scripts/bench $(BUILD)
