@@ -2,14 +2,17 @@
 # needed, builds, and runs every test (the sanitizer build of the unit tests and a short run
 # of every fuzz target included). `make fuzz` runs each fuzz target for FUZZ_SECONDS.
 # `make package` builds the Debian package; `make package-test` installs it on this machine,
-# uses it as a fresh member of the group tarvik and purges it again.
+# uses it as a fresh member of the group tarvik and purges it again. `make soak` (root) runs the
+# load and fault runs over veth; SOAK=short is the form CI runs.
 BUILD ?= build
 ASAN_BUILD ?= build-asan
 FUZZ_BUILD ?= build-fuzz
 FUZZ_SECONDS ?= 600
 JOBS ?= $(shell nproc)
+SOAK ?= full
 
-.PHONY: all bootstrap build demo test unit-test sanitize-test fuzz bench package package-test clean
+.PHONY: all bootstrap build demo test unit-test sanitize-test fuzz soak bench package \
+	package-test clean
 
 all: build
 
@@ -39,11 +42,16 @@ sanitize-test: bootstrap
 fuzz: bootstrap
 	bash scripts/fuzz $(FUZZ_BUILD) $(FUZZ_SECONDS)
 
+# Exit status 77: not root, nothing was run.
+soak: build
+	bash scripts/soak $(BUILD) $(SOAK) || { s=$$?; [ $$s -eq 77 ]; }
+
 test: build
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
 	$(MAKE) package-test
 	$(MAKE) sanitize-test
 	$(MAKE) fuzz FUZZ_SECONDS=30
+	$(MAKE) soak SOAK=short
 
 package: build
 	cd $(BUILD) && cpack -G DEB

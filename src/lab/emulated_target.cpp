@@ -161,6 +161,7 @@ std::vector<EmulatedTarget::Reply> EmulatedTarget::HandleFrame(std::span<const s
     if (bytes.size() < MINIMUM_FRAME_BYTES) {
         bytes.resize(MINIMUM_FRAME_BYTES, 0);
     }
+    MalformReply(request->Opcode, bytes);
 
     if (log_) {
         char line[160];
@@ -180,6 +181,23 @@ std::vector<EmulatedTarget::Reply> EmulatedTarget::HandleFrame(std::span<const s
         ++repliesSent_;
     }
     return replies;
+}
+
+void EmulatedTarget::MalformReply(std::uint16_t opcode, std::vector<std::uint8_t>& bytes) const
+{
+    const auto& faults = config_.Faults;
+    if (!faults.ReplyFaultOpcodes.empty() && faults.ReplyFaultOpcodes.count(opcode) == 0) {
+        return;
+    }
+    if (faults.ClaimedReplyLength) {
+        StoreLe16(bytes, FRAME_DATA_LENGTH, *faults.ClaimedReplyLength);
+    }
+    if (faults.TruncateRepliesTo && *faults.TruncateRepliesTo < bytes.size()) {
+        bytes.resize(*faults.TruncateRepliesTo);
+    }
+    if (faults.PadRepliesTo > bytes.size()) {
+        bytes.resize(faults.PadRepliesTo, 0);
+    }
 }
 
 std::vector<std::uint8_t> EmulatedTarget::MemoryAt(std::uint32_t address, std::size_t length) const

@@ -30,7 +30,15 @@ struct TargetFaults {
     // Status word for OP_WRITE/OP_VERIFY of the block at this linear address.
     std::optional<std::pair<std::uint32_t, std::uint16_t>> StatusForBlock;
     bool DuplicateReplies = false;  // every reply sent twice
-    std::uint32_t Seed = 1;         // for the drop decisions
+    // Replies malformed on the way out, to the opcodes in ReplyFaultOpcodes (all when empty):
+    // the DataLength word claims this instead of what the reply carries; the frame is cut to
+    // this many bytes (below the Ethernet minimum too, as a careless driver would send it);
+    // the frame is padded with zeros to this many bytes (beyond what the reply needs).
+    std::optional<std::uint16_t> ClaimedReplyLength;
+    std::optional<std::size_t> TruncateRepliesTo;
+    std::size_t PadRepliesTo = 0;
+    std::set<std::uint16_t> ReplyFaultOpcodes;
+    std::uint32_t Seed = 1;  // for the drop decisions
 };
 
 struct TargetConfig {
@@ -74,6 +82,7 @@ public:
 private:
     bool AcceptsFrameType(std::uint16_t frameType) const;
     bool Chance(double share);
+    void MalformReply(std::uint16_t opcode, std::vector<std::uint8_t>& bytes) const;
     std::uint16_t StatusFor(std::uint16_t opcode, std::uint32_t address) const;
 
     TargetConfig config_;

@@ -35,6 +35,7 @@ TargetParse ParseTargetCommandLine(int argc, const char* const* argv)
     double dropRequests = 0;
     double dropReplies = 0;
     std::vector<int> silent;
+    std::vector<int> replyFaultOpcodes;
     std::vector<std::string> statuses;
 
     app.add_option("-i,--interface", options.Interface, "Interface to listen on")->required();
@@ -55,6 +56,17 @@ TargetParse ParseTargetCommandLine(int argc, const char* const* argv)
                    "Answer opcode N with status word S (N=S, S may be 0x..); repeatable");
     app.add_flag("--duplicate-replies", options.Faults.DuplicateReplies, "Send every reply twice");
     app.add_option("--seed", options.Faults.Seed, "Seed of the drop decisions");
+    app.add_option("--reply-length-lie", options.Faults.ClaimedReplyLength,
+                   "Replies claim N bytes of data in their DataLength word, whatever they carry");
+    app.add_option("--truncate-replies", options.Faults.TruncateRepliesTo,
+                   "Cut every reply to its first N bytes (no padding to the Ethernet minimum)")
+        ->check(CLI::Range(14, 1514));
+    app.add_option("--pad-replies", options.Faults.PadRepliesTo,
+                   "Pad every reply with zeros to N bytes, at most the longest Ethernet frame")
+        ->check(CLI::Range(0, 1514));
+    app.add_option("--reply-fault-opcode", replyFaultOpcodes,
+                   "Malform only the replies to this opcode (default: every reply); repeatable")
+        ->check(CLI::Range(0, 65535));
     app.add_option("--dump", options.DumpPath, "Write the device's memory to FILE on exit");
     app.add_option("--trace", options.TracePath,
                    "Write every frame received and sent, with its time, to FILE as a pcap "
@@ -97,6 +109,9 @@ TargetParse ParseTargetCommandLine(int argc, const char* const* argv)
     }
     for (const int opcode : silent) {
         options.Faults.SilentOpcodes.insert(static_cast<std::uint16_t>(opcode));
+    }
+    for (const int opcode : replyFaultOpcodes) {
+        options.Faults.ReplyFaultOpcodes.insert(static_cast<std::uint16_t>(opcode));
     }
     options.Faults.DropRequestShare = dropRequests / 100.0;
     options.Faults.DropReplyShare = dropReplies / 100.0;

@@ -159,6 +159,34 @@ TEST_F(EmulatedTargetTest, FaultsShapeTheAnswers)
     EXPECT_EQ(replies[0].DelayMs, 25u);
 }
 
+TEST_F(EmulatedTargetTest, MalformedRepliesLieCutOrPadOnlyForTheirOpcodes)
+{
+    auto& faults = target.Faults();
+    faults.ReplyFaultOpcodes = {OP_WRITE};
+    faults.ClaimedReplyLength = 600;
+    faults.TruncateRepliesTo = 25;
+    const auto block = std::vector<std::uint8_t>(512, 1);
+    std::vector<std::uint8_t> bytes;
+    OnlyReply(Request(OP_WRITE, 3, 0x1000, 0, block), &bytes);
+    ASSERT_EQ(bytes.size(), 25u) << "cut below the Ethernet minimum";
+    EXPECT_EQ(DecodeHeader(bytes)->DataLength, 600);
+    EXPECT_EQ(target.MemoryAt(0x10000, 512), block) << "the write itself is kept";
+
+    // Other opcodes answer as they always do.
+    OnlyReply(Request(OP_BEGIN, 4), &bytes);
+    EXPECT_EQ(bytes.size(), 60u);
+    EXPECT_EQ(DecodeHeader(bytes)->DataLength, STATUS_BYTES);
+
+    faults.ReplyFaultOpcodes.clear();
+    faults.ClaimedReplyLength.reset();
+    faults.TruncateRepliesTo.reset();
+    faults.PadRepliesTo = 4000;
+    const auto reply = OnlyReply(Request(OP_VERIFY, 5, 0x1000, 0, block), &bytes);
+    ASSERT_EQ(bytes.size(), 4000u);
+    EXPECT_EQ(reply.DataLength, STATUS_BYTES);
+    EXPECT_EQ(ReplyStatus(bytes), 0);
+}
+
 TEST_F(EmulatedTargetTest, DropSharesAreRoughlyKept)
 {
     target.Faults().DropRequestShare = 0.2;

@@ -438,8 +438,8 @@ TEST_F(TransferTest, ImageBeyondThirtyTwoBitOffsetsIsRefused)
     // The position moves on 512 bytes a block: a last block that starts at 0xFFFFFE00 would
     // move it to 0 again and start the file over.
     for (const std::int64_t size : {std::int64_t{0xFFFFFE01}, std::int64_t{0xFFFFFFFF}}) {
-        OversizedImageFiles files(size);
-        RunState wrapping(binding, files);
+        OversizedImageFiles wrappingFiles(size);
+        RunState wrapping(binding, wrappingFiles);
         UpgradeLink wrappingLink(wrapping);
         EXPECT_EQ(wrappingLink.OpenTransfer(TARGET_A, "wrap.bin"), OPEN_NO_DESCRIPTOR) << size;
         EXPECT_EQ(wrapping.Session.FileHandle, -1);
