@@ -2,7 +2,26 @@
 
 #include "platform/capabilities.h"
 
+#include <algorithm>
+
 namespace tarvik {
+
+bool WaitLatencyPolicy::BeginSpin()
+{
+    return quick_.load(std::memory_order_relaxed) &&
+           !spinning_.exchange(true, std::memory_order_acquire);
+}
+
+void WaitLatencyPolicy::SpinEnded()
+{
+    spinning_.store(false, std::memory_order_release);
+}
+
+void WaitLatencyPolicy::Observe(bool signalled, std::uint64_t waitedMicroseconds)
+{
+    quick_.store(signalled && waitedMicroseconds <= QUICK_WAKE_MICROSECONDS,
+                 std::memory_order_relaxed);
+}
 
 RealKernel::RealKernel() : timer_(StartThreadWithoutCapabilities([this] { RunTimer(); })) {}
 
@@ -48,6 +67,7 @@ bool RealKernel::SetEvent(EventHandle event)
         if (!events_.Set(event)) {
             return false;
         }
+        setCount_.fetch_add(1, std::memory_order_release);
     }
     eventChanged_.notify_all();
     return true;
@@ -78,8 +98,10 @@ std::uint32_t RealKernel::WaitForAny(std::span<const EventHandle> events,
     if (events.empty() || events.size() > MAXIMUM_WAIT_OBJECTS) {
         return WAIT_FAILED;
     }
-    const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMilliseconds);
+    const auto start = Clock::now();
+    const auto deadline = start + std::chrono::milliseconds(timeoutMilliseconds);
     std::unique_lock lock(eventMutex_);
+    bool waited = false;
     bool timedOut = false;
     for (;;) {
         if (!events_.AllOpen(events)) {
@@ -88,9 +110,38 @@ std::uint32_t RealKernel::WaitForAny(std::span<const EventHandle> events,
         // Looked at once more after the time runs out: an event set at that moment counts.
         const std::uint32_t taken = events_.TakeSignalled(events);
         if (taken != WAIT_TIMEOUT || timedOut) {
+            if (waited) {
+                const auto took =
+                    std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - start);
+                latency_.Observe(taken != WAIT_TIMEOUT, static_cast<std::uint64_t>(took.count()));
+            }
             return taken;
         }
+        if (timeoutMilliseconds == 0) {
+            return WAIT_TIMEOUT;
+        }
+        if (!waited && latency_.BeginSpin()) {
+            lock.unlock();
+            SpinForChange(deadline);
+            latency_.SpinEnded();
+            lock.lock();
+            waited = true;
+            continue;
+        }
+        waited = true;
         timedOut = eventChanged_.wait_until(lock, deadline) == std::cv_status::timeout;
+    }
+}
+
+void RealKernel::SpinForChange(Clock::time_point deadline)
+{
+    const std::uint64_t seen = setCount_.load(std::memory_order_acquire);
+    const auto until =
+        std::min(deadline, Clock::now() + std::chrono::microseconds(WAIT_SPIN_MICROSECONDS));
+    // Yielding rather than only pausing: the capture thread that will set the event may need
+    // this very processor.
+    while (setCount_.load(std::memory_order_acquire) == seen && Clock::now() < until) {
+        std::this_thread::yield();
     }
 }
 

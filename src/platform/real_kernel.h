@@ -2,7 +2,15 @@
 // The kernel services in real time: a monotonic millisecond clock, events on one mutex and
 // condition variable (a capture thread and the timer thread signal them while the tool's
 // thread waits), and one timer thread that runs scheduled actions in due order.
+//
+// A wait for an event that is signalled from another thread costs a wake-up: the scheduler
+// has to notice the sleeping thread and run it again, tens of microseconds on a busy or
+// virtual machine. In lockstep traffic (a frame out, its reply back, no pause) that is most
+// of each round trip, twice over: once for the capture thread, once for the waiting one. So
+// a wait that expects its event soon first spins, yielding the processor, for a moment
+// before it blocks; WaitLatencyPolicy decides when that pays.
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
@@ -16,6 +24,30 @@
 #include "platform/kernel.h"
 
 namespace tarvik {
+
+// How long a wait spins before it blocks.
+inline constexpr std::uint32_t WAIT_SPIN_MICROSECONDS = 100;
+// A wait whose event came within this time of its start says that the next one will be
+// quick too: the traffic is in lockstep. Paced traffic (a frame every 20 ms) and a silent
+// peer never come this fast, and their waits block at once.
+inline constexpr std::uint32_t QUICK_WAKE_MICROSECONDS = 1000;
+
+// Decides whether the next wait spins, from how the last waits that had to wait ended. A
+// wait that finds its event already signalled says nothing about the traffic and is not
+// told. Safe to use from several threads; only one of them spins at a time, so a process
+// never spends more than one processor on it however many runs it has.
+class WaitLatencyPolicy {
+public:
+    // True when this wait should spin; a true answer must be followed by SpinEnded.
+    bool BeginSpin();
+    void SpinEnded();
+    // How a wait that found nothing signalled at its start ended.
+    void Observe(bool signalled, std::uint64_t waitedMicroseconds);
+
+private:
+    std::atomic<bool> quick_{false};
+    std::atomic<bool> spinning_{false};
+};
 
 class RealKernel final : public Kernel {
 public:
@@ -44,10 +76,15 @@ private:
     using TimedKey = std::pair<Clock::time_point, std::uint64_t>;
 
     void RunTimer();
+    // Spins until an event changes, the spin time passes or the deadline comes.
+    void SpinForChange(Clock::time_point deadline);
 
     std::mutex eventMutex_;
     std::condition_variable eventChanged_;
     EventTable events_;
+    // Counts every SetEvent, so a spinning wait sees a change without taking the lock.
+    std::atomic<std::uint64_t> setCount_{0};
+    WaitLatencyPolicy latency_;
 
     std::mutex timerMutex_;
     std::condition_variable timerChanged_;

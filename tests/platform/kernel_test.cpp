@@ -168,5 +168,50 @@ TEST_F(RealKernelTest, ScheduledActionsRunInDueOrderOnTheTimerThread)
     EXPECT_EQ(ran, (std::vector<int>{1, 2, 3}));
 }
 
+// Lockstep between two threads, as a requester and a device trade frames: every wait ends on
+// its own event, whether it spun or blocked, and a spinning wait still times out.
+TEST_F(RealKernelTest, LockstepWaitsEndOnTheirEventsAndStillTimeOut)
+{
+    const std::array<EventHandle, 1> request{kernel.CreateEvent()};
+    const std::array<EventHandle, 1> reply{kernel.CreateEvent()};
+    constexpr int ROUNDS = 2000;
+    std::atomic<int> answered{0};
+    std::thread device([&] {
+        for (int i = 0; i < ROUNDS; ++i) {
+            if (kernel.WaitForAny(request, 60000) != 0u) {
+                return;
+            }
+            answered.fetch_add(1);
+            kernel.SetEvent(reply[0]);
+        }
+    });
+    for (int i = 0; i < ROUNDS; ++i) {
+        kernel.SetEvent(request[0]);
+        ASSERT_EQ(kernel.WaitForAny(reply, 60000), 0u) << "round " << i;
+        ASSERT_EQ(answered.load(), i + 1);
+    }
+    device.join();
+    EXPECT_EQ(kernel.WaitForAny(reply, 2), WAIT_TIMEOUT);
+    EXPECT_EQ(kernel.WaitForAny(request, 0), WAIT_TIMEOUT);
+}
+
+TEST(WaitLatencyPolicyTest, SpinsOnlyAfterAQuickWakeAndOneThreadAtATime)
+{
+    WaitLatencyPolicy policy;
+    EXPECT_FALSE(policy.BeginSpin()) << "nothing known yet: block";
+    policy.Observe(true, QUICK_WAKE_MICROSECONDS);
+    ASSERT_TRUE(policy.BeginSpin());
+    EXPECT_FALSE(policy.BeginSpin()) << "a second thread blocks while one spins";
+    policy.SpinEnded();
+    EXPECT_TRUE(policy.BeginSpin());
+    policy.SpinEnded();
+
+    policy.Observe(true, QUICK_WAKE_MICROSECONDS + 1);  // paced traffic
+    EXPECT_FALSE(policy.BeginSpin());
+    policy.Observe(true, 40);
+    policy.Observe(false, 40);  // a timeout, however short
+    EXPECT_FALSE(policy.BeginSpin());
+}
+
 }  // namespace
 }  // namespace tarvik
