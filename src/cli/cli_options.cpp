@@ -166,8 +166,11 @@ ParseResult ParseCommandLine(int argc, const char* const* argv)
                 unique.push_back(formal);
             }
         }
+        // One device, however often named, is the one-device upgrade under the name as typed.
         if (unique.size() > 1) {
             options.DeviceNames = std::move(unique);
+        } else if (!unique.empty()) {
+            options.DeviceNames.resize(1);
         }
         if (!options.DeviceNames.empty()) {
             options.DeviceName = options.DeviceNames.front();

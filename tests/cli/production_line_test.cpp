@@ -39,6 +39,16 @@ TEST(SeveralDevicesOptionsTest, OneNameRunsAsBeforeAndSeveralRunTogetherEachOnce
     ASSERT_TRUE(several);
     EXPECT_TRUE(several->SeveralDevices());
     EXPECT_EQ(several->DeviceNames, (std::vector<std::string>{"QV000001", "QV000002"}));
+
+    // Named twice, a device is still the one-device upgrade, not two runs at one device.
+    for (const auto& twice : {std::vector<const char*>{"upgrade", "fw.bin", "QV1A2B3C", "QV1A2B3C"},
+                              {"upgrade", "fw.bin", "025a171a2b3c", "QV1A2B3C"}}) {
+        const auto again = Parse(twice);
+        ASSERT_TRUE(again);
+        EXPECT_FALSE(again->SeveralDevices());
+        EXPECT_EQ(again->DeviceNames, std::vector<std::string>{twice[2]});
+        EXPECT_EQ(again->DeviceName, twice[2]);
+    }
 }
 
 TEST(SeveralDevicesOptionsTest, AllTakesNoNamesAndAnUpgradeNeedsOneOrTheOther)
