@@ -68,8 +68,8 @@ bool RealKernel::SetEvent(EventHandle event)
             return false;
         }
         setCount_.fetch_add(1, std::memory_order_release);
+        WakeWaitersFor(event);
     }
-    eventChanged_.notify_all();
     return true;
 }
 
@@ -86,9 +86,9 @@ bool RealKernel::CloseHandle(EventHandle event)
         if (!events_.Close(event)) {
             return false;
         }
+        // A wait on the closed handle has to notice it is gone.
+        WakeWaitersFor(event);
     }
-    // A wait on the closed handle has to notice it is gone.
-    eventChanged_.notify_all();
     return true;
 }
 
@@ -98,17 +98,27 @@ std::uint32_t RealKernel::WaitForAny(std::span<const EventHandle> events,
     if (events.empty() || events.size() > MAXIMUM_WAIT_OBJECTS) {
         return WAIT_FAILED;
     }
+    std::unique_lock lock(eventMutex_);
+    Waiter self{events, {}};
+    waiters_.push_back(&self);
+    const std::uint32_t result = WaitAs(self, lock, timeoutMilliseconds);
+    std::erase(waiters_, &self);
+    return result;
+}
+
+std::uint32_t RealKernel::WaitAs(Waiter& self, std::unique_lock<std::mutex>& lock,
+                                 std::uint32_t timeoutMilliseconds)
+{
     const auto start = Clock::now();
     const auto deadline = start + std::chrono::milliseconds(timeoutMilliseconds);
-    std::unique_lock lock(eventMutex_);
     bool waited = false;
     bool timedOut = false;
     for (;;) {
-        if (!events_.AllOpen(events)) {
+        if (!events_.AllOpen(self.Events)) {
             return WAIT_FAILED;
         }
         // Looked at once more after the time runs out: an event set at that moment counts.
-        const std::uint32_t taken = events_.TakeSignalled(events);
+        const std::uint32_t taken = events_.TakeSignalled(self.Events);
         if (taken != WAIT_TIMEOUT || timedOut) {
             if (waited) {
                 const auto took =
@@ -129,7 +139,19 @@ std::uint32_t RealKernel::WaitForAny(std::span<const EventHandle> events,
             continue;
         }
         waited = true;
-        timedOut = eventChanged_.wait_until(lock, deadline) == std::cv_status::timeout;
+        timedOut = self.Changed.wait_until(lock, deadline) == std::cv_status::timeout;
+    }
+}
+
+void RealKernel::WakeWaitersFor(EventHandle event)
+{
+    // Notified under the lock: a waiter that has timed out may leave, and its condition
+    // variable with it, as soon as the lock is free.
+    for (Waiter* waiter : waiters_) {
+        if (std::find(waiter->Events.begin(), waiter->Events.end(), event) !=
+            waiter->Events.end()) {
+            waiter->Changed.notify_one();
+        }
     }
 }
 

@@ -1,7 +1,9 @@
 #pragma once
-// The kernel services in real time: a monotonic millisecond clock, events on one mutex and
-// condition variable (a capture thread and the timer thread signal them while the tool's
-// thread waits), and one timer thread that runs scheduled actions in due order.
+// The kernel services in real time: a monotonic millisecond clock, events under one mutex (a
+// capture thread and the timer thread signal them while the tool's threads wait), and one
+// timer thread that runs scheduled actions in due order. Each waiting thread sleeps on a
+// condition variable of its own, and setting an event wakes only the threads that wait for
+// it: with one run per device, a frame for one device must not wake them all.
 //
 // A wait for an event that is signalled from another thread costs a wake-up: the scheduler
 // has to notice the sleeping thread and run it again, tens of microseconds on a busy or
@@ -19,6 +21,7 @@
 #include <mutex>
 #include <thread>
 #include <utility>
+#include <vector>
 
 #include "platform/event_table.h"
 #include "platform/kernel.h"
@@ -79,8 +82,19 @@ private:
     // Spins until an event changes, the spin time passes or the deadline comes.
     void SpinForChange(Clock::time_point deadline);
 
+    // A thread in WaitForAny: what it waits for, and how to wake it.
+    struct Waiter {
+        std::span<const EventHandle> Events;
+        std::condition_variable Changed;
+    };
+    // The wait itself, with the waiter on the list and the lock held on entry and return.
+    std::uint32_t WaitAs(Waiter& self, std::unique_lock<std::mutex>& lock,
+                         std::uint32_t timeoutMilliseconds);
+    // Wakes the waiters that wait for the event; under eventMutex_.
+    void WakeWaitersFor(EventHandle event);
+
     std::mutex eventMutex_;
-    std::condition_variable eventChanged_;
+    std::vector<Waiter*> waiters_;
     EventTable events_;
     // Counts every SetEvent, so a spinning wait sees a change without taking the lock.
     std::atomic<std::uint64_t> setCount_{0};

@@ -168,6 +168,38 @@ TEST_F(RealKernelTest, ScheduledActionsRunInDueOrderOnTheTimerThread)
     EXPECT_EQ(ran, (std::vector<int>{1, 2, 3}));
 }
 
+// One run per device, each thread waiting for its own events: each wakes for its own, and a
+// thread whose handle is closed under it is told so instead of sleeping on. The waits have
+// no useful timeout, so a wake-up that goes to the wrong thread hangs the test.
+TEST_F(RealKernelTest, EachWaitWakesForItsOwnEventsAndAClosedHandleEndsIt)
+{
+    constexpr std::size_t THREADS = 16;
+    std::vector<EventHandle> own(THREADS);
+    for (EventHandle& event : own) {
+        event = kernel.CreateEvent();
+    }
+    const EventHandle shared = kernel.CreateEvent();
+    std::vector<std::uint32_t> results(THREADS, 0xDEAD);
+    std::vector<std::thread> threads;
+    for (std::size_t i = 0; i < THREADS; ++i) {
+        threads.emplace_back([&, i] {
+            const std::array<EventHandle, 2> events{shared, own[i]};
+            results[i] = kernel.WaitForAny(events, 0xFFFFFFFF);
+        });
+    }
+    for (std::size_t i = THREADS; i-- > 1;) {
+        kernel.SetEvent(own[i]);
+    }
+    kernel.CloseHandle(shared);  // the one still waiting (thread 0) waits on it too
+    for (std::thread& thread : threads) {
+        thread.join();
+    }
+    EXPECT_EQ(results[0], WAIT_FAILED);
+    for (std::size_t i = 1; i < THREADS; ++i) {
+        EXPECT_TRUE(results[i] == 1u || results[i] == WAIT_FAILED) << "thread " << i;
+    }
+}
+
 // Lockstep between two threads, as a requester and a device trade frames: every wait ends on
 // its own event, whether it spun or blocked, and a spinning wait still times out.
 TEST_F(RealKernelTest, LockstepWaitsEndOnTheirEventsAndStillTimeOut)
