@@ -6,6 +6,7 @@
 #                        / wall time of the same command for one device        (target <= 1.05)
 #     batch CPU ratio  = CPU seconds of that one command
 #                        / CPU seconds of one command per device, all at once   (target <= 0.5)
+#     and in lockstep (`--pace 0`): one command for all of them / (DEVICES x one device alone)
 #   Lockstep against TFTP: `--pace 0`, a 1 MiB image, one device, LOCKSTEP_RUNS times:
 #     ratio = upgrade wall time / (2 x wall time of a TFTP get of the same file, 512-byte
 #             blocks, tftpd-hpa in namespace B, tftp-hpa in namespace A)      (target <= 1.5)
@@ -75,6 +76,22 @@ awk -v n="$devices" -v ow="$one_wall" -v oc="$one_cpu" -v bw="$batch_wall" -v bc
   printf "  %d commands at once:      wall %.2f s, CPU %.3f s\n", n, sw, sc
   printf "  batch wall / one device wall = %.3f (target <= 1.05)\n", bw / ow
   printf "  batch CPU / separate CPU     = %.3f (target <= 0.5)\n", bc / sc }'
+
+# The same devices in lockstep: one command for all of them against one device's time taken
+# as many times, what upgrading them one after another would cost.
+timed cli --pace 0 upgrade "$image" "${names[0]}"
+read -r lockstep_one_wall _ <"$E2E_TMP/timed.txt"
+timed cli --pace 0 --json upgrade "$image" "${names[@]}"
+read -r lockstep_batch_wall lockstep_batch_cpu <"$E2E_TMP/timed.txt"
+lockstep_resent=$(grep -o '"FramesResent":[0-9]*' "$E2E_TMP/timed.out" | cut -d: -f2 | paste -sd+ | bc)
+lockstep_finished=$(grep -c '"result":"Upgrade Finish"' "$E2E_TMP/timed.out" || true)
+echo "$devices devices, 64 KiB image, --pace 0:"
+awk -v n="$devices" -v ow="$lockstep_one_wall" -v bw="$lockstep_batch_wall" \
+  -v bc="$lockstep_batch_cpu" -v resent="$lockstep_resent" -v done="$lockstep_finished" 'BEGIN {
+  printf "  one device: wall %.3f s; one command, %d devices: wall %.2f s, CPU %.2f s, %d finished, %d frames resent\n",
+    ow, n, bw, bc, done, resent
+  printf "  batch wall / (%d x one device wall) = %.3f (below 1: faster than one after another)\n",
+    n, bw / (n * ow) }'
 for ((i = 0; i < devices; i++)); do
   kill -INT "$(cat "$E2E_TMP/device$i.pid")" 2>/dev/null || true
 done
