@@ -1,25 +1,18 @@
 #include "platform/pcap_driver.h"
 
-#include "platform/capabilities.h"
-
-#include <fcntl.h>
 #include <net/if.h>
 #include <net/if_arp.h>
 #include <pcap/pcap.h>
-#include <poll.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <deque>
 #include <optional>
-#include <system_error>
-#include <thread>
 #include <vector>
 
 namespace tarvik {
@@ -32,10 +25,6 @@ constexpr std::uint32_t DRIVER_FAILED = 1;
 // What the medium query answers for a link without Ethernet framing (a tunnel, the "any"
 // pseudo-device): anything but 802.3 keeps the program off it.
 constexpr std::uint32_t MEDIUM_NOT_ETHERNET = 3;  // WAN
-
-// A read wakes at least this often even without traffic, so a lost wake-up cannot hang
-// the shutdown of an adapter.
-constexpr int RECEIVE_POLL_MS = 250;
 
 struct PcapCloser {
     void operator()(pcap_t* pcap) const { pcap_close(pcap); }
@@ -60,9 +49,16 @@ private:
     int fd_ = -1;
 };
 
-std::optional<MacAddress> HardwareAddressOf(const std::string& interfaceName)
+// A socket to ask the system about interfaces with.
+FileDescriptor InterfaceProbe()
 {
-    FileDescriptor probe(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0));
+    return FileDescriptor(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0));
+}
+
+// The interface's address as the system has it now (it can be changed while a capture runs).
+std::optional<MacAddress> HardwareAddressOf(const FileDescriptor& probe,
+                                            const std::string& interfaceName)
+{
     if (probe.get() < 0) {
         return std::nullopt;
     }
@@ -149,7 +145,7 @@ class PcapPacketDriver::Adapter {
 public:
     // The opened adapter, or nothing (and why in error) when the interface cannot be
     // captured on. A station address of its own puts the interface in promiscuous mode.
-    static std::unique_ptr<Adapter> Open(Kernel& kernel, const std::string& interfaceName,
+    static std::unique_ptr<Adapter> Open(RealKernel& kernel, const std::string& interfaceName,
                                          const std::optional<MacAddress>& stationAddress,
                                          const FrameAdmission& admission, std::string& error)
     {
@@ -184,24 +180,16 @@ public:
             error = "the capture cannot be polled";
             return nullptr;
         }
-        int wake[2];
-        if (::pipe2(wake, O_CLOEXEC | O_NONBLOCK) != 0) {
-            error = std::strerror(errno);
-            return nullptr;
-        }
         std::unique_ptr<Adapter> adapter(new Adapter(kernel, interfaceName, stationAddress,
-                                                     admission, std::move(pcap), wake[0], wake[1]));
+                                                     admission, std::move(pcap)));
         // An adapter passes nothing up until the program sets its packet filter.
         if (!adapter->InstallFilter(0)) {
             error = "filter: " + adapter->PcapError();
             return nullptr;
         }
-        try {
-            adapter->receiver_ = StartThreadWithoutCapabilities([raw = adapter.get(), captureFd] {
-                raw->ReceiveLoop(captureFd);
-            });
-        } catch (const std::system_error& failure) {
-            error = failure.what();
+        adapter->watch_ = kernel.Watch(captureFd, [raw = adapter.get()] { return raw->Drain(); });
+        if (adapter->watch_ == 0) {
+            error = "the capture cannot be watched";
             return nullptr;
         }
         return adapter;
@@ -209,11 +197,8 @@ public:
 
     ~Adapter()
     {
-        stopping_.store(true);
-        const char wake = 1;
-        [[maybe_unused]] const ssize_t written = ::write(wakeWrite_.get(), &wake, 1);
-        if (receiver_.joinable()) {
-            receiver_.join();
+        if (watch_ != 0) {
+            kernel_.Unwatch(watch_);
         }
     }
 
@@ -292,11 +277,11 @@ private:
         Overlapped* Request;
     };
 
-    Adapter(Kernel& kernel, std::string interfaceName, std::optional<MacAddress> stationAddress,
-            FrameAdmission admission, PcapHandle pcap, int wakeRead, int wakeWrite)
+    Adapter(RealKernel& kernel, std::string interfaceName, std::optional<MacAddress> stationAddress,
+            FrameAdmission admission, PcapHandle pcap)
         : kernel_(kernel), interface_(std::move(interfaceName)), stationAddress_(stationAddress),
           admission_(std::move(admission)), pcap_(std::move(pcap)),
-          datalink_(pcap_datalink(pcap_.get())), wakeRead_(wakeRead), wakeWrite_(wakeWrite)
+          datalink_(pcap_datalink(pcap_.get())), probe_(InterfaceProbe())
     {
     }
 
@@ -305,7 +290,7 @@ private:
         if (datalink_ != DLT_EN10MB) {
             return std::nullopt;
         }
-        return stationAddress_ ? stationAddress_ : HardwareAddressOf(interface_);
+        return stationAddress_ ? stationAddress_ : HardwareAddressOf(probe_, interface_);
     }
 
     std::string PcapError()
@@ -347,31 +332,14 @@ private:
         return installed;
     }
 
-    void ReceiveLoop(int captureFd)
+    // Reads every frame the capture holds, without blocking; called by the waiting thread the
+    // kernel chose. False once the interface is gone or broken: posted reads then simply
+    // never complete.
+    bool Drain()
     {
-        pollfd watched[2] = {{captureFd, POLLIN, 0}, {wakeRead_.get(), POLLIN, 0}};
-        while (!stopping_.load()) {
-            const int ready = ::poll(watched, 2, RECEIVE_POLL_MS);
-            if (ready < 0) {
-                if (errno == EINTR) {
-                    continue;
-                }
-                return;
-            }
-            if (watched[1].revents != 0) {
-                return;
-            }
-            if (watched[0].revents == 0) {
-                continue;
-            }
-            std::lock_guard lock(pcapLock_);
-            const int handled =
-                pcap_dispatch(pcap_.get(), -1, &Adapter::OnFrame, reinterpret_cast<u_char*>(this));
-            // The interface is gone or broken; posted reads then simply never complete.
-            if (handled < 0) {
-                return;
-            }
-        }
+        std::lock_guard lock(pcapLock_);
+        return pcap_dispatch(pcap_.get(), -1, &Adapter::OnFrame, reinterpret_cast<u_char*>(this)) >=
+               0;
     }
 
     static void OnFrame(u_char* user, const pcap_pkthdr* header, const u_char* bytes)
@@ -404,29 +372,27 @@ private:
         kernel_.SetEvent(read.Request->Event);
     }
 
-    Kernel& kernel_;
+    RealKernel& kernel_;
     const std::string interface_;
     const std::optional<MacAddress> stationAddress_;
     const FrameAdmission admission_;
     std::optional<std::string> installed_;  // the program the kernel runs now; under pcapLock_
     PcapHandle pcap_;
     const int datalink_;
-    FileDescriptor wakeRead_;
-    FileDescriptor wakeWrite_;
+    // Kept open: every frame sent asks for the station address.
+    const FileDescriptor probe_;
+    RealKernel::WatchId watch_ = 0;
 
-    // Held around every use of the capture handle: the receive thread reads it while the
+    // Held around every use of the capture handle: a waiting thread reads it while the
     // binding's thread sends and sets filters.
     std::mutex pcapLock_;
     // Held around the posted reads and the frames waiting for one.
     std::mutex queueLock_;
     std::deque<PostedRead> posted_;
     std::deque<std::vector<std::uint8_t>> pending_;
-
-    std::atomic<bool> stopping_{false};
-    std::thread receiver_;
 };
 
-PcapPacketDriver::PcapPacketDriver(Kernel& kernel, std::optional<MacAddress> stationAddress)
+PcapPacketDriver::PcapPacketDriver(RealKernel& kernel, std::optional<MacAddress> stationAddress)
     : kernel_(kernel), stationAddress_(stationAddress)
 {
 }
@@ -530,7 +496,7 @@ void PcapPacketDriver::CloseAdapter(std::int32_t adapter)
         closing = std::move(found->second);
         adapters_.erase(found);
     }
-    // Destroying it outside the table's lock: joining the receive thread can take a moment.
+    // Destroying it outside the table's lock: it waits for a poll under way to end.
     closing.reset();
 }
 

@@ -1,8 +1,9 @@
 #pragma once
 // The packet driver for real Linux interfaces, over libpcap. "\Device\eth0" opens eth0. Each
-// open adapter has a receive thread that completes the posted reads in the order they were
-// posted and signals their events through the Kernel; the binding's own thread makes every
-// other call. Opening an interface needs CAP_NET_RAW.
+// open adapter hands its capture to the real kernel to watch: a thread waiting for events reads
+// the frames that arrive, completes the posted reads in the order they were posted and signals
+// their events, so a reply wakes the thread that waits for it and no other. The binding's own
+// thread makes every other call. Opening an interface needs CAP_NET_RAW.
 
 #include <cstdint>
 #include <map>
@@ -12,9 +13,9 @@
 #include <string>
 #include <vector>
 
-#include "platform/kernel.h"
 #include "platform/mac_address.h"
 #include "platform/packet_driver.h"
+#include "platform/real_kernel.h"
 
 namespace tarvik {
 
@@ -52,7 +53,7 @@ public:
     // station address query reports it, DIRECTED means frames to it, and the interface runs
     // promiscuously so that such frames reach the capture at all. Several emulated devices,
     // each with a driver of its own, share one end of a link this way.
-    explicit PcapPacketDriver(Kernel& kernel,
+    explicit PcapPacketDriver(RealKernel& kernel,
                               std::optional<MacAddress> stationAddress = std::nullopt);
     ~PcapPacketDriver() override;
     PcapPacketDriver(const PcapPacketDriver&) = delete;
@@ -89,7 +90,7 @@ private:
     Adapter* Find(std::int32_t adapter);
     FrameAdmission Admission();
 
-    Kernel& kernel_;
+    RealKernel& kernel_;
     const std::optional<MacAddress> stationAddress_;
     FrameAdmission admission_;
     // Only the binding's thread opens and closes adapters; the lock keeps a second user

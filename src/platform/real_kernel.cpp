@@ -2,7 +2,13 @@
 
 #include "platform/capabilities.h"
 
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <csignal>
+#include <ctime>
 
 namespace tarvik {
 
@@ -23,7 +29,11 @@ void WaitLatencyPolicy::Observe(bool signalled, std::uint64_t waitedMicroseconds
                  std::memory_order_relaxed);
 }
 
-RealKernel::RealKernel() : timer_(StartThreadWithoutCapabilities([this] { RunTimer(); })) {}
+RealKernel::RealKernel()
+    : wakeFd_(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)),
+      timer_(StartThreadWithoutCapabilities([this] { RunTimer(); }))
+{
+}
 
 RealKernel::~RealKernel()
 {
@@ -33,6 +43,9 @@ RealKernel::~RealKernel()
     }
     timerChanged_.notify_all();
     timer_.join();
+    if (wakeFd_ >= 0) {
+        ::close(wakeFd_);
+    }
 }
 
 std::uint32_t RealKernel::GetTickCount()
@@ -67,7 +80,6 @@ bool RealKernel::SetEvent(EventHandle event)
         if (!events_.Set(event)) {
             return false;
         }
-        setCount_.fetch_add(1, std::memory_order_release);
         WakeWaitersFor(event);
     }
     return true;
@@ -103,6 +115,7 @@ std::uint32_t RealKernel::WaitForAny(std::span<const EventHandle> events,
     waiters_.push_back(&self);
     const std::uint32_t result = WaitAs(self, lock, timeoutMilliseconds);
     std::erase(waiters_, &self);
+    HandOverPolling();
     return result;
 }
 
@@ -113,6 +126,7 @@ std::uint32_t RealKernel::WaitAs(Waiter& self, std::unique_lock<std::mutex>& loc
     const auto deadline = start + std::chrono::milliseconds(timeoutMilliseconds);
     bool waited = false;
     bool timedOut = false;
+    bool looked = false;
     for (;;) {
         if (!events_.AllOpen(self.Events)) {
             return WAIT_FAILED;
@@ -127,19 +141,144 @@ std::uint32_t RealKernel::WaitAs(Waiter& self, std::unique_lock<std::mutex>& loc
             }
             return taken;
         }
+        const bool mayPoll = !sources_.empty() && !polling_;
         if (timeoutMilliseconds == 0) {
+            // Whatever has come already counts, even when no thread has read it yet.
+            if (mayPoll && !looked) {
+                looked = true;
+                PollSources(self, lock, deadline, true);
+                continue;
+            }
             return WAIT_TIMEOUT;
         }
         if (!waited && latency_.BeginSpin()) {
-            lock.unlock();
-            SpinForChange(deadline);
+            Spin(self, lock, deadline);
             latency_.SpinEnded();
-            lock.lock();
             waited = true;
             continue;
         }
         waited = true;
+        if (mayPoll) {
+            PollSources(self, lock, deadline, false);
+            timedOut = Clock::now() >= deadline;
+            continue;
+        }
         timedOut = self.Changed.wait_until(lock, deadline) == std::cv_status::timeout;
+    }
+}
+
+void RealKernel::Spin(Waiter& self, std::unique_lock<std::mutex>& lock, Clock::time_point deadline)
+{
+    const auto until =
+        std::min(deadline, Clock::now() + std::chrono::microseconds(WAIT_SPIN_MICROSECONDS));
+    while (events_.AllOpen(self.Events) && !events_.AnySignalled(self.Events) &&
+           Clock::now() < until) {
+        if (!sources_.empty() && !polling_) {
+            PollSources(self, lock, deadline, true);
+        }
+        // Yielding rather than only pausing: the thread that will set the event may need
+        // this very processor.
+        lock.unlock();
+        std::this_thread::yield();
+        lock.lock();
+    }
+}
+
+void RealKernel::PollSources(Waiter& self, std::unique_lock<std::mutex>& lock,
+                             Clock::time_point deadline, bool now)
+{
+    polling_ = true;
+    self.Polling = true;
+    pollerThread_ = std::this_thread::get_id();
+    ++pollTurns_;
+    std::vector<pollfd> watched{{wakeFd_, POLLIN, 0}};
+    std::vector<Source*> turn;
+    for (const std::unique_ptr<Source>& source : sources_) {
+        watched.push_back({source->Fd, POLLIN, 0});
+        turn.push_back(source.get());
+    }
+    lock.unlock();
+
+    timespec wait{};
+    if (!now) {
+        const auto left = std::max(deadline - Clock::now(), Clock::duration::zero());
+        const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(left);
+        wait.tv_sec = static_cast<time_t>(seconds.count());
+        wait.tv_nsec = static_cast<long>(
+            std::chrono::duration_cast<std::chrono::nanoseconds>(left - seconds).count());
+    }
+    std::vector<WatchId> spent;
+    if (::ppoll(watched.data(), watched.size(), &wait, nullptr) > 0) {
+        if (watched[0].revents != 0) {
+            std::uint64_t count = 0;
+            [[maybe_unused]] const ssize_t read = ::read(wakeFd_, &count, sizeof count);
+        }
+        for (std::size_t i = 0; i < turn.size(); ++i) {
+            // A broken descriptor is drained too: the drain is what notices it is broken.
+            if (watched[i + 1].revents != 0 && !turn[i]->Drain()) {
+                spent.push_back(turn[i]->Id);
+            }
+        }
+    }
+
+    lock.lock();
+    std::erase_if(sources_, [&](const std::unique_ptr<Source>& source) {
+        return std::find(spent.begin(), spent.end(), source->Id) != spent.end();
+    });
+    polling_ = false;
+    self.Polling = false;
+    pollTurnEnded_.notify_all();
+}
+
+void RealKernel::HandOverPolling()
+{
+    if (polling_ || sources_.empty()) {
+        return;
+    }
+    if (!waiters_.empty()) {
+        waiters_.front()->Changed.notify_one();
+    }
+}
+
+void RealKernel::WakePoller()
+{
+    const std::uint64_t one = 1;
+    [[maybe_unused]] const ssize_t written = ::write(wakeFd_, &one, sizeof one);
+}
+
+RealKernel::WatchId RealKernel::Watch(int fd, std::function<bool()> drain)
+{
+    std::lock_guard lock(eventMutex_);
+    if (wakeFd_ < 0 || fd < 0) {
+        return 0;
+    }
+    const WatchId id = nextWatch_++;
+    sources_.push_back(std::make_unique<Source>(Source{id, fd, std::move(drain)}));
+    // A poller asleep on the old list wakes to take the new one; without a poller, a thread
+    // that already waits becomes one.
+    if (polling_) {
+        WakePoller();
+    }
+    HandOverPolling();
+    return id;
+}
+
+void RealKernel::Unwatch(WatchId id)
+{
+    std::unique_ptr<Source> leaving;
+    std::unique_lock lock(eventMutex_);
+    const auto found = std::find_if(sources_.begin(), sources_.end(),
+                                    [&](const auto& source) { return source->Id == id; });
+    if (found == sources_.end()) {
+        return;
+    }
+    leaving = std::move(*found);
+    sources_.erase(found);
+    // The turn under way may have it in hand; later turns do not see it.
+    if (polling_) {
+        const std::uint64_t turn = pollTurns_;
+        WakePoller();
+        pollTurnEnded_.wait(lock, [&] { return !polling_ || pollTurns_ != turn; });
     }
 }
 
@@ -148,22 +287,18 @@ void RealKernel::WakeWaitersFor(EventHandle event)
     // Notified under the lock: a waiter that has timed out may leave, and its condition
     // variable with it, as soon as the lock is free.
     for (Waiter* waiter : waiters_) {
-        if (std::find(waiter->Events.begin(), waiter->Events.end(), event) !=
+        if (std::find(waiter->Events.begin(), waiter->Events.end(), event) ==
             waiter->Events.end()) {
+            continue;
+        }
+        if (waiter->Polling) {
+            // The poller that drains this very frame looks at its events when the turn ends.
+            if (std::this_thread::get_id() != pollerThread_) {
+                WakePoller();
+            }
+        } else {
             waiter->Changed.notify_one();
         }
-    }
-}
-
-void RealKernel::SpinForChange(Clock::time_point deadline)
-{
-    const std::uint64_t seen = setCount_.load(std::memory_order_acquire);
-    const auto until =
-        std::min(deadline, Clock::now() + std::chrono::microseconds(WAIT_SPIN_MICROSECONDS));
-    // Yielding rather than only pausing: the capture thread that will set the event may need
-    // this very processor.
-    while (setCount_.load(std::memory_order_acquire) == seen && Clock::now() < until) {
-        std::this_thread::yield();
     }
 }
 

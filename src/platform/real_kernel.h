@@ -1,16 +1,18 @@
 #pragma once
-// The kernel services in real time: a monotonic millisecond clock, events under one mutex (a
-// capture thread and the timer thread signal them while the tool's threads wait), and one
-// timer thread that runs scheduled actions in due order. Each waiting thread sleeps on a
-// condition variable of its own, and setting an event wakes only the threads that wait for
-// it: with one run per device, a frame for one device must not wake them all.
+// The kernel services in real time: a monotonic millisecond clock, events under one mutex
+// (the tool's threads, the timer thread and the captures signal them), and one timer thread
+// that runs scheduled actions in due order.
 //
-// A wait for an event that is signalled from another thread costs a wake-up: the scheduler
-// has to notice the sleeping thread and run it again, tens of microseconds on a busy or
-// virtual machine. In lockstep traffic (a frame out, its reply back, no pause) that is most
-// of each round trip, twice over: once for the capture thread, once for the waiting one. So
-// a wait that expects its event soon first spins, yielding the processor, for a moment
-// before it blocks; WaitLatencyPolicy decides when that pays.
+// A wait for an event that another thread signals costs a wake-up: the scheduler has to
+// notice the sleeping thread and run it again, tens of microseconds on a busy or virtual
+// machine. In lockstep traffic (a frame out, its reply back, no pause) that is most of each
+// round trip, so the frames are read by the threads that wait for them: a capture registers
+// its descriptor (Watch), one waiting thread at a time sleeps in poll() on the descriptors and
+// drains what arrives, completing reads and setting events, and the reply a thread waits for
+// wakes that very thread. The other waiters sleep on condition variables of their own, and
+// an event wakes only the threads that wait for it: with one run per device, a frame for one
+// device must not wake them all. A wait that expects its event soon first spins, yielding the
+// processor, for a moment before it sleeps; WaitLatencyPolicy decides when that pays.
 
 #include <atomic>
 #include <chrono>
@@ -18,6 +20,7 @@
 #include <cstdint>
 #include <functional>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <thread>
 #include <utility>
@@ -73,31 +76,60 @@ public:
     // Actions still pending when the kernel is destroyed never run.
     void Schedule(std::uint32_t delayMilliseconds, std::function<void()> action) override;
 
+    // From now on the waiting threads watch fd, and when it is readable (or broken) one of
+    // them calls drain, which reads what is there without blocking; drain answers false when
+    // the descriptor is of no more use, and is not called again. A source id for Unwatch.
+    using WatchId = std::uint64_t;
+    WatchId Watch(int fd, std::function<bool()> drain);
+    // When it returns, drain is not running and never runs again.
+    void Unwatch(WatchId id);
+
 private:
     using Clock = std::chrono::steady_clock;
     // Keyed by due time, then by scheduling order, so equal times keep their order.
     using TimedKey = std::pair<Clock::time_point, std::uint64_t>;
 
     void RunTimer();
-    // Spins until an event changes, the spin time passes or the deadline comes.
-    void SpinForChange(Clock::time_point deadline);
 
-    // A thread in WaitForAny: what it waits for, and how to wake it.
+    // A thread in WaitForAny: what it waits for, and how to wake it: its condition variable,
+    // or the poller's wake-up descriptor while it watches the sources.
     struct Waiter {
         std::span<const EventHandle> Events;
         std::condition_variable Changed;
+        bool Polling = false;
+    };
+    struct Source {
+        WatchId Id;
+        int Fd;
+        std::function<bool()> Drain;
     };
     // The wait itself, with the waiter on the list and the lock held on entry and return.
     std::uint32_t WaitAs(Waiter& self, std::unique_lock<std::mutex>& lock,
                          std::uint32_t timeoutMilliseconds);
+    // Until one of the waiter's events is signalled, the spin time passes or the deadline
+    // comes: reads the sources without sleeping when no one else does, and otherwise yields.
+    void Spin(Waiter& self, std::unique_lock<std::mutex>& lock, Clock::time_point deadline);
     // Wakes the waiters that wait for the event; under eventMutex_.
     void WakeWaitersFor(EventHandle event);
+    // One turn as the poller: sleeps in poll() on the sources until one is readable, the
+    // wake-up descriptor is written or the deadline passes (at once when `now`), and drains
+    // the readable ones. Called and returns with the lock held; drains without it.
+    void PollSources(Waiter& self, std::unique_lock<std::mutex>& lock, Clock::time_point deadline,
+                     bool now);
+    // When no one polls, hands the sources to a thread still waiting; under eventMutex_.
+    void HandOverPolling();
+    void WakePoller();
 
     std::mutex eventMutex_;
     std::vector<Waiter*> waiters_;
+    std::vector<std::unique_ptr<Source>> sources_;
+    WatchId nextWatch_ = 1;
+    bool polling_ = false;          // a waiter is in PollSources
+    std::thread::id pollerThread_;  // the last one that was
+    std::uint64_t pollTurns_ = 0;   // turns begun
+    std::condition_variable pollTurnEnded_;
+    int wakeFd_ = -1;  // an eventfd that ends the poller's sleep
     EventTable events_;
-    // Counts every SetEvent, so a spinning wait sees a change without taking the lock.
-    std::atomic<std::uint64_t> setCount_{0};
     WaitLatencyPolicy latency_;
 
     std::mutex timerMutex_;

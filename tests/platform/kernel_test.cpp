@@ -6,6 +6,9 @@
 #include <thread>
 #include <vector>
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include "platform/real_kernel.h"
 #include "platform/sim_kernel.h"
 
@@ -225,6 +228,88 @@ TEST_F(RealKernelTest, LockstepWaitsEndOnTheirEventsAndStillTimeOut)
     device.join();
     EXPECT_EQ(kernel.WaitForAny(reply, 2), WAIT_TIMEOUT);
     EXPECT_EQ(kernel.WaitForAny(request, 0), WAIT_TIMEOUT);
+}
+
+// A descriptor the waiting threads read themselves, as a capture is: a pipe whose every byte
+// names the event its drain sets ('a' the first, 'b' the second).
+class WatchedPipeTest : public RealKernelTest {
+protected:
+    void SetUp() override
+    {
+        ASSERT_EQ(::pipe2(ends, O_CLOEXEC | O_NONBLOCK), 0);
+        id = kernel.Watch(ends[0], [this] { return Drain(); });
+        ASSERT_NE(id, 0u);
+    }
+    void TearDown() override
+    {
+        kernel.Unwatch(id);
+        ::close(ends[0]);
+        if (ends[1] >= 0) {
+            ::close(ends[1]);
+        }
+    }
+    bool Drain()
+    {
+        ++drains;
+        char bytes[16];
+        const ssize_t got = ::read(ends[0], bytes, sizeof bytes);
+        for (ssize_t i = 0; i < got; ++i) {
+            kernel.SetEvent(events[bytes[i] == 'a' ? 0 : 1]);
+        }
+        return got != 0;  // the writing end closed: nothing more will come
+    }
+    void Send(char which) { ASSERT_EQ(::write(ends[1], &which, 1), 1); }
+
+    int ends[2] = {-1, -1};
+    RealKernel::WatchId id = 0;
+    const std::array<EventHandle, 2> events{kernel.CreateEvent(), kernel.CreateEvent()};
+    std::atomic<int> drains{0};
+};
+
+TEST_F(WatchedPipeTest, TheWaitingThreadsReadWhatArrivesEachWakingForItsOwn)
+{
+    // Already there before anyone waits: even a wait that does not wait finds it.
+    Send('a');
+    EXPECT_EQ(kernel.WaitForAny(std::span(&events[0], 1), 0), 0u);
+
+    // Two threads each wait for their own. The first reads the pipe (the pauses only order
+    // the threads), and once it has its byte and has gone, the other takes over the reading.
+    std::uint32_t first = 0xDEAD;
+    std::uint32_t second = 0xDEAD;
+    std::thread a([&] { first = kernel.WaitForAny(std::span(&events[0], 1), 0xFFFFFFFF); });
+    kernel.Sleep(20);
+    std::thread b([&] { second = kernel.WaitForAny(std::span(&events[1], 1), 0xFFFFFFFF); });
+    kernel.Sleep(20);
+    Send('a');
+    a.join();
+    Send('b');
+    b.join();
+    EXPECT_EQ(first, 0u);
+    EXPECT_EQ(second, 0u);
+}
+
+TEST_F(WatchedPipeTest, UnwatchedWhileAThreadPollsItIsNeverDrainedAgain)
+{
+    std::uint32_t result = 0xDEAD;
+    std::thread waiting([&] { result = kernel.WaitForAny(std::span(&events[1], 1), 0xFFFFFFFF); });
+    Send('a');
+    ASSERT_EQ(kernel.WaitForAny(std::span(&events[0], 1), 0xFFFFFFFF), 0u);
+    kernel.Unwatch(id);
+    const int drained = drains.load();
+    Send('b');
+    EXPECT_EQ(kernel.WaitForAny(std::span(&events[0], 1), 5), WAIT_TIMEOUT);
+    EXPECT_EQ(drains.load(), drained);
+    kernel.SetEvent(events[1]);  // from another thread, as a timer would
+    waiting.join();
+    EXPECT_EQ(result, 0u);
+}
+
+TEST_F(WatchedPipeTest, ADrainThatGivesUpIsNotCalledAgain)
+{
+    ::close(ends[1]);  // readable from now on, with nothing ever to read
+    ends[1] = -1;
+    EXPECT_EQ(kernel.WaitForAny(std::span(&events[0], 1), 20), WAIT_TIMEOUT);
+    EXPECT_EQ(drains.load(), 1);
 }
 
 TEST(WaitLatencyPolicyTest, SpinsOnlyAfterAQuickWakeAndOneThreadAtATime)
