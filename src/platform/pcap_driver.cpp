@@ -207,6 +207,8 @@ public:
 
     std::uint32_t Read(ReadSlot* slot, std::uint32_t* count, Overlapped* request)
     {
+        // The thread that waits for this read may read the capture itself.
+        kernel_.ServedBy(request->Event, watch_);
         std::lock_guard lock(queueLock_);
         if (!pending_.empty()) {
             const std::vector<std::uint8_t> frame = std::move(pending_.front());

@@ -98,6 +98,7 @@ bool RealKernel::CloseHandle(EventHandle event)
         if (!events_.Close(event)) {
             return false;
         }
+        servedBy_.erase(event);
         // A wait on the closed handle has to notice it is gone.
         WakeWaitersFor(event);
     }
@@ -141,7 +142,7 @@ std::uint32_t RealKernel::WaitAs(Waiter& self, std::unique_lock<std::mutex>& loc
             }
             return taken;
         }
-        const bool mayPoll = !sources_.empty() && !polling_;
+        const bool mayPoll = !polling_ && MayPoll(self);
         if (timeoutMilliseconds == 0) {
             // Whatever has come already counts, even when no thread has read it yet.
             if (mayPoll && !looked) {
@@ -173,7 +174,7 @@ void RealKernel::Spin(Waiter& self, std::unique_lock<std::mutex>& lock, Clock::t
         std::min(deadline, Clock::now() + std::chrono::microseconds(WAIT_SPIN_MICROSECONDS));
     while (events_.AllOpen(self.Events) && !events_.AnySignalled(self.Events) &&
            Clock::now() < until) {
-        if (!sources_.empty() && !polling_) {
+        if (!polling_ && MayPoll(self)) {
             PollSources(self, lock, deadline, true);
         }
         // Yielding rather than only pausing: the thread that will set the event may need
@@ -222,12 +223,21 @@ void RealKernel::PollSources(Waiter& self, std::unique_lock<std::mutex>& lock,
     }
 
     lock.lock();
-    std::erase_if(sources_, [&](const std::unique_ptr<Source>& source) {
-        return std::find(spent.begin(), spent.end(), source->Id) != spent.end();
-    });
+    for (const WatchId id : spent) {
+        DropSource(id);
+    }
     polling_ = false;
     self.Polling = false;
     pollTurnEnded_.notify_all();
+}
+
+bool RealKernel::MayPoll(const Waiter& waiter) const
+{
+    if (sources_.empty()) {
+        return false;
+    }
+    return std::any_of(waiter.Events.begin(), waiter.Events.end(),
+                       [&](EventHandle event) { return servedBy_.contains(event); });
 }
 
 void RealKernel::HandOverPolling()
@@ -235,8 +245,28 @@ void RealKernel::HandOverPolling()
     if (polling_ || sources_.empty()) {
         return;
     }
-    if (!waiters_.empty()) {
-        waiters_.front()->Changed.notify_one();
+    const auto next = std::find_if(waiters_.begin(), waiters_.end(),
+                                   [&](const Waiter* waiter) { return MayPoll(*waiter); });
+    if (next != waiters_.end()) {
+        (*next)->Changed.notify_one();
+    }
+}
+
+void RealKernel::DropSource(WatchId id)
+{
+    std::erase_if(sources_,
+                  [&](const std::unique_ptr<Source>& source) { return source->Id == id; });
+    std::erase_if(servedBy_, [&](const auto& served) { return served.second == id; });
+}
+
+void RealKernel::ServedBy(EventHandle event, WatchId id)
+{
+    std::lock_guard lock(eventMutex_);
+    const bool known = servedBy_.contains(event);
+    servedBy_[event] = id;
+    // A thread already waiting for it may have gone to sleep with no one reading.
+    if (!known) {
+        HandOverPolling();
     }
 }
 
@@ -274,6 +304,7 @@ void RealKernel::Unwatch(WatchId id)
     }
     leaving = std::move(*found);
     sources_.erase(found);
+    std::erase_if(servedBy_, [&](const auto& served) { return served.second == id; });
     // The turn under way may have it in hand; later turns do not see it.
     if (polling_) {
         const std::uint64_t turn = pollTurns_;

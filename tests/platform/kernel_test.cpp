@@ -239,6 +239,8 @@ protected:
         ASSERT_EQ(::pipe2(ends, O_CLOEXEC | O_NONBLOCK), 0);
         id = kernel.Watch(ends[0], [this] { return Drain(); });
         ASSERT_NE(id, 0u);
+        kernel.ServedBy(events[0], id);
+        kernel.ServedBy(events[1], id);
     }
     void TearDown() override
     {
@@ -251,6 +253,10 @@ protected:
     bool Drain()
     {
         ++drains;
+        {
+            std::lock_guard lock(readersLock);
+            readers.push_back(std::this_thread::get_id());
+        }
         char bytes[16];
         const ssize_t got = ::read(ends[0], bytes, sizeof bytes);
         for (ssize_t i = 0; i < got; ++i) {
@@ -264,6 +270,8 @@ protected:
     RealKernel::WatchId id = 0;
     const std::array<EventHandle, 2> events{kernel.CreateEvent(), kernel.CreateEvent()};
     std::atomic<int> drains{0};
+    std::mutex readersLock;
+    std::vector<std::thread::id> readers;
 };
 
 TEST_F(WatchedPipeTest, TheWaitingThreadsReadWhatArrivesEachWakingForItsOwn)
@@ -286,6 +294,29 @@ TEST_F(WatchedPipeTest, TheWaitingThreadsReadWhatArrivesEachWakingForItsOwn)
     b.join();
     EXPECT_EQ(first, 0u);
     EXPECT_EQ(second, 0u);
+}
+
+// A thread that waits only for events set by another thread (a run waiting for what the
+// thread that hands frames on gives it) never reads the capture: it would only wake that
+// other thread to hand the frame back.
+TEST_F(WatchedPipeTest, AThreadWaitingForEventsNoSourceServesNeverReads)
+{
+    const std::array<EventHandle, 1> handedOn{kernel.CreateEvent()};
+    std::thread::id bystander;
+    std::thread waiting([&] {
+        bystander = std::this_thread::get_id();
+        EXPECT_EQ(kernel.WaitForAny(handedOn, 0xFFFFFFFF), 0u);
+    });
+    kernel.Sleep(20);  // only orders the threads: the bystander waits first
+    for (int i = 0; i < 20; ++i) {
+        Send('a');
+        ASSERT_EQ(kernel.WaitForAny(std::span(&events[0], 1), 0xFFFFFFFF), 0u);
+        kernel.Sleep(1);
+    }
+    kernel.SetEvent(handedOn[0]);
+    waiting.join();
+    std::lock_guard lock(readersLock);
+    EXPECT_EQ(std::count(readers.begin(), readers.end(), bystander), 0);
 }
 
 TEST_F(WatchedPipeTest, UnwatchedWhileAThreadPollsItIsNeverDrainedAgain)
