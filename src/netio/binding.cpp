@@ -145,11 +145,8 @@ bool Binding::QueryCurrentAddress(std::uint8_t* destination)
     if (!known) {
         return false;
     }
-    RequestRecord request;
-    request.RequestType = NDIS_REQUEST_QUERY_INFORMATION;
-    request.Oid = oid;
-    request.InformationBuffer = addressBuffer_;
-    request.InformationBufferLength = sizeof addressBuffer_;
+    RequestRecord request =
+        NdisRequest(NDIS_REQUEST_QUERY_INFORMATION, oid, addressBuffer_, sizeof addressBuffer_);
     sharedRequest_.Event = RequestEvent;
     if (driver_.MakeNdisRequest(AdapterHandle, &request, &sharedRequest_, 1) != 0) {
         return false;
@@ -160,11 +157,8 @@ bool Binding::QueryCurrentAddress(std::uint8_t* destination)
 
 bool Binding::SetPacketFilter(std::uint32_t filter)
 {
-    RequestRecord request;
-    request.RequestType = NDIS_REQUEST_SET_INFORMATION;
-    request.Oid = OID_GEN_CURRENT_PACKET_FILTER;
-    request.InformationBuffer = &filter;
-    request.InformationBufferLength = sizeof filter;
+    RequestRecord request = NdisRequest(NDIS_REQUEST_SET_INFORMATION, OID_GEN_CURRENT_PACKET_FILTER,
+                                        &filter, sizeof filter);
     sharedRequest_.Event = RequestEvent;
     return driver_.MakeNdisRequest(AdapterHandle, &request, &sharedRequest_, 1) == 0;
 }
@@ -196,11 +190,8 @@ int Binding::CheckMedium()
     if (!kernel_.ResetEvent(event.get())) {
         return MEDIUM_EVENT_FAILED;
     }
-    RequestRecord request;
-    request.RequestType = NDIS_REQUEST_QUERY_INFORMATION;
-    request.Oid = OID_GEN_MEDIA_IN_USE;
-    request.InformationBuffer = &MediumInUse;
-    request.InformationBufferLength = sizeof MediumInUse;
+    RequestRecord request = NdisRequest(NDIS_REQUEST_QUERY_INFORMATION, OID_GEN_MEDIA_IN_USE,
+                                        &MediumInUse, sizeof MediumInUse);
     Overlapped overlapped{};
     overlapped.Event = event.get();
     if (driver_.MakeNdisRequest(AdapterHandle, &request, &overlapped, 1) != 0) {

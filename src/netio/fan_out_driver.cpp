@@ -196,11 +196,8 @@ std::uint32_t FanOutDriver::SetSharedFilter()
     if (sharedFilter_ == combined) {
         return 0;
     }
-    RequestRecord request;
-    request.RequestType = NDIS_REQUEST_SET_INFORMATION;
-    request.Oid = OID_GEN_CURRENT_PACKET_FILTER;
-    request.InformationBuffer = &combined;
-    request.InformationBufferLength = sizeof combined;
+    RequestRecord request = NdisRequest(NDIS_REQUEST_SET_INFORMATION, OID_GEN_CURRENT_PACKET_FILTER,
+                                        &combined, sizeof combined);
     Overlapped overlapped{};
     const std::uint32_t result = inner_.MakeNdisRequest(shared_, &request, &overlapped, 1);
     if (result == 0) {

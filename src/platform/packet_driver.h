@@ -71,6 +71,18 @@ struct RequestRecord {
     std::uint8_t LibraryTail[512] = {};
 };
 
+// A request for one OID over the caller's buffer, every other field cleared.
+inline RequestRecord NdisRequest(std::uint32_t type, std::uint32_t oid, void* buffer,
+                                 std::uint32_t length)
+{
+    RequestRecord request;
+    request.RequestType = type;
+    request.Oid = oid;
+    request.InformationBuffer = buffer;
+    request.InformationBufferLength = length;
+    return request;
+}
+
 inline constexpr std::int32_t INVALID_ADAPTER = -1;
 
 class PacketDriver {

@@ -33,11 +33,8 @@ std::optional<std::string> DeviceAdapter::Open(const std::string& interfaceName)
         return driver_.OpenError();
     }
     std::uint32_t medium = 0;
-    RequestRecord request;
-    request.RequestType = NDIS_REQUEST_QUERY_INFORMATION;
-    request.Oid = OID_GEN_MEDIA_IN_USE;
-    request.InformationBuffer = &medium;
-    request.InformationBufferLength = sizeof medium;
+    RequestRecord request =
+        NdisRequest(NDIS_REQUEST_QUERY_INFORMATION, OID_GEN_MEDIA_IN_USE, &medium, sizeof medium);
     if (driver_.MakeNdisRequest(adapter_, &request, nullptr, 0) != 0 ||
         medium != NDIS_MEDIUM_802_3) {
         return interfaceName + " is not an Ethernet interface";
@@ -48,11 +45,8 @@ std::optional<std::string> DeviceAdapter::Open(const std::string& interfaceName)
 std::optional<MacAddress> DeviceAdapter::StationAddress()
 {
     MacAddress address{};
-    RequestRecord request;
-    request.RequestType = NDIS_REQUEST_QUERY_INFORMATION;
-    request.Oid = OID_802_3_CURRENT_ADDRESS;
-    request.InformationBuffer = address.data();
-    request.InformationBufferLength = static_cast<std::uint32_t>(address.size());
+    RequestRecord request = NdisRequest(NDIS_REQUEST_QUERY_INFORMATION, OID_802_3_CURRENT_ADDRESS,
+                                        address.data(), static_cast<std::uint32_t>(address.size()));
     if (driver_.MakeNdisRequest(adapter_, &request, nullptr, 0) != 0) {
         return std::nullopt;
     }
@@ -118,11 +112,8 @@ bool DeviceAdapter::Send(std::span<const std::uint8_t> frame)
 
 bool DeviceAdapter::SetPacketFilter(std::uint32_t filter)
 {
-    RequestRecord request;
-    request.RequestType = NDIS_REQUEST_SET_INFORMATION;
-    request.Oid = OID_GEN_CURRENT_PACKET_FILTER;
-    request.InformationBuffer = &filter;
-    request.InformationBufferLength = sizeof filter;
+    RequestRecord request = NdisRequest(NDIS_REQUEST_SET_INFORMATION, OID_GEN_CURRENT_PACKET_FILTER,
+                                        &filter, sizeof filter);
     return driver_.MakeNdisRequest(adapter_, &request, nullptr, 0) == 0;
 }
 

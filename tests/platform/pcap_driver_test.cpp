@@ -23,11 +23,7 @@ protected:
     std::uint32_t Request(std::int32_t adapter, std::uint32_t type, std::uint32_t oid, void* buffer,
                           std::uint32_t length)
     {
-        RequestRecord request;
-        request.RequestType = type;
-        request.Oid = oid;
-        request.InformationBuffer = buffer;
-        request.InformationBufferLength = length;
+        RequestRecord request = NdisRequest(type, oid, buffer, length);
         Overlapped overlapped;
         return driver.MakeNdisRequest(adapter, &request, &overlapped, 1);
     }
@@ -181,21 +177,15 @@ TEST_F(PcapDriverTest, AStationAddressOfItsOwnIsReportedAndFilteredFor)
         GTEST_SKIP() << "cannot capture on lo here (needs CAP_NET_RAW)";
     }
     std::uint8_t address[6] = {};
-    RequestRecord query;
-    query.RequestType = NDIS_REQUEST_QUERY_INFORMATION;
-    query.Oid = OID_802_3_CURRENT_ADDRESS;
-    query.InformationBuffer = address;
-    query.InformationBufferLength = sizeof address;
+    RequestRecord query = NdisRequest(NDIS_REQUEST_QUERY_INFORMATION, OID_802_3_CURRENT_ADDRESS,
+                                      address, sizeof address);
     ASSERT_EQ(emulating.MakeNdisRequest(adapter, &query, nullptr, 1), 0u);
     EXPECT_TRUE(std::equal(own.begin(), own.end(), address));
 
     // The loopback interface has no Ethernet address of its own; this adapter has one.
     std::uint32_t filter = NDIS_PACKET_TYPE_DIRECTED | NDIS_PACKET_TYPE_BROADCAST;
-    RequestRecord set;
-    set.RequestType = NDIS_REQUEST_SET_INFORMATION;
-    set.Oid = OID_GEN_CURRENT_PACKET_FILTER;
-    set.InformationBuffer = &filter;
-    set.InformationBufferLength = sizeof filter;
+    RequestRecord set = NdisRequest(NDIS_REQUEST_SET_INFORMATION, OID_GEN_CURRENT_PACKET_FILTER,
+                                    &filter, sizeof filter);
     EXPECT_EQ(emulating.MakeNdisRequest(adapter, &set, nullptr, 1), 0u);
     emulating.CloseAdapter(adapter);
 

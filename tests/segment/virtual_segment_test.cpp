@@ -155,11 +155,7 @@ protected:
     std::uint32_t Request(std::uint32_t type, std::uint32_t oid, void* buffer, std::uint32_t length,
                           std::int32_t handle)
     {
-        RequestRecord record;
-        record.RequestType = type;
-        record.Oid = oid;
-        record.InformationBuffer = buffer;
-        record.InformationBufferLength = length;
+        RequestRecord record = NdisRequest(type, oid, buffer, length);
         Overlapped overlapped{};
         return driver.MakeNdisRequest(handle, &record, &overlapped, 1);
     }
@@ -349,11 +345,8 @@ TEST(VirtualSegmentRealTime, ReplyFromTheTimerThreadCompletesAPostedRead)
     driver.AddAdapter("\\Device\\lab0", ADDRESS_PC);
     const std::int32_t adapter = driver.OpenAdapter("\\Device\\lab0");
     std::uint32_t filter = NDIS_PACKET_TYPE_DIRECTED;
-    RequestRecord record;
-    record.RequestType = NDIS_REQUEST_SET_INFORMATION;
-    record.Oid = OID_GEN_CURRENT_PACKET_FILTER;
-    record.InformationBuffer = &filter;
-    record.InformationBufferLength = 4;
+    RequestRecord record =
+        NdisRequest(NDIS_REQUEST_SET_INFORMATION, OID_GEN_CURRENT_PACKET_FILTER, &filter, 4);
     Overlapped overlapped{};
     ASSERT_EQ(driver.MakeNdisRequest(adapter, &record, &overlapped, 1), 0u);
 
