@@ -49,12 +49,6 @@ private:
     int fd_ = -1;
 };
 
-// A socket to ask the system about interfaces with.
-FileDescriptor InterfaceProbe()
-{
-    return FileDescriptor(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0));
-}
-
 // The interface's address as the system has it now (it can be changed while a capture runs).
 std::optional<MacAddress> HardwareAddressOf(const FileDescriptor& probe,
                                             const std::string& interfaceName)
@@ -283,7 +277,8 @@ private:
             FrameAdmission admission, PcapHandle pcap)
         : kernel_(kernel), interface_(std::move(interfaceName)), stationAddress_(stationAddress),
           admission_(std::move(admission)), pcap_(std::move(pcap)),
-          datalink_(pcap_datalink(pcap_.get())), probe_(InterfaceProbe())
+          datalink_(pcap_datalink(pcap_.get())),
+          probe_(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0))
     {
     }
 
@@ -381,7 +376,8 @@ private:
     std::optional<std::string> installed_;  // the program the kernel runs now; under pcapLock_
     PcapHandle pcap_;
     const int datalink_;
-    // Kept open: every frame sent asks for the station address.
+    // A socket to ask the system about the interface with, kept open: every frame sent asks
+    // for the station address.
     const FileDescriptor probe_;
     RealKernel::WatchId watch_ = 0;
 

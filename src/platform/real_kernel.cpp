@@ -2,12 +2,10 @@
 
 #include "platform/capabilities.h"
 
-#include <poll.h>
 #include <sys/eventfd.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <csignal>
 #include <ctime>
 
 namespace tarvik {
@@ -142,7 +140,7 @@ std::uint32_t RealKernel::WaitAs(Waiter& self, std::unique_lock<std::mutex>& loc
             }
             return taken;
         }
-        const bool mayPoll = !polling_ && MayPoll(self);
+        const bool mayPoll = MayPoll(self);
         if (timeoutMilliseconds == 0) {
             // Whatever has come already counts, even when no thread has read it yet.
             if (mayPoll && !looked) {
@@ -174,7 +172,7 @@ void RealKernel::Spin(Waiter& self, std::unique_lock<std::mutex>& lock, Clock::t
         std::min(deadline, Clock::now() + std::chrono::microseconds(WAIT_SPIN_MICROSECONDS));
     while (events_.AllOpen(self.Events) && !events_.AnySignalled(self.Events) &&
            Clock::now() < until) {
-        if (!polling_ && MayPoll(self)) {
+        if (MayPoll(self)) {
             PollSources(self, lock, deadline, true);
         }
         // Yielding rather than only pausing: the thread that will set the event may need
@@ -188,15 +186,14 @@ void RealKernel::Spin(Waiter& self, std::unique_lock<std::mutex>& lock, Clock::t
 void RealKernel::PollSources(Waiter& self, std::unique_lock<std::mutex>& lock,
                              Clock::time_point deadline, bool now)
 {
-    polling_ = true;
-    self.Polling = true;
+    poller_ = &self;
     pollerThread_ = std::this_thread::get_id();
     ++pollTurns_;
-    std::vector<pollfd> watched{{wakeFd_, POLLIN, 0}};
-    std::vector<Source*> turn;
+    pollTable_.assign(1, {wakeFd_, POLLIN, 0});
+    polled_.clear();
     for (const std::unique_ptr<Source>& source : sources_) {
-        watched.push_back({source->Fd, POLLIN, 0});
-        turn.push_back(source.get());
+        pollTable_.push_back({source->Fd, POLLIN, 0});
+        polled_.push_back(source.get());
     }
     lock.unlock();
 
@@ -209,15 +206,16 @@ void RealKernel::PollSources(Waiter& self, std::unique_lock<std::mutex>& lock,
             std::chrono::duration_cast<std::chrono::nanoseconds>(left - seconds).count());
     }
     std::vector<WatchId> spent;
-    if (::ppoll(watched.data(), watched.size(), &wait, nullptr) > 0) {
-        if (watched[0].revents != 0) {
+    // The tables are the poller's alone until the turn ends: no other thread polls meanwhile.
+    if (::ppoll(pollTable_.data(), pollTable_.size(), &wait, nullptr) > 0) {
+        if (pollTable_[0].revents != 0) {
             std::uint64_t count = 0;
             [[maybe_unused]] const ssize_t read = ::read(wakeFd_, &count, sizeof count);
         }
-        for (std::size_t i = 0; i < turn.size(); ++i) {
+        for (std::size_t i = 0; i < polled_.size(); ++i) {
             // A broken descriptor is drained too: the drain is what notices it is broken.
-            if (watched[i + 1].revents != 0 && !turn[i]->Drain()) {
-                spent.push_back(turn[i]->Id);
+            if (pollTable_[i + 1].revents != 0 && !polled_[i]->Drain()) {
+                spent.push_back(polled_[i]->Id);
             }
         }
     }
@@ -226,14 +224,13 @@ void RealKernel::PollSources(Waiter& self, std::unique_lock<std::mutex>& lock,
     for (const WatchId id : spent) {
         DropSource(id);
     }
-    polling_ = false;
-    self.Polling = false;
+    poller_ = nullptr;
     pollTurnEnded_.notify_all();
 }
 
 bool RealKernel::MayPoll(const Waiter& waiter) const
 {
-    if (sources_.empty()) {
+    if (poller_ != nullptr || sources_.empty()) {
         return false;
     }
     return std::any_of(waiter.Events.begin(), waiter.Events.end(),
@@ -242,9 +239,6 @@ bool RealKernel::MayPoll(const Waiter& waiter) const
 
 void RealKernel::HandOverPolling()
 {
-    if (polling_ || sources_.empty()) {
-        return;
-    }
     const auto next = std::find_if(waiters_.begin(), waiters_.end(),
                                    [&](const Waiter* waiter) { return MayPoll(*waiter); });
     if (next != waiters_.end()) {
@@ -286,7 +280,7 @@ RealKernel::WatchId RealKernel::Watch(int fd, std::function<bool()> drain)
     sources_.push_back(std::make_unique<Source>(Source{id, fd, std::move(drain)}));
     // A poller asleep on the old list wakes to take the new one; without a poller, a thread
     // that already waits becomes one.
-    if (polling_) {
+    if (poller_ != nullptr) {
         WakePoller();
     }
     HandOverPolling();
@@ -306,10 +300,10 @@ void RealKernel::Unwatch(WatchId id)
     sources_.erase(found);
     std::erase_if(servedBy_, [&](const auto& served) { return served.second == id; });
     // The turn under way may have it in hand; later turns do not see it.
-    if (polling_) {
+    if (poller_ != nullptr) {
         const std::uint64_t turn = pollTurns_;
         WakePoller();
-        pollTurnEnded_.wait(lock, [&] { return !polling_ || pollTurns_ != turn; });
+        pollTurnEnded_.wait(lock, [&] { return poller_ == nullptr || pollTurns_ != turn; });
     }
 }
 
@@ -322,7 +316,7 @@ void RealKernel::WakeWaitersFor(EventHandle event)
             waiter->Events.end()) {
             continue;
         }
-        if (waiter->Polling) {
+        if (waiter == poller_) {
             // The poller that drains this very frame looks at its events when the turn ends.
             if (std::this_thread::get_id() != pollerThread_) {
                 WakePoller();

@@ -14,6 +14,8 @@
 // device must not wake them all. A wait that expects its event soon first spins, yielding the
 // processor, for a moment before it sleeps; WaitLatencyPolicy decides when that pays.
 
+#include <poll.h>
+
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -101,11 +103,10 @@ private:
     void RunTimer();
 
     // A thread in WaitForAny: what it waits for, and how to wake it: its condition variable,
-    // or the poller's wake-up descriptor while it watches the sources.
+    // or the wake-up descriptor while it is the poller.
     struct Waiter {
         std::span<const EventHandle> Events;
         std::condition_variable Changed;
-        bool Polling = false;
     };
     struct Source {
         WatchId Id;
@@ -125,7 +126,8 @@ private:
     // the readable ones. Called and returns with the lock held; drains without it.
     void PollSources(Waiter& self, std::unique_lock<std::mutex>& lock, Clock::time_point deadline,
                      bool now);
-    // Whether the waiter may read the sources: it waits for an event one of them serves.
+    // Whether the waiter may read the sources now: no one else does, and it waits for an
+    // event one of them serves.
     bool MayPoll(const Waiter& waiter) const;
     // When no one polls, hands the sources to a thread still waiting that may read them;
     // under eventMutex_.
@@ -139,9 +141,12 @@ private:
     std::vector<std::unique_ptr<Source>> sources_;
     std::unordered_map<EventHandle, WatchId> servedBy_;
     WatchId nextWatch_ = 1;
-    bool polling_ = false;          // a waiter is in PollSources
-    std::thread::id pollerThread_;  // the last one that was
-    std::uint64_t pollTurns_ = 0;   // turns begun
+    Waiter* poller_ = nullptr;      // the waiter in PollSources, if any
+    std::thread::id pollerThread_;  // its thread
+    // The poller's poll() table and the sources it stands for, kept between turns.
+    std::vector<pollfd> pollTable_;
+    std::vector<Source*> polled_;
+    std::uint64_t pollTurns_ = 0;  // turns begun
     std::condition_variable pollTurnEnded_;
     int wakeFd_ = -1;  // an eventfd that ends the poller's sleep
     EventTable events_;
