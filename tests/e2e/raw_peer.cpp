@@ -19,7 +19,9 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
+#include <cerrno>
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
@@ -30,91 +32,37 @@
 #include <vector>
 
 #include "hex_text.h"
+#include "packet_socket.h"
 
 namespace {
 
 using tarvik::e2e::Bytes;
 using tarvik::e2e::Hex;
+using tarvik::e2e::PacketSocket;
 using tarvik::e2e::ParseHex;
 
-class PacketSocket {
-public:
-    explicit PacketSocket(const char* interfaceName)
-    {
-        fd_ = ::socket(AF_PACKET, SOCK_RAW | SOCK_CLOEXEC, htons(ETH_P_ALL));
-        if (fd_ < 0) {
-            std::perror("raw_peer: socket");
-            return;
+// Sends one frame, trying again while the device queue is full for a moment in a burst.
+bool Send(const PacketSocket& socket, const Bytes& frame)
+{
+    sockaddr_ll address{};
+    address.sll_family = AF_PACKET;
+    address.sll_ifindex = socket.index();
+    address.sll_halen = ETH_ALEN;
+    std::memcpy(address.sll_addr, frame.data(), std::min<std::size_t>(frame.size(), 6));
+    for (;;) {
+        const ssize_t sent = ::sendto(socket.fd(), frame.data(), frame.size(), 0,
+                                      reinterpret_cast<const sockaddr*>(&address), sizeof address);
+        if (sent == static_cast<ssize_t>(frame.size())) {
+            return true;
         }
-        index_ = static_cast<int>(if_nametoindex(interfaceName));
-        if (index_ == 0) {
-            std::perror("raw_peer: if_nametoindex");
-            return;
+        if (sent < 0 && (errno == ENOBUFS || errno == EAGAIN)) {
+            ::usleep(100);
+            continue;
         }
-        const int buffer = 8 * 1024 * 1024;
-        ::setsockopt(fd_, SOL_SOCKET, SO_RCVBUFFORCE, &buffer, sizeof buffer);
-        sockaddr_ll address{};
-        address.sll_family = AF_PACKET;
-        address.sll_protocol = htons(ETH_P_ALL);
-        address.sll_ifindex = index_;
-        if (::bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
-            std::perror("raw_peer: bind");
-            index_ = 0;
-        }
+        std::perror("raw_peer: sendto");
+        return false;
     }
-    ~PacketSocket()
-    {
-        if (fd_ >= 0) {
-            ::close(fd_);
-        }
-    }
-    PacketSocket(const PacketSocket&) = delete;
-    PacketSocket& operator=(const PacketSocket&) = delete;
-
-    bool ok() const { return fd_ >= 0 && index_ != 0; }
-    int fd() const { return fd_; }
-
-    bool Send(const Bytes& frame) const
-    {
-        sockaddr_ll address{};
-        address.sll_family = AF_PACKET;
-        address.sll_ifindex = index_;
-        address.sll_halen = ETH_ALEN;
-        std::memcpy(address.sll_addr, frame.data(), std::min<std::size_t>(frame.size(), 6));
-        for (;;) {
-            const ssize_t sent = ::sendto(fd_, frame.data(), frame.size(), 0,
-                                          reinterpret_cast<const sockaddr*>(&address),
-                                          sizeof address);
-            if (sent == static_cast<ssize_t>(frame.size())) {
-                return true;
-            }
-            // The device queue is full for a moment during a burst; try again.
-            if (sent < 0 && (errno == ENOBUFS || errno == EAGAIN)) {
-                ::usleep(100);
-                continue;
-            }
-            std::perror("raw_peer: sendto");
-            return false;
-        }
-    }
-
-    std::optional<std::array<std::uint8_t, 6>> Address(const char* interfaceName) const
-    {
-        ifreq request{};
-        std::snprintf(request.ifr_name, sizeof request.ifr_name, "%s", interfaceName);
-        if (::ioctl(fd_, SIOCGIFHWADDR, &request) != 0) {
-            return std::nullopt;
-        }
-        std::array<std::uint8_t, 6> address{};
-        std::memcpy(address.data(), request.ifr_hwaddr.sa_data, address.size());
-        return address;
-    }
-
-private:
-    int fd_ = -1;
-    int index_ = 0;
-};
-
+}
 int Capture(const PacketSocket& socket, const Bytes& source, long count, long timeoutMs)
 {
     std::printf("ready\n");
@@ -149,10 +97,9 @@ int Capture(const PacketSocket& socket, const Bytes& source, long count, long ti
     return 0;
 }
 
-int Burst(const PacketSocket& socket, const char* interfaceName, const Bytes& destination,
-          long count)
+int Burst(const PacketSocket& socket, const Bytes& destination, long count)
 {
-    const auto own = socket.Address(interfaceName);
+    const auto own = socket.Address();
     if (!own) {
         std::perror("raw_peer: SIOCGIFHWADDR");
         return 1;
@@ -168,7 +115,7 @@ int Burst(const PacketSocket& socket, const char* interfaceName, const Bytes& de
         frame[15] = static_cast<std::uint8_t>(number >> 16);
         frame[16] = static_cast<std::uint8_t>(number >> 8);
         frame[17] = static_cast<std::uint8_t>(number);
-        if (!socket.Send(frame)) {
+        if (!Send(socket, frame)) {
             return 1;
         }
     }
@@ -192,10 +139,13 @@ int main(int argc, char** argv)
     }
     const char* interfaceName = argv[1];
     const std::string command = argv[2];
-    PacketSocket socket(interfaceName);
+    PacketSocket socket("raw_peer", interfaceName, PacketSocket::Use::SendAndReceive);
     if (!socket.ok()) {
         return 1;
     }
+    // Room for a whole burst of frames captured before they are read.
+    const int buffer = 8 * 1024 * 1024;
+    ::setsockopt(socket.fd(), SOL_SOCKET, SO_RCVBUFFORCE, &buffer, sizeof buffer);
     if (command == "capture" && argc == 6) {
         const auto source = ParseHex(argv[3]);
         if (!source || source->size() != 6) {
@@ -210,7 +160,7 @@ int main(int argc, char** argv)
                 std::fprintf(stderr, "raw_peer: not a frame: %s\n", argv[i]);
                 return 64;
             }
-            if (!socket.Send(*frame)) {
+            if (!Send(socket, *frame)) {
                 return 1;
             }
         }
@@ -221,7 +171,7 @@ int main(int argc, char** argv)
         if (!destination || destination->size() != 6) {
             return Usage();
         }
-        return Burst(socket, interfaceName, *destination, std::atol(argv[4]));
+        return Burst(socket, *destination, std::atol(argv[4]));
     }
     return Usage();
 }

@@ -49,11 +49,13 @@
 #include <vector>
 
 #include "hex_text.h"
+#include "packet_socket.h"
 
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;
 using Mac = std::array<std::uint8_t, 6>;
+using tarvik::e2e::PacketSocket;
 using Clock = std::chrono::steady_clock;
 
 constexpr std::size_t POOL_FRAMES = 4096;
@@ -367,56 +369,6 @@ bool ParseOptions(int argc, char** argv, Options& options)
     return options.Rate > 0 && options.Seconds > 0;
 }
 
-class PacketSocket {
-public:
-    explicit PacketSocket(const std::string& interfaceName)
-    {
-        fd_ = ::socket(AF_PACKET, SOCK_RAW | SOCK_CLOEXEC, htons(ETH_P_ALL));
-        if (fd_ < 0) {
-            std::perror("flooder: socket");
-            return;
-        }
-        index_ = static_cast<int>(if_nametoindex(interfaceName.c_str()));
-        ifreq request{};
-        std::snprintf(request.ifr_name, sizeof request.ifr_name, "%s", interfaceName.c_str());
-        if (index_ == 0 || ::ioctl(fd_, SIOCGIFHWADDR, &request) != 0) {
-            std::perror("flooder: interface");
-            index_ = 0;
-            return;
-        }
-        std::memcpy(own_.data(), request.ifr_hwaddr.sa_data, own_.size());
-        // Sending only: nothing is read, so no frame is queued for this socket.
-        const int one = 1;
-        ::setsockopt(fd_, SOL_PACKET, PACKET_QDISC_BYPASS, &one, sizeof one);
-        sockaddr_ll address{};
-        address.sll_family = AF_PACKET;
-        address.sll_protocol = 0;
-        address.sll_ifindex = index_;
-        if (::bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
-            std::perror("flooder: bind");
-            index_ = 0;
-        }
-    }
-    ~PacketSocket()
-    {
-        if (fd_ >= 0) {
-            ::close(fd_);
-        }
-    }
-    PacketSocket(const PacketSocket&) = delete;
-    PacketSocket& operator=(const PacketSocket&) = delete;
-
-    bool ok() const { return fd_ >= 0 && index_ != 0; }
-    int fd() const { return fd_; }
-    int index() const { return index_; }
-    const Mac& own() const { return own_; }
-
-private:
-    int fd_ = -1;
-    int index_ = 0;
-    Mac own_{};
-};
-
 }  // namespace
 
 int main(int argc, char** argv)
@@ -425,14 +377,22 @@ int main(int argc, char** argv)
     if (!ParseOptions(argc, argv, options)) {
         return Usage();
     }
-    PacketSocket socket(options.Interface);
-    if (!socket.ok()) {
+    PacketSocket socket("flooder", options.Interface, PacketSocket::Use::SendOnly);
+    const std::optional<Mac> own = socket.Address();
+    if (!socket.ok() || !own) {
+        if (socket.ok()) {
+            std::fprintf(stderr, "flooder: %s has no Ethernet address\n",
+                         options.Interface.c_str());
+        }
         return 1;
     }
+    // Nothing is read, so frames may skip the queueing discipline on their way out.
+    const int one = 1;
+    ::setsockopt(socket.fd(), SOL_PACKET, PACKET_QDISC_BYPASS, &one, sizeof one);
     std::signal(SIGINT, RequestStop);
     std::signal(SIGTERM, RequestStop);
 
-    FrameMaker maker(options, socket.own());
+    FrameMaker maker(options, *own);
     std::vector<Bytes> pool;
     pool.reserve(POOL_FRAMES);
     for (std::size_t i = 0; i < POOL_FRAMES; ++i) {
