@@ -10,6 +10,7 @@
 
 #include "commands/outcomes.h"
 #include "commands/startup.h"
+#include "message_port.h"
 #include "platform/sim_kernel.h"
 #include "segment/virtual_segment.h"
 
@@ -23,14 +24,6 @@ constexpr std::string_view ONE_CARD = R"(REGEDIT4
 "ServiceName"="eth0"
 "Description"="the card"
 )";
-
-class RecordingPort final : public CommandPort {
-public:
-    void ShowMessage(std::string_view text) override { Messages.emplace_back(text); }
-    void BeginWaitCursor() override {}
-    void EndWaitCursor() override {}
-    std::vector<std::string> Messages;
-};
 
 // Counts the drops and answers them as told; it never touches the test's own capabilities.
 class ScriptedProcess final : public ProcessInfo {
@@ -73,7 +66,7 @@ protected:
     FixedOsVersionQuery nt{VER_PLATFORM_WIN32_NT};
     PosixFileSystem files;
     ScriptedProcess process;
-    RecordingPort port;
+    MessagePort port;
 };
 
 TEST_F(PrivilegeDropTest, AnOpenRealInterfaceIsFollowedByOneDrop)

@@ -15,6 +15,7 @@
 #include "image/image_builder.h"
 #include "image/memory_file_system.h"
 #include "lab/lab_setup.h"
+#include "message_port.h"
 #include "netio/adapter_discovery.h"
 #include "netio/binding.h"
 #include "platform/os_version.h"
@@ -28,14 +29,6 @@ namespace {
 
 constexpr char IMAGE[] = "/images/fw.bin";
 constexpr std::size_t IMAGE_BYTES = 5000;
-
-class SilentPort final : public CommandPort {
-public:
-    void ShowMessage(std::string_view text) override { Messages.emplace_back(text); }
-    void BeginWaitCursor() override {}
-    void EndWaitCursor() override {}
-    std::vector<std::string> Messages;
-};
 
 class NoProgress final : public ProgressDisplay {
 public:
@@ -78,7 +71,7 @@ PacedUpgrade UpgradeAtPace(std::uint32_t paceMs)
         }
     });
     EXPECT_EQ(OpenListedAdapter(binding, LAB_ADAPTER_NAME), DISCOVERY_OK);
-    SilentPort port;
+    MessagePort port;
     NoProgress progress;
     result.Outcome = RunUpgradeCommand(run, port, progress, "QV1A2B3C", IMAGE);
     result.ElapsedMs = kernel.Now();
@@ -126,7 +119,7 @@ public:
     int Ends = 0;
 
 private:
-    std::vector<SilentPort> ports_;
+    std::vector<MessagePort> ports_;
     std::vector<NoProgress> progress_;
 };
 
@@ -192,7 +185,7 @@ protected:
     FixedOsVersionQuery version{VER_PLATFORM_WIN32_NT};
     MemoryFileSystem files;
     LinuxProcessInfo process;
-    SilentPort port;
+    MessagePort port;
     std::uint64_t stopAt = 0;
     std::unique_ptr<RunEnvironment> environment;
     std::unique_ptr<RecordingWatcher> watcher;

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "commands/outcomes.h"
+#include "message_port.h"
 #include "platform/sim_kernel.h"
 #include "segment/virtual_segment.h"
 
@@ -27,14 +28,6 @@ constexpr std::string_view BOTH_FAMILIES = R"(REGEDIT4
 [HKEY_LOCAL_MACHINE\System\CurrentControlSet\Services\Class\Net\0000]
 "DriverDesc"="the 98 card"
 )";
-
-class RecordingPort final : public CommandPort {
-public:
-    void ShowMessage(std::string_view text) override { Messages.emplace_back(text); }
-    void BeginWaitCursor() override {}
-    void EndWaitCursor() override {}
-    std::vector<std::string> Messages;
-};
 
 class StartupSequenceTest : public ::testing::Test {
 protected:
@@ -66,7 +59,7 @@ protected:
     Binding binding{kernel, driver};
     std::unique_ptr<FileRegistry> registry;
     FirstAdapterSelection first;
-    RecordingPort port;
+    MessagePort port;
     AdapterList list;
 };
 
