@@ -99,6 +99,9 @@ int UpgradeLink::CheckSessionTimeout()
     if (ResendCurrentRequest() != RESEND_OK) {
         return TIMEOUT_RESEND_FAILED;
     }
+    if (session.State == SESSION_FAILED) {
+        return TIMEOUT_OK;  // the block to send again could not be read: nothing went out
+    }
     ++run_.FramesResent;
     session.StartTick = run_.Link.kernel().GetTickCount();
     return TIMEOUT_OK;

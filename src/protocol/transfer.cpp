@@ -1,6 +1,7 @@
 // The upgrade transfer: stop-and-wait, one 512-byte block per acknowledged frame, first every
 // block written, then every block sent again for verification, then the reset.
 
+#include <algorithm>
 #include <limits>
 
 #include "image/image_file.h"
@@ -75,6 +76,8 @@ int UpgradeLink::OpenTransfer(const MacAddress& target, const std::string& path)
     if (static_cast<std::uint64_t>(size) > MAX_IMAGE_BYTES) {
         return OPEN_NO_DESCRIPTOR;
     }
+    // The image's size from here to the end of the transfer, as the progress display shows it:
+    // every block is read against it, never against the file's end of the moment.
     session.FileSize = static_cast<std::uint32_t>(size);
     session.FileHandle = 1;
     run_.TransferFile = std::move(file);
@@ -98,11 +101,32 @@ void UpgradeLink::PollTransferReply()
 
 std::int64_t UpgradeLink::ReadBlockAtFilePosition()
 {
+    const SessionState& session = run_.Session;
     ReadOnlyFile* file = run_.TransferFile.get();
-    if (file == nullptr || !file->Seek(run_.Session.FilePosition)) {
+    if (file == nullptr) {
         return -1;
     }
-    return file->Read(run_.BlockBuffer.data(), run_.BlockBuffer.size());
+    // The image is the FileSize bytes it had when the transfer opened, whatever the file does
+    // meanwhile: bytes a writer appends are not sent, and a file cut short fails the transfer
+    // instead of passing its new end off as the image's.
+    if (session.FilePosition >= session.FileSize) {
+        return 0;
+    }
+    const std::size_t wanted =
+        std::min<std::size_t>(BLOCK_BYTES, session.FileSize - session.FilePosition);
+    if (!file->Seek(session.FilePosition)) {
+        return -1;
+    }
+    // A read may return fewer bytes than asked before the end of the file.
+    std::size_t filled = 0;
+    while (filled < wanted) {
+        const std::int64_t got = file->Read(run_.BlockBuffer.data() + filled, wanted - filled);
+        if (got <= 0) {
+            return -1;
+        }
+        filled += static_cast<std::size_t>(got);
+    }
+    return static_cast<std::int64_t>(filled);
 }
 
 void UpgradeLink::FailOnReadError()

@@ -33,8 +33,9 @@ inline constexpr std::uint16_t PROBE_WINDOW_UNITS = 2;
 inline constexpr MacAddress VENDOR_OUI = {0x02, 0x5A, 0x17, 0, 0, 0};
 inline constexpr std::size_t NAME_TABLE_SLOTS = 64;  // what the browse dialog offers
 
-// Result of a transfer stopped because the image could not be read (never a device status
-// that matters: every non-zero Result ends the same way).
+// Result of a transfer stopped because the image could not be read, or ended before the size
+// it had when the transfer opened (never a device status that matters: every non-zero Result
+// ends the same way).
 inline constexpr std::uint16_t RESULT_READ_FAILED = 0xFFFF;
 
 // Information query.
@@ -129,7 +130,8 @@ private:
     int SendRequest(const MacAddress& destination, std::uint16_t opcode,
                     const SessionState* session, const std::uint8_t* block, std::size_t length);
     bool RunDiscoveryPass(std::vector<std::string>& names);
-    // Reads the block at FilePosition into BlockBuffer: the count read, 0 at the end, -1 on error.
+    // Reads the block at FilePosition into BlockBuffer, whole: its length (512, less for the
+    // last block), 0 past FileSize, -1 when a read fails or the file ends before FileSize.
     std::int64_t ReadBlockAtFilePosition();
     void FailOnReadError();
     void EnterResetStep();
@@ -137,7 +139,7 @@ private:
     // Takes a reply's status word: false, with the transfer failed, when it is not 0.
     bool TakeStatus(std::span<const std::uint8_t> frame);
     // Takes the acknowledgement of the block in flight in the given state and reads the next
-    // block, moving the address on: its length, 0 at the end of the file, or nothing when the
+    // block, moving the address on: its length, 0 past the image's end, or nothing when the
     // frame is no such acknowledgement or the transfer has stopped.
     std::optional<std::size_t> TakeBlockAck(std::span<const std::uint8_t> frame,
                                             const FrameHeader& header, std::uint8_t state);

@@ -1,6 +1,7 @@
 #pragma once
-// An in-memory FileSystem for the reader's tests: files that deliver short reads, fail at a
-// given offset, or refuse to open, and a count of files left open.
+// An in-memory FileSystem for the reader's and the transfer's tests: files that deliver short
+// reads, fail at a given offset, refuse to open, or are cut short or grow while open, and a
+// count of files left open.
 
 #include <algorithm>
 #include <cstring>
@@ -17,6 +18,7 @@ namespace tarvik::testing {
 
 struct MemoryFileBehaviour {
     std::size_t MaxChunk = 0;              // 0: every read delivers all it may
+    std::size_t ChunkBytes = 0;            // 0: no limit; else no read delivers more
     std::optional<std::uint64_t> ErrorAt;  // a read that reaches this offset fails
     std::uint32_t ChunkSeed = 7;
 };
@@ -27,8 +29,18 @@ public:
 
     void Add(const std::string& path, std::vector<std::uint8_t> bytes, Behaviour behaviour = {})
     {
-        files_[path] = {std::make_shared<const std::vector<std::uint8_t>>(std::move(bytes)),
-                        behaviour};
+        files_[path] = {std::make_shared<std::vector<std::uint8_t>>(std::move(bytes)), behaviour};
+    }
+    // Cuts the file to size bytes, or appends bytes to it, as another program writing it would:
+    // files open on it see the change at their next read.
+    void Truncate(const std::string& path, std::size_t size)
+    {
+        files_.at(path).Bytes->resize(size);
+    }
+    void Append(const std::string& path, const std::vector<std::uint8_t>& bytes)
+    {
+        std::vector<std::uint8_t>& file = *files_.at(path).Bytes;
+        file.insert(file.end(), bytes.begin(), bytes.end());
     }
     // The n-th open (1-based, counted over all paths) fails.
     void FailOpenNumber(int n) { failingOpen_ = n; }
@@ -51,7 +63,7 @@ public:
 
 private:
     struct Entry {
-        std::shared_ptr<const std::vector<std::uint8_t>> Bytes;
+        std::shared_ptr<std::vector<std::uint8_t>> Bytes;
         Behaviour How;
     };
 
@@ -90,6 +102,9 @@ private:
                 position_ >= limit
                     ? 0
                     : static_cast<std::size_t>(std::min<std::uint64_t>(size, limit - position_));
+            if (how_.ChunkBytes != 0) {
+                count = std::min(count, how_.ChunkBytes);
+            }
             if (how_.MaxChunk != 0 && count > 0) {
                 count = std::min(
                     count, std::uniform_int_distribution<std::size_t>(1, how_.MaxChunk)(chunks_));

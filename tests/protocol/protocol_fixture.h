@@ -6,6 +6,7 @@
 
 #include <cstdio>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -60,6 +61,9 @@ protected:
             const auto header = DecodeHeader(frame);
             if (header && header->Source == LAB_ADAPTER_ADDRESS) {
                 sent.push_back({kernel.Now(), {frame.begin(), frame.end()}, *header});
+                if (onSent) {
+                    onSent(*header);
+                }
             }
         });
         EXPECT_GE(binding.OpenAdapter(LAB_ADAPTER_NAME), 0);
@@ -109,23 +113,29 @@ protected:
         return bytes;
     }
 
-    // The Upgrade command's transfer loop, without its checks and messages.
+    // The Upgrade command's transfer loop, without its checks and messages; on the fixture's
+    // run, or on one over other files.
     void RunTransfer(const MacAddress& target, const std::string& path)
     {
-        ASSERT_EQ(link.OpenTransfer(target, path), OPEN_READY);
-        run.Progress = &progress;
-        ASSERT_EQ(link.SendBegin(run.Session), BUILD_SENT);
-        progress.BeginProgress(run.Session.FileSize);
+        RunTransfer(run, target, path);
+    }
+    void RunTransfer(RunState& on, const MacAddress& target, const std::string& path)
+    {
+        UpgradeLink onLink(on);
+        ASSERT_EQ(onLink.OpenTransfer(target, path), OPEN_READY);
+        on.Progress = &progress;
+        ASSERT_EQ(onLink.SendBegin(on.Session), BUILD_SENT);
+        progress.BeginProgress(on.Session.FileSize);
         for (;;) {
-            link.PollTransferReply();
-            if (link.CheckSessionTimeout() != TIMEOUT_OK) {
+            onLink.PollTransferReply();
+            if (onLink.CheckSessionTimeout() != TIMEOUT_OK) {
                 break;
             }
-            if (run.Session.State == SESSION_DONE || run.Session.State == SESSION_FAILED) {
+            if (on.Session.State == SESSION_DONE || on.Session.State == SESSION_FAILED) {
                 break;
             }
         }
-        link.CloseTransferFile();
+        onLink.CloseTransferFile();
     }
 
     std::vector<SentFrame> SentWithOpcode(std::uint16_t opcode) const
@@ -147,6 +157,7 @@ protected:
     UpgradeLink link;
     RecordingProgress progress;
     std::vector<SentFrame> sent;
+    std::function<void(const FrameHeader&)> onSent;  // told of each frame the tool sends
     std::filesystem::path directory;
     int images = 0;
 };

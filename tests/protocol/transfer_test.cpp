@@ -2,6 +2,7 @@
 
 #include <sys/stat.h>
 
+#include "image/memory_file_system.h"
 #include "protocol_fixture.h"
 
 namespace tarvik::testing {
@@ -278,6 +279,150 @@ TEST_F(TransferReadErrorTest, ReadErrorMidTransferStopsWithAFailure)
     EXPECT_EQ(failingRun.Session.State, SESSION_FAILED);
     EXPECT_EQ(failingRun.Session.Result, RESULT_READ_FAILED);
     EXPECT_TRUE(SentWithOpcode(OP_RESET).empty());
+}
+
+// An image that another program changes while it is sent, or whose reads come back short: the
+// device gets exactly the bytes the file had when the transfer opened, or the transfer fails.
+class ChangingImageTest : public TransferTest {
+protected:
+    static constexpr char IMAGE[] = "/images/fw.bin";
+    static constexpr std::size_t IMAGE_BYTES = 2000;  // three whole blocks and 464 bytes
+
+    ChangingImageTest()
+    {
+        ImageSpec spec;
+        spec.Size = IMAGE_BYTES;
+        spec.HeaderOffset = 0;
+        spec.Descriptor = SampleDescriptor();
+        spec.Seed = 31;
+        image = BuildImage(spec);
+    }
+
+    // The data of every block frame of the opcode, in the order sent.
+    std::vector<std::uint8_t> BlockData(std::uint16_t opcode) const
+    {
+        std::vector<std::uint8_t> data;
+        for (const SentFrame& frame : SentWithOpcode(opcode)) {
+            data.insert(data.end(), frame.Bytes.begin() + FRAME_DATA,
+                        frame.Bytes.begin() + FRAME_DATA + frame.Header.DataLength);
+        }
+        return data;
+    }
+
+    // Calls change when the tool sends the count-th frame of the opcode.
+    void WhenSent(std::uint16_t opcode, std::size_t count, std::function<void()> change)
+    {
+        onSent = [this, opcode, count, change = std::move(change),
+                  seen = std::size_t{0}](const FrameHeader& header) mutable {
+            if (header.Opcode == opcode && ++seen == count) {
+                change();
+            }
+        };
+    }
+
+    std::vector<std::uint8_t> image;
+    MemoryFileSystem memory;
+    RunState memoryRun{binding, memory};
+};
+
+TEST_F(ChangingImageTest, ShortReadsOfEveryLengthStillSendWholeBlocks)
+{
+    AddTarget(TARGET_A);
+    for (std::size_t chunk = 1; chunk < BLOCK_BYTES; ++chunk) {
+        SCOPED_TRACE(chunk);
+        MemoryFileBehaviour shortReads;
+        shortReads.ChunkBytes = chunk;
+        memory.Add(IMAGE, image, shortReads);
+        sent.clear();
+        RunTransfer(memoryRun, TARGET_A, IMAGE);
+        EXPECT_EQ(memoryRun.Session.State, SESSION_DONE);
+        EXPECT_EQ(SentWithOpcode(OP_WRITE).size(), 4u);
+        EXPECT_EQ(BlockData(OP_WRITE), image);
+        EXPECT_EQ(BlockData(OP_VERIFY), image);
+        if (HasFailure()) {
+            return;
+        }
+    }
+    MemoryFileBehaviour ragged;
+    ragged.MaxChunk = 97;
+    memory.Add(IMAGE, image, ragged);
+    sent.clear();
+    RunTransfer(memoryRun, TARGET_A, IMAGE);
+    EXPECT_EQ(BlockData(OP_WRITE), image);
+    EXPECT_EQ(Target().MemoryAt(0x10000, IMAGE_BYTES), image);
+}
+
+TEST_F(ChangingImageTest, ImageCutShortFailsBeforeAnyReset)
+{
+    struct Case {
+        const char* when;
+        std::uint16_t opcode;  // the cut comes as the count-th frame of this opcode goes out
+        std::size_t count;
+        std::size_t size;    // what is left of the file
+        bool dropThatFrame;  // the block is lost, and read again to be sent again
+        std::size_t writes;
+        std::size_t verifies;
+    };
+    const Case cases[] = {
+        {"writing, at a block boundary", OP_WRITE, 2, 1024, false, 2, 0},
+        {"writing, within a block", OP_WRITE, 1, 700, false, 1, 0},
+        {"writing, to nothing", OP_WRITE, 1, 0, false, 1, 0},
+        {"verifying, at a block boundary", OP_VERIFY, 1, 1024, false, 4, 2},
+        {"verifying, within the last block", OP_VERIFY, 3, 1600, false, 4, 3},
+        {"while a lost block waits to go again", OP_WRITE, 2, 600, true, 2, 0},
+    };
+    AddTarget(TARGET_A);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.when);
+        memory.Add(IMAGE, image);
+        sent.clear();
+        progress.Events.clear();
+        memoryRun.FramesResent = 0;
+        WhenSent(c.opcode, c.count, [&] { memory.Truncate(IMAGE, c.size); });
+        lab.Segment().SetHook([&](std::span<const std::uint8_t> frame, const SegmentStation*) {
+            const auto header = DecodeHeader(frame);
+            const bool lost = c.dropThatFrame && header && header->Source == LAB_ADAPTER_ADDRESS &&
+                              header->Opcode == c.opcode &&
+                              SentWithOpcode(c.opcode).size() == c.count;
+            return lost ? std::vector<std::uint32_t>{} : std::vector<std::uint32_t>{1};
+        });
+        RunTransfer(memoryRun, TARGET_A, IMAGE);
+        EXPECT_EQ(memoryRun.Session.State, SESSION_FAILED);
+        EXPECT_EQ(memoryRun.Session.Result, RESULT_READ_FAILED);
+        EXPECT_EQ(SentWithOpcode(OP_WRITE).size(), c.writes);
+        EXPECT_EQ(SentWithOpcode(OP_VERIFY).size(), c.verifies);
+        EXPECT_TRUE(SentWithOpcode(OP_RESET).empty());
+        EXPECT_EQ(memoryRun.FramesResent, 0u) << "a block that could not be read went nowhere";
+        EXPECT_EQ(
+            std::count(progress.Events.begin(), progress.Events.end(), "status:Upgrade Finish"), 0);
+        EXPECT_EQ(memory.OpenNow(), 0);
+    }
+    lab.Segment().SetHook({});
+}
+
+TEST_F(ChangingImageTest, GrowingImageIsSentOnlyToItsSizeAtTheStart)
+{
+    AddTarget(TARGET_A);
+    memory.Add(IMAGE, image);
+    const std::vector<std::uint8_t> more(3000, 0xA5);
+    WhenSent(OP_WRITE, 1, [&] { memory.Append(IMAGE, more); });
+    RunTransfer(memoryRun, TARGET_A, IMAGE);
+    EXPECT_EQ(memoryRun.Session.State, SESSION_DONE);
+    EXPECT_EQ(BlockData(OP_WRITE), image);
+    EXPECT_EQ(BlockData(OP_VERIFY), image);
+    for (const std::string& event : progress.Events) {
+        if (event.starts_with("percent:")) {
+            EXPECT_LT(std::stoi(event.substr(8)), 100) << event;
+        }
+    }
+
+    // Grown once the image is written: the verification stops where the writing did.
+    memory.Add(IMAGE, image);
+    sent.clear();
+    WhenSent(OP_VERIFY, 1, [&] { memory.Append(IMAGE, more); });
+    RunTransfer(memoryRun, TARGET_A, IMAGE);
+    EXPECT_EQ(memoryRun.Session.State, SESSION_DONE);
+    EXPECT_EQ(BlockData(OP_VERIFY), image);
 }
 
 // A file of any size that reads as zeros.
