@@ -323,42 +323,24 @@ private:
         if (!OpenRecord()) {
             return EXIT_USAGE;
         }
-        RunState& run = environment_->Run();
-        Kernel& clock = environment_->Clock();
-        DeviceRunReport report;
-        report.DeviceName = options_.DeviceName;
         if (recorder_) {
             recorder_->Starts(0);
-            UpgradeLink link(run);
-            ImageDescriptor descriptor;
-            if (link.FetchTargetInfo(ParseDeviceName(options_.DeviceName),
-                                     descriptor.Bytes.data()) == QUERY_OK) {
-                report.Descriptor = descriptor;
-            }
         }
-        ProgressPrinter progress(streams_.Err, ProgressOnTerminal(), clock);
+        ProgressPrinter progress(streams_.Err, ProgressOnTerminal(), environment_->Clock());
         port_.SetBeforeMessage([&progress] { progress.Finish(); });
-        const std::uint64_t framesBefore = run.FramesSent;
-        const std::uint32_t start = clock.GetTickCount();
-        const UpgradeOutcome outcome =
-            RunUpgradeCommand(run, port_, progress, options_.DeviceName, options_.ImagePath, stop_);
+        const DeviceUpgradeRequest request{options_.DeviceName, options_.ImagePath, false,
+                                           recorder_ != nullptr};
+        const DeviceRunReport report =
+            UpgradeDevice(environment_->Run(), request, port_, progress, stop_);
         port_.SetBeforeMessage({});
         progress.Finish();
-        const std::uint32_t elapsed = clock.GetTickCount() - start;
-        const std::uint64_t frames = run.FramesSent - framesBefore;
-        Verbose("frames sent: " + std::to_string(frames) + ", " + std::to_string(elapsed) +
-                " ms, file " + std::to_string(run.Session.FileSize) + " bytes");
-        if (recorder_) {
-            SettleReport(report, outcome, false, Stopped());
-            report.FileSize = run.Session.FileSize;
-            report.FramesSent = frames;
-            report.FramesResent = run.FramesResent;
-            report.ElapsedMs = elapsed;
-            Record(0, report);
-        }
+        Verbose("frames sent: " + std::to_string(report.FramesSent) + ", " +
+                std::to_string(report.ElapsedMs) + " ms, file " + std::to_string(report.FileSize) +
+                " bytes");
+        Record(0, report);
 
-        if (outcome != UpgradeOutcome::Finished) {
-            const int status = ExitStatusFor(outcome);
+        if (report.Outcome != UpgradeOutcome::Finished) {
+            const int status = ExitStatusFor(report.Outcome);
             if (!port_.LastMessage().empty()) {
                 return Fail(status, port_.LastMessage());
             }
@@ -368,9 +350,9 @@ private:
             streams_.Out << Json{{"DeviceName", options_.DeviceName},
                                  {"FileName", options_.ImagePath},
                                  {"result", std::string(TEXT_FINISHED)},
-                                 {"FileSize", run.Session.FileSize},
-                                 {"FramesSent", frames},
-                                 {"ElapsedMs", elapsed}}
+                                 {"FileSize", report.FileSize},
+                                 {"FramesSent", report.FramesSent},
+                                 {"ElapsedMs", report.ElapsedMs}}
                                 .dump()
                          << '\n';
         }

@@ -27,17 +27,42 @@ void SettleReport(DeviceRunReport& report, UpgradeOutcome outcome, bool skipOthe
     report.ExitStatus = row.ExitStatus;
 }
 
+DeviceRunReport UpgradeDevice(RunState& run, const DeviceUpgradeRequest& request, CommandPort& port,
+                              ProgressDisplay& progress, const StopRequested& stop)
+{
+    Kernel& clock = run.Link.kernel();
+    DeviceRunReport report;
+    report.DeviceName = request.DeviceName;
+    if (request.ReadDescriptor) {
+        UpgradeLink link(run);
+        ImageDescriptor descriptor;
+        if (link.FetchTargetInfo(ParseDeviceName(request.DeviceName), descriptor.Bytes.data()) ==
+            QUERY_OK) {
+            report.Descriptor = descriptor;
+        }
+    }
+    const std::uint64_t sentBefore = run.FramesSent;
+    const std::uint64_t resentBefore = run.FramesResent;
+    const std::uint32_t start = clock.GetTickCount();
+    const UpgradeOutcome outcome =
+        RunUpgradeCommand(run, port, progress, request.DeviceName, request.ImagePath, stop);
+    report.ElapsedMs = clock.GetTickCount() - start;
+    report.FramesSent = run.FramesSent - sentBefore;
+    report.FramesResent = run.FramesResent - resentBefore;
+    report.FileSize = run.Session.FileSize;
+    SettleReport(report, outcome, request.SkipOtherBoards, stop && stop());
+    return report;
+}
+
 namespace {
 
 DeviceRunReport UpgradeOneDevice(RunEnvironment& environment, const SeveralDevicesRequest& request,
                                  std::size_t index, DeviceRunWatcher& watcher,
                                  const StopRequested& stop)
 {
-    Kernel& clock = environment.Clock();
     DeviceRunReport report;
     report.DeviceName = request.DeviceNames[index];
     const MacAddress device = ParseDeviceName(report.DeviceName);
-    const std::uint32_t start = clock.GetTickCount();
     int opened = DISCOVERY_OK;
     std::unique_ptr<DeviceRun> run = environment.OpenDeviceRun(device, opened);
     if (!run) {
@@ -47,23 +72,10 @@ DeviceRunReport UpgradeOneDevice(RunEnvironment& environment, const SeveralDevic
                                            : RowOf(UpgradeOutcome::Other).ExitStatus;
         return report;
     }
-    RunState& state = run->Run();
-    if (request.ReadDescriptor) {
-        UpgradeLink link(state);
-        ImageDescriptor descriptor;
-        if (link.FetchTargetInfo(device, descriptor.Bytes.data()) == QUERY_OK) {
-            report.Descriptor = descriptor;
-        }
-    }
-    const UpgradeOutcome outcome = RunUpgradeCommand(state, watcher.PortFor(index),
-                                                     watcher.ProgressFor(index), report.DeviceName,
-                                                     request.ImagePath, stop);
-    SettleReport(report, outcome, request.SkipOtherBoards, stop && stop());
-    report.FileSize = state.Session.FileSize;
-    report.FramesSent = state.FramesSent;
-    report.FramesResent = state.FramesResent;
-    report.ElapsedMs = clock.GetTickCount() - start;
-    return report;
+    const DeviceUpgradeRequest upgrade{report.DeviceName, request.ImagePath,
+                                       request.SkipOtherBoards, request.ReadDescriptor};
+    return UpgradeDevice(run->Run(), upgrade, watcher.PortFor(index), watcher.ProgressFor(index),
+                         stop);
 }
 
 }  // namespace

@@ -35,6 +35,21 @@ struct DeviceRunReport {
 void SettleReport(DeviceRunReport& report, UpgradeOutcome outcome, bool skipOtherBoards,
                   bool stopped);
 
+struct DeviceUpgradeRequest {
+    std::string DeviceName;
+    std::string ImagePath;
+    bool SkipOtherBoards = false;  // a board-code mismatch is a skip, not a failure
+    bool ReadDescriptor = false;   // ask the device for its descriptor before the upgrade
+};
+
+// One device's upgrade, the same for the one-device command and for each device of several:
+// the device's descriptor when asked for, the Upgrade command, the report settled. The report's
+// FramesSent, FramesResent and ElapsedMs are the Upgrade command's alone (from the check's
+// query to the end of the transfer, resends included): whatever else the run sent, the
+// descriptor query and discovery included, is not counted.
+DeviceRunReport UpgradeDevice(RunState& run, const DeviceUpgradeRequest& request, CommandPort& port,
+                              ProgressDisplay& progress, const StopRequested& stop);
+
 // What a front end gives each device's run. Every call but the first comes from that run's
 // own thread, so an implementation that shares anything between devices locks it.
 class DeviceRunWatcher {

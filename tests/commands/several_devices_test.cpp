@@ -144,12 +144,13 @@ protected:
         return lab.AddTarget(std::move(config)).Device();
     }
 
-    // Opens the lab's adapter once, the way tarvik-cli does for several devices.
-    RunEnvironment& Environment()
+    // Opens the lab's adapter once, the way tarvik-cli does for several devices (or for one).
+    RunEnvironment& Environment(RunSharing sharing = RunSharing::SeveralRuns)
     {
+        environment.reset();
         environment = std::make_unique<RunEnvironment>(
             EnvironmentParts{kernel, lab.Driver(), *registry, version, files, process},
-            [this] { return stopAt != 0 && kernel.Now() >= stopAt; }, RunSharing::SeveralRuns);
+            [this] { return stopAt != 0 && kernel.Now() >= stopAt; }, sharing);
         FirstAdapterSelection first;
         EXPECT_EQ(environment->Start(first, port), STARTUP_READY);
         return *environment;
@@ -296,6 +297,87 @@ TEST_F(SeveralDevicesTest, StopEndsEveryRunAndClosesItsHandles)
     EXPECT_LT(kernel.Now(), stopAt + 100);
     EXPECT_EQ(kernel.OpenEvents(), eventsBefore);
     EXPECT_FALSE(EveryDeviceUpgraded(reports));
+}
+
+// --- one device and several: the same flow ---
+
+// The one-device command: its environment browses first (to settle the frame type), then the
+// device's own flow runs on the environment's run.
+DeviceRunReport UpgradeAlone(RunEnvironment& environment, MessagePort& port,
+                             const std::string& name)
+{
+    std::vector<std::string> names;
+    EXPECT_TRUE(BrowseTargets(environment.Run(), port, names));
+    NoProgress progress;
+    return UpgradeDevice(environment.Run(), {name, IMAGE, false, true}, port, progress, {});
+}
+
+TEST_F(SeveralDevicesTest, OneDeviceAndABatchRecordTheSameUpgradeAlike)
+{
+    // The device loses the first descriptor query and its second block once, in either run.
+    int queries = 0;
+    int writes = 0;
+    lab.Segment().SetHook([&](std::span<const std::uint8_t> frame, const SegmentStation*) {
+        const auto header = DecodeHeader(frame);
+        bool lost = false;
+        if (header && header->Destination == FIRST && header->Opcode == OP_INFO) {
+            lost = ++queries == 1;
+        } else if (header && header->Destination == FIRST && header->Opcode == OP_WRITE) {
+            lost = ++writes == 2;
+        }
+        return lost ? std::vector<std::uint32_t>{} : std::vector<std::uint32_t>{1};
+    });
+    const DeviceRunReport alone = UpgradeAlone(Environment(RunSharing::OneRun), port, "QV000001");
+    environment.reset();
+    queries = 0;
+    writes = 0;
+    const auto batch = Upgrade({"QV000001", "QV000002"});
+    lab.Segment().SetHook({});
+
+    // The check's query, the begin, ten blocks written and verified, one of them twice, the reset.
+    constexpr std::uint64_t UPGRADE_FRAMES = 1 + 1 + 10 + 1 + 10 + 1;
+    for (const DeviceRunReport* report : {&alone, &batch[0]}) {
+        EXPECT_EQ(report->Result, TEXT_FINISHED);
+        EXPECT_EQ(report->FramesSent, UPGRADE_FRAMES);
+        EXPECT_EQ(report->FramesResent, 1u);
+        EXPECT_EQ(report->FileSize, IMAGE_BYTES);
+        EXPECT_TRUE(report->Descriptor.has_value());
+    }
+    EXPECT_EQ(batch[1].FramesSent, UPGRADE_FRAMES - 1) << "its blocks went once";
+}
+
+// The image cut short while it is written: "Upgrade Process Error !" with its status, alone
+// and among others, and the device is never reset.
+TEST_F(SeveralDevicesTest, AnImageCutShortFailsTheUpgradeAloneAndInABatch)
+{
+    bool cut = false;
+    lab.Segment().SetObserver([&](std::span<const std::uint8_t> frame, const SegmentStation*) {
+        const auto header = DecodeHeader(frame);
+        if (header && header->Opcode == OP_WRITE && header->Segment == 0x1000 + 3 * 32 && !cut) {
+            files.Truncate(IMAGE, 2048);
+            cut = true;
+        }
+    });
+    const DeviceRunReport alone = UpgradeAlone(Environment(RunSharing::OneRun), port, "QV000001");
+    environment.reset();
+    EXPECT_EQ(alone.Outcome, UpgradeOutcome::ProcessError);
+    EXPECT_EQ(alone.Result, MSG_UPGRADE_PROCESS_ERROR);
+    EXPECT_EQ(alone.ExitStatus, RowOf(UpgradeOutcome::ProcessError).ExitStatus);
+    EXPECT_EQ(port.Messages.back(), MSG_UPGRADE_PROCESS_ERROR);
+    EXPECT_FALSE(lab.FindTarget(FIRST)->Device().WasReset());
+
+    files.Add(IMAGE, TestImage());
+    cut = false;
+    const auto batch = Upgrade({"QV000002", "QV000003"});
+    for (std::size_t device = 0; device < batch.size(); ++device) {
+        EXPECT_EQ(batch[device].Result, MSG_UPGRADE_PROCESS_ERROR) << batch[device].DeviceName;
+        EXPECT_EQ(batch[device].ExitStatus, RowOf(UpgradeOutcome::ProcessError).ExitStatus);
+        EXPECT_EQ(watcher->MessagesOf(device),
+                  std::vector<std::string>{std::string(MSG_UPGRADE_PROCESS_ERROR)});
+    }
+    EXPECT_FALSE(lab.FindTarget(SECOND)->Device().WasReset());
+    EXPECT_FALSE(lab.FindTarget(THIRD)->Device().WasReset());
+    EXPECT_FALSE(EveryDeviceUpgraded(batch));
 }
 
 }  // namespace
