@@ -1,7 +1,5 @@
 #include "target/device_adapter.h"
 
-#include <algorithm>
-
 #include "platform/pcap_driver.h"
 
 namespace tarvik::target {
