@@ -1,7 +1,9 @@
 #include "target/target_daemon.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <fstream>
+#include <list>
 #include <vector>
 
 #include "lab/lab_setup.h"
@@ -10,13 +12,57 @@
 #include "platform/process_info.h"
 #include "platform/real_kernel.h"
 #include "protocol/upgrade_link.h"
-#include "target/delayed_replies.h"
 
 namespace tarvik::target {
 namespace {
 
 // How long the daemon waits for frames before it looks at the stop request again.
 constexpr std::uint32_t STOP_CHECK_MS = 100;
+
+// Replies held back by --delay, in due order (equal times keep their order). Due times are
+// tick counts, compared by their difference so that the tick count's wrap does no harm.
+class DelayedReplies {
+public:
+    void Add(std::uint32_t due, std::vector<std::uint8_t> frame)
+    {
+        const auto later = std::find_if(held_.begin(), held_.end(), [due](const Held& held) {
+            return Ahead(due, held.Due) < 0;
+        });
+        held_.insert(later, Held{due, std::move(frame)});
+    }
+
+    // Milliseconds from now until the next one is due, at most ceiling.
+    std::uint32_t WaitMs(std::uint32_t now, std::uint32_t ceiling) const
+    {
+        if (held_.empty()) {
+            return ceiling;
+        }
+        return static_cast<std::uint32_t>(std::clamp<std::int64_t>(Ahead(held_.front().Due, now), 0,
+                                                                   ceiling));
+    }
+
+    void SendDue(std::uint32_t now, DeviceAdapter& adapter)
+    {
+        while (!held_.empty() && Ahead(held_.front().Due, now) <= 0) {
+            adapter.Send(held_.front().Frame);
+            held_.pop_front();
+        }
+    }
+
+private:
+    struct Held {
+        std::uint32_t Due;
+        std::vector<std::uint8_t> Frame;
+    };
+
+    // How far tick a lies after tick b (negative when before).
+    static std::int32_t Ahead(std::uint32_t a, std::uint32_t b)
+    {
+        return static_cast<std::int32_t>(a - b);
+    }
+
+    std::list<Held> held_;
+};
 
 bool WriteDump(const std::string& path, const EmulatedTarget& device)
 {
@@ -34,19 +80,18 @@ void ServeDevice(Kernel& kernel, DeviceAdapter& adapter, EmulatedTarget& device,
                  const std::function<bool()>& stop)
 {
     DelayedReplies delayed;
-    const auto send = [&adapter](std::span<const std::uint8_t> frame) { adapter.Send(frame); };
     while (!stop()) {
         const std::uint32_t wait = delayed.WaitMs(kernel.GetTickCount(), STOP_CHECK_MS);
         adapter.Receive(wait, [&](std::span<const std::uint8_t> frame) {
             for (auto& reply : device.HandleFrame(frame)) {
                 if (reply.DelayMs == 0) {
-                    send(reply.Frame);
+                    adapter.Send(reply.Frame);
                 } else {
                     delayed.Add(kernel.GetTickCount() + reply.DelayMs, std::move(reply.Frame));
                 }
             }
         });
-        delayed.SendDue(kernel.GetTickCount(), send);
+        delayed.SendDue(kernel.GetTickCount(), adapter);
     }
 }
 

@@ -63,10 +63,13 @@ TEST_F(PostedReadsTest, ReadsAndHeldFramesCompleteOldestFirst)
                 queue.Post(slot.Read(), completed);
             }
         };
+        // The last is longer than a slot holds: it is cut to the slot.
+        const std::size_t lengths[] = {60, 61, READ_SLOT_FRAME_BYTES + 100};
+        const std::uint32_t landed[] = {60, 61, READ_SLOT_FRAME_BYTES};
         const auto deliver = [&] {
             ReadCompletions completed(kernel);
             for (std::uint8_t i = 0; i < 3; ++i) {
-                EXPECT_TRUE(queue.Deliver(FrameOf(60 + i, 0xA0 + i), completed));
+                EXPECT_TRUE(queue.Deliver(FrameOf(lengths[i], 0xA0 + i), completed));
             }
         };
         if (c.postFirst) {
@@ -78,25 +81,13 @@ TEST_F(PostedReadsTest, ReadsAndHeldFramesCompleteOldestFirst)
         }
         for (std::size_t i = 0; i < slots.size(); ++i) {
             EXPECT_EQ(slots[i].First(), 0xA0 + i);
-            EXPECT_EQ(slots[i].slot->FrameLength, 60 + i);
-            EXPECT_EQ(slots[i].slot->CountWord, 60 + i) << "the count is always written";
+            EXPECT_EQ(slots[i].slot->FrameLength, landed[i]);
+            EXPECT_EQ(slots[i].slot->CountWord, landed[i]) << "the count is always written";
             EXPECT_TRUE(Signalled(slots[i]));
         }
         EXPECT_EQ(queue.Posted(), 0u);
         EXPECT_EQ(queue.Held(), 0u);
     }
-}
-
-TEST_F(PostedReadsTest, AFrameLongerThanTheSlotIsCutToIt)
-{
-    TestRead slot(kernel);
-    {
-        ReadCompletions completed(kernel);
-        reads.Post(slot.Read(), completed);
-        reads.Deliver(FrameOf(READ_SLOT_FRAME_BYTES + 100, 0x5A), completed);
-    }
-    EXPECT_EQ(slot.slot->FrameLength, READ_SLOT_FRAME_BYTES);
-    EXPECT_EQ(slot.slot->CountWord, READ_SLOT_FRAME_BYTES);
 }
 
 TEST_F(PostedReadsTest, BeyondTheHoldLimitTheNewestFramesAreDropped)
@@ -159,22 +150,18 @@ TEST_F(PostedReadsTest, EventsAreSignalledOnlyWhenTheCompletionsGo)
     }
 }
 
-// Records the reads posted; frames land when the test says.
-class RecordingDriver final : public PacketDriver {
+// Completes the reads posted on it when the test lands a frame.
+class QueueDriver final : public PacketDriver {
 public:
-    explicit RecordingDriver(Kernel& kernel) : kernel_(kernel) {}
+    explicit QueueDriver(Kernel& kernel) : kernel_(kernel) {}
 
     std::int32_t OpenAdapter(const char*) override { return 1; }
     void CloseAdapter(std::int32_t) override {}
     std::uint32_t PacketRead(std::int32_t, ReadSlot* slot, std::uint32_t* count,
-                             Overlapped* request, std::uint32_t flags) override
+                             Overlapped* request, std::uint32_t) override
     {
-        EXPECT_EQ(count, &slot->CountWord);
-        EXPECT_EQ(request, &slot->Request);
-        EXPECT_EQ(flags, PACKET_CALL_POSTED);
         ReadCompletions completed(kernel_);
         reads.Post({slot, count, request}, completed);
-        ++posts;
         return DRIVER_OK;
     }
     std::uint32_t PacketSend(std::int32_t, const std::uint8_t*, std::uint32_t, std::uint32_t*,
@@ -194,7 +181,6 @@ public:
     }
 
     PostedReads reads;
-    int posts = 0;
 
 private:
     Kernel& kernel_;
@@ -219,7 +205,7 @@ protected:
     }
 
     SimKernel kernel;
-    RecordingDriver driver{kernel};
+    QueueDriver driver{kernel};
     ReadSlotRing ring{kernel, driver};
 };
 
@@ -233,8 +219,7 @@ TEST_F(ReadSlotRingTest, FramesAreTakenInPostingOrderAroundTheRingAndEachSlotIsP
     // again, and land in them in order as the ring comes round.
     EXPECT_EQ(Take(0, 2), (std::vector<std::uint8_t>{1, 2}));
     EXPECT_EQ(Take(0, 10), (std::vector<std::uint8_t>{3, 4, 5}));
-    EXPECT_EQ(driver.posts, 3 + 5);
-    EXPECT_EQ(driver.reads.Posted(), 3u);
+    EXPECT_EQ(driver.reads.Posted(), 3u) << "every slot is posted again";
 }
 
 TEST_F(ReadSlotRingTest, ATakeWaitsOnceForTheFirstFrameOnly)

@@ -12,7 +12,6 @@
 #include "platform/sim_kernel.h"
 #include "protocol/frame.h"
 #include "segment/virtual_segment.h"
-#include "target/delayed_replies.h"
 #include "target/device_adapter.h"
 #include "target/target_daemon.h"
 
@@ -188,36 +187,6 @@ TEST_F(DeviceDaemonTest, AnAdapterItCannotUseIsSaidInWords)
     DeviceAdapter adapter(kernel, driver);
     ASSERT_EQ(adapter.Open("dev0"), std::nullopt);
     EXPECT_EQ(adapter.StationAddress(), DEVICE);
-}
-
-TEST(DelayedRepliesTest, DueTimesAreOrderedAndComparedAcrossTheWrap)
-{
-    DelayedReplies delayed;
-    const auto add = [&](std::uint32_t due, std::uint8_t name) { delayed.Add(due, {name}); };
-    add(0xFFFFFFFA, 'A');
-    add(0x00000005, 'B');  // after the wrap: 11 ms after A
-    add(0xFFFFFFF8, 'C');
-    add(0xFFFFFFFA, 'D');  // as due as A, and made after it
-
-    struct Step {
-        std::uint32_t now;
-        std::uint32_t waitMs;  // until the next is due, at most 1000
-        std::string sent;
-    };
-    const std::vector<Step> steps = {
-        {0xFFFFFFF0, 8, ""}, {0xFFFFFFF8, 0, "C"}, {0xFFFFFFF9, 1, ""},  {0xFFFFFFFA, 0, "AD"},
-        {0xFFFFFFFF, 6, ""}, {0x00000004, 1, ""},  {0x00000009, 0, "B"}, {0x00000010, 1000, ""},
-    };
-    for (const Step& step : steps) {
-        SCOPED_TRACE(step.now);
-        EXPECT_EQ(delayed.WaitMs(step.now, 1000), step.waitMs);
-        std::string sent;
-        delayed.SendDue(step.now, [&](const std::vector<std::uint8_t>& frame) {
-            sent.push_back(static_cast<char>(frame[0]));
-        });
-        EXPECT_EQ(sent, step.sent);
-    }
-    EXPECT_EQ(delayed.Size(), 0u);
 }
 
 }  // namespace
