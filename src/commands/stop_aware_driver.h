@@ -20,7 +20,7 @@ public:
                              std::uint32_t flags) override
     {
         if (stopRequested_ && stopRequested_()) {
-            return 1;
+            return DRIVER_FAILED;
         }
         return Inner().PacketSend(adapter, frame, length, count, request, flags);
     }

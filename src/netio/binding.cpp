@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cstring>
-#include <new>
 
 namespace tarvik {
 
@@ -59,7 +58,7 @@ std::uint32_t AddressOid(std::uint32_t medium, bool& known)
 }  // namespace
 
 Binding::Binding(Kernel& kernel, PacketDriver& driver, std::uint32_t sendPauseMs)
-    : kernel_(kernel), driver_(driver), sendPauseMs_(sendPauseMs)
+    : kernel_(kernel), driver_(driver), sendPauseMs_(sendPauseMs), slots_(kernel, driver)
 {
 }
 
@@ -93,9 +92,10 @@ int Binding::SendFrame(const std::uint8_t* frame, std::uint32_t length)
         std::uint32_t count = 0;
         Overlapped request{};
         request.Event = event.get();
-        result = driver_.PacketSend(AdapterHandle, frame, length, &count, &request, 1);
+        result = driver_.PacketSend(AdapterHandle, frame, length, &count, &request,
+                                    PACKET_CALL_COMPLETE);
     }
-    if (result != 0) {
+    if (result != DRIVER_OK) {
         return SEND_FAILED;
     }
     if (trace_ != nullptr) {
@@ -110,15 +110,14 @@ int Binding::SendFrame(const std::uint8_t* frame, std::uint32_t length)
 std::uint32_t Binding::WaitFrame(std::uint8_t* destination, std::size_t capacity)
 {
     const std::uint32_t index = kernel_.WaitForAny(eventTable_, RECEIVE_WAIT_MS);
-    if (index >= READ_SLOT_COUNT || !slots_) {
+    if (index >= READ_SLOT_COUNT || !slots_.Allocated()) {
         return 0;
     }
-    ReadSlot& slot = slots_[index];
     // A delivery longer than the caller's buffer is cut to it rather than written past it.
-    const std::size_t length =
-        std::min<std::size_t>({slot.FrameLength, READ_SLOT_FRAME_BYTES, capacity});
+    const std::span<const std::uint8_t> frame = slots_.Frame(index);
+    const std::size_t length = std::min(frame.size(), capacity);
     if (length > 0) {
-        std::memcpy(destination, slot.FrameData, length);
+        std::memcpy(destination, frame.data(), length);
         if (trace_ != nullptr) {
             trace_->Record(std::span<const std::uint8_t>(destination, length));
         }
@@ -126,7 +125,7 @@ std::uint32_t Binding::WaitFrame(std::uint8_t* destination, std::size_t capacity
     if (!kernel_.ResetEvent(eventTable_[index])) {
         return 1;
     }
-    driver_.PacketRead(AdapterHandle, &slot, &slot.CountWord, &slot.Request, 0);
+    slots_.Post(AdapterHandle, index);
     return static_cast<std::uint32_t>(length);
 }
 
@@ -148,7 +147,8 @@ bool Binding::QueryCurrentAddress(std::uint8_t* destination)
     RequestRecord request =
         NdisRequest(NDIS_REQUEST_QUERY_INFORMATION, oid, addressBuffer_, sizeof addressBuffer_);
     sharedRequest_.Event = RequestEvent;
-    if (driver_.MakeNdisRequest(AdapterHandle, &request, &sharedRequest_, 1) != 0) {
+    if (driver_.MakeNdisRequest(AdapterHandle, &request, &sharedRequest_, PACKET_CALL_COMPLETE) !=
+        DRIVER_OK) {
         return false;
     }
     std::memcpy(destination, addressBuffer_, 6);
@@ -160,7 +160,8 @@ bool Binding::SetPacketFilter(std::uint32_t filter)
     RequestRecord request = NdisRequest(NDIS_REQUEST_SET_INFORMATION, OID_GEN_CURRENT_PACKET_FILTER,
                                         &filter, sizeof filter);
     sharedRequest_.Event = RequestEvent;
-    return driver_.MakeNdisRequest(AdapterHandle, &request, &sharedRequest_, 1) == 0;
+    return driver_.MakeNdisRequest(AdapterHandle, &request, &sharedRequest_,
+                                   PACKET_CALL_COMPLETE) == DRIVER_OK;
 }
 
 bool Binding::EnablePacketFilter()
@@ -194,7 +195,8 @@ int Binding::CheckMedium()
                                         &MediumInUse, sizeof MediumInUse);
     Overlapped overlapped{};
     overlapped.Event = event.get();
-    if (driver_.MakeNdisRequest(AdapterHandle, &request, &overlapped, 1) != 0) {
+    if (driver_.MakeNdisRequest(AdapterHandle, &request, &overlapped, PACKET_CALL_COMPLETE) !=
+        DRIVER_OK) {
         return MEDIUM_QUERY_FAILED;
     }
     if (MediumInUse != NDIS_MEDIUM_802_3) {
@@ -226,21 +228,20 @@ int Binding::StartReception()
     if (AdapterHandle == INVALID_ADAPTER) {
         return RECEPTION_NO_ADAPTER;
     }
-    if (slots_) {
+    if (slots_.Allocated()) {
         return RECEPTION_STARTED;  // already receiving; the posted slots must not be freed under
                                    // the driver
     }
     int result = RECEPTION_NO_SLOTS;
-    if (AllocateReadSlots()) {
+    if (slots_.Allocate(READ_SLOT_COUNT)) {
         for (std::size_t i = 0; i < READ_SLOT_COUNT; ++i) {
-            eventTable_[i] = slots_[i].Request.Event;
+            eventTable_[i] = slots_.Event(i);
         }
         for (std::size_t i = 0; i < READ_SLOT_COUNT; ++i) {
             if (!kernel_.ResetEvent(eventTable_[i])) {
                 break;
             }
-            driver_.PacketRead(AdapterHandle, &slots_[i], &slots_[i].CountWord, &slots_[i].Request,
-                               0);
+            slots_.Post(AdapterHandle, i);
         }
         if (EnablePacketFilter()) {
             return RECEPTION_STARTED;
@@ -256,7 +257,7 @@ int Binding::StartReception()
 
 void Binding::StopReception()
 {
-    if (slots_) {
+    if (slots_.Allocated()) {
         SetPacketFilter(0);
     }
 }
@@ -279,40 +280,15 @@ void Binding::CloseAdapter()
     ReleaseReadSlots();
 }
 
-bool Binding::AllocateReadSlots()
-{
-    // Value-initialised: the whole block starts zeroed, as the driver expects of a fresh slot.
-    std::unique_ptr<ReadSlot[]> slots(new (std::nothrow) ReadSlot[READ_SLOT_COUNT]());
-    if (!slots) {
-        return false;
-    }
-    for (std::size_t i = 0; i < READ_SLOT_COUNT; ++i) {
-        slots[i].Request.Event = kernel_.CreateEvent();
-        if (slots[i].Request.Event == NO_EVENT) {
-            for (std::size_t made = 0; made < i; ++made) {
-                kernel_.CloseHandle(slots[made].Request.Event);
-            }
-            return false;
-        }
-    }
-    slots_ = std::move(slots);
-    return true;
-}
-
 void Binding::ReleaseReadSlots()
 {
-    if (!slots_) {
+    if (!slots_.Allocated()) {
         return;
     }
-    for (std::size_t i = 0; i < READ_SLOT_COUNT; ++i) {
-        if (slots_[i].Request.Event != NO_EVENT) {
-            kernel_.CloseHandle(slots_[i].Request.Event);
-        }
-    }
+    slots_.Release();
     // The table goes back to all zero, so a later wait on it fails instead of naming a
     // handle that the kernel may have given to someone else.
     std::fill(std::begin(eventTable_), std::end(eventTable_), NO_EVENT);
-    slots_.reset();
 }
 
 }  // namespace tarvik

@@ -10,6 +10,7 @@
 #include "platform/frame_trace.h"
 #include "platform/kernel.h"
 #include "platform/packet_driver.h"
+#include "platform/posted_reads.h"
 
 namespace tarvik {
 
@@ -93,13 +94,12 @@ public:
     bool MediumVerified = false;
     EventHandle RequestEvent = NO_EVENT;
 
-    bool ReceptionStarted() const { return slots_ != nullptr; }
+    bool ReceptionStarted() const { return slots_.Allocated(); }
     const EventHandle* EventTable() const { return eventTable_; }
-    ReadSlot* Slots() { return slots_.get(); }
+    ReadSlot* Slots() { return slots_.Allocated() ? &slots_.Slot(0) : nullptr; }
 
 private:
     bool QueryCurrentAddress(std::uint8_t* destination);
-    bool AllocateReadSlots();
     void ReleaseReadSlots();
 
     Kernel& kernel_;
@@ -107,7 +107,7 @@ private:
     std::uint32_t sendPauseMs_;
     Overlapped sharedRequest_{};
     std::uint8_t addressBuffer_[32] = {};
-    std::unique_ptr<ReadSlot[]> slots_;
+    ReadSlotRing slots_;
     EventHandle eventTable_[READ_SLOT_COUNT] = {};
     FrameTrace* trace_ = nullptr;
 };

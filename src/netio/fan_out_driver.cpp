@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <atomic>
 #include <cstring>
-#include <new>
 
 namespace tarvik {
 namespace {
@@ -24,8 +23,7 @@ MacAddress AddressAt(std::span<const std::uint8_t> frame, std::size_t offset)
 struct FanOutDriver::Logical {
     std::optional<MacAddress> Device;  // none: the frames nobody claimed
     std::uint32_t Filter = 0;
-    std::deque<PostedRead> Posted;
-    std::deque<std::vector<std::uint8_t>> Pending;
+    PostedReads Reads;
 };
 
 // Every call but the open goes to the fan-out as it is; the open claims the device.
@@ -43,7 +41,10 @@ private:
     MacAddress device_;
 };
 
-FanOutDriver::FanOutDriver(Kernel& kernel, PacketDriver& inner) : kernel_(kernel), inner_(inner) {}
+FanOutDriver::FanOutDriver(Kernel& kernel, PacketDriver& inner)
+    : kernel_(kernel), inner_(inner), slots_(kernel, inner)
+{
+}
 
 FanOutDriver::~FanOutDriver()
 {
@@ -74,20 +75,13 @@ std::int32_t FanOutDriver::Open(const char* name, std::optional<MacAddress> devi
         }
         shared_ = opened;
         sharedName_ = name;
-        slots_.reset(new (std::nothrow) ReadSlot[FAN_OUT_READ_SLOTS]());
-        bool ready = slots_ != nullptr;
-        for (std::size_t i = 0; ready && i < FAN_OUT_READ_SLOTS; ++i) {
-            slots_[i].Request.Event = kernel_.CreateEvent();
-            ready = slots_[i].Request.Event != NO_EVENT;
-        }
-        if (!ready) {
+        if (!slots_.Allocate(FAN_OUT_READ_SLOTS)) {
             ReleaseShared();
             return INVALID_ADAPTER;
         }
-        next_ = 0;
         sharedFilter_.reset();
         for (std::size_t i = 0; i < FAN_OUT_READ_SLOTS; ++i) {
-            inner_.PacketRead(shared_, &slots_[i], &slots_[i].CountWord, &slots_[i].Request, 0);
+            slots_.Post(shared_, i);
         }
     } else if (sharedName_ != name) {
         return INVALID_ADAPTER;
@@ -115,34 +109,21 @@ void FanOutDriver::ReleaseShared()
         inner_.CloseAdapter(shared_);
         shared_ = INVALID_ADAPTER;
     }
-    if (slots_) {
-        for (std::size_t i = 0; i < FAN_OUT_READ_SLOTS; ++i) {
-            if (slots_[i].Request.Event != NO_EVENT) {
-                kernel_.CloseHandle(slots_[i].Request.Event);
-            }
-        }
-        slots_.reset();
-    }
+    slots_.Release();
     sharedName_.clear();
 }
 
 std::uint32_t FanOutDriver::PacketRead(std::int32_t adapter, ReadSlot* slot, std::uint32_t* count,
                                        Overlapped* request, std::uint32_t)
 {
+    ReadCompletions completed(kernel_);
     std::lock_guard lock(lock_);
     const auto found = logical_.find(adapter);
-    if (found == logical_.end()) {
-        return 1;
+    if (found == logical_.end() || slot == nullptr || request == nullptr) {
+        return DRIVER_FAILED;
     }
-    Logical& logical = found->second;
-    const PostedRead read{slot, count, request};
-    if (logical.Pending.empty()) {
-        logical.Posted.push_back(read);
-    } else {
-        Complete(read, logical.Pending.front());
-        logical.Pending.pop_front();
-    }
-    return 0;
+    found->second.Reads.Post({slot, count, request}, completed);
+    return DRIVER_OK;
 }
 
 std::uint32_t FanOutDriver::PacketSend(std::int32_t adapter, const std::uint8_t* frame,
@@ -153,7 +134,7 @@ std::uint32_t FanOutDriver::PacketSend(std::int32_t adapter, const std::uint8_t*
     {
         std::lock_guard lock(lock_);
         if (!logical_.contains(adapter)) {
-            return 1;
+            return DRIVER_FAILED;
         }
         shared = shared_;
     }
@@ -166,7 +147,7 @@ std::uint32_t FanOutDriver::MakeNdisRequest(std::int32_t adapter, RequestRecord*
     std::lock_guard lock(lock_);
     const auto found = logical_.find(adapter);
     if (found == logical_.end()) {
-        return 1;
+        return DRIVER_FAILED;
     }
     if (request->RequestType != NDIS_REQUEST_SET_INFORMATION ||
         request->Oid != OID_GEN_CURRENT_PACKET_FILTER) {
@@ -174,15 +155,15 @@ std::uint32_t FanOutDriver::MakeNdisRequest(std::int32_t adapter, RequestRecord*
     }
     if (request->InformationBuffer == nullptr ||
         request->InformationBufferLength < sizeof(std::uint32_t)) {
-        return 1;
+        return DRIVER_FAILED;
     }
     const std::uint32_t before = found->second.Filter;
     std::memcpy(&found->second.Filter, request->InformationBuffer, sizeof(std::uint32_t));
-    if (SetSharedFilter() != 0) {
+    if (SetSharedFilter() != DRIVER_OK) {
         found->second.Filter = before;
-        return 1;
+        return DRIVER_FAILED;
     }
-    return 0;
+    return DRIVER_OK;
 }
 
 std::uint32_t FanOutDriver::SetSharedFilter()
@@ -194,13 +175,14 @@ std::uint32_t FanOutDriver::SetSharedFilter()
     // A real adapter may drop the frames it holds when its filter is set: asked again for
     // the filter it has, it is left alone, so one run starting does not cost another a reply.
     if (sharedFilter_ == combined) {
-        return 0;
+        return DRIVER_OK;
     }
     RequestRecord request = NdisRequest(NDIS_REQUEST_SET_INFORMATION, OID_GEN_CURRENT_PACKET_FILTER,
                                         &combined, sizeof combined);
     Overlapped overlapped{};
-    const std::uint32_t result = inner_.MakeNdisRequest(shared_, &request, &overlapped, 1);
-    if (result == 0) {
+    const std::uint32_t result =
+        inner_.MakeNdisRequest(shared_, &request, &overlapped, PACKET_CALL_COMPLETE);
+    if (result == DRIVER_OK) {
         sharedFilter_ = combined;
     }
     return result;
@@ -236,32 +218,26 @@ void FanOutDriver::RunAll(std::span<const std::function<void()>> tasks, std::siz
 
 void FanOutDriver::Pump(std::uint32_t timeoutMs)
 {
-    EventHandle event = NO_EVENT;
+    std::int32_t shared = INVALID_ADAPTER;
     {
         std::lock_guard lock(lock_);
-        if (slots_) {
-            event = slots_[next_].Request.Event;
+        if (slots_.Allocated()) {
+            shared = shared_;
         }
     }
-    if (event == NO_EVENT) {
+    if (shared == INVALID_ADAPTER) {
         kernel_.Sleep(timeoutMs);
         return;
     }
-    std::uint32_t waited = timeoutMs;
-    while (kernel_.WaitForAny(std::span(&event, 1), waited) == WAIT_OBJECT_0) {
+    // The slots stay while the pump runs (see pumping_), so only the routing needs the lock.
+    slots_.TakeInOrder(shared, timeoutMs, SIZE_MAX, [this](std::span<const std::uint8_t> frame) {
+        ReadCompletions completed(kernel_);
         std::lock_guard lock(lock_);
-        ReadSlot& slot = slots_[next_];
-        Route(std::span<const std::uint8_t>(
-            slot.FrameData, std::min<std::size_t>(slot.FrameLength, READ_SLOT_FRAME_BYTES)));
-        inner_.PacketRead(shared_, &slot, &slot.CountWord, &slot.Request, 0);
-        next_ = (next_ + 1) % FAN_OUT_READ_SLOTS;
-        event = slots_[next_].Request.Event;
-        // Whatever else has come is handed on now, without waiting again.
-        waited = 0;
-    }
+        Route(frame, completed);
+    });
 }
 
-void FanOutDriver::Route(std::span<const std::uint8_t> frame)
+void FanOutDriver::Route(std::span<const std::uint8_t> frame, ReadCompletions& completed)
 {
     if (frame.size() < 12) {
         return;
@@ -275,30 +251,9 @@ void FanOutDriver::Route(std::span<const std::uint8_t> frame)
     for (auto& [handle, logical] : logical_) {
         const bool ours = claimed ? logical.Device == source : !logical.Device;
         if (ours && (logical.Filter & wanted) != 0) {
-            Deliver(logical, frame);
+            logical.Reads.Deliver(frame, completed);
         }
     }
-}
-
-void FanOutDriver::Deliver(Logical& logical, std::span<const std::uint8_t> frame)
-{
-    if (!logical.Posted.empty()) {
-        Complete(logical.Posted.front(), frame);
-        logical.Posted.pop_front();
-    } else if (logical.Pending.size() < FAN_OUT_PENDING_FRAMES) {
-        logical.Pending.emplace_back(frame.begin(), frame.end());
-    }
-}
-
-void FanOutDriver::Complete(const PostedRead& read, std::span<const std::uint8_t> frame)
-{
-    const std::size_t length = std::min(frame.size(), READ_SLOT_FRAME_BYTES);
-    std::memcpy(read.Slot->FrameData, frame.data(), length);
-    read.Slot->FrameLength = static_cast<std::uint32_t>(length);
-    if (read.Count != nullptr) {
-        *read.Count = static_cast<std::uint32_t>(length);
-    }
-    kernel_.SetEvent(read.Request->Event);
 }
 
 std::string FanOutDriver::SharedAdapterName()
@@ -312,7 +267,7 @@ std::size_t FanOutDriver::PendingFrames()
     std::lock_guard lock(lock_);
     std::size_t pending = 0;
     for (const auto& [handle, logical] : logical_) {
-        pending += logical.Pending.size();
+        pending += logical.Reads.Held();
     }
     return pending;
 }

@@ -9,7 +9,6 @@
 // interface receives to the logical adapter it belongs to.
 
 #include <cstdint>
-#include <deque>
 #include <functional>
 #include <map>
 #include <memory>
@@ -22,13 +21,12 @@
 #include "platform/kernel.h"
 #include "platform/mac_address.h"
 #include "platform/packet_driver.h"
+#include "platform/posted_reads.h"
 
 namespace tarvik {
 
-// Reads kept posted on the shared adapter, and frames a logical adapter holds for reads not
-// yet posted; beyond that the newest are dropped, as a card without buffers drops them.
+// Reads kept posted on the shared adapter.
 inline constexpr std::size_t FAN_OUT_READ_SLOTS = 64;
-inline constexpr std::size_t FAN_OUT_PENDING_FRAMES = 4096;
 
 class FanOutDriver final : public PacketDriver {
 public:
@@ -69,19 +67,12 @@ public:
 private:
     class DeviceView;
     struct Logical;
-    struct PostedRead {
-        ReadSlot* Slot;
-        std::uint32_t* Count;
-        Overlapped* Request;
-    };
 
     std::int32_t Open(const char* name, std::optional<MacAddress> device);
     // Waits at most timeoutMs for the next frame on the shared adapter, then delivers every
     // frame that has come, in the order they came.
     void Pump(std::uint32_t timeoutMs);
-    void Route(std::span<const std::uint8_t> frame);
-    void Deliver(Logical& logical, std::span<const std::uint8_t> frame);
-    void Complete(const PostedRead& read, std::span<const std::uint8_t> frame);
+    void Route(std::span<const std::uint8_t> frame, ReadCompletions& completed);
     std::uint32_t SetSharedFilter();
     void ReleaseShared();
 
@@ -90,8 +81,7 @@ private:
     std::mutex lock_;
     std::string sharedName_;
     std::int32_t shared_ = INVALID_ADAPTER;
-    std::unique_ptr<ReadSlot[]> slots_;
-    std::size_t next_ = 0;  // the shared adapter completes reads in posting order
+    ReadSlotRing slots_;                         // on the shared adapter
     std::optional<std::uint32_t> sharedFilter_;  // the packet filter the shared adapter has
     bool pumping_ = false;  // the shared adapter's slots stay while the pump may touch them
     std::map<std::int32_t, Logical> logical_;

@@ -85,6 +85,15 @@ inline RequestRecord NdisRequest(std::uint32_t type, std::uint32_t oid, void* bu
 
 inline constexpr std::int32_t INVALID_ADAPTER = -1;
 
+// What a read, send or request returns. Callers take any value but DRIVER_OK as a failure.
+inline constexpr std::uint32_t DRIVER_OK = 0;
+inline constexpr std::uint32_t DRIVER_FAILED = 1;
+
+// The last argument of a call: a read is posted and returns at once, to complete later; a send
+// or a request is complete when the call returns.
+inline constexpr std::uint32_t PACKET_CALL_POSTED = 0;
+inline constexpr std::uint32_t PACKET_CALL_COMPLETE = 1;
+
 class PacketDriver {
 public:
     virtual ~PacketDriver() = default;
@@ -98,11 +107,12 @@ public:
     // order they were posted.
     virtual std::uint32_t PacketRead(std::int32_t adapter, ReadSlot* slot, std::uint32_t* count,
                                      Overlapped* request, std::uint32_t flags) = 0;
-    // Sends one frame; 0 when it went out.
+    // Sends one frame; DRIVER_OK when it went out.
     virtual std::uint32_t PacketSend(std::int32_t adapter, const std::uint8_t* frame,
                                      std::uint32_t length, std::uint32_t* count,
                                      Overlapped* request, std::uint32_t flags) = 0;
-    // Queries or sets one NDIS object; 0 when done (a query's answer is then in the buffer).
+    // Queries or sets one NDIS object; DRIVER_OK when done (a query's answer is then in the
+    // buffer).
     virtual std::uint32_t MakeNdisRequest(std::int32_t adapter, RequestRecord* request,
                                           Overlapped* overlapped, std::uint32_t flags) = 0;
 };

@@ -11,16 +11,14 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <deque>
 #include <optional>
 #include <vector>
+
+#include "platform/posted_reads.h"
 
 namespace tarvik {
 
 namespace {
-
-constexpr std::uint32_t DRIVER_OK = 0;
-constexpr std::uint32_t DRIVER_FAILED = 1;
 
 // What the medium query answers for a link without Ethernet framing (a tunnel, the "any"
 // pseudo-device): anything but 802.3 keeps the program off it.
@@ -203,14 +201,9 @@ public:
     {
         // The thread that waits for this read may read the capture itself.
         kernel_.ServedBy(request->Event, watch_);
+        ReadCompletions completed(kernel_);
         std::lock_guard lock(queueLock_);
-        if (!pending_.empty()) {
-            const std::vector<std::uint8_t> frame = std::move(pending_.front());
-            pending_.pop_front();
-            Complete({slot, count, request}, frame.data(), frame.size());
-            return DRIVER_OK;
-        }
-        posted_.push_back({slot, count, request});
+        reads_.Post({slot, count, request}, completed);
         return DRIVER_OK;
     }
 
@@ -267,12 +260,6 @@ public:
     }
 
 private:
-    struct PostedRead {
-        ReadSlot* Slot;
-        std::uint32_t* Count;
-        Overlapped* Request;
-    };
-
     Adapter(RealKernel& kernel, std::string interfaceName, std::optional<MacAddress> stationAddress,
             FrameAdmission admission, PcapHandle pcap)
         : kernel_(kernel), interface_(std::move(interfaceName)), stationAddress_(stationAddress),
@@ -347,26 +334,9 @@ private:
 
     void Deliver(const std::uint8_t* bytes, std::size_t length)
     {
+        ReadCompletions completed(kernel_);
         std::lock_guard lock(queueLock_);
-        if (!posted_.empty()) {
-            const PostedRead read = posted_.front();
-            posted_.pop_front();
-            Complete(read, bytes, length);
-            return;
-        }
-        if (pending_.size() < PCAP_PENDING_FRAMES) {
-            pending_.emplace_back(bytes, bytes + length);
-        }
-    }
-
-    void Complete(const PostedRead& read, const std::uint8_t* bytes, std::size_t length)
-    {
-        std::memcpy(read.Slot->FrameData, bytes, length);
-        read.Slot->FrameLength = static_cast<std::uint32_t>(length);
-        if (read.Count != nullptr) {
-            *read.Count = static_cast<std::uint32_t>(length);
-        }
-        kernel_.SetEvent(read.Request->Event);
+        reads_.Deliver(std::span(bytes, length), completed);
     }
 
     RealKernel& kernel_;
@@ -386,8 +356,7 @@ private:
     std::mutex pcapLock_;
     // Held around the posted reads and the frames waiting for one.
     std::mutex queueLock_;
-    std::deque<PostedRead> posted_;
-    std::deque<std::vector<std::uint8_t>> pending_;
+    PostedReads reads_;
 };
 
 PcapPacketDriver::PcapPacketDriver(RealKernel& kernel, std::optional<MacAddress> stationAddress)

@@ -19,9 +19,6 @@
 
 namespace tarvik {
 
-// Frames kept for reads not yet posted; beyond this the newest are dropped, as an adapter
-// with no receive buffers left would drop them.
-inline constexpr std::size_t PCAP_PENDING_FRAMES = 4096;
 // The socket's receive buffer: a burst of a few thousand short frames fits in it.
 inline constexpr int PCAP_KERNEL_BUFFER_BYTES = 8 * 1024 * 1024;
 // Larger than the longest Ethernet frame, so nothing a slot can hold is cut.

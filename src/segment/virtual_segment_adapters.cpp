@@ -1,34 +1,17 @@
 #include <algorithm>
 #include <atomic>
 #include <cstring>
-#include <deque>
 #include <map>
 
+#include "platform/posted_reads.h"
 #include "segment/virtual_segment.h"
 
 namespace tarvik {
 
 namespace {
 
-// Frames that land while no read is posted wait here, as in an adapter's receive ring; a
-// burst beyond it is lost.
-constexpr std::size_t WAITING_FRAME_LIMIT = 4096;
 // The largest Ethernet frame without its checksum.
 constexpr std::uint32_t LARGEST_FRAME_BYTES = 1514;
-
-struct PostedRead {
-    ReadSlot* slot;
-    Overlapped* request;
-};
-
-// Writes the frame into the read and gives the event to signal once no lock is held.
-EventHandle Complete(const PostedRead& read, std::span<const std::uint8_t> frame)
-{
-    const std::size_t length = std::min(frame.size(), READ_SLOT_FRAME_BYTES);
-    std::memcpy(read.slot->FrameData, frame.data(), length);
-    read.slot->FrameLength = static_cast<std::uint32_t>(length);
-    return read.request->Event;
-}
 
 // One opened adapter: a station of the segment whose packet filter decides what reaches it.
 // A fresh adapter takes nothing until a filter is set.
@@ -46,31 +29,17 @@ public:
 
     void ReceiveFrame(std::span<const std::uint8_t> frame) override
     {
-        EventHandle event = NO_EVENT;
-        {
-            std::lock_guard lock(mutex_);
-            if (closed) {
-                return;
-            }
-            if (posted.empty()) {
-                if (waiting.size() < WAITING_FRAME_LIMIT) {
-                    waiting.emplace_back(frame.begin(), frame.end());
-                }
-                return;
-            }
-            event = Complete(posted.front(), frame);
-            posted.pop_front();
-        }
-        kernel_.SetEvent(event);
+        ReadCompletions completed(kernel_);
+        std::lock_guard lock(mutex_);
+        reads.Deliver(frame, completed);
     }
 
     const MacAddress address;
     const std::uint32_t medium;
     std::atomic<std::uint32_t> filter{0};
-    // Guarded by the driver's mutex. Frames wait only while no read is posted.
-    bool closed = false;
-    std::deque<PostedRead> posted;
-    std::deque<std::vector<std::uint8_t>> waiting;
+    // Guarded by the driver's mutex: frames that land while no read is posted wait here, as
+    // in an adapter's receive ring.
+    PostedReads reads;
 
 private:
     Kernel& kernel_;
@@ -204,37 +173,27 @@ void VirtualAdapterDriver::CloseAdapter(std::int32_t adapter)
         port = std::move(found->second);
         state_->ports.erase(found);
         // Posted reads are abandoned: their slots are never written again.
-        port->closed = true;
-        port->posted.clear();
-        port->waiting.clear();
+        port->reads.Close();
     }
     // Waits for a delivery to this port that another thread may be making.
     state_->segment.Detach(port.get());
 }
 
 std::uint32_t VirtualAdapterDriver::PacketRead(std::int32_t adapter, ReadSlot* slot,
-                                               std::uint32_t* /*count*/, Overlapped* request,
+                                               std::uint32_t* count, Overlapped* request,
                                                std::uint32_t /*flags*/)
 {
     if (slot == nullptr || request == nullptr) {
-        return 1;
+        return DRIVER_FAILED;
     }
-    EventHandle event = NO_EVENT;
-    {
-        std::lock_guard lock(state_->mutex);
-        Port* port = state_->Find(adapter);
-        if (port == nullptr) {
-            return 1;
-        }
-        if (port->waiting.empty()) {
-            port->posted.push_back(PostedRead{slot, request});
-            return 0;
-        }
-        event = Complete(PostedRead{slot, request}, port->waiting.front());
-        port->waiting.pop_front();
+    ReadCompletions completed(state_->kernel);
+    std::lock_guard lock(state_->mutex);
+    Port* port = state_->Find(adapter);
+    if (port == nullptr) {
+        return DRIVER_FAILED;
     }
-    state_->kernel.SetEvent(event);
-    return 0;
+    port->reads.Post({slot, count, request}, completed);
+    return DRIVER_OK;
 }
 
 std::uint32_t VirtualAdapterDriver::PacketSend(std::int32_t adapter, const std::uint8_t* frame,
@@ -247,7 +206,7 @@ std::uint32_t VirtualAdapterDriver::PacketSend(std::int32_t adapter, const std::
         port = state_->Find(adapter);
         if (state_->failSends || port == nullptr || frame == nullptr || length == 0 ||
             length > LARGEST_FRAME_BYTES) {
-            return 1;
+            return DRIVER_FAILED;
         }
         ++state_->framesSent;
     }
@@ -255,7 +214,7 @@ std::uint32_t VirtualAdapterDriver::PacketSend(std::int32_t adapter, const std::
     if (count != nullptr) {
         *count = length;
     }
-    return 0;
+    return DRIVER_OK;
 }
 
 std::uint32_t VirtualAdapterDriver::MakeNdisRequest(std::int32_t adapter, RequestRecord* request,
@@ -265,29 +224,30 @@ std::uint32_t VirtualAdapterDriver::MakeNdisRequest(std::int32_t adapter, Reques
     std::lock_guard lock(state_->mutex);
     Port* port = state_->Find(adapter);
     if (request == nullptr || port == nullptr || state_->failRequests) {
-        return 1;
+        return DRIVER_FAILED;
     }
     switch (request->Oid) {
     case OID_GEN_MEDIA_IN_USE:
-        return AnswerQuery(*request, &port->medium, sizeof port->medium) ? 0 : 1;
+        return AnswerQuery(*request, &port->medium, sizeof port->medium) ? DRIVER_OK
+                                                                         : DRIVER_FAILED;
     case OID_802_3_CURRENT_ADDRESS:
-        return AnswerQuery(*request, port->address.data(), 6) ? 0 : 1;
+        return AnswerQuery(*request, port->address.data(), 6) ? DRIVER_OK : DRIVER_FAILED;
     case OID_GEN_CURRENT_PACKET_FILTER:
         if (request->RequestType == NDIS_REQUEST_QUERY_INFORMATION) {
             const std::uint32_t filter = port->filter;
-            return AnswerQuery(*request, &filter, sizeof filter) ? 0 : 1;
+            return AnswerQuery(*request, &filter, sizeof filter) ? DRIVER_OK : DRIVER_FAILED;
         }
         if (request->InformationBuffer == nullptr || request->InformationBufferLength < 4) {
             request->BytesNeeded = 4;
-            return 1;
+            return DRIVER_FAILED;
         }
         std::uint32_t filter;
         std::memcpy(&filter, request->InformationBuffer, sizeof filter);
         port->filter = filter;
         request->BytesTransferred = sizeof filter;
-        return 0;
+        return DRIVER_OK;
     default:
-        return 1;
+        return DRIVER_FAILED;
     }
 }
 

@@ -1,11 +1,11 @@
 #include "target/device_adapter.h"
 
-#include <algorithm>
+#include "platform/pcap_driver.h"
 
 namespace tarvik::target {
 
-DeviceAdapter::DeviceAdapter(Kernel& kernel, PcapPacketDriver& driver)
-    : kernel_(kernel), driver_(driver)
+DeviceAdapter::DeviceAdapter(Kernel& kernel, PacketDriver& driver, OpenErrorText openError)
+    : kernel_(kernel), driver_(driver), openError_(std::move(openError)), slots_(kernel, driver)
 {
 }
 
@@ -16,13 +16,7 @@ DeviceAdapter::~DeviceAdapter()
         // Reads still posted are abandoned here: the driver touches no slot after this.
         driver_.CloseAdapter(adapter_);
     }
-    if (slots_) {
-        for (std::size_t i = 0; i < DEVICE_READ_SLOTS; ++i) {
-            if (slots_[i].Request.Event != NO_EVENT) {
-                kernel_.CloseHandle(slots_[i].Request.Event);
-            }
-        }
-    }
+    slots_.Release();
 }
 
 std::optional<std::string> DeviceAdapter::Open(const std::string& interfaceName)
@@ -30,12 +24,12 @@ std::optional<std::string> DeviceAdapter::Open(const std::string& interfaceName)
     const std::string name = PCAP_ADAPTER_PREFIX + interfaceName;
     adapter_ = driver_.OpenAdapter(name.c_str());
     if (adapter_ == INVALID_ADAPTER) {
-        return driver_.OpenError();
+        return openError_ ? openError_() : "the adapter cannot be opened";
     }
     std::uint32_t medium = 0;
     RequestRecord request =
         NdisRequest(NDIS_REQUEST_QUERY_INFORMATION, OID_GEN_MEDIA_IN_USE, &medium, sizeof medium);
-    if (driver_.MakeNdisRequest(adapter_, &request, nullptr, 0) != 0 ||
+    if (driver_.MakeNdisRequest(adapter_, &request, nullptr, PACKET_CALL_COMPLETE) != DRIVER_OK ||
         medium != NDIS_MEDIUM_802_3) {
         return interfaceName + " is not an Ethernet interface";
     }
@@ -47,7 +41,7 @@ std::optional<MacAddress> DeviceAdapter::StationAddress()
     MacAddress address{};
     RequestRecord request = NdisRequest(NDIS_REQUEST_QUERY_INFORMATION, OID_802_3_CURRENT_ADDRESS,
                                         address.data(), static_cast<std::uint32_t>(address.size()));
-    if (driver_.MakeNdisRequest(adapter_, &request, nullptr, 0) != 0) {
+    if (driver_.MakeNdisRequest(adapter_, &request, nullptr, PACKET_CALL_COMPLETE) != DRIVER_OK) {
         return std::nullopt;
     }
     return address;
@@ -55,14 +49,11 @@ std::optional<MacAddress> DeviceAdapter::StationAddress()
 
 std::optional<std::string> DeviceAdapter::StartReception()
 {
-    slots_.reset(new ReadSlot[DEVICE_READ_SLOTS]());
+    if (!slots_.Allocate(DEVICE_READ_SLOTS)) {
+        return "no event for a read";
+    }
     for (std::size_t i = 0; i < DEVICE_READ_SLOTS; ++i) {
-        ReadSlot& slot = slots_[i];
-        slot.Request.Event = kernel_.CreateEvent();
-        if (slot.Request.Event == NO_EVENT) {
-            return "no event for a read";
-        }
-        if (driver_.PacketRead(adapter_, &slot, &slot.CountWord, &slot.Request, 0) != 0) {
+        if (slots_.Post(adapter_, i) != DRIVER_OK) {
             return "a read was refused";
         }
     }
@@ -74,34 +65,24 @@ std::optional<std::string> DeviceAdapter::StartReception()
 
 void DeviceAdapter::Receive(std::uint32_t timeoutMs, const FrameHandler& handle)
 {
-    if (!slots_) {
+    if (!slots_.Allocated()) {
         kernel_.Sleep(timeoutMs);
         return;
     }
-    std::uint32_t wait = timeoutMs;
-    for (std::size_t handed = 0; handed < DEVICE_READ_SLOTS; ++handed) {
-        ReadSlot& slot = slots_[next_];
-        const EventHandle landed[] = {slot.Request.Event};
-        if (kernel_.WaitForAny(landed, wait) != WAIT_OBJECT_0) {
-            return;
-        }
-        const std::size_t length = std::min<std::size_t>(slot.FrameLength, READ_SLOT_FRAME_BYTES);
-        const std::span<const std::uint8_t> frame(slot.FrameData, length);
+    slots_.TakeInOrder(adapter_, timeoutMs, DEVICE_READ_SLOTS,
+                       [this, &handle](std::span<const std::uint8_t> frame) {
         if (trace_ != nullptr) {
             trace_->Record(frame);
         }
         handle(frame);
-        driver_.PacketRead(adapter_, &slot, &slot.CountWord, &slot.Request, 0);
-        next_ = (next_ + 1) % DEVICE_READ_SLOTS;
-        wait = 0;
-    }
+    });
 }
 
 bool DeviceAdapter::Send(std::span<const std::uint8_t> frame)
 {
     std::uint32_t count = 0;
     if (driver_.PacketSend(adapter_, frame.data(), static_cast<std::uint32_t>(frame.size()), &count,
-                           nullptr, 0) != 0) {
+                           nullptr, PACKET_CALL_COMPLETE) != DRIVER_OK) {
         return false;
     }
     if (trace_ != nullptr) {
@@ -114,7 +95,7 @@ bool DeviceAdapter::SetPacketFilter(std::uint32_t filter)
 {
     RequestRecord request = NdisRequest(NDIS_REQUEST_SET_INFORMATION, OID_GEN_CURRENT_PACKET_FILTER,
                                         &filter, sizeof filter);
-    return driver_.MakeNdisRequest(adapter_, &request, nullptr, 0) == 0;
+    return driver_.MakeNdisRequest(adapter_, &request, nullptr, PACKET_CALL_COMPLETE) == DRIVER_OK;
 }
 
 }  // namespace tarvik::target

@@ -14,7 +14,8 @@
 #include "platform/frame_trace.h"
 #include "platform/kernel.h"
 #include "platform/mac_address.h"
-#include "platform/pcap_driver.h"
+#include "platform/packet_driver.h"
+#include "platform/posted_reads.h"
 
 namespace tarvik::target {
 
@@ -24,9 +25,12 @@ inline constexpr std::size_t DEVICE_READ_SLOTS = 8;
 
 class DeviceAdapter {
 public:
-    using FrameHandler = std::function<void(std::span<const std::uint8_t> frame)>;
+    using FrameHandler = ReadSlotRing::FrameHandler;
+    // Why the driver could not open an adapter, in its own words.
+    using OpenErrorText = std::function<std::string()>;
 
-    DeviceAdapter(Kernel& kernel, PcapPacketDriver& driver);
+    // Without an open error text a failed open says only that the adapter could not be opened.
+    DeviceAdapter(Kernel& kernel, PacketDriver& driver, OpenErrorText openError = {});
     ~DeviceAdapter();
     DeviceAdapter(const DeviceAdapter&) = delete;
     DeviceAdapter& operator=(const DeviceAdapter&) = delete;
@@ -49,11 +53,10 @@ private:
     bool SetPacketFilter(std::uint32_t filter);
 
     Kernel& kernel_;
-    PcapPacketDriver& driver_;
+    PacketDriver& driver_;
+    const OpenErrorText openError_;
     std::int32_t adapter_ = INVALID_ADAPTER;
-    std::unique_ptr<ReadSlot[]> slots_;
-    // The driver completes posted reads in posting order: the next frame lands here.
-    std::size_t next_ = 0;
+    ReadSlotRing slots_;
     FrameTrace* trace_ = nullptr;
 };
 

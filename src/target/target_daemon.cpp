@@ -12,7 +12,6 @@
 #include "platform/process_info.h"
 #include "platform/real_kernel.h"
 #include "protocol/upgrade_link.h"
-#include "target/device_adapter.h"
 
 namespace tarvik::target {
 namespace {
@@ -27,7 +26,7 @@ public:
     void Add(std::uint32_t due, std::vector<std::uint8_t> frame)
     {
         const auto later = std::find_if(held_.begin(), held_.end(), [due](const Held& held) {
-            return Ahead(due, held.Due) > 0;
+            return Ahead(due, held.Due) < 0;
         });
         held_.insert(later, Held{due, std::move(frame)});
     }
@@ -77,6 +76,25 @@ bool WriteDump(const std::string& path, const EmulatedTarget& device)
 
 }  // namespace
 
+void ServeDevice(Kernel& kernel, DeviceAdapter& adapter, EmulatedTarget& device,
+                 const std::function<bool()>& stop)
+{
+    DelayedReplies delayed;
+    while (!stop()) {
+        const std::uint32_t wait = delayed.WaitMs(kernel.GetTickCount(), STOP_CHECK_MS);
+        adapter.Receive(wait, [&](std::span<const std::uint8_t> frame) {
+            for (auto& reply : device.HandleFrame(frame)) {
+                if (reply.DelayMs == 0) {
+                    adapter.Send(reply.Frame);
+                } else {
+                    delayed.Add(kernel.GetTickCount() + reply.DelayMs, std::move(reply.Frame));
+                }
+            }
+        });
+        delayed.SendDue(kernel.GetTickCount(), adapter);
+    }
+}
+
 int RunDaemon(const TargetOptions& options, const std::function<bool()>& stop)
 {
     if (!InterfaceExists(options.Interface)) {
@@ -104,7 +122,7 @@ int RunDaemon(const TargetOptions& options, const std::function<bool()>& stop)
     // With --mac the adapter takes that address as its own, promiscuously.
     PcapPacketDriver driver(kernel, options.Address);
     driver.SetFrameAdmission(ProtocolFrameAdmission());
-    DeviceAdapter adapter(kernel, driver);
+    DeviceAdapter adapter(kernel, driver, [&driver] { return driver.OpenError(); });
     adapter.SetTrace(trace.get());
     if (const auto error = adapter.Open(options.Interface)) {
         std::fprintf(stderr, "tarvik-target: cannot listen on %s: %s\n", options.Interface.c_str(),
@@ -142,20 +160,7 @@ int RunDaemon(const TargetOptions& options, const std::function<bool()>& stop)
     std::fprintf(stderr, "tarvik-target: %s (board %s) ready on %s\n", name.c_str(),
                  FormatHexBytes(options.BoardCode).c_str(), options.Interface.c_str());
 
-    DelayedReplies delayed;
-    while (!stop()) {
-        const std::uint32_t wait = delayed.WaitMs(kernel.GetTickCount(), STOP_CHECK_MS);
-        adapter.Receive(wait, [&](std::span<const std::uint8_t> frame) {
-            for (auto& reply : device.HandleFrame(frame)) {
-                if (reply.DelayMs == 0) {
-                    adapter.Send(reply.Frame);
-                } else {
-                    delayed.Add(kernel.GetTickCount() + reply.DelayMs, std::move(reply.Frame));
-                }
-            }
-        });
-        delayed.SendDue(kernel.GetTickCount(), adapter);
-    }
+    ServeDevice(kernel, adapter, device, stop);
 
     int status = 0;
     if (!options.DumpPath.empty() && !WriteDump(options.DumpPath, device)) {

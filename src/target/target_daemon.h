@@ -3,6 +3,9 @@
 
 #include <functional>
 
+#include "lab/emulated_target.h"
+#include "platform/kernel.h"
+#include "target/device_adapter.h"
 #include "target/target_options.h"
 
 namespace tarvik::target {
@@ -10,5 +13,11 @@ namespace tarvik::target {
 // Runs until stop answers true; returns the exit status (0, or 1 when the interface could
 // not be used or the dump could not be written).
 int RunDaemon(const TargetOptions& options, const std::function<bool()>& stop);
+
+// The loop on an adapter already receiving: hands each frame to the device and sends its
+// replies, each when its delay has passed, until stop answers true (looked at least every
+// 100 ms).
+void ServeDevice(Kernel& kernel, DeviceAdapter& adapter, EmulatedTarget& device,
+                 const std::function<bool()>& stop);
 
 }  // namespace tarvik::target

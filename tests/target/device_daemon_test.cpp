@@ -1,0 +1,193 @@
+// The emulated-device daemon on the virtual segment in simulated time: its adapter, its replies
+// as they go out on the wire, and replies held back by a delay across the tick count's wrap.
+
+#include <gtest/gtest.h>
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "lab/emulated_target.h"
+#include "lab/lab_setup.h"
+#include "platform/sim_kernel.h"
+#include "protocol/frame.h"
+#include "segment/virtual_segment.h"
+#include "target/device_adapter.h"
+#include "target/target_daemon.h"
+
+namespace tarvik::target {
+namespace {
+
+constexpr MacAddress TOOL = {0x02, 0x00, 0x00, 0x00, 0x00, 0x01};
+constexpr MacAddress DEVICE = {0x02, 0x5A, 0x17, 0x1A, 0x2B, 0x3C};
+constexpr MacAddress MODEM = {0x02, 0x5A, 0x17, 0x1A, 0x2B, 0x3D};
+// The clock starts this close to the tick count's wrap.
+constexpr std::uint32_t BEFORE_WRAP = 0xFFFFFFFFu - 40;
+// A status reply as the device sends it, padded to the Ethernet minimum.
+constexpr std::size_t STATUS_REPLY_BYTES = 60;
+
+std::vector<std::uint8_t> BeginRequest(std::uint16_t sequence)
+{
+    FrameHeader header;
+    header.Destination = DEVICE;
+    header.Source = TOOL;
+    header.FrameType = FRAME_TYPE_UNTYPED;
+    header.Opcode = OP_BEGIN;
+    header.Sequence = sequence;
+    std::vector<std::uint8_t> bytes(SHORT_REQUEST_BYTES, 0);
+    EncodeHeader(bytes, header);
+    return bytes;
+}
+
+struct SentFrame {
+    std::uint64_t At;  // simulated milliseconds since the test began
+    std::vector<std::uint8_t> Bytes;
+    std::uint16_t Sequence() const { return DecodeHeader(Bytes)->Sequence; }
+};
+
+class DeviceDaemonTest : public ::testing::Test {
+protected:
+    explicit DeviceDaemonTest(std::uint32_t startTick = BEFORE_WRAP) : kernel(startTick)
+    {
+        driver.AddAdapter("\\Device\\dev0", DEVICE, NDIS_MEDIUM_802_3);
+        driver.AddAdapter("\\Device\\wan0", MODEM, NDIS_MEDIUM_DIX);
+        segment.SetObserver([this](std::span<const std::uint8_t> frame, const SegmentStation* by) {
+            if (by != nullptr) {
+                sent.push_back({kernel.Now(), {frame.begin(), frame.end()}});
+            }
+        });
+    }
+
+    // Serves the device for runMs of simulated time; requests are injected at their times.
+    void Serve(const TargetFaults& faults,
+               const std::vector<std::pair<std::uint32_t, std::uint16_t>>& requests,
+               std::uint64_t runMs = 500)
+    {
+        DeviceAdapter adapter(kernel, driver);
+        ASSERT_EQ(adapter.Open("dev0"), std::nullopt);
+        ASSERT_EQ(adapter.StartReception(), std::nullopt);
+        TargetConfig config;
+        config.Address = DEVICE;
+        config.Descriptor = LabTargetDescriptor({0x00, 0x11, 0x22, 0x33, 0x44, 0x55});
+        config.Faults = faults;
+        EmulatedTarget device(config);
+        for (const auto& [at, sequence] : requests) {
+            segment.Inject(BeginRequest(sequence), at);
+        }
+        const std::uint64_t end = kernel.Now() + runMs;
+        ServeDevice(kernel, adapter, device, [&] { return kernel.Now() >= end; });
+    }
+
+    SimKernel kernel;
+    VirtualSegment segment{kernel};
+    VirtualAdapterDriver driver{kernel, segment};
+    std::vector<SentFrame> sent;
+};
+
+TEST_F(DeviceDaemonTest, DelayedRepliesGoOutWhenDueAndInOrderAcrossTheTickWrap)
+{
+    TargetFaults faults;
+    faults.ResponseDelayMs = 100;
+    // The first reply falls due just after the wrap, the second 5 ms later.
+    Serve(faults, {{10, 1}, {15, 2}});
+    ASSERT_EQ(sent.size(), 2u);
+    EXPECT_EQ(sent[0].Sequence(), 1);
+    EXPECT_EQ(sent[1].Sequence(), 2);
+    const std::uint64_t landed = 10;
+    EXPECT_EQ(sent[0].At, landed + 100);
+    EXPECT_EQ(sent[1].At, landed + 5 + 100);
+}
+
+TEST_F(DeviceDaemonTest, EveryReplyTheDeviceMakesGoesOutAsMade)
+{
+    struct Case {
+        const char* name;
+        TargetFaults faults;
+        std::size_t replies;
+        std::size_t length;  // of each reply on the wire
+        std::uint64_t at;    // when they go out
+    };
+    TargetFaults duplicate;
+    duplicate.DuplicateReplies = true;
+    TargetFaults duplicateLate = duplicate;
+    duplicateLate.ResponseDelayMs = 60;
+    TargetFaults truncated;
+    truncated.TruncateRepliesTo = 20;
+    TargetFaults padded;
+    padded.PadRepliesTo = 1514;
+    TargetFaults silent;
+    silent.SilentOpcodes = {OP_BEGIN};
+    const std::vector<Case> cases = {
+        {"plain", {}, 1, STATUS_REPLY_BYTES, 10},
+        {"duplicated", duplicate, 2, STATUS_REPLY_BYTES, 10},
+        {"duplicated and delayed", duplicateLate, 2, STATUS_REPLY_BYTES, 70},
+        {"cut below the Ethernet minimum", truncated, 1, 20, 10},
+        {"padded to the longest frame", padded, 1, 1514, 10},
+        {"never answered", silent, 0, 0, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        sent.clear();
+        const std::uint64_t start = kernel.Now();
+        Serve(c.faults, {{10, 7}});
+        ASSERT_EQ(sent.size(), c.replies);
+        for (const SentFrame& reply : sent) {
+            EXPECT_EQ(reply.Bytes.size(), c.length);
+            EXPECT_EQ(reply.At - start, c.at);
+        }
+    }
+}
+
+TEST_F(DeviceDaemonTest, AReceiveHandsOverAtMostItsSlotsOldestFirstAndTheRestNextTime)
+{
+    DeviceAdapter adapter(kernel, driver);
+    ASSERT_EQ(adapter.Open("dev0"), std::nullopt);
+    ASSERT_EQ(adapter.StartReception(), std::nullopt);
+    const std::size_t burst = DEVICE_READ_SLOTS + 4;
+    for (std::uint16_t i = 0; i < burst; ++i) {
+        segment.Inject(BeginRequest(i), 0);
+    }
+    kernel.Advance(5);
+    std::vector<std::uint16_t> first;
+    std::vector<std::uint16_t> second;
+    const auto into = [](std::vector<std::uint16_t>& got) {
+        return [&got](std::span<const std::uint8_t> frame) {
+            got.push_back(DecodeHeader(frame)->Sequence);
+        };
+    };
+    adapter.Receive(0, into(first));
+    adapter.Receive(0, into(second));
+    ASSERT_EQ(first.size(), DEVICE_READ_SLOTS);
+    ASSERT_EQ(second.size(), burst - DEVICE_READ_SLOTS);
+    first.insert(first.end(), second.begin(), second.end());
+    for (std::uint16_t i = 0; i < burst; ++i) {
+        EXPECT_EQ(first[i], i);
+    }
+}
+
+TEST_F(DeviceDaemonTest, AnAdapterItCannotUseIsSaidInWords)
+{
+    struct Case {
+        const char* name;
+        const char* interfaceName;
+        DeviceAdapter::OpenErrorText openError;
+        std::string error;
+    };
+    const std::vector<Case> cases = {
+        {"no such adapter", "eth9", {}, "the adapter cannot be opened"},
+        {"the driver's words", "eth9", [] { return std::string("No such device"); },
+         "No such device"},
+        {"not Ethernet", "wan0", {}, "wan0 is not an Ethernet interface"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        DeviceAdapter adapter(kernel, driver, c.openError);
+        EXPECT_EQ(adapter.Open(c.interfaceName), c.error);
+    }
+    DeviceAdapter adapter(kernel, driver);
+    ASSERT_EQ(adapter.Open("dev0"), std::nullopt);
+    EXPECT_EQ(adapter.StationAddress(), DEVICE);
+}
+
+}  // namespace
+}  // namespace tarvik::target
