@@ -19,9 +19,7 @@ constexpr MacAddress TOKEN_RING = {0x10, 0x00, 0x5A, 0x00, 0x00, 0x01};
 
 std::string FixturePath(const char* name)
 {
-    return (std::filesystem::path(__FILE__).parent_path().parent_path() / "fixtures" / "registry" /
-            name)
-        .string();
+    return (std::filesystem::path(TARVIK_REGISTRY_FIXTURES) / name).string();
 }
 
 std::unique_ptr<FileRegistry> LoadFixture(const char* name)
