@@ -13,6 +13,7 @@
 #include "cli/upgrade_record.h"
 #include "commands/run_environment.h"
 #include "commands/several_devices.h"
+#include "commands/startup.h"
 #include "protocol/upgrade_link.h"
 
 namespace tarvik::cli {
@@ -129,7 +130,7 @@ private:
             !hint.empty()) {
             streams_.Err << hint << '\n';
         }
-        return StartupExitStatusFor(result);
+        return StartupExitStatus(result);
     }
 
     // Settles FrameVariant for the commands that talk to one device. 0 to go on.
@@ -165,7 +166,7 @@ private:
     {
         AdapterList list;
         if (const int result = environment_->ListAdapters(port_, list); result != DISCOVERY_OK) {
-            return Fail(StartupExitStatusFor(result), port_.LastMessage());
+            return Fail(StartupExitStatus(result), port_.LastMessage());
         }
         if (options_.Json) {
             Json adapters = Json::array();
