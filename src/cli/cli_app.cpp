@@ -32,9 +32,9 @@ public:
                                             stop_,
                                             options_.SeveralDevices() ? RunSharing::SeveralRuns
                                                                       : RunSharing::OneRun);
-        environment_->Link().SetSendPause(options_.PaceMs);
+        environment_->AdapterBinding().SetSendPause(options_.PaceMs);
         if (options_.AdmitEveryFrame) {
-            environment_->AdmitEveryFrame();
+            environment_->Access().AdmitEveryFrame();
         }
         if (!options_.TracePath.empty()) {
             if (const auto error = environment_->TraceTo(options_.TracePath)) {
@@ -126,7 +126,8 @@ private:
                          << "; pick another with -i IFNAME:\n";
             ListForUser(list);
         }
-        if (const std::string hint = environment_->PrivilegeHintFor(result, options_.InvokedAs);
+        if (const std::string hint =
+                environment_->Access().PrivilegeHintFor(result, options_.InvokedAs);
             !hint.empty()) {
             streams_.Err << hint << '\n';
         }
@@ -136,7 +137,7 @@ private:
     // Settles FrameVariant for the commands that talk to one device. 0 to go on.
     int SettleFrameType()
     {
-        RunState& run = environment_->Run();
+        RunState& run = environment_->State();
         switch (options_.FrameType) {
         case FrameTypeChoice::Untyped:
             run.FrameVariant = 0;
@@ -186,7 +187,7 @@ private:
     int Browse()
     {
         std::vector<std::string> names;
-        RunState& run = environment_->Run();
+        RunState& run = environment_->State();
         run.FrameVariant = 0;
         if (!BrowseTargets(run, port_, names)) {
             return Fail(ExitStatusFor(InquiryOutcome::BroadcastError), port_.LastMessage());
@@ -212,7 +213,7 @@ private:
             return status;
         }
         ImageDescriptor descriptor;
-        if (!ShowDeviceInformation(environment_->Run(), port_, options_.DeviceName, descriptor)) {
+        if (!ShowDeviceInformation(environment_->State(), port_, options_.DeviceName, descriptor)) {
             return Fail(ExitStatusFor(InquiryOutcome::AccessTargetError), port_.LastMessage());
         }
         if (options_.Json) {
@@ -227,7 +228,7 @@ private:
     int Info()
     {
         ImageDescriptor descriptor;
-        if (!ShowFileInformation(environment_->Run(), port_, options_.ImagePath, descriptor)) {
+        if (!ShowFileInformation(environment_->State(), port_, options_.ImagePath, descriptor)) {
             return Fail(ExitStatusFor(InquiryOutcome::FileAccessError), port_.LastMessage());
         }
         if (options_.Json) {
@@ -245,7 +246,7 @@ private:
             return status;
         }
         const UpgradeOutcome outcome =
-            RunCheckCommand(environment_->Run(), port_, options_.DeviceName, options_.ImagePath);
+            RunCheckCommand(environment_->State(), port_, options_.DeviceName, options_.ImagePath);
         if (outcome != UpgradeOutcome::Finished) {
             return Fail(ExitStatusFor(outcome), port_.LastMessage());
         }
@@ -324,7 +325,7 @@ private:
         if (!OpenRecord()) {
             return EXIT_USAGE;
         }
-        RunState& run = environment_->Run();
+        RunState& run = environment_->State();
         Kernel& clock = environment_->Clock();
         DeviceRunReport report;
         report.DeviceName = options_.DeviceName;
@@ -382,7 +383,7 @@ private:
     // one adapter the start-up opened.
     int UpgradeSeveral()
     {
-        RunState& run = environment_->Run();
+        RunState& run = environment_->State();
         run.FrameVariant = options_.FrameType == FrameTypeChoice::Typed ? 1 : 0;
         std::vector<std::string> names = options_.DeviceNames;
         std::vector<DeviceRunReport> missing;

@@ -47,7 +47,7 @@ DeviceRunReport UpgradeOneDevice(RunEnvironment& environment, const SeveralDevic
                                            : RowOf(UpgradeOutcome::Other).ExitStatus;
         return report;
     }
-    RunState& state = run->Run();
+    RunState& state = run->State();
     if (request.ReadDescriptor) {
         UpgradeLink link(state);
         ImageDescriptor descriptor;
@@ -73,7 +73,7 @@ bool BrowseSharedSegment(RunEnvironment& environment, CommandPort& port,
 {
     bool browsed = false;
     const std::function<void()> browse = [&] {
-        browsed = BrowseTargets(environment.Run(), port, names);
+        browsed = BrowseTargets(environment.State(), port, names);
     };
     environment.RunAll(std::span(&browse, 1), 0);
     return browsed;

@@ -19,7 +19,6 @@
 #include "netio/adapter_discovery.h"
 #include "netio/binding.h"
 #include "platform/os_version.h"
-#include "platform/process_info.h"
 #include "platform/sim_kernel.h"
 #include "protocol/frame.h"
 #include "protocol/upgrade_link.h"
@@ -148,7 +147,7 @@ protected:
     RunEnvironment& Environment()
     {
         environment = std::make_unique<RunEnvironment>(
-            EnvironmentParts{kernel, lab.Driver(), *registry, version, files, process},
+            EnvironmentParts{kernel, lab.Driver(), *registry, version, files, access},
             [this] { return stopAt != 0 && kernel.Now() >= stopAt; }, RunSharing::SeveralRuns);
         FirstAdapterSelection first;
         EXPECT_EQ(environment->Start(first, port), STARTUP_READY);
@@ -184,7 +183,7 @@ protected:
     std::unique_ptr<Registry> registry;
     FixedOsVersionQuery version{VER_PLATFORM_WIN32_NT};
     MemoryFileSystem files;
-    LinuxProcessInfo process;
+    LabAccess access;
     MessagePort port;
     std::uint64_t stopAt = 0;
     std::unique_ptr<RunEnvironment> environment;
