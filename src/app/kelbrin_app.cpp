@@ -17,7 +17,7 @@ constexpr char RECENT_FILE_GROUP[] = "Recent File List";
 
 CKelbrinApp::CKelbrinApp(AppServices& services, QStringList documentFiles)
     : services_(services),
-      documentFiles_(std::move(documentFiles)), context_{services.Network.Run(), services.Port,
+      documentFiles_(std::move(documentFiles)), context_{services.Network.State(), services.Port,
                                                          services.Runner, document_, nullptr}
 {
 }

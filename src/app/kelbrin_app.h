@@ -33,8 +33,8 @@ public:
     int InitInstance();
 
     AppServices& Services() { return services_; }
-    Binding& Link() { return services_.Network.Link(); }
-    RunState& Run() { return services_.Network.Run(); }
+    Binding& AdapterBinding() { return services_.Network.AdapterBinding(); }
+    RunState& State() { return services_.Network.State(); }
     CKelbrinDoc& Document() { return document_; }
     DialogContext& Context() { return context_; }
     // The main window; null before InitInstance and once it has been closed.

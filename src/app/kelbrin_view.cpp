@@ -35,7 +35,7 @@ CKelbrinView::CKelbrinView(CKelbrinApp& app, QWidget* parent)
 
 CKelbrinView::~CKelbrinView()
 {
-    Binding& link = app_.Link();
+    Binding& link = app_.AdapterBinding();
     link.StopReception();
     link.CloseRequestEvent();
     link.CloseAdapter();

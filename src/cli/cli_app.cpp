@@ -13,6 +13,7 @@
 #include "cli/upgrade_record.h"
 #include "commands/run_environment.h"
 #include "commands/several_devices.h"
+#include "commands/startup.h"
 #include "protocol/upgrade_link.h"
 
 namespace tarvik::cli {
@@ -31,9 +32,9 @@ public:
                                             stop_,
                                             options_.SeveralDevices() ? RunSharing::SeveralRuns
                                                                       : RunSharing::OneRun);
-        environment_->Link().SetSendPause(options_.PaceMs);
+        environment_->AdapterBinding().SetSendPause(options_.PaceMs);
         if (options_.AdmitEveryFrame) {
-            environment_->AdmitEveryFrame();
+            environment_->Access().AdmitEveryFrame();
         }
         if (!options_.TracePath.empty()) {
             if (const auto error = environment_->TraceTo(options_.TracePath)) {
@@ -125,17 +126,18 @@ private:
                          << "; pick another with -i IFNAME:\n";
             ListForUser(list);
         }
-        if (const std::string hint = environment_->PrivilegeHintFor(result, options_.InvokedAs);
+        if (const std::string hint =
+                environment_->Access().PrivilegeHintFor(result, options_.InvokedAs);
             !hint.empty()) {
             streams_.Err << hint << '\n';
         }
-        return StartupExitStatusFor(result);
+        return StartupExitStatus(result);
     }
 
     // Settles FrameVariant for the commands that talk to one device. 0 to go on.
     int SettleFrameType()
     {
-        RunState& run = environment_->Run();
+        RunState& run = environment_->State();
         switch (options_.FrameType) {
         case FrameTypeChoice::Untyped:
             run.FrameVariant = 0;
@@ -165,7 +167,7 @@ private:
     {
         AdapterList list;
         if (const int result = environment_->ListAdapters(port_, list); result != DISCOVERY_OK) {
-            return Fail(StartupExitStatusFor(result), port_.LastMessage());
+            return Fail(StartupExitStatus(result), port_.LastMessage());
         }
         if (options_.Json) {
             Json adapters = Json::array();
@@ -185,7 +187,7 @@ private:
     int Browse()
     {
         std::vector<std::string> names;
-        RunState& run = environment_->Run();
+        RunState& run = environment_->State();
         run.FrameVariant = 0;
         if (!BrowseTargets(run, port_, names)) {
             return Fail(ExitStatusFor(InquiryOutcome::BroadcastError), port_.LastMessage());
@@ -211,7 +213,7 @@ private:
             return status;
         }
         ImageDescriptor descriptor;
-        if (!ShowDeviceInformation(environment_->Run(), port_, options_.DeviceName, descriptor)) {
+        if (!ShowDeviceInformation(environment_->State(), port_, options_.DeviceName, descriptor)) {
             return Fail(ExitStatusFor(InquiryOutcome::AccessTargetError), port_.LastMessage());
         }
         if (options_.Json) {
@@ -226,7 +228,7 @@ private:
     int Info()
     {
         ImageDescriptor descriptor;
-        if (!ShowFileInformation(environment_->Run(), port_, options_.ImagePath, descriptor)) {
+        if (!ShowFileInformation(environment_->State(), port_, options_.ImagePath, descriptor)) {
             return Fail(ExitStatusFor(InquiryOutcome::FileAccessError), port_.LastMessage());
         }
         if (options_.Json) {
@@ -244,7 +246,7 @@ private:
             return status;
         }
         const UpgradeOutcome outcome =
-            RunCheckCommand(environment_->Run(), port_, options_.DeviceName, options_.ImagePath);
+            RunCheckCommand(environment_->State(), port_, options_.DeviceName, options_.ImagePath);
         if (outcome != UpgradeOutcome::Finished) {
             return Fail(ExitStatusFor(outcome), port_.LastMessage());
         }
@@ -331,7 +333,7 @@ private:
         const DeviceUpgradeRequest request{options_.DeviceName, options_.ImagePath, false,
                                            recorder_ != nullptr};
         const DeviceRunReport report =
-            UpgradeDevice(environment_->Run(), request, port_, progress, stop_);
+            UpgradeDevice(environment_->State(), request, port_, progress, stop_);
         port_.SetBeforeMessage({});
         progress.Finish();
         Verbose("frames sent: " + std::to_string(report.FramesSent) + ", " +
@@ -363,7 +365,7 @@ private:
     // one adapter the start-up opened.
     int UpgradeSeveral()
     {
-        RunState& run = environment_->Run();
+        RunState& run = environment_->State();
         run.FrameVariant = options_.FrameType == FrameTypeChoice::Typed ? 1 : 0;
         std::vector<std::string> names = options_.DeviceNames;
         std::vector<DeviceRunReport> missing;

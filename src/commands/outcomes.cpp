@@ -7,16 +7,16 @@ namespace tarvik {
 std::vector<OutcomeRow> ExitStatusRows()
 {
     std::vector<OutcomeRow> rows(PROGRAM_OUTCOMES.begin(), PROGRAM_OUTCOMES.end());
-    for (const std::span<const OutcomeRow> table :
-         {std::span<const OutcomeRow>(UPGRADE_OUTCOMES),
-          std::span<const OutcomeRow>(INQUIRY_OUTCOMES),
-          std::span<const OutcomeRow>(STARTUP_OUTCOMES)}) {
+    const auto addFailures = [&rows](const auto& table) {
         for (const OutcomeRow& row : table) {
             if (row.ExitStatus != 0) {
                 rows.push_back(row);
             }
         }
-    }
+    };
+    addFailures(UPGRADE_OUTCOMES);
+    addFailures(INQUIRY_OUTCOMES);
+    addFailures(STARTUP_OUTCOMES);
     std::stable_sort(rows.begin(), rows.end(), [](const OutcomeRow& a, const OutcomeRow& b) {
         return a.ExitStatus < b.ExitStatus;
     });

@@ -2,11 +2,12 @@
 // Every way a command can end, one table per set of codes. A row holds the code, the system's
 // own text (empty when that ending shows none) and tarvik-cli's exit status, with a few words
 // for --help and the README. The flows show the texts, the desktop program shows them in its
-// message boxes, the command line also exits with the statuses, and its --help and the README
-// list them: a new ending is a new row.
+// message boxes, the command line also exits with the statuses (and so does the desktop
+// program after a start-up that ends it), and --help and the README list them: a new ending is
+// a new row.
 
 #include <array>
-#include <span>
+#include <cstddef>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -21,7 +22,7 @@ inline constexpr std::string_view APPLICATION_TITLE = "Tarvik";
 struct OutcomeRow {
     int Code;
     std::string_view Text;     // the system's own text; empty when none is shown
-    int ExitStatus;            // tarvik-cli's
+    int ExitStatus;            // tarvik-cli's; a start-up row's is the desktop program's too
     std::string_view Meaning;  // what the ending means, for --help and the README
 };
 
@@ -79,7 +80,7 @@ inline constexpr std::array<OutcomeRow, 4> INQUIRY_OUTCOMES = {{
      "--frame-type auto: the named device did not answer discovery"},
 }};
 
-// How the start-up sequence ended. 1 to 5 are the adapter discovery's own results.
+// How the start-up sequence ended. DISCOVERY_* are the adapter discovery's own results.
 inline constexpr int STARTUP_READY = 0;  // the adapter is open and receiving
 // Neither family: "Operation System Not Support ! " has been shown; the desktop program runs
 // on without an adapter.
@@ -95,18 +96,43 @@ inline constexpr int STARTUP_NO_OS_VERSION = 8;
 // stops rather than read the wire with them.
 inline constexpr int STARTUP_CAPABILITIES_KEPT = 9;
 
-inline constexpr std::array<OutcomeRow, 10> STARTUP_OUTCOMES = {{
-    {STARTUP_READY, "", 0, "the adapter is open"},
-    {DISCOVERY_NO_ADAPTER, "No LAN Card Detected !", 30, ""},
-    {DISCOVERY_OPEN_ADAPTER_FAILED, "Open Adapter Fail !", 31, ""},
-    {DISCOVERY_OPEN_REGISTRY_FAILED, "Open Registry Fail !", 32, ""},
-    {DISCOVERY_OPEN_EVENT_FAILED, "Open Event Fail !", 33, ""},
-    {DISCOVERY_START_RECEPTION_FAILED, "Start Reception Fail !", 34, ""},
-    {STARTUP_WITHOUT_ADAPTER, "Operation System Not Support ! ", 35, ""},
-    {STARTUP_UNKNOWN_ADAPTER, "", 37, "-i names no adapter in the list"},
-    {STARTUP_NO_OS_VERSION, "Get OSVersionInfo Fail", 36, ""},
-    {STARTUP_CAPABILITIES_KEPT, "Drop Capabilities Fail !", 38,
-     "the capabilities could not be given up after the open"},
+// Where a start-up result comes from: adapter discovery, whose text the start-up sequence
+// shows once discovery has ended, or another step, which showed its own text (if any).
+enum class StartupSource { Discovery, OtherStep };
+// Whether the desktop program goes on to its window after a start-up result (without an
+// adapter, but for STARTUP_READY). The command line needs the adapter and ends after any
+// result but STARTUP_READY.
+enum class AfterStartup { RunsOn, Ends };
+
+// A start-up result's row. Both front ends end with its exit status when the result ends them.
+struct StartupOutcomeRow : OutcomeRow {
+    StartupSource Source;
+    AfterStartup After;
+};
+
+inline constexpr StartupSource BY_DISCOVERY = StartupSource::Discovery;
+inline constexpr StartupSource BY_STEP = StartupSource::OtherStep;
+inline constexpr AfterStartup PROGRAM_RUNS_ON = AfterStartup::RunsOn;
+inline constexpr AfterStartup PROGRAM_ENDS = AfterStartup::Ends;
+
+inline constexpr std::array<StartupOutcomeRow, 10> STARTUP_OUTCOMES = {{
+    {{STARTUP_READY, "", 0, "the adapter is open"}, BY_STEP, PROGRAM_RUNS_ON},
+    {{DISCOVERY_NO_ADAPTER, "No LAN Card Detected !", 30, ""}, BY_DISCOVERY, PROGRAM_ENDS},
+    {{DISCOVERY_OPEN_ADAPTER_FAILED, "Open Adapter Fail !", 31, ""}, BY_DISCOVERY, PROGRAM_ENDS},
+    {{DISCOVERY_OPEN_REGISTRY_FAILED, "Open Registry Fail !", 32, ""}, BY_DISCOVERY, PROGRAM_ENDS},
+    {{DISCOVERY_OPEN_EVENT_FAILED, "Open Event Fail !", 33, ""}, BY_DISCOVERY, PROGRAM_ENDS},
+    {{DISCOVERY_START_RECEPTION_FAILED, "Start Reception Fail !", 34, ""},
+     BY_DISCOVERY,
+     PROGRAM_ENDS},
+    {{STARTUP_WITHOUT_ADAPTER, "Operation System Not Support ! ", 35, ""},
+     BY_STEP,
+     PROGRAM_RUNS_ON},
+    {{STARTUP_UNKNOWN_ADAPTER, "", 37, "-i names no adapter in the list"}, BY_STEP, PROGRAM_ENDS},
+    {{STARTUP_NO_OS_VERSION, "Get OSVersionInfo Fail", 36, ""}, BY_STEP, PROGRAM_RUNS_ON},
+    {{STARTUP_CAPABILITIES_KEPT, "Drop Capabilities Fail !", 38,
+      "the capabilities could not be given up after the open"},
+     BY_STEP,
+     PROGRAM_ENDS},
 }};
 
 // The command line's own endings, which no flow reports.
@@ -128,38 +154,51 @@ inline constexpr std::array<OutcomeRow, 4> PROGRAM_OUTCOMES = {{
      "status is in the summary), or --all found no device that fits"},
 }};
 
-// The row of a code; the table's last row stands in for a code it does not hold.
-constexpr const OutcomeRow& RowOf(std::span<const OutcomeRow> table, int code)
+// The row of a code; null when the table has none, which the caller must answer for itself.
+template <typename Row, std::size_t N>
+constexpr const Row* FindRow(const std::array<Row, N>& table, int code)
 {
-    for (const OutcomeRow& row : table) {
+    for (const Row& row : table) {
         if (row.Code == code) {
-            return row;
-        }
-    }
-    return table.back();
-}
-
-constexpr const OutcomeRow& RowOf(UpgradeOutcome outcome)
-{
-    return RowOf(UPGRADE_OUTCOMES, static_cast<int>(outcome));
-}
-constexpr const OutcomeRow& RowOf(InquiryOutcome outcome)
-{
-    return RowOf(INQUIRY_OUTCOMES, static_cast<int>(outcome));
-}
-constexpr const OutcomeRow& RowOf(ProgramOutcome outcome)
-{
-    return RowOf(PROGRAM_OUTCOMES, static_cast<int>(outcome));
-}
-// Null for a code that is no start-up result.
-constexpr const OutcomeRow* StartupRow(int result)
-{
-    for (const OutcomeRow& row : STARTUP_OUTCOMES) {
-        if (row.Code == result) {
             return &row;
         }
     }
     return nullptr;
+}
+
+// Whether each row stands at the index of its code and the last at the last enumerator's, so
+// that every enumerator of a set of codes has its row.
+template <typename Outcome, std::size_t N>
+constexpr bool RowsStandAtTheirCodes(const std::array<OutcomeRow, N>& table, Outcome last)
+{
+    for (std::size_t i = 0; i < N; ++i) {
+        if (table[i].Code != static_cast<int>(i)) {
+            return false;
+        }
+    }
+    return N == static_cast<std::size_t>(last) + 1;
+}
+static_assert(RowsStandAtTheirCodes(UPGRADE_OUTCOMES, UpgradeOutcome::Other));
+static_assert(RowsStandAtTheirCodes(INQUIRY_OUTCOMES, InquiryOutcome::TargetNotFound));
+static_assert(RowsStandAtTheirCodes(PROGRAM_OUTCOMES, ProgramOutcome::SomeDevicesFailed));
+
+// The row of an ending, which every enumerator has (the assertions above).
+constexpr const OutcomeRow& RowOf(UpgradeOutcome outcome)
+{
+    return UPGRADE_OUTCOMES[static_cast<std::size_t>(outcome)];
+}
+constexpr const OutcomeRow& RowOf(InquiryOutcome outcome)
+{
+    return INQUIRY_OUTCOMES[static_cast<std::size_t>(outcome)];
+}
+constexpr const OutcomeRow& RowOf(ProgramOutcome outcome)
+{
+    return PROGRAM_OUTCOMES[static_cast<std::size_t>(outcome)];
+}
+// Null for a code that is no start-up result.
+constexpr const StartupOutcomeRow* StartupRow(int result)
+{
+    return FindRow(STARTUP_OUTCOMES, result);
 }
 
 // The texts by name, read from the rows, for the flows and the tests.

@@ -2,6 +2,7 @@
 
 #include "commands/outcomes.h"
 #include "commands/startup.h"
+#include "lab/lab_setup.h"
 #include "platform/pcap_driver.h"
 #include "platform/pcap_trace.h"
 #include "platform/real_kernel.h"
@@ -9,14 +10,34 @@
 
 namespace tarvik {
 
-// What Make makes for a run on the lab or on the machine; a test hands its own parts.
+namespace {
+
+// The libpcap driver's captures, as the real interface's access prepares and releases them.
+class PcapCaptures final : public CaptureControl {
+public:
+    explicit PcapCaptures(PcapPacketDriver& driver) : driver_(driver) {}
+    void Prepare(const std::string& adapterName) override { driver_.Prepare(adapterName.c_str()); }
+    void ForgetPrepared() override { driver_.ForgetPrepared(); }
+    void AdmitEveryFrame() override { driver_.SetFrameAdmission({}); }
+
+private:
+    PcapPacketDriver& driver_;
+};
+
+}  // namespace
+
+// What Make makes for a run on the lab or on the machine; a test hands its own parts. The lab's
+// stations go before the clock their timers run on.
 struct RunEnvironment::Owned {
     RealKernel Clock;
+    std::unique_ptr<Lab> BuiltInLab;
     std::unique_ptr<PcapPacketDriver> Pcap;
+    std::unique_ptr<PcapCaptures> Captures;
     std::unique_ptr<Registry> AdapterRegistry;
     std::unique_ptr<OsVersionQuery> OsVersion;
     PosixFileSystem Files;
     LinuxProcessInfo Process;
+    std::unique_ptr<InterfaceAccess> Access;
 };
 
 // Remembers whether the family tests could not get the version, so that the command line can
@@ -58,37 +79,36 @@ std::unique_ptr<RunEnvironment> RunEnvironment::Make(SegmentKind kind, StopReque
                                                      RunSharing sharing)
 {
     auto owned = std::make_unique<Owned>();
-    std::unique_ptr<Lab> lab;
     PacketDriver* driver = nullptr;
     if (kind == SegmentKind::Lab) {
-        lab = MakeBuiltInLab(owned->Clock);
-        driver = &lab->Driver();
+        owned->BuiltInLab = MakeBuiltInLab(owned->Clock);
+        driver = &owned->BuiltInLab->Driver();
         owned->AdapterRegistry = MakeLabRegistry();
         owned->OsVersion = std::make_unique<FixedOsVersionQuery>(VER_PLATFORM_WIN32_NT);
+        owned->Access = std::make_unique<LabAccess>();
     } else {
         owned->Pcap = std::make_unique<PcapPacketDriver>(owned->Clock);
         owned->Pcap->SetFrameAdmission(ProtocolFrameAdmission());
         driver = owned->Pcap.get();
+        owned->Captures = std::make_unique<PcapCaptures>(*owned->Pcap);
         owned->AdapterRegistry = std::make_unique<LiveRegistry>();
         owned->OsVersion = std::make_unique<LinuxOsVersionQuery>();
+        owned->Access = std::make_unique<RealInterfaceAccess>(*owned->Captures, owned->Process);
     }
     const EnvironmentParts parts{owned->Clock,      *driver,      *owned->AdapterRegistry,
-                                 *owned->OsVersion, owned->Files, owned->Process};
-    std::unique_ptr<RunEnvironment> environment(new RunEnvironment(std::move(owned), parts,
-                                                                   std::move(stop), sharing, kind));
-    environment->lab_ = std::move(lab);
-    return environment;
+                                 *owned->OsVersion, owned->Files, *owned->Access};
+    return std::unique_ptr<RunEnvironment>(new RunEnvironment(std::move(owned), parts,
+                                                              std::move(stop), sharing));
 }
 
-RunEnvironment::RunEnvironment(EnvironmentParts parts, StopRequested stop, RunSharing sharing,
-                               SegmentKind kind)
-    : RunEnvironment(nullptr, parts, std::move(stop), sharing, kind)
+RunEnvironment::RunEnvironment(EnvironmentParts parts, StopRequested stop, RunSharing sharing)
+    : RunEnvironment(nullptr, parts, std::move(stop), sharing)
 {
 }
 
 RunEnvironment::RunEnvironment(std::unique_ptr<Owned> owned, EnvironmentParts parts,
-                               StopRequested stop, RunSharing sharing, SegmentKind kind)
-    : owned_(std::move(owned)), kind_(kind), parts_(parts),
+                               StopRequested stop, RunSharing sharing)
+    : owned_(std::move(owned)), parts_(parts),
       versionQuery_(std::make_unique<NotingVersionQuery>(parts.OsVersion)), stop_(stop)
 {
     PacketDriver* driver = &parts.Driver;
@@ -110,8 +130,6 @@ RunEnvironment::~RunEnvironment()
     binding_.reset();
     stopAware_.reset();
     fanOut_.reset();
-    // The lab's stations go before the clock their timers run on.
-    lab_.reset();
 }
 
 int RunEnvironment::TellFamilyFailure(int result) const
@@ -124,17 +142,11 @@ int RunEnvironment::Start(AdapterSelectionPort& selection, CommandPort& port,
                           std::string_view adapterName)
 {
     const int result = adapterName.empty()
-                           ? RunStartupSequence(*versionQuery_, parts_->AdapterRegistry, *binding_,
+                           ? RunStartupSequence(*versionQuery_, parts_.AdapterRegistry, *binding_,
                                                 selection, port, adapters_)
-                           : RunStartupSequenceFor(*versionQuery_, parts_->AdapterRegistry,
+                           : RunStartupSequenceFor(*versionQuery_, parts_.AdapterRegistry,
                                                    *binding_, adapterName, port, adapters_);
-    if (owned_ != nullptr && owned_->Pcap != nullptr) {
-        owned_->Pcap->ForgetPrepared();
-    }
-    // The open was the last act that needed a capability; replies, images and the registry
-    // are read without one.
-    if (kind_ == SegmentKind::Real && StartupLetsProgramRun(result) &&
-        !parts_->Process.DropAllCapabilities()) {
+    if (!parts_.Access.SettleAfterStart(StartupLetsProgramRun(result))) {
         port.ShowMessage(MSG_CAPABILITIES_KEPT);
         return STARTUP_CAPABILITIES_KEPT;
     }
@@ -155,31 +167,19 @@ public:
 
 bool RunEnvironment::OpenEarly()
 {
-    if (kind_ != SegmentKind::Real || owned_ == nullptr || owned_->Pcap == nullptr) {
-        return true;
-    }
     SilentPort silent;
     AdapterList list;
-    if (ListStartupAdapters(parts_->OsVersion, parts_->AdapterRegistry, *binding_, silent, list) ==
+    if (ListStartupAdapters(parts_.OsVersion, parts_.AdapterRegistry, *binding_, silent, list) !=
         DISCOVERY_OK) {
-        for (const std::string& name : list.Names) {
-            owned_->Pcap->Prepare(name.c_str());
-        }
+        list.Names.clear();
     }
-    return parts_->Process.DropAllCapabilities();
-}
-
-void RunEnvironment::AdmitEveryFrame()
-{
-    if (owned_ != nullptr && owned_->Pcap != nullptr) {
-        owned_->Pcap->SetFrameAdmission({});
-    }
+    return parts_.Access.OpenEarly(list.Names);
 }
 
 std::optional<std::string> RunEnvironment::TraceTo(const std::string& path)
 {
     std::string error;
-    std::unique_ptr<PcapTrace> trace = PcapTrace::Open(path, parts_->Clock, error);
+    std::unique_ptr<PcapTrace> trace = PcapTrace::Open(path, parts_.Clock, error);
     if (!trace) {
         return error;
     }
@@ -195,12 +195,12 @@ std::unique_ptr<DeviceRun> RunEnvironment::OpenDeviceRun(const MacAddress& devic
         result = DISCOVERY_OPEN_ADAPTER_FAILED;
         return nullptr;
     }
-    auto run = std::make_unique<DeviceRun>(parts_->Clock, fanOut_->ForDevice(device), parts_->Files,
-                                           stop_);
-    run->Link().SetSendPause(binding_->SendPause());
-    run->Link().SetTrace(trace_.get());
-    run->Run().FrameVariant = run_->FrameVariant;
-    result = OpenListedAdapter(run->Link(), name);
+    auto run =
+        std::make_unique<DeviceRun>(parts_.Clock, fanOut_->ForDevice(device), parts_.Files, stop_);
+    run->AdapterBinding().SetSendPause(binding_->SendPause());
+    run->AdapterBinding().SetTrace(trace_.get());
+    run->State().FrameVariant = run_->FrameVariant;
+    result = OpenListedAdapter(run->AdapterBinding(), name);
     if (result != DISCOVERY_OK) {
         return nullptr;
     }
@@ -212,33 +212,14 @@ void RunEnvironment::RunAll(std::span<const std::function<void()>> tasks, std::s
     if (fanOut_) {
         fanOut_->RunAll(tasks, limit);
     } else {
-        parts_->Clock.RunConcurrently(tasks, limit);
+        parts_.Clock.RunConcurrently(tasks, limit);
     }
 }
 
 int RunEnvironment::ListAdapters(CommandPort& port, AdapterList& list)
 {
-    return TellFamilyFailure(ListStartupAdapters(*versionQuery_, parts_->AdapterRegistry, *binding_,
+    return TellFamilyFailure(ListStartupAdapters(*versionQuery_, parts_.AdapterRegistry, *binding_,
                                                  port, list));
-}
-
-std::string RunEnvironment::PrivilegeHintFor(int result, std::string_view invokedAs)
-{
-    if (result != DISCOVERY_OPEN_ADAPTER_FAILED) {
-        return {};
-    }
-    ProcessInfo& process = parts_->Process;
-    return PrivilegeHint(result, process.ExecutablePath(invokedAs), process.HasRawNetworkAccess());
-}
-
-std::unique_ptr<RunEnvironment> OpenRunEnvironment(SegmentKind kind, std::string_view adapterName,
-                                                   AdapterSelectionPort& selection,
-                                                   CommandPort& port, int& result,
-                                                   StopRequested stop)
-{
-    std::unique_ptr<RunEnvironment> environment = RunEnvironment::Make(kind, std::move(stop));
-    result = environment->Start(selection, port, adapterName);
-    return environment;
 }
 
 }  // namespace tarvik

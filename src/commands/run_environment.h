@@ -2,8 +2,10 @@
 // One run's hold on the network, made the same way for every front end: the clock, the packet
 // driver (the built-in lab's virtual segment, or libpcap on the machine's interfaces), the
 // registry that lists the adapters, the operating-system family, the binding and the run's
-// state. Start runs the start-up sequence over them. Members go in reverse order of their
-// making, so the binding tears the adapter down before the driver, the lab and the clock go.
+// state. Start runs the start-up sequence over them; what a real interface needs done around
+// it besides (captures, capabilities) its InterfaceAccess does. Members go in reverse order of
+// their making, so the binding tears the adapter down before the driver, the lab and the clock
+// go.
 
 #include <memory>
 #include <optional>
@@ -13,15 +15,14 @@
 #include "commands/adapter_selection.h"
 #include "commands/command_extras.h"
 #include "commands/command_port.h"
+#include "commands/interface_access.h"
 #include "commands/stop_aware_driver.h"
-#include "lab/lab_setup.h"
 #include "netio/binding.h"
 #include "netio/fan_out_driver.h"
 #include "platform/file_system.h"
 #include "platform/frame_trace.h"
 #include "platform/kernel.h"
 #include "platform/os_version.h"
-#include "platform/process_info.h"
 #include "platform/registry.h"
 #include "protocol/run_state.h"
 
@@ -43,8 +44,8 @@ public:
     DeviceRun(const DeviceRun&) = delete;
     DeviceRun& operator=(const DeviceRun&) = delete;
 
-    Binding& Link() { return *binding_; }
-    RunState& Run() { return *run_; }
+    Binding& AdapterBinding() { return *binding_; }
+    RunState& State() { return *run_; }
 
 private:
     std::unique_ptr<StopAwareDriver> stopAware_;
@@ -59,7 +60,7 @@ struct EnvironmentParts {
     Registry& AdapterRegistry;
     OsVersionQuery& OsVersion;
     FileSystem& Files;
-    ProcessInfo& Process;
+    InterfaceAccess& Access;  // LabAccess, or a RealInterfaceAccess that gives up capabilities
 };
 
 class RunEnvironment {
@@ -69,34 +70,28 @@ public:
     // request that fails to go out ends them at their next send.
     static std::unique_ptr<RunEnvironment> Make(SegmentKind kind, StopRequested stop = {},
                                                 RunSharing sharing = RunSharing::OneRun);
-    // On parts a test hands in; kind Real makes Start give up the process's capabilities.
+    // On parts a test hands in.
     explicit RunEnvironment(EnvironmentParts parts, StopRequested stop = {},
-                            RunSharing sharing = RunSharing::OneRun,
-                            SegmentKind kind = SegmentKind::Lab);
+                            RunSharing sharing = RunSharing::OneRun);
     ~RunEnvironment();
     RunEnvironment(const RunEnvironment&) = delete;
     RunEnvironment& operator=(const RunEnvironment&) = delete;
 
-    Kernel& Clock() { return parts_->Clock; }
-    Binding& Link() { return *binding_; }
-    RunState& Run() { return *run_; }
-    // The lab, when this environment runs on one.
-    Lab* BuiltInLab() { return lab_.get(); }
+    Kernel& Clock() { return parts_.Clock; }
+    // The binding the run's adapter is opened through, and the run's state over it.
+    Binding& AdapterBinding() { return *binding_; }
+    RunState& State() { return *run_; }
+    InterfaceAccess& Access() { return parts_.Access; }
 
     // The start-up sequence: the family test, the listing, the choice (through selection, or
     // the adapter named adapterName: "\Device\eth0" or "eth0") and the opening, with the
     // message of a failure shown through port. Returns STARTUP_READY, a discovery result,
     // STARTUP_WITHOUT_ADAPTER, STARTUP_NO_OS_VERSION in its place when the family could not be
     // told, or STARTUP_UNKNOWN_ADAPTER (no message; Adapters() holds the list to offer). On a
-    // real segment, a program that goes on first gives up every capability it holds, or gets
+    // real interface, a program that goes on first gives up every capability it holds, or gets
     // STARTUP_CAPABILITIES_KEPT with its message shown.
     int Start(AdapterSelectionPort& selection, CommandPort& port,
               std::string_view adapterName = {});
-
-    // On a real interface the kernel drops every frame that cannot be one of the protocol's
-    // before it wakes the program; this lets every frame to the station up again, as the
-    // packet filter alone would, for measuring what that filter saves. Before Start.
-    void AdmitEveryFrame();
 
     // Records every frame the binding sends and hands up from now on, as a pcap file at path;
     // the reason when the file cannot be written. Called before Start, it opens the file while
@@ -111,12 +106,10 @@ public:
     // to the device runs meanwhile.
     void RunAll(std::span<const std::function<void()>> tasks, std::size_t limit);
 
-    // On a real interface: opens the capture of every adapter the start-up sequence could
-    // choose, while the process still holds the right to, then gives up every capability,
-    // before a front end starts threads it does not control (a toolkit's) that would keep
-    // them. Start then takes the prepared capture of the adapter it opens. Nothing on the lab.
-    // False only when the capabilities could not be given up; a capture that cannot be
-    // opened is left for Start to report.
+    // Lists the adapters the start-up sequence could choose and hands them to the access's
+    // OpenEarly (on a real interface: their captures opened, then every capability given up),
+    // before a front end starts threads it does not control. Start then takes the prepared
+    // capture of the adapter it opens. False only when the capabilities could not be given up.
     bool OpenEarly();
 
     // The adapters the start-up sequence listed.
@@ -126,22 +119,16 @@ public:
     // whose message has been shown.
     int ListAdapters(CommandPort& port, AdapterList& list);
 
-    // The line that follows MSG_OPEN_ADAPTER_FAIL when the open failed for want of raw network
-    // access; empty otherwise. invokedAs is argv[0].
-    std::string PrivilegeHintFor(int result, std::string_view invokedAs);
-
 private:
     struct Owned;
     class NotingVersionQuery;
 
     RunEnvironment(std::unique_ptr<Owned> owned, EnvironmentParts parts, StopRequested stop,
-                   RunSharing sharing, SegmentKind kind);
+                   RunSharing sharing);
     int TellFamilyFailure(int result) const;
 
     std::unique_ptr<Owned> owned_;  // what Make made: the clock, the lab or libpcap, ...
-    SegmentKind kind_;
-    std::unique_ptr<Lab> lab_;
-    std::optional<EnvironmentParts> parts_;
+    EnvironmentParts parts_;
     std::unique_ptr<NotingVersionQuery> versionQuery_;
     std::unique_ptr<FrameTrace> trace_;  // outlives the binding that records into it
     StopRequested stop_;
@@ -151,13 +138,5 @@ private:
     std::unique_ptr<RunState> run_;
     AdapterList adapters_;
 };
-
-// The one way a front end opens a segment: makes the environment for the kind and runs the
-// start-up sequence. result receives the sequence's result; the environment is returned
-// whatever it is, so that the caller can offer the adapters or end with the result's status.
-std::unique_ptr<RunEnvironment> OpenRunEnvironment(SegmentKind kind, std::string_view adapterName,
-                                                   AdapterSelectionPort& selection,
-                                                   CommandPort& port, int& result,
-                                                   StopRequested stop = {});
 
 }  // namespace tarvik

@@ -74,7 +74,7 @@ DeviceRunReport UpgradeOneDevice(RunEnvironment& environment, const SeveralDevic
     }
     const DeviceUpgradeRequest upgrade{report.DeviceName, request.ImagePath,
                                        request.SkipOtherBoards, request.ReadDescriptor};
-    return UpgradeDevice(run->Run(), upgrade, watcher.PortFor(index), watcher.ProgressFor(index),
+    return UpgradeDevice(run->State(), upgrade, watcher.PortFor(index), watcher.ProgressFor(index),
                          stop);
 }
 
@@ -85,7 +85,7 @@ bool BrowseSharedSegment(RunEnvironment& environment, CommandPort& port,
 {
     bool browsed = false;
     const std::function<void()> browse = [&] {
-        browsed = BrowseTargets(environment.Run(), port, names);
+        browsed = BrowseTargets(environment.State(), port, names);
     };
     environment.RunAll(std::span(&browse, 1), 0);
     return browsed;

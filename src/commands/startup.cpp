@@ -48,10 +48,9 @@ bool IsWindowsNT(OsVersionQuery& query, CommandPort& port)
 
 std::string_view DiscoveryResultMessage(int result)
 {
-    const OutcomeRow* row = StartupRow(result);
-    const bool discovery = result >= DISCOVERY_NO_ADAPTER &&
-                           result <= DISCOVERY_START_RECEPTION_FAILED;
-    return discovery && row != nullptr ? row->Text : std::string_view{};
+    const StartupOutcomeRow* row = StartupRow(result);
+    return row != nullptr && row->Source == StartupSource::Discovery ? row->Text
+                                                                     : std::string_view{};
 }
 
 int ListStartupAdapters(OsVersionQuery& query, Registry& registry, Binding& binding,
@@ -111,13 +110,14 @@ int RunStartupSequenceFor(OsVersionQuery& query, Registry& registry, Binding& bi
 
 bool StartupLetsProgramRun(int result)
 {
-    return result == STARTUP_READY || result == STARTUP_WITHOUT_ADAPTER ||
-           result == STARTUP_NO_OS_VERSION;
+    const StartupOutcomeRow* row = StartupRow(result);
+    return row != nullptr && row->After == AfterStartup::RunsOn;
 }
 
 int StartupExitStatus(int result)
 {
-    return StartupLetsProgramRun(result) ? 0 : result;
+    const StartupOutcomeRow* row = StartupRow(result);
+    return (row != nullptr ? row : StartupRow(DISCOVERY_OPEN_ADAPTER_FAILED))->ExitStatus;
 }
 
 std::string PrivilegeHint(int result, std::string_view programPath, bool hasRawNetworkAccess)

@@ -22,7 +22,7 @@ namespace tarvik {
 bool IsWindows9x(OsVersionQuery& query, CommandPort& port);
 bool IsWindowsNT(OsVersionQuery& query, CommandPort& port);
 
-// The message of a discovery result 1 to 5; empty for any other.
+// The message of a discovery result (DISCOVERY_* but DISCOVERY_OK); empty for any other.
 std::string_view DiscoveryResultMessage(int result);
 
 // The family test and the family's listing, with the message of a failure shown: DISCOVERY_OK
@@ -43,11 +43,12 @@ int RunStartupSequence(OsVersionQuery& query, Registry& registry, Binding& bindi
 int RunStartupSequenceFor(OsVersionQuery& query, Registry& registry, Binding& binding,
                           std::string_view adapterName, CommandPort& port, AdapterList& list);
 
-// Whether the program goes on after the sequence (with or without an adapter).
+// Whether the desktop program goes on after the sequence (with or without an adapter), as the
+// result's row says; false for a result with no row.
 bool StartupLetsProgramRun(int result);
-// The exit status of a program that ends after the sequence: 0 when it ran on, else the
-// result itself (1 to 7). The first platform ended with 0 after a start-up message; a failed
-// start is reported as one here.
+// The exit status of a program that ends after the sequence, the same for both front ends: the
+// result's row's (0 for STARTUP_READY). A result with no row ends as a failed open does, the
+// nearest a script can be told.
 int StartupExitStatus(int result);
 
 // The line that follows MSG_OPEN_ADAPTER_FAIL when the open failed for want of raw network

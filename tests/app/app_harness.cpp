@@ -67,7 +67,7 @@ AppRig::AppRig(std::vector<CardSpec> cards, std::uint32_t platformId)
     std::string error;
     registry_ = FileRegistry::Parse(NetworkCardsExport(listed), error);
     network_ = std::make_unique<RunEnvironment>(EnvironmentParts{
-        Clock, Segment->Driver(), *registry_, osVersion_, files_, process_});
+        Clock, Segment->Driver(), *registry_, osVersion_, files_, access_});
     services_ = std::make_unique<AppServices>(AppServices{*network_, Port, Runner, FileOpen});
 }
 

@@ -81,7 +81,7 @@ public:
 
     CKelbrinApp& App() { return *app_; }
     CMainFrame& Frame() { return *app_->MainFrame(); }
-    RunState& Run() { return app_->Run(); }
+    RunState& State() { return app_->State(); }
     CKelbrinDoc& Document() { return app_->Document(); }
 
     // An image file in the rig's own directory.
@@ -99,7 +99,7 @@ private:
     PosixFileSystem files_;
     std::unique_ptr<Registry> registry_;
     FixedOsVersionQuery osVersion_;
-    LinuxProcessInfo process_;
+    LabAccess access_;
     std::unique_ptr<RunEnvironment> network_;
     std::unique_ptr<AppServices> services_;
     std::unique_ptr<CKelbrinApp> app_;

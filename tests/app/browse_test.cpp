@@ -45,9 +45,9 @@ protected:
 
 TEST_F(BrowseTest, OpeningEmptiesTheChoiceAndListsEveryTarget)
 {
-    rig.Run().SelectedTarget = "QV1A2B3C";
+    rig.State().SelectedTarget = "QV1A2B3C";
     Browse([&](TemplateDialog& dialog) {
-        EXPECT_TRUE(rig.Run().SelectedTarget.empty());
+        EXPECT_TRUE(rig.State().SelectedTarget.empty());
         // 021122334455 answers typed frames only, and the untyped pass found the others.
         EXPECT_EQ(Items(dialog), (QStringList{"QV000007", "QV1A2B3C"}));
         EXPECT_TRUE(dialog.Edit(res::IDC_NAME_EDIT)->text().isEmpty());
@@ -55,7 +55,7 @@ TEST_F(BrowseTest, OpeningEmptiesTheChoiceAndListsEveryTarget)
         EXPECT_GT(rig.Port.DeepestWait, 0) << "discovery runs under the wait cursor";
         return QDialog::Rejected;
     });
-    EXPECT_TRUE(rig.Run().SelectedTarget.empty()) << "cancel restores nothing";
+    EXPECT_TRUE(rig.State().SelectedTarget.empty()) << "cancel restores nothing";
     EXPECT_TRUE(rig.Port.Messages.empty());
 }
 
@@ -65,11 +65,11 @@ TEST_F(BrowseTest, SelectionGoesToTheEditAndTheChoiceAndSurvivesEscape)
         dialog.show();
         ClickListItem(dialog, res::IDC_NAME_LIST, Row(dialog, "QV1A2B3C"));
         EXPECT_EQ(dialog.Edit(res::IDC_NAME_EDIT)->text(), "QV1A2B3C");
-        EXPECT_EQ(rig.Run().SelectedTarget, "QV1A2B3C");
+        EXPECT_EQ(rig.State().SelectedTarget, "QV1A2B3C");
         QTest::keyClick(&dialog, Qt::Key_Escape);
         return dialog.result();
     });
-    EXPECT_EQ(rig.Run().SelectedTarget, "QV1A2B3C");
+    EXPECT_EQ(rig.State().SelectedTarget, "QV1A2B3C");
     EXPECT_EQ(rig.Runner.Opened, std::vector<int>{res::IDD_BROWSE_TARGET});
 }
 
@@ -90,7 +90,7 @@ TEST_F(BrowseTest, OkShowsTheLastChosenDeviceBeforeClosing)
     });
     EXPECT_FALSE(closedBeforeInformation);
     EXPECT_EQ(shownName, "QV000007");
-    EXPECT_EQ(rig.Run().SelectedTarget, "QV000007");
+    EXPECT_EQ(rig.State().SelectedTarget, "QV000007");
     EXPECT_EQ(rig.Runner.Opened, (std::vector<int>{res::IDD_BROWSE_TARGET, res::IDD_DEVICE_INFO}));
 }
 
@@ -101,7 +101,7 @@ TEST_F(BrowseTest, OkWithNothingChosenOpensNoInformation)
         return dialog.result();
     });
     EXPECT_EQ(rig.Runner.Opened, std::vector<int>{res::IDD_BROWSE_TARGET});
-    EXPECT_TRUE(rig.Run().SelectedTarget.empty());
+    EXPECT_TRUE(rig.State().SelectedTarget.empty());
 }
 
 TEST_F(BrowseTest, TabbingIntoTheListChoosesNothing)
@@ -110,7 +110,7 @@ TEST_F(BrowseTest, TabbingIntoTheListChoosesNothing)
         QApplication::setActiveWindow(&dialog);
         dialog.show();
         dialog.List(res::IDC_NAME_LIST)->setFocus(Qt::TabFocusReason);
-        EXPECT_TRUE(rig.Run().SelectedTarget.empty());
+        EXPECT_TRUE(rig.State().SelectedTarget.empty());
         EXPECT_TRUE(dialog.Edit(res::IDC_NAME_EDIT)->text().isEmpty());
         return QDialog::Rejected;
     });
@@ -122,7 +122,7 @@ TEST(BrowseWithoutAdapterTest, BroadcastErrorThenAnEmptyList)
     ASSERT_EQ(rig.Start(), 0);
     rig.Port.Messages.clear();
     rig.Log.clear();
-    rig.Run().SelectedTarget = "QV1A2B3C";
+    rig.State().SelectedTarget = "QV1A2B3C";
     int listed = -1;
     rig.Runner.Scripts[res::IDD_BROWSE_TARGET] = [&](TemplateDialog& dialog) {
         listed = dialog.List(res::IDC_NAME_LIST)->count();
@@ -131,7 +131,7 @@ TEST(BrowseWithoutAdapterTest, BroadcastErrorThenAnEmptyList)
     rig.Frame().View()->OnBrowseTarget();
     EXPECT_EQ(listed, 0);
     EXPECT_EQ(rig.Log, (EventLog{"message:" + std::string(MSG_BROADCAST_ERROR), "dialog:141"}));
-    EXPECT_TRUE(rig.Run().SelectedTarget.empty());
+    EXPECT_TRUE(rig.State().SelectedTarget.empty());
 }
 
 }  // namespace

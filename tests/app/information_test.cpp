@@ -118,7 +118,7 @@ TEST_F(InformationTest, VeryLongPathIsKeptWhole)
 
 TEST_F(InformationTest, SilentDeviceIsReportedThenShownEmpty)
 {
-    rig.Run().SelectedTarget = "QV0000FF";
+    rig.State().SelectedTarget = "QV0000FF";
     std::map<int, QString> shown;
     rig.Runner.Scripts[res::IDD_DEVICE_INFO] = [&](TemplateDialog& dialog) {
         shown = Boxes(dialog);
@@ -137,7 +137,7 @@ TEST_F(InformationTest, SilentDeviceIsReportedThenShownEmpty)
 
 TEST_F(InformationTest, AnsweringDeviceShowsItsNameAndFields)
 {
-    rig.Run().SelectedTarget = "QV1A2B3C";
+    rig.State().SelectedTarget = "QV1A2B3C";
     std::map<int, QString> shown;
     QString name;
     rig.Runner.Scripts[res::IDD_DEVICE_INFO] = [&](TemplateDialog& dialog) {

@@ -103,7 +103,7 @@ TEST_F(PrepareUpgradeTest, ButtonsFollowWhatIsSelected)
         {"QV1A2B3C", "/images/a.bin", {true, true, true}},
     };
     for (const Case& c : cases) {
-        rig.Run().SelectedTarget = c.Target;
+        rig.State().SelectedTarget = c.Target;
         rig.Document().ImagePath = c.Image;
         OpenPrepare([&](TemplateDialog& dialog) {
             const Enabled shown{dialog.Button(res::IDC_UPGRADE)->isEnabled(),
@@ -121,7 +121,7 @@ TEST_F(PrepareUpgradeTest, ButtonsFollowWhatIsSelected)
 
 TEST_F(PrepareUpgradeTest, UpgradeShowsEveryPhaseAndEndsFinished)
 {
-    rig.Run().SelectedTarget = "QV1A2B3C";
+    rig.State().SelectedTarget = "QV1A2B3C";
     rig.Document().ImagePath = SmallImage();
     PaintRecorder painted;
     TemplateDialog* window = nullptr;
@@ -151,7 +151,7 @@ TEST_F(PrepareUpgradeTest, UpgradeShowsEveryPhaseAndEndsFinished)
 
 TEST_F(PrepareUpgradeTest, SecondUpgradeEmptiesAndReusesTheSameWindow)
 {
-    rig.Run().SelectedTarget = "QV1A2B3C";
+    rig.State().SelectedTarget = "QV1A2B3C";
     rig.Document().ImagePath = SmallImage();
     PaintRecorder painted;
     OpenPrepare([&](TemplateDialog& dialog) {
@@ -183,7 +183,7 @@ TEST_F(PrepareUpgradeTest, SecondUpgradeEmptiesAndReusesTheSameWindow)
 
 TEST_F(PrepareUpgradeTest, MismatchStopsBeforeTheProgressWindowExists)
 {
-    rig.Run().SelectedTarget = "QV000007";
+    rig.State().SelectedTarget = "QV000007";
     rig.Document().ImagePath = SmallImage();
     OpenPrepare([&](TemplateDialog& dialog) {
         Press(dialog, res::IDC_UPGRADE);
@@ -195,7 +195,7 @@ TEST_F(PrepareUpgradeTest, MismatchStopsBeforeTheProgressWindowExists)
 
 TEST_F(PrepareUpgradeTest, ViewButtonsOpenTheInformationDialogs)
 {
-    rig.Run().SelectedTarget = "QV1A2B3C";
+    rig.State().SelectedTarget = "QV1A2B3C";
     rig.Document().ImagePath = SmallImage();
     OpenPrepare([&](TemplateDialog& dialog) {
         Press(dialog, res::IDC_VIEW_FILE_INFO);

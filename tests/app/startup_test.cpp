@@ -19,7 +19,7 @@ namespace {
 MacAddress OpenedAdapterAddress(AppRig& rig)
 {
     MacAddress address{};
-    EXPECT_EQ(rig.App().Link().QueryStationAddress(address.data()), 0);
+    EXPECT_EQ(rig.App().AdapterBinding().QueryStationAddress(address.data()), 0);
     return address;
 }
 
@@ -39,7 +39,7 @@ TEST(StartupTest, OneAdapterOpensWithoutAskingAndShowsTheWindow)
     ASSERT_EQ(rig.Start(), 0);
     EXPECT_TRUE(rig.Runner.Opened.empty());
     EXPECT_TRUE(rig.Port.Messages.empty());
-    EXPECT_TRUE(rig.App().Link().ReceptionStarted());
+    EXPECT_TRUE(rig.App().AdapterBinding().ReceptionStarted());
     EXPECT_EQ(OpenedAdapterAddress(rig), LabAdapterAddress(0));
     EXPECT_TRUE(rig.Frame().isVisible());
     EXPECT_FALSE(rig.Frame().isMaximized());
@@ -98,8 +98,7 @@ TEST(StartupTest, TypingIntoTheEditDoesNotChooseTheCard)
 TEST(StartupTest, NoCardEndsTheProgramWithAMessageAndNoWindow)
 {
     AppRig rig(std::vector<CardSpec>{});
-    const int status = rig.Start();
-    EXPECT_NE(status, 0);
+    EXPECT_EQ(rig.Start(), 30) << "the status tarvik-cli ends with for the same failure";
     EXPECT_EQ(rig.Port.Messages, std::vector<std::string>{std::string(MSG_NO_LAN_CARD)});
     EXPECT_EQ(rig.App().MainFrame(), nullptr);
     EXPECT_FALSE(AnyTopLevelVisible());
@@ -109,11 +108,11 @@ TEST(StartupTest, AnAdapterThatWillNotOpenEndsTheProgram)
 {
     AppRig rig(std::vector<CardSpec>{{"lab0", "lab"}});
     rig.Segment->Driver().FailOpens(true);
-    EXPECT_EQ(rig.Start(), StartupExitStatus(DISCOVERY_OPEN_ADAPTER_FAILED));
+    EXPECT_EQ(rig.Start(), 31) << "the status tarvik-cli ends with for the same failure";
     EXPECT_NE(rig.App().StartupResult(), STARTUP_READY);
     EXPECT_EQ(rig.Port.Messages, std::vector<std::string>{std::string(MSG_OPEN_ADAPTER_FAIL)});
     EXPECT_EQ(rig.App().MainFrame(), nullptr);
-    EXPECT_EQ(rig.App().Link().AdapterHandle, INVALID_ADAPTER);
+    EXPECT_EQ(rig.App().AdapterBinding().AdapterHandle, INVALID_ADAPTER);
 }
 
 TEST(StartupTest, UnsupportedSystemRunsOnWithoutAnAdapter)
@@ -122,7 +121,7 @@ TEST(StartupTest, UnsupportedSystemRunsOnWithoutAnAdapter)
     ASSERT_EQ(rig.Start(), 0);
     EXPECT_EQ(rig.Port.Messages, std::vector<std::string>{std::string(MSG_OS_NOT_SUPPORTED)});
     EXPECT_TRUE(rig.Frame().isVisible());
-    EXPECT_EQ(rig.App().Link().AdapterHandle, INVALID_ADAPTER);
+    EXPECT_EQ(rig.App().AdapterBinding().AdapterHandle, INVALID_ADAPTER);
 
     // Closing tears down nothing and ends normally.
     rig.Frame().close();
@@ -134,15 +133,15 @@ TEST(StartupTest, ClosingTheWindowTakesTheAdapterDown)
 {
     AppRig rig;
     ASSERT_EQ(rig.Start(), 0);
-    ASSERT_TRUE(rig.App().Link().ReceptionStarted());
+    ASSERT_TRUE(rig.App().AdapterBinding().ReceptionStarted());
     ASSERT_GT(rig.Clock.OpenEvents(), 0U);
 
     rig.Frame().close();
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     EXPECT_EQ(rig.App().MainFrame(), nullptr);
-    EXPECT_EQ(rig.App().Link().AdapterHandle, INVALID_ADAPTER);
-    EXPECT_FALSE(rig.App().Link().ReceptionStarted());
-    EXPECT_EQ(rig.App().Link().RequestEvent, NO_EVENT);
+    EXPECT_EQ(rig.App().AdapterBinding().AdapterHandle, INVALID_ADAPTER);
+    EXPECT_FALSE(rig.App().AdapterBinding().ReceptionStarted());
+    EXPECT_EQ(rig.App().AdapterBinding().RequestEvent, NO_EVENT);
     EXPECT_EQ(rig.Clock.OpenEvents(), 0U);
 }
 

@@ -45,9 +45,9 @@ TEST(ExitStatusTest, OnlyFinishedIsSuccessAndEveryOutcomeHasItsOwnStatus)
 TEST(ExitStatusTest, TheDocumentedTableIsUniqueAndCoversEveryOutcome)
 {
     std::set<int> documented;
-    for (const ExitStatusEntry& entry : ExitStatusTable()) {
-        EXPECT_TRUE(documented.insert(entry.Status).second) << entry.Status << " listed twice";
-        EXPECT_FALSE(entry.Meaning.empty());
+    for (const OutcomeRow& row : ExitStatusRows()) {
+        EXPECT_TRUE(documented.insert(row.ExitStatus).second) << row.ExitStatus << " listed twice";
+        EXPECT_FALSE(DescribeOutcome(row).empty());
     }
     for (const UpgradeOutcome outcome :
          {UpgradeOutcome::Finished, UpgradeOutcome::FileNotSelected,

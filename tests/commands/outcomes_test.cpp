@@ -39,6 +39,18 @@ TEST(OutcomeTableTest, EveryCodeHasItsOwnRowAndEveryFailureItsOwnStatus)
     EXPECT_EQ(RowOf(ProgramOutcome::Interrupted).ExitStatus, 130);
 }
 
+// A code a table does not hold has no row, rather than the row of some other ending.
+TEST(OutcomeTableTest, ACodeWithoutARowIsReportedAsSuch)
+{
+    EXPECT_EQ(FindRow(UPGRADE_OUTCOMES, 99), nullptr);
+    EXPECT_EQ(FindRow(INQUIRY_OUTCOMES, -1), nullptr);
+    EXPECT_EQ(FindRow(PROGRAM_OUTCOMES, 4), nullptr);
+    EXPECT_EQ(StartupRow(STARTUP_CAPABILITIES_KEPT + 1), nullptr);
+    ASSERT_NE(FindRow(INQUIRY_OUTCOMES, static_cast<int>(InquiryOutcome::BroadcastError)), nullptr);
+    EXPECT_EQ(FindRow(INQUIRY_OUTCOMES, static_cast<int>(InquiryOutcome::BroadcastError))->Text,
+              "Broadcast Error !");
+}
+
 TEST(OutcomeTableTest, TheReadmeListsTheExitStatusesAsTheTablesSay)
 {
     std::ifstream file(TARVIK_README);

@@ -1,5 +1,6 @@
 // The run environment gives up the process's capabilities once a real interface is open, and
-// a program that could not give them up does not go on.
+// a program that could not give them up does not go on. Before a toolkit starts, it opens the
+// captures of every adapter it may use and only then gives the capabilities up.
 
 #include "commands/run_environment.h"
 
@@ -19,27 +20,53 @@ namespace {
 
 constexpr MacAddress CARD = {0x00, 0x40, 0x05, 0x00, 0x00, 0x01};
 
-constexpr std::string_view ONE_CARD = R"(REGEDIT4
+constexpr std::string_view TWO_CARDS = R"(REGEDIT4
 [HKEY_LOCAL_MACHINE\Software\Microsoft\Windows NT\CurrentVersion\NetworkCards\1]
 "ServiceName"="eth0"
 "Description"="the card"
+[HKEY_LOCAL_MACHINE\Software\Microsoft\Windows NT\CurrentVersion\NetworkCards\2]
+"ServiceName"="eth1"
+"Description"="the other card"
 )";
 
-// Counts the drops and answers them as told; it never touches the test's own capabilities.
+// What the process and its captures were asked, in order.
+using Acts = std::vector<std::string>;
+
+// Answers the drops as told; it never touches the test's own capabilities.
 class ScriptedProcess final : public ProcessInfo {
 public:
-    bool HasRawNetworkAccess() override { return Drops == 0; }
+    explicit ScriptedProcess(Acts& acts) : acts_(acts) {}
+    bool HasRawNetworkAccess() override { return RawAccess && Drops == 0; }
     std::string ExecutablePath(std::string_view invokedAs) override
     {
-        return std::string(invokedAs);
+        return "/usr/bin/" + std::string(invokedAs);
     }
     bool DropAllCapabilities() override
     {
         ++Drops;
+        acts_.push_back("drop");
         return DropSucceeds;
     }
+    bool RawAccess = true;
     bool DropSucceeds = true;
     int Drops = 0;
+
+private:
+    Acts& acts_;
+};
+
+class RecordingCaptures final : public CaptureControl {
+public:
+    explicit RecordingCaptures(Acts& acts) : acts_(acts) {}
+    void Prepare(const std::string& adapterName) override
+    {
+        acts_.push_back("prepare " + adapterName);
+    }
+    void ForgetPrepared() override { acts_.push_back("forget"); }
+    void AdmitEveryFrame() override { acts_.push_back("admit every frame"); }
+
+private:
+    Acts& acts_;
 };
 
 class PrivilegeDropTest : public ::testing::Test {
@@ -47,16 +74,20 @@ protected:
     void SetUp() override
     {
         std::string error;
-        registry = FileRegistry::Parse(ONE_CARD, error);
+        registry = FileRegistry::Parse(TWO_CARDS, error);
         ASSERT_NE(registry, nullptr) << error;
     }
 
-    int Start(SegmentKind kind, std::string_view adapter = {})
+    std::unique_ptr<RunEnvironment> Environment(InterfaceAccess& access)
     {
-        RunEnvironment environment(EnvironmentParts{kernel, driver, *registry, nt, files, process},
-                                   {}, RunSharing::OneRun, kind);
+        return std::make_unique<RunEnvironment>(EnvironmentParts{kernel, driver, *registry, nt,
+                                                                 files, access});
+    }
+
+    int Start(InterfaceAccess& access, std::string_view adapter = {})
+    {
         FirstAdapterSelection first;
-        return environment.Start(first, port, adapter);
+        return Environment(access)->Start(first, port, adapter);
     }
 
     SimKernel kernel;
@@ -65,16 +96,22 @@ protected:
     std::unique_ptr<FileRegistry> registry;
     FixedOsVersionQuery nt{VER_PLATFORM_WIN32_NT};
     PosixFileSystem files;
-    ScriptedProcess process;
+    Acts acts;
+    ScriptedProcess process{acts};
+    RecordingCaptures captures{acts};
+    RealInterfaceAccess real{captures, process};
+    LabAccess lab;
     MessagePort port;
 };
 
 TEST_F(PrivilegeDropTest, AnOpenRealInterfaceIsFollowedByOneDrop)
 {
     driver.AddAdapter("\\Device\\eth0", CARD);
-    EXPECT_EQ(Start(SegmentKind::Real), STARTUP_READY);
-    EXPECT_EQ(Start(SegmentKind::Real, "eth0"), STARTUP_READY);
+    EXPECT_EQ(Start(real), STARTUP_READY);
+    EXPECT_EQ(Start(real, "eth0"), STARTUP_READY);
     EXPECT_EQ(process.Drops, 2);
+    EXPECT_EQ(acts, (Acts{"forget", "drop", "forget", "drop"}))
+        << "the captures the sequence did not take are closed before the program goes on";
     EXPECT_TRUE(port.Messages.empty());
 }
 
@@ -82,10 +119,10 @@ TEST_F(PrivilegeDropTest, AFailedDropStopsTheProgramWithItsMessage)
 {
     driver.AddAdapter("\\Device\\eth0", CARD);
     process.DropSucceeds = false;
-    const int result = Start(SegmentKind::Real);
+    const int result = Start(real);
     EXPECT_EQ(result, STARTUP_CAPABILITIES_KEPT);
     EXPECT_FALSE(StartupLetsProgramRun(result));
-    EXPECT_NE(StartupExitStatus(result), 0);
+    EXPECT_EQ(StartupExitStatus(result), 38);
     EXPECT_EQ(port.Messages, std::vector<std::string>{std::string(MSG_CAPABILITIES_KEPT)});
 }
 
@@ -93,15 +130,54 @@ TEST_F(PrivilegeDropTest, AFailedOpenKeepsTheRightsForThePrivilegeHint)
 {
     // No adapter behind the listed card: the open fails, and the hint must still see whether
     // the process had raw network access.
-    EXPECT_EQ(Start(SegmentKind::Real), DISCOVERY_OPEN_ADAPTER_FAILED);
-    EXPECT_EQ(process.Drops, 0);
+    EXPECT_EQ(Start(real), DISCOVERY_OPEN_ADAPTER_FAILED);
+    EXPECT_EQ(acts, Acts{"forget"});
+    EXPECT_EQ(real.PrivilegeHintFor(DISCOVERY_OPEN_ADAPTER_FAILED, "tarvik-cli"), "")
+        << "the process had the access; something else failed";
+    process.RawAccess = false;
+    EXPECT_EQ(real.PrivilegeHintFor(DISCOVERY_OPEN_ADAPTER_FAILED, "tarvik-cli"),
+              std::string(PRIVILEGE_HINT_PREFIX) + "/usr/bin/tarvik-cli");
+    EXPECT_EQ(real.PrivilegeHintFor(DISCOVERY_NO_ADAPTER, "tarvik-cli"), "");
 }
 
-TEST_F(PrivilegeDropTest, TheLabDropsNothing)
+TEST_F(PrivilegeDropTest, TheLabDropsNothingAndHintsNothing)
 {
     driver.AddAdapter("\\Device\\eth0", CARD);
-    EXPECT_EQ(Start(SegmentKind::Lab), STARTUP_READY);
-    EXPECT_EQ(process.Drops, 0);
+    EXPECT_EQ(Start(lab), STARTUP_READY);
+    EXPECT_TRUE(Environment(lab)->OpenEarly());
+    EXPECT_EQ(lab.PrivilegeHintFor(DISCOVERY_OPEN_ADAPTER_FAILED, "tarvik-cli"), "");
+    EXPECT_TRUE(acts.empty());
+}
+
+// Before the toolkit starts: every capture the sequence could choose is opened while the
+// process still may, and only then are the capabilities given up.
+TEST_F(PrivilegeDropTest, OpenEarlyPreparesEveryListedCaptureBeforeTheDrop)
+{
+    const std::unique_ptr<RunEnvironment> environment = Environment(real);
+    EXPECT_TRUE(environment->OpenEarly());
+    EXPECT_EQ(acts, (Acts{"prepare \\Device\\eth0", "prepare \\Device\\eth1", "drop"}));
+}
+
+TEST_F(PrivilegeDropTest, OpenEarlyFailsWhenACapabilityIsKept)
+{
+    process.DropSucceeds = false;
+    EXPECT_FALSE(Environment(real)->OpenEarly());
+}
+
+TEST_F(PrivilegeDropTest, OpenEarlyWithoutAListStillDrops)
+{
+    std::string error;
+    registry = FileRegistry::Parse("REGEDIT4\n", error);
+    ASSERT_NE(registry, nullptr) << error;
+    EXPECT_TRUE(Environment(real)->OpenEarly());
+    EXPECT_EQ(acts, Acts{"drop"}) << "no listing, nothing to prepare, but no right kept either";
+}
+
+TEST_F(PrivilegeDropTest, AdmittingEveryFrameReachesTheRealCaptures)
+{
+    Environment(real)->Access().AdmitEveryFrame();
+    Environment(lab)->Access().AdmitEveryFrame();
+    EXPECT_EQ(acts, Acts{"admit every frame"});
 }
 
 }  // namespace

@@ -19,7 +19,6 @@
 #include "netio/adapter_discovery.h"
 #include "netio/binding.h"
 #include "platform/os_version.h"
-#include "platform/process_info.h"
 #include "platform/sim_kernel.h"
 #include "protocol/frame.h"
 #include "protocol/upgrade_link.h"
@@ -149,7 +148,7 @@ protected:
     {
         environment.reset();
         environment = std::make_unique<RunEnvironment>(
-            EnvironmentParts{kernel, lab.Driver(), *registry, version, files, process},
+            EnvironmentParts{kernel, lab.Driver(), *registry, version, files, access},
             [this] { return stopAt != 0 && kernel.Now() >= stopAt; }, sharing);
         FirstAdapterSelection first;
         EXPECT_EQ(environment->Start(first, port), STARTUP_READY);
@@ -185,7 +184,7 @@ protected:
     std::unique_ptr<Registry> registry;
     FixedOsVersionQuery version{VER_PLATFORM_WIN32_NT};
     MemoryFileSystem files;
-    LinuxProcessInfo process;
+    LabAccess access;
     MessagePort port;
     std::uint64_t stopAt = 0;
     std::unique_ptr<RunEnvironment> environment;
@@ -307,9 +306,9 @@ DeviceRunReport UpgradeAlone(RunEnvironment& environment, MessagePort& port,
                              const std::string& name)
 {
     std::vector<std::string> names;
-    EXPECT_TRUE(BrowseTargets(environment.Run(), port, names));
+    EXPECT_TRUE(BrowseTargets(environment.State(), port, names));
     NoProgress progress;
-    return UpgradeDevice(environment.Run(), {name, IMAGE, false, true}, port, progress, {});
+    return UpgradeDevice(environment.State(), {name, IMAGE, false, true}, port, progress, {});
 }
 
 TEST_F(SeveralDevicesTest, OneDeviceAndABatchRecordTheSameUpgradeAlike)

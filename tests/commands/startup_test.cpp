@@ -90,7 +90,7 @@ TEST_F(StartupSequenceTest, NeitherFamilyRunsOnWithoutAnAdapter)
     EXPECT_EQ(port.Messages, std::vector<std::string>{"Operation System Not Support ! "});
     EXPECT_EQ(binding.AdapterHandle, INVALID_ADAPTER);
     EXPECT_TRUE(StartupLetsProgramRun(result));
-    EXPECT_EQ(StartupExitStatus(result), 0);
+    EXPECT_EQ(StartupExitStatus(result), 35) << "the command line, which needs the adapter, ends";
 }
 
 TEST_F(StartupSequenceTest, AFailingVersionQueryIsReportedByEachTestThenCountsAsNeither)
@@ -117,16 +117,17 @@ TEST_F(StartupSequenceTest, EachDiscoveryFailureShowsItsMessageAndEndsNonZero)
         std::function<void()> Arrange;
         int Result;
         std::string_view Message;
+        int Status;  // both front ends'
     };
     const Case cases[] = {
-        {*noCards, [] {}, DISCOVERY_NO_ADAPTER, MSG_NO_LAN_CARD},
+        {*noCards, [] {}, DISCOVERY_NO_ADAPTER, MSG_NO_LAN_CARD, 30},
         {*registry, [this] { driver.FailOpens(true); }, DISCOVERY_OPEN_ADAPTER_FAILED,
-         MSG_OPEN_ADAPTER_FAIL},
-        {*noKey, [] {}, DISCOVERY_OPEN_REGISTRY_FAILED, MSG_OPEN_REGISTRY_FAIL},
+         MSG_OPEN_ADAPTER_FAIL, 31},
+        {*noKey, [] {}, DISCOVERY_OPEN_REGISTRY_FAILED, MSG_OPEN_REGISTRY_FAIL, 32},
         {*registry, [this] { kernel.FailNextCreateEvents(1); }, DISCOVERY_OPEN_EVENT_FAILED,
-         MSG_OPEN_EVENT_FAIL},
+         MSG_OPEN_EVENT_FAIL, 33},
         {*registry, [this] { driver.FailRequests(true); }, DISCOVERY_START_RECEPTION_FAILED,
-         MSG_START_RECEPTION_FAIL},
+         MSG_START_RECEPTION_FAIL, 34},
     };
     for (const Case& c : cases) {
         port.Messages.clear();
@@ -137,7 +138,7 @@ TEST_F(StartupSequenceTest, EachDiscoveryFailureShowsItsMessageAndEndsNonZero)
         EXPECT_EQ(result, c.Result);
         EXPECT_EQ(port.Messages, std::vector<std::string>{std::string(c.Message)});
         EXPECT_FALSE(StartupLetsProgramRun(result));
-        EXPECT_EQ(StartupExitStatus(result), c.Result);
+        EXPECT_EQ(StartupExitStatus(result), c.Status) << "the table's status, not the code";
         EXPECT_EQ(binding.AdapterHandle, INVALID_ADAPTER);
     }
 }
@@ -159,7 +160,43 @@ TEST_F(StartupSequenceTest, AnUnknownNameOpensNothingAndLeavesTheList)
     EXPECT_TRUE(port.Messages.empty());
     EXPECT_EQ(list.Descriptions, (std::vector<std::string>{"first card", "second card"}));
     EXPECT_EQ(binding.AdapterHandle, INVALID_ADAPTER);
-    EXPECT_NE(StartupExitStatus(result), 0);
+    EXPECT_EQ(StartupExitStatus(result), 37);
+}
+
+// What each start-up result means for the program, read from its row: whether the desktop
+// program goes on, whether the sequence shows a discovery text for it, and the one status both
+// front ends end with.
+TEST(StartupResultTest, EachResultGoesOnShowsAndEndsAsItsRowSays)
+{
+    struct Case {
+        int Result;
+        bool RunsOn;
+        std::string_view DiscoveryText;
+        int Status;
+    };
+    const Case cases[] = {
+        {STARTUP_READY, true, "", 0},
+        {DISCOVERY_NO_ADAPTER, false, "No LAN Card Detected !", 30},
+        {DISCOVERY_OPEN_ADAPTER_FAILED, false, "Open Adapter Fail !", 31},
+        {DISCOVERY_OPEN_REGISTRY_FAILED, false, "Open Registry Fail !", 32},
+        {DISCOVERY_OPEN_EVENT_FAILED, false, "Open Event Fail !", 33},
+        {DISCOVERY_START_RECEPTION_FAILED, false, "Start Reception Fail !", 34},
+        // Its text was shown by the family test already: the sequence must not show it again.
+        {STARTUP_WITHOUT_ADAPTER, true, "", 35},
+        {STARTUP_NO_OS_VERSION, true, "", 36},
+        {STARTUP_UNKNOWN_ADAPTER, false, "", 37},
+        {STARTUP_CAPABILITIES_KEPT, false, "", 38},
+        // No row: the program stops as after a failed open, never with another failure's
+        // status or text, and never with 0.
+        {99, false, "", 31},
+        {-1, false, "", 31},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.Result);
+        EXPECT_EQ(StartupLetsProgramRun(c.Result), c.RunsOn);
+        EXPECT_EQ(DiscoveryResultMessage(c.Result), c.DiscoveryText);
+        EXPECT_EQ(StartupExitStatus(c.Result), c.Status);
+    }
 }
 
 TEST(PrivilegeHintTest, FollowsOnlyAnOpenFailureWithoutRawAccess)

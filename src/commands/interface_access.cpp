@@ -1,0 +1,43 @@
+#include "commands/interface_access.h"
+
+#include "commands/startup.h"
+
+namespace tarvik {
+
+RealInterfaceAccess::RealInterfaceAccess(CaptureControl& captures, ProcessInfo& process)
+    : captures_(captures), process_(process)
+{
+}
+
+bool RealInterfaceAccess::OpenEarly(std::span<const std::string> adapterNames)
+{
+    // Every capture first: without the capability none of them could be opened any more.
+    for (const std::string& name : adapterNames) {
+        captures_.Prepare(name);
+    }
+    return process_.DropAllCapabilities();
+}
+
+bool RealInterfaceAccess::SettleAfterStart(bool programRunsOn)
+{
+    captures_.ForgetPrepared();
+    // Replies, images and the registry are read without a capability. A program that ends
+    // keeps its rights until it exits, so that the privilege hint still sees them.
+    return !programRunsOn || process_.DropAllCapabilities();
+}
+
+void RealInterfaceAccess::AdmitEveryFrame()
+{
+    captures_.AdmitEveryFrame();
+}
+
+std::string RealInterfaceAccess::PrivilegeHintFor(int result, std::string_view invokedAs)
+{
+    if (result != DISCOVERY_OPEN_ADAPTER_FAILED) {
+        return {};
+    }
+    return PrivilegeHint(result, process_.ExecutablePath(invokedAs),
+                         process_.HasRawNetworkAccess());
+}
+
+}  // namespace tarvik

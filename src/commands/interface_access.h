@@ -1,0 +1,76 @@
+#pragma once
+// What a run on the machine's own interfaces does around the start-up sequence that a run on
+// the built-in lab does not: open the captures while the process still may, give up every
+// capability once they are open, let every frame up for measuring, and tell the user how to
+// grant raw network access. The run environment asks one of these and never which segment it
+// runs on.
+
+#include <span>
+#include <string>
+#include <string_view>
+
+#include "platform/process_info.h"
+
+namespace tarvik {
+
+class InterfaceAccess {
+public:
+    virtual ~InterfaceAccess() = default;
+
+    // Before a front end starts threads it does not control (a toolkit's), which would keep
+    // the capabilities: opens the capture of each adapter the start-up sequence could choose,
+    // then gives up every capability. False only when one is kept; a capture that cannot be
+    // opened is left for the start-up sequence to report.
+    virtual bool OpenEarly(std::span<const std::string> adapterNames) = 0;
+    // Once the start-up sequence has opened its adapter, or failed to: closes the captures it
+    // did not take and, when the program goes on, gives up every capability (the open was the
+    // last act that needed one). False when one is kept.
+    virtual bool SettleAfterStart(bool programRunsOn) = 0;
+    // The socket filter of a real interface drops every frame that cannot be one of the
+    // protocol's before the program wakes; this lets every frame to the station up again, as
+    // the packet filter alone would, for measuring what that filter saves. Before the start-up
+    // sequence opens the adapter.
+    virtual void AdmitEveryFrame() = 0;
+    // The line that follows MSG_OPEN_ADAPTER_FAIL when the open failed for want of raw network
+    // access; empty otherwise. invokedAs is argv[0].
+    virtual std::string PrivilegeHintFor(int result, std::string_view invokedAs) = 0;
+};
+
+// The built-in lab: a virtual segment that needs no right and admits every frame already.
+class LabAccess final : public InterfaceAccess {
+public:
+    bool OpenEarly(std::span<const std::string>) override { return true; }
+    bool SettleAfterStart(bool) override { return true; }
+    void AdmitEveryFrame() override {}
+    std::string PrivilegeHintFor(int, std::string_view) override { return {}; }
+};
+
+// The captures of a real interface's packet driver, as it keeps them for the start-up
+// sequence's open.
+class CaptureControl {
+public:
+    virtual ~CaptureControl() = default;
+    // Opens the adapter's capture now, kept for the first open of that name.
+    virtual void Prepare(const std::string& adapterName) = 0;
+    // Closes the captures prepared and not opened.
+    virtual void ForgetPrepared() = 0;
+    // Adapters opened from now on pass up every frame the packet filter takes.
+    virtual void AdmitEveryFrame() = 0;
+};
+
+// The machine's own interfaces, over their captures and the process's capabilities.
+class RealInterfaceAccess final : public InterfaceAccess {
+public:
+    RealInterfaceAccess(CaptureControl& captures, ProcessInfo& process);
+
+    bool OpenEarly(std::span<const std::string> adapterNames) override;
+    bool SettleAfterStart(bool programRunsOn) override;
+    void AdmitEveryFrame() override;
+    std::string PrivilegeHintFor(int result, std::string_view invokedAs) override;
+
+private:
+    CaptureControl& captures_;
+    ProcessInfo& process_;
+};
+
+}  // namespace tarvik
