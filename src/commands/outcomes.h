@@ -54,7 +54,8 @@ inline constexpr std::array<OutcomeRow, 10> UPGRADE_OUTCOMES = {{
     {static_cast<int>(UpgradeOutcome::RequestTargetError), "Request Target Error !", 15,
      "the begin request did not go out"},
     {static_cast<int>(UpgradeOutcome::ProcessError), "Upgrade Process Error !", 16,
-     "the device refused a step or stopped answering"},
+     "the device refused a step or stopped answering, or the image file could not be read to its "
+     "end"},
     {static_cast<int>(UpgradeOutcome::SendFailed), "Upgrade Process Error !", 17,
      "a frame of the transfer could not be sent again"},
     {static_cast<int>(UpgradeOutcome::Other), "", 18,
