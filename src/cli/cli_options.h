@@ -8,11 +8,11 @@
 #include <vector>
 
 #include "netio/binding.h"
+#include "protocol/frame.h"
 
 namespace tarvik::cli {
 
 enum class Command { Adapters, Browse, Device, Info, Check, Upgrade };
-enum class FrameTypeChoice { Untyped, Typed, Auto };
 enum class ProgressStyle { Auto, Bar, Plain };
 
 struct CliOptions {
@@ -21,7 +21,8 @@ struct CliOptions {
     bool Lab = false;
     bool Json = false;
     bool Verbose = false;
-    FrameTypeChoice FrameType = FrameTypeChoice::Untyped;
+    // --frame-type: the variant to speak; nothing for auto (browse first, keep the one answered)
+    std::optional<FrameVariantKind> FrameType = FrameVariantKind::Untyped;
     ProgressStyle Progress = ProgressStyle::Auto;
     std::uint32_t PaceMs = SEND_PAUSE_MS;  // --pace: the pause after each frame sent
     std::string DeviceName;                // the first of DeviceNames

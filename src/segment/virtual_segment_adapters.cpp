@@ -13,8 +13,6 @@ namespace {
 // Frames that land while no read is posted wait here, as in an adapter's receive ring; a
 // burst beyond it is lost.
 constexpr std::size_t WAITING_FRAME_LIMIT = 4096;
-// The largest Ethernet frame without its checksum.
-constexpr std::uint32_t LARGEST_FRAME_BYTES = 1514;
 
 struct PostedRead {
     ReadSlot* slot;
@@ -246,7 +244,7 @@ std::uint32_t VirtualAdapterDriver::PacketSend(std::int32_t adapter, const std::
         std::lock_guard lock(state_->mutex);
         port = state_->Find(adapter);
         if (state_->failSends || port == nullptr || frame == nullptr || length == 0 ||
-            length > LARGEST_FRAME_BYTES) {
+            length > MAX_FRAME_BYTES) {
             return 1;
         }
         ++state_->framesSent;
