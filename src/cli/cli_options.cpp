@@ -7,6 +7,7 @@
 #include <CLI/CLI.hpp>
 
 #include "cli/exit_status.h"
+#include "cli/usage_hints.h"
 #include "platform/version.h"
 #include "protocol/progress.h"
 #include "protocol/upgrade_link.h"
@@ -49,6 +50,12 @@ const CLI::Validator NOT_EMPTY(
 }  // namespace
 
 ParseResult ParseCommandLine(int argc, const char* const* argv)
+{
+    return ParseCommandLine(argc, argv, std::cout, std::cerr);
+}
+
+ParseResult ParseCommandLine(int argc, const char* const* argv, std::ostream& out,
+                             std::ostream& err)
 {
     CliOptions options;
     options.InvokedAs = argc > 0 ? argv[0] : "tarvik-cli";
@@ -124,14 +131,27 @@ ParseResult ParseCommandLine(int argc, const char* const* argv)
                      "With several devices: at most N upgrades at once (default: all, up to " +
                          std::to_string(MAX_JOBS) + ")")
         ->check(CLI::Range(std::size_t{1}, MAX_JOBS));
-    upgrade->add_option("--record", options.RecordPath,
-                        "Append one JSON line per device to FILE: times, interface, device, its "
-                        "descriptor, the image and its SHA-256, pace, frames, result, status");
+    upgrade
+        ->add_option("--record", options.RecordPath,
+                     "Append one JSON line per device to FILE: times, interface, device, its "
+                     "descriptor, the image and its SHA-256, pace, frames, result, status")
+        ->type_name("FILE");
 
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& error) {
-        const int status = app.exit(error);
+        if (error.get_exit_code() != static_cast<int>(CLI::ExitCodes::Success)) {
+            // The parser's words for these mislead: "arguments were not expected" for an option
+            // given before its command, "a subcommand is required" for a misspelt one.
+            const bool missedCommand = dynamic_cast<const CLI::RequiredError*>(&error) != nullptr;
+            if (const auto why = ExplainRefusal(
+                    app, std::span(argv, static_cast<std::size_t>(std::max(argc, 0))),
+                    missedCommand)) {
+                err << *why << "\nRun with --help for more information.\n";
+                return {std::nullopt, EXIT_USAGE};
+            }
+        }
+        const int status = app.exit(error, out, err);
         return {std::nullopt, status == 0 ? EXIT_SUCCESS_STATUS : EXIT_USAGE};
     }
 
@@ -152,7 +172,7 @@ ParseResult ParseCommandLine(int argc, const char* const* argv)
     }
     if (upgrade->parsed()) {
         if (options.DeviceNames.empty() && !options.All) {
-            std::cerr << "upgrade: name a device (or several), or give --all\n";
+            err << "upgrade: name a device (or several), or give --all\n";
             return {std::nullopt, EXIT_USAGE};
         }
         // Each device once, by the name browse gives it: one run per device.

@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <optional>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -50,8 +51,10 @@ struct ParseResult {
     int ExitStatus = 0;
 };
 
-// Parses argv; prints help, version or usage errors itself (stdout for help, stderr for
-// errors) and then leaves Options empty.
+// Parses argv; prints help, version or usage errors itself (help and version on out, errors on
+// err: stdout and stderr unless given) and then leaves Options empty.
 ParseResult ParseCommandLine(int argc, const char* const* argv);
+ParseResult ParseCommandLine(int argc, const char* const* argv, std::ostream& out,
+                             std::ostream& err);
 
 }  // namespace tarvik::cli
