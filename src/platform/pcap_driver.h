@@ -26,6 +26,7 @@ inline constexpr std::size_t PCAP_PENDING_FRAMES = 4096;
 inline constexpr int PCAP_KERNEL_BUFFER_BYTES = 8 * 1024 * 1024;
 // Larger than the longest Ethernet frame, so nothing a slot can hold is cut.
 inline constexpr int PCAP_SNAP_LENGTH = 1600;
+
 // The interface named by an adapter name, or empty when the name is not of that form.
 std::string InterfaceOfAdapterName(const char* name);
 

@@ -278,13 +278,13 @@ e2e_program() {
 # Prints the value of FIELD in JSON text (the FILEs, or stdin), one line per occurrence: a
 # string without its quotes (escapes as written), anything else as it stands. The programs
 # print their results indented ("Field": 1) and their records compact ("Field":1); this reads
-# both. It reads flat fields, not arrays or objects.
+# both. It reads flat fields, not arrays or objects; like grep, it fails when there is none.
 #   e2e_json_field FramesSent "$E2E_TMP/upgrade.json"
 e2e_json_field() {
-  local field="$1"
+  local field="$1" found
   shift
-  grep -ohE "\"$field\": *(\"([^\"\\]|\\\\.)*\"|[^],}[:space:]]+)" "$@" |
-    sed -E "s/^\"$field\": *//; s/^\"(.*)\"\$/\1/"
+  found=$(grep -ohE "\"$field\": *(\"([^\"\\]|\\\\.)*\"|[^],}[:space:]]+)" "$@") || return 1
+  sed -E "s/^\"$field\": *//; s/^\"(.*)\"\$/\1/" <<<"$found"
 }
 
 # Compares two files; on a difference prints both and fails with the message.
