@@ -33,7 +33,7 @@ protected:
 
 void CheckDeviceName(const std::string& name)
 {
-    const bool vendorName = name.size() == 8 && name.starts_with("QV");
+    const bool vendorName = name.size() == 8 && name.starts_with(DEVICE_NAME_PREFIX);
     if (!vendorName && name.size() != 12) {
         Fault("a device name of the wrong length was taken");
     }

@@ -320,11 +320,11 @@ public:
             Discover(link);
             break;
         case 1:
-            run_.FrameVariant = options & 1;
+            run_.FrameVariant = VariantOf(options);
             Query(link);
             break;
         default:
-            run_.FrameVariant = options & 1;
+            run_.FrameVariant = VariantOf(options);
             Transfer(link, ImagePath(options >> 1));
             break;
         }
@@ -332,6 +332,12 @@ public:
     }
 
 private:
+    // The options byte's lowest bit picks the variant the run speaks.
+    static FrameVariantKind VariantOf(std::uint8_t options)
+    {
+        return (options & 1) != 0 ? FrameVariantKind::Typed : FrameVariantKind::Untyped;
+    }
+
     // Every frame still on its way is delivered and taken off the binding; the session starts
     // afresh with the tick count's low 16 bits (the transfer's first sequence) at sequence.
     void Restart(std::uint16_t sequence)
@@ -345,7 +351,7 @@ private:
         const auto now = static_cast<std::uint16_t>(clock_.GetTickCount() & 0xFFFF);
         clock_.Advance(static_cast<std::uint16_t>(sequence - now));
         run_.Session = SessionState{};
-        run_.FrameVariant = 0;
+        run_.FrameVariant = FrameVariantKind::Untyped;
         run_.SelectedTarget.clear();
         run_.Progress = nullptr;
         progress_.Restart();

@@ -73,9 +73,9 @@ private:
     {
         if (Stopped()) {
             status = EXIT_INTERRUPTED;
-            text = "interrupted";
+            text = TEXT_INTERRUPTED;
             if (!options_.Json) {
-                streams_.Err << "tarvik-cli: interrupted\n";
+                streams_.Err << "tarvik-cli: " << TEXT_INTERRUPTED << '\n';
             }
         }
         if (options_.Json) {
@@ -138,21 +138,15 @@ private:
     int SettleFrameType()
     {
         RunState& run = environment_->State();
-        switch (options_.FrameType) {
-        case FrameTypeChoice::Untyped:
-            run.FrameVariant = 0;
+        if (options_.FrameType) {
+            run.FrameVariant = *options_.FrameType;
             return EXIT_SUCCESS_STATUS;
-        case FrameTypeChoice::Typed:
-            run.FrameVariant = 1;
-            return EXIT_SUCCESS_STATUS;
-        case FrameTypeChoice::Auto:
-            break;
         }
         std::vector<std::string> names;
         if (!BrowseTargets(run, port_, names)) {
             return Fail(ExitStatusFor(InquiryOutcome::BroadcastError), port_.LastMessage());
         }
-        Verbose("discovery settled on " + std::string(run.FrameVariant == 1 ? "typed" : "untyped") +
+        Verbose("discovery settled on " + std::string(FrameVariantName(run.FrameVariant)) +
                 " frames");
         const std::string wanted = FormatDeviceName(ParseDeviceName(options_.DeviceName));
         if (std::find(names.begin(), names.end(), wanted) == names.end()) {
@@ -188,15 +182,15 @@ private:
     {
         std::vector<std::string> names;
         RunState& run = environment_->State();
-        run.FrameVariant = 0;
+        run.FrameVariant = FrameVariantKind::Untyped;
         if (!BrowseTargets(run, port_, names)) {
             return Fail(ExitStatusFor(InquiryOutcome::BroadcastError), port_.LastMessage());
         }
         if (Stopped()) {
-            return Fail(EXIT_INTERRUPTED, "interrupted");
+            return Fail(EXIT_INTERRUPTED, TEXT_INTERRUPTED);
         }
         Verbose(std::to_string(names.size()) + " device(s), " +
-                (run.FrameVariant == 1 ? "typed" : "untyped") + " frames");
+                std::string(FrameVariantName(run.FrameVariant)) + " frames");
         if (options_.Json) {
             streams_.Out << NamesJson(names).dump() << '\n';
         } else {
@@ -366,16 +360,16 @@ private:
     int UpgradeSeveral()
     {
         RunState& run = environment_->State();
-        run.FrameVariant = options_.FrameType == FrameTypeChoice::Typed ? 1 : 0;
+        run.FrameVariant = options_.FrameType.value_or(FrameVariantKind::Untyped);
         std::vector<std::string> names = options_.DeviceNames;
         std::vector<DeviceRunReport> missing;
-        if (options_.All || options_.FrameType == FrameTypeChoice::Auto) {
+        if (options_.All || !options_.FrameType) {
             std::vector<std::string> found;
             if (!BrowseSharedSegment(*environment_, port_, found)) {
                 return Fail(ExitStatusFor(InquiryOutcome::BroadcastError), port_.LastMessage());
             }
             if (Stopped()) {
-                return Fail(EXIT_INTERRUPTED, "interrupted");
+                return Fail(EXIT_INTERRUPTED, TEXT_INTERRUPTED);
             }
             if (options_.All) {
                 names = found;
@@ -399,7 +393,7 @@ private:
             return EXIT_USAGE;
         }
         Verbose(std::to_string(names.size()) + " device(s), " +
-                (run.FrameVariant == 1 ? "typed" : "untyped") + " frames, pace " +
+                std::string(FrameVariantName(run.FrameVariant)) + " frames, pace " +
                 std::to_string(options_.PaceMs) + " ms");
 
         DeviceBoard board(streams_.Err, ProgressOnTerminal(), !options_.Json, environment_->Clock(),
@@ -431,7 +425,7 @@ private:
         }
         if (Stopped()) {
             if (!options_.Json) {
-                streams_.Err << "tarvik-cli: interrupted\n";
+                streams_.Err << "tarvik-cli: " << TEXT_INTERRUPTED << '\n';
             }
             return EXIT_INTERRUPTED;
         }

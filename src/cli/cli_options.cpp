@@ -7,7 +7,7 @@
 #include <CLI/CLI.hpp>
 
 #include "cli/exit_status.h"
-#include "platform/hex_text.h"
+#include "cli/usage_hints.h"
 #include "platform/version.h"
 #include "protocol/progress.h"
 #include "protocol/upgrade_link.h"
@@ -29,19 +29,15 @@ std::string ExitStatusHelp()
     return text.str();
 }
 
-// A device's name as browse prints it: "QV" and six hex digits, or twelve hex digits. Any other
-// text still turns into some address (an unreadable digit counts as F, only the first digits
-// are read), so a typo would go to a device nobody named, or to the one it merely begins with.
+// A device's name as browse prints it. Any other text would still turn into some address, so a
+// typo would go to a device nobody named, or to the one it merely begins with.
 const CLI::Validator DEVICE_NAME(
     [](std::string& name) -> std::string {
-        const bool vendorName = name.size() == 8 && name.starts_with("QV");
-        const std::string_view digits = std::string_view(name).substr(vendorName ? 2 : 0);
-        if ((vendorName || name.size() == 12) &&
-            std::all_of(digits.begin(), digits.end(),
-                        [](char c) { return HexDigitValue(c) >= 0; })) {
+        if (IsDeviceName(name)) {
             return {};
         }
-        return "not a device name: \"" + name + "\" (QV and 6 hex digits, or 12 hex digits)";
+        return "not a device name: \"" + name + "\" (" + std::string(DEVICE_NAME_PREFIX) +
+               " and 6 hex digits, or 12 hex digits)";
     },
     "NAME");
 
@@ -54,6 +50,12 @@ const CLI::Validator NOT_EMPTY(
 }  // namespace
 
 ParseResult ParseCommandLine(int argc, const char* const* argv)
+{
+    return ParseCommandLine(argc, argv, std::cout, std::cerr);
+}
+
+ParseResult ParseCommandLine(int argc, const char* const* argv, std::ostream& out,
+                             std::ostream& err)
 {
     CliOptions options;
     options.InvokedAs = argc > 0 ? argv[0] : "tarvik-cli";
@@ -79,7 +81,9 @@ ParseResult ParseCommandLine(int argc, const char* const* argv)
         ->type_name("FILE");
     // Not in --help: for measuring what the kernel filter saves under a flood.
     app.add_flag("--admit-every-frame", options.AdmitEveryFrame)->group("");
-    std::string frameType = "untyped";
+    const std::string untyped(FrameVariantName(FrameVariantKind::Untyped));
+    const std::string typed(FrameVariantName(FrameVariantKind::Typed));
+    std::string frameType = untyped;
     std::string progress = "auto";
     app.add_option("--progress", progress,
                    "Upgrade progress on stderr: bar (redrawn line), plain (a line per phase and "
@@ -89,7 +93,7 @@ ParseResult ParseCommandLine(int argc, const char* const* argv)
                    "For device, check and upgrade: the frame type to speak: untyped (0x0000, "
                    "as at start-up; the default), typed (0x8888), or auto (browse first and "
                    "keep the type that got answers)")
-        ->check(CLI::IsMember({"untyped", "typed", "auto"}));
+        ->check(CLI::IsMember({untyped, typed, std::string("auto")}));
     app.add_option("--pace", options.PaceMs,
                    "Pause after each frame sent, in ms (0 to 20; default 20, what devices are "
                    "known to handle). Shorter is faster for devices that answer quickly; 0 "
@@ -127,20 +131,33 @@ ParseResult ParseCommandLine(int argc, const char* const* argv)
                      "With several devices: at most N upgrades at once (default: all, up to " +
                          std::to_string(MAX_JOBS) + ")")
         ->check(CLI::Range(std::size_t{1}, MAX_JOBS));
-    upgrade->add_option("--record", options.RecordPath,
-                        "Append one JSON line per device to FILE: times, interface, device, its "
-                        "descriptor, the image and its SHA-256, pace, frames, result, status");
+    upgrade
+        ->add_option("--record", options.RecordPath,
+                     "Append one JSON line per device to FILE: times, interface, device, its "
+                     "descriptor, the image and its SHA-256, pace, frames, result, status")
+        ->type_name("FILE");
 
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& error) {
-        const int status = app.exit(error);
+        if (error.get_exit_code() != static_cast<int>(CLI::ExitCodes::Success)) {
+            // The parser's words for these mislead: "arguments were not expected" for an option
+            // given before its command, "a subcommand is required" for a misspelt one.
+            const bool missedCommand = dynamic_cast<const CLI::RequiredError*>(&error) != nullptr;
+            if (const auto why = ExplainRefusal(
+                    app, std::span(argv, static_cast<std::size_t>(std::max(argc, 0))),
+                    missedCommand)) {
+                err << *why << "\nRun with --help for more information.\n";
+                return {std::nullopt, EXIT_USAGE};
+            }
+        }
+        const int status = app.exit(error, out, err);
         return {std::nullopt, status == 0 ? EXIT_SUCCESS_STATUS : EXIT_USAGE};
     }
 
-    options.FrameType = frameType == "typed"  ? FrameTypeChoice::Typed
-                        : frameType == "auto" ? FrameTypeChoice::Auto
-                                              : FrameTypeChoice::Untyped;
+    options.FrameType = frameType == typed     ? std::optional(FrameVariantKind::Typed)
+                        : frameType == untyped ? std::optional(FrameVariantKind::Untyped)
+                                               : std::nullopt;
     options.Progress = progress == "bar"     ? ProgressStyle::Bar
                        : progress == "plain" ? ProgressStyle::Plain
                                              : ProgressStyle::Auto;
@@ -155,7 +172,7 @@ ParseResult ParseCommandLine(int argc, const char* const* argv)
     }
     if (upgrade->parsed()) {
         if (options.DeviceNames.empty() && !options.All) {
-            std::cerr << "upgrade: name a device (or several), or give --all\n";
+            err << "upgrade: name a device (or several), or give --all\n";
             return {std::nullopt, EXIT_USAGE};
         }
         // Each device once, by the name browse gives it: one run per device.

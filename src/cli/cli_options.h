@@ -4,15 +4,16 @@
 #include <cstddef>
 #include <cstdint>
 #include <optional>
+#include <ostream>
 #include <string>
 #include <vector>
 
 #include "netio/binding.h"
+#include "protocol/frame.h"
 
 namespace tarvik::cli {
 
 enum class Command { Adapters, Browse, Device, Info, Check, Upgrade };
-enum class FrameTypeChoice { Untyped, Typed, Auto };
 enum class ProgressStyle { Auto, Bar, Plain };
 
 struct CliOptions {
@@ -21,7 +22,8 @@ struct CliOptions {
     bool Lab = false;
     bool Json = false;
     bool Verbose = false;
-    FrameTypeChoice FrameType = FrameTypeChoice::Untyped;
+    // --frame-type: the variant to speak; nothing for auto (browse first, keep the one answered)
+    std::optional<FrameVariantKind> FrameType = FrameVariantKind::Untyped;
     ProgressStyle Progress = ProgressStyle::Auto;
     std::uint32_t PaceMs = SEND_PAUSE_MS;  // --pace: the pause after each frame sent
     std::string DeviceName;                // the first of DeviceNames
@@ -49,8 +51,10 @@ struct ParseResult {
     int ExitStatus = 0;
 };
 
-// Parses argv; prints help, version or usage errors itself (stdout for help, stderr for
-// errors) and then leaves Options empty.
+// Parses argv; prints help, version or usage errors itself (help and version on out, errors on
+// err: stdout and stderr unless given) and then leaves Options empty.
 ParseResult ParseCommandLine(int argc, const char* const* argv);
+ParseResult ParseCommandLine(int argc, const char* const* argv, std::ostream& out,
+                             std::ostream& err);
 
 }  // namespace tarvik::cli

@@ -136,6 +136,10 @@ inline constexpr std::array<StartupOutcomeRow, 10> STARTUP_OUTCOMES = {{
      PROGRAM_ENDS},
 }};
 
+// What the command line says of a run that Ctrl-C or SIGTERM stopped: on stderr, in its JSON
+// error and as the result of its record.
+inline constexpr std::string_view TEXT_INTERRUPTED = "interrupted";
+
 // The command line's own endings, which no flow reports.
 enum class ProgramOutcome {
     Success,

@@ -17,7 +17,7 @@ void SettleReport(DeviceRunReport& report, UpgradeOutcome outcome, bool skipOthe
     report.Stopped = stopped && outcome != UpgradeOutcome::Finished;
     report.Skipped = skipOtherBoards && outcome == UpgradeOutcome::HardwareMismatch;
     if (report.Stopped) {
-        report.Result = "interrupted";
+        report.Result = TEXT_INTERRUPTED;
         report.ExitStatus = RowOf(ProgramOutcome::Interrupted).ExitStatus;
         return;
     }

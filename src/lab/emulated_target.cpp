@@ -38,15 +38,10 @@ EmulatedTarget::EmulatedTarget(TargetConfig config)
 
 bool EmulatedTarget::AcceptsFrameType(std::uint16_t frameType) const
 {
-    switch (config_.Variants) {
-    case FrameVariants::Untyped:
-        return frameType == FRAME_TYPE_UNTYPED;
-    case FrameVariants::Typed:
-        return frameType == FRAME_TYPE_TYPED;
-    case FrameVariants::Both:
-        return frameType == FRAME_TYPE_UNTYPED || frameType == FRAME_TYPE_TYPED;
-    }
-    return false;
+    return std::any_of(config_.Variants.begin(), config_.Variants.end(),
+                       [frameType](FrameVariantKind variant) {
+        return FrameTypeFor(variant) == frameType;
+    });
 }
 
 bool EmulatedTarget::Chance(double share)

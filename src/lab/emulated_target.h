@@ -16,10 +16,9 @@
 
 #include "image/descriptor.h"
 #include "platform/mac_address.h"
+#include "protocol/frame.h"
 
 namespace tarvik {
-
-enum class FrameVariants { Untyped, Typed, Both };
 
 struct TargetFaults {
     std::uint32_t ResponseDelayMs = 0;      // added to every reply
@@ -44,7 +43,8 @@ struct TargetFaults {
 struct TargetConfig {
     MacAddress Address{};
     ImageDescriptor Descriptor;
-    FrameVariants Variants = FrameVariants::Both;
+    // The variants it answers; frames of the other are not for it.
+    std::set<FrameVariantKind> Variants = {FrameVariantKind::Untyped, FrameVariantKind::Typed};
     TargetFaults Faults;
 };
 

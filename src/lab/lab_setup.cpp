@@ -22,13 +22,12 @@ std::vector<TargetConfig> BuiltInLabTargets()
     std::vector<TargetConfig> targets(3);
     targets[0].Address = {0x02, 0x5A, 0x17, 0x1A, 0x2B, 0x3C};
     targets[0].Descriptor = LabTargetDescriptor({0x00, 0x11, 0x22, 0x33, 0x44, 0x55});
-    targets[0].Variants = FrameVariants::Both;
     targets[1].Address = {0x02, 0x5A, 0x17, 0x00, 0x00, 0x07};
     targets[1].Descriptor = LabTargetDescriptor({0x00, 0x11, 0x22, 0x33, 0x44, 0x66});
-    targets[1].Variants = FrameVariants::Untyped;
+    targets[1].Variants = {FrameVariantKind::Untyped};
     targets[2].Address = {0x02, 0x11, 0x22, 0x33, 0x44, 0x55};
     targets[2].Descriptor = LabTargetDescriptor({0x00, 0x11, 0x22, 0x33, 0x44, 0x55});
-    targets[2].Variants = FrameVariants::Typed;
+    targets[2].Variants = {FrameVariantKind::Typed};
     return targets;
 }
 

@@ -23,8 +23,6 @@ inline constexpr int DISCOVERY_START_RECEPTION_FAILED = 5;  // StartReception fa
 inline constexpr std::string_view NET_CLASS_KEY_9X =
     "System\\CurrentControlSet\\Services\\Class\\Net";
 inline constexpr std::string_view NETWORK_CARDS_KEY_NT = NT_NETWORK_CARDS_KEY;
-// What the NT family puts before a card's service name to make the driver's adapter name.
-inline constexpr std::string_view ADAPTER_NAME_PREFIX = "\\Device\\";
 
 // Buffer sizes of the registry reads; a longer subkey name ends the enumeration, a longer
 // value reads as empty.

@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string_view>
 #include <vector>
 
 #include "platform/kernel.h"
@@ -20,6 +21,14 @@ struct Overlapped {
     EventHandle Event = NO_EVENT;
 };
 static_assert(sizeof(Overlapped) == 20);
+
+// The longest frame a send takes and a driver hands up: a whole Ethernet frame without its
+// checksum.
+inline constexpr std::uint32_t MAX_FRAME_BYTES = 1514;
+
+// An adapter's name is this prefix and the name the system gives the card (its service name on
+// the NT family, the interface's name on Linux): \Device\eth0.
+inline constexpr std::string_view ADAPTER_NAME_PREFIX = "\\Device\\";
 
 inline constexpr std::size_t READ_SLOT_FRAME_BYTES = 1532;
 

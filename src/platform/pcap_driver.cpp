@@ -74,11 +74,10 @@ std::string InterfaceOfAdapterName(const char* name)
         return {};
     }
     const std::string_view text(name);
-    const std::string_view prefix(PCAP_ADAPTER_PREFIX);
-    if (!text.starts_with(prefix)) {
+    if (!text.starts_with(ADAPTER_NAME_PREFIX)) {
         return {};
     }
-    const std::string_view interfaceName = text.substr(prefix.size());
+    const std::string_view interfaceName = text.substr(ADAPTER_NAME_PREFIX.size());
     if (interfaceName.empty() || interfaceName.size() >= IFNAMSIZ || interfaceName == "." ||
         interfaceName == "..") {
         return {};
@@ -483,7 +482,7 @@ std::uint32_t PcapPacketDriver::PacketSend(std::int32_t adapter, const std::uint
                                            Overlapped* /*request*/, std::uint32_t /*flags*/)
 {
     Adapter* open = Find(adapter);
-    if (open == nullptr || frame == nullptr || length == 0 || length > PCAP_MAX_SEND_BYTES) {
+    if (open == nullptr || frame == nullptr || length == 0 || length > MAX_FRAME_BYTES) {
         return DRIVER_FAILED;
     }
     const std::uint32_t result = open->Send(frame, length);

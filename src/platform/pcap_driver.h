@@ -23,11 +23,6 @@ namespace tarvik {
 inline constexpr int PCAP_KERNEL_BUFFER_BYTES = 8 * 1024 * 1024;
 // Larger than the longest Ethernet frame, so nothing a slot can hold is cut.
 inline constexpr int PCAP_SNAP_LENGTH = 1600;
-// What a send accepts: a whole Ethernet frame without the checksum.
-inline constexpr std::uint32_t PCAP_MAX_SEND_BYTES = 1514;
-
-// The prefix of an adapter name; the interface name follows it.
-inline constexpr const char* PCAP_ADAPTER_PREFIX = "\\Device\\";
 
 // The interface named by an adapter name, or empty when the name is not of that form.
 std::string InterfaceOfAdapterName(const char* name);

@@ -17,7 +17,7 @@ int NameDigit(std::string_view name, std::size_t index)
     return digit < 0 ? 0xFF : digit;
 }
 
-bool IsDiscoveryReply(std::span<const std::uint8_t> frame, std::uint16_t frameVariant,
+bool IsDiscoveryReply(std::span<const std::uint8_t> frame, FrameVariantKind frameVariant,
                       FrameHeader& header)
 {
     const auto decoded = DecodeHeader(frame);
@@ -36,7 +36,7 @@ std::string FormatDeviceName(const MacAddress& address)
 {
     const std::span<const std::uint8_t> bytes(address);
     if (std::equal(bytes.begin(), bytes.begin() + 3, VENDOR_OUI.begin())) {
-        return "QV" + FormatHexBytes(bytes.subspan(3));
+        return std::string(DEVICE_NAME_PREFIX) + FormatHexBytes(bytes.subspan(3));
     }
     return FormatHexBytes(bytes);
 }
@@ -46,9 +46,9 @@ MacAddress ParseDeviceName(std::string_view name)
     MacAddress address{};
     std::size_t position = 0;
     std::size_t first = 0;
-    if (name.size() >= 2 && name[0] == 'Q' && name[1] == 'V') {
+    if (name.starts_with(DEVICE_NAME_PREFIX)) {
         std::copy_n(VENDOR_OUI.begin(), 3, address.begin());
-        position = 2;
+        position = DEVICE_NAME_PREFIX.size();
         first = 3;
     }
     for (std::size_t i = first; i < address.size(); ++i) {
@@ -57,6 +57,14 @@ MacAddress ParseDeviceName(std::string_view name)
         address[i] = static_cast<std::uint8_t>(((high << 4) | low) & 0xFF);
     }
     return address;
+}
+
+bool IsDeviceName(std::string_view name)
+{
+    const bool vendorName = name.starts_with(DEVICE_NAME_PREFIX);
+    const std::string_view digits = vendorName ? name.substr(DEVICE_NAME_PREFIX.size()) : name;
+    return digits.size() == (vendorName ? 6 : 12) &&
+           std::all_of(digits.begin(), digits.end(), [](char c) { return HexDigitValue(c) >= 0; });
 }
 
 int SortDeviceNames(std::vector<std::string>& names)
@@ -141,12 +149,12 @@ bool UpgradeLink::RunDiscoveryPass(std::vector<std::string>& names)
 int UpgradeLink::DiscoverTargets(std::vector<std::string>& names)
 {
     names.clear();
-    run_.FrameVariant = 0;
+    run_.FrameVariant = FrameVariantKind::Untyped;
     if (!RunDiscoveryPass(names)) {
         return DISCOVERY_FAILED;
     }
     if (names.empty()) {
-        run_.FrameVariant = 1;
+        run_.FrameVariant = FrameVariantKind::Typed;
         if (!RunDiscoveryPass(names)) {
             names.clear();
             return DISCOVERY_FAILED;

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <optional>
 #include <span>
+#include <string_view>
 
 #include "platform/byte_order.h"
 #include "platform/mac_address.h"
@@ -22,6 +23,11 @@ inline constexpr std::uint16_t OP_VERIFY = 4;
 
 inline constexpr std::uint16_t FRAME_TYPE_UNTYPED = 0x0000;
 inline constexpr std::uint16_t FRAME_TYPE_TYPED = 0x8888;
+
+// The two variants of the frame a device may speak, told apart by the FrameType word: untyped
+// (0x0000, what the tool starts with) and typed (0x8888). A run speaks one at a time; a device
+// answers one or both.
+enum class FrameVariantKind : std::uint8_t { Untyped, Typed };
 
 inline constexpr std::size_t FRAME_DESTINATION = 0;
 inline constexpr std::size_t FRAME_SOURCE = 6;
@@ -41,7 +47,7 @@ inline FrameAdmission ProtocolFrameAdmission()
     return {{FRAME_TYPE_UNTYPED, FRAME_TYPE_TYPED}, FRAME_HEADER_BYTES};
 }
 
-inline constexpr std::size_t SEND_BUFFER_BYTES = 1514;  // the longest Ethernet frame
+inline constexpr std::size_t SEND_BUFFER_BYTES = MAX_FRAME_BYTES;
 inline constexpr std::size_t RECEIVE_BUFFER_BYTES = 1520;
 inline constexpr std::size_t SHORT_REQUEST_BYTES = 64;  // probe, info, begin, reset
 inline constexpr std::size_t BLOCK_BYTES = 512;
@@ -72,10 +78,16 @@ std::uint16_t ReplyStatus(std::span<const std::uint8_t> frame);
 // Writes a reply's status word, as the device does; the frame holds at least 26 bytes.
 void StoreReplyStatus(std::span<std::uint8_t> frame, std::uint16_t status);
 
-// The FrameType that a FrameVariant sends: 0x8888 for 1, 0x0000 otherwise.
-constexpr std::uint16_t FrameTypeFor(std::uint16_t frameVariant)
+// The FrameType word that a variant's frames carry.
+constexpr std::uint16_t FrameTypeFor(FrameVariantKind variant)
 {
-    return frameVariant == 1 ? FRAME_TYPE_TYPED : FRAME_TYPE_UNTYPED;
+    return variant == FrameVariantKind::Typed ? FRAME_TYPE_TYPED : FRAME_TYPE_UNTYPED;
+}
+
+// A variant as the command lines name it: "untyped" or "typed".
+constexpr std::string_view FrameVariantName(FrameVariantKind variant)
+{
+    return variant == FrameVariantKind::Typed ? "typed" : "untyped";
 }
 
 }  // namespace tarvik

@@ -56,7 +56,7 @@ struct RunState {
 
     std::array<std::uint8_t, SEND_BUFFER_BYTES> SendBuffer{};
     std::array<std::uint8_t, RECEIVE_BUFFER_BYTES> ReceiveBuffer{};
-    std::uint16_t FrameVariant = 0;
+    FrameVariantKind FrameVariant = FrameVariantKind::Untyped;
     SessionState Session;
     std::array<std::uint8_t, BLOCK_BYTES> BlockBuffer{};
     ImageDescriptor TransferDescriptor;

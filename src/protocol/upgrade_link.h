@@ -84,8 +84,16 @@ struct ResponderList {
     std::vector<MacAddress> Addresses;  // in order of first answer, no duplicates
 };
 
+// A device's name as browse shows it: DEVICE_NAME_PREFIX and the last three bytes of its
+// address in hex when the address is in the vendor's block (VENDOR_OUI), else all six bytes.
+inline constexpr std::string_view DEVICE_NAME_PREFIX = "QV";
 std::string FormatDeviceName(const MacAddress& address);
+// The address a name stands for. Any text turns into some address (an unreadable digit counts
+// as F, only the first digits are read): ask IsDeviceName first where a user typed it.
 MacAddress ParseDeviceName(std::string_view name);
+// Whether the text is a name in one of the two forms FormatDeviceName gives: the prefix and 6
+// hex digits, or 12 hex digits.
+bool IsDeviceName(std::string_view name);
 // Diminishing-gap exchange sort, byte-wise ascending; -1 when there is nothing to sort.
 int SortDeviceNames(std::vector<std::string>& names);
 

@@ -10,9 +10,6 @@ namespace tarvik {
 
 namespace {
 
-// The largest Ethernet frame without its checksum.
-constexpr std::uint32_t LARGEST_FRAME_BYTES = 1514;
-
 // One opened adapter: a station of the segment whose packet filter decides what reaches it.
 // A fresh adapter takes nothing until a filter is set.
 class Port final : public SegmentStation {
@@ -205,7 +202,7 @@ std::uint32_t VirtualAdapterDriver::PacketSend(std::int32_t adapter, const std::
         std::lock_guard lock(state_->mutex);
         port = state_->Find(adapter);
         if (state_->failSends || port == nullptr || frame == nullptr || length == 0 ||
-            length > LARGEST_FRAME_BYTES) {
+            length > MAX_FRAME_BYTES) {
             return DRIVER_FAILED;
         }
         ++state_->framesSent;

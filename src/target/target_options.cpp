@@ -6,6 +6,7 @@
 #include <CLI/CLI.hpp>
 
 #include "platform/hex_text.h"
+#include "platform/packet_driver.h"
 #include "platform/version.h"
 
 namespace tarvik::target {
@@ -32,6 +33,8 @@ TargetParse ParseTargetCommandLine(int argc, const char* const* argv)
     std::string mac;
     std::string board;
     std::string variant = "both";
+    const std::string untyped(FrameVariantName(FrameVariantKind::Untyped));
+    const std::string typed(FrameVariantName(FrameVariantKind::Typed));
     double dropRequests = 0;
     double dropReplies = 0;
     std::vector<int> silent;
@@ -42,7 +45,7 @@ TargetParse ParseTargetCommandLine(int argc, const char* const* argv)
     app.add_option("--mac", mac, "The device's MAC address (default: the interface's)");
     app.add_option("--board", board, "Board code, 12 hex digits (default 001122334455)");
     app.add_option("--variant", variant, "Frame types answered")
-        ->check(CLI::IsMember({"untyped", "typed", "both"}));
+        ->check(CLI::IsMember({untyped, typed, std::string("both")}));
     app.add_option("--delay", options.Faults.ResponseDelayMs, "Delay every reply by MS");
     app.add_option("--drop-requests", dropRequests, "Ignore PCT percent of the requests")
         ->check(CLI::Range(0.0, 100.0));
@@ -60,10 +63,10 @@ TargetParse ParseTargetCommandLine(int argc, const char* const* argv)
                    "Replies claim N bytes of data in their DataLength word, whatever they carry");
     app.add_option("--truncate-replies", options.Faults.TruncateRepliesTo,
                    "Cut every reply to its first N bytes (no padding to the Ethernet minimum)")
-        ->check(CLI::Range(14, 1514));
+        ->check(CLI::Range(14, static_cast<int>(MAX_FRAME_BYTES)));
     app.add_option("--pad-replies", options.Faults.PadRepliesTo,
                    "Pad every reply with zeros to N bytes, at most the longest Ethernet frame")
-        ->check(CLI::Range(0, 1514));
+        ->check(CLI::Range(0, static_cast<int>(MAX_FRAME_BYTES)));
     app.add_option("--reply-fault-opcode", replyFaultOpcodes,
                    "Malform only the replies to this opcode (default: every reply); repeatable")
         ->check(CLI::Range(0, 65535));
@@ -115,9 +118,11 @@ TargetParse ParseTargetCommandLine(int argc, const char* const* argv)
     }
     options.Faults.DropRequestShare = dropRequests / 100.0;
     options.Faults.DropReplyShare = dropReplies / 100.0;
-    options.Variants = variant == "untyped" ? FrameVariants::Untyped
-                       : variant == "typed" ? FrameVariants::Typed
-                                            : FrameVariants::Both;
+    if (variant == untyped) {
+        options.Variants = {FrameVariantKind::Untyped};
+    } else if (variant == typed) {
+        options.Variants = {FrameVariantKind::Typed};
+    }
     return {options, 0};
 }
 

@@ -2,6 +2,7 @@
 // The command line of tarvik-target.
 
 #include <optional>
+#include <set>
 #include <string>
 #include <string_view>
 
@@ -13,7 +14,7 @@ struct TargetOptions {
     std::string Interface;
     std::optional<MacAddress> Address;  // the interface's own when not given
     std::array<std::uint8_t, 6> BoardCode{0x00, 0x11, 0x22, 0x33, 0x44, 0x55};
-    FrameVariants Variants = FrameVariants::Both;
+    std::set<FrameVariantKind> Variants = {FrameVariantKind::Untyped, FrameVariantKind::Typed};
     TargetFaults Faults;
     std::string DumpPath;
     std::string TracePath;  // every frame received and sent, as a pcap file

@@ -11,6 +11,7 @@
 #include "cli/json_output.h"
 #include "cli/progress_printer.h"
 #include "cli/terminal_port.h"
+#include "cli/usage_hints.h"
 #include "image/image_builder.h"
 #include "platform/sim_kernel.h"
 
@@ -78,6 +79,82 @@ TEST(CommandLineTest, DeviceNamesMustBeWhatBrowsePrints)
         EXPECT_EQ(ParseStatus({"--lab", "upgrade", "image.bin", name}), EXIT_USAGE) << name;
     }
     EXPECT_EQ(ParseStatus({"-i", "", "browse"}), EXIT_USAGE);
+}
+
+struct RefusedCommandLine {
+    std::vector<const char*> Arguments;
+    std::string FirstLine;  // of what the parser says on stderr
+};
+
+// The parser's own words where they mislead: an option before its command is "not expected",
+// a misspelt or missing command is "a subcommand is required". Its other messages stand.
+TEST(CommandLineTest, ARefusedCommandLineSaysWhatIsWrongAndWhereItBelongs)
+{
+    const std::string commands = "the commands are adapters, browse, device, info, check, upgrade";
+    const std::string upgrade = "tarvik-cli upgrade FILE [NAME...]";
+    const RefusedCommandLine rows[] = {
+        {{"--record", "r.jsonl", "upgrade", "fw.bin", "QV000001"},
+         "--record belongs to upgrade: " + upgrade + " --record FILE"},
+        {{"-i", "eth0", "--record=r.jsonl", "upgrade", "fw.bin", "QV000001"},
+         "--record belongs to upgrade: " + upgrade + " --record FILE"},
+        {{"-v", "--all", "upgrade", "fw.bin"}, "--all belongs to upgrade: " + upgrade + " --all"},
+        {{"statoin"}, "\"statoin\" is no command; " + commands},
+        {{"--lab", "upgarde", "fw.bin", "QV000001"},
+         "\"upgarde\" is no command; did you mean upgrade? The c" + commands.substr(5)},
+        // An option's value is no command, in a word of its own or after short options run
+        // together.
+        {{"-i", "browse", "devcie", "QV000001"},
+         "\"devcie\" is no command; did you mean device? The c" + commands.substr(5)},
+        {{"-vi", "eth0", "Browse"},
+         "\"Browse\" is no command; did you mean browse? The c" + commands.substr(5)},
+        {{"--trace=t.pcap", "x"}, "\"x\" is no command; " + commands},
+        {{}, "name a command: adapters, browse, device, info, check, upgrade"},
+        {{"--json"}, "name a command: adapters, browse, device, info, check, upgrade"},
+        // What the parser says itself.
+        {{"--pace", "99", "browse"}, "--pace: Value 99 not in range 0 to 20"},
+        {{"--lab", "-i", "eth0", "browse"}, "--interface excludes --lab"},
+        {{"device"}, "NAME is required"},
+        {{"--jason", "browse"}, "The following argument was not expected: --jason"},
+    };
+    for (const RefusedCommandLine& row : rows) {
+        std::vector<const char*> arguments = row.Arguments;
+        arguments.insert(arguments.begin(), "tarvik-cli");
+        std::ostringstream out;
+        std::ostringstream err;
+        const ParseResult parsed =
+            ParseCommandLine(static_cast<int>(arguments.size()), arguments.data(), out, err);
+        EXPECT_FALSE(parsed.Options) << row.FirstLine;
+        EXPECT_EQ(parsed.ExitStatus, EXIT_USAGE) << row.FirstLine;
+        EXPECT_EQ(err.str(), row.FirstLine + "\nRun with --help for more information.\n");
+        EXPECT_EQ(out.str(), "");
+    }
+}
+
+TEST(CommandLineTest, TheNearestCommandIsOfferedOnlyWhenItIsClose)
+{
+    const std::vector<std::string> names = {"adapters", "browse", "device",
+                                            "info",     "check",  "upgrade"};
+    const std::pair<const char*, const char*> rows[] = {
+        {"upgarde", "upgrade"},
+        {"UPGRADE", "upgrade"},
+        {"upgrad", "upgrade"},
+        {"brwose", "browse"},
+        {"ifno", "info"},
+        {"infos", "info"},
+        {"chek", "check"},
+        {"adaptres", "adapters"},
+        {"devise", "device"},
+        {"statoin", ""},
+        {"dev", ""},
+        {"x", ""},
+        {"chk", ""},
+        {"upgrd", "upgrade"},
+        {"upgr", ""},
+        {"", ""},
+    };
+    for (const auto& [word, nearest] : rows) {
+        EXPECT_EQ(NearestName(word, names), nearest) << word;
+    }
 }
 
 // --- progress lines ---

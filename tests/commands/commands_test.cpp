@@ -395,7 +395,7 @@ TEST_F(CommandsTest, BrowseListsTheUntypedAnswerersSortedAndEmptiesTheSelection)
     EXPECT_TRUE(BrowseTargets(run, port, names));
     EXPECT_EQ(names, (std::vector<std::string>{"QV000007", "QV1A2B3C"}));
     EXPECT_TRUE(run.SelectedTarget.empty());
-    EXPECT_EQ(run.FrameVariant, 0);
+    EXPECT_EQ(run.FrameVariant, FrameVariantKind::Untyped);
     EXPECT_TRUE(port.Messages.empty());
 }
 
@@ -418,7 +418,7 @@ TEST_F(CommandsTest, BrowseWithNobodyAnsweringIsNoFailure)
     EXPECT_TRUE(BrowseTargets(run, port, names));
     EXPECT_TRUE(names.empty());
     EXPECT_TRUE(port.Messages.empty());
-    EXPECT_EQ(run.FrameVariant, 1);
+    EXPECT_EQ(run.FrameVariant, FrameVariantKind::Typed);
 }
 
 }  // namespace

@@ -139,7 +139,7 @@ protected:
         TargetConfig config;
         config.Address = address;
         config.Descriptor = LabTargetDescriptor(board);
-        config.Variants = FrameVariants::Untyped;
+        config.Variants = {FrameVariantKind::Untyped};
         return lab.AddTarget(std::move(config)).Device();
     }
 

@@ -6,7 +6,7 @@
 //     address                   "address xx:xx:xx:xx:xx:xx" (QueryStationAddress) or fails
 //     medium                    "medium N" (CheckMedium's result)
 //     send HEX                  "send N" (SendFrame's result)
-//     variant N                 sets FrameVariant for the builders
+//     variant N                 sets FrameVariant for the builders: 1 typed, 0 untyped
 //     session MAC SEQ OFF SEG   sets the session's Target, Sequence, Offset and Segment
 //                               (numbers in hex)
 //     probe | info | begin | reset
@@ -140,7 +140,10 @@ public:
         return true;
     }
 
-    void Variant(std::uint16_t variant) { run_.FrameVariant = variant; }
+    void Variant(std::uint16_t variant)
+    {
+        run_.FrameVariant = variant == 1 ? FrameVariantKind::Typed : FrameVariantKind::Untyped;
+    }
 
     bool Session(const std::string& target, std::uint16_t sequence, std::uint16_t offset,
                  std::uint16_t segment)

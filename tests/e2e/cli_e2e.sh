@@ -55,9 +55,9 @@ grep -qF "$E2E_IF_A" "$E2E_TMP/unknown.err" || e2e_fail "an unknown -i does not 
 
 # --- 2. device --json ---
 cli --json device "$FITTING" >"$E2E_TMP/device.json"
-for field in '"DeviceName": "QV00000B"' '"BoardCode": "001122334455"' '"CodeSegment": "1000"' \
-             '"PidVersion"' '"CodeSize"'; do
-  grep -qF "$field" "$E2E_TMP/device.json" || {
+for field in DeviceName=QV00000B BoardCode=001122334455 CodeSegment=1000 PidVersion CodeSize; do
+  value=$(e2e_json_field "${field%%=*}" "$E2E_TMP/device.json" || true)
+  [[ -n $value && ($field != *=* || $value == "${field#*=}") ]] || {
     cat "$E2E_TMP/device.json" >&2
     e2e_fail "device --json lacks $field"
   }

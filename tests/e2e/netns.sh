@@ -30,13 +30,15 @@
 #   e2e_wait_job PID [SECONDS]          its exit status (fails the test after the timeout)
 #   e2e_wait_for_line FILE [REGEX] [SECONDS]   wait until FILE has a matching line
 #   e2e_program VAR NAME                set VAR to the built program NAME, or fail
+#   e2e_add_pair IF_A MAC_A IF_B MAC_B  another veth pair between A and B, up
+#   e2e_json_field FIELD [FILE...]      the value(s) of a field of the programs' JSON output
 #   e2e_expect_same EXPECTED ACTUAL MESSAGE    diff two files, fail with MESSAGE if they differ
 #   e2e_on_exit "SHELL COMMAND"         extra clean-up, run before the namespaces go
 #   e2e_pass [TEXT] / e2e_fail TEXT / e2e_skip TEXT   end with 0 / 1 / 77
 #
 # Without root, or where network namespaces or veth links cannot be made, the script exits
 # with 77 (CTest counts that as skipped) and says why. Only the two namespaces and the veth
-# pair are created; the pair is made inside them and deleting a namespace deletes its end, so
+# pairs are created; a pair is made inside them and deleting a namespace deletes its end, so
 # no other interface or address on the machine is touched.
 
 E2E_SKIP=77
@@ -162,24 +164,36 @@ e2e_setup() {
   why=$(ip netns add "$E2E_NS_B" 2>&1) || e2e_skip "cannot create a network namespace: $why"
   _e2e_made_b=1
 
+  local ns
+  for ns in "$E2E_NS_A" "$E2E_NS_B"; do
+    ip -n "$ns" link set lo up || e2e_fail "cannot bring up lo in $ns"
+  done
+  e2e_add_pair "$E2E_IF_A" "$E2E_MAC_A" "$E2E_IF_B" "$E2E_MAC_B"
+  e2e_log "namespaces $E2E_NS_A ($E2E_IF_A $E2E_MAC_A) and $E2E_NS_B ($E2E_IF_B $E2E_MAC_B)"
+}
+
+# Joins the two namespaces by a veth pair: IF_A with address MAC_A in A, IF_B with MAC_B in B,
+# both up with their carrier, without IPv6. e2e_setup makes the first pair with it; a test
+# that needs a second link makes one more:
+#   e2e_add_pair tva1 02:54:56:00:01:0a tvb1 02:5a:17:00:01:0b
+e2e_add_pair() {
+  local if_a="$1" mac_a="$2" if_b="$3" mac_b="$4" why
   # Both ends are made directly inside their namespaces: nothing appears in ours.
-  why=$(ip link add "$E2E_IF_A" netns "$E2E_NS_A" address "$E2E_MAC_A" type veth \
-          peer name "$E2E_IF_B" netns "$E2E_NS_B" address "$E2E_MAC_B" 2>&1) ||
+  why=$(ip link add "$if_a" netns "$E2E_NS_A" address "$mac_a" type veth \
+          peer name "$if_b" netns "$E2E_NS_B" address "$mac_b" 2>&1) ||
     e2e_skip "cannot create a veth pair: $why"
 
-  local ns ifname
-  for pair in "$E2E_NS_A:$E2E_IF_A" "$E2E_NS_B:$E2E_IF_B"; do
+  local pair ns ifname
+  for pair in "$E2E_NS_A:$if_a" "$E2E_NS_B:$if_b"; do
     ns="${pair%%:*}"
     ifname="${pair##*:}"
     # No IPv6: its router solicitations and neighbour discovery would be the only other
     # traffic on the link, and tests want to see exactly their own frames.
     ip netns exec "$ns" sysctl -qw "net.ipv6.conf.$ifname.disable_ipv6=1" 2>/dev/null || true
-    ip -n "$ns" link set lo up || e2e_fail "cannot bring up lo in $ns"
     ip -n "$ns" link set "$ifname" up || e2e_fail "cannot bring up $ifname in $ns"
   done
-  e2e_wait_link "$E2E_NS_A" "$E2E_IF_A"
-  e2e_wait_link "$E2E_NS_B" "$E2E_IF_B"
-  e2e_log "namespaces $E2E_NS_A ($E2E_IF_A $E2E_MAC_A) and $E2E_NS_B ($E2E_IF_B $E2E_MAC_B)"
+  e2e_wait_link "$E2E_NS_A" "$if_a"
+  e2e_wait_link "$E2E_NS_B" "$if_b"
 }
 
 # A run killed outright (CTest's timeout sends SIGKILL) cannot clean up; its namespaces carry
@@ -259,6 +273,18 @@ e2e_program() {
             2>/dev/null | head -n 1)
   [[ -n "$found" ]] || e2e_fail "$name is not built in $E2E_BUILD (build it first)"
   printf -v "$var" '%s' "$found"
+}
+
+# Prints the value of FIELD in JSON text (the FILEs, or stdin), one line per occurrence: a
+# string without its quotes (escapes as written), anything else as it stands. The programs
+# print their results indented ("Field": 1) and their records compact ("Field":1); this reads
+# both. It reads flat fields, not arrays or objects; like grep, it fails when there is none.
+#   e2e_json_field FramesSent "$E2E_TMP/upgrade.json"
+e2e_json_field() {
+  local field="$1" found
+  shift
+  found=$(grep -ohE "\"$field\": *(\"([^\"\\]|\\\\.)*\"|[^],}[:space:]]+)" "$@") || return 1
+  sed -E "s/^\"$field\": *//; s/^\"(.*)\"\$/\1/" <<<"$found"
 }
 
 # Compares two files; on a difference prints both and fails with the message.

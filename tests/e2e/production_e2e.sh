@@ -45,10 +45,15 @@ for name in "${NAMES[@]}"; do
 done
 [[ $(wc -l <"$RECORD") -eq 3 ]] || e2e_fail "the record does not hold one line per device"
 for name in "${NAMES[@]}"; do
-  line=$(grep -F "\"DeviceName\":\"$name\"" "$RECORD") || e2e_fail "no record line for $name"
-  for field in "\"Sha256\":\"$SHA\"" '"Result":"Upgrade Finish"' '"ExitStatus":0' \
-               "\"Interface\":\"$E2E_IF_A\"" '"BoardCode":"001122334455"' '"PaceMs":0'; do
-    grep -qF "$field" <<<"$line" || e2e_fail "the record of $name lacks $field: $line"
+  line=""
+  while IFS= read -r candidate; do
+    [[ $(e2e_json_field DeviceName <<<"$candidate") == "$name" ]] && line=$candidate
+  done <"$RECORD"
+  [[ -n $line ]] || e2e_fail "no record line for $name"
+  for field in "Sha256=$SHA" "Result=Upgrade Finish" ExitStatus=0 "Interface=$E2E_IF_A" \
+               BoardCode=001122334455 PaceMs=0; do
+    [[ $(e2e_json_field "${field%%=*}" <<<"$line") == "${field#*=}" ]] ||
+      e2e_fail "the record of $name lacks $field: $line"
   done
 done
 

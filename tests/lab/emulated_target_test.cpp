@@ -113,7 +113,7 @@ TEST_F(EmulatedTargetTest, ResetReplyClaimsNoDataButCarriesItsStatus)
 TEST_F(EmulatedTargetTest, AnswersOnlyItsFrameTypesAndItsAddress)
 {
     TargetConfig config = Config();
-    config.Variants = FrameVariants::Typed;
+    config.Variants = {FrameVariantKind::Typed};
     EmulatedTarget typed(config);
     EXPECT_TRUE(typed.HandleFrame(Request(OP_INFO)).empty());
     const auto replies = typed.HandleFrame(Request(OP_INFO, 0, 0, 0, {}, FRAME_TYPE_TYPED));

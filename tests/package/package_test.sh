@@ -10,27 +10,25 @@
 #
 # It installs into the running system, so it refuses to start where a package or group named
 # tarvik exists already, and on every way out it purges the package and deletes the users it
-# made. Without root it says so and skips.
+# made. Without root, or where it would touch a tarvik it did not install, it says so and
+# exits 77 (skipped), as the end-to-end tests do.
 set -euo pipefail
 HERE="$(dirname "${BASH_SOURCE[0]}")"
+source "$HERE/../e2e/netns.sh"
+E2E_NAME=package_test
 
-[[ $(id -u) -eq 0 ]] || { echo "[package_test] SKIPPED: needs root (it installs the package)"; exit 0; }
+[[ $(id -u) -eq 0 ]] || e2e_skip "needs root (it installs the package)"
 BUILD="$(cd "${1:?usage: package_test.sh <build directory>}" && pwd)"
 shopt -s nullglob
 debs=("$BUILD"/tarvik_*_amd64.deb)
-[[ ${#debs[@]} -eq 1 ]] || { echo "[package_test] FAILED: no single tarvik_*_amd64.deb in $BUILD" >&2; exit 1; }
+[[ ${#debs[@]} -eq 1 ]] || e2e_fail "no single tarvik_*_amd64.deb in $BUILD"
 DEB="${debs[0]}"
 if dpkg-query -W -f='${Status}' tarvik 2>/dev/null | grep -q installed; then
-  echo "[package_test] SKIPPED: a tarvik package is installed here already; not touching it"
-  exit 0
+  e2e_skip "a tarvik package is installed here already; not touching it"
 fi
 if getent group tarvik >/dev/null; then
-  echo "[package_test] SKIPPED: a group tarvik exists here already; not touching it"
-  exit 0
+  e2e_skip "a group tarvik exists here already; not touching it"
 fi
-
-source "$HERE/../e2e/netns.sh"
-E2E_NAME=package_test
 
 MEMBER="tvkpkg$$m"
 OUTSIDER="tvkpkg$$o"

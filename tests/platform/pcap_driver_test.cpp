@@ -156,10 +156,10 @@ TEST_F(PcapDriverTest, LoopbackRefusesWhatNoAdapterCanDo)
               0u);
     EXPECT_NE(driver.MakeNdisRequest(adapter, nullptr, nullptr, 1), 0u);
 
-    const std::uint8_t frame[PCAP_MAX_SEND_BYTES + 1] = {};
+    const std::uint8_t frame[MAX_FRAME_BYTES + 1] = {};
     std::uint32_t count = 0;
     EXPECT_NE(driver.PacketSend(adapter, frame, 0, &count, nullptr, 1), 0u);
-    EXPECT_NE(driver.PacketSend(adapter, frame, PCAP_MAX_SEND_BYTES + 1, &count, nullptr, 1), 0u);
+    EXPECT_NE(driver.PacketSend(adapter, frame, MAX_FRAME_BYTES + 1, &count, nullptr, 1), 0u);
     EXPECT_NE(driver.PacketSend(adapter, nullptr, 60, &count, nullptr, 1), 0u);
     EXPECT_NE(driver.PacketRead(adapter, nullptr, nullptr, nullptr, 0), 0u);
 

@@ -28,7 +28,7 @@ TEST_F(DiscoveryTest, NobodyAnsweringRunsTwoPassesAndLeavesTypedFrames)
     std::vector<std::string> names;
     EXPECT_EQ(link.DiscoverTargets(names), 0);
     EXPECT_TRUE(names.empty());
-    EXPECT_EQ(run.FrameVariant, 1);
+    EXPECT_EQ(run.FrameVariant, FrameVariantKind::Typed);
 
     const auto probes = Probes();
     ASSERT_EQ(probes.size(), 6u);
@@ -49,7 +49,7 @@ TEST_F(DiscoveryTest, OneTargetIsListedOnceAndNoTypedProbeGoesOut)
     std::vector<std::string> names;
     EXPECT_EQ(link.DiscoverTargets(names), 1);
     EXPECT_EQ(names, std::vector<std::string>{"QV1A2B3C"});
-    EXPECT_EQ(run.FrameVariant, 0);
+    EXPECT_EQ(run.FrameVariant, FrameVariantKind::Untyped);
     const auto probes = Probes();
     ASSERT_EQ(probes.size(), 3u);
     for (const auto& probe : probes) {
@@ -60,21 +60,21 @@ TEST_F(DiscoveryTest, OneTargetIsListedOnceAndNoTypedProbeGoesOut)
 
 TEST_F(DiscoveryTest, TypedOnlyTargetIsHiddenByAnUntypedOne)
 {
-    AddTarget(TARGET_B, FrameVariants::Typed);
-    AddTarget(TARGET_C, FrameVariants::Untyped);
+    AddTarget(TARGET_B, {FrameVariantKind::Typed});
+    AddTarget(TARGET_C, {FrameVariantKind::Untyped});
     std::vector<std::string> names;
     EXPECT_EQ(link.DiscoverTargets(names), 1);
     EXPECT_EQ(names, std::vector<std::string>{"QV000007"});
-    EXPECT_EQ(run.FrameVariant, 0);
+    EXPECT_EQ(run.FrameVariant, FrameVariantKind::Untyped);
 }
 
 TEST_F(DiscoveryTest, TypedOnlyTargetAloneIsFoundInTheSecondPass)
 {
-    AddTarget(TARGET_B, FrameVariants::Typed);
+    AddTarget(TARGET_B, {FrameVariantKind::Typed});
     std::vector<std::string> names;
     EXPECT_EQ(link.DiscoverTargets(names), 1);
     EXPECT_EQ(names, std::vector<std::string>{"021122334455"});
-    EXPECT_EQ(run.FrameVariant, 1);
+    EXPECT_EQ(run.FrameVariant, FrameVariantKind::Typed);
 }
 
 TEST_F(DiscoveryTest, RepliesThatFailTheFilterArePassedOver)
@@ -99,7 +99,8 @@ TEST_F(DiscoveryTest, RepliesThatFailTheFilterArePassedOver)
         bad[3].Offset = 1;
         bad[4].Segment = 1;
         bad[5].Opcode = OP_BEGIN;
-        bad[6].FrameType = FrameTypeFor(probe->FrameType == FRAME_TYPE_TYPED ? 0 : 1);
+        bad[6].FrameType = probe->FrameType == FRAME_TYPE_TYPED ? FRAME_TYPE_UNTYPED
+                                                                : FRAME_TYPE_TYPED;
         for (std::size_t i = 0; i < 7; ++i) {
             station.Send(MakeReply(bad[i], info));
         }
@@ -220,6 +221,21 @@ TEST(DeviceNameTest, ParsingInvertsFormatting)
             std::copy_n(VENDOR_OUI.begin(), 3, address.begin());
         }
         EXPECT_EQ(ParseDeviceName(FormatDeviceName(address)), address);
+        EXPECT_TRUE(IsDeviceName(FormatDeviceName(address))) << FormatDeviceName(address);
+    }
+}
+
+// Only the two forms browse prints name a device; ParseDeviceName would make some address of
+// anything else.
+TEST(DeviceNameTest, ADeviceNameIsThePrefixAndSixDigitsOrTwelveDigits)
+{
+    for (const char* name : {"QV1A2B3C", "QV1a2b3c", "QV000000", "021122aabbcc", "025A18000001"}) {
+        EXPECT_TRUE(IsDeviceName(name)) << name;
+    }
+    for (const char* name :
+         {"QV1A2B3CX", "QV1A2B3", "qv1a2b3c", "QV1G2B3C", "Q1A2B3C", "QV", "QV021122334455",
+          "02112233445", "0211223344556", "02112233445G", "1A2B3C", ""}) {
+        EXPECT_FALSE(IsDeviceName(name)) << name;
     }
 }
 

@@ -23,7 +23,7 @@ std::vector<std::uint8_t> Header(std::initializer_list<std::uint8_t> destination
 TEST_F(FrameBuildTest, ProbeIsSixtyFourBytesToBroadcastInEitherVariant)
 {
     ASSERT_EQ(link.SendProbe(), BUILD_SENT);
-    run.FrameVariant = 1;
+    run.FrameVariant = FrameVariantKind::Typed;
     ASSERT_EQ(link.SendProbe(), BUILD_SENT);
     Flush();
     ASSERT_EQ(sent.size(), 2u);

@@ -78,7 +78,8 @@ protected:
     ~ProtocolTest() override { std::filesystem::remove_all(directory); }
 
     EmulatedTargetStation& AddTarget(
-        const MacAddress& address, FrameVariants variants = FrameVariants::Both,
+        const MacAddress& address,
+        std::set<FrameVariantKind> variants = {FrameVariantKind::Untyped, FrameVariantKind::Typed},
         std::array<std::uint8_t, 6> board = {0x00, 0x11, 0x22, 0x33, 0x44, 0x55})
     {
         TargetConfig config;

@@ -101,7 +101,7 @@ TEST_F(QueryTest, RepliesFailingAnyTestAreIgnoredAndTheQueryGoesOn)
 
 TEST_F(QueryTest, TypedVariantAcceptsOnlyTypedReplies)
 {
-    run.FrameVariant = 1;
+    run.FrameVariant = FrameVariantKind::Typed;
     ReplyWith([&](const FrameHeader& request) {
         FrameHeader reply = GoodHeader(request);
         reply.FrameType = FRAME_TYPE_UNTYPED;
@@ -148,7 +148,8 @@ TEST_F(CheckImageTest, ResultsInTheirOrder)
 
     AddTarget(TARGET_A);
     EXPECT_EQ(link.CheckImageForTarget(image, TARGET_A), CHECK_FITS);
-    AddTarget(TARGET_C, FrameVariants::Both, {0x00, 0x11, 0x22, 0x33, 0x44, 0x56});
+    AddTarget(TARGET_C, {FrameVariantKind::Untyped, FrameVariantKind::Typed},
+              {0x00, 0x11, 0x22, 0x33, 0x44, 0x56});
     EXPECT_EQ(link.CheckImageForTarget(image, TARGET_C), CHECK_BOARD_MISMATCH);
 }
 
