@@ -5,7 +5,7 @@
 #include <ostream>
 
 #include "cli/cli_options.h"
-#include "commands/command_extras.h"
+#include "commands/command_line_flows.h"
 
 namespace tarvik::cli {
 

@@ -9,8 +9,8 @@
 #include <string>
 #include <string_view>
 
-#include "commands/progress_port.h"
 #include "platform/kernel.h"
+#include "protocol/progress.h"
 
 namespace tarvik::cli {
 

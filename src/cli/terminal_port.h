@@ -8,7 +8,7 @@
 #include <string_view>
 #include <vector>
 
-#include "commands/command_extras.h"
+#include "commands/command_line_flows.h"
 #include "commands/command_port.h"
 
 namespace tarvik::cli {

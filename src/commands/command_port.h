@@ -4,7 +4,7 @@
 
 #include <string_view>
 
-#include "commands/progress_port.h"
+#include "protocol/progress.h"
 
 namespace tarvik {
 

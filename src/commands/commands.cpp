@@ -1,6 +1,6 @@
 #include "commands/commands.h"
 
-#include "commands/command_extras.h"
+#include "commands/command_line_flows.h"
 #include "commands/outcomes.h"
 #include "protocol/upgrade_link.h"
 

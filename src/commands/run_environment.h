@@ -13,7 +13,7 @@
 #include <string_view>
 
 #include "commands/adapter_selection.h"
-#include "commands/command_extras.h"
+#include "commands/command_line_flows.h"
 #include "commands/command_port.h"
 #include "commands/interface_access.h"
 #include "commands/stop_aware_driver.h"

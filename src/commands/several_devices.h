@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "commands/command_extras.h"
+#include "commands/command_line_flows.h"
 #include "commands/run_environment.h"
 #include "image/descriptor.h"
 

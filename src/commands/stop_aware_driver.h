@@ -3,7 +3,7 @@
 // Discovery and the information query have no way to be cancelled, but a probe or a request
 // that fails to go out ends them at their next send, so Ctrl-C takes effect within a try.
 
-#include "commands/command_extras.h"
+#include "commands/command_line_flows.h"
 #include "platform/packet_driver.h"
 
 namespace tarvik {

@@ -10,8 +10,8 @@
 #include <cstdint>
 #include <memory>
 
-#include "commands/progress_port.h"
 #include "dialogs/template_dialog.h"
+#include "protocol/progress.h"
 
 namespace tarvik {
 

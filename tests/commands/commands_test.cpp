@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "commands/command_extras.h"
+#include "commands/command_line_flows.h"
 #include "commands/commands.h"
 #include "commands/outcomes.h"
 #include "image/image_builder.h"

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "commands/command_extras.h"
+#include "commands/command_line_flows.h"
 #include "commands/commands.h"
 #include "commands/run_environment.h"
 #include "commands/several_devices.h"

@@ -11,8 +11,8 @@
 #include "netio/adapter_discovery.h"
 #include "netio/binding.h"
 #include "platform/sim_kernel.h"
-#include "segment/test_station.h"
 #include "segment/virtual_segment.h"
+#include "support/test_station.h"
 
 namespace tarvik {
 namespace {

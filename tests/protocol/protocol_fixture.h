@@ -20,7 +20,7 @@
 #include "protocol/frame.h"
 #include "protocol/progress.h"
 #include "protocol/upgrade_link.h"
-#include "segment/test_station.h"
+#include "support/test_station.h"
 
 namespace tarvik::testing {
 

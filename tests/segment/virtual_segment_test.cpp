@@ -6,8 +6,8 @@
 
 #include "platform/real_kernel.h"
 #include "platform/sim_kernel.h"
-#include "segment/test_station.h"
 #include "segment/virtual_segment.h"
+#include "support/test_station.h"
 
 namespace tarvik {
 namespace {

@@ -7,13 +7,13 @@
 #include <string>
 #include <vector>
 
+#include "device_daemon/device_adapter.h"
+#include "device_daemon/target_daemon.h"
 #include "lab/emulated_target.h"
 #include "lab/lab_setup.h"
 #include "platform/sim_kernel.h"
 #include "protocol/frame.h"
 #include "segment/virtual_segment.h"
-#include "target/device_adapter.h"
-#include "target/target_daemon.h"
 
 namespace tarvik::target {
 namespace {

@@ -1,9 +1,9 @@
 // tarvik-target: the emulated device as a daemon on a real interface, for labs and
 // end-to-end tests. It runs until SIGINT or SIGTERM.
 
+#include "device_daemon/target_daemon.h"
+#include "device_daemon/target_options.h"
 #include "platform/stop_signal.h"
-#include "target/target_daemon.h"
-#include "target/target_options.h"
 
 int main(int argc, char** argv)
 {

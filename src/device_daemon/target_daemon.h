@@ -3,10 +3,10 @@
 
 #include <functional>
 
+#include "device_daemon/device_adapter.h"
+#include "device_daemon/target_options.h"
 #include "lab/emulated_target.h"
 #include "platform/kernel.h"
-#include "target/device_adapter.h"
-#include "target/target_options.h"
 
 namespace tarvik::target {
 

@@ -1,4 +1,4 @@
-#include "target/target_daemon.h"
+#include "device_daemon/target_daemon.h"
 
 #include <algorithm>
 #include <cstdio>

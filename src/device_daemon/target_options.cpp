@@ -1,4 +1,4 @@
-#include "target/target_options.h"
+#include "device_daemon/target_options.h"
 
 #include <algorithm>
 #include <map>

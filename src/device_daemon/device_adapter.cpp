@@ -1,4 +1,4 @@
-#include "target/device_adapter.h"
+#include "device_daemon/device_adapter.h"
 
 #include "platform/pcap_driver.h"
 

@@ -1,4 +1,4 @@
-#include "segment/test_station.h"
+#include "support/test_station.h"
 
 namespace tarvik {
 
