@@ -82,6 +82,12 @@ public:
 
     bool SetPacketFilter(std::uint32_t filter);
     bool EnablePacketFilter();
+    // The sources the driver passes frames up from follow what the binding sends: none once
+    // reception starts, every source after a frame to a group address (discovery), only that
+    // station after a frame to one (a request to a device). Asked with
+    // OID_TARVIK_SOURCE_ADDRESSES when the answer changes; a driver that refuses it is not
+    // asked again. The protocol still judges every frame's source.
+    const SourceAddresses& AdmittedSources() const { return admitted_; }
 
     // From now on every frame that goes out and every frame handed up is also recorded there
     // (nothing when null). The trace outlives the binding's use of it.
@@ -99,6 +105,8 @@ public:
 
 private:
     bool QueryCurrentAddress(std::uint8_t* destination);
+    void AdmitRepliesTo(const std::uint8_t* destination);
+    void AdmitSources(const SourceAddresses& sources);
     bool AllocateReadSlots();
     void ReleaseReadSlots();
 
@@ -110,6 +118,9 @@ private:
     std::unique_ptr<ReadSlot[]> slots_;
     EventHandle eventTable_[READ_SLOT_COUNT] = {};
     FrameTrace* trace_ = nullptr;
+    SourceAddresses admitted_;  // what the driver was last asked to pass up
+    bool sourcesAsked_ = false;
+    bool sourcesRefused_ = false;
 };
 
 }  // namespace tarvik

@@ -24,6 +24,7 @@ MacAddress AddressAt(std::span<const std::uint8_t> frame, std::size_t offset)
 struct FanOutDriver::Logical {
     std::optional<MacAddress> Device;  // none: the frames nobody claimed
     std::uint32_t Filter = 0;
+    SourceAddresses Sources;  // what its binding asked to be passed up: every source at first
     std::deque<PostedRead> Posted;
     std::deque<std::vector<std::uint8_t>> Pending;
 };
@@ -86,6 +87,7 @@ std::int32_t FanOutDriver::Open(const char* name, std::optional<MacAddress> devi
         }
         next_ = 0;
         sharedFilter_.reset();
+        sharedSources_.reset();
         for (std::size_t i = 0; i < FAN_OUT_READ_SLOTS; ++i) {
             inner_.PacketRead(shared_, &slots_[i], &slots_[i].CountWord, &slots_[i].Request, 0);
         }
@@ -168,6 +170,20 @@ std::uint32_t FanOutDriver::MakeNdisRequest(std::int32_t adapter, RequestRecord*
     if (found == logical_.end()) {
         return 1;
     }
+    if (request->RequestType == NDIS_REQUEST_SET_INFORMATION &&
+        request->Oid == OID_TARVIK_SOURCE_ADDRESSES) {
+        SourceAddresses sources;
+        if (!ReadSourceAddresses(*request, sources)) {
+            return 1;
+        }
+        const SourceAddresses before = found->second.Sources;
+        found->second.Sources = std::move(sources);
+        if (SetSharedSources() != 0) {
+            found->second.Sources = before;
+            return 1;
+        }
+        return 0;
+    }
     if (request->RequestType != NDIS_REQUEST_SET_INFORMATION ||
         request->Oid != OID_GEN_CURRENT_PACKET_FILTER) {
         return inner_.MakeNdisRequest(shared_, request, overlapped, flags);
@@ -182,7 +198,59 @@ std::uint32_t FanOutDriver::MakeNdisRequest(std::int32_t adapter, RequestRecord*
         found->second.Filter = before;
         return 1;
     }
+    // Sources are only narrowed where the shared adapter takes the request; routing still
+    // keeps each device's frames to its own run.
+    SetSharedSources();
     return 0;
+}
+
+SourceAddresses FanOutDriver::CombinedSources() const
+{
+    std::vector<MacAddress> combined;
+    for (const auto& [handle, logical] : logical_) {
+        if (logical.Filter == 0) {
+            continue;
+        }
+        if (logical.Device) {
+            // A device's run gets only that device's frames anyway: whatever its binding asks,
+            // the device is all it can use.
+            if (std::find(combined.begin(), combined.end(), *logical.Device) == combined.end()) {
+                combined.push_back(*logical.Device);
+            }
+            continue;
+        }
+        if (!logical.Sources) {
+            return std::nullopt;  // discovery: replies come from stations nobody knows yet
+        }
+        for (const MacAddress& source : *logical.Sources) {
+            if (std::find(combined.begin(), combined.end(), source) == combined.end()) {
+                combined.push_back(source);
+            }
+        }
+    }
+    if (combined.size() > SOURCE_ADDRESSES_MAX) {
+        return std::nullopt;
+    }
+    return combined;
+}
+
+std::uint32_t FanOutDriver::SetSharedSources()
+{
+    const SourceAddresses combined = CombinedSources();
+    // Asked only when the answer changes: a new program may cost the others their queued
+    // replies, as a new packet filter may. Until asked, the shared adapter passes every source.
+    if (sharedSources_ ? *sharedSources_ == combined : !combined) {
+        return 0;
+    }
+    std::vector<std::uint8_t> bytes = SourceAddressBytes(combined);
+    RequestRecord request = NdisRequest(NDIS_REQUEST_SET_INFORMATION, OID_TARVIK_SOURCE_ADDRESSES,
+                                        bytes.data(), static_cast<std::uint32_t>(bytes.size()));
+    Overlapped overlapped{};
+    const std::uint32_t result = inner_.MakeNdisRequest(shared_, &request, &overlapped, 1);
+    if (result == 0) {
+        sharedSources_ = combined;
+    }
+    return result;
 }
 
 std::uint32_t FanOutDriver::SetSharedFilter()

@@ -56,7 +56,10 @@ public:
                              std::uint32_t* count, Overlapped* request,
                              std::uint32_t flags) override;
     // The packet filter is each logical adapter's own; the shared adapter gets them all
-    // combined. Every other request goes to the shared adapter.
+    // combined. So are the sources a logical adapter passes up (OID_TARVIK_SOURCE_ADDRESSES):
+    // the shared adapter passes the devices of the runs that receive, and every source while
+    // an adapter that claimed none asks for every source (discovery). Every other request goes
+    // to the shared adapter.
     std::uint32_t MakeNdisRequest(std::int32_t adapter, RequestRecord* request,
                                   Overlapped* overlapped, std::uint32_t flags) override;
 
@@ -83,6 +86,8 @@ private:
     void Deliver(Logical& logical, std::span<const std::uint8_t> frame);
     void Complete(const PostedRead& read, std::span<const std::uint8_t> frame);
     std::uint32_t SetSharedFilter();
+    SourceAddresses CombinedSources() const;
+    std::uint32_t SetSharedSources();
     void ReleaseShared();
 
     Kernel& kernel_;
@@ -92,7 +97,8 @@ private:
     std::int32_t shared_ = INVALID_ADAPTER;
     std::unique_ptr<ReadSlot[]> slots_;
     std::size_t next_ = 0;  // the shared adapter completes reads in posting order
-    std::optional<std::uint32_t> sharedFilter_;  // the packet filter the shared adapter has
+    std::optional<std::uint32_t> sharedFilter_;     // the packet filter the shared adapter has
+    std::optional<SourceAddresses> sharedSources_;  // the sources it was asked to pass
     bool pumping_ = false;  // the shared adapter's slots stay while the pump may touch them
     std::map<std::int32_t, Logical> logical_;
     std::int32_t nextHandle_ = 1;

@@ -100,9 +100,10 @@ bool InterfaceExists(const std::string& interfaceName)
 
 std::optional<std::string> PacketFilterProgram(std::uint32_t packetFilter,
                                                const std::optional<MacAddress>& station,
-                                               const FrameAdmission& admission)
+                                               const FrameAdmission& admission,
+                                               const SourceAddresses& sources)
 {
-    if (packetFilter == 0) {
+    if (packetFilter == 0 || (sources && sources->empty())) {
         return "less 1";
     }
     if (packetFilter != NDIS_PACKET_TYPE_DIRECTED &&
@@ -116,7 +117,7 @@ std::optional<std::string> PacketFilterProgram(std::uint32_t packetFilter,
     if (packetFilter & NDIS_PACKET_TYPE_BROADCAST) {
         program += " or ether broadcast";
     }
-    if (admission.TypeFields.empty() && admission.MinimumLength == 0) {
+    if (admission.TypeFields.empty() && admission.MinimumLength == 0 && !sources) {
         return program;
     }
     program = "(" + program + ")";
@@ -131,6 +132,13 @@ std::optional<std::string> PacketFilterProgram(std::uint32_t packetFilter,
     }
     if (admission.MinimumLength > 0) {
         program += " and greater " + std::to_string(admission.MinimumLength);
+    }
+    if (sources) {
+        std::string from;
+        for (const MacAddress& source : *sources) {
+            from += (from.empty() ? "ether src " : " or ether src ") + FormatMacAddress(source);
+        }
+        program += " and (" + from + ")";
     }
     return program;
 }
@@ -235,7 +243,7 @@ public:
         std::unique_ptr<Adapter> adapter(new Adapter(kernel, interfaceName, stationAddress,
                                                      admission, std::move(source)));
         // An adapter passes nothing up until the program sets its packet filter.
-        if (!adapter->InstallFilter(0)) {
+        if (!adapter->InstallFilter(0, std::nullopt)) {
             error = "filter: " + adapter->PcapError();
             return nullptr;
         }
@@ -314,10 +322,18 @@ public:
             }
             std::uint32_t filter = 0;
             std::memcpy(&filter, buffer, sizeof filter);
-            if (!InstallFilter(filter)) {
+            if (!InstallFilter(filter, Sources())) {
                 return DRIVER_FAILED;
             }
             request.BytesTransferred = sizeof filter;
+            return DRIVER_OK;
+        }
+        if (type == NDIS_REQUEST_SET_INFORMATION && oid == OID_TARVIK_SOURCE_ADDRESSES) {
+            SourceAddresses sources;
+            if (!ReadSourceAddresses(request, sources) || !InstallFilter(Filter(), sources)) {
+                return DRIVER_FAILED;
+            }
+            request.BytesTransferred = length;
             return DRIVER_OK;
         }
         return DRIVER_FAILED;
@@ -353,14 +369,26 @@ private:
         return source_->Error();
     }
 
+    std::uint32_t Filter()
+    {
+        std::lock_guard lock(pcapLock_);
+        return packetFilter_;
+    }
+
+    SourceAddresses Sources()
+    {
+        std::lock_guard lock(pcapLock_);
+        return sources_;
+    }
+
     // Multicast and promiscuous reception are never asked for: an adapter with an address
     // of its own runs promiscuously, but its filter still passes only what is meant for it.
-    bool InstallFilter(std::uint32_t packetFilter)
+    bool InstallFilter(std::uint32_t packetFilter, const SourceAddresses& sources)
     {
         const std::optional<MacAddress> address =
             packetFilter & NDIS_PACKET_TYPE_DIRECTED ? StationAddress() : std::nullopt;
         const std::optional<std::string> expression =
-            PacketFilterProgram(packetFilter, address, admission_);
+            PacketFilterProgram(packetFilter, address, admission_, sources);
         if (!expression) {
             return false;
         }
@@ -370,14 +398,15 @@ private:
         // the old one let in is read under the new one. Setting the same filter again must not
         // throw away the replies already waiting: several bindings sharing one adapter set
         // their filters while the others' replies arrive.
-        if (installed_ == *expression) {
-            return true;
-        }
-        const bool installed = source_->SetFilter(*expression);
-        if (installed) {
+        if (installed_ != *expression) {
+            if (!source_->SetFilter(*expression)) {
+                return false;
+            }
             installed_ = *expression;
         }
-        return installed;
+        packetFilter_ = packetFilter;
+        sources_ = sources;
+        return true;
     }
 
     // Reads every frame the capture holds, without blocking; called by the waiting thread the
@@ -419,7 +448,9 @@ private:
     const std::string interface_;
     const std::optional<MacAddress> stationAddress_;
     const FrameAdmission admission_;
-    std::optional<std::string> installed_;  // the program the kernel runs now; under pcapLock_
+    std::optional<std::string> installed_;  // the program the OS runs now; under pcapLock_
+    std::uint32_t packetFilter_ = 0;        // what it was made of; under pcapLock_
+    SourceAddresses sources_;
     const std::unique_ptr<CaptureSource> source_;
     const int datalink_;
     // A socket to ask the system about the interface with, kept open: every frame sent asks

@@ -42,11 +42,13 @@ bool InterfaceExists(const std::string& interfaceName);
 
 // The BPF program text for an NDIS packet filter on a station with that address: 0 passes
 // nothing, DIRECTED the frames to the address, DIRECTED|BROADCAST those and broadcasts; of
-// these, only the frames the admission takes. Nothing for a filter the driver does not offer,
-// or DIRECTED on a station without an address.
+// these, only the frames the admission takes, and only from the sources given (every source
+// when none are). Nothing for a filter the driver does not offer, or DIRECTED on a station
+// without an address.
 std::optional<std::string> PacketFilterProgram(std::uint32_t packetFilter,
                                                const std::optional<MacAddress>& station,
-                                               const FrameAdmission& admission = {});
+                                               const FrameAdmission& admission = {},
+                                               const SourceAddresses& sources = std::nullopt);
 
 // Where an adapter's frames come from and go to: a libpcap capture on the interface, or what
 // a test hands in. The adapter makes every call under its capture lock.
