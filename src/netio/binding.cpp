@@ -279,8 +279,6 @@ int Binding::StartReception()
                                0);
         }
         if (EnablePacketFilter()) {
-            // Nothing received before the first frame goes out can be a reply to it.
-            AdmitSources(std::vector<MacAddress>{});
             return RECEPTION_STARTED;
         }
         result = RECEPTION_FILTER_REFUSED;

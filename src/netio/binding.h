@@ -82,11 +82,12 @@ public:
 
     bool SetPacketFilter(std::uint32_t filter);
     bool EnablePacketFilter();
-    // The sources the driver passes frames up from follow what the binding sends: none once
-    // reception starts, every source after a frame to a group address (discovery), only that
-    // station after a frame to one (a request to a device). Asked with
-    // OID_TARVIK_SOURCE_ADDRESSES when the answer changes; a driver that refuses it is not
-    // asked again. The protocol still judges every frame's source.
+    // The sources the driver passes frames up from follow what the binding sends: every
+    // source after a frame to a group address (discovery), only that station after a frame to
+    // one (a request to a device). Asked with OID_TARVIK_SOURCE_ADDRESSES with the first
+    // frame and whenever the answer changes; a driver that refuses it is not asked again.
+    // Until the first frame the driver passes what it passes by itself. The protocol still
+    // judges every frame's source.
     const SourceAddresses& AdmittedSources() const { return admitted_; }
 
     // From now on every frame that goes out and every frame handed up is also recorded there

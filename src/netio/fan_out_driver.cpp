@@ -24,7 +24,8 @@ MacAddress AddressAt(std::span<const std::uint8_t> frame, std::size_t offset)
 struct FanOutDriver::Logical {
     std::optional<MacAddress> Device;  // none: the frames nobody claimed
     std::uint32_t Filter = 0;
-    SourceAddresses Sources;  // what its binding asked to be passed up: every source at first
+    // The sources its binding asked to be passed up; nothing until it asks.
+    std::optional<SourceAddresses> Sources;
     std::deque<PostedRead> Posted;
     std::deque<std::vector<std::uint8_t>> Pending;
 };
@@ -176,7 +177,7 @@ std::uint32_t FanOutDriver::MakeNdisRequest(std::int32_t adapter, RequestRecord*
         if (!ReadSourceAddresses(*request, sources)) {
             return 1;
         }
-        const SourceAddresses before = found->second.Sources;
+        const std::optional<SourceAddresses> before = found->second.Sources;
         found->second.Sources = std::move(sources);
         if (SetSharedSources() != 0) {
             found->second.Sources = before;
@@ -220,9 +221,12 @@ SourceAddresses FanOutDriver::CombinedSources() const
             continue;
         }
         if (!logical.Sources) {
+            continue;  // has sent nothing: no frame can be a reply to it
+        }
+        if (!*logical.Sources) {
             return std::nullopt;  // discovery: replies come from stations nobody knows yet
         }
-        for (const MacAddress& source : *logical.Sources) {
+        for (const MacAddress& source : **logical.Sources) {
             if (std::find(combined.begin(), combined.end(), source) == combined.end()) {
                 combined.push_back(source);
             }
@@ -231,6 +235,8 @@ SourceAddresses FanOutDriver::CombinedSources() const
     if (combined.size() > SOURCE_ADDRESSES_MAX) {
         return std::nullopt;
     }
+    // In one order, so that the same sources are never asked for twice.
+    std::sort(combined.begin(), combined.end());
     return combined;
 }
 

@@ -57,9 +57,10 @@ public:
                              std::uint32_t flags) override;
     // The packet filter is each logical adapter's own; the shared adapter gets them all
     // combined. So are the sources a logical adapter passes up (OID_TARVIK_SOURCE_ADDRESSES):
-    // the shared adapter passes the devices of the runs that receive, and every source while
-    // an adapter that claimed none asks for every source (discovery). Every other request goes
-    // to the shared adapter.
+    // once asked, the shared adapter passes the devices of the runs that receive, the sources
+    // an adapter that claimed none asked for (none while it has not asked), and every source
+    // while that adapter asks for every source (discovery). Every other request goes to the
+    // shared adapter.
     std::uint32_t MakeNdisRequest(std::int32_t adapter, RequestRecord* request,
                                   Overlapped* overlapped, std::uint32_t flags) override;
 
