@@ -323,13 +323,21 @@ protected:
     {
         return driver.PacketRead(adapter, &slots[i], &slots[i].CountWord, &slots[i].Request, 0);
     }
+    std::uint32_t SetSources(std::vector<std::uint8_t> bytes)
+    {
+        RequestRecord request = NdisRequest(NDIS_REQUEST_SET_INFORMATION,
+                                            OID_TARVIK_SOURCE_ADDRESSES, bytes.data(),
+                                            static_cast<std::uint32_t>(bytes.size()));
+        return driver.MakeNdisRequest(adapter, &request, nullptr, 1);
+    }
     // A frame of the protocol's untyped layout to the station, its byte 20 marking it.
     static std::vector<std::uint8_t> Frame(std::uint8_t mark, std::size_t length = 60,
-                                           std::uint8_t typeHigh = 0x00)
+                                           std::uint8_t typeHigh = 0x00,
+                                           const MacAddress& source = FAKE_DEVICE)
     {
         std::vector<std::uint8_t> frame(length, 0);
         std::copy(FAKE_STATION.begin(), FAKE_STATION.end(), frame.begin());
-        std::copy(FAKE_DEVICE.begin(), FAKE_DEVICE.end(), frame.begin() + 6);
+        std::copy(source.begin(), source.end(), frame.begin() + 6);
         frame[12] = typeHigh;
         frame[20] = mark;
         return frame;
@@ -400,6 +408,40 @@ TEST_F(PcapFramePathTest, TheFilterDecidesWhatReachesTheReads)
     EXPECT_EQ(Completed(0), 2);
     std::lock_guard lock(wire.Lock);
     EXPECT_EQ(wire.Programs.size(), 2u) << "the adapter's first program, then DIRECTED's once";
+}
+
+// Once told which sources to pass, the adapter passes only their frames, under the packet
+// filter it has; the broadcast address lets every source in again, an empty list none.
+TEST_F(PcapFramePathTest, OnlyTheSourcesAskedForReachTheReads)
+{
+    constexpr MacAddress STRANGER = {0x02, 0x99, 0x00, 0x00, 0x00, 0x01};
+    const auto bytesOf = [](const MacAddress& address) {
+        return std::vector<std::uint8_t>(address.begin(), address.end());
+    };
+    ASSERT_EQ(SetFilter(NDIS_PACKET_TYPE_DIRECTED), 0u);
+    ASSERT_EQ(SetSources(bytesOf(FAKE_DEVICE)), 0u);
+    ASSERT_EQ(Post(0), 0u);
+    Arrive(Frame(1, 60, 0x00, STRANGER));
+    Arrive(Frame(2));
+    EXPECT_EQ(Completed(0), 2);
+
+    ASSERT_EQ(SetSources(bytesOf(BROADCAST_ADDRESS)), 0u);
+    ASSERT_EQ(Post(1), 0u);
+    Arrive(Frame(3, 60, 0x00, STRANGER));
+    EXPECT_EQ(Completed(1), 3);
+
+    ASSERT_EQ(SetSources({}), 0u);
+    ASSERT_EQ(Post(2), 0u);
+    Arrive(Frame(4));
+    EXPECT_EQ(Completed(2, 20), -1);
+
+    // The packet filter set later keeps the sources: still none.
+    ASSERT_EQ(SetFilter(NDIS_PACKET_TYPE_DIRECTED | NDIS_PACKET_TYPE_BROADCAST), 0u);
+    Arrive(Frame(5));
+    EXPECT_EQ(Completed(2, 20), -1);
+
+    EXPECT_NE(SetSources({0x02, 0x5A, 0x17}), 0u) << "not a whole address";
+    EXPECT_NE(SetSources(std::vector<std::uint8_t>(6 * (SOURCE_ADDRESSES_MAX + 1), 0x02)), 0u);
 }
 
 // Closing an adapter while a waiting thread drains it waits for the drain to end before the
