@@ -117,7 +117,7 @@ std::optional<std::string> PacketFilterProgram(std::uint32_t packetFilter,
     if (packetFilter & NDIS_PACKET_TYPE_BROADCAST) {
         program += " or ether broadcast";
     }
-    if (admission.TypeFields.empty() && admission.MinimumLength == 0 && !sources) {
+    if (admission.Empty() && !sources) {
         return program;
     }
     program = "(" + program + ")";
@@ -387,8 +387,8 @@ private:
     {
         const std::optional<MacAddress> address =
             packetFilter & NDIS_PACKET_TYPE_DIRECTED ? StationAddress() : std::nullopt;
-        const std::optional<std::string> expression =
-            PacketFilterProgram(packetFilter, address, admission_, sources);
+        const std::optional<std::string> expression = PacketFilterProgram(
+            packetFilter, address, admission_, admission_.Empty() ? std::nullopt : sources);
         if (!expression) {
             return false;
         }
