@@ -25,11 +25,12 @@ struct PcapCloser {
     void operator()(pcap_t* pcap) const { pcap_close(pcap); }
 };
 
-// Whether the program the driver makes for the filter and admission passes the frame.
+// Whether the program the driver makes for the filter, admission and sources passes the frame.
 bool Passes(std::uint32_t packetFilter, const FrameAdmission& admission,
-            const std::vector<std::uint8_t>& frame)
+            const std::vector<std::uint8_t>& frame, const SourceAddresses& sources = std::nullopt)
 {
-    const std::optional<std::string> text = PacketFilterProgram(packetFilter, STATION, admission);
+    const std::optional<std::string> text =
+        PacketFilterProgram(packetFilter, STATION, admission, sources);
     if (!text) {
         ADD_FAILURE() << "no program for filter " << packetFilter;
         return false;
@@ -105,6 +106,39 @@ TEST(SocketFilterTest, PassesTheProtocolsFramesToTheStationAndNothingElse)
     };
     for (const auto& row : rows) {
         EXPECT_EQ(Passes(row.Filter, protocol, row.Frame), row.Passes) << row.Name;
+    }
+}
+
+// Once a run talks to one device, its replies pass and the same frames from anyone else do
+// not; during discovery (every source) they all pass; with no source nothing does.
+TEST(SocketFilterTest, OnlyTheSourcesNamedPass)
+{
+    std::vector<std::uint8_t> fromOther = Reply(STATION, FRAME_TYPE_TYPED, 60);
+    std::copy(OTHER.begin(), OTHER.end(), fromOther.begin() + 6);
+    std::vector<std::uint8_t> broadcastFromOther = Reply(BROADCAST_ADDRESS, FRAME_TYPE_UNTYPED, 60);
+    std::copy(OTHER.begin(), OTHER.end(), broadcastFromOther.begin() + 6);
+    const std::vector<MacAddress> device{DEVICE};
+    const std::vector<MacAddress> two{OTHER, DEVICE};
+    const struct {
+        const char* Name;
+        SourceAddresses Sources;
+        std::vector<std::uint8_t> Frame;
+        bool Passes;
+    } rows[] = {
+        {"the device's reply", device, Reply(STATION, FRAME_TYPE_TYPED, 60), true},
+        {"the device's broadcast", device, Reply(BROADCAST_ADDRESS, FRAME_TYPE_UNTYPED, 60), true},
+        {"another's reply", device, fromOther, false},
+        {"another's broadcast", device, broadcastFromOther, false},
+        {"the device's IPv4", device, Frame(STATION, DEVICE, {0x08, 0x00}, 60), false},
+        {"two devices: the second's reply", two, Reply(STATION, FRAME_TYPE_TYPED, 60), true},
+        {"two devices: the first's reply", two, fromOther, true},
+        {"every source: another's reply", std::nullopt, fromOther, true},
+        {"no source: the device's reply", std::vector<MacAddress>{},
+         Reply(STATION, FRAME_TYPE_TYPED, 60), false},
+    };
+    for (const auto& row : rows) {
+        EXPECT_EQ(Passes(BOTH, ProtocolFrameAdmission(), row.Frame, row.Sources), row.Passes)
+            << row.Name;
     }
 }
 
