@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <tuple>
 
 namespace tarvik {
 
@@ -80,6 +81,9 @@ int Binding::SendFrame(const std::uint8_t* frame, std::uint32_t length)
     if (AdapterHandle == INVALID_ADAPTER) {
         return SEND_FAILED;
     }
+    if (frame != nullptr && length >= std::tuple_size_v<MacAddress>) {
+        AdmitRepliesTo(frame);
+    }
     std::uint32_t result = 0;
     {
         ScopedEvent event(kernel_);
@@ -105,6 +109,38 @@ int Binding::SendFrame(const std::uint8_t* frame, std::uint32_t length)
     // 50 a second, which is what slow devices need to keep up.
     kernel_.Sleep(sendPauseMs_);
     return SEND_OK;
+}
+
+void Binding::AdmitRepliesTo(const std::uint8_t* destination)
+{
+    // A frame to a group address (a probe) is answered by stations not known yet; a frame to
+    // one station, only by that station. Asked before the frame goes out: the reply may come
+    // at once, and a driver that installs a new filter may drop what it had queued.
+    SourceAddresses wanted;
+    if ((destination[0] & 0x01) == 0) {
+        MacAddress station{};
+        std::copy_n(destination, station.size(), station.begin());
+        wanted = std::vector<MacAddress>{station};
+    }
+    AdmitSources(wanted);
+}
+
+void Binding::AdmitSources(const SourceAddresses& sources)
+{
+    if (sourcesRefused_ || (sourcesAsked_ && admitted_ == sources)) {
+        return;
+    }
+    std::vector<std::uint8_t> bytes = SourceAddressBytes(sources);
+    RequestRecord request = NdisRequest(NDIS_REQUEST_SET_INFORMATION, OID_TARVIK_SOURCE_ADDRESSES,
+                                        bytes.data(), static_cast<std::uint32_t>(bytes.size()));
+    sharedRequest_.Event = RequestEvent;
+    if (driver_.MakeNdisRequest(AdapterHandle, &request, &sharedRequest_, 1) != 0) {
+        // The driver passes every source, and the protocol judges each frame as it always has.
+        sourcesRefused_ = true;
+        return;
+    }
+    sourcesAsked_ = true;
+    admitted_ = sources;
 }
 
 std::uint32_t Binding::WaitFrame(std::uint8_t* destination, std::size_t capacity)

@@ -83,6 +83,13 @@ public:
 
     bool SetPacketFilter(std::uint32_t filter);
     bool EnablePacketFilter();
+    // The sources the driver passes frames up from follow what the binding sends: every
+    // source after a frame to a group address (discovery), only that station after a frame to
+    // one (a request to a device). Asked with OID_TARVIK_SOURCE_ADDRESSES with the first
+    // frame and whenever the answer changes; a driver that refuses it is not asked again.
+    // Until the first frame the driver passes what it passes by itself. The protocol still
+    // judges every frame's source.
+    const SourceAddresses& AdmittedSources() const { return admitted_; }
 
     // From now on every frame that goes out and every frame handed up is also recorded there
     // (nothing when null). The trace outlives the binding's use of it.
@@ -100,6 +107,8 @@ public:
 
 private:
     bool QueryCurrentAddress(std::uint8_t* destination);
+    void AdmitRepliesTo(const std::uint8_t* destination);
+    void AdmitSources(const SourceAddresses& sources);
     void ReleaseReadSlots();
 
     Kernel& kernel_;
@@ -110,6 +119,9 @@ private:
     ReadSlotRing slots_;
     EventHandle eventTable_[READ_SLOT_COUNT] = {};
     FrameTrace* trace_ = nullptr;
+    SourceAddresses admitted_;  // what the driver was last asked to pass up
+    bool sourcesAsked_ = false;
+    bool sourcesRefused_ = false;
 };
 
 }  // namespace tarvik

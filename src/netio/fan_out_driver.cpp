@@ -23,6 +23,8 @@ MacAddress AddressAt(std::span<const std::uint8_t> frame, std::size_t offset)
 struct FanOutDriver::Logical {
     std::optional<MacAddress> Device;  // none: the frames nobody claimed
     std::uint32_t Filter = 0;
+    // The sources its binding asked to be passed up; nothing until it asks.
+    std::optional<SourceAddresses> Sources;
     PostedReads Reads;
 };
 
@@ -80,6 +82,7 @@ std::int32_t FanOutDriver::Open(const char* name, std::optional<MacAddress> devi
             return INVALID_ADAPTER;
         }
         sharedFilter_.reset();
+        sharedSources_.reset();
         for (std::size_t i = 0; i < FAN_OUT_READ_SLOTS; ++i) {
             slots_.Post(shared_, i);
         }
@@ -149,6 +152,20 @@ std::uint32_t FanOutDriver::MakeNdisRequest(std::int32_t adapter, RequestRecord*
     if (found == logical_.end()) {
         return DRIVER_FAILED;
     }
+    if (request->RequestType == NDIS_REQUEST_SET_INFORMATION &&
+        request->Oid == OID_TARVIK_SOURCE_ADDRESSES) {
+        SourceAddresses sources;
+        if (!ReadSourceAddresses(*request, sources)) {
+            return DRIVER_FAILED;
+        }
+        const std::optional<SourceAddresses> before = found->second.Sources;
+        found->second.Sources = std::move(sources);
+        if (SetSharedSources() != DRIVER_OK) {
+            found->second.Sources = before;
+            return DRIVER_FAILED;
+        }
+        return DRIVER_OK;
+    }
     if (request->RequestType != NDIS_REQUEST_SET_INFORMATION ||
         request->Oid != OID_GEN_CURRENT_PACKET_FILTER) {
         return inner_.MakeNdisRequest(shared_, request, overlapped, flags);
@@ -163,7 +180,65 @@ std::uint32_t FanOutDriver::MakeNdisRequest(std::int32_t adapter, RequestRecord*
         found->second.Filter = before;
         return DRIVER_FAILED;
     }
+    // Sources are only narrowed where the shared adapter takes the request; routing still
+    // keeps each device's frames to its own run.
+    SetSharedSources();
     return DRIVER_OK;
+}
+
+SourceAddresses FanOutDriver::CombinedSources() const
+{
+    std::vector<MacAddress> combined;
+    for (const auto& [handle, logical] : logical_) {
+        if (logical.Filter == 0) {
+            continue;
+        }
+        if (logical.Device) {
+            // A device's run gets only that device's frames anyway: whatever its binding asks,
+            // the device is all it can use.
+            if (std::find(combined.begin(), combined.end(), *logical.Device) == combined.end()) {
+                combined.push_back(*logical.Device);
+            }
+            continue;
+        }
+        if (!logical.Sources) {
+            continue;  // has sent nothing: no frame can be a reply to it
+        }
+        if (!*logical.Sources) {
+            return std::nullopt;  // discovery: replies come from stations nobody knows yet
+        }
+        for (const MacAddress& source : **logical.Sources) {
+            if (std::find(combined.begin(), combined.end(), source) == combined.end()) {
+                combined.push_back(source);
+            }
+        }
+    }
+    if (combined.size() > SOURCE_ADDRESSES_MAX) {
+        return std::nullopt;
+    }
+    // In one order, so that the same sources are never asked for twice.
+    std::sort(combined.begin(), combined.end());
+    return combined;
+}
+
+std::uint32_t FanOutDriver::SetSharedSources()
+{
+    const SourceAddresses combined = CombinedSources();
+    // Asked only when the answer changes: a new program may cost the others their queued
+    // replies, as a new packet filter may. Until asked, the shared adapter passes every source.
+    if (sharedSources_ ? *sharedSources_ == combined : !combined) {
+        return DRIVER_OK;
+    }
+    std::vector<std::uint8_t> bytes = SourceAddressBytes(combined);
+    RequestRecord request = NdisRequest(NDIS_REQUEST_SET_INFORMATION, OID_TARVIK_SOURCE_ADDRESSES,
+                                        bytes.data(), static_cast<std::uint32_t>(bytes.size()));
+    Overlapped overlapped{};
+    const std::uint32_t result =
+        inner_.MakeNdisRequest(shared_, &request, &overlapped, PACKET_CALL_COMPLETE);
+    if (result == DRIVER_OK) {
+        sharedSources_ = combined;
+    }
+    return result;
 }
 
 std::uint32_t FanOutDriver::SetSharedFilter()

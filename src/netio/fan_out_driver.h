@@ -54,7 +54,11 @@ public:
                              std::uint32_t* count, Overlapped* request,
                              std::uint32_t flags) override;
     // The packet filter is each logical adapter's own; the shared adapter gets them all
-    // combined. Every other request goes to the shared adapter.
+    // combined. So are the sources a logical adapter passes up (OID_TARVIK_SOURCE_ADDRESSES):
+    // once asked, the shared adapter passes the devices of the runs that receive, the sources
+    // an adapter that claimed none asked for (none while it has not asked), and every source
+    // while that adapter asks for every source (discovery). Every other request goes to the
+    // shared adapter.
     std::uint32_t MakeNdisRequest(std::int32_t adapter, RequestRecord* request,
                                   Overlapped* overlapped, std::uint32_t flags) override;
 
@@ -74,6 +78,8 @@ private:
     void Pump(std::uint32_t timeoutMs);
     void Route(std::span<const std::uint8_t> frame, ReadCompletions& completed);
     std::uint32_t SetSharedFilter();
+    SourceAddresses CombinedSources() const;
+    std::uint32_t SetSharedSources();
     void ReleaseShared();
 
     Kernel& kernel_;
@@ -81,8 +87,9 @@ private:
     std::mutex lock_;
     std::string sharedName_;
     std::int32_t shared_ = INVALID_ADAPTER;
-    ReadSlotRing slots_;                         // on the shared adapter
-    std::optional<std::uint32_t> sharedFilter_;  // the packet filter the shared adapter has
+    ReadSlotRing slots_;                            // on the shared adapter
+    std::optional<std::uint32_t> sharedFilter_;     // the packet filter the shared adapter has
+    std::optional<SourceAddresses> sharedSources_;  // the sources it was asked to pass
     bool pumping_ = false;  // the shared adapter's slots stay while the pump may touch them
     std::map<std::int32_t, Logical> logical_;
     std::int32_t nextHandle_ = 1;

@@ -3,12 +3,16 @@
 // network adapter, and the records it hands them. The library writes received frames into
 // posted ReadSlots and signals the slot's event; sends and requests are complete on return.
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string_view>
+#include <tuple>
 #include <vector>
 
 #include "platform/kernel.h"
+#include "platform/mac_address.h"
 
 namespace tarvik {
 
@@ -60,6 +64,15 @@ inline constexpr std::uint32_t OID_ARCNET_CURRENT_ADDRESS = 0x06010102;
 inline constexpr std::uint32_t OID_ATM_CURRENT_ADDRESS = 0x08010105;
 inline constexpr std::uint32_t OID_WW_GEN_CURRENT_ADDRESS = 0x0901010C;
 
+// This program's own request (NDIS leaves the OIDs whose high byte is 0xFF to each driver's
+// maker): set, with a buffer of 6-byte station addresses, it passes up from then on only the
+// frames from those sources, as well as the packet filter passes them. The broadcast address,
+// which no station sends from, stands for every source, as an adapter passes before it is
+// asked; an empty buffer admits none. At most SOURCE_ADDRESSES_MAX addresses. A driver that
+// does not know the request refuses it and goes on passing every source.
+inline constexpr std::uint32_t OID_TARVIK_SOURCE_ADDRESSES = 0xFF545601;
+inline constexpr std::size_t SOURCE_ADDRESSES_MAX = 64;
+
 inline constexpr std::uint32_t NDIS_PACKET_TYPE_DIRECTED = 0x00000001;
 inline constexpr std::uint32_t NDIS_PACKET_TYPE_BROADCAST = 0x00000008;
 
@@ -90,6 +103,45 @@ inline RequestRecord NdisRequest(std::uint32_t type, std::uint32_t oid, void* bu
     request.InformationBuffer = buffer;
     request.InformationBufferLength = length;
     return request;
+}
+
+// Which sources an adapter passes up: every one (nothing), or those listed (none when empty).
+using SourceAddresses = std::optional<std::vector<MacAddress>>;
+
+// The buffer of an OID_TARVIK_SOURCE_ADDRESSES request for the sources.
+inline std::vector<std::uint8_t> SourceAddressBytes(const SourceAddresses& sources)
+{
+    if (!sources) {
+        return {BROADCAST_ADDRESS.begin(), BROADCAST_ADDRESS.end()};
+    }
+    std::vector<std::uint8_t> bytes;
+    for (const MacAddress& source : *sources) {
+        bytes.insert(bytes.end(), source.begin(), source.end());
+    }
+    return bytes;
+}
+
+// The sources such a request names; false when its buffer is not a whole number of addresses,
+// or names more than SOURCE_ADDRESSES_MAX.
+inline bool ReadSourceAddresses(const RequestRecord& request, SourceAddresses& sources)
+{
+    const std::size_t length = request.InformationBufferLength;
+    const auto* bytes = static_cast<const std::uint8_t*>(request.InformationBuffer);
+    const std::size_t size = std::tuple_size_v<MacAddress>;
+    if (length % size != 0 || length / size > SOURCE_ADDRESSES_MAX ||
+        (length > 0 && bytes == nullptr)) {
+        return false;
+    }
+    std::vector<MacAddress> listed(length / size);
+    for (std::size_t i = 0; i < listed.size(); ++i) {
+        std::copy_n(bytes + i * size, size, listed[i].begin());
+        if (listed[i] == BROADCAST_ADDRESS) {
+            sources.reset();
+            return true;
+        }
+    }
+    sources = std::move(listed);
+    return true;
 }
 
 inline constexpr std::int32_t INVALID_ADAPTER = -1;
@@ -158,14 +210,17 @@ private:
     PacketDriver& inner_;
 };
 
-// Which frames a program can use at all, so that the kernel drops the others before they wake
+// Which frames a program can use at all, so that the OS drops the others before they wake
 // the receive path: on a busy workstation most frames to the station's address are its IP
-// traffic. Empty admits every frame.
+// traffic. Empty admits every frame, from every source, whatever sources the binding names
+// (for measuring what the narrowing saves).
 struct FrameAdmission {
     // The values bytes 12-13 of a usable frame hold, read as the wire carries them (high byte
     // first, as BPF reads them): an EtherType, or a length field.
     std::vector<std::uint16_t> TypeFields;
     std::uint32_t MinimumLength = 0;  // in bytes, from the destination address on
+
+    bool Empty() const { return TypeFields.empty() && MinimumLength == 0; }
 };
 
 }  // namespace tarvik

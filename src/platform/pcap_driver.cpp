@@ -97,9 +97,10 @@ bool InterfaceExists(const std::string& interfaceName)
 
 std::optional<std::string> PacketFilterProgram(std::uint32_t packetFilter,
                                                const std::optional<MacAddress>& station,
-                                               const FrameAdmission& admission)
+                                               const FrameAdmission& admission,
+                                               const SourceAddresses& sources)
 {
-    if (packetFilter == 0) {
+    if (packetFilter == 0 || (sources && sources->empty())) {
         return "less 1";
     }
     if (packetFilter != NDIS_PACKET_TYPE_DIRECTED &&
@@ -113,7 +114,7 @@ std::optional<std::string> PacketFilterProgram(std::uint32_t packetFilter,
     if (packetFilter & NDIS_PACKET_TYPE_BROADCAST) {
         program += " or ether broadcast";
     }
-    if (admission.TypeFields.empty() && admission.MinimumLength == 0) {
+    if (admission.Empty() && !sources) {
         return program;
     }
     program = "(" + program + ")";
@@ -129,52 +130,117 @@ std::optional<std::string> PacketFilterProgram(std::uint32_t packetFilter,
     if (admission.MinimumLength > 0) {
         program += " and greater " + std::to_string(admission.MinimumLength);
     }
+    if (sources) {
+        std::string from;
+        for (const MacAddress& source : *sources) {
+            from += (from.empty() ? "ether src " : " or ether src ") + FormatMacAddress(source);
+        }
+        program += " and (" + from + ")";
+    }
     return program;
+}
+
+namespace {
+
+class PcapCapture final : public CaptureSource {
+public:
+    explicit PcapCapture(PcapHandle pcap) : pcap_(std::move(pcap)) {}
+
+    int SelectableFd() override { return pcap_get_selectable_fd(pcap_.get()); }
+    int LinkType() override { return pcap_datalink(pcap_.get()); }
+
+    bool SetFilter(const std::string& program) override
+    {
+        bpf_program compiled{};
+        if (pcap_compile(pcap_.get(), &compiled, program.c_str(), 1, PCAP_NETMASK_UNKNOWN) != 0) {
+            return false;
+        }
+        const bool installed = pcap_setfilter(pcap_.get(), &compiled) == 0;
+        pcap_freecode(&compiled);
+        return installed;
+    }
+
+    bool Dispatch(const FrameSink& sink) override
+    {
+        auto* context = const_cast<FrameSink*>(&sink);
+        return pcap_dispatch(pcap_.get(), -1, &PcapCapture::OnFrame,
+                             reinterpret_cast<u_char*>(context)) >= 0;
+    }
+
+    bool Inject(const std::uint8_t* frame, std::size_t length) override
+    {
+        return pcap_inject(pcap_.get(), frame, length) == static_cast<int>(length);
+    }
+
+    std::string Error() override { return pcap_geterr(pcap_.get()); }
+
+private:
+    static void OnFrame(u_char* user, const pcap_pkthdr* header, const u_char* bytes)
+    {
+        const auto& sink = *reinterpret_cast<const FrameSink*>(user);
+        sink(std::span<const std::uint8_t>(bytes, header->caplen));
+    }
+
+    PcapHandle pcap_;
+};
+
+}  // namespace
+
+std::unique_ptr<CaptureSource> OpenPcapCapture(const std::string& interfaceName, bool promiscuous,
+                                               std::string& error)
+{
+    char pcapError[PCAP_ERRBUF_SIZE] = {};
+    PcapHandle pcap(pcap_create(interfaceName.c_str(), pcapError));
+    if (!pcap) {
+        error = pcapError;
+        return nullptr;
+    }
+    if (pcap_set_snaplen(pcap.get(), PCAP_SNAP_LENGTH) != 0 ||
+        pcap_set_promisc(pcap.get(), promiscuous ? 1 : 0) != 0 ||
+        pcap_set_immediate_mode(pcap.get(), 1) != 0 ||
+        pcap_set_buffer_size(pcap.get(), PCAP_KERNEL_BUFFER_BYTES) != 0) {
+        error = pcap_geterr(pcap.get());
+        return nullptr;
+    }
+    if (const int status = pcap_activate(pcap.get()); status < 0) {
+        error = std::string(pcap_statustostr(status)) + ": " + pcap_geterr(pcap.get());
+        return nullptr;
+    }
+    // The program must never see its own frames come back as received ones.
+    if (pcap_setdirection(pcap.get(), PCAP_D_IN) != 0) {
+        error = pcap_geterr(pcap.get());
+        return nullptr;
+    }
+    if (pcap_setnonblock(pcap.get(), 1, pcapError) != 0) {
+        error = pcapError;
+        return nullptr;
+    }
+    if (pcap_get_selectable_fd(pcap.get()) < 0) {
+        error = "the capture cannot be polled";
+        return nullptr;
+    }
+    return std::make_unique<PcapCapture>(std::move(pcap));
 }
 
 class PcapPacketDriver::Adapter {
 public:
     // The opened adapter, or nothing (and why in error) when the interface cannot be
     // captured on. A station address of its own puts the interface in promiscuous mode.
-    static std::unique_ptr<Adapter> Open(RealKernel& kernel, const std::string& interfaceName,
+    static std::unique_ptr<Adapter> Open(WatchingKernel& kernel, const CaptureOpener& opener,
+                                         const std::string& interfaceName,
                                          const std::optional<MacAddress>& stationAddress,
                                          const FrameAdmission& admission, std::string& error)
     {
-        char pcapError[PCAP_ERRBUF_SIZE] = {};
-        PcapHandle pcap(pcap_create(interfaceName.c_str(), pcapError));
-        if (!pcap) {
-            error = pcapError;
+        std::unique_ptr<CaptureSource> source =
+            opener(interfaceName, stationAddress.has_value(), error);
+        if (!source) {
             return nullptr;
         }
-        if (pcap_set_snaplen(pcap.get(), PCAP_SNAP_LENGTH) != 0 ||
-            pcap_set_promisc(pcap.get(), stationAddress ? 1 : 0) != 0 ||
-            pcap_set_immediate_mode(pcap.get(), 1) != 0 ||
-            pcap_set_buffer_size(pcap.get(), PCAP_KERNEL_BUFFER_BYTES) != 0) {
-            error = pcap_geterr(pcap.get());
-            return nullptr;
-        }
-        if (const int status = pcap_activate(pcap.get()); status < 0) {
-            error = std::string(pcap_statustostr(status)) + ": " + pcap_geterr(pcap.get());
-            return nullptr;
-        }
-        // The program must never see its own frames come back as received ones.
-        if (pcap_setdirection(pcap.get(), PCAP_D_IN) != 0) {
-            error = pcap_geterr(pcap.get());
-            return nullptr;
-        }
-        if (pcap_setnonblock(pcap.get(), 1, pcapError) != 0) {
-            error = pcapError;
-            return nullptr;
-        }
-        const int captureFd = pcap_get_selectable_fd(pcap.get());
-        if (captureFd < 0) {
-            error = "the capture cannot be polled";
-            return nullptr;
-        }
+        const int captureFd = source->SelectableFd();
         std::unique_ptr<Adapter> adapter(new Adapter(kernel, interfaceName, stationAddress,
-                                                     admission, std::move(pcap)));
+                                                     admission, std::move(source)));
         // An adapter passes nothing up until the program sets its packet filter.
-        if (!adapter->InstallFilter(0)) {
+        if (!adapter->InstallFilter(0, std::nullopt)) {
             error = "filter: " + adapter->PcapError();
             return nullptr;
         }
@@ -209,8 +275,7 @@ public:
     std::uint32_t Send(const std::uint8_t* frame, std::uint32_t length)
     {
         std::lock_guard lock(pcapLock_);
-        const int sent = pcap_inject(pcap_.get(), frame, length);
-        return sent == static_cast<int>(length) ? DRIVER_OK : DRIVER_FAILED;
+        return source_->Inject(frame, length) ? DRIVER_OK : DRIVER_FAILED;
     }
 
     std::uint32_t Request(RequestRecord& request)
@@ -249,22 +314,30 @@ public:
             }
             std::uint32_t filter = 0;
             std::memcpy(&filter, buffer, sizeof filter);
-            if (!InstallFilter(filter)) {
+            if (!InstallFilter(filter, Sources())) {
                 return DRIVER_FAILED;
             }
             request.BytesTransferred = sizeof filter;
+            return DRIVER_OK;
+        }
+        if (type == NDIS_REQUEST_SET_INFORMATION && oid == OID_TARVIK_SOURCE_ADDRESSES) {
+            SourceAddresses sources;
+            if (!ReadSourceAddresses(request, sources) || !InstallFilter(Filter(), sources)) {
+                return DRIVER_FAILED;
+            }
+            request.BytesTransferred = length;
             return DRIVER_OK;
         }
         return DRIVER_FAILED;
     }
 
 private:
-    Adapter(RealKernel& kernel, std::string interfaceName, std::optional<MacAddress> stationAddress,
-            FrameAdmission admission, PcapHandle pcap)
+    Adapter(WatchingKernel& kernel, std::string interfaceName,
+            std::optional<MacAddress> stationAddress, FrameAdmission admission,
+            std::unique_ptr<CaptureSource> source)
         : kernel_(kernel), interface_(std::move(interfaceName)), stationAddress_(stationAddress),
-          admission_(std::move(admission)), pcap_(std::move(pcap)),
-          datalink_(pcap_datalink(pcap_.get())),
-          probe_(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0))
+          admission_(std::move(admission)), source_(std::move(source)),
+          datalink_(source_->LinkType()), probe_(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0))
     {
     }
 
@@ -279,17 +352,29 @@ private:
     std::string PcapError()
     {
         std::lock_guard lock(pcapLock_);
-        return pcap_geterr(pcap_.get());
+        return source_->Error();
+    }
+
+    std::uint32_t Filter()
+    {
+        std::lock_guard lock(pcapLock_);
+        return packetFilter_;
+    }
+
+    SourceAddresses Sources()
+    {
+        std::lock_guard lock(pcapLock_);
+        return sources_;
     }
 
     // Multicast and promiscuous reception are never asked for: an adapter with an address
     // of its own runs promiscuously, but its filter still passes only what is meant for it.
-    bool InstallFilter(std::uint32_t packetFilter)
+    bool InstallFilter(std::uint32_t packetFilter, const SourceAddresses& sources)
     {
         const std::optional<MacAddress> address =
             packetFilter & NDIS_PACKET_TYPE_DIRECTED ? StationAddress() : std::nullopt;
-        const std::optional<std::string> expression =
-            PacketFilterProgram(packetFilter, address, admission_);
+        const std::optional<std::string> expression = PacketFilterProgram(
+            packetFilter, address, admission_, admission_.Empty() ? std::nullopt : sources);
         if (!expression) {
             return false;
         }
@@ -299,20 +384,15 @@ private:
         // the old one let in is read under the new one. Setting the same filter again must not
         // throw away the replies already waiting: several bindings sharing one adapter set
         // their filters while the others' replies arrive.
-        if (installed_ == *expression) {
-            return true;
-        }
-        bpf_program program{};
-        if (pcap_compile(pcap_.get(), &program, expression->c_str(), 1, PCAP_NETMASK_UNKNOWN) !=
-            0) {
-            return false;
-        }
-        const bool installed = pcap_setfilter(pcap_.get(), &program) == 0;
-        pcap_freecode(&program);
-        if (installed) {
+        if (installed_ != *expression) {
+            if (!source_->SetFilter(*expression)) {
+                return false;
+            }
             installed_ = *expression;
         }
-        return installed;
+        packetFilter_ = packetFilter;
+        sources_ = sources;
+        return true;
     }
 
     // Reads every frame the capture holds, without blocking; called by the waiting thread the
@@ -321,14 +401,9 @@ private:
     bool Drain()
     {
         std::lock_guard lock(pcapLock_);
-        return pcap_dispatch(pcap_.get(), -1, &Adapter::OnFrame, reinterpret_cast<u_char*>(this)) >=
-               0;
-    }
-
-    static void OnFrame(u_char* user, const pcap_pkthdr* header, const u_char* bytes)
-    {
-        auto* adapter = reinterpret_cast<Adapter*>(user);
-        adapter->Deliver(bytes, std::min<std::size_t>(header->caplen, READ_SLOT_FRAME_BYTES));
+        return source_->Dispatch([this](std::span<const std::uint8_t> frame) {
+            Deliver(frame.data(), std::min(frame.size(), READ_SLOT_FRAME_BYTES));
+        });
     }
 
     void Deliver(const std::uint8_t* bytes, std::size_t length)
@@ -338,17 +413,19 @@ private:
         reads_.Deliver(std::span(bytes, length), completed);
     }
 
-    RealKernel& kernel_;
+    WatchingKernel& kernel_;
     const std::string interface_;
     const std::optional<MacAddress> stationAddress_;
     const FrameAdmission admission_;
-    std::optional<std::string> installed_;  // the program the kernel runs now; under pcapLock_
-    PcapHandle pcap_;
+    std::optional<std::string> installed_;  // the program the OS runs now; under pcapLock_
+    std::uint32_t packetFilter_ = 0;        // what it was made of; under pcapLock_
+    SourceAddresses sources_;
+    const std::unique_ptr<CaptureSource> source_;
     const int datalink_;
     // A socket to ask the system about the interface with, kept open: every frame sent asks
     // for the station address.
     const FileDescriptor probe_;
-    RealKernel::WatchId watch_ = 0;
+    WatchingKernel::WatchId watch_ = 0;
 
     // Held around every use of the capture handle: a waiting thread reads it while the
     // binding's thread sends and sets filters.
@@ -358,8 +435,10 @@ private:
     PostedReads reads_;
 };
 
-PcapPacketDriver::PcapPacketDriver(RealKernel& kernel, std::optional<MacAddress> stationAddress)
-    : kernel_(kernel), stationAddress_(stationAddress)
+PcapPacketDriver::PcapPacketDriver(WatchingKernel& kernel, std::optional<MacAddress> stationAddress,
+                                   CaptureOpener opener)
+    : kernel_(kernel), stationAddress_(stationAddress),
+      opener_(opener ? std::move(opener) : CaptureOpener(OpenPcapCapture))
 {
 }
 
@@ -402,7 +481,8 @@ std::int32_t PcapPacketDriver::OpenAdapter(const char* name)
     }
     std::string error;
     if (!adapter) {
-        adapter = Adapter::Open(kernel_, interfaceName, stationAddress_, Admission(), error);
+        adapter =
+            Adapter::Open(kernel_, opener_, interfaceName, stationAddress_, Admission(), error);
     }
     std::lock_guard lock(tableLock_);
     if (!adapter) {
@@ -426,7 +506,7 @@ bool PcapPacketDriver::Prepare(const char* name)
     }
     std::string error;
     std::unique_ptr<Adapter> adapter =
-        Adapter::Open(kernel_, interfaceName, stationAddress_, Admission(), error);
+        Adapter::Open(kernel_, opener_, interfaceName, stationAddress_, Admission(), error);
     if (!adapter) {
         return false;
     }

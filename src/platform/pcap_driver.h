@@ -1,21 +1,23 @@
 #pragma once
 // The packet driver for real Linux interfaces, over libpcap. "\Device\eth0" opens eth0. Each
-// open adapter hands its capture to the real kernel to watch: a thread waiting for events reads
+// open adapter hands its capture to the kernel to watch: a thread waiting for events reads
 // the frames that arrive, completes the posted reads in the order they were posted and signals
 // their events, so a reply wakes the thread that waits for it and no other. The binding's own
 // thread makes every other call. Opening an interface needs CAP_NET_RAW.
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
 #include "platform/mac_address.h"
 #include "platform/packet_driver.h"
-#include "platform/real_kernel.h"
+#include "platform/watching_kernel.h"
 
 namespace tarvik {
 
@@ -32,11 +34,43 @@ bool InterfaceExists(const std::string& interfaceName);
 
 // The BPF program text for an NDIS packet filter on a station with that address: 0 passes
 // nothing, DIRECTED the frames to the address, DIRECTED|BROADCAST those and broadcasts; of
-// these, only the frames the admission takes. Nothing for a filter the driver does not offer,
-// or DIRECTED on a station without an address.
+// these, only the frames the admission takes, and only from the sources given (every source
+// when none are). Nothing for a filter the driver does not offer, or DIRECTED on a station
+// without an address.
 std::optional<std::string> PacketFilterProgram(std::uint32_t packetFilter,
                                                const std::optional<MacAddress>& station,
-                                               const FrameAdmission& admission = {});
+                                               const FrameAdmission& admission = {},
+                                               const SourceAddresses& sources = std::nullopt);
+
+// Where an adapter's frames come from and go to: a libpcap capture on the interface, or what
+// a test hands in. The adapter makes every call under its capture lock.
+class CaptureSource {
+public:
+    using FrameSink = std::function<void(std::span<const std::uint8_t>)>;
+
+    virtual ~CaptureSource() = default;
+    // Readable when frames have come (or when the source breaks).
+    virtual int SelectableFd() = 0;
+    // libpcap's link type (DLT_EN10MB for Ethernet).
+    virtual int LinkType() = 0;
+    // Passes up from now on only the frames the BPF program (libpcap's syntax) takes.
+    virtual bool SetFilter(const std::string& program) = 0;
+    // Hands every frame that has come to sink, in order, without blocking; false once the
+    // source is broken or gone.
+    virtual bool Dispatch(const FrameSink& sink) = 0;
+    virtual bool Inject(const std::uint8_t* frame, std::size_t length) = 0;
+    // Why the last call failed, in the source's words.
+    virtual std::string Error() = 0;
+};
+
+// Opens the source of an interface's frames, in promiscuous mode when asked; nothing (and why
+// in error) when it cannot.
+using CaptureOpener = std::function<std::unique_ptr<CaptureSource>(
+    const std::string& interfaceName, bool promiscuous, std::string& error)>;
+
+// The libpcap capture of a real interface, in immediate mode, inbound frames only.
+std::unique_ptr<CaptureSource> OpenPcapCapture(const std::string& interfaceName, bool promiscuous,
+                                               std::string& error);
 
 class PcapPacketDriver final : public PacketDriver {
 public:
@@ -45,8 +79,10 @@ public:
     // station address query reports it, DIRECTED means frames to it, and the interface runs
     // promiscuously so that such frames reach the capture at all. Several emulated devices,
     // each with a driver of its own, share one end of a link this way.
-    explicit PcapPacketDriver(RealKernel& kernel,
-                              std::optional<MacAddress> stationAddress = std::nullopt);
+    // Captures come from opener (libpcap's when none is given).
+    explicit PcapPacketDriver(WatchingKernel& kernel,
+                              std::optional<MacAddress> stationAddress = std::nullopt,
+                              CaptureOpener opener = {});
     ~PcapPacketDriver() override;
     PcapPacketDriver(const PcapPacketDriver&) = delete;
     PcapPacketDriver& operator=(const PcapPacketDriver&) = delete;
@@ -82,8 +118,9 @@ private:
     Adapter* Find(std::int32_t adapter);
     FrameAdmission Admission();
 
-    RealKernel& kernel_;
+    WatchingKernel& kernel_;
     const std::optional<MacAddress> stationAddress_;
+    const CaptureOpener opener_;
     FrameAdmission admission_;
     // Only the binding's thread opens and closes adapters; the lock keeps a second user
     // of the same driver from corrupting the table.

@@ -189,11 +189,14 @@ void RealKernel::PollSources(Waiter& self, std::unique_lock<std::mutex>& lock,
     poller_ = &self;
     pollerThread_ = std::this_thread::get_id();
     ++pollTurns_;
-    pollTable_.assign(1, {wakeFd_, POLLIN, 0});
-    polled_.clear();
-    for (const std::unique_ptr<Source>& source : sources_) {
-        pollTable_.push_back({source->Fd, POLLIN, 0});
-        polled_.push_back(source.get());
+    if (sourcesChanged_) {
+        sourcesChanged_ = false;
+        pollTable_.assign(1, {wakeFd_, POLLIN, 0});
+        polled_.clear();
+        for (const std::unique_ptr<Source>& source : sources_) {
+            pollTable_.push_back({source->Fd, POLLIN, 0});
+            polled_.push_back(source.get());
+        }
     }
     lock.unlock();
 
@@ -251,6 +254,7 @@ void RealKernel::DropSource(WatchId id)
     std::erase_if(sources_,
                   [&](const std::unique_ptr<Source>& source) { return source->Id == id; });
     std::erase_if(servedBy_, [&](const auto& served) { return served.second == id; });
+    sourcesChanged_ = true;
 }
 
 void RealKernel::ServedBy(EventHandle event, WatchId id)
@@ -278,6 +282,7 @@ RealKernel::WatchId RealKernel::Watch(int fd, std::function<bool()> drain)
     }
     const WatchId id = nextWatch_++;
     sources_.push_back(std::make_unique<Source>(Source{id, fd, std::move(drain)}));
+    sourcesChanged_ = true;
     // A poller asleep on the old list wakes to take the new one; without a poller, a thread
     // that already waits becomes one.
     if (poller_ != nullptr) {
@@ -299,12 +304,21 @@ void RealKernel::Unwatch(WatchId id)
     leaving = std::move(*found);
     sources_.erase(found);
     std::erase_if(servedBy_, [&](const auto& served) { return served.second == id; });
+    sourcesChanged_ = true;
     // The turn under way may have it in hand; later turns do not see it.
     if (poller_ != nullptr) {
         const std::uint64_t turn = pollTurns_;
         WakePoller();
+        ++unwatching_;
         pollTurnEnded_.wait(lock, [&] { return poller_ == nullptr || pollTurns_ != turn; });
+        --unwatching_;
     }
+}
+
+RealKernel::ThreadCounts RealKernel::Threads()
+{
+    std::lock_guard lock(eventMutex_);
+    return {waiters_.size(), poller_ != nullptr ? 1u : 0u, unwatching_};
 }
 
 void RealKernel::WakeWaitersFor(EventHandle event)

@@ -13,6 +13,19 @@
 // an event wakes only the threads that wait for it: with one run per device, a frame for one
 // device must not wake them all. A wait that expects its event soon first spins, yielding the
 // processor, for a moment before it sleeps; WaitLatencyPolicy decides when that pays.
+//
+// Locking. eventMutex_ guards the events, the waiters, the sources and which source serves
+// which event, and who polls (the members marked "under eventMutex_"). The poller takes the
+// mutex only to begin and to end its turn: in between it owns the poll table and the sources
+// it stands for (pollTable_, polled_), sleeps in ppoll() and calls the drains without the
+// mutex, so a drain may set events, and a source that leaves (Unwatch) is destroyed only
+// after the turn that may have it in hand has ended. The packet drivers take their locks in
+// one order, and the kernel's mutex comes last of all: the fan-out's lock, then the libpcap
+// driver's table lock or an adapter's capture lock, then the adapter's queue lock, then
+// eventMutex_. The kernel calls nothing of theirs under eventMutex_ (drains run without it,
+// scheduled actions without timerMutex_), so it never closes a cycle. A drain reads what is
+// there and returns; it must not block, wait for events, or unwatch a source (closing its
+// own adapter from inside a drain would wait for its own turn to end, for ever).
 
 #include <poll.h>
 
@@ -30,7 +43,7 @@
 #include <vector>
 
 #include "platform/event_table.h"
-#include "platform/kernel.h"
+#include "platform/watching_kernel.h"
 
 namespace tarvik {
 
@@ -62,7 +75,7 @@ private:
     std::atomic<bool> spinning_{false};
 };
 
-class RealKernel final : public Kernel {
+class RealKernel final : public WatchingKernel {
 public:
     RealKernel();
     ~RealKernel() override;
@@ -83,17 +96,18 @@ public:
     // Actions still pending when the kernel is destroyed never run.
     void Schedule(std::uint32_t delayMilliseconds, std::function<void()> action) override;
 
-    // From now on the waiting threads watch fd, and when it is readable (or broken) one of
-    // them calls drain, which reads what is there without blocking; drain answers false when
-    // the descriptor is of no more use, and is not called again. A source id for Unwatch.
-    using WatchId = std::uint64_t;
-    WatchId Watch(int fd, std::function<bool()> drain);
-    // When it returns, drain is not running and never runs again.
-    void Unwatch(WatchId id);
-    // The event is set by what the source's drain reads (a read posted on that capture): a
-    // thread waiting for it may read the source. Threads that wait only for other events
-    // (set by a thread that hands frames on) leave the reading to others.
-    void ServedBy(EventHandle event, WatchId id);
+    WatchId Watch(int fd, std::function<bool()> drain) override;
+    void Unwatch(WatchId id) override;
+    void ServedBy(EventHandle event, WatchId id) override;
+
+    // Where the threads are, for tests that must order threads by what they are doing rather
+    // than by sleeping: a thread counts as waiting from the moment a set event would reach it.
+    struct ThreadCounts {
+        std::size_t Waiting = 0;     // in WaitForAny
+        std::size_t Polling = 0;     // of those, in a turn as the poller (0 or 1)
+        std::size_t Unwatching = 0;  // in Unwatch, for the running turn to end
+    };
+    ThreadCounts Threads();
 
 private:
     using Clock = std::chrono::steady_clock;
@@ -137,19 +151,23 @@ private:
     void WakePoller();
 
     std::mutex eventMutex_;
-    std::vector<Waiter*> waiters_;
-    std::vector<std::unique_ptr<Source>> sources_;
-    std::unordered_map<EventHandle, WatchId> servedBy_;
-    WatchId nextWatch_ = 1;
-    Waiter* poller_ = nullptr;      // the waiter in PollSources, if any
-    std::thread::id pollerThread_;  // its thread
-    // The poller's poll() table and the sources it stands for, kept between turns.
+    std::vector<Waiter*> waiters_;                       // under eventMutex_
+    std::vector<std::unique_ptr<Source>> sources_;       // under eventMutex_
+    std::unordered_map<EventHandle, WatchId> servedBy_;  // under eventMutex_
+    WatchId nextWatch_ = 1;                              // under eventMutex_
+    Waiter* poller_ = nullptr;      // the waiter in PollSources, if any; under eventMutex_
+    std::thread::id pollerThread_;  // its thread; under eventMutex_
+    std::uint64_t pollTurns_ = 0;   // turns begun; under eventMutex_
+    bool sourcesChanged_ = true;    // since the poll table was built; under eventMutex_
+    std::size_t unwatching_ = 0;    // threads in Unwatch waiting for a turn; under eventMutex_
+    std::condition_variable pollTurnEnded_;
+    EventTable events_;  // under eventMutex_
+    // The poller's poll() table and the sources it stands for, kept between turns and built
+    // anew when a source comes or goes. The poller's alone: built at the start of a turn under
+    // eventMutex_, used during it without.
     std::vector<pollfd> pollTable_;
     std::vector<Source*> polled_;
-    std::uint64_t pollTurns_ = 0;  // turns begun
-    std::condition_variable pollTurnEnded_;
     int wakeFd_ = -1;  // an eventfd that ends the poller's sleep
-    EventTable events_;
     WaitLatencyPolicy latency_;
 
     std::mutex timerMutex_;

@@ -3,6 +3,7 @@
 // (FrameType, Opcode, Sequence, Offset, Segment, DataLength) and the payload at offset 24.
 // Every field is read and written here and nowhere else.
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -40,11 +41,22 @@ inline constexpr std::size_t FRAME_DATA_LENGTH = 22;
 inline constexpr std::size_t FRAME_DATA = 24;
 inline constexpr std::size_t FRAME_HEADER_BYTES = 24;
 
-// What the kernel may drop before the receive path sees it: frames of neither variant, and
-// frames too short to hold the header. The protocol still judges every frame that passes.
+// The FrameType field as the socket filter reads bytes 12-13, high byte first: the frame
+// stores it low byte first. The two variants' values read the same either way; a value whose
+// bytes differ would not.
+constexpr std::uint16_t FrameTypeAsFilterField(std::uint16_t frameType)
+{
+    std::array<std::uint8_t, 2> field{};
+    StoreLe16(field, 0, frameType);
+    return static_cast<std::uint16_t>(field[0] << 8 | field[1]);
+}
+
+// What the socket filter may drop before the receive path sees it: frames of neither variant,
+// and frames too short to hold the header. The protocol still judges every frame that passes.
 inline FrameAdmission ProtocolFrameAdmission()
 {
-    return {{FRAME_TYPE_UNTYPED, FRAME_TYPE_TYPED}, FRAME_HEADER_BYTES};
+    return {{FrameTypeAsFilterField(FRAME_TYPE_UNTYPED), FrameTypeAsFilterField(FRAME_TYPE_TYPED)},
+            FRAME_HEADER_BYTES};
 }
 
 inline constexpr std::size_t SEND_BUFFER_BYTES = MAX_FRAME_BYTES;

@@ -27,6 +27,8 @@ public:
     struct Request {
         std::uint32_t type, oid, length, value;
         EventHandle event;
+        std::vector<std::uint8_t> bytes;  // what the buffer held
+        std::size_t sentBefore;           // frames sent before the request
     };
 
     std::int32_t OpenAdapter(const char*) override { return HANDLE; }
@@ -62,10 +64,19 @@ public:
         if (record->InformationBufferLength == 4) {
             std::memcpy(&value, record->InformationBuffer, 4);
         }
+        const auto* bytes = static_cast<const std::uint8_t*>(record->InformationBuffer);
         requests.push_back({record->RequestType, record->Oid, record->InformationBufferLength,
-                            value, overlapped->Event});
-        if (failRequests || (record->Oid == OID_GEN_CURRENT_PACKET_FILTER && refuseFilter)) {
+                            value, overlapped->Event,
+                            bytes == nullptr ? std::vector<std::uint8_t>{}
+                                             : std::vector<std::uint8_t>(
+                                                   bytes, bytes + record->InformationBufferLength),
+                            sent.size()});
+        if (failRequests || (record->Oid == OID_GEN_CURRENT_PACKET_FILTER && refuseFilter) ||
+            (record->Oid == OID_TARVIK_SOURCE_ADDRESSES && refuseSources)) {
             return 1;
+        }
+        if (record->Oid == OID_TARVIK_SOURCE_ADDRESSES) {
+            return 0;
         }
         if (record->Oid == OID_GEN_MEDIA_IN_USE) {
             std::memcpy(record->InformationBuffer, &medium, 4);
@@ -103,6 +114,7 @@ public:
     std::uint32_t sendResult = 0;
     bool failRequests = false;
     bool refuseFilter = false;
+    bool refuseSources = false;
 
 private:
     Kernel& kernel_;
@@ -278,6 +290,69 @@ TEST_F(BindingTest, TraceHoldsFramesHandedUpAsTheProtocolGetsThem)
 }
 
 // --- station address and medium ---
+
+// --- the sources the driver passes up ---
+
+class AdmittedSourcesTest : public BindingTest {
+protected:
+    // The buffers of the source requests made, with how many frames had gone out before each.
+    std::vector<std::pair<std::vector<std::uint8_t>, std::size_t>> SourcesAsked() const
+    {
+        std::vector<std::pair<std::vector<std::uint8_t>, std::size_t>> asked;
+        for (const FakeDriver::Request& request : driver.requests) {
+            if (request.oid == OID_TARVIK_SOURCE_ADDRESSES) {
+                EXPECT_EQ(request.type, NDIS_REQUEST_SET_INFORMATION);
+                asked.emplace_back(request.bytes, request.sentBefore);
+            }
+        }
+        return asked;
+    }
+    void SendTo(const MacAddress& destination)
+    {
+        std::array<std::uint8_t, 64> frame{};
+        std::copy(destination.begin(), destination.end(), frame.begin());
+        ASSERT_EQ(binding.SendFrame(frame.data(), frame.size()), SEND_OK);
+    }
+
+    static constexpr MacAddress DEVICE_A = {0x02, 0x5A, 0x17, 0x00, 0x00, 0x0A};
+    static constexpr MacAddress DEVICE_B = {0x02, 0x5A, 0x17, 0x00, 0x00, 0x0B};
+    static constexpr MacAddress MULTICAST = {0x01, 0x00, 0x5E, 0x00, 0x00, 0x01};
+};
+
+// Every source after a frame to a group (the broadcast address stands for every source);
+// only the station a frame went to after that frame. Each asked once, before the frame that
+// changes it; nothing before the first frame.
+TEST_F(AdmittedSourcesTest, FollowWhatWasSentLastAndAreAskedBeforeTheFrameGoesOut)
+{
+    StartReceiving();
+    EXPECT_TRUE(SourcesAsked().empty());
+    SendTo(BROADCAST_ADDRESS);
+    SendTo(BROADCAST_ADDRESS);
+    SendTo(DEVICE_A);
+    SendTo(DEVICE_A);
+    SendTo(DEVICE_B);
+    SendTo(MULTICAST);
+    const std::vector<std::uint8_t> every(BROADCAST_ADDRESS.begin(), BROADCAST_ADDRESS.end());
+    using Asked = std::vector<std::pair<std::vector<std::uint8_t>, std::size_t>>;
+    EXPECT_EQ(SourcesAsked(), (Asked{{every, 0},
+                                     {{DEVICE_A.begin(), DEVICE_A.end()}, 2},
+                                     {{DEVICE_B.begin(), DEVICE_B.end()}, 4},
+                                     {every, 5}}));
+    EXPECT_EQ(binding.AdmittedSources(), std::nullopt);
+}
+
+// A driver without the request passes every source; it is asked once, and every frame still
+// goes out.
+TEST_F(AdmittedSourcesTest, ADriverThatRefusesIsNotAskedAgain)
+{
+    driver.refuseSources = true;
+    StartReceiving();
+    SendTo(DEVICE_A);
+    SendTo(BROADCAST_ADDRESS);
+    SendTo(DEVICE_B);
+    EXPECT_EQ(SourcesAsked().size(), 1u);
+    EXPECT_EQ(driver.sent.size(), 3u);
+}
 
 TEST_F(BindingTest, StationAddressIsTheFirstSixBytesOfTheAnswer)
 {

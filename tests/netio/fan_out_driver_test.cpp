@@ -144,6 +144,53 @@ public:
     int FiltersSet = 0;
 };
 
+// Takes the request for the sources itself, as the libpcap driver does, and notes each.
+class SourceRecordingDriver final : public ForwardingPacketDriver {
+public:
+    using ForwardingPacketDriver::ForwardingPacketDriver;
+    std::uint32_t MakeNdisRequest(std::int32_t adapter, RequestRecord* request,
+                                  Overlapped* overlapped, std::uint32_t flags) override
+    {
+        if (request->Oid != OID_TARVIK_SOURCE_ADDRESSES) {
+            return Inner().MakeNdisRequest(adapter, request, overlapped, flags);
+        }
+        SourceAddresses sources;
+        EXPECT_TRUE(ReadSourceAddresses(*request, sources));
+        Asked.push_back(sources);
+        return 0;
+    }
+    std::vector<SourceAddresses> Asked;
+};
+
+// The adapter underneath passes the devices of the runs that receive, nothing for a browsing
+// binding that has sent nothing, and every source while it asks for every source; it is
+// asked only when that changes.
+TEST_F(FanOutDriverTest, TheSharedAdapterPassesTheSourcesItsRunsTalkTo)
+{
+    SourceRecordingDriver recording(driver);
+    FanOutDriver shared(kernel, recording);
+    Binding browsing(kernel, shared);
+    ASSERT_EQ(OpenListedAdapter(browsing, ADAPTER), DISCOVERY_OK);
+    Binding forA(kernel, shared.ForDevice(DEVICE_A));
+    Binding forB(kernel, shared.ForDevice(DEVICE_B));
+    ASSERT_EQ(OpenListedAdapter(forA, ADAPTER), DISCOVERY_OK);
+    ASSERT_EQ(OpenListedAdapter(forB, ADAPTER), DISCOVERY_OK);
+    const std::vector<std::uint8_t> toA = FrameFrom(TOOL, 1);
+    std::vector<std::uint8_t> request = toA;
+    std::copy(DEVICE_A.begin(), DEVICE_A.end(), request.begin());
+    ASSERT_EQ(forA.SendFrame(request.data(), static_cast<std::uint32_t>(request.size())), SEND_OK);
+    std::vector<std::uint8_t> probe = toA;
+    std::copy(BROADCAST_ADDRESS.begin(), BROADCAST_ADDRESS.end(), probe.begin());
+    ASSERT_EQ(browsing.SendFrame(probe.data(), static_cast<std::uint32_t>(probe.size())), SEND_OK);
+    std::copy(DEVICE_B.begin(), DEVICE_B.end(), request.begin());
+    ASSERT_EQ(browsing.SendFrame(request.data(), static_cast<std::uint32_t>(request.size())),
+              SEND_OK);
+    using Devices = std::vector<MacAddress>;
+    EXPECT_EQ(recording.Asked, (std::vector<SourceAddresses>{
+                                   Devices{}, Devices{DEVICE_A}, Devices{DEVICE_A, DEVICE_B},
+                                   std::nullopt, Devices{DEVICE_A, DEVICE_B}}));
+}
+
 TEST_F(FanOutDriverTest, BindingsThatStartLaterLeaveTheSharedFilterAlone)
 {
     // libpcap empties the capture's queue whenever a filter is installed: every binding that

@@ -2,6 +2,7 @@
 
 #include <array>
 #include <atomic>
+#include <chrono>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -123,11 +124,50 @@ TEST_F(SimKernelTest, FailureKnobsCountDown)
     EXPECT_EQ(kernel.OpenEvents(), 1u);
 }
 
-// Real time: only ordering and wake-ups are checked, never a duration.
+// Real time: ordering and wake-ups are checked, and a duration only as a lower bound. Threads
+// are ordered by where the kernel says they are, never by sleeping.
 class RealKernelTest : public ::testing::Test {
 protected:
+    // Yields until the kernel's threads are as asked.
+    template <typename Predicate>
+    void Until(Predicate wanted)
+    {
+        while (!wanted(kernel.Threads())) {
+            std::this_thread::yield();
+        }
+    }
+
     RealKernel kernel;
 };
+
+// A wait that times out lasts its whole timeout, whether it sleeps on its condition variable
+// or in poll() as the thread that reads a source.
+TEST_F(RealKernelTest, ATimedOutWaitLastsItsWholeTimeout)
+{
+    int ends[2] = {-1, -1};
+    ASSERT_EQ(::pipe2(ends, O_CLOEXEC | O_NONBLOCK), 0);
+    const RealKernel::WatchId id = kernel.Watch(ends[0], [] { return true; });
+    const EventHandle served = kernel.CreateEvent();
+    kernel.ServedBy(served, id);
+    const struct {
+        const char* Name;
+        EventHandle Event;
+        std::uint32_t Milliseconds;
+    } rows[] = {
+        {"asleep", kernel.CreateEvent(), 30},
+        {"polling", served, 30},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.Name);
+        const auto start = std::chrono::steady_clock::now();
+        EXPECT_EQ(kernel.WaitForAny(std::span(&row.Event, 1), row.Milliseconds), WAIT_TIMEOUT);
+        EXPECT_GE(std::chrono::steady_clock::now() - start,
+                  std::chrono::milliseconds(row.Milliseconds));
+    }
+    kernel.Unwatch(id);
+    ::close(ends[0]);
+    ::close(ends[1]);
+}
 
 TEST_F(RealKernelTest, SetFromAnotherThreadWakesTheWait)
 {
@@ -231,7 +271,8 @@ TEST_F(RealKernelTest, LockstepWaitsEndOnTheirEventsAndStillTimeOut)
 }
 
 // A descriptor the waiting threads read themselves, as a capture is: a pipe whose every byte
-// names the event its drain sets ('a' the first, 'b' the second).
+// names the event its drain sets ('a' the first, 'b' the second, 'c' the third, which the pipe
+// is not said to serve).
 class WatchedPipeTest : public RealKernelTest {
 protected:
     void SetUp() override
@@ -260,18 +301,38 @@ protected:
         char bytes[16];
         const ssize_t got = ::read(ends[0], bytes, sizeof bytes);
         for (ssize_t i = 0; i < got; ++i) {
-            kernel.SetEvent(events[bytes[i] == 'a' ? 0 : 1]);
+            kernel.SetEvent(events[static_cast<std::size_t>(bytes[i] - 'a')]);
         }
         return got != 0;  // the writing end closed: nothing more will come
     }
     void Send(char which) { ASSERT_EQ(::write(ends[1], &which, 1), 1); }
+    // A drain that holds its turn until the test lets it go, and notes whether Unwatch had
+    // returned by then.
+    bool SlowDrain(int fd)
+    {
+        inSlowDrain = true;
+        while (!releaseSlowDrain) {
+            std::this_thread::yield();
+        }
+        unwatchedDuringDrain = unwatched.load();
+        char byte = 0;
+        if (::read(fd, &byte, 1) == 1) {
+            kernel.SetEvent(events[2]);
+        }
+        return true;
+    }
 
     int ends[2] = {-1, -1};
     RealKernel::WatchId id = 0;
-    const std::array<EventHandle, 2> events{kernel.CreateEvent(), kernel.CreateEvent()};
+    const std::array<EventHandle, 3> events{kernel.CreateEvent(), kernel.CreateEvent(),
+                                            kernel.CreateEvent()};
     std::atomic<int> drains{0};
     std::mutex readersLock;
     std::vector<std::thread::id> readers;
+    std::atomic<bool> inSlowDrain{false};
+    std::atomic<bool> releaseSlowDrain{false};
+    std::atomic<bool> unwatched{false};
+    std::atomic<bool> unwatchedDuringDrain{false};
 };
 
 TEST_F(WatchedPipeTest, TheWaitingThreadsReadWhatArrivesEachWakingForItsOwn)
@@ -280,14 +341,14 @@ TEST_F(WatchedPipeTest, TheWaitingThreadsReadWhatArrivesEachWakingForItsOwn)
     Send('a');
     EXPECT_EQ(kernel.WaitForAny(std::span(&events[0], 1), 0), 0u);
 
-    // Two threads each wait for their own. The first reads the pipe (the pauses only order
-    // the threads), and once it has its byte and has gone, the other takes over the reading.
+    // Two threads each wait for their own. The first reads the pipe, and once it has its byte
+    // and has gone, the other takes over the reading.
     std::uint32_t first = 0xDEAD;
     std::uint32_t second = 0xDEAD;
     std::thread a([&] { first = kernel.WaitForAny(std::span(&events[0], 1), 0xFFFFFFFF); });
-    kernel.Sleep(20);
+    Until([](RealKernel::ThreadCounts threads) { return threads.Polling == 1; });
     std::thread b([&] { second = kernel.WaitForAny(std::span(&events[1], 1), 0xFFFFFFFF); });
-    kernel.Sleep(20);
+    Until([](RealKernel::ThreadCounts threads) { return threads.Waiting == 2; });
     Send('a');
     a.join();
     Send('b');
@@ -307,11 +368,11 @@ TEST_F(WatchedPipeTest, AThreadWaitingForEventsNoSourceServesNeverReads)
         bystander = std::this_thread::get_id();
         EXPECT_EQ(kernel.WaitForAny(handedOn, 0xFFFFFFFF), 0u);
     });
-    kernel.Sleep(20);  // only orders the threads: the bystander waits first
+    Until([](RealKernel::ThreadCounts threads) { return threads.Waiting == 1; });
     for (int i = 0; i < 20; ++i) {
         Send('a');
         ASSERT_EQ(kernel.WaitForAny(std::span(&events[0], 1), 0xFFFFFFFF), 0u);
-        kernel.Sleep(1);
+        std::this_thread::yield();  // room for the bystander to take the reading, if it would
     }
     kernel.SetEvent(handedOn[0]);
     waiting.join();
@@ -341,6 +402,87 @@ TEST_F(WatchedPipeTest, ADrainThatGivesUpIsNotCalledAgain)
     ends[1] = -1;
     EXPECT_EQ(kernel.WaitForAny(std::span(&events[0], 1), 20), WAIT_TIMEOUT);
     EXPECT_EQ(drains.load(), 1);
+}
+
+// The four ways a sleeping thread is woken when its event is on its way. Each waits for longer
+// than a test may run, or fails at its timeout, when its wake-up is lost.
+
+// Unwatch returns only once the drain under way has ended: the source may be destroyed then.
+TEST_F(WatchedPipeTest, UnwatchWaitsForTheDrainUnderWayToEnd)
+{
+    int slow[2] = {-1, -1};
+    ASSERT_EQ(::pipe2(slow, O_CLOEXEC | O_NONBLOCK), 0);
+    const RealKernel::WatchId slowId =
+        kernel.Watch(slow[0], [this, &slow] { return SlowDrain(slow[0]); });
+    kernel.ServedBy(events[2], slowId);
+    std::uint32_t result = 0xDEAD;
+    std::thread waiting([&] { result = kernel.WaitForAny(std::span(&events[2], 1), 0xFFFFFFFF); });
+    ASSERT_EQ(::write(slow[1], "c", 1), 1);
+    while (!inSlowDrain) {
+        std::this_thread::yield();
+    }
+    std::thread unwatching([&] {
+        kernel.Unwatch(slowId);
+        unwatched = true;
+    });
+    Until([&](RealKernel::ThreadCounts threads) { return threads.Unwatching == 1 || unwatched; });
+    releaseSlowDrain = true;
+    unwatching.join();
+    waiting.join();
+    EXPECT_FALSE(unwatchedDuringDrain);
+    EXPECT_EQ(result, 0u);
+    ::close(slow[0]);
+    ::close(slow[1]);
+}
+
+// The reading thread sleeps in poll(), not on its condition variable: an event that another
+// thread sets (a timer, a thread handing frames on) has to end that sleep.
+TEST_F(WatchedPipeTest, AnEventSetElsewhereWakesTheThreadThatReads)
+{
+    std::uint32_t result = 0xDEAD;
+    std::thread reading([&] { result = kernel.WaitForAny(std::span(&events[1], 2), 0xFFFFFFFF); });
+    Until([](RealKernel::ThreadCounts threads) { return threads.Polling == 1; });
+    kernel.SetEvent(events[2]);
+    reading.join();
+    EXPECT_EQ(result, 1u);
+}
+
+// A source watched while a thread sleeps in poll() on the others (an adapter opened while a
+// run waits) is read by that thread at once.
+TEST_F(WatchedPipeTest, ANewSourceWakesTheThreadThatReads)
+{
+    std::uint32_t result = 0xDEAD;
+    std::thread reading([&] { result = kernel.WaitForAny(std::span(&events[1], 2), 10000); });
+    Until([](RealKernel::ThreadCounts threads) { return threads.Polling == 1; });
+    int second[2] = {-1, -1};
+    ASSERT_EQ(::pipe2(second, O_CLOEXEC | O_NONBLOCK), 0);
+    ASSERT_EQ(::write(second[1], "c", 1), 1);
+    const RealKernel::WatchId secondId = kernel.Watch(second[0], [&] {
+        char byte = 0;
+        if (::read(second[0], &byte, 1) == 1) {
+            kernel.SetEvent(events[2]);
+        }
+        return true;
+    });
+    kernel.ServedBy(events[2], secondId);
+    reading.join();
+    EXPECT_EQ(result, 1u);
+    kernel.Unwatch(secondId);
+    ::close(second[0]);
+    ::close(second[1]);
+}
+
+// A thread that went to sleep when no source served its event (a read posted after the wait
+// began) is handed the reading once one does; no one else would read the frame it waits for.
+TEST_F(WatchedPipeTest, ServedByHandsTheReadingToAThreadAlreadyWaiting)
+{
+    std::uint32_t result = 0xDEAD;
+    std::thread waiting([&] { result = kernel.WaitForAny(std::span(&events[2], 1), 10000); });
+    Until([](RealKernel::ThreadCounts threads) { return threads.Waiting == 1; });
+    Send('c');
+    kernel.ServedBy(events[2], id);
+    waiting.join();
+    EXPECT_EQ(result, 0u);
 }
 
 TEST(WaitLatencyPolicyTest, SpinsOnlyAfterAQuickWakeAndOneThreadAtATime)

@@ -1,14 +1,22 @@
 // The libpcap packet driver without a network: names it refuses, calls on handles it never
-// gave out, and (with the privilege to capture) requests it must refuse on the loopback
-// interface. Frames on a real link are covered by the end-to-end tests.
+// gave out, (with the privilege to capture) requests it must refuse on the loopback
+// interface, and its frame path over a capture that a socket pair stands in for. Frames on a
+// real link are covered by the end-to-end tests.
 
 #include "platform/pcap_driver.h"
 
+#include <pcap/pcap.h>
+#include <sys/socket.h>
+#include <unistd.h>
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
+#include <mutex>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "platform/real_kernel.h"
 
@@ -215,6 +223,272 @@ TEST_F(PcapDriverTest, EveryOpenGetsItsOwnHandle)
     driver.CloseAdapter(first);
     EXPECT_EQ(SetFilter(second, 0), 0u);
     // The driver closes what is still open when it goes.
+}
+
+// A capture a test feeds: each datagram written to the peer end of a socket pair is one frame,
+// run through the BPF program the driver installed, as the OS would run it.
+struct FakeWire {
+    int Peer = -1;
+    std::mutex Lock;
+    std::vector<std::string> Programs;  // every program installed, in order
+    std::atomic<bool> HoldDispatch{false};
+    std::atomic<bool> InDispatch{false};
+    std::atomic<bool> CaptureGone{false};
+    std::atomic<bool> GoneDuringDispatch{false};
+};
+
+class FakeCapture final : public CaptureSource {
+public:
+    FakeCapture(FakeWire& wire, int fd) : wire_(wire), fd_(fd) {}
+    ~FakeCapture() override
+    {
+        pcap_freecode(&program_);
+        ::close(fd_);
+        wire_.CaptureGone = true;
+    }
+
+    int SelectableFd() override { return fd_; }
+    int LinkType() override { return DLT_EN10MB; }
+    bool SetFilter(const std::string& text) override
+    {
+        pcap_t* dead = pcap_open_dead(DLT_EN10MB, PCAP_SNAP_LENGTH);
+        pcap_freecode(&program_);
+        const bool compiled =
+            pcap_compile(dead, &program_, text.c_str(), 1, PCAP_NETMASK_UNKNOWN) == 0;
+        pcap_close(dead);
+        std::lock_guard lock(wire_.Lock);
+        wire_.Programs.push_back(text);
+        return compiled;
+    }
+    bool Dispatch(const FrameSink& sink) override
+    {
+        wire_.InDispatch = true;
+        while (wire_.HoldDispatch) {
+            std::this_thread::yield();
+        }
+        wire_.GoneDuringDispatch = wire_.CaptureGone.load();
+        std::uint8_t frame[2048];
+        for (;;) {
+            const ssize_t got = ::recv(fd_, frame, sizeof frame, MSG_DONTWAIT);
+            if (got == 0) {
+                return false;  // the peer has gone: as an interface that went away
+            }
+            if (got < 0) {
+                return true;
+            }
+            pcap_pkthdr header{};
+            header.caplen = static_cast<bpf_u_int32>(got);
+            header.len = header.caplen;
+            if (pcap_offline_filter(&program_, &header, frame) != 0) {
+                sink(std::span<const std::uint8_t>(frame, static_cast<std::size_t>(got)));
+            }
+        }
+    }
+    bool Inject(const std::uint8_t*, std::size_t) override { return true; }
+    std::string Error() override { return "fake"; }
+
+private:
+    FakeWire& wire_;
+    const int fd_;
+    bpf_program program_{};
+};
+
+constexpr MacAddress FAKE_STATION = {0x02, 0x54, 0x56, 0x00, 0x00, 0x0A};
+constexpr MacAddress FAKE_DEVICE = {0x02, 0x5A, 0x17, 0x00, 0x00, 0x0B};
+constexpr MacAddress STRANGER = {0x02, 0x99, 0x00, 0x00, 0x00, 0x01};
+
+std::vector<std::uint8_t> BytesOf(const MacAddress& address)
+{
+    return {address.begin(), address.end()};
+}
+
+class PcapFramePathTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        driver.SetFrameAdmission({{0x0000, 0x8888}, 24});
+        adapter = driver.OpenAdapter("\\Device\\fake0");
+        ASSERT_NE(adapter, INVALID_ADAPTER) << driver.OpenError();
+        for (ReadSlot& slot : slots) {
+            slot.Request.Event = kernel.CreateEvent();
+        }
+    }
+    void TearDown() override
+    {
+        driver.CloseAdapter(adapter);
+        ::close(wire.Peer);
+    }
+
+    std::uint32_t SetFilter(std::uint32_t filter)
+    {
+        RequestRecord request = NdisRequest(NDIS_REQUEST_SET_INFORMATION,
+                                            OID_GEN_CURRENT_PACKET_FILTER, &filter, sizeof filter);
+        return driver.MakeNdisRequest(adapter, &request, nullptr, 1);
+    }
+    std::uint32_t Post(std::size_t i)
+    {
+        return driver.PacketRead(adapter, &slots[i], &slots[i].CountWord, &slots[i].Request, 0);
+    }
+    std::uint32_t SetSources(std::vector<std::uint8_t> bytes)
+    {
+        RequestRecord request = NdisRequest(NDIS_REQUEST_SET_INFORMATION,
+                                            OID_TARVIK_SOURCE_ADDRESSES, bytes.data(),
+                                            static_cast<std::uint32_t>(bytes.size()));
+        return driver.MakeNdisRequest(adapter, &request, nullptr, 1);
+    }
+    // A frame of the protocol's untyped layout to the station, its byte 20 marking it.
+    static std::vector<std::uint8_t> Frame(std::uint8_t mark, std::size_t length = 60,
+                                           std::uint8_t typeHigh = 0x00,
+                                           const MacAddress& source = FAKE_DEVICE)
+    {
+        std::vector<std::uint8_t> frame(length, 0);
+        std::copy(FAKE_STATION.begin(), FAKE_STATION.end(), frame.begin());
+        std::copy(source.begin(), source.end(), frame.begin() + 6);
+        frame[12] = typeHigh;
+        frame[20] = mark;
+        return frame;
+    }
+    void Arrive(const std::vector<std::uint8_t>& frame)
+    {
+        ASSERT_EQ(::send(wire.Peer, frame.data(), frame.size(), 0),
+                  static_cast<ssize_t>(frame.size()));
+    }
+    // The mark of the frame slot i holds once its read has completed within timeout.
+    int Completed(std::size_t i, std::uint32_t timeout = 10000)
+    {
+        if (kernel.WaitForAny(std::span(&slots[i].Request.Event, 1), timeout) != 0) {
+            return -1;
+        }
+        EXPECT_EQ(slots[i].CountWord, slots[i].FrameLength);
+        return slots[i].FrameLength > 20 ? slots[i].FrameData[20] : -2;
+    }
+
+    RealKernel kernel;
+    FakeWire wire;
+    PcapPacketDriver driver{
+        kernel, FAKE_STATION,
+        [this](const std::string&, bool, std::string& error) -> std::unique_ptr<CaptureSource> {
+            int ends[2];
+            if (::socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, ends) != 0) {
+                error = "no socket pair";
+                return nullptr;
+            }
+            wire.Peer = ends[1];
+            return std::make_unique<FakeCapture>(wire, ends[0]);
+        }};
+    std::int32_t adapter = INVALID_ADAPTER;
+    std::array<ReadSlot, 4> slots{};
+};
+
+// Frames complete the posted reads in the order they were posted; frames that come before a
+// read is posted wait for it; whatever the filter turns away never takes a read.
+TEST_F(PcapFramePathTest, FramesCompleteThePostedReadsInOrder)
+{
+    ASSERT_EQ(SetFilter(NDIS_PACKET_TYPE_DIRECTED | NDIS_PACKET_TYPE_BROADCAST), 0u);
+    ASSERT_EQ(Post(0), 0u);
+    Arrive(Frame(1));
+    Arrive(Frame(99, 60, 0x08));  // IPv4: the filter keeps it out
+    Arrive(Frame(2, 1514));
+    Arrive(Frame(3));
+    EXPECT_EQ(Completed(0), 1);
+    // The rest came in the same drain: held, and handed to the reads as they are posted.
+    ASSERT_EQ(Post(1), 0u);
+    ASSERT_EQ(Post(2), 0u);
+    ASSERT_EQ(Post(3), 0u);
+    EXPECT_EQ(Completed(1, 0), 2);
+    EXPECT_EQ(slots[1].FrameLength, 1514u);
+    EXPECT_EQ(Completed(2, 0), 3);
+    EXPECT_EQ(Completed(3, 20), -1) << "no frame left for the fourth read";
+}
+
+// With filter 0 nothing is passed up, and setting the filter the adapter already has does not
+// install its program again (libpcap empties the socket's queue when it installs one).
+TEST_F(PcapFramePathTest, TheFilterDecidesWhatReachesTheReads)
+{
+    ASSERT_EQ(Post(0), 0u);
+    Arrive(Frame(1));
+    EXPECT_EQ(Completed(0, 20), -1) << "an adapter passes nothing before its filter is set";
+    ASSERT_EQ(SetFilter(NDIS_PACKET_TYPE_DIRECTED), 0u);
+    ASSERT_EQ(SetFilter(NDIS_PACKET_TYPE_DIRECTED), 0u);
+    Arrive(Frame(2));
+    EXPECT_EQ(Completed(0), 2);
+    std::lock_guard lock(wire.Lock);
+    EXPECT_EQ(wire.Programs.size(), 2u) << "the adapter's first program, then DIRECTED's once";
+}
+
+// Once told which sources to pass, the adapter passes only their frames, under the packet
+// filter it has; the broadcast address lets every source in again, an empty list none.
+TEST_F(PcapFramePathTest, OnlyTheSourcesAskedForReachTheReads)
+{
+    ASSERT_EQ(SetFilter(NDIS_PACKET_TYPE_DIRECTED), 0u);
+    ASSERT_EQ(SetSources(BytesOf(FAKE_DEVICE)), 0u);
+    ASSERT_EQ(Post(0), 0u);
+    Arrive(Frame(1, 60, 0x00, STRANGER));
+    Arrive(Frame(2));
+    EXPECT_EQ(Completed(0), 2);
+
+    ASSERT_EQ(SetSources(BytesOf(BROADCAST_ADDRESS)), 0u);
+    ASSERT_EQ(Post(1), 0u);
+    Arrive(Frame(3, 60, 0x00, STRANGER));
+    EXPECT_EQ(Completed(1), 3);
+
+    ASSERT_EQ(SetSources({}), 0u);
+    ASSERT_EQ(Post(2), 0u);
+    Arrive(Frame(4));
+    EXPECT_EQ(Completed(2, 20), -1);
+
+    // The packet filter set later keeps the sources: still none.
+    ASSERT_EQ(SetFilter(NDIS_PACKET_TYPE_DIRECTED | NDIS_PACKET_TYPE_BROADCAST), 0u);
+    Arrive(Frame(5));
+    EXPECT_EQ(Completed(2, 20), -1);
+
+    EXPECT_NE(SetSources({0x02, 0x5A, 0x17}), 0u) << "not a whole address";
+    EXPECT_NE(SetSources(std::vector<std::uint8_t>(6 * (SOURCE_ADDRESSES_MAX + 1), 0x02)), 0u);
+}
+
+// An empty admission, for measuring what the narrowing saves, passes every source whatever
+// sources are named.
+TEST_F(PcapFramePathTest, AnEmptyAdmissionPassesEverySource)
+{
+    driver.CloseAdapter(adapter);
+    ::close(wire.Peer);
+    driver.SetFrameAdmission({});
+    adapter = driver.OpenAdapter("\\Device\\fake0");
+    ASSERT_NE(adapter, INVALID_ADAPTER);
+    ASSERT_EQ(SetFilter(NDIS_PACKET_TYPE_DIRECTED), 0u);
+    ASSERT_EQ(SetSources(BytesOf(FAKE_DEVICE)), 0u);
+    ASSERT_EQ(Post(0), 0u);
+    Arrive(Frame(1, 60, 0x00, STRANGER));
+    EXPECT_EQ(Completed(0), 1);
+}
+
+// Closing an adapter while a waiting thread drains it waits for the drain to end before the
+// capture goes; the frame that drain read still completes its read.
+TEST_F(PcapFramePathTest, CloseDuringADrainWaitsForItToEnd)
+{
+    ASSERT_EQ(SetFilter(NDIS_PACKET_TYPE_DIRECTED), 0u);
+    ASSERT_EQ(Post(0), 0u);
+    wire.HoldDispatch = true;
+    int mark = 0;
+    std::thread waiting([&] { mark = Completed(0); });
+    Arrive(Frame(7));
+    while (!wire.InDispatch) {
+        std::this_thread::yield();
+    }
+    std::atomic<bool> closed{false};
+    std::thread closing([&] {
+        driver.CloseAdapter(adapter);
+        closed = true;
+    });
+    while (kernel.Threads().Unwatching == 0 && !closed) {
+        std::this_thread::yield();
+    }
+    wire.HoldDispatch = false;
+    closing.join();
+    waiting.join();
+    EXPECT_FALSE(wire.GoneDuringDispatch);
+    EXPECT_TRUE(wire.CaptureGone);
+    EXPECT_EQ(mark, 7);
 }
 
 }  // namespace
