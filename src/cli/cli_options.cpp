@@ -79,7 +79,7 @@ ParseResult ParseCommandLine(int argc, const char* const* argv, std::ostream& ou
                    "Write every frame sent and received, with its time, to FILE as a pcap "
                    "capture (open it in Wireshark with wireshark/tarvik.lua)")
         ->type_name("FILE");
-    // Not in --help: for measuring what the kernel filter saves under a flood.
+    // Not in --help: for measuring what the socket filter saves under a flood.
     app.add_flag("--admit-every-frame", options.AdmitEveryFrame)->group("");
     const std::string untyped(FrameVariantName(FrameVariantKind::Untyped));
     const std::string typed(FrameVariantName(FrameVariantKind::Typed));

@@ -32,7 +32,7 @@ struct CliOptions {
     std::size_t Jobs = 0;                  // upgrade --jobs: runs at once, 0 for all
     std::string RecordPath;                // upgrade --record: the file lines go to
     std::string ImagePath;
-    bool AdmitEveryFrame = false;  // the kernel passes up frames of any type and length
+    bool AdmitEveryFrame = false;  // the socket filter passes up frames of any type and length
     std::string TracePath;         // --trace: every frame sent and received, as a pcap file
     std::string InvokedAs;         // argv[0], for the privilege hint when the binary cannot be told
 

@@ -323,7 +323,7 @@ void Binding::ReleaseReadSlots()
     }
     slots_.Release();
     // The table goes back to all zero, so a later wait on it fails instead of naming a
-    // handle that the kernel may have given to someone else.
+    // handle that the Kernel may have given to someone else.
     std::fill(std::begin(eventTable_), std::end(eventTable_), NO_EVENT);
 }
 

@@ -3,7 +3,7 @@
 // opens a logical adapter of its own on top of it. Frames from a device go to the logical
 // adapter that claimed the device's address; frames from anyone else go to the logical
 // adapters that claimed none (the one that browses). So eight devices cost one capture and
-// one kernel copy of each frame, and the privilege to open the interface is needed once.
+// each frame is copied out of the OS once, and the privilege to open the interface is needed once.
 //
 // Receiving needs a pump: RunAll runs the runs' tasks and, beside them, moves each frame the
 // interface receives to the logical adapter it belongs to.
@@ -39,7 +39,7 @@ public:
     // the frames from that address. Lives as long as this driver.
     PacketDriver& ForDevice(const MacAddress& device);
 
-    // Runs the tasks (at most limit at once, 0: all) through the kernel and, while any of them
+    // Runs the tasks (at most limit at once, 0: all) through the Kernel and, while any of them
     // runs, delivers the frames received to the logical adapters.
     void RunAll(std::span<const std::function<void()>> tasks, std::size_t limit);
 

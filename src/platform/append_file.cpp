@@ -28,7 +28,7 @@ AppendOnlyFile::~AppendOnlyFile()
 
 bool AppendOnlyFile::Append(std::string_view line)
 {
-    // One write: with O_APPEND the kernel places it whole at the end, whoever else appends.
+    // One write: with O_APPEND the OS places it whole at the end, whoever else appends.
     // A short write would leave half a line, so it is a failure rather than retried.
     ssize_t written = -1;
     do {

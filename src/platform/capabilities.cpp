@@ -41,7 +41,7 @@ bool DropThreadCapabilities()
             return false;
         }
     }
-    // Kernels without ambient sets say so; there is nothing to clear then.
+    // Linux versions without ambient sets say so; there is nothing to clear then.
     if (CAP_AMBIENT_SUPPORTED() && cap_reset_ambient() != 0) {
         return false;
     }

@@ -1,6 +1,6 @@
 #pragma once
-// The events of one kernel: unnamed, auto-reset, named by small non-zero handles. The table
-// itself does not lock; a kernel whose events are signalled from other threads locks around it.
+// The events of one Kernel: unnamed, auto-reset, named by small non-zero handles. The table
+// itself does not lock; a Kernel whose events are signalled from other threads locks around it.
 
 #include <cstddef>
 #include <cstdint>

@@ -27,7 +27,7 @@ public:
     virtual bool GetVersionEx(OsVersionInfo& info) = 0;
 };
 
-// This machine: the NT family, with the kernel's release numbers.
+// This machine: the NT family, with Linux's release numbers.
 class LinuxOsVersionQuery final : public OsVersionQuery {
 public:
     bool GetVersionEx(OsVersionInfo& info) override;

@@ -198,7 +198,7 @@ std::unique_ptr<CaptureSource> OpenPcapCapture(const std::string& interfaceName,
     if (pcap_set_snaplen(pcap.get(), PCAP_SNAP_LENGTH) != 0 ||
         pcap_set_promisc(pcap.get(), promiscuous ? 1 : 0) != 0 ||
         pcap_set_immediate_mode(pcap.get(), 1) != 0 ||
-        pcap_set_buffer_size(pcap.get(), PCAP_KERNEL_BUFFER_BYTES) != 0) {
+        pcap_set_buffer_size(pcap.get(), PCAP_CAPTURE_BUFFER_BYTES) != 0) {
         error = pcap_geterr(pcap.get());
         return nullptr;
     }
@@ -396,7 +396,7 @@ private:
     }
 
     // Reads every frame the capture holds, without blocking; called by the waiting thread the
-    // kernel chose. False once the interface is gone or broken: posted reads then simply
+    // Kernel chose. False once the interface is gone or broken: posted reads then simply
     // never complete.
     bool Drain()
     {

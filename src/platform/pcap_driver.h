@@ -1,9 +1,9 @@
 #pragma once
 // The packet driver for real Linux interfaces, over libpcap. "\Device\eth0" opens eth0. Each
-// open adapter hands its capture to the kernel to watch: a thread waiting for events reads
-// the frames that arrive, completes the posted reads in the order they were posted and signals
-// their events, so a reply wakes the thread that waits for it and no other. The binding's own
-// thread makes every other call. Opening an interface needs CAP_NET_RAW.
+// open adapter hands its capture to the real-time Kernel to watch: a thread waiting for events
+// reads the frames that arrive, completes the posted reads in the order they were posted and
+// signals their events, so a reply wakes the thread that waits for it and no other. The binding's
+// own thread makes every other call. Opening an interface needs CAP_NET_RAW.
 
 #include <cstdint>
 #include <functional>
@@ -22,7 +22,7 @@
 namespace tarvik {
 
 // The socket's receive buffer: a burst of a few thousand short frames fits in it.
-inline constexpr int PCAP_KERNEL_BUFFER_BYTES = 8 * 1024 * 1024;
+inline constexpr int PCAP_CAPTURE_BUFFER_BYTES = 8 * 1024 * 1024;
 // Larger than the longest Ethernet frame, so nothing a slot can hold is cut.
 inline constexpr int PCAP_SNAP_LENGTH = 1600;
 

@@ -1,6 +1,6 @@
 #pragma once
 // A frame trace written as a pcap file (Ethernet link type) through libpcap's dump API, so
-// Wireshark and tshark read it as they read any capture. Time stamps come from the kernel's
+// Wireshark and tshark read it as they read any capture. Time stamps come from the OS's
 // wall clock. Every frame is flushed to the file as it is recorded: the file is whole after
 // a normal end, a failure, Ctrl-C, or a crash. Records may come from several threads.
 

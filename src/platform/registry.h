@@ -5,7 +5,7 @@
 // the buffer is a failure of that call, not a truncated answer.
 //
 // Two sources stand behind the one interface: the machine's own network interfaces
-// (LiveRegistry, read from the kernel at every call) and a REGEDIT4 export file
+// (LiveRegistry, read from the OS at every call) and a REGEDIT4 export file
 // (FileRegistry), with which both families' keys can be given.
 
 #include <cstddef>

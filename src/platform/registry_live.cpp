@@ -75,17 +75,17 @@ std::vector<Interface> ScanInterfaces(const std::string& root)
     return found;
 }
 
-// The kernel driver's name: the device's driver link for real hardware, else what the
-// driver tells ethtool (veth, bridge, tun have no device link).
+// The name of the interface's driver in the OS: the device's driver link for real hardware, else
+// what the driver tells ethtool (veth, bridge, tun have no device link).
 std::string DriverName(const std::filesystem::path& interface, const std::string& name,
-                       bool askKernel)
+                       bool askEthtool)
 {
     std::error_code problem;
     const auto target = std::filesystem::read_symlink(interface / "device" / "driver", problem);
     if (!problem) {
         return target.filename().string();
     }
-    if (!askKernel || name.size() >= IFNAMSIZ) {
+    if (!askEthtool || name.size() >= IFNAMSIZ) {
         return {};
     }
     const int socket = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);

@@ -23,7 +23,7 @@
 //   Exit status 0, or 1 when the socket failed, 64 on a usage error.
 //
 // Frames are drawn once into a pool and sent in batches through sendmmsg(), so the flooder
-// itself costs little beyond the kernel's work for each frame.
+// itself costs little beyond the OS's work for each frame.
 
 #include <arpa/inet.h>
 #include <linux/if_packet.h>
