@@ -20,7 +20,5 @@ inline int ExitStatusFor(InquiryOutcome outcome)
 {
     return RowOf(outcome).ExitStatus;
 }
-// A start-up result's status is StartupExitStatus's (commands/startup.h), the desktop
-// program's as well.
 
 }  // namespace tarvik::cli

@@ -207,6 +207,13 @@ std::unique_ptr<DeviceRun> RunEnvironment::OpenDeviceRun(const MacAddress& devic
     return run;
 }
 
+void RunEnvironment::ExpectDevices(std::span<const MacAddress> devices)
+{
+    if (fanOut_) {
+        fanOut_->ExpectDevices(devices);
+    }
+}
+
 void RunEnvironment::RunAll(std::span<const std::function<void()>> tasks, std::size_t limit)
 {
     if (fanOut_) {

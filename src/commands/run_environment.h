@@ -102,6 +102,9 @@ public:
     // type settled on the environment's run. Null, with the discovery result in result, when
     // it cannot be opened.
     std::unique_ptr<DeviceRun> OpenDeviceRun(const MacAddress& device, int& result);
+    // The devices the device runs to come will talk to: with RunSharing::SeveralRuns the shared
+    // adapter passes their frames from now on, so it is not reprogrammed as runs start and end.
+    void ExpectDevices(std::span<const MacAddress> devices);
     // Runs the tasks concurrently (at most limit at once, 0: all), the frames received handed
     // to the device runs meanwhile.
     void RunAll(std::span<const std::function<void()>> tasks, std::size_t limit);

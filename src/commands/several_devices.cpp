@@ -97,6 +97,11 @@ std::vector<DeviceRunReport> UpgradeSeveralDevices(RunEnvironment& environment,
                                                    const StopRequested& stop)
 {
     std::vector<DeviceRunReport> reports(request.DeviceNames.size());
+    std::vector<MacAddress> devices;
+    for (const std::string& name : request.DeviceNames) {
+        devices.push_back(ParseDeviceName(name));
+    }
+    environment.ExpectDevices(devices);
     std::vector<std::function<void()>> tasks;
     for (std::size_t i = 0; i < request.DeviceNames.size(); ++i) {
         tasks.emplace_back([&, i] {
@@ -106,6 +111,7 @@ std::vector<DeviceRunReport> UpgradeSeveralDevices(RunEnvironment& environment,
         });
     }
     environment.RunAll(tasks, request.Jobs);
+    environment.ExpectDevices({});
     return reports;
 }
 

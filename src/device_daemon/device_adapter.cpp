@@ -1,7 +1,5 @@
 #include "device_daemon/device_adapter.h"
 
-#include "platform/pcap_driver.h"
-
 namespace tarvik::target {
 
 DeviceAdapter::DeviceAdapter(Kernel& kernel, PacketDriver& driver, OpenErrorText openError)

@@ -134,7 +134,8 @@ void Binding::AdmitSources(const SourceAddresses& sources)
     RequestRecord request = NdisRequest(NDIS_REQUEST_SET_INFORMATION, OID_TARVIK_SOURCE_ADDRESSES,
                                         bytes.data(), static_cast<std::uint32_t>(bytes.size()));
     sharedRequest_.Event = RequestEvent;
-    if (driver_.MakeNdisRequest(AdapterHandle, &request, &sharedRequest_, 1) != 0) {
+    if (driver_.MakeNdisRequest(AdapterHandle, &request, &sharedRequest_, PACKET_CALL_COMPLETE) !=
+        DRIVER_OK) {
         // The driver passes every source, and the protocol judges each frame as it always has.
         sourcesRefused_ = true;
         return;
@@ -313,6 +314,10 @@ void Binding::CloseAdapter()
         driver_.CloseAdapter(AdapterHandle);
         AdapterHandle = INVALID_ADAPTER;
     }
+    // An adapter opened again passes what its driver passes until it is asked.
+    admitted_.reset();
+    sourcesAsked_ = false;
+    sourcesRefused_ = false;
     ReleaseReadSlots();
 }
 

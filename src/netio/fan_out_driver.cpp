@@ -186,9 +186,23 @@ std::uint32_t FanOutDriver::MakeNdisRequest(std::int32_t adapter, RequestRecord*
     return DRIVER_OK;
 }
 
+void FanOutDriver::ExpectDevices(std::span<const MacAddress> devices)
+{
+    std::lock_guard lock(lock_);
+    expected_.assign(devices.begin(), devices.end());
+    if (shared_ != INVALID_ADAPTER && sharedSources_) {
+        SetSharedSources();
+    }
+}
+
 SourceAddresses FanOutDriver::CombinedSources() const
 {
     std::vector<MacAddress> combined;
+    for (const MacAddress& device : expected_) {
+        if (std::find(combined.begin(), combined.end(), device) == combined.end()) {
+            combined.push_back(device);
+        }
+    }
     for (const auto& [handle, logical] : logical_) {
         if (logical.Filter == 0) {
             continue;
@@ -201,8 +215,10 @@ SourceAddresses FanOutDriver::CombinedSources() const
             }
             continue;
         }
-        if (!logical.Sources) {
-            continue;  // has sent nothing: no frame can be a reply to it
+        if (!logical.Sources || !expected_.empty()) {
+            // Has sent nothing, so no frame can be a reply to it; or the devices to upgrade
+            // are known, and its browsing is over.
+            continue;
         }
         if (!*logical.Sources) {
             return std::nullopt;  // discovery: replies come from stations nobody knows yet
@@ -305,7 +321,8 @@ void FanOutDriver::Pump(std::uint32_t timeoutMs)
         return;
     }
     // The slots stay while the pump runs (see pumping_), so only the routing needs the lock.
-    slots_.TakeInOrder(shared, timeoutMs, SIZE_MAX, [this](std::span<const std::uint8_t> frame) {
+    slots_.TakeInOrder(shared, timeoutMs, FAN_OUT_READ_SLOTS,
+                       [this](std::span<const std::uint8_t> frame) {
         ReadCompletions completed(kernel_);
         std::lock_guard lock(lock_);
         Route(frame, completed);

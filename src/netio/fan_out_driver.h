@@ -39,6 +39,13 @@ public:
     // the frames from that address. Lives as long as this driver.
     PacketDriver& ForDevice(const MacAddress& device);
 
+    // The devices the runs to come will talk to (none: the runs are over). Their frames pass
+    // from now on, whichever runs are open, and an adapter that claimed none is taken to have
+    // done its browsing, so the shared adapter is not asked for other sources as each run
+    // starts and ends: a new program costs the runs under way the replies queued for them, and
+    // a lost reply costs a resend timeout.
+    void ExpectDevices(std::span<const MacAddress> devices);
+
     // Runs the tasks (at most limit at once, 0: all) through the Kernel and, while any of them
     // runs, delivers the frames received to the logical adapters.
     void RunAll(std::span<const std::function<void()>> tasks, std::size_t limit);
@@ -57,8 +64,8 @@ public:
     // combined. So are the sources a logical adapter passes up (OID_TARVIK_SOURCE_ADDRESSES):
     // once asked, the shared adapter passes the devices of the runs that receive, the sources
     // an adapter that claimed none asked for (none while it has not asked), and every source
-    // while that adapter asks for every source (discovery). Every other request goes to the
-    // shared adapter.
+    // while that adapter asks for every source (discovery); while devices are expected, the
+    // expected devices and the runs' alone. Every other request goes to the shared adapter.
     std::uint32_t MakeNdisRequest(std::int32_t adapter, RequestRecord* request,
                                   Overlapped* overlapped, std::uint32_t flags) override;
 
@@ -90,6 +97,7 @@ private:
     ReadSlotRing slots_;                            // on the shared adapter
     std::optional<std::uint32_t> sharedFilter_;     // the packet filter the shared adapter has
     std::optional<SourceAddresses> sharedSources_;  // the sources it was asked to pass
+    std::vector<MacAddress> expected_;              // passed whichever runs are open
     bool pumping_ = false;  // the shared adapter's slots stay while the pump may touch them
     std::map<std::int32_t, Logical> logical_;
     std::int32_t nextHandle_ = 1;

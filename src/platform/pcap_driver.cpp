@@ -400,15 +400,17 @@ private:
     // never complete.
     bool Drain()
     {
+        // Declared before the capture lock: the reads this drain completes are signalled once
+        // it is released, so a woken thread that sends at once does not wait for the drain.
+        ReadCompletions completed(kernel_);
         std::lock_guard lock(pcapLock_);
-        return source_->Dispatch([this](std::span<const std::uint8_t> frame) {
-            Deliver(frame.data(), std::min(frame.size(), READ_SLOT_FRAME_BYTES));
+        return source_->Dispatch([this, &completed](std::span<const std::uint8_t> frame) {
+            Deliver(frame.data(), std::min(frame.size(), READ_SLOT_FRAME_BYTES), completed);
         });
     }
 
-    void Deliver(const std::uint8_t* bytes, std::size_t length)
+    void Deliver(const std::uint8_t* bytes, std::size_t length, ReadCompletions& completed)
     {
-        ReadCompletions completed(kernel_);
         std::lock_guard lock(queueLock_);
         reads_.Deliver(std::span(bytes, length), completed);
     }
@@ -419,7 +421,7 @@ private:
     const FrameAdmission admission_;
     std::optional<std::string> installed_;  // the program the OS runs now; under pcapLock_
     std::uint32_t packetFilter_ = 0;        // what it was made of; under pcapLock_
-    SourceAddresses sources_;
+    SourceAddresses sources_;               // under pcapLock_
     const std::unique_ptr<CaptureSource> source_;
     const int datalink_;
     // A socket to ask the system about the interface with, kept open: every frame sent asks

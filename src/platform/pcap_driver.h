@@ -43,7 +43,7 @@ std::optional<std::string> PacketFilterProgram(std::uint32_t packetFilter,
                                                const SourceAddresses& sources = std::nullopt);
 
 // Where an adapter's frames come from and go to: a libpcap capture on the interface, or what
-// a test hands in. The adapter makes every call under its capture lock.
+// a test hands in. Once the adapter is open, it makes every call under its capture lock.
 class CaptureSource {
 public:
     using FrameSink = std::function<void(std::span<const std::uint8_t>)>;

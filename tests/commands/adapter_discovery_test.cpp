@@ -357,7 +357,7 @@ TEST(LiveAdapterListTest, ListsBothEndsOfAVethPairAndNotTheLoopback)
     }
     const VethPair pair;
     if (!pair.Made()) {
-        GTEST_SKIP() << "this kernel would not make a veth pair";
+        GTEST_SKIP() << "this OS would not make a veth pair";
     }
     LiveRegistry registry;
     AdapterList list;

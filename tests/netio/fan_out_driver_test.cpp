@@ -157,7 +157,7 @@ public:
         SourceAddresses sources;
         EXPECT_TRUE(ReadSourceAddresses(*request, sources));
         Asked.push_back(sources);
-        return 0;
+        return DRIVER_OK;
     }
     std::vector<SourceAddresses> Asked;
 };
@@ -189,6 +189,39 @@ TEST_F(FanOutDriverTest, TheSharedAdapterPassesTheSourcesItsRunsTalkTo)
     EXPECT_EQ(recording.Asked, (std::vector<SourceAddresses>{
                                    Devices{}, Devices{DEVICE_A}, Devices{DEVICE_A, DEVICE_B},
                                    std::nullopt, Devices{DEVICE_A, DEVICE_B}}));
+}
+
+// A batch browses, then names its devices: from then on the shared adapter passes those
+// devices, and is asked nothing more as the runs start and end (a new program costs the runs
+// under way their queued replies); once the batch is over, the browsing binding's say counts
+// again.
+TEST_F(FanOutDriverTest, ExpectedDevicesPassWithoutReprogrammingAsRunsComeAndGo)
+{
+    SourceRecordingDriver recording(driver);
+    FanOutDriver shared(kernel, recording);
+    Binding browsing(kernel, shared);
+    ASSERT_EQ(OpenListedAdapter(browsing, ADAPTER), DISCOVERY_OK);
+    std::vector<std::uint8_t> frame = FrameFrom(TOOL, 1);
+    const auto sendTo = [&frame](Binding& binding, const MacAddress& destination) {
+        std::copy(destination.begin(), destination.end(), frame.begin());
+        return binding.SendFrame(frame.data(), static_cast<std::uint32_t>(frame.size()));
+    };
+    ASSERT_EQ(sendTo(browsing, BROADCAST_ADDRESS), SEND_OK);
+    const std::vector<MacAddress> devices = {DEVICE_B, DEVICE_A};
+    shared.ExpectDevices(devices);
+    {
+        Binding forA(kernel, shared.ForDevice(DEVICE_A));
+        ASSERT_EQ(OpenListedAdapter(forA, ADAPTER), DISCOVERY_OK);
+        ASSERT_EQ(sendTo(forA, DEVICE_A), SEND_OK);
+        Binding forB(kernel, shared.ForDevice(DEVICE_B));
+        ASSERT_EQ(OpenListedAdapter(forB, ADAPTER), DISCOVERY_OK);
+        ASSERT_EQ(sendTo(forB, DEVICE_B), SEND_OK);
+    }
+    using Devices = std::vector<MacAddress>;
+    EXPECT_EQ(recording.Asked,
+              (std::vector<SourceAddresses>{Devices{}, std::nullopt, Devices{DEVICE_A, DEVICE_B}}));
+    shared.ExpectDevices({});
+    EXPECT_EQ(recording.Asked.back(), SourceAddresses{std::nullopt});
 }
 
 TEST_F(FanOutDriverTest, BindingsThatStartLaterLeaveTheSharedFilterAlone)

@@ -1,5 +1,5 @@
 // Giving up capabilities, checked in a forked child (the drop cannot be undone) through what
-// the kernel reports for every thread in /proc/self/task/*/status.
+// the OS reports for every thread in /proc/self/task/*/status.
 
 #include "platform/capabilities.h"
 

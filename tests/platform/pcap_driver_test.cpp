@@ -197,7 +197,7 @@ TEST_F(PcapDriverTest, AStationAddressOfItsOwnIsReportedAndFilteredFor)
     EXPECT_EQ(emulating.MakeNdisRequest(adapter, &set, nullptr, 1), 0u);
     emulating.CloseAdapter(adapter);
 
-    // The kernel takes the program that also admits only the protocol's frames.
+    // The socket filter takes the program that also admits only the protocol's frames.
     emulating.SetFrameAdmission({{0x0000, 0x8888}, 24});
     const std::int32_t admitting = emulating.OpenAdapter("\\Device\\lo");
     ASSERT_NE(admitting, INVALID_ADAPTER);
@@ -323,7 +323,7 @@ protected:
     {
         RequestRecord request = NdisRequest(NDIS_REQUEST_SET_INFORMATION,
                                             OID_GEN_CURRENT_PACKET_FILTER, &filter, sizeof filter);
-        return driver.MakeNdisRequest(adapter, &request, nullptr, 1);
+        return driver.MakeNdisRequest(adapter, &request, nullptr, PACKET_CALL_COMPLETE);
     }
     std::uint32_t Post(std::size_t i)
     {
@@ -334,7 +334,7 @@ protected:
         RequestRecord request = NdisRequest(NDIS_REQUEST_SET_INFORMATION,
                                             OID_TARVIK_SOURCE_ADDRESSES, bytes.data(),
                                             static_cast<std::uint32_t>(bytes.size()));
-        return driver.MakeNdisRequest(adapter, &request, nullptr, 1);
+        return driver.MakeNdisRequest(adapter, &request, nullptr, PACKET_CALL_COMPLETE);
     }
     // A frame of the protocol's untyped layout to the station, its byte 20 marking it.
     static std::vector<std::uint8_t> Frame(std::uint8_t mark, std::size_t length = 60,

@@ -386,7 +386,7 @@ TEST_F(LiveRegistryTest, ListsInterfacesByIndexWithTheirValues)
               REGISTRY_NOT_FOUND);
 }
 
-TEST_F(LiveRegistryTest, ReadsTheKernelAtEveryCall)
+TEST_F(LiveRegistryTest, ReadsTheOsAtEveryCall)
 {
     AddInterface("eth0", 2, 1, "0x1003", "52:54:00:12:34:56", "1");
     LiveRegistry registry(NetRoot());
