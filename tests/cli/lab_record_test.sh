@@ -3,6 +3,7 @@
 # two lines count the same frames, since both runs go through one per-device flow.
 #   usage: lab_record_test.sh TARVIK_CLI IMAGE
 set -euo pipefail
+source "$(dirname "${BASH_SOURCE[0]}")/../e2e/netns.sh"
 CLI=$1
 IMAGE=$2
 DIR=$(mktemp -d)
@@ -22,13 +23,13 @@ status=0
 [[ $status -eq 19 ]] || fail "the batch exited $status, not 19"
 
 field() {
-  grep -F '"DeviceName":"QV1A2B3C"' "$1" | grep -o "\"$2\":[^,}]*" || true
+  grep -F '"DeviceName":"QV1A2B3C"' "$1" | e2e_json_field "$2" || true
 }
 for name in FramesSent FramesResent FileSize Result ExitStatus; do
   alone=$(field "$DIR/alone.jsonl" "$name")
   batch=$(field "$DIR/batch.jsonl" "$name")
   [[ -n $alone && $alone == "$batch" ]] || fail "alone $alone, in a batch $batch"
 done
-[[ $(field "$DIR/alone.jsonl" Result) == '"Result":"Upgrade Finish"' ]] ||
+[[ $(field "$DIR/alone.jsonl" Result) == "Upgrade Finish" ]] ||
   fail "the upgrade alone did not finish"
 echo "lab_record_test: one record, alone or in a batch: $(field "$DIR/alone.jsonl" FramesSent)"
