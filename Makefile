@@ -38,7 +38,7 @@ unit-test: build
 
 sanitize-test: bootstrap
 	cmake -S . -B $(ASAN_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DTARVIK_SANITIZE=ON \
-	  -DTARVIK_DESKTOP=OFF -DTARVIK_BENCHMARKS=OFF
+	  -DTARVIK_DESKTOP=OFF -DTARVIK_BENCHMARKS=OFF -DTARVIK_WERROR=ON
 	cmake --build $(ASAN_BUILD) -j $(JOBS)
 	cd $(ASAN_BUILD) && ctest --output-on-failure -j $(JOBS) -L unit
 
