@@ -11,6 +11,7 @@
 #include "cli/progress_printer.h"
 #include "cli/terminal_port.h"
 #include "cli/upgrade_record.h"
+#include "commands/failure_catalogue.h"
 #include "commands/run_environment.h"
 #include "commands/several_devices.h"
 #include "commands/startup.h"
@@ -28,6 +29,10 @@ public:
 
     int Run()
     {
+        // Explaining a status needs nothing of the machine: no adapter, no trace.
+        if (options_.Which == Command::Explain) {
+            return Explain();
+        }
         environment_ = RunEnvironment::Make(options_.Lab ? SegmentKind::Lab : SegmentKind::Real,
                                             stop_,
                                             options_.SeveralDevices() ? RunSharing::SeveralRuns
@@ -61,6 +66,8 @@ public:
             return Check();
         case Command::Upgrade:
             return Upgrade();
+        case Command::Explain:
+            return Explain();
         }
         return EXIT_USAGE;
     }
@@ -91,6 +98,15 @@ private:
             streams_.Err << "tarvik-cli: " << text << '\n';
         }
         return Fail(status, text);
+    }
+
+    // Every status the topic names (a message shared by several statuses names each).
+    int Explain()
+    {
+        for (const ExplainedStatus& status : ExplainTopic(options_.Topic)) {
+            streams_.Out << ExplainText(status);
+        }
+        return EXIT_SUCCESS_STATUS;
     }
 
     void Verbose(const std::string& line)

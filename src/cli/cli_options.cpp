@@ -8,6 +8,7 @@
 
 #include "cli/exit_status.h"
 #include "cli/usage_hints.h"
+#include "commands/failure_catalogue.h"
 #include "platform/version.h"
 #include "protocol/progress.h"
 #include "protocol/upgrade_link.h"
@@ -46,6 +47,17 @@ const CLI::Validator NOT_EMPTY(
         return text.empty() ? std::string("an empty name") : std::string();
     },
     "IFNAME");
+
+// A topic explain has an entry for: refused with what it accepts, as a command-line error.
+const CLI::Validator EXPLAIN_TOPIC(
+    [](std::string& topic) -> std::string {
+        if (!ExplainTopic(topic).empty()) {
+            return {};
+        }
+        return "neither an exit status nor a message: \"" + topic + "\"; explain takes " +
+               ExplainAccepts();
+    },
+    "STATUS|TEXT");
 
 }  // namespace
 
@@ -136,6 +148,13 @@ ParseResult ParseCommandLine(int argc, const char* const* argv, std::ostream& ou
                      "Append one JSON line per device to FILE: times, interface, device, its "
                      "descriptor, the image and its SHA-256, pace, frames, result, status")
         ->type_name("FILE");
+    CLI::App* explain = app.add_subcommand(
+        "explain", "Say what an exit status or a message means, its usual causes and what to do");
+    explain
+        ->add_option("TOPIC", options.Topic,
+                     "An exit status, or a message as shown (quoted: \"Hardware Type Mismatch !\")")
+        ->required()
+        ->check(EXPLAIN_TOPIC);
 
     try {
         app.parse(argc, argv);
@@ -164,6 +183,7 @@ ParseResult ParseCommandLine(int argc, const char* const* argv, std::ostream& ou
     const std::pair<CLI::App*, Command> commands[] = {
         {adapters, Command::Adapters}, {browse, Command::Browse}, {device, Command::Device},
         {info, Command::Info},         {check, Command::Check},   {upgrade, Command::Upgrade},
+        {explain, Command::Explain},
     };
     for (const auto& [subcommand, which] : commands) {
         if (subcommand->parsed()) {

@@ -13,7 +13,7 @@
 
 namespace tarvik::cli {
 
-enum class Command { Adapters, Browse, Device, Info, Check, Upgrade };
+enum class Command { Adapters, Browse, Device, Info, Check, Upgrade, Explain };
 enum class ProgressStyle { Auto, Bar, Plain };
 
 struct CliOptions {
@@ -33,6 +33,7 @@ struct CliOptions {
     std::string RecordPath;                // upgrade --record: the file lines go to
     std::string ImagePath;
     bool AdmitEveryFrame = false;  // the socket filter passes up frames of any type and length
+    std::string Topic;             // explain: an exit status or a message text
     std::string TracePath;         // --trace: every frame sent and received, as a pcap file
     std::string InvokedAs;         // argv[0], for the privilege hint when the binary cannot be told
 

@@ -90,7 +90,8 @@ struct RefusedCommandLine {
 // a misspelt or missing command is "a subcommand is required". Its other messages stand.
 TEST(CommandLineTest, ARefusedCommandLineSaysWhatIsWrongAndWhereItBelongs)
 {
-    const std::string commands = "the commands are adapters, browse, device, info, check, upgrade";
+    const std::string commands =
+        "the commands are adapters, browse, device, info, check, upgrade, explain";
     const std::string upgrade = "tarvik-cli upgrade FILE [NAME...]";
     const RefusedCommandLine rows[] = {
         {{"--record", "r.jsonl", "upgrade", "fw.bin", "QV000001"},
@@ -108,8 +109,10 @@ TEST(CommandLineTest, ARefusedCommandLineSaysWhatIsWrongAndWhereItBelongs)
         {{"-vi", "eth0", "Browse"},
          "\"Browse\" is no command; did you mean browse? The c" + commands.substr(5)},
         {{"--trace=t.pcap", "x"}, "\"x\" is no command; " + commands},
-        {{}, "name a command: adapters, browse, device, info, check, upgrade"},
-        {{"--json"}, "name a command: adapters, browse, device, info, check, upgrade"},
+        {{"explian", "13"},
+         "\"explian\" is no command; did you mean explain? The c" + commands.substr(5)},
+        {{}, "name a command: adapters, browse, device, info, check, upgrade, explain"},
+        {{"--json"}, "name a command: adapters, browse, device, info, check, upgrade, explain"},
         // What the parser says itself.
         {{"--pace", "99", "browse"}, "--pace: Value 99 not in range 0 to 20"},
         {{"--lab", "-i", "eth0", "browse"}, "--interface excludes --lab"},

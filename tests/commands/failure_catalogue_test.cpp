@@ -1,0 +1,94 @@
+// The catalogue of failures: a row for every exit status and no other, the topics explain
+// takes, and the README's copy of it in its place.
+
+#include "commands/failure_catalogue.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <set>
+#include <sstream>
+
+namespace tarvik {
+namespace {
+
+TEST(FailureCatalogueTest, EveryExitStatusHasOneEntryAndNoEntryStandsAlone)
+{
+    std::set<int> statuses;
+    for (const OutcomeRow& row : ExitStatusRows()) {
+        statuses.insert(row.ExitStatus);
+    }
+    std::set<int> catalogued;
+    for (const FailureEntry& entry : FAILURE_CATALOGUE) {
+        EXPECT_TRUE(catalogued.insert(entry.ExitStatus).second) << entry.ExitStatus << " twice";
+        EXPECT_EQ(statuses.count(entry.ExitStatus), 1u)
+            << entry.ExitStatus << " is no exit status of any table";
+        EXPECT_FALSE(entry.Causes.empty()) << entry.ExitStatus;
+        EXPECT_FALSE(entry.Remedy.empty()) << entry.ExitStatus;
+    }
+    EXPECT_EQ(catalogued, statuses);
+}
+
+struct TopicRow {
+    std::string_view Topic;
+    std::vector<int> Statuses;  // empty: explain refuses the topic
+};
+
+TEST(FailureCatalogueTest, ATopicNamesItsStatusOrEveryStatusOfItsMessage)
+{
+    const TopicRow rows[] = {
+        {"13", {13}},
+        {"0", {0}},
+        {"130", {130}},
+        {"Hardware Type Mismatch !", {13}},
+        {"Access Target Error!", {21}},
+        // One message for two endings: both are explained.
+        {"Upgrade Process Error !", {16, 17}},
+        // The message ends in a blank that nobody types.
+        {"Operation System Not Support ! ", {35}},
+        {"Operation System Not Support !", {35}},
+        {"Drop Capabilities Fail !", {38}},
+        {"99", {}},
+        {"1", {}},
+        {"13x", {}},
+        {"-13", {}},
+        {"", {}},
+        {"hardware type mismatch !", {}},
+        {"Hardware Type Mismatch", {}},
+        {"interrupted", {}},
+    };
+    for (const TopicRow& row : rows) {
+        std::vector<int> statuses;
+        for (const ExplainedStatus& explained : ExplainTopic(row.Topic)) {
+            statuses.push_back(explained.Outcome.ExitStatus);
+            EXPECT_EQ(explained.Entry.ExitStatus, explained.Outcome.ExitStatus) << row.Topic;
+        }
+        EXPECT_EQ(statuses, row.Statuses) << '"' << row.Topic << '"';
+    }
+}
+
+TEST(FailureCatalogueTest, TheRefusalNamesEveryStatusInRuns)
+{
+    EXPECT_EQ(ExplainAccepts(), "an exit status (0, 2, 10 to 23, 30 to 38, 130) or a message as "
+                                "the program shows it, e.g. \"Hardware Type Mismatch !\"");
+}
+
+TEST(FailureCatalogueTest, TheReadmeHoldsTheCatalogueWhereADeviceMisbehaves)
+{
+    std::ifstream file(TARVIK_README);
+    ASSERT_TRUE(file) << TARVIK_README;
+    std::stringstream read;
+    read << file.rdbuf();
+    const std::string readme = read.str();
+    const std::size_t section = readme.find("\n## When a device misbehaves\n");
+    ASSERT_NE(section, std::string::npos);
+    const std::size_t next = readme.find("\n## ", section + 1);
+    const std::string table = FailureCatalogueMarkdown();
+    const std::size_t at = readme.find(table);
+    EXPECT_NE(at, std::string::npos) << "the README's catalogue should read:\n" << table;
+    EXPECT_GT(at, section);
+    EXPECT_LT(at, next);
+}
+
+}  // namespace
+}  // namespace tarvik
