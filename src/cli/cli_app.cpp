@@ -100,11 +100,16 @@ private:
         return Fail(status, text);
     }
 
-    // Every status the topic names (a message shared by several statuses names each).
+    // Every status the topic names (a message shared by several statuses names each); with
+    // --json one object per line.
     int Explain()
     {
         for (const ExplainedStatus& status : ExplainTopic(options_.Topic)) {
-            streams_.Out << ExplainText(status);
+            if (options_.Json) {
+                streams_.Out << ExplainedJson(status).dump() << '\n';
+            } else {
+                streams_.Out << ExplainText(status);
+            }
         }
         return EXIT_SUCCESS_STATUS;
     }

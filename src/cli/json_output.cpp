@@ -25,4 +25,13 @@ Json ErrorJson(std::string_view text)
     return Json{{"error", std::string(text)}};
 }
 
+Json ExplainedJson(const ExplainedStatus& explained)
+{
+    return Json{{"status", explained.Outcome.ExitStatus},
+                {"message", std::string(explained.Outcome.Text)},
+                {"meaning", std::string(explained.Outcome.Meaning)},
+                {"causes", std::string(explained.Entry.Causes)},
+                {"remedy", std::string(explained.Entry.Remedy)}};
+}
+
 }  // namespace tarvik::cli

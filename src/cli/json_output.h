@@ -9,6 +9,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "commands/failure_catalogue.h"
 #include "image/descriptor.h"
 
 namespace tarvik::cli {
@@ -20,5 +21,7 @@ Json DescriptorJson(const ImageDescriptor& descriptor, std::string_view nameKey 
                     std::string_view name = {});
 Json NamesJson(const std::vector<std::string>& names);
 Json ErrorJson(std::string_view text);
+// An explained exit status: status, message (empty when it shows none), meaning, causes, remedy.
+Json ExplainedJson(const ExplainedStatus& explained);
 
 }  // namespace tarvik::cli

@@ -8,6 +8,7 @@
 #include "cli/cli_app.h"
 #include "cli/cli_options.h"
 #include "cli/exit_status.h"
+#include "cli/json_output.h"
 
 namespace tarvik::cli {
 namespace {
@@ -62,6 +63,22 @@ TEST(ExplainCommandTest, PrintsTheEntryOfAStatusOrOfEachStatusOfAMessage)
     EXPECT_EQ(shared.Out.rfind("16  \"Upgrade Process Error !\"", 0), 0u) << shared.Out;
     EXPECT_NE(shared.Out.find("\n17  \"Upgrade Process Error !\""), std::string::npos)
         << shared.Out;
+}
+
+TEST(ExplainCommandTest, JsonGivesOneObjectPerStatus)
+{
+    const ExplainRun run = RunExplain({"--json", "explain", "Upgrade Process Error !"});
+    EXPECT_EQ(run.Status, EXIT_SUCCESS_STATUS) << run.Err;
+    std::istringstream lines(run.Out);
+    std::vector<int> statuses;
+    for (std::string line; std::getline(lines, line);) {
+        const Json object = Json::parse(line);
+        statuses.push_back(object.at("status").get<int>());
+        EXPECT_EQ(object.at("message"), "Upgrade Process Error !");
+        EXPECT_FALSE(object.at("causes").get<std::string>().empty());
+        EXPECT_FALSE(object.at("remedy").get<std::string>().empty());
+    }
+    EXPECT_EQ(statuses, (std::vector<int>{16, 17}));
 }
 
 TEST(ExplainCommandTest, AnUnknownTopicIsACommandLineErrorThatSaysWhatIsAccepted)
