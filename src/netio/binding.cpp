@@ -127,20 +127,15 @@ void Binding::AdmitRepliesTo(const std::uint8_t* destination)
 
 void Binding::AdmitSources(const SourceAddresses& sources)
 {
-    if (sourcesRefused_ || (sourcesAsked_ && admitted_ == sources)) {
+    if (sourcesRefused_ || (admitted_ && *admitted_ == sources)) {
         return;
     }
-    std::vector<std::uint8_t> bytes = SourceAddressBytes(sources);
-    RequestRecord request = NdisRequest(NDIS_REQUEST_SET_INFORMATION, OID_TARVIK_SOURCE_ADDRESSES,
-                                        bytes.data(), static_cast<std::uint32_t>(bytes.size()));
     sharedRequest_.Event = RequestEvent;
-    if (driver_.MakeNdisRequest(AdapterHandle, &request, &sharedRequest_, PACKET_CALL_COMPLETE) !=
-        DRIVER_OK) {
+    if (AskSourceAddresses(driver_, AdapterHandle, sources, &sharedRequest_) != DRIVER_OK) {
         // The driver passes every source, and the protocol judges each frame as it always has.
         sourcesRefused_ = true;
         return;
     }
-    sourcesAsked_ = true;
     admitted_ = sources;
 }
 
@@ -316,7 +311,6 @@ void Binding::CloseAdapter()
     }
     // An adapter opened again passes what its driver passes until it is asked.
     admitted_.reset();
-    sourcesAsked_ = false;
     sourcesRefused_ = false;
     ReleaseReadSlots();
 }

@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <optional>
 
 #include "platform/frame_trace.h"
 #include "platform/kernel.h"
@@ -89,7 +90,7 @@ public:
     // frame and whenever the answer changes; a driver that refuses it is not asked again.
     // Until the first frame the driver passes what it passes by itself. The protocol still
     // judges every frame's source.
-    const SourceAddresses& AdmittedSources() const { return admitted_; }
+    SourceAddresses AdmittedSources() const { return admitted_.value_or(std::nullopt); }
 
     // From now on every frame that goes out and every frame handed up is also recorded there
     // (nothing when null). The trace outlives the binding's use of it.
@@ -119,8 +120,7 @@ private:
     ReadSlotRing slots_;
     EventHandle eventTable_[READ_SLOT_COUNT] = {};
     FrameTrace* trace_ = nullptr;
-    SourceAddresses admitted_;  // what the driver was last asked to pass up
-    bool sourcesAsked_ = false;
+    std::optional<SourceAddresses> admitted_;  // what the driver was last asked to pass up
     bool sourcesRefused_ = false;
 };
 

@@ -245,12 +245,8 @@ std::uint32_t FanOutDriver::SetSharedSources()
     if (sharedSources_ ? *sharedSources_ == combined : !combined) {
         return DRIVER_OK;
     }
-    std::vector<std::uint8_t> bytes = SourceAddressBytes(combined);
-    RequestRecord request = NdisRequest(NDIS_REQUEST_SET_INFORMATION, OID_TARVIK_SOURCE_ADDRESSES,
-                                        bytes.data(), static_cast<std::uint32_t>(bytes.size()));
     Overlapped overlapped{};
-    const std::uint32_t result =
-        inner_.MakeNdisRequest(shared_, &request, &overlapped, PACKET_CALL_COMPLETE);
+    const std::uint32_t result = AskSourceAddresses(inner_, shared_, combined, &overlapped);
     if (result == DRIVER_OK) {
         sharedSources_ = combined;
     }

@@ -178,6 +178,17 @@ public:
                                           Overlapped* overlapped, std::uint32_t flags) = 0;
 };
 
+// Asks an adapter to pass up frames from the sources alone (OID_TARVIK_SOURCE_ADDRESSES);
+// DRIVER_OK when it will.
+inline std::uint32_t AskSourceAddresses(PacketDriver& driver, std::int32_t adapter,
+                                        const SourceAddresses& sources, Overlapped* overlapped)
+{
+    std::vector<std::uint8_t> bytes = SourceAddressBytes(sources);
+    RequestRecord request = NdisRequest(NDIS_REQUEST_SET_INFORMATION, OID_TARVIK_SOURCE_ADDRESSES,
+                                        bytes.data(), static_cast<std::uint32_t>(bytes.size()));
+    return driver.MakeNdisRequest(adapter, &request, overlapped, PACKET_CALL_COMPLETE);
+}
+
 // A packet driver in front of another: every call goes through to it, but for those a
 // subclass takes over (to stop sends, to route, to count or record in tests).
 class ForwardingPacketDriver : public PacketDriver {

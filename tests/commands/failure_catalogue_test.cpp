@@ -5,9 +5,9 @@
 
 #include <gtest/gtest.h>
 
-#include <fstream>
+#include "commands/readme_text.h"
+
 #include <set>
-#include <sstream>
 
 namespace tarvik {
 namespace {
@@ -75,11 +75,8 @@ TEST(FailureCatalogueTest, TheRefusalNamesEveryStatusInRuns)
 
 TEST(FailureCatalogueTest, TheReadmeHoldsTheCatalogueWhereADeviceMisbehaves)
 {
-    std::ifstream file(TARVIK_README);
-    ASSERT_TRUE(file) << TARVIK_README;
-    std::stringstream read;
-    read << file.rdbuf();
-    const std::string readme = read.str();
+    const std::string readme = ReadmeText();
+    ASSERT_FALSE(readme.empty()) << TARVIK_README;
     const std::size_t section = readme.find("\n## When a device misbehaves\n");
     ASSERT_NE(section, std::string::npos);
     const std::size_t next = readme.find("\n## ", section + 1);

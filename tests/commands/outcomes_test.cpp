@@ -2,12 +2,11 @@
 // README lists exactly what the tables say.
 
 #include "commands/outcomes.h"
+#include "commands/readme_text.h"
 
 #include <gtest/gtest.h>
 
-#include <fstream>
 #include <set>
-#include <sstream>
 
 namespace tarvik {
 namespace {
@@ -53,12 +52,10 @@ TEST(OutcomeTableTest, ACodeWithoutARowIsReportedAsSuch)
 
 TEST(OutcomeTableTest, TheReadmeListsTheExitStatusesAsTheTablesSay)
 {
-    std::ifstream file(TARVIK_README);
-    ASSERT_TRUE(file) << TARVIK_README;
-    std::stringstream readme;
-    readme << file.rdbuf();
+    const std::string readme = ReadmeText();
+    ASSERT_FALSE(readme.empty()) << TARVIK_README;
     const std::string table = ExitStatusMarkdown();
-    EXPECT_NE(readme.str().find(table), std::string::npos)
+    EXPECT_NE(readme.find(table), std::string::npos)
         << "the README's exit-status table should read:\n"
         << table;
 }
