@@ -458,7 +458,7 @@ private:
     const StopRequested& stop_;
     TerminalPort port_;
     std::unique_ptr<RunEnvironment> environment_;
-    PosixFileSystem files_;
+    SystemFileSystem files_;
     SystemUtcClock utc_;
     std::unique_ptr<UpgradeRecorder> recorder_;
     std::mutex noteLock_;

@@ -3,25 +3,24 @@
 #include "commands/outcomes.h"
 #include "commands/startup.h"
 #include "lab/lab_setup.h"
-#include "platform/pcap_driver.h"
+#include "platform/machine.h"
 #include "platform/pcap_trace.h"
-#include "platform/real_kernel.h"
 #include "protocol/frame.h"
 
 namespace tarvik {
 
 namespace {
 
-// The libpcap driver's captures, as the real interface's access prepares and releases them.
-class PcapCaptures final : public CaptureControl {
+// The interface driver's captures, as the real interface's access prepares and releases them.
+class InterfaceCaptures final : public CaptureControl {
 public:
-    explicit PcapCaptures(PcapPacketDriver& driver) : driver_(driver) {}
+    explicit InterfaceCaptures(InterfacePacketDriver& driver) : driver_(driver) {}
     void Prepare(const std::string& adapterName) override { driver_.Prepare(adapterName.c_str()); }
     void ForgetPrepared() override { driver_.ForgetPrepared(); }
     void AdmitEveryFrame() override { driver_.SetFrameAdmission({}); }
 
 private:
-    PcapPacketDriver& driver_;
+    InterfacePacketDriver& driver_;
 };
 
 }  // namespace
@@ -29,14 +28,12 @@ private:
 // What Make makes for a run on the lab or on the machine; a test hands its own parts. The lab's
 // stations go before the clock their timers run on.
 struct RunEnvironment::Owned {
-    RealKernel Clock;
+    std::unique_ptr<Machine> System = OpenMachine();
     std::unique_ptr<Lab> BuiltInLab;
-    std::unique_ptr<PcapPacketDriver> Pcap;
-    std::unique_ptr<PcapCaptures> Captures;
+    std::unique_ptr<InterfacePacketDriver> Interfaces;
+    std::unique_ptr<InterfaceCaptures> Captures;
     std::unique_ptr<Registry> AdapterRegistry;
     std::unique_ptr<OsVersionQuery> OsVersion;
-    PosixFileSystem Files;
-    LinuxProcessInfo Process;
     std::unique_ptr<InterfaceAccess> Access;
 };
 
@@ -81,22 +78,24 @@ std::unique_ptr<RunEnvironment> RunEnvironment::Make(SegmentKind kind, StopReque
     auto owned = std::make_unique<Owned>();
     PacketDriver* driver = nullptr;
     if (kind == SegmentKind::Lab) {
-        owned->BuiltInLab = MakeBuiltInLab(owned->Clock);
+        owned->BuiltInLab = MakeBuiltInLab(owned->System->Clock());
         driver = &owned->BuiltInLab->Driver();
         owned->AdapterRegistry = MakeLabRegistry();
         owned->OsVersion = std::make_unique<FixedOsVersionQuery>(VER_PLATFORM_WIN32_NT);
         owned->Access = std::make_unique<LabAccess>();
     } else {
-        owned->Pcap = std::make_unique<PcapPacketDriver>(owned->Clock);
-        owned->Pcap->SetFrameAdmission(ProtocolFrameAdmission());
-        driver = owned->Pcap.get();
-        owned->Captures = std::make_unique<PcapCaptures>(*owned->Pcap);
-        owned->AdapterRegistry = std::make_unique<LiveRegistry>();
-        owned->OsVersion = std::make_unique<LinuxOsVersionQuery>();
-        owned->Access = std::make_unique<RealInterfaceAccess>(*owned->Captures, owned->Process);
+        owned->Interfaces = owned->System->OpenPacketDriver();
+        owned->Interfaces->SetFrameAdmission(ProtocolFrameAdmission());
+        driver = owned->Interfaces.get();
+        owned->Captures = std::make_unique<InterfaceCaptures>(*owned->Interfaces);
+        owned->AdapterRegistry = owned->System->OpenRegistry();
+        owned->OsVersion = owned->System->OpenOsVersionQuery();
+        owned->Access =
+            std::make_unique<RealInterfaceAccess>(*owned->Captures, owned->System->Process());
     }
-    const EnvironmentParts parts{owned->Clock,      *driver,      *owned->AdapterRegistry,
-                                 *owned->OsVersion, owned->Files, *owned->Access};
+    Machine& system = *owned->System;
+    const EnvironmentParts parts{system.Clock(),    *driver,        *owned->AdapterRegistry,
+                                 *owned->OsVersion, system.Files(), *owned->Access};
     return std::unique_ptr<RunEnvironment>(new RunEnvironment(std::move(owned), parts,
                                                               std::move(stop), sharing));
 }

@@ -7,10 +7,8 @@
 #include <vector>
 
 #include "lab/lab_setup.h"
-#include "platform/pcap_driver.h"
+#include "platform/machine.h"
 #include "platform/pcap_trace.h"
-#include "platform/process_info.h"
-#include "platform/real_kernel.h"
 #include "protocol/upgrade_link.h"
 
 namespace tarvik::target {
@@ -97,7 +95,8 @@ void ServeDevice(Kernel& kernel, DeviceAdapter& adapter, EmulatedTarget& device,
 
 int RunDaemon(const TargetOptions& options, const std::function<bool()>& stop)
 {
-    if (!InterfaceExists(options.Interface)) {
+    const std::unique_ptr<Machine> system = OpenMachine();
+    if (!system->HasInterface(options.Interface)) {
         std::fprintf(stderr, "tarvik-target: no interface %s\n", options.Interface.c_str());
         return 1;
     }
@@ -108,7 +107,7 @@ int RunDaemon(const TargetOptions& options, const std::function<bool()>& stop)
         return 1;
     }
 
-    RealKernel kernel;
+    Kernel& kernel = system->Clock();
     std::unique_ptr<PcapTrace> trace;
     if (!options.TracePath.empty()) {
         std::string error;
@@ -120,9 +119,9 @@ int RunDaemon(const TargetOptions& options, const std::function<bool()>& stop)
         }
     }
     // With --mac the adapter takes that address as its own, promiscuously.
-    PcapPacketDriver driver(kernel, options.Address);
-    driver.SetFrameAdmission(ProtocolFrameAdmission());
-    DeviceAdapter adapter(kernel, driver, [&driver] { return driver.OpenError(); });
+    const std::unique_ptr<InterfacePacketDriver> driver = system->OpenPacketDriver(options.Address);
+    driver->SetFrameAdmission(ProtocolFrameAdmission());
+    DeviceAdapter adapter(kernel, *driver, [&driver] { return driver->OpenError(); });
     adapter.SetTrace(trace.get());
     if (const auto error = adapter.Open(options.Interface)) {
         std::fprintf(stderr, "tarvik-target: cannot listen on %s: %s\n", options.Interface.c_str(),
@@ -130,7 +129,7 @@ int RunDaemon(const TargetOptions& options, const std::function<bool()>& stop)
         return 1;
     }
     // Requests from the wire are parsed without any capability.
-    if (LinuxProcessInfo process; !process.DropAllCapabilities()) {
+    if (!system->Process().DropAllCapabilities()) {
         std::fprintf(stderr, "tarvik-target: cannot give up the capabilities\n");
         return 1;
     }

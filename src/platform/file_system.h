@@ -28,7 +28,7 @@ public:
 };
 
 // The machine's own files (POSIX open with O_RDONLY).
-class PosixFileSystem final : public FileSystem {
+class SystemFileSystem final : public FileSystem {
 public:
     std::unique_ptr<ReadOnlyFile> OpenForReading(const std::string& path) override;
 };

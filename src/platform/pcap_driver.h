@@ -32,6 +32,10 @@ std::string InterfaceOfAdapterName(const char* name);
 // Whether the system has an interface of that name, up or not.
 bool InterfaceExists(const std::string& interfaceName);
 
+// The interface's hardware address as the system has it now (it can be changed while a capture
+// runs); nothing for an interface without an Ethernet address.
+std::optional<MacAddress> InterfaceHardwareAddress(const std::string& interfaceName);
+
 // The BPF program text for an NDIS packet filter on a station with that address: 0 passes
 // nothing, DIRECTED the frames to the address, DIRECTED|BROADCAST those and broadcasts; of
 // these, only the frames the admission takes, and only from the sources given (every source
@@ -72,7 +76,7 @@ using CaptureOpener = std::function<std::unique_ptr<CaptureSource>(
 std::unique_ptr<CaptureSource> OpenPcapCapture(const std::string& interfaceName, bool promiscuous,
                                                std::string& error);
 
-class PcapPacketDriver final : public PacketDriver {
+class PcapPacketDriver final : public InterfacePacketDriver {
 public:
     // Adapters answer for their interface's own address. Given one of its own, a driver's
     // adapters take it instead, as a card with a locally administered address does: the
@@ -98,19 +102,12 @@ public:
                                   Overlapped* overlapped, std::uint32_t flags) override;
 
     // Why the last OpenAdapter that failed did so, in libpcap's words where it had any.
-    std::string OpenError();
-
-    // Adapters opened from now on pass up only the frames the admission takes, whatever
-    // packet filter the binding sets.
-    void SetFrameAdmission(FrameAdmission admission);
-
-    // Opens the named adapter's capture now, while the program still holds the right to, and
-    // keeps it for the first OpenAdapter of that name, which then needs no right at all. For a
-    // program that must start threads of others before it knows which adapter it will use.
-    // False when it cannot be opened (OpenAdapter will say why).
-    bool Prepare(const char* name);
-    // Closes the captures prepared and not opened.
-    void ForgetPrepared();
+    std::string OpenError() override;
+    void SetFrameAdmission(FrameAdmission admission) override;
+    // A prepared capture needs no right at all to be opened: for a program that must start
+    // threads of others before it knows which adapter it will use.
+    bool Prepare(const char* name) override;
+    void ForgetPrepared() override;
 
 private:
     class Adapter;

@@ -95,7 +95,7 @@ protected:
     VirtualAdapterDriver driver{kernel, segment};
     std::unique_ptr<FileRegistry> registry;
     FixedOsVersionQuery nt{VER_PLATFORM_WIN32_NT};
-    PosixFileSystem files;
+    SystemFileSystem files;
     Acts acts;
     ScriptedProcess process{acts};
     RecordingCaptures captures{acts};

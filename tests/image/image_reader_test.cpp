@@ -231,7 +231,7 @@ protected:
 
     std::filesystem::path directory_;
     std::filesystem::path sample_;
-    PosixFileSystem files_;
+    SystemFileSystem files_;
     ImageDescriptor found_;
 };
 

@@ -153,7 +153,7 @@ protected:
     SimKernel kernel;
     Lab lab;
     Binding binding;
-    PosixFileSystem files;
+    SystemFileSystem files;
     RunState run;
     UpgradeLink link;
     RecordingProgress progress;

@@ -38,7 +38,7 @@ private:
 
 }  // namespace
 
-std::unique_ptr<ReadOnlyFile> PosixFileSystem::OpenForReading(const std::string& path)
+std::unique_ptr<ReadOnlyFile> SystemFileSystem::OpenForReading(const std::string& path)
 {
     if (path.empty()) {
         return nullptr;
