@@ -185,6 +185,9 @@ int main(int argc, char** argv)
         "carrying the descriptor, and, when asked, a trailer block. Numbers are decimal or "
         "0x-prefixed hexadecimal.",
         "tarvik-mkimage"};
+    // Options are --name and -n on every system: a path such as /tmp/x.bin is a path on
+    // Windows too, not an option.
+    app.allow_windows_style_options(false);
     app.set_version_flag("--version", "tarvik-mkimage " + std::string(tarvik::TARVIK_VERSION));
     app.add_option("file", options.Output, "The image file to write")->required();
     auto* sample =

@@ -2,6 +2,8 @@
 
 #include "platform/file_system.h"
 
+#include <algorithm>
+
 namespace tarvik {
 namespace {
 
@@ -66,6 +68,29 @@ std::unique_ptr<ReadOnlyFile> SystemFileSystem::OpenForReading(const std::string
         return nullptr;
     }
     return std::make_unique<WindowsFile>(handle);
+}
+
+bool WriteNewFile(const std::string& path, std::span<const std::uint8_t> bytes,
+                  bool replaceExisting)
+{
+    // CREATE_NEW: an existing file is never truncated, not even by a race. (The C library's
+    // fopen here ignores the "x" that would say so.)
+    const HANDLE handle = ::CreateFileW(WideText(path).c_str(), GENERIC_WRITE, 0, nullptr,
+                                        replaceExisting ? CREATE_ALWAYS : CREATE_NEW,
+                                        FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) {
+        return false;
+    }
+    std::size_t done = 0;
+    bool whole = true;
+    while (done < bytes.size() && whole) {
+        const DWORD part = static_cast<DWORD>(std::min<std::size_t>(bytes.size() - done, 1 << 30));
+        DWORD written = 0;
+        whole = ::WriteFile(handle, bytes.data() + done, part, &written, nullptr) != 0 &&
+                written == part;
+        done += written;
+    }
+    return ::CloseHandle(handle) != 0 && whole;
 }
 
 }  // namespace tarvik

@@ -15,6 +15,15 @@ WindowsKernel::WindowsKernel() : timer_([this] { RunTimer(); })
 
 WindowsKernel::~WindowsKernel()
 {
+    std::map<WatchId, std::unique_ptr<Reader>> readers;
+    {
+        std::lock_guard lock(readerMutex_);
+        readers.swap(readers_);
+    }
+    for (auto& [id, reader] : readers) {
+        reader->Stopping = true;
+        reader->Thread.join();
+    }
     {
         std::lock_guard lock(timerMutex_);
         stopping_ = true;
@@ -120,6 +129,37 @@ std::uint32_t WindowsKernel::WaitForAny(std::span<const EventHandle> events,
         return result;
     }
     return WAIT_FAILED;
+}
+
+WatchingKernel::WatchId WindowsKernel::Watch(int, std::function<bool()> drain)
+{
+    auto reader = std::make_unique<Reader>();
+    Reader* raw = reader.get();
+    reader->Thread = std::thread([raw, drain = std::move(drain)] {
+        while (!raw->Stopping && drain()) {
+        }
+    });
+    std::lock_guard lock(readerMutex_);
+    const WatchId id = nextWatch_++;
+    readers_.emplace(id, std::move(reader));
+    return id;
+}
+
+void WindowsKernel::Unwatch(WatchId id)
+{
+    std::unique_ptr<Reader> reader;
+    {
+        std::lock_guard lock(readerMutex_);
+        const auto found = readers_.find(id);
+        if (found == readers_.end()) {
+            return;
+        }
+        reader = std::move(found->second);
+        readers_.erase(found);
+    }
+    // The drain waits no longer than its capture's read timeout.
+    reader->Stopping = true;
+    reader->Thread.join();
 }
 
 void WindowsKernel::Schedule(std::uint32_t delayMilliseconds, std::function<void()> action)

@@ -18,36 +18,29 @@ struct PcapCloser {
 };
 using PcapHandle = std::unique_ptr<pcap_t, PcapCloser>;
 
-class FileDescriptor {
-public:
-    FileDescriptor() = default;
-    explicit FileDescriptor(int fd) : fd_(fd) {}
-    ~FileDescriptor()
-    {
-        if (fd_ >= 0) {
-            ::close(fd_);
-        }
-    }
-    FileDescriptor(const FileDescriptor&) = delete;
-    FileDescriptor& operator=(const FileDescriptor&) = delete;
-    int get() const { return fd_; }
-
-private:
-    int fd_ = -1;
-};
-
 }  // namespace
 
-std::optional<MacAddress> InterfaceHardwareAddress(const std::string& interfaceName)
+InterfaceAddressProbe::InterfaceAddressProbe(std::string interfaceName)
+    : interface_(std::move(interfaceName)), socket_(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0))
 {
-    const FileDescriptor probe(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0));
-    if (probe.get() < 0) {
+}
+
+InterfaceAddressProbe::~InterfaceAddressProbe()
+{
+    if (socket_ >= 0) {
+        ::close(socket_);
+    }
+}
+
+std::optional<MacAddress> InterfaceAddressProbe::Current() const
+{
+    if (socket_ < 0) {
         return std::nullopt;
     }
     ifreq request{};
-    std::memcpy(request.ifr_name, interfaceName.data(),
-                std::min(interfaceName.size(), sizeof(request.ifr_name) - 1));
-    if (::ioctl(probe.get(), SIOCGIFHWADDR, &request) != 0 ||
+    std::memcpy(request.ifr_name, interface_.data(),
+                std::min(interface_.size(), sizeof(request.ifr_name) - 1));
+    if (::ioctl(socket_, SIOCGIFHWADDR, &request) != 0 ||
         request.ifr_hwaddr.sa_family != ARPHRD_ETHER) {
         return std::nullopt;
     }

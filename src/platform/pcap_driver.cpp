@@ -181,7 +181,7 @@ private:
             std::unique_ptr<CaptureSource> source)
         : kernel_(kernel), interface_(std::move(interfaceName)), stationAddress_(stationAddress),
           admission_(std::move(admission)), source_(std::move(source)),
-          datalink_(source_->LinkType())
+          datalink_(source_->LinkType()), probe_(interface_)
     {
     }
 
@@ -190,7 +190,7 @@ private:
         if (datalink_ != DLT_EN10MB) {
             return std::nullopt;
         }
-        return stationAddress_ ? stationAddress_ : InterfaceHardwareAddress(interface_);
+        return stationAddress_ ? stationAddress_ : probe_.Current();
     }
 
     std::string PcapError()
@@ -246,6 +246,7 @@ private:
     {
         // Declared before the capture lock: the reads this drain completes are signalled once
         // it is released, so a woken thread that sends at once does not wait for the drain.
+        source_->AwaitFrames();
         ReadCompletions completed(kernel_);
         std::lock_guard lock(pcapLock_);
         return source_->Dispatch([this, &completed](std::span<const std::uint8_t> frame) {
@@ -268,8 +269,7 @@ private:
     SourceAddresses sources_;               // under pcapLock_
     const std::unique_ptr<CaptureSource> source_;
     const int datalink_;
-    // A socket to ask the system about the interface with, kept open: every frame sent asks
-    // for the station address.
+    const InterfaceAddressProbe probe_;
     WatchingKernel::WatchId watch_ = 0;
 
     // Held around every use of the capture handle: a waiting thread reads it while the

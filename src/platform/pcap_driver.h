@@ -32,9 +32,24 @@ std::string InterfaceOfAdapterName(const char* name);
 // Whether the system has an interface of that name, up or not.
 bool InterfaceExists(const std::string& interfaceName);
 
-// The interface's hardware address as the system has it now (it can be changed while a capture
-// runs); nothing for an interface without an Ethernet address.
-std::optional<MacAddress> InterfaceHardwareAddress(const std::string& interfaceName);
+// Asks the system for an interface's hardware address. Every frame sent asks, so what it needs
+// for that is kept open: on Linux a socket for the ioctl, asked each time (the address can be
+// changed while a capture runs); on Windows the IP Helper API's answer, asked at the open.
+class InterfaceAddressProbe {
+public:
+    explicit InterfaceAddressProbe(std::string interfaceName);
+    ~InterfaceAddressProbe();
+    InterfaceAddressProbe(const InterfaceAddressProbe&) = delete;
+    InterfaceAddressProbe& operator=(const InterfaceAddressProbe&) = delete;
+
+    // Nothing for an interface without an Ethernet address.
+    std::optional<MacAddress> Current() const;
+
+private:
+    const std::string interface_;
+    int socket_ = -1;
+    std::optional<MacAddress> known_;
+};
 
 // The BPF program text for an NDIS packet filter on a station with that address: 0 passes
 // nothing, DIRECTED the frames to the address, DIRECTED|BROADCAST those and broadcasts; of
@@ -59,6 +74,9 @@ public:
     virtual int LinkType() = 0;
     // Passes up from now on only the frames the BPF program (libpcap's syntax) takes.
     virtual bool SetFilter(const std::string& program) = 0;
+    // Where frames can only be had by waiting for them (Windows), waits a moment for them,
+    // outside the capture lock; the drain calls it before Dispatch.
+    virtual void AwaitFrames() {}
     // Hands every frame that has come to sink, in order, without blocking; false once the
     // source is broken or gone.
     virtual bool Dispatch(const FrameSink& sink) = 0;

@@ -1,5 +1,6 @@
 #include "platform/windows_api.h"
 
+#include <array>
 #include <vector>
 
 #include "platform/registry.h"

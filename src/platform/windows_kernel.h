@@ -2,21 +2,24 @@
 // The kernel services on Windows, where they are the system's own: the tick count, Sleep,
 // auto-reset events and WaitForMultipleObjects, and a timer thread for scheduled actions. The
 // system timer runs at 1 ms while the kernel exists, so that a 20 ms pause lasts 20 ms and not
-// the next multiple of the default 15.6 ms.
+// the next multiple of the default 15.6 ms. Captures have no descriptor to poll here: each
+// watched source is read on a thread of its own, whose drain waits a moment for frames.
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <thread>
 #include <unordered_map>
 #include <utility>
 
-#include "platform/kernel.h"
+#include "platform/watching_kernel.h"
 
 namespace tarvik {
 
-class WindowsKernel final : public Kernel {
+class WindowsKernel final : public WatchingKernel {
 public:
     WindowsKernel();
     ~WindowsKernel() override;
@@ -37,6 +40,11 @@ public:
     // Actions still pending when the kernel is destroyed never run.
     void Schedule(std::uint32_t delayMilliseconds, std::function<void()> action) override;
 
+    // fd is not used: the source is read by its drain alone, on a thread of its own.
+    WatchId Watch(int fd, std::function<bool()> drain) override;
+    void Unwatch(WatchId id) override;
+    void ServedBy(EventHandle, WatchId) override {}
+
     // The system's handle of an event (a HANDLE), for a driver that waits on it together with
     // a handle of its own; null for a handle that is not open.
     void* SystemHandle(EventHandle event);
@@ -50,6 +58,14 @@ private:
     std::mutex eventMutex_;
     std::unordered_map<EventHandle, void*> events_;  // under eventMutex_
     EventHandle lastHandle_ = NO_EVENT;              // under eventMutex_
+
+    struct Reader {
+        std::atomic<bool> Stopping{false};
+        std::thread Thread;
+    };
+    std::mutex readerMutex_;
+    std::map<WatchId, std::unique_ptr<Reader>> readers_;  // under readerMutex_
+    WatchId nextWatch_ = 1;                               // under readerMutex_
 
     std::mutex timerMutex_;
     std::condition_variable timerChanged_;
