@@ -346,7 +346,7 @@ std::vector<DoctorCheck> CheckProbe(const std::string& interfaceName, const Prob
                        "--frame-type " + std::string(FrameVariantName(answer.Answered)));
         }
     }
-    if (devices.empty()) {
+    if (facts.Answers.empty()) {
         lines.Warn("devices", "no device answered in either frame type",
                    "power the device and put it in its loader mode; connect it by cable, with "
                    "no switch or bridge between; `tarvik-cli explain 12`");
