@@ -6,11 +6,13 @@
 #include "cli/descriptor_text.h"
 #include "cli/device_board.h"
 #include "cli/device_summary.h"
+#include "cli/doctor_printer.h"
 #include "cli/exit_status.h"
 #include "cli/json_output.h"
 #include "cli/progress_printer.h"
 #include "cli/terminal_port.h"
 #include "cli/upgrade_record.h"
+#include "commands/doctor.h"
 #include "commands/failure_catalogue.h"
 #include "commands/run_environment.h"
 #include "commands/several_devices.h"
@@ -47,8 +49,10 @@ public:
                                     "cannot write the trace " + options_.TracePath + ": " + *error);
             }
         }
-        // Reading an image file and listing the adapters need no open adapter.
-        if (options_.Which != Command::Info && options_.Which != Command::Adapters) {
+        // Reading an image file and listing the adapters need no open adapter; doctor opens
+        // each adapter itself.
+        if (options_.Which != Command::Info && options_.Which != Command::Adapters &&
+            options_.Which != Command::Doctor) {
             if (const int status = Start(); status != EXIT_SUCCESS_STATUS) {
                 return Fail(status, port_.LastMessage());
             }
@@ -68,6 +72,8 @@ public:
             return Upgrade();
         case Command::Explain:
             return Explain();
+        case Command::Doctor:
+            return Doctor();
         }
         return EXIT_USAGE;
     }
@@ -112,6 +118,17 @@ private:
             }
         }
         return EXIT_SUCCESS_STATUS;
+    }
+
+    int Doctor()
+    {
+        DoctorPrinter printer(streams_.Out, options_.Json);
+        const bool healthy =
+            RunDoctor(*environment_, {options_.Interface, options_.InvokedAs}, printer);
+        if (Stopped()) {
+            return Fail(EXIT_INTERRUPTED, TEXT_INTERRUPTED);
+        }
+        return healthy ? EXIT_SUCCESS_STATUS : EXIT_DOCTOR_FOUND_FAULT;
     }
 
     void Verbose(const std::string& line)

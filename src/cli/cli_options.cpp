@@ -158,6 +158,11 @@ ParseResult ParseCommandLine(int argc, const char* const* argv, std::ostream& ou
                      "An exit status, or a message as shown (quoted: \"Hardware Type Mismatch !\")")
         ->required()
         ->check(EXPLAIN_TOPIC);
+    CLI::App* doctor = app.add_subcommand(
+        "doctor",
+        "Check what stands between the program and the devices: each interface (or the one -i "
+        "names), network managers, bridges, privilege, then a probe in both frame types. "
+        "Changes nothing");
 
     try {
         app.parse(argc, argv);
@@ -186,12 +191,16 @@ ParseResult ParseCommandLine(int argc, const char* const* argv, std::ostream& ou
     const std::pair<CLI::App*, Command> commands[] = {
         {adapters, Command::Adapters}, {browse, Command::Browse}, {device, Command::Device},
         {info, Command::Info},         {check, Command::Check},   {upgrade, Command::Upgrade},
-        {explain, Command::Explain},
+        {explain, Command::Explain},   {doctor, Command::Doctor},
     };
     for (const auto& [subcommand, which] : commands) {
         if (subcommand->parsed()) {
             options.Which = which;
         }
+    }
+    if (doctor->parsed() && options.Lab) {
+        err << "doctor: examines the machine's own interfaces; the lab has none to examine\n";
+        return {std::nullopt, EXIT_USAGE};
     }
     if (upgrade->parsed()) {
         if (options.DeviceNames.empty() && !options.All) {

@@ -13,7 +13,7 @@
 
 namespace tarvik::cli {
 
-enum class Command { Adapters, Browse, Device, Info, Check, Upgrade, Explain };
+enum class Command { Adapters, Browse, Device, Info, Check, Upgrade, Explain, Doctor };
 enum class ProgressStyle { Auto, Bar, Plain };
 
 struct CliOptions {

@@ -11,6 +11,7 @@ inline constexpr int EXIT_SUCCESS_STATUS = RowOf(ProgramOutcome::Success).ExitSt
 inline constexpr int EXIT_USAGE = RowOf(ProgramOutcome::Usage).ExitStatus;
 inline constexpr int EXIT_INTERRUPTED = RowOf(ProgramOutcome::Interrupted).ExitStatus;
 inline constexpr int EXIT_SOME_DEVICES_FAILED = RowOf(ProgramOutcome::SomeDevicesFailed).ExitStatus;
+inline constexpr int EXIT_DOCTOR_FOUND_FAULT = RowOf(ProgramOutcome::DoctorFoundFault).ExitStatus;
 
 inline int ExitStatusFor(UpgradeOutcome outcome)
 {

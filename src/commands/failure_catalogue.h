@@ -19,7 +19,7 @@ struct FailureEntry {
     std::string_view Remedy;  // what to try, and what to send with a report
 };
 
-inline constexpr std::array<FailureEntry, 26> FAILURE_CATALOGUE = {{
+inline constexpr std::array<FailureEntry, 27> FAILURE_CATALOGUE = {{
     {0, "nothing went wrong", "nothing to do"},
     {2,
      "a misspelt command or option, an option before its command, a device name that is not "
@@ -74,6 +74,11 @@ inline constexpr std::array<FailureEntry, 26> FAILURE_CATALOGUE = {{
     {23, "with --frame-type auto the named device answered discovery in neither frame type",
      "check its name with `browse`; power-cycle it into its loader mode; send `--trace FILE` "
      "with a report"},
+    {24,
+     "doctor found something that keeps frames from the devices: an interface missing, down "
+     "or without carrier, not Ethernet, an MTU too small for a block, a bridge port that "
+     "drops frames, no raw network access, or a socket that would not open",
+     "do what the failing line says after `->`, then run `tarvik-cli doctor` again"},
     {30,
      "no usable wired adapter: none listed, all down, or only loopback, Wi-Fi or virtual "
      "ones",

@@ -146,9 +146,10 @@ enum class ProgramOutcome {
     Usage,
     Interrupted,
     SomeDevicesFailed,
+    DoctorFoundFault,
 };
 
-inline constexpr std::array<OutcomeRow, 4> PROGRAM_OUTCOMES = {{
+inline constexpr std::array<OutcomeRow, 5> PROGRAM_OUTCOMES = {{
     {static_cast<int>(ProgramOutcome::Success), "", 0,
      "success; an upgrade ended with \"Upgrade Finish\""},
     {static_cast<int>(ProgramOutcome::Usage), "", 2, "the command line could not be understood"},
@@ -157,6 +158,8 @@ inline constexpr std::array<OutcomeRow, 4> PROGRAM_OUTCOMES = {{
     {static_cast<int>(ProgramOutcome::SomeDevicesFailed), "", 19,
      "upgrade of several devices: some did not end with \"Upgrade Finish\" (each one's own "
      "status is in the summary), or --all found no device that fits"},
+    {static_cast<int>(ProgramOutcome::DoctorFoundFault), "", 24,
+     "doctor: a check failed (its line says what to do)"},
 }};
 
 // The row of a code; null when the table has none, which the caller must answer for itself.
@@ -185,7 +188,7 @@ constexpr bool RowsStandAtTheirCodes(const std::array<OutcomeRow, N>& table, Out
 }
 static_assert(RowsStandAtTheirCodes(UPGRADE_OUTCOMES, UpgradeOutcome::Other));
 static_assert(RowsStandAtTheirCodes(INQUIRY_OUTCOMES, InquiryOutcome::TargetNotFound));
-static_assert(RowsStandAtTheirCodes(PROGRAM_OUTCOMES, ProgramOutcome::SomeDevicesFailed));
+static_assert(RowsStandAtTheirCodes(PROGRAM_OUTCOMES, ProgramOutcome::DoctorFoundFault));
 
 // The row of an ending, which every enumerator has (the assertions above).
 constexpr const OutcomeRow& RowOf(UpgradeOutcome outcome)

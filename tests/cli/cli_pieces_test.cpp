@@ -59,6 +59,7 @@ TEST(ExitStatusTest, TheDocumentedTableIsUniqueAndCoversEveryOutcome)
         EXPECT_EQ(documented.count(ExitStatusFor(outcome)), 1u);
     }
     EXPECT_EQ(documented.count(EXIT_INTERRUPTED), 1u);
+    EXPECT_EQ(documented.count(EXIT_DOCTOR_FOUND_FAULT), 1u);
     EXPECT_EQ(EXIT_INTERRUPTED, 130);
 }
 
@@ -91,7 +92,7 @@ struct RefusedCommandLine {
 TEST(CommandLineTest, ARefusedCommandLineSaysWhatIsWrongAndWhereItBelongs)
 {
     const std::string commands =
-        "the commands are adapters, browse, device, info, check, upgrade, explain";
+        "the commands are adapters, browse, device, info, check, upgrade, explain, doctor";
     const std::string upgrade = "tarvik-cli upgrade FILE [NAME...]";
     const RefusedCommandLine rows[] = {
         {{"--record", "r.jsonl", "upgrade", "fw.bin", "QV000001"},
@@ -111,8 +112,9 @@ TEST(CommandLineTest, ARefusedCommandLineSaysWhatIsWrongAndWhereItBelongs)
         {{"--trace=t.pcap", "x"}, "\"x\" is no command; " + commands},
         {{"explian", "13"},
          "\"explian\" is no command; did you mean explain? The c" + commands.substr(5)},
-        {{}, "name a command: adapters, browse, device, info, check, upgrade, explain"},
-        {{"--json"}, "name a command: adapters, browse, device, info, check, upgrade, explain"},
+        {{}, "name a command: adapters, browse, device, info, check, upgrade, explain, doctor"},
+        {{"--json"},
+         "name a command: adapters, browse, device, info, check, upgrade, explain, doctor"},
         // What the parser says itself.
         {{"--pace", "99", "browse"}, "--pace: Value 99 not in range 0 to 20"},
         {{"--lab", "-i", "eth0", "browse"}, "--interface excludes --lab"},
@@ -131,6 +133,25 @@ TEST(CommandLineTest, ARefusedCommandLineSaysWhatIsWrongAndWhereItBelongs)
         EXPECT_EQ(err.str(), row.FirstLine + "\nRun with --help for more information.\n");
         EXPECT_EQ(out.str(), "");
     }
+}
+
+// doctor examines the machine's interfaces, all or the one -i names; the lab has none.
+TEST(CommandLineTest, DoctorTakesAnInterfaceButNotTheLab)
+{
+    const char* const named[] = {"tarvik-cli", "-i", "tva0", "--json", "doctor"};
+    const ParseResult parsed = ParseCommandLine(5, named);
+    ASSERT_TRUE(parsed.Options);
+    EXPECT_EQ(parsed.Options->Which, Command::Doctor);
+    EXPECT_EQ(parsed.Options->Interface, "tva0");
+    EXPECT_TRUE(parsed.Options->Json);
+
+    const char* const lab[] = {"tarvik-cli", "--lab", "doctor"};
+    std::ostringstream out;
+    std::ostringstream err;
+    const ParseResult refused = ParseCommandLine(3, lab, out, err);
+    EXPECT_FALSE(refused.Options);
+    EXPECT_EQ(refused.ExitStatus, EXIT_USAGE);
+    EXPECT_NE(err.str().find("the lab has none to examine"), std::string::npos) << err.str();
 }
 
 TEST(CommandLineTest, TheNearestCommandIsOfferedOnlyWhenItIsClose)

@@ -1,0 +1,373 @@
+#include "commands/doctor_checks.h"
+
+#include <algorithm>
+
+#include "commands/startup.h"
+#include "netio/adapter_discovery.h"
+#include "protocol/upgrade_link.h"
+
+namespace tarvik {
+namespace {
+
+// The longest frame the tool sends, a write or verify of a whole block, must pass the
+// interface; the MTU does not count Ethernet's own header (destination, source, type).
+constexpr std::size_t ETHERNET_HEADER_BYTES = FRAME_OPCODE;
+constexpr std::uint32_t SMALLEST_WORKING_MTU =
+    static_cast<std::uint32_t>(FRAME_HEADER_BYTES + BLOCK_BYTES - ETHERNET_HEADER_BYTES);
+constexpr std::uint32_t ETHERNET_MTU = 1500;
+
+class Lines {
+public:
+    explicit Lines(std::string interfaceName) : interface_(std::move(interfaceName)) {}
+
+    void Pass(std::string name, std::string detail)
+    {
+        checks_.push_back({interface_, std::move(name), CheckResult::Pass, std::move(detail), {}});
+    }
+    void Warn(std::string name, std::string detail, std::string advice)
+    {
+        checks_.push_back({interface_, std::move(name), CheckResult::Warn, std::move(detail),
+                           std::move(advice)});
+    }
+    void Fail(std::string name, std::string detail, std::string advice)
+    {
+        checks_.push_back({interface_, std::move(name), CheckResult::Fail, std::move(detail),
+                           std::move(advice)});
+    }
+    std::vector<DoctorCheck> Take() { return std::move(checks_); }
+
+private:
+    std::string interface_;
+    std::vector<DoctorCheck> checks_;
+};
+
+std::string Seconds(std::uint32_t milliseconds)
+{
+    const std::uint32_t tenths = (milliseconds + 50) / 100;
+    return std::to_string(tenths / 10) +
+           (tenths % 10 != 0 ? "." + std::to_string(tenths % 10) : "") + " s";
+}
+
+void CheckManagers(Lines& lines, const std::string& name, const NetworkManagerFacts& managers)
+{
+    switch (managers.NetworkManager) {
+    case ManagerState::NotInstalled:
+        lines.Pass("networkmanager", "NetworkManager not installed");
+        break;
+    case ManagerState::Unknown:
+        lines.Pass("networkmanager", "NetworkManager not running, or it does not list " + name);
+        break;
+    case ManagerState::Unmanaged:
+        lines.Pass("networkmanager", "NetworkManager leaves it alone (unmanaged)");
+        break;
+    case ManagerState::Managed:
+        lines.Warn("networkmanager",
+                   "managed by NetworkManager (" + managers.NetworkManagerState +
+                       "): it may take the interface down or reconfigure it mid-transfer",
+                   "sudo nmcli device set " + name +
+                       " managed no   (until reboot; `managed yes` hands it back)");
+        break;
+    }
+    switch (managers.Networkd) {
+    case ManagerState::NotInstalled:
+        lines.Pass("networkd", "systemd-networkd not installed");
+        break;
+    case ManagerState::Unknown:
+        lines.Pass("networkd", "systemd-networkd not running, or it does not list " + name);
+        break;
+    case ManagerState::Unmanaged:
+        lines.Pass("networkd", "systemd-networkd leaves it alone (unmanaged)");
+        break;
+    case ManagerState::Managed:
+        lines.Warn("networkd",
+                   "managed by systemd-networkd (" + managers.NetworkdState +
+                       "): it may reconfigure the interface mid-transfer",
+                   "printf '[Match]\\nName=" + name +
+                       "\\n[Link]\\nUnmanaged=yes\\n' | sudo tee /run/systemd/network/"
+                       "00-tarvik-" +
+                       name + ".network && sudo networkctl reload   (until reboot)");
+        break;
+    }
+}
+
+void CheckBridge(Lines& lines, const std::optional<BridgePortFacts>& port)
+{
+    if (!port) {
+        lines.Pass("bridge", "not a bridge port");
+        return;
+    }
+    if (!port->Forwarding) {
+        lines.Fail("bridge",
+                   "port of bridge " + port->Bridge + ", " + port->PortState +
+                       ": the bridge drops its frames now",
+                   port->SpanningTree
+                       ? "wait " + Seconds(2 * port->ForwardDelayMs) +
+                             " after the link comes up, or turn spanning tree off: sudo ip link "
+                             "set " +
+                             port->Bridge + " type bridge stp_state 0"
+                       : "bring the bridge up: sudo ip link set " + port->Bridge + " up");
+        return;
+    }
+    if (port->SpanningTree && port->ForwardDelayMs > 0) {
+        lines.Warn("bridge",
+                   "port of bridge " + port->Bridge +
+                       " with spanning tree on: after every link "
+                       "change the port listens and learns for " +
+                       Seconds(2 * port->ForwardDelayMs) + " and drops the frames meanwhile",
+                   "sudo ip link set " + port->Bridge +
+                       " type bridge stp_state 0, or wait that long after plugging the device in "
+                       "or powering it");
+        return;
+    }
+    lines.Pass("bridge", "port of bridge " + port->Bridge + ", spanning tree off");
+}
+
+void CheckRawSockets(Lines& lines, const std::vector<RawSocketHolder>& holders)
+{
+    if (holders.empty()) {
+        lines.Pass("raw-sockets", "no other program has a raw socket on it");
+        return;
+    }
+    std::string who;
+    for (const RawSocketHolder& holder : holders) {
+        who += who.empty() ? "" : ", ";
+        who += holder.Program.empty()
+                   ? "user " + std::to_string(holder.UserId)
+                   : holder.Program + " (pid " + std::to_string(holder.ProcessId) + ")";
+    }
+    lines.Warn("raw-sockets",
+               std::to_string(holders.size()) + " other raw socket" +
+                   (holders.size() == 1 ? "" : "s") + " on it: " + who,
+               "a second loader or an emulated device on the same interface sees the same frames "
+               "and may answer or send too; close it (`sudo ss -0 -p` lists them). A capture "
+               "(tcpdump, Wireshark) does no harm");
+}
+
+}  // namespace
+
+std::string_view CheckResultName(CheckResult result)
+{
+    switch (result) {
+    case CheckResult::Pass:
+        return "pass";
+    case CheckResult::Warn:
+        return "warn";
+    case CheckResult::Fail:
+        return "fail";
+    }
+    return "fail";
+}
+
+std::vector<DoctorCheck> CheckPrivilege(const PrivilegeFacts& facts)
+{
+    Lines lines("");
+    const std::string group(PRIVILEGE_GROUP);
+    const bool pending = facts.GroupExists && facts.GroupInDatabase && !facts.GroupInSession;
+    if (facts.Root) {
+        lines.Pass("privilege", "running as root");
+    } else if (facts.RawNetworkAccess) {
+        lines.Pass("privilege", facts.FileCapability ? "cap_net_raw, the binary's file capability"
+                                                     : "cap_net_raw, inherited");
+    } else if (pending) {
+        lines.Fail("privilege",
+                   "no raw network access: " + facts.UserName + " was added to group " + group +
+                       " after this session began, and the session does not have it yet",
+                   "log out and in again (or run `newgrp " + group + "` in this shell)");
+    } else if (facts.FileCapability) {
+        lines.Fail("privilege",
+                   "no raw network access, although " + facts.Binary +
+                       " carries cap_net_raw: the system did not grant it (a nosuid mount, or a "
+                       "parent that forbids new privileges)",
+                   "run the binary from where it was installed, or with sudo");
+    } else {
+        std::string advice =
+            "run with sudo, or grant the binary the right: sudo setcap cap_net_raw+ep " +
+            facts.Binary;
+        if (facts.GroupExists) {
+            advice += ", or join group " + group + ": sudo usermod -aG " + group + " " +
+                      (facts.UserName.empty() ? std::string("USER") : facts.UserName) +
+                      ", then log in again";
+        }
+        lines.Fail("privilege", "no raw network access: neither root nor cap_net_raw", advice);
+    }
+    if (!facts.Root && facts.GroupExists && facts.GroupInSession) {
+        lines.Pass("group", "member of group " + group);
+    } else if (!facts.Root && pending && facts.RawNetworkAccess) {
+        lines.Warn("group",
+                   facts.UserName + " was added to group " + group +
+                       ", but this session does not have it yet",
+                   "log out and in again (or run `newgrp " + group + "` in this shell)");
+    }
+    return lines.Take();
+}
+
+std::vector<DoctorCheck> CheckInterface(const InterfaceFacts& facts,
+                                        const NetworkManagerFacts& managers)
+{
+    Lines lines(facts.Name);
+    const std::string& name = facts.Name;
+    if (!facts.Exists) {
+        lines.Fail("exists", "no such interface",
+                   "pick one of `ip -br link` (or `tarvik-cli adapters`); a USB adapter may have "
+                   "been renamed when plugged in");
+        return lines.Take();
+    }
+    lines.Pass("exists", "exists");
+    if (!facts.Up) {
+        lines.Fail("up", "down (administratively)", "sudo ip link set " + name + " up");
+    } else {
+        lines.Pass("up", "up");
+        if (facts.Carrier) {
+            lines.Pass("carrier", "carrier");
+        } else {
+            lines.Fail("carrier", "no carrier (" + facts.OperState + "): no link to anything",
+                       "plug the cable in and power the device (or the switch); the link light "
+                       "must be on");
+        }
+    }
+    switch (facts.Medium) {
+    case InterfaceMedium::Ethernet:
+        lines.Pass("medium", "Ethernet");
+        break;
+    case InterfaceMedium::WiFi:
+        lines.Warn("medium", "Wi-Fi: raw frames to devices over Wi-Fi are unreliable",
+                   "connect the device by cable to a wired adapter and use that");
+        break;
+    case InterfaceMedium::Other:
+        lines.Fail("medium", "not Ethernet (hardware type " + std::to_string(facts.LinkType) + ")",
+                   "use a wired Ethernet interface (`tarvik-cli adapters` lists them)");
+        break;
+    }
+    const std::string mtu = "MTU " + std::to_string(facts.Mtu);
+    if (facts.Mtu < SMALLEST_WORKING_MTU) {
+        lines.Fail("mtu",
+                   mtu + ": a block's frame needs " + std::to_string(SMALLEST_WORKING_MTU) +
+                       " and cannot be sent",
+                   "sudo ip link set " + name + " mtu " + std::to_string(ETHERNET_MTU));
+    } else if (facts.Mtu < ETHERNET_MTU) {
+        lines.Warn("mtu", mtu + ", below Ethernet's " + std::to_string(ETHERNET_MTU),
+                   "sudo ip link set " + name + " mtu " + std::to_string(ETHERNET_MTU) +
+                       " (a tunnel or VLAN parent may be why it is small)");
+    } else {
+        lines.Pass("mtu", mtu);
+    }
+    CheckManagers(lines, name, managers);
+    CheckBridge(lines, facts.BridgePort);
+    if (!facts.BondMaster.empty()) {
+        lines.Warn("bond",
+                   "slave of bond " + facts.BondMaster +
+                       ": the bond decides which of its links a frame leaves by",
+                   "use -i " + facts.BondMaster +
+                       ", or connect the device to an adapter outside the bond");
+    } else {
+        lines.Pass("bond", "not in a bond");
+    }
+    if (facts.Vlan) {
+        lines.Warn("vlan",
+                   "VLAN " + std::to_string(facts.Vlan->Id) + " on " + facts.Vlan->Parent +
+                       ": frames leave tagged, and a device in its loader mode takes untagged "
+                       "frames",
+                   "use -i " + facts.Vlan->Parent +
+                       ", or have the switch port the device is on untag that VLAN");
+    } else {
+        lines.Pass("vlan", "not a VLAN");
+    }
+    CheckRawSockets(lines, facts.OtherRawSockets);
+    return lines.Take();
+}
+
+std::vector<DoctorCheck> CheckProbe(const std::string& interfaceName, const ProbeFacts& facts)
+{
+    Lines lines(interfaceName);
+    const std::string explain = "`tarvik-cli explain " +
+                                std::to_string(StartupExitStatus(facts.OpenResult)) + "`";
+    switch (facts.OpenResult) {
+    case DISCOVERY_OK:
+        lines.Pass("filter", "raw socket open, kernel socket filter loaded");
+        break;
+    case DISCOVERY_OPEN_ADAPTER_FAILED:
+        lines.Fail("filter", "the raw socket could not be opened",
+                   "see the privilege line; " + explain);
+        return lines.Take();
+    case DISCOVERY_START_RECEPTION_FAILED:
+        lines.Fail("filter", "the kernel refused the socket filter, or reception did not start",
+                   "check `dmesg`; " + explain);
+        return lines.Take();
+    default:
+        lines.Fail("filter", "the adapter could not be opened", explain);
+        return lines.Take();
+    }
+
+    // Each device once per frame type, with the time of its first reply.
+    struct Seen {
+        std::string Name;
+        bool Untyped = false;
+        bool Typed = false;
+    };
+    std::vector<Seen> devices;
+    for (const FrameVariantKind variant : {FrameVariantKind::Untyped, FrameVariantKind::Typed}) {
+        const std::string probe = "probe-" + std::string(FrameVariantName(variant));
+        const std::string words = std::string(FrameVariantName(variant)) + " probe";
+        if (!(variant == FrameVariantKind::Untyped ? facts.UntypedSent : facts.TypedSent)) {
+            lines.Fail(probe, words + " could not be sent",
+                       "keep the interface up with its carrier; `tarvik-cli explain 22`");
+            continue;
+        }
+        std::string answered;
+        std::size_t count = 0;
+        for (const ProbeAnswer& answer : facts.Answers) {
+            if (answer.Asked != variant || answer.Answered != variant) {
+                continue;
+            }
+            answered += (count++ == 0 ? "" : ", ") + answer.DeviceName + " in " +
+                        std::to_string(answer.ReplyMs) + " ms";
+            auto seen = std::find_if(devices.begin(), devices.end(),
+                                     [&](const Seen& s) { return s.Name == answer.DeviceName; });
+            if (seen == devices.end()) {
+                seen = devices.insert(devices.end(), Seen{answer.DeviceName});
+            }
+            (variant == FrameVariantKind::Untyped ? seen->Untyped : seen->Typed) = true;
+        }
+        if (count == 0) {
+            lines.Pass(probe, words + ": no answer");
+        } else {
+            lines.Pass(probe, words + ": " + std::to_string(count) + " device" +
+                                  (count == 1 ? "" : "s") + ": " + answered);
+        }
+    }
+    for (const ProbeAnswer& answer : facts.Answers) {
+        if (answer.Asked != answer.Answered) {
+            lines.Warn("frame-type",
+                       answer.DeviceName + " answered the " +
+                           std::string(FrameVariantName(answer.Asked)) + " probe in " +
+                           std::string(FrameVariantName(answer.Answered)) +
+                           " frames, which a run speaking " +
+                           std::string(FrameVariantName(answer.Asked)) + " frames ignores",
+                       "--frame-type " + std::string(FrameVariantName(answer.Answered)));
+        }
+    }
+    if (facts.Answers.empty()) {
+        lines.Warn("devices", "no device answered in either frame type",
+                   "power the device and put it in its loader mode; connect it by cable, with "
+                   "no switch or bridge between; `tarvik-cli explain 12`");
+    }
+    for (const Seen& device : devices) {
+        if (device.Untyped && device.Typed) {
+            lines.Pass("frame-type", device.Name + " answers both frame types");
+        } else if (device.Untyped) {
+            lines.Pass("frame-type", device.Name + " answers untyped frames only (the default)");
+        } else {
+            lines.Warn("frame-type", device.Name + " answers typed frames only",
+                       "pass --frame-type typed (or auto) to talk to it");
+        }
+    }
+    return lines.Take();
+}
+
+bool AnyCheckFailed(const std::vector<DoctorCheck>& checks)
+{
+    return std::any_of(checks.begin(), checks.end(),
+                       [](const DoctorCheck& check) { return check.Result == CheckResult::Fail; });
+}
+
+}  // namespace tarvik

@@ -1,0 +1,204 @@
+// doctor's judgement of the facts: from a machine where everything is in order, each row
+// changes one fact and expects exactly one line that is not a pass, with its result, its words
+// and advice.
+
+#include <functional>
+
+#include <gtest/gtest.h>
+
+#include "commands/doctor_checks.h"
+#include "netio/adapter_discovery.h"
+
+namespace tarvik {
+namespace {
+
+struct Machine {
+    PrivilegeFacts Privilege;
+    InterfaceFacts Interface;
+    NetworkManagerFacts Managers;
+    ProbeFacts Probe;
+};
+
+Machine InOrder()
+{
+    Machine machine;
+    machine.Privilege.Root = true;
+    machine.Privilege.RawNetworkAccess = true;
+    machine.Privilege.Binary = "/usr/bin/tarvik-cli";
+    machine.Privilege.UserName = "ana";
+    InterfaceFacts& facts = machine.Interface;
+    facts.Name = "tva0";
+    facts.Exists = true;
+    facts.Up = true;
+    facts.Carrier = true;
+    facts.OperState = "up";
+    facts.Medium = InterfaceMedium::Ethernet;
+    facts.LinkType = 1;
+    facts.Mtu = 1500;
+    machine.Probe.OpenResult = DISCOVERY_OK;
+    machine.Probe.UntypedSent = true;
+    machine.Probe.TypedSent = true;
+    machine.Probe.Answers = {
+        {"QV00000B", FrameVariantKind::Untyped, FrameVariantKind::Untyped, 3},
+        {"QV00000B", FrameVariantKind::Typed, FrameVariantKind::Typed, 4},
+    };
+    return machine;
+}
+
+std::vector<DoctorCheck> Judge(const Machine& machine)
+{
+    std::vector<DoctorCheck> checks = CheckPrivilege(machine.Privilege);
+    for (auto&& more : {CheckInterface(machine.Interface, machine.Managers),
+                        CheckProbe(machine.Interface.Name, machine.Probe)}) {
+        checks.insert(checks.end(), more.begin(), more.end());
+    }
+    return checks;
+}
+
+struct Row {
+    const char* Case;
+    std::function<void(Machine&)> Change;
+    const char* Check;
+    CheckResult Result;
+    const char* Words;  // in the line's detail or advice
+};
+
+const Row ROWS[] =
+    {
+        {"no such interface", [](Machine& m) { m.Interface.Exists = false; }, "exists",
+         CheckResult::Fail, "no such interface"},
+        {"down", [](Machine& m) { m.Interface.Up = m.Interface.Carrier = false; }, "up",
+         CheckResult::Fail, "sudo ip link set tva0 up"},
+        {"peer down",
+         [](Machine& m) {
+    m.Interface.Carrier = false;
+    m.Interface.OperState = "lowerlayerdown";
+         },
+         "carrier", CheckResult::Fail, "no carrier (lowerlayerdown)"},
+        {"Wi-Fi", [](Machine& m) { m.Interface.Medium = InterfaceMedium::WiFi; }, "medium",
+         CheckResult::Warn, "Wi-Fi"},
+        {"not Ethernet",
+         [](Machine& m) {
+    m.Interface.Medium = InterfaceMedium::Other;
+    m.Interface.LinkType = 772;
+         },
+         "medium", CheckResult::Fail, "hardware type 772"},
+          {"small MTU", [](Machine& m) { m.Interface.Mtu = 1280; }, "mtu", CheckResult::Warn,
+           "sudo ip link set tva0 mtu 1500"},
+          {"MTU that just takes a block", [](Machine& m) { m.Interface.Mtu = 522; }, "mtu",
+           CheckResult::Warn, "MTU 522"},
+          {"MTU too small for a block", [](Machine& m) { m.Interface.Mtu = 521; }, "mtu",
+           CheckResult::Fail, "needs 522"},
+          {"NetworkManager",
+           [](Machine& m) {
+    m.Managers.NetworkManager = ManagerState::Managed;
+    m.Managers.NetworkManagerState = "connected";
+           },
+           "networkmanager", CheckResult::Warn, "sudo nmcli device set tva0 managed no"},
+    {"systemd-networkd",
+     [](Machine& m) {
+    m.Managers.Networkd = ManagerState::Managed;
+    m.Managers.NetworkdState = "configured";
+     },
+     "networkd", CheckResult::Warn, "Unmanaged=yes"},
+    {"bridge with spanning tree",
+     [](Machine& m) {
+    m.Interface.BridgePort = BridgePortFacts{"br0", true, 15000, true, "forwarding"};
+     },
+     "bridge", CheckResult::Warn, "stp_state 0"},
+    {"bridge port still listening",
+     [](Machine& m) {
+    m.Interface.BridgePort = BridgePortFacts{"br0", true, 4000, false, "listening"};
+     },
+     "bridge", CheckResult::Fail, "wait 8 s"},
+    {"bond", [](Machine& m) { m.Interface.BondMaster = "bond0"; }, "bond", CheckResult::Warn,
+     "-i bond0"},
+    {"VLAN",
+     [](Machine& m) {
+    m.Interface.Vlan = VlanFacts{100, "eth0"};
+     },
+     "vlan", CheckResult::Warn, "VLAN 100 on eth0"},
+    {"another raw socket",
+     [](Machine& m) {
+    m.Interface.OtherRawSockets = {{"tarvik-target", 42, 0}};
+     },
+     "raw-sockets", CheckResult::Warn, "1 other raw socket on it: tarvik-target (pid 42)"},
+    {"no privilege, no group",
+     [](Machine& m) { m.Privilege.Root = m.Privilege.RawNetworkAccess = false; }, "privilege",
+     CheckResult::Fail, "sudo setcap cap_net_raw+ep /usr/bin/tarvik-cli"},
+    {"no privilege, the group exists",
+     [](Machine& m) {
+    m.Privilege.Root = m.Privilege.RawNetworkAccess = false;
+    m.Privilege.GroupExists = true;
+     },
+     "privilege", CheckResult::Fail, "sudo usermod -aG tarvik ana"},
+    {"group granted, session not yet in it",
+     [](Machine& m) {
+    m.Privilege.Root = m.Privilege.RawNetworkAccess = false;
+    m.Privilege.GroupExists = m.Privilege.GroupInDatabase = true;
+     },
+     "privilege", CheckResult::Fail, "newgrp tarvik"},
+    {"group pending beside a capability",
+     [](Machine& m) {
+    m.Privilege.Root = false;
+    m.Privilege.GroupExists = m.Privilege.GroupInDatabase = true;
+     },
+     "group", CheckResult::Warn, "log out and in again"},
+    {"the socket does not open",
+     [](Machine& m) {
+    m.Probe = ProbeFacts{DISCOVERY_OPEN_ADAPTER_FAILED, false, false, {}};
+     },
+     "filter", CheckResult::Fail, "explain 31"},
+    {"the filter is refused",
+     [](Machine& m) {
+    m.Probe = ProbeFacts{DISCOVERY_START_RECEPTION_FAILED, false, false, {}};
+     },
+     "filter", CheckResult::Fail, "explain 34"},
+    {"a probe not sent",
+     [](Machine& m) {
+    m.Probe.TypedSent = false;
+    m.Probe.Answers.pop_back();
+     },
+     "probe-typed", CheckResult::Fail, "could not be sent"},
+    {"nobody answers", [](Machine& m) { m.Probe.Answers.clear(); }, "devices", CheckResult::Warn,
+     "no device answered in either frame type"},
+    {"typed frames only", [](Machine& m) { m.Probe.Answers.erase(m.Probe.Answers.begin()); },
+     "frame-type", CheckResult::Warn, "--frame-type typed"},
+    {"an answer in the other frame type",
+     [](Machine& m) {
+    m.Probe.Answers.push_back({"QV00000C", FrameVariantKind::Untyped, FrameVariantKind::Typed, 5});
+     },
+     "frame-type", CheckResult::Warn, "QV00000C answered the untyped probe in typed frames"},
+    };
+
+TEST(DoctorChecksTest, EachFaultGivesItsOneLineWithAdvice)
+{
+    const std::vector<DoctorCheck> healthy = Judge(InOrder());
+    EXPECT_FALSE(AnyCheckFailed(healthy));
+    for (const DoctorCheck& check : healthy) {
+        EXPECT_EQ(check.Result, CheckResult::Pass) << check.Name << ": " << check.Detail;
+    }
+
+    for (const Row& row : ROWS) {
+        SCOPED_TRACE(row.Case);
+        Machine machine = InOrder();
+        row.Change(machine);
+        const std::vector<DoctorCheck> checks = Judge(machine);
+        std::vector<DoctorCheck> raised;
+        for (const DoctorCheck& check : checks) {
+            if (check.Result != CheckResult::Pass) {
+                raised.push_back(check);
+                EXPECT_FALSE(check.Advice.empty()) << check.Name << " says nothing to do";
+            }
+        }
+        ASSERT_EQ(raised.size(), 1U);
+        EXPECT_EQ(raised[0].Name, row.Check);
+        EXPECT_EQ(raised[0].Result, row.Result);
+        EXPECT_NE((raised[0].Detail + " " + raised[0].Advice).find(row.Words), std::string::npos)
+            << raised[0].Detail << "  ->  " << raised[0].Advice;
+        EXPECT_EQ(AnyCheckFailed(checks), row.Result == CheckResult::Fail);
+    }
+}
+
+}  // namespace
+}  // namespace tarvik
