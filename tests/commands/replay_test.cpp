@@ -99,6 +99,11 @@ struct Scenario {
     bool Resends = false;  // the recorded run sent some request again
 };
 
+void PrintTo(const Scenario& scenario, std::ostream* out)
+{
+    *out << scenario.What;
+}
+
 // An upgrade of ten blocks sends INFO, BEGIN, ten WRITEs, ten VERIFYs and RESET when nothing
 // needs sending again.
 constexpr std::size_t CLEAN_UPGRADE_REQUESTS = 23;
