@@ -52,6 +52,24 @@ std::uint32_t DelayMs(std::uint64_t from, std::uint64_t to)
         std::min<std::uint64_t>(ms, std::numeric_limits<std::uint32_t>::max()));
 }
 
+// The request of the kind recorded last, a probe or one of the session's.
+RecordedRequest* LatestOf(RecordedSession& session, const RequestKind& kind)
+{
+    RecordedRequest* latest = nullptr;
+    if (const auto requests = session.Requests.find(kind); requests != session.Requests.end()) {
+        latest = &requests->second.back();
+    }
+    if (kind.second == OP_INFO) {
+        if (const auto probes = session.Probes.find(kind.first); probes != session.Probes.end()) {
+            RecordedRequest* probe = &probes->second.back();
+            if (latest == nullptr || probe->Microseconds >= latest->Microseconds) {
+                latest = probe;
+            }
+        }
+    }
+    return latest;
+}
+
 }  // namespace
 
 std::optional<RecordedSession> RecordedSession::FromCapture(
@@ -104,6 +122,9 @@ std::optional<RecordedSession> RecordedSession::FromCapture(
     }
 
     bool toolKnown = false;
+    // The latest request of each kind, which a reply of that kind answers: a late reply to a
+    // request that was sent again lands after the resend, as it did on the wire.
+    std::map<RequestKind, RecordedRequest*> latest;
     for (const Decoded& frame : decoded) {
         const FrameHeader& header = frame.Header;
         const RequestKind kind{header.FrameType, header.Opcode};
@@ -116,15 +137,18 @@ std::optional<RecordedSession> RecordedSession::FromCapture(
                 session.Tool = header.Source;
                 toolKnown = true;
             }
-            session.Requests[kind].push_back({frame.Frame->Microseconds, header.Sequence, {}});
+            auto& requests = probe ? session.Probes[header.FrameType] : session.Requests[kind];
+            requests.push_back({frame.Frame->Microseconds, header.Sequence, {}});
+            latest[kind] = nullptr;  // the vector may have moved: found again below
         } else if (header.Source == session.Device) {
-            // A reply answers the latest request of its kind: a late reply to a request that
-            // was sent again lands after the resend, as it did on the wire.
-            const auto requests = session.Requests.find(kind);
-            if (requests == session.Requests.end()) {
+            const auto found = latest.find(kind);
+            if (found == latest.end()) {
                 continue;  // the capture began after its request
             }
-            RecordedRequest& request = requests->second.back();
+            if (found->second == nullptr) {
+                found->second = LatestOf(session, kind);
+            }
+            RecordedRequest& request = *found->second;
             request.Replies.push_back({frame.Frame->Bytes,
                                        DelayMs(request.Microseconds, frame.Frame->Microseconds)});
         }
@@ -139,16 +163,25 @@ ReplayTarget::ReplayTarget(RecordedSession session, std::optional<MacAddress> ad
 
 const RecordedRequest* ReplayTarget::FirstAnsweredInformation(std::uint16_t frameType) const
 {
-    const auto requests = session_.Requests.find({frameType, OP_INFO});
-    if (requests == session_.Requests.end()) {
-        return nullptr;
-    }
-    for (const RecordedRequest& request : requests->second) {
-        if (!request.Replies.empty()) {
-            return &request;
+    const RecordedRequest* first = nullptr;
+    const auto consider = [&first](const std::vector<RecordedRequest>& requests) {
+        for (const RecordedRequest& request : requests) {
+            if (!request.Replies.empty()) {
+                if (first == nullptr || request.Microseconds < first->Microseconds) {
+                    first = &request;
+                }
+                return;
+            }
         }
+    };
+    if (const auto probes = session_.Probes.find(frameType); probes != session_.Probes.end()) {
+        consider(probes->second);
     }
-    return nullptr;
+    if (const auto requests = session_.Requests.find({frameType, OP_INFO});
+        requests != session_.Requests.end()) {
+        consider(requests->second);
+    }
+    return first;
 }
 
 std::vector<DeviceReply> ReplayTarget::Rewritten(const RecordedRequest& recorded,

@@ -41,6 +41,9 @@ struct RecordedSession {
     MacAddress Device{};
     MacAddress Tool{};
     std::map<RequestKind, std::vector<RecordedRequest>> Requests;  // in the order recorded
+    // Probes (broadcast information requests) by frame type: any device answers them whatever
+    // its session is at, so they hold no place in it.
+    std::map<std::uint16_t, std::vector<RecordedRequest>> Probes;
 
     // The session of the device that answered in the capture, or of device when given (the
     // capture may hold several that answered). Nothing and the reason in error when no device

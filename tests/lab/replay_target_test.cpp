@@ -112,14 +112,18 @@ TEST(RecordedSessionTest, TheDeviceIsTheOneThatAnsweredOrTheOneNamed)
     }
 }
 
-// An upgrade as recorded: the information query, BEGIN answered after 5 ms, the first WRITE
+// An upgrade as recorded: a probe two devices answer, the information query, BEGIN answered
+// after 5 ms, the first WRITE
 // lost and sent again, the device refusing the resent one, RESET; a second device's chatter
 // and its replies stay out of the session.
 std::vector<CapturedFrame> RecordedUpgrade()
 {
     return {
-        At(0, {DEVICE, TOOL, OP_INFO}),
-        At(3, {TOOL, DEVICE, OP_INFO, 0, 56}),
+        At(0, {BROADCAST_ADDRESS, TOOL, OP_INFO}),
+        At(1, {TOOL, OTHER, OP_INFO, 0, 56}),
+        At(2, {TOOL, DEVICE, OP_INFO, 0, 56}),
+        At(5, {DEVICE, TOOL, OP_INFO}),
+        At(8, {TOOL, DEVICE, OP_INFO, 0, 56}),
         At(10, {DEVICE, TOOL, OP_BEGIN, 0x0100}),
         At(15, {TOOL, DEVICE, OP_BEGIN, 0x0100, 2}),
         At(20, {DEVICE, TOOL, OP_WRITE, 0x0101, 512, FRAME_TYPE_UNTYPED, 0x1000}),
@@ -213,19 +217,22 @@ TEST_F(ReplayTargetTest, ProbesFindTheDeviceWithoutTakingTheSessionsInformationR
         const auto replies = Live(OP_INFO, 0, FRAME_TYPE_UNTYPED, BROADCAST_ADDRESS);
         ASSERT_EQ(replies.size(), 1u);
         EXPECT_EQ(DecodeHeader(replies[0].Frame)->DataLength, 56);
+        EXPECT_EQ(replies[0].DelayMs, 2u);  // as the probe was answered
     }
+    // The session's information request is still the first of its kind.
     EXPECT_EQ(Live(OP_INFO).size(), 1u);
+    EXPECT_TRUE(Live(OP_INFO).empty());
     // Frames to other stations, and replies of other devices, are not for it.
     EXPECT_TRUE(Live(OP_BEGIN, 0x0100, FRAME_TYPE_UNTYPED, OTHER).empty());
     EXPECT_TRUE(device->HandleFrame(Frame({LIVE_TOOL, OTHER, OP_BEGIN, 0x0100, 2})).empty());
     EXPECT_EQ(Live(OP_BEGIN, 0x0100).size(), 1u);
-    EXPECT_TRUE(notes.empty());
+    EXPECT_EQ(notes.size(), 1u);  // the second information request
 }
 
 TEST(ReplayTargetAddressTest, AnswersFromTheAddressGivenInsteadOfTheRecordedOne)
 {
     std::string error;
-    auto session = RecordedSession::FromCapture(Probe({DEVICE}), {}, "--device", error);
+    auto session = RecordedSession::FromCapture(RecordedUpgrade(), DEVICE, "--device", error);
     ASSERT_TRUE(session) << error;
     ReplayTarget device(std::move(*session), OTHER);
     EXPECT_TRUE(device.HandleFrame(Frame({DEVICE, LIVE_TOOL, OP_INFO})).empty());
