@@ -45,8 +45,13 @@ std::string VariantOf(std::uint16_t frameType)
                                                                       : FrameVariantKind::Untyped));
 }
 
+// Rounded to the millisecond. A capture merged from several interfaces may put a reply a
+// little before its request: that is no delay at all.
 std::uint32_t DelayMs(std::uint64_t from, std::uint64_t to)
 {
+    if (to <= from) {
+        return 0;
+    }
     const std::uint64_t ms = (to - from + 500) / 1000;
     return static_cast<std::uint32_t>(
         std::min<std::uint64_t>(ms, std::numeric_limits<std::uint32_t>::max()));
@@ -122,9 +127,6 @@ std::optional<RecordedSession> RecordedSession::FromCapture(
     }
 
     bool toolKnown = false;
-    // The latest request of each kind, which a reply of that kind answers: a late reply to a
-    // request that was sent again lands after the resend, as it did on the wire.
-    std::map<RequestKind, RecordedRequest*> latest;
     for (const Decoded& frame : decoded) {
         const FrameHeader& header = frame.Header;
         const RequestKind kind{header.FrameType, header.Opcode};
@@ -139,18 +141,15 @@ std::optional<RecordedSession> RecordedSession::FromCapture(
             }
             auto& requests = probe ? session.Probes[header.FrameType] : session.Requests[kind];
             requests.push_back({frame.Frame->Microseconds, header.Sequence, {}});
-            latest[kind] = nullptr;  // the vector may have moved: found again below
         } else if (header.Source == session.Device) {
-            const auto found = latest.find(kind);
-            if (found == latest.end()) {
+            // A reply answers the latest request of its kind: a late reply to a request that
+            // was sent again lands after the resend, as it did on the wire.
+            RecordedRequest* request = LatestOf(session, kind);
+            if (request == nullptr) {
                 continue;  // the capture began after its request
             }
-            if (found->second == nullptr) {
-                found->second = LatestOf(session, kind);
-            }
-            RecordedRequest& request = *found->second;
-            request.Replies.push_back({frame.Frame->Bytes,
-                                       DelayMs(request.Microseconds, frame.Frame->Microseconds)});
+            request->Replies.push_back({frame.Frame->Bytes,
+                                        DelayMs(request->Microseconds, frame.Frame->Microseconds)});
         }
     }
     return session;
