@@ -1,0 +1,23 @@
+#pragma once
+// A capture file read back: every frame with its time, from a pcap or pcapng file of Ethernet
+// frames, as this program's traces, tcpdump -w and Wireshark write them, at any time stamp
+// precision.
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace tarvik {
+
+struct CapturedFrame {
+    std::uint64_t Microseconds = 0;   // since the epoch, as the capture stamped it
+    std::vector<std::uint8_t> Bytes;  // what was captured of it, from the destination on
+};
+
+// The frames in file order; nothing and the reason in error when the file cannot be read or
+// holds anything but Ethernet frames.
+std::optional<std::vector<CapturedFrame>> ReadPcapFrames(const std::string& path,
+                                                         std::string& error);
+
+}  // namespace tarvik
