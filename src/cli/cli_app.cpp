@@ -17,6 +17,7 @@
 #include "commands/run_environment.h"
 #include "commands/several_devices.h"
 #include "commands/startup.h"
+#include "platform/pcap_reader.h"
 #include "protocol/upgrade_link.h"
 
 namespace tarvik::cli {
@@ -35,10 +36,20 @@ public:
         if (options_.Which == Command::Explain) {
             return Explain();
         }
+        std::optional<ReplayTarget> replay;
+        if (!options_.ReplayPath.empty()) {
+            std::string error;
+            replay = ReadReplay(error);
+            if (!replay) {
+                return FailWithNote(EXIT_USAGE,
+                                    "cannot replay " + options_.ReplayPath + ": " + error);
+            }
+        }
         environment_ = RunEnvironment::Make(options_.Lab ? SegmentKind::Lab : SegmentKind::Real,
                                             stop_,
                                             options_.SeveralDevices() ? RunSharing::SeveralRuns
-                                                                      : RunSharing::OneRun);
+                                                                      : RunSharing::OneRun,
+                                            std::move(replay));
         environment_->AdapterBinding().SetSendPause(options_.PaceMs);
         if (options_.AdmitEveryFrame) {
             environment_->Access().AdmitEveryFrame();
@@ -80,6 +91,27 @@ public:
 
 private:
     bool Stopped() const { return stop_ && stop_(); }
+
+    // The device of the capture --replay names, telling on stderr once per kind of request
+    // what the capture never answered.
+    std::optional<ReplayTarget> ReadReplay(std::string& error)
+    {
+        const auto frames = ReadPcapFrames(options_.ReplayPath, error);
+        if (!frames) {
+            return std::nullopt;
+        }
+        auto session =
+            RecordedSession::FromCapture(*frames, options_.ReplayDevice, "--replay-device", error);
+        if (!session) {
+            return std::nullopt;
+        }
+        ReplayTarget device(std::move(*session));
+        std::ostream& err = streams_.Err;
+        device.SetUnansweredNote([&err](const std::string& line) {
+            err << "tarvik-cli: replay: " << line << '\n';
+        });
+        return device;
+    }
 
     // Prints a failure: the flows have shown their fixed text already, unless output is JSON.
     int Fail(int status, std::string_view text)

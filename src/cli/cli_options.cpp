@@ -118,6 +118,19 @@ ParseResult ParseCommandLine(int argc, const char* const* argv, std::ostream& ou
                        std::string(TEXT_FINISHED) + "\"")
         ->check(CLI::Range(0, static_cast<int>(SEND_PAUSE_MS)));
     app.get_option("-i")->excludes(app.get_option("--lab"));
+    std::string replayDevice;
+    CLI::Option* replay =
+        app.add_option("--replay", options.ReplayPath,
+                       "With --lab: the lab holds only a device that answers as the device in "
+                       "the pcap capture FILE did (a --trace, or tcpdump's), request by request, "
+                       "after the recorded delays; what the capture never answered is said on "
+                       "stderr")
+            ->type_name("FILE")
+            ->needs(app.get_option("--lab"));
+    app.add_option("--replay-device", replayDevice,
+                   "With --replay: the device in the capture to replay, when several answer in it")
+        ->type_name("MAC")
+        ->needs(replay);
 
     CLI::App* adapters = app.add_subcommand("adapters", "List the network adapters");
     CLI::App* browse = app.add_subcommand("browse", "Find the devices on the segment");
@@ -166,6 +179,12 @@ ParseResult ParseCommandLine(int argc, const char* const* argv, std::ostream& ou
 
     try {
         app.parse(argc, argv);
+        if (!replayDevice.empty()) {
+            options.ReplayDevice = ParseMacAddress(replayDevice);
+            if (!options.ReplayDevice) {
+                throw CLI::ValidationError("--replay-device", "not a MAC address: " + replayDevice);
+            }
+        }
     } catch (const CLI::ParseError& error) {
         if (error.get_exit_code() != static_cast<int>(CLI::ExitCodes::Success)) {
             // The parser's words for these mislead: "arguments were not expected" for an option

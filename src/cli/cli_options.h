@@ -35,7 +35,9 @@ struct CliOptions {
     bool AdmitEveryFrame = false;  // the socket filter passes up frames of any type and length
     std::string Topic;             // explain: an exit status or a message text
     std::string TracePath;         // --trace: every frame sent and received, as a pcap file
-    std::string InvokedAs;         // argv[0], for the privilege hint when the binary cannot be told
+    std::string ReplayPath;        // --replay: the lab holds the device of this capture
+    std::optional<MacAddress> ReplayDevice;  // --replay-device: which, when several answer in it
+    std::string InvokedAs;  // argv[0], for the privilege hint when the binary cannot be told
 
     // The upgrade of several devices at once (a single named device runs as it always has).
     bool SeveralDevices() const

@@ -73,12 +73,15 @@ DeviceRun::~DeviceRun()
 }
 
 std::unique_ptr<RunEnvironment> RunEnvironment::Make(SegmentKind kind, StopRequested stop,
-                                                     RunSharing sharing)
+                                                     RunSharing sharing,
+                                                     std::optional<ReplayTarget> replay)
 {
     auto owned = std::make_unique<Owned>();
     PacketDriver* driver = nullptr;
     if (kind == SegmentKind::Lab) {
-        owned->BuiltInLab = MakeBuiltInLab(owned->System->Clock());
+        Kernel& clock = owned->System->Clock();
+        owned->BuiltInLab = replay ? MakeReplayLab(clock, std::move(*replay))
+                                   : MakeBuiltInLab(clock);
         driver = &owned->BuiltInLab->Driver();
         owned->AdapterRegistry = MakeLabRegistry();
         owned->OsVersion = std::make_unique<FixedOsVersionQuery>(VER_PLATFORM_WIN32_NT);

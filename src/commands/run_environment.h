@@ -17,6 +17,7 @@
 #include "commands/command_port.h"
 #include "commands/interface_access.h"
 #include "commands/stop_aware_driver.h"
+#include "lab/replay_target.h"
 #include "netio/binding.h"
 #include "netio/fan_out_driver.h"
 #include "platform/file_system.h"
@@ -67,9 +68,11 @@ class RunEnvironment {
 public:
     // The lab or the machine, in real time. When stop is given, sends fail once it says so:
     // discovery and the information query cannot be cancelled otherwise, and a probe or a
-    // request that fails to go out ends them at their next send.
+    // request that fails to go out ends them at their next send. With replay, the lab holds
+    // that device instead of the built-in ones.
     static std::unique_ptr<RunEnvironment> Make(SegmentKind kind, StopRequested stop = {},
-                                                RunSharing sharing = RunSharing::OneRun);
+                                                RunSharing sharing = RunSharing::OneRun,
+                                                std::optional<ReplayTarget> replay = {});
     // On parts a test hands in.
     explicit RunEnvironment(EnvironmentParts parts, StopRequested stop = {},
                             RunSharing sharing = RunSharing::OneRun);

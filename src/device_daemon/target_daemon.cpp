@@ -7,7 +7,9 @@
 #include <vector>
 
 #include "lab/lab_setup.h"
+#include "lab/replay_target.h"
 #include "platform/machine.h"
+#include "platform/pcap_reader.h"
 #include "platform/pcap_trace.h"
 #include "protocol/upgrade_link.h"
 
@@ -72,9 +74,24 @@ bool WriteDump(const std::string& path, const EmulatedTarget& device)
     return static_cast<bool>(file);
 }
 
+// The session the capture at path holds; nothing, said on stderr, when there is none to replay.
+std::optional<RecordedSession> ReadReplay(const TargetOptions& options)
+{
+    std::string error;
+    std::optional<RecordedSession> session;
+    if (const auto frames = ReadPcapFrames(options.ReplayPath, error)) {
+        session = RecordedSession::FromCapture(*frames, options.ReplayDevice, "--device", error);
+    }
+    if (!session) {
+        std::fprintf(stderr, "tarvik-target: cannot replay %s: %s\n", options.ReplayPath.c_str(),
+                     error.c_str());
+    }
+    return session;
+}
+
 }  // namespace
 
-void ServeDevice(Kernel& kernel, DeviceAdapter& adapter, EmulatedTarget& device,
+void ServeDevice(Kernel& kernel, DeviceAdapter& adapter, DeviceSide& device,
                  const std::function<bool()>& stop)
 {
     DelayedReplies delayed;
@@ -93,6 +110,27 @@ void ServeDevice(Kernel& kernel, DeviceAdapter& adapter, EmulatedTarget& device,
     }
 }
 
+namespace {
+
+int ReplayOn(Kernel& kernel, DeviceAdapter& adapter, const TargetOptions& options,
+             RecordedSession session, const MacAddress& address, const std::function<bool()>& stop)
+{
+    ReplayTarget device(std::move(session), address);
+    // What the capture never answered is said once per kind of request, as it is met.
+    device.SetUnansweredNote([](const std::string& line) {
+        std::fprintf(stderr, "tarvik-target: %s\n", line.c_str());
+    });
+    const std::string name = FormatDeviceName(address);
+    std::fprintf(stderr, "tarvik-target: %s replaying %s ready on %s\n", name.c_str(),
+                 options.ReplayPath.c_str(), options.Interface.c_str());
+    ServeDevice(kernel, adapter, device, stop);
+    std::fprintf(stderr, "tarvik-target: %s stopped after %llu replies\n", name.c_str(),
+                 static_cast<unsigned long long>(device.RepliesSent()));
+    return 0;
+}
+
+}  // namespace
+
 int RunDaemon(const TargetOptions& options, const std::function<bool()>& stop)
 {
     const std::unique_ptr<Machine> system = OpenMachine();
@@ -107,6 +145,19 @@ int RunDaemon(const TargetOptions& options, const std::function<bool()>& stop)
         return 1;
     }
 
+    // The driver takes the address it answers for when it opens the interface, and a device
+    // replaying a capture answers for the recorded device's (so that the same name reaches
+    // it) unless --mac names another: the capture is read while the program still holds its
+    // rights. It is the operator's own file, read through libpcap and the frame codec.
+    std::optional<RecordedSession> replay;
+    if (!options.ReplayPath.empty() && !(replay = ReadReplay(options))) {
+        return 1;
+    }
+    std::optional<MacAddress> station = options.Address;
+    if (replay && !station) {
+        station = replay->Device;
+    }
+
     Kernel& kernel = system->Clock();
     std::unique_ptr<PcapTrace> trace;
     if (!options.TracePath.empty()) {
@@ -118,8 +169,8 @@ int RunDaemon(const TargetOptions& options, const std::function<bool()>& stop)
             return 1;
         }
     }
-    // With --mac the adapter takes that address as its own, promiscuously.
-    const std::unique_ptr<InterfacePacketDriver> driver = system->OpenPacketDriver(options.Address);
+    // With --mac (or a replay) the adapter takes that address as its own, promiscuously.
+    const std::unique_ptr<InterfacePacketDriver> driver = system->OpenPacketDriver(station);
     driver->SetFrameAdmission(ProtocolFrameAdmission());
     DeviceAdapter adapter(kernel, *driver, [&driver] { return driver->OpenError(); });
     adapter.SetTrace(trace.get());
@@ -148,6 +199,10 @@ int RunDaemon(const TargetOptions& options, const std::function<bool()>& stop)
         std::fprintf(stderr, "tarvik-target: cannot listen on %s: %s\n", options.Interface.c_str(),
                      error->c_str());
         return 1;
+    }
+
+    if (replay) {
+        return ReplayOn(kernel, adapter, options, std::move(*replay), config.Address, stop);
     }
 
     EmulatedTarget device(config);

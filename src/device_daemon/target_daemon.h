@@ -5,7 +5,7 @@
 
 #include "device_daemon/device_adapter.h"
 #include "device_daemon/target_options.h"
-#include "lab/emulated_target.h"
+#include "lab/device_side.h"
 #include "platform/kernel.h"
 
 namespace tarvik::target {
@@ -14,10 +14,10 @@ namespace tarvik::target {
 // not be used or the dump could not be written).
 int RunDaemon(const TargetOptions& options, const std::function<bool()>& stop);
 
-// The loop on an adapter already receiving: hands each frame to the device and sends its
-// replies, each when its delay has passed, until stop answers true (looked at least every
-// 100 ms).
-void ServeDevice(Kernel& kernel, DeviceAdapter& adapter, EmulatedTarget& device,
+// The loop on an adapter already receiving: hands each frame to the device (emulated or
+// replaying a capture) and sends its replies, each when its delay has passed, until stop
+// answers true (looked at least every 100 ms).
+void ServeDevice(Kernel& kernel, DeviceAdapter& adapter, DeviceSide& device,
                  const std::function<bool()>& stop);
 
 }  // namespace tarvik::target

@@ -43,6 +43,7 @@ TargetParse ParseTargetCommandLine(int argc, const char* const* argv)
     std::vector<int> silent;
     std::vector<int> replyFaultOpcodes;
     std::vector<std::string> statuses;
+    std::string replayDevice;
 
     app.add_option("-i,--interface", options.Interface, "Interface to listen on")->required();
     app.add_option("--mac", mac, "The device's MAC address (default: the interface's)");
@@ -78,8 +79,33 @@ TargetParse ParseTargetCommandLine(int argc, const char* const* argv)
                    "Write every frame received and sent, with its time, to FILE as a pcap "
                    "capture");
 
+    CLI::Option* replay =
+        app.add_option("--replay", options.ReplayPath,
+                       "Answer as the device in the pcap capture FILE did (a --trace of "
+                       "tarvik-cli or tarvik-target, or tcpdump's): each request with the reply "
+                       "the recorded device gave the same request at the same point of the "
+                       "session, after the same delay; none where it gave none. Answers from "
+                       "the recorded device's address unless --mac names another")
+            ->type_name("FILE");
+    app.add_option("--device", replayDevice,
+                   "With --replay: the device in the capture to replay, when several answer in it")
+        ->needs(replay);
+    // A replaying device does what the capture shows and nothing of its own.
+    for (const char* emulation :
+         {"--board", "--variant", "--delay", "--drop-requests", "--drop-replies", "--silent-opcode",
+          "--status-for-opcode", "--duplicate-replies", "--seed", "--reply-length-lie",
+          "--truncate-replies", "--pad-replies", "--reply-fault-opcode", "--dump"}) {
+        replay->excludes(app.get_option(emulation));
+    }
+
     try {
         app.parse(argc, argv);
+        if (!replayDevice.empty()) {
+            options.ReplayDevice = ParseMacAddress(replayDevice);
+            if (!options.ReplayDevice) {
+                throw CLI::ValidationError("--device", "not a MAC address: " + replayDevice);
+            }
+        }
         if (!mac.empty()) {
             options.Address = ParseMacAddress(mac);
             if (!options.Address) {

@@ -17,7 +17,9 @@ struct TargetOptions {
     std::set<FrameVariantKind> Variants = {FrameVariantKind::Untyped, FrameVariantKind::Typed};
     TargetFaults Faults;
     std::string DumpPath;
-    std::string TracePath;  // every frame received and sent, as a pcap file
+    std::string TracePath;   // every frame received and sent, as a pcap file
+    std::string ReplayPath;  // answer as the device in this capture did, instead of emulating
+    std::optional<MacAddress> ReplayDevice;  // the device in it to replay, when several answer
 };
 
 struct TargetParse {

@@ -11,24 +11,6 @@ namespace {
 // Ethernet pads short frames to 60 bytes; the reset reply's status word lives in the padding.
 constexpr std::size_t MINIMUM_FRAME_BYTES = 60;
 
-const char* OpcodeName(std::uint16_t opcode)
-{
-    switch (opcode) {
-    case OP_INFO:
-        return "INFO";
-    case OP_BEGIN:
-        return "BEGIN";
-    case OP_WRITE:
-        return "WRITE";
-    case OP_RESET:
-        return "RESET";
-    case OP_VERIFY:
-        return "VERIFY";
-    default:
-        return "?";
-    }
-}
-
 }  // namespace
 
 EmulatedTarget::EmulatedTarget(TargetConfig config)
@@ -161,7 +143,7 @@ std::vector<EmulatedTarget::Reply> EmulatedTarget::HandleFrame(std::span<const s
     if (log_) {
         char line[160];
         std::snprintf(line, sizeof line, "%s seq=%04X seg=%04X off=%X len=%u status=%04X",
-                      OpcodeName(request->Opcode), request->Sequence, request->Segment,
+                      OpcodeName(request->Opcode).data(), request->Sequence, request->Segment,
                       request->Offset, static_cast<unsigned>(request->DataLength), status);
         log_(line);
     }

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "image/descriptor.h"
+#include "lab/device_side.h"
 #include "platform/mac_address.h"
 #include "protocol/frame.h"
 
@@ -52,12 +53,9 @@ struct TargetConfig {
 // longest block a frame can carry behind it.
 inline constexpr std::size_t TARGET_MEMORY_BYTES = 0x100000 + 1536;
 
-class EmulatedTarget {
+class EmulatedTarget final : public DeviceSide {
 public:
-    struct Reply {
-        std::vector<std::uint8_t> Frame;
-        std::uint32_t DelayMs = 0;
-    };
+    using Reply = DeviceReply;
     // One line per request answered, for a daemon's log.
     using RequestLog = std::function<void(const std::string& line)>;
 
@@ -65,11 +63,10 @@ public:
 
     const TargetConfig& Config() const { return config_; }
     TargetFaults& Faults() { return config_.Faults; }
-    const MacAddress& Address() const { return config_.Address; }
+    const MacAddress& Address() const override { return config_.Address; }
     void SetRequestLog(RequestLog log) { log_ = std::move(log); }
 
-    // Handles one frame seen on the wire; returns the replies to send, each after its delay.
-    std::vector<Reply> HandleFrame(std::span<const std::uint8_t> frame);
+    std::vector<Reply> HandleFrame(std::span<const std::uint8_t> frame) override;
 
     std::span<const std::uint8_t> Memory() const { return memory_; }
     std::vector<std::uint8_t> MemoryAt(std::uint32_t address, std::size_t length) const;

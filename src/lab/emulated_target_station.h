@@ -25,7 +25,7 @@ public:
 private:
     VirtualSegment& segment_;
     EmulatedTarget target_;
-    std::shared_ptr<EmulatedTargetStation*> self_;  // lets late replies find out we are gone
+    std::shared_ptr<SegmentStation*> self_;  // lets late replies find out we are gone
 };
 
 }  // namespace tarvik

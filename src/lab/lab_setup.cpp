@@ -40,12 +40,19 @@ Lab::~Lab()
 {
     // Stations detach before the segment goes.
     targets_.clear();
+    replays_.clear();
 }
 
 EmulatedTargetStation& Lab::AddTarget(TargetConfig config)
 {
     targets_.push_back(std::make_unique<EmulatedTargetStation>(segment_, std::move(config)));
     return *targets_.back();
+}
+
+ReplayTargetStation& Lab::AddReplayTarget(ReplayTarget device)
+{
+    replays_.push_back(std::make_unique<ReplayTargetStation>(segment_, std::move(device)));
+    return *replays_.back();
 }
 
 EmulatedTargetStation* Lab::FindTarget(const MacAddress& address)
@@ -65,6 +72,14 @@ std::unique_ptr<Lab> MakeBuiltInLab(Kernel& kernel)
     for (auto& config : BuiltInLabTargets()) {
         lab->AddTarget(std::move(config));
     }
+    return lab;
+}
+
+std::unique_ptr<Lab> MakeReplayLab(Kernel& kernel, ReplayTarget device)
+{
+    auto lab = std::make_unique<Lab>(kernel);
+    lab->Driver().AddAdapter(LAB_ADAPTER_NAME, LAB_ADAPTER_ADDRESS);
+    lab->AddReplayTarget(std::move(device));
     return lab;
 }
 

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "lab/emulated_target_station.h"
+#include "lab/replay_target_station.h"
 #include "platform/registry.h"
 #include "segment/virtual_segment.h"
 
@@ -43,15 +44,22 @@ public:
     EmulatedTargetStation& AddTarget(TargetConfig config);
     EmulatedTargetStation* FindTarget(const MacAddress& address);
     std::vector<std::unique_ptr<EmulatedTargetStation>>& Targets() { return targets_; }
+    ReplayTargetStation& AddReplayTarget(ReplayTarget device);
 
 private:
     VirtualSegment segment_;
     VirtualAdapterDriver driver_;
     std::vector<std::unique_ptr<EmulatedTargetStation>> targets_;
+    std::vector<std::unique_ptr<ReplayTargetStation>> replays_;
 };
 
 // A lab with the tool's adapter (LAB_ADAPTER_NAME) and the three built-in targets.
 std::unique_ptr<Lab> MakeBuiltInLab(Kernel& kernel);
+
+// A lab with the tool's adapter and, instead of the built-in targets, only the device that
+// replays a capture: a recorded device often has the address of one of them, and a replay
+// should meet no other device's answers.
+std::unique_ptr<Lab> MakeReplayLab(Kernel& kernel, ReplayTarget device);
 
 // A registry export listing the given adapters under the NT family's network cards, one
 // subkey per adapter ("1", "2", ...), each with its "ServiceName" and "Description".

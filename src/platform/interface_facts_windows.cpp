@@ -7,9 +7,9 @@
 #include "platform/interface_facts.h"
 
 // Last: the IP Helper API's headers define as macros names other headers declare.
+#include <iphlpapi.h>
 #include <winsock2.h>
 #include <ws2tcpip.h>
-#include <iphlpapi.h>
 
 namespace tarvik {
 namespace {
@@ -68,10 +68,9 @@ InterfaceFacts ReadInterfaceFacts(const std::string& name)
     // An adapter is named by its service name ("{GUID}") or by the name its user knows.
     for (auto* adapter = reinterpret_cast<const IP_ADAPTER_ADDRESSES*>(buffer.data());
          adapter != nullptr; adapter = adapter->Next) {
-        const bool named = (adapter->AdapterName != nullptr &&
-                            NamesEqual(adapter->AdapterName, name)) ||
-                           (adapter->FriendlyName != nullptr &&
-                            NamesEqual(Utf8Text(adapter->FriendlyName), name));
+        const bool named =
+            (adapter->AdapterName != nullptr && NamesEqual(adapter->AdapterName, name)) ||
+            (adapter->FriendlyName != nullptr && NamesEqual(Utf8Text(adapter->FriendlyName), name));
         if (!named) {
             continue;
         }

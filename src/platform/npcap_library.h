@@ -51,6 +51,7 @@ public:
     decltype(&::pcap_set_immediate_mode) SetImmediateMode = nullptr;
     decltype(&::pcap_set_buffer_size) SetBufferSize = nullptr;
     decltype(&::pcap_setmintocopy) SetMinToCopy = nullptr;
+    decltype(&::pcap_open_offline) OpenOffline = nullptr;
 
     // Where it was loaded from, and its version text.
     std::wstring Path;

@@ -74,6 +74,7 @@ std::shared_ptr<const NpcapLibrary> NpcapLibrary::Load(std::string& error)
     Resolve(module, "pcap_set_immediate_mode", library->SetImmediateMode);
     Resolve(module, "pcap_set_buffer_size", library->SetBufferSize);
     Resolve(module, "pcap_setmintocopy", library->SetMinToCopy);
+    Resolve(module, "pcap_open_offline", library->OpenOffline);
 
     const char* version = library->LibVersion();
     library->Version = version != nullptr ? version : "";

@@ -96,6 +96,13 @@ constexpr std::uint16_t FrameTypeFor(FrameVariantKind variant)
     return variant == FrameVariantKind::Typed ? FRAME_TYPE_TYPED : FRAME_TYPE_UNTYPED;
 }
 
+// An opcode as logs and notes name it: "INFO", "BEGIN", "WRITE", "RESET", "VERIFY", or "?".
+constexpr std::string_view OpcodeName(std::uint16_t opcode)
+{
+    constexpr std::string_view NAMES[] = {"INFO", "BEGIN", "WRITE", "RESET", "VERIFY"};
+    return opcode <= OP_VERIFY ? NAMES[opcode] : "?";
+}
+
 // A variant as the command lines name it: "untyped" or "typed".
 constexpr std::string_view FrameVariantName(FrameVariantKind variant)
 {

@@ -118,6 +118,11 @@ TEST(CommandLineTest, ARefusedCommandLineSaysWhatIsWrongAndWhereItBelongs)
         // What the parser says itself.
         {{"--pace", "99", "browse"}, "--pace: Value 99 not in range 0 to 20"},
         {{"--lab", "-i", "eth0", "browse"}, "--interface excludes --lab"},
+        {{"--replay", "t.pcap", "browse"}, "--replay requires --lab"},
+        {{"--lab", "--replay-device", "02:5a:17:00:00:0b", "browse"},
+         "--replay-device requires --replay"},
+        {{"--lab", "--replay", "t.pcap", "--replay-device", "QV00000B", "browse"},
+         "--replay-device: not a MAC address: QV00000B"},
         {{"device"}, "NAME is required"},
         {{"--jason", "browse"}, "The following argument was not expected: --jason"},
     };

@@ -11,6 +11,7 @@
 #include "device_daemon/target_daemon.h"
 #include "lab/emulated_target.h"
 #include "lab/lab_setup.h"
+#include "lab/replay_target.h"
 #include "platform/sim_kernel.h"
 #include "protocol/frame.h"
 #include "segment/virtual_segment.h"
@@ -187,6 +188,55 @@ TEST_F(DeviceDaemonTest, AnAdapterItCannotUseIsSaidInWords)
     DeviceAdapter adapter(kernel, driver);
     ASSERT_EQ(adapter.Open("dev0"), std::nullopt);
     EXPECT_EQ(adapter.StationAddress(), DEVICE);
+}
+
+}  // namespace
+}  // namespace tarvik::target
+
+namespace tarvik::target {
+namespace {
+
+CapturedFrame Captured(std::uint64_t ms, const MacAddress& to, const MacAddress& from,
+                       std::uint16_t sequence, std::size_t dataLength)
+{
+    FrameHeader header;
+    header.Destination = to;
+    header.Source = from;
+    header.Opcode = OP_BEGIN;
+    header.Sequence = sequence;
+    header.DataLength = static_cast<std::uint16_t>(dataLength);
+    std::vector<std::uint8_t> bytes(60, 0);
+    EncodeHeader(bytes, header);
+    return {ms * 1000, bytes};
+}
+
+// tarvik-target --replay: the daemon's loop sends what the capture answered, when the capture
+// answered it, by the platform's clock.
+TEST_F(DeviceDaemonTest, ReplayedRepliesGoOutAfterTheRecordedDelay)
+{
+    constexpr MacAddress RECORDED_TOOL = {0x02, 0x54, 0x56, 0x00, 0x00, 0x0A};
+    const std::vector<CapturedFrame> capture = {
+        Captured(1000, DEVICE, RECORDED_TOOL, 0x0500, 0),
+        Captured(1037, RECORDED_TOOL, DEVICE, 0x0500, STATUS_BYTES),
+        Captured(3000, DEVICE, RECORDED_TOOL, 0x0500, 0),  // never answered
+    };
+    std::string error;
+    auto session = RecordedSession::FromCapture(capture, {}, "--device", error);
+    ASSERT_TRUE(session) << error;
+    ReplayTarget device(std::move(*session));
+
+    DeviceAdapter adapter(kernel, driver);
+    ASSERT_EQ(adapter.Open("dev0"), std::nullopt);
+    ASSERT_EQ(adapter.StartReception(), std::nullopt);
+    segment.Inject(BeginRequest(1), 10);
+    segment.Inject(BeginRequest(2), 15);
+    const std::uint64_t end = kernel.Now() + 500;
+    ServeDevice(kernel, adapter, device, [&] { return kernel.Now() >= end; });
+
+    ASSERT_EQ(sent.size(), 1u);
+    EXPECT_EQ(sent[0].At, 10u + 37);
+    EXPECT_EQ(sent[0].Sequence(), 1);
+    EXPECT_EQ(DecodeHeader(sent[0].Bytes)->Destination, TOOL);
 }
 
 }  // namespace
