@@ -4,8 +4,9 @@
 
 namespace tarvik {
 
-RealInterfaceAccess::RealInterfaceAccess(CaptureControl& captures, ProcessInfo& process)
-    : captures_(captures), process_(process)
+RealInterfaceAccess::RealInterfaceAccess(CaptureControl& captures, ProcessInfo& process,
+                                         InterfaceNaming* naming)
+    : captures_(captures), process_(process), naming_(naming)
 {
 }
 
@@ -38,6 +39,20 @@ std::string RealInterfaceAccess::PrivilegeHintFor(int result, std::string_view i
     }
     return PrivilegeHint(result, process_.ExecutablePath(invokedAs),
                          process_.HasRawNetworkAccess());
+}
+
+std::string RealInterfaceAccess::AdapterNamed(const std::string& name)
+{
+    const std::string interfaceName = naming_ != nullptr ? naming_->InterfaceOfName(name) : "";
+    return interfaceName.empty() ? std::string() : std::string(ADAPTER_NAME_PREFIX) + interfaceName;
+}
+
+std::string RealInterfaceAccess::FriendlyName(const std::string& adapterName)
+{
+    if (naming_ == nullptr || !std::string_view(adapterName).starts_with(ADAPTER_NAME_PREFIX)) {
+        return {};
+    }
+    return naming_->FriendlyName(adapterName.substr(ADAPTER_NAME_PREFIX.size()));
 }
 
 }  // namespace tarvik

@@ -93,8 +93,9 @@ std::unique_ptr<RunEnvironment> RunEnvironment::Make(SegmentKind kind, StopReque
         owned->Captures = std::make_unique<InterfaceCaptures>(*owned->Interfaces);
         owned->AdapterRegistry = owned->System->OpenRegistry();
         owned->OsVersion = owned->System->OpenOsVersionQuery();
-        owned->Access =
-            std::make_unique<RealInterfaceAccess>(*owned->Captures, owned->System->Process());
+        owned->Access = std::make_unique<RealInterfaceAccess>(*owned->Captures,
+                                                              owned->System->Process(),
+                                                              &owned->System->Naming());
     }
     Machine& system = *owned->System;
     const EnvironmentParts parts{system.Clock(),    *driver,        *owned->AdapterRegistry,
@@ -143,11 +144,16 @@ int RunEnvironment::TellFamilyFailure(int result) const
 int RunEnvironment::Start(AdapterSelectionPort& selection, CommandPort& port,
                           std::string_view adapterName)
 {
-    const int result = adapterName.empty()
-                           ? RunStartupSequence(*versionQuery_, parts_.AdapterRegistry, *binding_,
-                                                selection, port, adapters_)
-                           : RunStartupSequenceFor(*versionQuery_, parts_.AdapterRegistry,
-                                                   *binding_, adapterName, port, adapters_);
+    // A name the user knows the adapter by (Windows: the connection's friendly name) stands for
+    // the adapter itself.
+    std::string named(adapterName);
+    if (std::string adapter = parts_.Access.AdapterNamed(named); !adapter.empty()) {
+        named = std::move(adapter);
+    }
+    const int result = named.empty() ? RunStartupSequence(*versionQuery_, parts_.AdapterRegistry,
+                                                          *binding_, selection, port, adapters_)
+                                     : RunStartupSequenceFor(*versionQuery_, parts_.AdapterRegistry,
+                                                             *binding_, named, port, adapters_);
     if (!parts_.Access.SettleAfterStart(StartupLetsProgramRun(result))) {
         port.ShowMessage(MSG_CAPABILITIES_KEPT);
         return STARTUP_CAPABILITIES_KEPT;

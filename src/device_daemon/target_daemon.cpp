@@ -134,7 +134,13 @@ int ReplayOn(Kernel& kernel, DeviceAdapter& adapter, const TargetOptions& option
 int RunDaemon(const TargetOptions& options, const std::function<bool()>& stop)
 {
     const std::unique_ptr<Machine> system = OpenMachine();
-    if (!system->HasInterface(options.Interface)) {
+    // The interface by its own name, or by one its users know it by (Windows: the connection's
+    // friendly name or the adapter's description).
+    std::string interfaceName = options.Interface;
+    if (!system->HasInterface(interfaceName)) {
+        interfaceName = system->Naming().InterfaceOfName(options.Interface);
+    }
+    if (interfaceName.empty() || !system->HasInterface(interfaceName)) {
         std::fprintf(stderr, "tarvik-target: no interface %s\n", options.Interface.c_str());
         return 1;
     }
@@ -174,7 +180,7 @@ int RunDaemon(const TargetOptions& options, const std::function<bool()>& stop)
     driver->SetFrameAdmission(ProtocolFrameAdmission());
     DeviceAdapter adapter(kernel, *driver, [&driver] { return driver->OpenError(); });
     adapter.SetTrace(trace.get());
-    if (const auto error = adapter.Open(options.Interface)) {
+    if (const auto error = adapter.Open(interfaceName)) {
         std::fprintf(stderr, "tarvik-target: cannot listen on %s: %s\n", options.Interface.c_str(),
                      error->c_str());
         return 1;

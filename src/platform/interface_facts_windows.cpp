@@ -7,9 +7,10 @@
 #include "platform/interface_facts.h"
 
 // Last: the IP Helper API's headers define as macros names other headers declare.
-#include <iphlpapi.h>
 #include <winsock2.h>
 #include <ws2tcpip.h>
+
+#include <iphlpapi.h>  // after the sockets API, which it needs
 
 namespace tarvik {
 namespace {

@@ -19,6 +19,18 @@
 
 namespace tarvik {
 
+// The names users know the machine's interfaces by, beside the system's own.
+class InterfaceNaming {
+public:
+    virtual ~InterfaceNaming() = default;
+    // The interface's friendly name ("Ethernet 2" on Windows); empty where the system gives it
+    // none beyond its own name.
+    virtual std::string FriendlyName(const std::string& interfaceName) = 0;
+    // The interface a friendly name or description stands for (ASCII case ignored, as Windows
+    // compares them); empty when none does.
+    virtual std::string InterfaceOfName(const std::string& name) = 0;
+};
+
 class Machine {
 public:
     virtual ~Machine() = default;
@@ -34,6 +46,7 @@ public:
     virtual std::unique_ptr<OsVersionQuery> OpenOsVersionQuery() = 0;
     // Whether the system has a network interface of that name, up or not.
     virtual bool HasInterface(const std::string& interfaceName) = 0;
+    virtual InterfaceNaming& Naming() = 0;
 };
 
 // This machine. One per program.

@@ -6,6 +6,13 @@
 namespace tarvik {
 namespace {
 
+// Linux interfaces are known by their own names.
+class LinuxNaming final : public InterfaceNaming {
+public:
+    std::string FriendlyName(const std::string&) override { return {}; }
+    std::string InterfaceOfName(const std::string&) override { return {}; }
+};
+
 class LinuxMachine final : public Machine {
 public:
     Kernel& Clock() override { return kernel_; }
@@ -25,11 +32,13 @@ public:
     {
         return InterfaceExists(interfaceName);
     }
+    InterfaceNaming& Naming() override { return naming_; }
 
 private:
     RealKernel kernel_;
     SystemFileSystem files_;
     LinuxProcessInfo process_;
+    LinuxNaming naming_;
 };
 
 }  // namespace

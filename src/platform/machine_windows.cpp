@@ -3,6 +3,7 @@
 #include "platform/machine.h"
 #include "platform/pcap_driver.h"
 #include "platform/windows_kernel.h"
+#include "platform/windows_naming.h"
 
 namespace tarvik {
 namespace {
@@ -29,11 +30,13 @@ public:
     {
         return InterfaceExists(interfaceName);
     }
+    InterfaceNaming& Naming() override { return naming_; }
 
 private:
     WindowsKernel kernel_;
     SystemFileSystem files_;
     WindowsProcessInfo process_;
+    WindowsNaming naming_;
 };
 
 }  // namespace

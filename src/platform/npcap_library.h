@@ -35,6 +35,7 @@ public:
     decltype(&::pcap_activate) Activate = nullptr;
     decltype(&::pcap_close) Close = nullptr;
     decltype(&::pcap_next_ex) NextEx = nullptr;
+    decltype(&::pcap_breakloop) BreakLoop = nullptr;
     decltype(&::pcap_sendpacket) SendPacket = nullptr;
     decltype(&::pcap_compile) Compile = nullptr;
     decltype(&::pcap_setfilter) SetFilter = nullptr;
@@ -42,16 +43,11 @@ public:
     decltype(&::pcap_geterr) GetErr = nullptr;
     decltype(&::pcap_datalink) Datalink = nullptr;
     decltype(&::pcap_statustostr) StatusToStr = nullptr;
-    decltype(&::pcap_open_dead) OpenDead = nullptr;
-    decltype(&::pcap_dump_open) DumpOpen = nullptr;
-    decltype(&::pcap_dump) Dump = nullptr;
-    decltype(&::pcap_dump_flush) DumpFlush = nullptr;
-    decltype(&::pcap_dump_close) DumpClose = nullptr;
-    // Optional.
+    // Optional. Wine's DLL exports some functions it does not implement, as stubs that end
+    // the process when called: under Wine those are left null.
     decltype(&::pcap_set_immediate_mode) SetImmediateMode = nullptr;
     decltype(&::pcap_set_buffer_size) SetBufferSize = nullptr;
     decltype(&::pcap_setmintocopy) SetMinToCopy = nullptr;
-    decltype(&::pcap_open_offline) OpenOffline = nullptr;
 
     // Where it was loaded from, and its version text.
     std::wstring Path;

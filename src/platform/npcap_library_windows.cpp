@@ -12,6 +12,13 @@ bool Resolve(HMODULE module, const char* name, Function& function)
     return function != nullptr;
 }
 
+// Wine's ntdll says its version; Windows' has no such export.
+bool RunsUnderWine()
+{
+    const HMODULE ntdll = ::GetModuleHandleW(L"ntdll.dll");
+    return ntdll != nullptr && ::GetProcAddress(ntdll, "wine_get_version") != nullptr;
+}
+
 std::wstring SystemFolder()
 {
     std::wstring folder(MAX_PATH, L'\0');
@@ -54,6 +61,7 @@ std::shared_ptr<const NpcapLibrary> NpcapLibrary::Load(std::string& error)
     need("pcap_activate", library->Activate);
     need("pcap_close", library->Close);
     need("pcap_next_ex", library->NextEx);
+    need("pcap_breakloop", library->BreakLoop);
     need("pcap_sendpacket", library->SendPacket);
     need("pcap_compile", library->Compile);
     need("pcap_setfilter", library->SetFilter);
@@ -61,11 +69,6 @@ std::shared_ptr<const NpcapLibrary> NpcapLibrary::Load(std::string& error)
     need("pcap_geterr", library->GetErr);
     need("pcap_datalink", library->Datalink);
     need("pcap_statustostr", library->StatusToStr);
-    need("pcap_open_dead", library->OpenDead);
-    need("pcap_dump_open", library->DumpOpen);
-    need("pcap_dump", library->Dump);
-    need("pcap_dump_flush", library->DumpFlush);
-    need("pcap_dump_close", library->DumpClose);
     if (missing != nullptr) {
         error = Utf8Text(library->Path) + " has no " + missing + ": it is too old or not Npcap. " +
                 NPCAP_MISSING_TEXT;
@@ -73,8 +76,9 @@ std::shared_ptr<const NpcapLibrary> NpcapLibrary::Load(std::string& error)
     }
     Resolve(module, "pcap_set_immediate_mode", library->SetImmediateMode);
     Resolve(module, "pcap_set_buffer_size", library->SetBufferSize);
-    Resolve(module, "pcap_setmintocopy", library->SetMinToCopy);
-    Resolve(module, "pcap_open_offline", library->OpenOffline);
+    if (!RunsUnderWine()) {
+        Resolve(module, "pcap_setmintocopy", library->SetMinToCopy);
+    }
 
     const char* version = library->LibVersion();
     library->Version = version != nullptr ? version : "";

@@ -1,17 +1,20 @@
 #include "platform/windows_api.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 #include <set>
 #include <vector>
 
 #include "platform/npcap_library.h"
 #include "platform/pcap_driver.h"
+#include "platform/windows_naming.h"
 
 // Last: the IP Helper API's headers define as macros names the driver's header declares.
-#include <iphlpapi.h>
 #include <winsock2.h>
 #include <ws2tcpip.h>
+
+#include <iphlpapi.h>  // after the sockets API, which it needs
 
 namespace tarvik {
 namespace {
@@ -19,8 +22,6 @@ namespace {
 // How long a read waits for frames before it looks again whether the capture is still wanted:
 // also how late a frame can be handed up where the library cannot deliver at once (Wine's).
 constexpr int READ_TIMEOUT_MILLISECONDS = 1;
-// Frames taken in one turn at most, so that a flood does not hold the others' frames back.
-constexpr int FRAMES_PER_TURN = 64;
 // Npcap opens an adapter by its service name under this prefix.
 constexpr std::string_view NPCAP_DEVICE_PREFIX = "\\Device\\NPF_";
 
@@ -93,28 +94,34 @@ public:
         return installed;
     }
 
-    // Waits up to the read timeout for frames and keeps what came, without the capture lock:
-    // the library's receive and send paths are apart, and a send must not wait for a read.
+    // Waits for frames and keeps what came, without the capture lock: the library's receive
+    // and send paths are apart, and a send must not wait for a read. The wait ends with the
+    // read timeout where the library keeps it; where it does not (libpcap under Wine, whose
+    // kernel buffer hands frames up only as they come), it lasts until a frame comes or
+    // StopWaiting breaks it.
     void AwaitFrames() override
     {
-        std::vector<std::vector<std::uint8_t>> frames;
-        bool broken = false;
-        for (int taken = 0; taken < FRAMES_PER_TURN; ++taken) {
-            pcap_pkthdr* header = nullptr;
-            const u_char* bytes = nullptr;
-            const int result = library_->NextEx(pcap_, &header, &bytes);
-            if (result == 1) {
-                frames.emplace_back(bytes, bytes + header->caplen);
-                continue;
-            }
-            broken = result < 0;
-            break;
+        if (stopping_) {
+            std::lock_guard lock(arrivedLock_);
+            broken_ = true;
+            return;
         }
+        // One frame a turn: a second read would wait again where the library has nothing
+        // more at hand, with the first frame still held back.
+        pcap_pkthdr* header = nullptr;
+        const u_char* bytes = nullptr;
+        const int result = library_->NextEx(pcap_, &header, &bytes);
         std::lock_guard lock(arrivedLock_);
-        for (auto& frame : frames) {
-            arrived_.push_back(std::move(frame));
+        if (result == 1) {
+            arrived_.emplace_back(bytes, bytes + header->caplen);
         }
-        broken_ = broken_ || broken;
+        broken_ = broken_ || result < 0;
+    }
+
+    void StopWaiting() override
+    {
+        stopping_ = true;
+        library_->BreakLoop(pcap_);
     }
 
     bool Dispatch(const FrameSink& sink) override
@@ -161,9 +168,37 @@ private:
     std::mutex arrivedLock_;
     std::vector<std::vector<std::uint8_t>> arrived_;  // under arrivedLock_
     bool broken_ = false;                             // under arrivedLock_
+    std::atomic<bool> stopping_{false};
 };
 
 }  // namespace
+
+std::string WindowsNaming::FriendlyName(const std::string& interfaceName)
+{
+    const std::vector<std::uint8_t> list = AdapterAddresses();
+    const IP_ADAPTER_ADDRESSES* adapter = FindAdapter(list, interfaceName);
+    return adapter != nullptr && adapter->FriendlyName != nullptr ? Utf8Text(adapter->FriendlyName)
+                                                                  : std::string();
+}
+
+std::string WindowsNaming::InterfaceOfName(const std::string& name)
+{
+    const std::vector<std::uint8_t> list = AdapterAddresses();
+    if (list.empty()) {
+        return {};
+    }
+    for (auto* adapter = reinterpret_cast<const IP_ADAPTER_ADDRESSES*>(list.data());
+         adapter != nullptr; adapter = adapter->Next) {
+        const bool named =
+            (adapter->FriendlyName != nullptr &&
+             NamesEqual(Utf8Text(adapter->FriendlyName), name)) ||
+            (adapter->Description != nullptr && NamesEqual(Utf8Text(adapter->Description), name));
+        if (named && adapter->AdapterName != nullptr) {
+            return adapter->AdapterName;
+        }
+    }
+    return {};
+}
 
 std::string InterfaceOfAdapterName(const char* name)
 {

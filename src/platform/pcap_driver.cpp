@@ -98,6 +98,7 @@ public:
 
     ~Adapter()
     {
+        source_->StopWaiting();
         if (watch_ != 0) {
             kernel_.Unwatch(watch_);
         }

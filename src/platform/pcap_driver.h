@@ -77,6 +77,8 @@ public:
     // Where frames can only be had by waiting for them (Windows), waits a moment for them,
     // outside the capture lock; the drain calls it before Dispatch.
     virtual void AwaitFrames() {}
+    // Ends a wait in AwaitFrames, and every later one, at once: the source is about to go.
+    virtual void StopWaiting() {}
     // Hands every frame that has come to sink, in order, without blocking; false once the
     // source is broken or gone.
     virtual bool Dispatch(const FrameSink& sink) = 0;
