@@ -81,7 +81,7 @@ package: build
 package-test: package
 	bash tests/package/package_test.sh $(BUILD) $(ALLOW_SKIP)
 
-bench: build
+bench: build windows
 	bash scripts/bench $(BUILD)
 
 clean:
