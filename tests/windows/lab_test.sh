@@ -57,4 +57,15 @@ compare --lab check "$image" QV1A2B3C
 compare --lab --pace 0 --progress plain upgrade "$image" QV1A2B3C
 compare --lab --pace 0 --progress plain upgrade "$image" QV000007
 compare --lab device QV0000FF
+
+# A file name no ANSI code page spells, written by each build's tarvik-mkimage and read by
+# each build's tarvik-cli: the same bytes, and the same information block.
+name="Bild-äß-ημ-画像"
+"$linux_build/tools/tarvik-mkimage" --sample "$scratch/$name-linux.bin" >/dev/null
+wine_run lab -- "$WINE_BUILD/tools/tarvik-mkimage.exe" --sample "$scratch/$name-windows.bin" >/dev/null
+if ! cmp "$scratch/$name-linux.bin" "$scratch/$name-windows.bin"; then
+  echo "lab_test: tarvik-mkimage.exe did not write the sample image to $name-windows.bin" >&2
+  failed=1
+fi
+compare --lab info "$scratch/$name-linux.bin"
 exit $failed
