@@ -33,7 +33,9 @@ for words in "Tarvik $version on Windows" "https://npcap.com" "WinPcap API-compa
   "Messages only Windows shows" "Npcap is not installed"; do
   [[ "$readme" == *"$words"* ]] || fail "README-Windows.txt does not say \"$words\""
 done
-[[ "$readme" != *'```'* && "$readme" != *'## '* ]] || fail "README-Windows.txt has Markdown left"
+# Code blocks indented, their fences and the headings' marks gone.
+[[ "$readme" == *$'\n    make windows-package'* && "$readme" != *$'\nsh\n'* &&
+  "$readme" != *'`'* && "$readme" != *'## '* ]] || fail "README-Windows.txt is not plain text"
 
 prefix="$(mktemp -d /tmp/tarvik-package-wine.XXXXXX)"
 cleanup() {
