@@ -50,11 +50,22 @@ wine() { "$wine_program" "$@"; }
 wineserver -w
 
 uninstall_key='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\Tarvik'
-user_path() { wine reg query 'HKCU\Environment' /v Path 2>/dev/null | tr -d '\r' |
-  sed -n 's/^ *Path *REG_[A-Z_]*SZ *//p'; }
+# The user's PATH, "-" when there is none.
+user_path() {
+  local value
+  value="$(wine reg query 'HKCU\Environment' /v Path 2>/dev/null)" || { echo -; return; }
+  tr -d '\r' <<<"$value" | sed -n 's/^ *Path *REG_[A-Z_]*SZ *//p'
+}
+set_user_path() {
+  if [[ "$1" == - ]]; then
+    wine reg delete 'HKCU\Environment' /v Path /f >/dev/null 2>&1 || true
+  else
+    wine reg add 'HKCU\Environment' /v Path /t REG_EXPAND_SZ /d "$1" /f >/dev/null
+  fi
+}
 # Every file of the prefix but the temporary ones and the registry's own.
 files() { (cd "$prefix/drive_c" && find . -path '*/Temp' -prune -o -print | sort); }
-wine reg add 'HKCU\Environment' /v Path /t REG_EXPAND_SZ /d 'C:\Tools;C:\Other' /f >/dev/null
+set_user_path 'C:\Tools;C:\Other'
 before="$(files)"
 
 wine "$setup" /S || fail "the silent install failed (status $?)"
@@ -92,5 +103,22 @@ left="$(diff <(echo "$before") <(files) || true)"
 [[ -z "$left" ]] || fail "the uninstall left (or took) files:"$'\n'"$left"
 ! wine reg query "$uninstall_key" >/dev/null 2>&1 || fail "the uninstall key is left"
 [[ "$(user_path)" == 'C:\Tools;C:\Other' ]] || fail "the PATH after the uninstall is $(user_path)"
+
+# The PATH entry again, from other PATHs: before the install with /PATH, after it, and after
+# the uninstall. An entry of the folder already there (in any case, with a trailing backslash)
+# is not doubled, and empty entries go.
+while IFS='|' read -r start installed uninstalled; do
+  set_user_path "$start"
+  wine "$setup" /S /PATH || fail "the silent install with /PATH failed (status $?)"
+  wineserver -w
+  [[ "$(user_path)" == "$installed" ]] || fail "the PATH $start became $(user_path), not $installed"
+  wine "$install/uninstall.exe" /S || fail "the silent uninstall failed (status $?)"
+  wineserver -w
+  [[ "$(user_path)" == "$uninstalled" ]] ||
+    fail "the PATH $installed became $(user_path) at the uninstall, not $uninstalled"
+done <<'ROWS'
+-|C:\Program Files\Tarvik|-
+C:\Tools;c:\program files\tarvik\;;C:\Other|C:\Tools;C:\Other;C:\Program Files\Tarvik|C:\Tools;C:\Other
+ROWS
 echo "package_test: $(stat -c %s "$zip") bytes zipped, $(stat -c %s "$setup") bytes of installer;" \
   "installed, run, installed with the PATH entry and uninstalled under Wine"
