@@ -6,6 +6,7 @@
 #   bash tests/windows/package_test.sh <linux build> <windows build>
 set -euo pipefail
 
+source_dir="$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)"
 linux_build="$(cd "${1:-build}" && pwd)"
 windows_build="$(cd "${2:-build-windows}" && pwd)"
 wine_program="$(command -v wine || echo /usr/lib/wine/wine64)"
@@ -26,7 +27,14 @@ setup="$windows_build/$name-setup.exe"
 # The zip: one folder with exactly the programs, the README's Windows section and the dissector.
 expected="$(printf '%s\n' "$name/" "$name/README-Windows.txt" "$name/tarvik-cli.exe" \
   "$name/tarvik-mkimage.exe" "$name/tarvik-target.exe" "$name/tarvik.lua")"
-listing="$(unzip -Z1 "$zip" | sort)"
+for licence in LICENSE LICENSE.txt LICENSE.md COPYING; do
+  if [[ -f "$source_dir/$licence" ]]; then
+    expected="$(printf '%s\n' "$expected" "$name/LICENSE.txt")"
+    break
+  fi
+done
+expected="$(LC_ALL=C sort <<<"$expected")"
+listing="$(unzip -Z1 "$zip" | LC_ALL=C sort)"
 [[ "$listing" == "$expected" ]] || fail "the zip holds"$'\n'"$listing"$'\n'"not"$'\n'"$expected"
 readme="$(unzip -p "$zip" "$name/README-Windows.txt" | tr -d '\r')"
 for words in "Tarvik $version on Windows" "https://npcap.com" "WinPcap API-compatible Mode" \
