@@ -2,7 +2,8 @@
 # The Windows package: builds it, checks the zip's contents, then in a fresh Wine prefix
 # installs it silently, runs tarvik-cli from the install folder, installs it again with the
 # PATH entry and uninstalls it silently, checking that the user's PATH and the prefix's files
-# and uninstall key are as before. Needs no root. Run as:
+# and uninstall key are as before; then the PATH entry put into and taken out of other PATHs.
+# Needs no root. Run as:
 #   bash tests/windows/package_test.sh <linux build> <windows build>
 set -euo pipefail
 
