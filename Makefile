@@ -75,6 +75,11 @@ windows: bootstrap $(WINDOWS_BUILD)/build.ninja
 windows-test: windows build
 	bash scripts/windows-test $(WINDOWS_BUILD) $(BUILD)
 
+# tarvik-<version>-windows-x64.zip and tarvik-<version>-windows-x64-setup.exe (NSIS), into
+# $(WINDOWS_BUILD)/.
+windows-package: bootstrap $(WINDOWS_BUILD)/build.ninja
+	cmake --build $(WINDOWS_BUILD) -j $(JOBS) --target windows-package
+
 package: build
 	cd $(BUILD) && cpack -G DEB
 
