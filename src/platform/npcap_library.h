@@ -13,10 +13,12 @@
 
 namespace tarvik {
 
-// What to say when no usable capture library is there.
-inline constexpr const char* NPCAP_MISSING_TEXT =
-    "Npcap is not installed: install it from https://npcap.com (with \"WinPcap API-compatible "
-    "mode\" ticked, and without \"Restrict Npcap driver's access to Administrators only\")";
+// How to get a capture library this program can use, and what to say when there is none.
+inline constexpr const char* NPCAP_INSTALL_TEXT =
+    "install Npcap from https://npcap.com (with \"WinPcap API-compatible mode\" ticked, and "
+    "without \"Restrict Npcap driver's access to Administrators only\")";
+inline const std::string NPCAP_MISSING_TEXT = std::string("Npcap is not installed: ") +
+                                              NPCAP_INSTALL_TEXT;
 
 class NpcapLibrary {
 public:

@@ -70,8 +70,8 @@ std::shared_ptr<const NpcapLibrary> NpcapLibrary::Load(std::string& error)
     need("pcap_datalink", library->Datalink);
     need("pcap_statustostr", library->StatusToStr);
     if (missing != nullptr) {
-        error = Utf8Text(library->Path) + " has no " + missing + ": it is too old or not Npcap. " +
-                NPCAP_MISSING_TEXT;
+        error = Utf8Text(library->Path) + " has no " + missing + ": it is too old or not Npcap; " +
+                NPCAP_INSTALL_TEXT;
         return nullptr;
     }
     Resolve(module, "pcap_set_immediate_mode", library->SetImmediateMode);
@@ -86,7 +86,7 @@ std::shared_ptr<const NpcapLibrary> NpcapLibrary::Load(std::string& error)
     // its version text.
     if (library->Version.find("WinPcap") != std::string::npos) {
         error = "WinPcap is installed (" + library->Version +
-                "), which this program cannot use: uninstall it, then " + NPCAP_MISSING_TEXT;
+                "), which this program cannot use: uninstall it, then " + NPCAP_INSTALL_TEXT;
         return nullptr;
     }
     return library;
