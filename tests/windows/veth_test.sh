@@ -9,7 +9,8 @@
 #      the record's result and the trace read back by tshark with the dissector;
 #   3. a typed-only device through --frame-type typed; the board-code mismatch exits 13;
 #   4. --all upgrades two fitting devices (one on a second veth pair) and skips the third;
-#   5. a Linux tarvik-cli upgrades tarvik-target.exe under Wine, which stops cleanly on SIGINT.
+#   5. Ctrl-C stops tarvik-cli.exe between frames with status 130, the device not reset;
+#   6. a Linux tarvik-cli upgrades tarvik-target.exe under Wine, which stops cleanly on SIGINT.
 #   bash veth_test.sh <linux build> <windows build>
 set -euo pipefail
 here="$(dirname "${BASH_SOURCE[0]}")"
@@ -72,6 +73,8 @@ cli_exe -i "$GUID_NAME" --pace 0 --progress plain --trace "$E2E_TMP/upgrade.pcap
 tr -d '\r' <"$E2E_TMP/upgrade.err" | grep -q "^Upgrade Finish" || e2e_fail "the upgrade did not end with Upgrade Finish"
 [[ $(e2e_json_field Result "$E2E_TMP/record.jsonl") == "Upgrade Finish" ]] ||
   e2e_fail "the record does not hold the result"
+[[ $(e2e_json_field Sha256 "$E2E_TMP/record.jsonl") == "$(sha256sum "$IMAGE" | cut -d' ' -f1)" ]] ||
+  e2e_fail "the record's Sha256 (hashed by Windows' CNG) is not the image's"
 frames=$(tshark -X lua_script:"$here/../../wireshark/tarvik.lua" -r "$E2E_TMP/upgrade.pcap" \
   -Y 'tarvik.opcode == 2' 2>/dev/null | wc -l)
 (( frames >= 2 * IMAGE_BYTES / 512 )) ||
@@ -92,13 +95,26 @@ cli_exe -i tva1 --pace 0 --json upgrade "$IMAGE" --all | tr -d '\r' >"$E2E_TMP/a
 [[ $(e2e_json_field result "$E2E_TMP/all.jsonl") == "Upgrade Finish" ]] ||
   { cat "$E2E_TMP/all.jsonl" >&2; e2e_fail "--all on tva1 did not upgrade its device"; }
 
+# --- Ctrl-C (SIGINT, which Wine hands the console program as Ctrl-C) stops it between frames ---
+e2e_spawn_a interrupted env WINEPREFIX="$WINE_PREFIX_a" "$WINE_PROGRAM" "$CLI_EXE" -i "$E2E_IF_A" \
+  --progress plain upgrade "$IMAGE" QV00000B
+INTERRUPTED=$E2E_PID
+e2e_wait_for_line "$E2E_TMP/interrupted.err" "^Upgrade\.\.\. 10 %" 30
+resets_before=$(grep -c RESET "$E2E_TMP/fitting.out")
+kill -INT "$INTERRUPTED"
+status=0
+e2e_wait_job "$INTERRUPTED" 10 || status=$?
+[[ $status -eq 130 ]] || e2e_fail "an interrupted upgrade exited $status, not 130"
+[[ $(grep -c RESET "$E2E_TMP/fitting.out") -eq $resets_before ]] ||
+  e2e_fail "the interrupted upgrade still reset the device"
+
 # --- the device's memory against the image ---
 kill -INT "$FITTING_PID"
 e2e_wait_job "$FITTING_PID" 10 >/dev/null || e2e_fail "tarvik-target did not end cleanly"
 dd if="$DUMP" of="$E2E_TMP/written.bin" bs=16 skip=$((SEGMENT)) count=$((IMAGE_BYTES / 16)) status=none
 cmp "$IMAGE" "$E2E_TMP/written.bin" || e2e_fail "the device's memory differs from the image"
 
-# --- 5. the Linux command line against tarvik-target.exe ---
+# --- 6. the Linux command line against tarvik-target.exe ---
 e2e_spawn_b windows_target env WINEPREFIX="$WINE_PREFIX_b" "$WINE_PROGRAM" "$TARGET_EXE" \
   -i tvb1 --mac 02:5a:17:00:02:0b --dump "Z:$E2E_TMP/windows.mem"
 WINDOWS_TARGET=$E2E_PID
@@ -111,4 +127,4 @@ dd if="$E2E_TMP/windows.mem" of="$E2E_TMP/windows_written.bin" bs=16 skip=$((SEG
   count=$((IMAGE_BYTES / 16)) status=none
 cmp "$IMAGE" "$E2E_TMP/windows_written.bin" || e2e_fail "tarvik-target.exe's memory differs from the image"
 
-e2e_pass "adapters by name and {GUID}, browse of both types, upgrades with record and trace, --all, the mismatch, and tarvik-target.exe upgraded from Linux"
+e2e_pass "adapters by name and {GUID}, browse of both types, upgrades with record and trace, --all, the mismatch, Ctrl-C, and tarvik-target.exe upgraded from Linux"
