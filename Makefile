@@ -64,7 +64,7 @@ test: bootstrap $(BUILD)/build.ninja
 
 # Windows (64-bit), cross-built with MinGW-w64: the command-line programs and the unit tests.
 $(WINDOWS_BUILD)/build.ninja:
-	cmake -S . -B $(WINDOWS_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+	cmake -S . -B $(WINDOWS_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Release \
 	  -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake -DTARVIK_WERROR=ON
 
 windows: bootstrap $(WINDOWS_BUILD)/build.ninja
