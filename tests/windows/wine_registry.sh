@@ -19,7 +19,7 @@ wine_registry_setup() {
     fi
   done
   windows_build="$(cd "$windows_build" && pwd)"
-  linux_build="$(cd "$linux_build" && pwd)"
+  linux_build="$(cd "$linux_build" 2>/dev/null && pwd)"
   CLI="$windows_build/src/cli/tarvik-cli.exe"
   TARGET="$windows_build/src/device_daemon/tarvik-target.exe"
   LINUX_CLI="$linux_build/src/cli/tarvik-cli"
