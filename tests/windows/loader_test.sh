@@ -3,7 +3,7 @@
 # function the programs need, WinPcap's, and an Npcap-like one whose adapters will not open
 # (one of them kept for administrators). Each ends with its one message and its status, never
 # with a crash. The DLLs are built here from a small C source and put where the programs look
-# first, System32\Npcap.
+# first, System32\Npcap (and once in the system folder, where the programs look next).
 #   bash loader_test.sh <linux build> <windows build>
 set -uo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/wine_registry.sh"
@@ -127,6 +127,9 @@ cases=(
   "WinPcap|-DVERSION='\"$winpcap\"'|WinPcap is installed ($winpcap), which this program cannot use: uninstall it, then $npcap_text"
   "adapter does not open|-DVERSION='\"$npcap\"'|test library: no adapter opens here"
   "administrators only|-DVERSION='\"$npcap\"' -DOPENS -DACTIVATE=-8|test status: test library: refused$admin_text"
+  # Last, as it replaces Wine's own DLL in the system folder: Npcap installed in WinPcap's
+  # place only.
+  "system folder, no pcap_next_ex|-DLEAVE_OUT_pcap_next_ex|${dll_path/\\Npcap/} has no pcap_next_ex: it is too old or not Npcap. $npcap_text"
 )
 for row in "${cases[@]}"; do
   IFS='|' read -r name flags message <<<"$row"
@@ -137,7 +140,9 @@ for row in "${cases[@]}"; do
     eval "defines=($flags)"
     [[ "$flags" == *VERSION* ]] || defines+=('-DVERSION="Npcap version 1.79"')
     [[ "$flags" == *ACTIVATE* ]] || defines+=(-DACTIVATE=-1)
-    if ! "$cc" -shared -static-libgcc -o "$npcap_folder/wpcap.dll" "${defines[@]}" \
+    folder="$npcap_folder"
+    [[ "$name" == "system folder"* ]] && folder="$npcap_folder/.."
+    if ! "$cc" -shared -static-libgcc -o "$folder/wpcap.dll" "${defines[@]}" \
       "$WORK/wpcap.c" 2>"$WORK/cc.log"; then
       echo "loader_test: $name: the test DLL did not build:" >&2
       cat "$WORK/cc.log" >&2
