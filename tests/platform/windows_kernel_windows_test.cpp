@@ -137,14 +137,27 @@ TEST_F(WindowsKernelTest, ScheduledActionsRunInDueOrderOnTheTimerThread)
     EXPECT_NE(timerThread, std::this_thread::get_id());
 }
 
-TEST(WindowsKernelLifetimeTest, ActionsStillPendingAtTheEndNeverRun)
+// At its end the kernel drops the actions still pending and ends the drains still watched.
+// The drain tells another kernel's events whether it ran before or after that end.
+TEST(WindowsKernelLifetimeTest, AtTheEndPendingActionsNeverRunAndDrainsEnd)
 {
+    WindowsKernel witness;
+    const EventHandle drained = witness.CreateEvent();
+    const EventHandle drainedAfterTheEnd = witness.CreateEvent();
     std::atomic<bool> ran{false};
+    std::atomic<bool> ended{false};
     {
         WindowsKernel kernel;
         kernel.Schedule(600000, [&] { ran = true; });
+        kernel.Watch(-1, [&] {
+            witness.SetEvent(ended ? drainedAfterTheEnd : drained);
+            return true;
+        });
+        ASSERT_EQ(witness.WaitForAny(std::span(&drained, 1), 60000), 0u);
     }
+    ended = true;
     EXPECT_FALSE(ran);
+    EXPECT_EQ(witness.WaitForAny(std::span(&drainedAfterTheEnd, 1), 50), WAIT_TIMEOUT);
 }
 
 // The WallClockMicroseconds origin is 1970, as the C library's clock's.
