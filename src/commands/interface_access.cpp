@@ -37,8 +37,10 @@ std::string RealInterfaceAccess::PrivilegeHintFor(int result, std::string_view i
     if (result != DISCOVERY_OPEN_ADAPTER_FAILED) {
         return {};
     }
-    return PrivilegeHint(result, process_.ExecutablePath(invokedAs),
-                         process_.HasRawNetworkAccess());
+    if (!process_.HasRawNetworkAccess()) {
+        return PrivilegeHint(result, process_.ExecutablePath(invokedAs), false);
+    }
+    return captures_.OpenFailureNote();
 }
 
 std::string RealInterfaceAccess::AdapterNamed(const std::string& name)

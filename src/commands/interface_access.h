@@ -32,8 +32,9 @@ public:
     // the packet filter alone would, for measuring what that filter saves. Before the start-up
     // sequence opens the adapter.
     virtual void AdmitEveryFrame() = 0;
-    // The line that follows MSG_OPEN_ADAPTER_FAIL when the open failed for want of raw network
-    // access; empty otherwise. invokedAs is argv[0].
+    // The line that follows MSG_OPEN_ADAPTER_FAIL: how to get raw network access when the
+    // process lacks it, else why the open failed when that tells the user what to do (the
+    // capture library to install); empty otherwise. invokedAs is argv[0].
     virtual std::string PrivilegeHintFor(int result, std::string_view invokedAs) = 0;
     // The adapter (its ADAPTER_NAME_PREFIX name) that a name users know stands for, beside
     // those the start-up sequence lists (Windows: the connection's friendly name); empty when
@@ -65,6 +66,8 @@ public:
     virtual void ForgetPrepared() = 0;
     // Adapters opened from now on pass up every frame the packet filter takes.
     virtual void AdmitEveryFrame() = 0;
+    // Why the last open failed, when that tells the user what to do; empty otherwise.
+    virtual std::string OpenFailureNote() = 0;
 };
 
 // The machine's own interfaces, over their captures and the process's capabilities.

@@ -4,6 +4,7 @@
 #include "commands/startup.h"
 #include "lab/lab_setup.h"
 #include "platform/machine.h"
+#include "platform/pcap_driver.h"
 #include "platform/pcap_trace.h"
 #include "protocol/frame.h"
 
@@ -18,6 +19,10 @@ public:
     void Prepare(const std::string& adapterName) override { driver_.Prepare(adapterName.c_str()); }
     void ForgetPrepared() override { driver_.ForgetPrepared(); }
     void AdmitEveryFrame() override { driver_.SetFrameAdmission({}); }
+    std::string OpenFailureNote() override
+    {
+        return CaptureOpenErrorsGuideUsers() ? driver_.OpenError() : std::string();
+    }
 
 private:
     InterfacePacketDriver& driver_;

@@ -122,6 +122,11 @@ private:
 
 }  // namespace
 
+bool CaptureOpenErrorsGuideUsers()
+{
+    return false;
+}
+
 std::unique_ptr<CaptureSource> OpenPcapCapture(const std::string& interfaceName, bool promiscuous,
                                                std::string& error)
 {

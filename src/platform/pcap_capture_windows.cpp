@@ -241,6 +241,11 @@ std::optional<MacAddress> InterfaceAddressProbe::Current() const
     return known_;
 }
 
+bool CaptureOpenErrorsGuideUsers()
+{
+    return true;
+}
+
 std::unique_ptr<CaptureSource> OpenPcapCapture(const std::string& interfaceName, bool promiscuous,
                                                std::string& error)
 {

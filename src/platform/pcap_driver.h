@@ -96,6 +96,11 @@ using CaptureOpener = std::function<std::unique_ptr<CaptureSource>(
 std::unique_ptr<CaptureSource> OpenPcapCapture(const std::string& interfaceName, bool promiscuous,
                                                std::string& error);
 
+// Whether a failed open's reason tells the user what to do. On Windows it does (the capture
+// library missing or refused, Npcap kept for administrators), and nothing else would; on Linux
+// libpcap's reason adds nothing to the hint about raw network access.
+bool CaptureOpenErrorsGuideUsers();
+
 class PcapPacketDriver final : public InterfacePacketDriver {
 public:
     // Adapters answer for their interface's own address. Given one of its own, a driver's

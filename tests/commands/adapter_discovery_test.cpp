@@ -255,6 +255,24 @@ TEST_F(AdapterDiscoveryTest, WindowsNtWithoutCardsOrWithoutTheKey)
     EXPECT_TRUE(driver.Opens.empty());
 }
 
+// The same file is imported into Wine's registry for the Windows build, which must list the
+// same cards (tests/windows/registry_test.sh).
+TEST_F(AdapterDiscoveryTest, TheOddCardsFixtureListsWhatTheRealRegistryMustList)
+{
+    auto registry = LoadFixture("nt_odd_cards.reg");
+    EXPECT_EQ(ListAdaptersNT(*registry, list), DISCOVERY_OK);
+    EXPECT_EQ(list.Descriptions,
+              (std::vector<std::string>{"A card that is not there",
+                                        "Shown, its Hidden text too long to read",
+                                        "No service name", "Under the longest name read"}));
+    EXPECT_EQ(list.Names, (std::vector<std::string>{
+                              "\\Device\\{5EB8E1A0-0000-4000-8000-00000000DEAD}",
+                              "\\Device\\{5EB8E1A0-0000-4000-8000-000000000004}", "\\Device\\",
+                              "\\Device\\{5EB8E1A0-0000-4000-8000-000000000006}"}));
+    EXPECT_EQ(FindAdaptersNT(*registry, binding, selection, list), DISCOVERY_OPEN_ADAPTER_FAILED)
+        << "the first card's adapter is gone";
+}
+
 TEST_F(AdapterDiscoveryTest, ASubkeyNameTooLongForItsBufferEndsTheEnumeration)
 {
     auto registry = ParseRegistry(R"(REGEDIT4
