@@ -91,7 +91,8 @@ API const char* pcap_statustostr(int status) { return "test status"; }
 #endif
 EOF
 
-npcap_text='Npcap is not installed: install it from https://npcap.com (with "WinPcap API-compatible mode" ticked, and without "Restrict Npcap driver'"'"'s access to Administrators only")'
+install_text='install Npcap from https://npcap.com (with "WinPcap API-compatible mode" ticked, and without "Restrict Npcap driver'"'"'s access to Administrators only")'
+npcap_text="Npcap is not installed: $install_text"
 dll_path='C:\windows\system32\Npcap\wpcap.dll'
 winpcap='WinPcap version 4.1.3 (packet.dll version 4.1.0.2980), based on libpcap version 1.0 branch 1_0_rel0b (20091008)'
 npcap='Npcap version 1.79, based on libpcap version 1.10.5'
@@ -121,15 +122,15 @@ expect() {
 # name | the C compiler's flags (none: no DLL at all) | the message
 cases=(
   "missing||$npcap_text"
-  "no pcap_lib_version|-DLEAVE_OUT_pcap_lib_version|$dll_path has no pcap_lib_version: it is too old or not Npcap. $npcap_text"
-  "no pcap_next_ex|-DLEAVE_OUT_pcap_next_ex|$dll_path has no pcap_next_ex: it is too old or not Npcap. $npcap_text"
-  "no pcap_statustostr|-DLEAVE_OUT_pcap_statustostr|$dll_path has no pcap_statustostr: it is too old or not Npcap. $npcap_text"
-  "WinPcap|-DVERSION='\"$winpcap\"'|WinPcap is installed ($winpcap), which this program cannot use: uninstall it, then $npcap_text"
+  "no pcap_lib_version|-DLEAVE_OUT_pcap_lib_version|$dll_path has no pcap_lib_version: it is too old or not Npcap; $install_text"
+  "no pcap_next_ex|-DLEAVE_OUT_pcap_next_ex|$dll_path has no pcap_next_ex: it is too old or not Npcap; $install_text"
+  "no pcap_statustostr|-DLEAVE_OUT_pcap_statustostr|$dll_path has no pcap_statustostr: it is too old or not Npcap; $install_text"
+  "WinPcap|-DVERSION='\"$winpcap\"'|WinPcap is installed ($winpcap), which this program cannot use: uninstall it, then $install_text"
   "adapter does not open|-DVERSION='\"$npcap\"'|test library: no adapter opens here"
   "administrators only|-DVERSION='\"$npcap\"' -DOPENS -DACTIVATE=-8|test status: test library: refused$admin_text"
   # Last, as it replaces Wine's own DLL in the system folder: Npcap installed in WinPcap's
   # place only.
-  "system folder, no pcap_next_ex|-DLEAVE_OUT_pcap_next_ex|${dll_path/\\Npcap/} has no pcap_next_ex: it is too old or not Npcap. $npcap_text"
+  "system folder, no pcap_next_ex|-DLEAVE_OUT_pcap_next_ex|${dll_path/\\Npcap/} has no pcap_next_ex: it is too old or not Npcap; $install_text"
 )
 for row in "${cases[@]}"; do
   IFS='|' read -r name flags message <<<"$row"
