@@ -15,7 +15,3 @@ find_program(TARVIK_WINE NAMES wine wine64 PATHS /usr/lib/wine)
 if(TARVIK_WINE)
   set(CMAKE_CROSSCOMPILING_EMULATOR ${TARVIK_WINE})
 endif()
-# -O2 for release builds: GCC 12 at -O3 warns falsely of overlapping copies inside
-# std::string (-Wrestrict), and the tree builds with every warning an error.
-set(CMAKE_C_FLAGS_RELEASE_INIT "-O2 -DNDEBUG")
-set(CMAKE_CXX_FLAGS_RELEASE_INIT "-O2 -DNDEBUG")

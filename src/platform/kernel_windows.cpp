@@ -8,13 +8,15 @@
 
 namespace tarvik {
 
-WindowsKernel::WindowsKernel() : timer_([this] { RunTimer(); })
+WindowsKernel::WindowsKernel()
+    : timer_([](std::function<void()> body) { return std::thread(std::move(body)); })
 {
     ::timeBeginPeriod(1);
 }
 
 WindowsKernel::~WindowsKernel()
 {
+    timer_.Stop();
     std::map<WatchId, std::unique_ptr<Reader>> readers;
     {
         std::lock_guard lock(readerMutex_);
@@ -24,12 +26,6 @@ WindowsKernel::~WindowsKernel()
         reader->Stopping = true;
         reader->Thread.join();
     }
-    {
-        std::lock_guard lock(timerMutex_);
-        stopping_ = true;
-    }
-    timerChanged_.notify_all();
-    timer_.join();
     for (const auto& [handle, event] : events_) {
         ::CloseHandle(event);
     }
@@ -164,33 +160,7 @@ void WindowsKernel::Unwatch(WatchId id)
 
 void WindowsKernel::Schedule(std::uint32_t delayMilliseconds, std::function<void()> action)
 {
-    {
-        std::lock_guard lock(timerMutex_);
-        timed_.emplace(TimedKey{Clock::now() + std::chrono::milliseconds(delayMilliseconds),
-                                scheduled_++},
-                       std::move(action));
-    }
-    timerChanged_.notify_all();
-}
-
-void WindowsKernel::RunTimer()
-{
-    std::unique_lock lock(timerMutex_);
-    while (!stopping_) {
-        if (timed_.empty()) {
-            timerChanged_.wait(lock);
-            continue;
-        }
-        const auto due = timed_.begin()->first.first;
-        if (Clock::now() < due) {
-            timerChanged_.wait_until(lock, due);
-            continue;
-        }
-        auto action = std::move(timed_.extract(timed_.begin()).mapped());
-        lock.unlock();
-        action();
-        lock.lock();
-    }
+    timer_.Schedule(delayMilliseconds, std::move(action));
 }
 
 }  // namespace tarvik

@@ -15,6 +15,7 @@
 #include <unordered_map>
 #include <utility>
 
+#include "platform/timer_thread.h"
 #include "platform/watching_kernel.h"
 
 namespace tarvik {
@@ -50,11 +51,6 @@ public:
     void* SystemHandle(EventHandle event);
 
 private:
-    using Clock = std::chrono::steady_clock;
-    using TimedKey = std::pair<Clock::time_point, std::uint64_t>;
-
-    void RunTimer();
-
     std::mutex eventMutex_;
     std::unordered_map<EventHandle, void*> events_;  // under eventMutex_
     EventHandle lastHandle_ = NO_EVENT;              // under eventMutex_
@@ -67,12 +63,7 @@ private:
     std::map<WatchId, std::unique_ptr<Reader>> readers_;  // under readerMutex_
     WatchId nextWatch_ = 1;                               // under readerMutex_
 
-    std::mutex timerMutex_;
-    std::condition_variable timerChanged_;
-    std::map<TimedKey, std::function<void()>> timed_;
-    std::uint64_t scheduled_ = 0;
-    bool stopping_ = false;
-    std::thread timer_;
+    TimerThread timer_;
 };
 
 }  // namespace tarvik
