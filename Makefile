@@ -4,8 +4,10 @@
 # for FUZZ_SECONDS. `make package` builds the Debian package; `make package-test` (root)
 # installs it on this machine, uses it as a fresh member of the group tarvik and purges it
 # again. `make soak` (root) runs the load and fault runs over veth; SOAK=short is the form CI
-# runs.
+# runs. `make windows` cross-builds the Windows programs; `make windows-test` runs their unit
+# tests under Wine and them end to end; `make windows-package` writes the zip and installer.
 BUILD ?= build
+WINDOWS_BUILD ?= build-windows
 ASAN_BUILD ?= build-asan
 FUZZ_BUILD ?= build-fuzz
 FUZZ_SECONDS ?= 600
@@ -15,7 +17,7 @@ SOAK ?= full
 ALLOW_SKIP = || { s=$$?; [ $$s -eq 77 ]; }
 
 .PHONY: all bootstrap build demo test unit-test sanitize-test fuzz soak bench package \
-	package-test clean
+	package-test windows windows-test windows-package clean
 
 all: build
 
@@ -55,9 +57,28 @@ test: bootstrap $(BUILD)/build.ninja
 	cmake --build $(BUILD) -j $(JOBS)
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
 	$(MAKE) package-test
+	$(MAKE) windows-test
 	$(MAKE) sanitize-test
 	$(MAKE) fuzz FUZZ_SECONDS=30
 	$(MAKE) soak SOAK=short
+
+# Windows (64-bit), cross-built with MinGW-w64: the command-line programs and the unit tests.
+$(WINDOWS_BUILD)/build.ninja:
+	cmake -S . -B $(WINDOWS_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Release \
+	  -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake -DTARVIK_WERROR=ON
+
+windows: bootstrap $(WINDOWS_BUILD)/build.ninja
+	cmake --build $(WINDOWS_BUILD) -j $(JOBS)
+
+# The unit tests under Wine, then the Windows programs end to end (root: over veth, against
+# the Linux programs and each other).
+windows-test: windows build
+	bash scripts/windows-test $(WINDOWS_BUILD) $(BUILD)
+
+# tarvik-<version>-windows-x64.zip and tarvik-<version>-windows-x64-setup.exe (NSIS), into
+# $(WINDOWS_BUILD)/.
+windows-package: bootstrap $(WINDOWS_BUILD)/build.ninja
+	cmake --build $(WINDOWS_BUILD) -j $(JOBS) --target windows-package
 
 package: build
 	cd $(BUILD) && cpack -G DEB
@@ -65,8 +86,8 @@ package: build
 package-test: package
 	bash tests/package/package_test.sh $(BUILD) $(ALLOW_SKIP)
 
-bench: build
+bench: build windows
 	bash scripts/bench $(BUILD)
 
 clean:
-	rm -rf $(BUILD) $(ASAN_BUILD) $(FUZZ_BUILD)
+	rm -rf $(BUILD) $(ASAN_BUILD) $(FUZZ_BUILD) $(WINDOWS_BUILD)

@@ -13,7 +13,7 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "usage: tarvik-image-bench FILE\n");
         return 2;
     }
-    tarvik::PosixFileSystem files;
+    tarvik::SystemFileSystem files;
     tarvik::ImageDescriptor descriptor;
     const auto start = std::chrono::steady_clock::now();
     const int result = tarvik::ReadImageDescriptor(files, argv[1], descriptor);

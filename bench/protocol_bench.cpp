@@ -31,7 +31,7 @@ struct Bench {
     SimKernel kernel;
     Lab lab;
     Binding binding;
-    PosixFileSystem files;
+    SystemFileSystem files;
     RunState run;
     UpgradeLink link;
 };

@@ -13,6 +13,7 @@
 #include "image/image_builder.h"
 #include "image/image_file.h"
 #include "platform/hex_text.h"
+#include "platform/program_start.h"
 #include "platform/version.h"
 
 namespace {
@@ -179,12 +180,16 @@ std::string MakeSpec(const Options& options, tarvik::ImageSpec& spec)
 
 int main(int argc, char** argv)
 {
+    tarvik::ProgramStart start(argc, argv);
     Options options;
     CLI::App app{
         "Writes a firmware image file: pseudo-random code bytes from a seed, a 70-byte header "
         "carrying the descriptor, and, when asked, a trailer block. Numbers are decimal or "
         "0x-prefixed hexadecimal.",
         "tarvik-mkimage"};
+    // Options are --name and -n on every system: a path such as /tmp/x.bin is a path on
+    // Windows too, not an option.
+    app.allow_windows_style_options(false);
     app.set_version_flag("--version", "tarvik-mkimage " + std::string(tarvik::TARVIK_VERSION));
     app.add_option("file", options.Output, "The image file to write")->required();
     auto* sample =
@@ -219,14 +224,16 @@ int main(int argc, char** argv)
     for (CLI::Option* option : shaping) {
         option->excludes(sample);
     }
-    CLI11_PARSE(app, argc, argv);
+    CLI11_PARSE(app, start.Argc(), start.Argv());
 
     tarvik::ImageSpec spec;
     if (const std::string problem = MakeSpec(options, spec); !problem.empty()) {
         return Fail(problem);
     }
     std::error_code error;
-    if (!options.Force && std::filesystem::exists(options.Output, error)) {
+    // The name is UTF-8 on every system (a narrow path is the ANSI code page's on Windows).
+    const std::filesystem::path output(std::u8string(options.Output.begin(), options.Output.end()));
+    if (!options.Force && std::filesystem::exists(output, error)) {
         return Fail(options.Output + " exists; use --force to replace it");
     }
     const std::vector<std::uint8_t> image = tarvik::BuildImage(spec);

@@ -233,16 +233,29 @@ private:
         if (const int result = environment_->ListAdapters(port_, list); result != DISCOVERY_OK) {
             return Fail(StartupExitStatus(result), port_.LastMessage());
         }
+        // Where the system has a name of its own for the connection (Windows), it goes last:
+        // -i takes it as well.
+        InterfaceAccess& access = environment_->Access();
         if (options_.Json) {
             Json adapters = Json::array();
             for (std::size_t i = 0; i < list.Names.size(); ++i) {
-                adapters.push_back(Json{
-                    {"Index", i}, {"Description", list.Descriptions[i]}, {"Name", list.Names[i]}});
+                Json adapter{
+                    {"Index", i}, {"Description", list.Descriptions[i]}, {"Name", list.Names[i]}};
+                if (const std::string friendly = access.FriendlyName(list.Names[i]);
+                    !friendly.empty()) {
+                    adapter["FriendlyName"] = friendly;
+                }
+                adapters.push_back(std::move(adapter));
             }
             streams_.Out << adapters.dump(2) << '\n';
         } else {
             for (std::size_t i = 0; i < list.Names.size(); ++i) {
-                streams_.Out << i << "  " << list.Descriptions[i] << "  " << list.Names[i] << '\n';
+                streams_.Out << i << "  " << list.Descriptions[i] << "  " << list.Names[i];
+                if (const std::string friendly = access.FriendlyName(list.Names[i]);
+                    !friendly.empty()) {
+                    streams_.Out << "  \"" << friendly << '"';
+                }
+                streams_.Out << '\n';
             }
         }
         return EXIT_SUCCESS_STATUS;
@@ -507,7 +520,7 @@ private:
     const StopRequested& stop_;
     TerminalPort port_;
     std::unique_ptr<RunEnvironment> environment_;
-    PosixFileSystem files_;
+    SystemFileSystem files_;
     SystemUtcClock utc_;
     std::unique_ptr<UpgradeRecorder> recorder_;
     std::mutex noteLock_;

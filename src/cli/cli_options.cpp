@@ -73,6 +73,9 @@ ParseResult ParseCommandLine(int argc, const char* const* argv, std::ostream& ou
     options.InvokedAs = argc > 0 ? argv[0] : "tarvik-cli";
     CLI::App app{"tarvik-cli: load firmware into network devices on the local Ethernet segment",
                  "tarvik-cli"};
+    // Options are --name and -n on every system: a path such as /tmp/x.bin is a path on
+    // Windows too, not an option.
+    app.allow_windows_style_options(false);
     app.set_version_flag("--version", "tarvik-cli " + std::string(TARVIK_VERSION));
     app.require_subcommand(1);
     app.fallthrough();

@@ -3,14 +3,15 @@
 
 #include <iostream>
 
-#include <unistd.h>
-
 #include "cli/cli_app.h"
+#include "platform/program_start.h"
 #include "platform/stop_signal.h"
 
 int main(int argc, char** argv)
 {
-    const tarvik::cli::ParseResult parsed = tarvik::cli::ParseCommandLine(argc, argv);
+    tarvik::ProgramStart start(argc, argv);
+    const tarvik::cli::ParseResult parsed =
+        tarvik::cli::ParseCommandLine(start.Argc(), start.Argv());
     if (!parsed.Options) {
         return parsed.ExitStatus;
     }
@@ -18,7 +19,7 @@ int main(int argc, char** argv)
     // the ordinary way, should the first be stuck.
     tarvik::InstallStopSignalHandler(tarvik::SecondStopSignal::EndsProgram);
     const tarvik::StopRequested stop = tarvik::StopSignalled;
-    const tarvik::cli::Streams streams{std::cout, std::cerr, ::isatty(STDERR_FILENO) == 1};
+    const tarvik::cli::Streams streams{std::cout, std::cerr, start.ErrorIsTerminal()};
     const int status = tarvik::cli::RunCli(*parsed.Options, streams, stop);
     std::cout.flush();
     return status;

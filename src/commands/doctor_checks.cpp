@@ -163,7 +163,10 @@ std::vector<DoctorCheck> CheckPrivilege(const PrivilegeFacts& facts)
     Lines lines("");
     const std::string group(PRIVILEGE_GROUP);
     const bool pending = facts.GroupExists && facts.GroupInDatabase && !facts.GroupInSession;
-    if (facts.Root) {
+    if (facts.DecidedAtOpen) {
+        lines.Pass("privilege", facts.Root ? "running as administrator"
+                                           : "the capture driver decides when the adapter opens");
+    } else if (facts.Root) {
         lines.Pass("privilege", "running as root");
     } else if (facts.RawNetworkAccess) {
         lines.Pass("privilege", facts.FileCapability ? "cap_net_raw, the binary's file capability"

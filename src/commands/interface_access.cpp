@@ -4,8 +4,9 @@
 
 namespace tarvik {
 
-RealInterfaceAccess::RealInterfaceAccess(CaptureControl& captures, ProcessInfo& process)
-    : captures_(captures), process_(process)
+RealInterfaceAccess::RealInterfaceAccess(CaptureControl& captures, ProcessInfo& process,
+                                         InterfaceNaming* naming)
+    : captures_(captures), process_(process), naming_(naming)
 {
 }
 
@@ -36,8 +37,24 @@ std::string RealInterfaceAccess::PrivilegeHintFor(int result, std::string_view i
     if (result != DISCOVERY_OPEN_ADAPTER_FAILED) {
         return {};
     }
-    return PrivilegeHint(result, process_.ExecutablePath(invokedAs),
-                         process_.HasRawNetworkAccess());
+    if (!process_.HasRawNetworkAccess()) {
+        return PrivilegeHint(result, process_.ExecutablePath(invokedAs), false);
+    }
+    return captures_.OpenFailureNote();
+}
+
+std::string RealInterfaceAccess::AdapterNamed(const std::string& name)
+{
+    const std::string interfaceName = naming_ != nullptr ? naming_->InterfaceOfName(name) : "";
+    return interfaceName.empty() ? std::string() : std::string(ADAPTER_NAME_PREFIX) + interfaceName;
+}
+
+std::string RealInterfaceAccess::FriendlyName(const std::string& adapterName)
+{
+    if (naming_ == nullptr || !std::string_view(adapterName).starts_with(ADAPTER_NAME_PREFIX)) {
+        return {};
+    }
+    return naming_->FriendlyName(adapterName.substr(ADAPTER_NAME_PREFIX.size()));
 }
 
 }  // namespace tarvik

@@ -9,6 +9,7 @@
 #include <string>
 #include <string_view>
 
+#include "platform/machine.h"
 #include "platform/process_info.h"
 
 namespace tarvik {
@@ -31,9 +32,16 @@ public:
     // the packet filter alone would, for measuring what that filter saves. Before the start-up
     // sequence opens the adapter.
     virtual void AdmitEveryFrame() = 0;
-    // The line that follows MSG_OPEN_ADAPTER_FAIL when the open failed for want of raw network
-    // access; empty otherwise. invokedAs is argv[0].
+    // The line that follows MSG_OPEN_ADAPTER_FAIL: how to get raw network access when the
+    // process lacks it, else why the open failed when that tells the user what to do (the
+    // capture library to install); empty otherwise. invokedAs is argv[0].
     virtual std::string PrivilegeHintFor(int result, std::string_view invokedAs) = 0;
+    // The adapter (its ADAPTER_NAME_PREFIX name) that a name users know stands for, beside
+    // those the start-up sequence lists (Windows: the connection's friendly name); empty when
+    // none does.
+    virtual std::string AdapterNamed(const std::string& name) = 0;
+    // The friendly name of a listed adapter; empty when it has none of its own.
+    virtual std::string FriendlyName(const std::string& adapterName) = 0;
 };
 
 // The built-in lab: a virtual segment that needs no right and admits every frame already.
@@ -43,6 +51,8 @@ public:
     bool SettleAfterStart(bool) override { return true; }
     void AdmitEveryFrame() override {}
     std::string PrivilegeHintFor(int, std::string_view) override { return {}; }
+    std::string AdapterNamed(const std::string&) override { return {}; }
+    std::string FriendlyName(const std::string&) override { return {}; }
 };
 
 // The captures of a real interface's packet driver, as it keeps them for the start-up
@@ -56,21 +66,28 @@ public:
     virtual void ForgetPrepared() = 0;
     // Adapters opened from now on pass up every frame the packet filter takes.
     virtual void AdmitEveryFrame() = 0;
+    // Why the last open failed, when that tells the user what to do; empty otherwise.
+    virtual std::string OpenFailureNote() = 0;
 };
 
 // The machine's own interfaces, over their captures and the process's capabilities.
 class RealInterfaceAccess final : public InterfaceAccess {
 public:
-    RealInterfaceAccess(CaptureControl& captures, ProcessInfo& process);
+    // Without naming, adapters are known by their listed names alone.
+    RealInterfaceAccess(CaptureControl& captures, ProcessInfo& process,
+                        InterfaceNaming* naming = nullptr);
 
     bool OpenEarly(std::span<const std::string> adapterNames) override;
     bool SettleAfterStart(bool programRunsOn) override;
     void AdmitEveryFrame() override;
     std::string PrivilegeHintFor(int result, std::string_view invokedAs) override;
+    std::string AdapterNamed(const std::string& name) override;
+    std::string FriendlyName(const std::string& adapterName) override;
 
 private:
     CaptureControl& captures_;
     ProcessInfo& process_;
+    InterfaceNaming* naming_;
 };
 
 }  // namespace tarvik

@@ -3,25 +3,29 @@
 #include "commands/outcomes.h"
 #include "commands/startup.h"
 #include "lab/lab_setup.h"
+#include "platform/machine.h"
 #include "platform/pcap_driver.h"
 #include "platform/pcap_trace.h"
-#include "platform/real_kernel.h"
 #include "protocol/frame.h"
 
 namespace tarvik {
 
 namespace {
 
-// The libpcap driver's captures, as the real interface's access prepares and releases them.
-class PcapCaptures final : public CaptureControl {
+// The interface driver's captures, as the real interface's access prepares and releases them.
+class InterfaceCaptures final : public CaptureControl {
 public:
-    explicit PcapCaptures(PcapPacketDriver& driver) : driver_(driver) {}
+    explicit InterfaceCaptures(InterfacePacketDriver& driver) : driver_(driver) {}
     void Prepare(const std::string& adapterName) override { driver_.Prepare(adapterName.c_str()); }
     void ForgetPrepared() override { driver_.ForgetPrepared(); }
     void AdmitEveryFrame() override { driver_.SetFrameAdmission({}); }
+    std::string OpenFailureNote() override
+    {
+        return CaptureOpenErrorsGuideUsers() ? driver_.OpenError() : std::string();
+    }
 
 private:
-    PcapPacketDriver& driver_;
+    InterfacePacketDriver& driver_;
 };
 
 }  // namespace
@@ -29,14 +33,12 @@ private:
 // What Make makes for a run on the lab or on the machine; a test hands its own parts. The lab's
 // stations go before the clock their timers run on.
 struct RunEnvironment::Owned {
-    RealKernel Clock;
+    std::unique_ptr<Machine> System = OpenMachine();
     std::unique_ptr<Lab> BuiltInLab;
-    std::unique_ptr<PcapPacketDriver> Pcap;
-    std::unique_ptr<PcapCaptures> Captures;
+    std::unique_ptr<InterfacePacketDriver> Interfaces;
+    std::unique_ptr<InterfaceCaptures> Captures;
     std::unique_ptr<Registry> AdapterRegistry;
     std::unique_ptr<OsVersionQuery> OsVersion;
-    PosixFileSystem Files;
-    LinuxProcessInfo Process;
     std::unique_ptr<InterfaceAccess> Access;
 };
 
@@ -82,23 +84,27 @@ std::unique_ptr<RunEnvironment> RunEnvironment::Make(SegmentKind kind, StopReque
     auto owned = std::make_unique<Owned>();
     PacketDriver* driver = nullptr;
     if (kind == SegmentKind::Lab) {
-        owned->BuiltInLab = replay ? MakeReplayLab(owned->Clock, std::move(*replay))
-                                   : MakeBuiltInLab(owned->Clock);
+        Kernel& clock = owned->System->Clock();
+        owned->BuiltInLab = replay ? MakeReplayLab(clock, std::move(*replay))
+                                   : MakeBuiltInLab(clock);
         driver = &owned->BuiltInLab->Driver();
         owned->AdapterRegistry = MakeLabRegistry();
         owned->OsVersion = std::make_unique<FixedOsVersionQuery>(VER_PLATFORM_WIN32_NT);
         owned->Access = std::make_unique<LabAccess>();
     } else {
-        owned->Pcap = std::make_unique<PcapPacketDriver>(owned->Clock);
-        owned->Pcap->SetFrameAdmission(ProtocolFrameAdmission());
-        driver = owned->Pcap.get();
-        owned->Captures = std::make_unique<PcapCaptures>(*owned->Pcap);
-        owned->AdapterRegistry = std::make_unique<LiveRegistry>();
-        owned->OsVersion = std::make_unique<LinuxOsVersionQuery>();
-        owned->Access = std::make_unique<RealInterfaceAccess>(*owned->Captures, owned->Process);
+        owned->Interfaces = owned->System->OpenPacketDriver();
+        owned->Interfaces->SetFrameAdmission(ProtocolFrameAdmission());
+        driver = owned->Interfaces.get();
+        owned->Captures = std::make_unique<InterfaceCaptures>(*owned->Interfaces);
+        owned->AdapterRegistry = owned->System->OpenRegistry();
+        owned->OsVersion = owned->System->OpenOsVersionQuery();
+        owned->Access = std::make_unique<RealInterfaceAccess>(*owned->Captures,
+                                                              owned->System->Process(),
+                                                              &owned->System->Naming());
     }
-    const EnvironmentParts parts{owned->Clock,      *driver,      *owned->AdapterRegistry,
-                                 *owned->OsVersion, owned->Files, *owned->Access};
+    Machine& system = *owned->System;
+    const EnvironmentParts parts{system.Clock(),    *driver,        *owned->AdapterRegistry,
+                                 *owned->OsVersion, system.Files(), *owned->Access};
     return std::unique_ptr<RunEnvironment>(new RunEnvironment(std::move(owned), parts,
                                                               std::move(stop), sharing));
 }
@@ -143,11 +149,16 @@ int RunEnvironment::TellFamilyFailure(int result) const
 int RunEnvironment::Start(AdapterSelectionPort& selection, CommandPort& port,
                           std::string_view adapterName)
 {
-    const int result = adapterName.empty()
-                           ? RunStartupSequence(*versionQuery_, parts_.AdapterRegistry, *binding_,
-                                                selection, port, adapters_)
-                           : RunStartupSequenceFor(*versionQuery_, parts_.AdapterRegistry,
-                                                   *binding_, adapterName, port, adapters_);
+    // A name the user knows the adapter by (Windows: the connection's friendly name) stands for
+    // the adapter itself.
+    std::string named(adapterName);
+    if (std::string adapter = parts_.Access.AdapterNamed(named); !adapter.empty()) {
+        named = std::move(adapter);
+    }
+    const int result = named.empty() ? RunStartupSequence(*versionQuery_, parts_.AdapterRegistry,
+                                                          *binding_, selection, port, adapters_)
+                                     : RunStartupSequenceFor(*versionQuery_, parts_.AdapterRegistry,
+                                                             *binding_, named, port, adapters_);
     if (!parts_.Access.SettleAfterStart(StartupLetsProgramRun(result))) {
         port.ShowMessage(MSG_CAPABILITIES_KEPT);
         return STARTUP_CAPABILITIES_KEPT;

@@ -3,11 +3,14 @@
 
 #include "device_daemon/target_daemon.h"
 #include "device_daemon/target_options.h"
+#include "platform/program_start.h"
 #include "platform/stop_signal.h"
 
 int main(int argc, char** argv)
 {
-    const tarvik::target::TargetParse parsed = tarvik::target::ParseTargetCommandLine(argc, argv);
+    tarvik::ProgramStart start(argc, argv);
+    const tarvik::target::TargetParse parsed =
+        tarvik::target::ParseTargetCommandLine(start.Argc(), start.Argv());
     if (!parsed.Options) {
         return parsed.ExitStatus;
     }

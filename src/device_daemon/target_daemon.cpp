@@ -8,11 +8,9 @@
 
 #include "lab/lab_setup.h"
 #include "lab/replay_target.h"
-#include "platform/pcap_driver.h"
+#include "platform/machine.h"
 #include "platform/pcap_reader.h"
 #include "platform/pcap_trace.h"
-#include "platform/process_info.h"
-#include "platform/real_kernel.h"
 #include "protocol/upgrade_link.h"
 
 namespace tarvik::target {
@@ -135,7 +133,14 @@ int ReplayOn(Kernel& kernel, DeviceAdapter& adapter, const TargetOptions& option
 
 int RunDaemon(const TargetOptions& options, const std::function<bool()>& stop)
 {
-    if (!InterfaceExists(options.Interface)) {
+    const std::unique_ptr<Machine> system = OpenMachine();
+    // The interface by its own name, or by one its users know it by (Windows: the connection's
+    // friendly name or the adapter's description).
+    std::string interfaceName = options.Interface;
+    if (!system->HasInterface(interfaceName)) {
+        interfaceName = system->Naming().InterfaceOfName(options.Interface);
+    }
+    if (interfaceName.empty() || !system->HasInterface(interfaceName)) {
         std::fprintf(stderr, "tarvik-target: no interface %s\n", options.Interface.c_str());
         return 1;
     }
@@ -159,7 +164,7 @@ int RunDaemon(const TargetOptions& options, const std::function<bool()>& stop)
         station = replay->Device;
     }
 
-    RealKernel kernel;
+    Kernel& kernel = system->Clock();
     std::unique_ptr<PcapTrace> trace;
     if (!options.TracePath.empty()) {
         std::string error;
@@ -171,17 +176,17 @@ int RunDaemon(const TargetOptions& options, const std::function<bool()>& stop)
         }
     }
     // With --mac (or a replay) the adapter takes that address as its own, promiscuously.
-    PcapPacketDriver driver(kernel, station);
-    driver.SetFrameAdmission(ProtocolFrameAdmission());
-    DeviceAdapter adapter(kernel, driver, [&driver] { return driver.OpenError(); });
+    const std::unique_ptr<InterfacePacketDriver> driver = system->OpenPacketDriver(station);
+    driver->SetFrameAdmission(ProtocolFrameAdmission());
+    DeviceAdapter adapter(kernel, *driver, [&driver] { return driver->OpenError(); });
     adapter.SetTrace(trace.get());
-    if (const auto error = adapter.Open(options.Interface)) {
+    if (const auto error = adapter.Open(interfaceName)) {
         std::fprintf(stderr, "tarvik-target: cannot listen on %s: %s\n", options.Interface.c_str(),
                      error->c_str());
         return 1;
     }
     // Requests from the wire are parsed without any capability.
-    if (LinuxProcessInfo process; !process.DropAllCapabilities()) {
+    if (!system->Process().DropAllCapabilities()) {
         std::fprintf(stderr, "tarvik-target: cannot give up the capabilities\n");
         return 1;
     }

@@ -29,6 +29,9 @@ TargetParse ParseTargetCommandLine(int argc, const char* const* argv)
                  "answers the upgrade protocol, prints one line per request it answers and, "
                  "with --dump, writes its memory to a file when it ends (SIGINT or SIGTERM).",
                  "tarvik-target"};
+    // Options are --name and -n on every system: a path such as /tmp/x.bin is a path on
+    // Windows too, not an option.
+    app.allow_windows_style_options(false);
     app.set_version_flag("--version", "tarvik-target " + std::string(TARVIK_VERSION));
     std::string mac;
     std::string board;

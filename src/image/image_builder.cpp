@@ -7,6 +7,7 @@
 
 #include "image/image_file.h"
 #include "platform/byte_order.h"
+#include "platform/file_system.h"
 
 namespace tarvik {
 namespace {
@@ -144,19 +145,7 @@ std::vector<std::uint8_t> BuildImage(const ImageSpec& spec)
 bool WriteImageFile(const std::string& path, std::span<const std::uint8_t> bytes,
                     bool replaceExisting)
 {
-    // "x" opens exclusively: an existing file is never truncated, not even by a race.
-    struct Closer {
-        void operator()(std::FILE* file) const { std::fclose(file); }
-    };
-    const std::unique_ptr<std::FILE, Closer> file(std::fopen(path.c_str(),
-                                                             replaceExisting ? "wb" : "wbx"));
-    if (!file) {
-        return false;
-    }
-    if (!bytes.empty() && std::fwrite(bytes.data(), 1, bytes.size(), file.get()) != bytes.size()) {
-        return false;
-    }
-    return std::fflush(file.get()) == 0;
+    return WriteNewFile(path, bytes, replaceExisting);
 }
 
 }  // namespace tarvik

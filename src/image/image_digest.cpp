@@ -3,7 +3,7 @@
 #include <array>
 #include <memory>
 
-#include <openssl/evp.h>
+#include "platform/sha256.h"
 
 namespace tarvik {
 
@@ -13,9 +13,8 @@ std::optional<ImageDigest> DigestImageFile(FileSystem& files, const std::string&
     if (!file) {
         return std::nullopt;
     }
-    const std::unique_ptr<EVP_MD_CTX, decltype(&EVP_MD_CTX_free)> context(EVP_MD_CTX_new(),
-                                                                          &EVP_MD_CTX_free);
-    if (!context || EVP_DigestInit_ex(context.get(), EVP_sha256(), nullptr) != 1) {
+    const std::unique_ptr<Sha256> hasher = Sha256::Start();
+    if (!hasher) {
         return std::nullopt;
     }
     ImageDigest digest;
@@ -29,19 +28,18 @@ std::optional<ImageDigest> DigestImageFile(FileSystem& files, const std::string&
             break;
         }
         digest.Size += static_cast<std::uint64_t>(count);
-        if (EVP_DigestUpdate(context.get(), buffer.data(), static_cast<std::size_t>(count)) != 1) {
+        if (!hasher->Update(buffer.data(), static_cast<std::size_t>(count))) {
             return std::nullopt;
         }
     }
-    std::array<std::uint8_t, EVP_MAX_MD_SIZE> hash{};
-    unsigned int length = 0;
-    if (EVP_DigestFinal_ex(context.get(), hash.data(), &length) != 1) {
+    const std::optional<Sha256Hash> hash = hasher->Finish();
+    if (!hash) {
         return std::nullopt;
     }
     static constexpr char DIGITS[] = "0123456789abcdef";
-    for (unsigned int i = 0; i < length; ++i) {
-        digest.Sha256 += DIGITS[hash[i] >> 4];
-        digest.Sha256 += DIGITS[hash[i] & 0x0F];
+    for (const std::uint8_t byte : *hash) {
+        digest.Sha256 += DIGITS[byte >> 4];
+        digest.Sha256 += DIGITS[byte & 0x0F];
     }
     return digest;
 }

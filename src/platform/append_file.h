@@ -1,6 +1,7 @@
 #pragma once
 // A file that lines are only ever appended to, shared with other processes that append to it
-// as well: opened with O_APPEND, and each line goes out in one write, so that lines from two
+// as well: opened for appending only (O_APPEND; on Windows, with append access alone), and each
+// line goes out in one write, which the system places whole at the end, so that lines from two
 // programs never interleave within a line.
 
 #include <cstdint>
@@ -22,8 +23,8 @@ public:
     bool Append(std::string_view line);
 
 private:
-    explicit AppendOnlyFile(int descriptor) : descriptor_(descriptor) {}
-    int descriptor_;
+    explicit AppendOnlyFile(std::intptr_t handle) : handle_(handle) {}
+    std::intptr_t handle_;  // the system's: a file descriptor, or a HANDLE
 };
 
 // Wall-clock time, for records a person reads; every wait and timeout uses the Kernel instead.

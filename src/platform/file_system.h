@@ -1,10 +1,12 @@
 #pragma once
 // Read-only access to image files. The tool never writes an image, so this interface has no
 // way to: files are opened for reading only, shared with every other reader and writer.
+// (Writing image files is the image writer's alone, through WriteNewFile.)
 
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <span>
 #include <string>
 
 namespace tarvik {
@@ -28,9 +30,16 @@ public:
 };
 
 // The machine's own files (POSIX open with O_RDONLY).
-class PosixFileSystem final : public FileSystem {
+class SystemFileSystem final : public FileSystem {
 public:
     std::unique_ptr<ReadOnlyFile> OpenForReading(const std::string& path) override;
 };
+
+// Writes a whole file (the image writer's, never the loader's): a new one, or, when asked,
+// over an existing one. Without replaceExisting an existing file is left as it is, even if it
+// appears between a check and the write (the file is created exclusively). False when the
+// file could not be made or not written whole.
+bool WriteNewFile(const std::string& path, std::span<const std::uint8_t> bytes,
+                  bool replaceExisting);
 
 }  // namespace tarvik

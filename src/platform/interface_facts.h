@@ -68,6 +68,9 @@ struct PrivilegeFacts {
     bool GroupExists = false;
     bool GroupInSession = false;   // the process runs with the group
     bool GroupInDatabase = false;  // the user is a member as the group database says
+    // Windows: the capture driver decides at the adapter's open, and Root means an elevated
+    // administrator.
+    bool DecidedAtOpen = false;
 };
 
 // The program's own privilege; invokedAs (argv[0]) names the binary when the system cannot.

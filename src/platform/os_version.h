@@ -33,6 +33,12 @@ public:
     bool GetVersionEx(OsVersionInfo& info) override;
 };
 
+// This machine on Windows: what the OS itself answers.
+class WindowsOsVersionQuery final : public OsVersionQuery {
+public:
+    bool GetVersionEx(OsVersionInfo& info) override;
+};
+
 // A fixed answer, for tests and for running on the virtual segment.
 class FixedOsVersionQuery final : public OsVersionQuery {
 public:

@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <optional>
+#include <string>
 #include <string_view>
 #include <tuple>
 #include <vector>
@@ -232,6 +233,21 @@ struct FrameAdmission {
     std::uint32_t MinimumLength = 0;  // in bytes, from the destination address on
 
     bool Empty() const { return TypeFields.empty() && MinimumLength == 0; }
+};
+
+// The packet driver of the machine's interfaces.
+class InterfacePacketDriver : public PacketDriver {
+public:
+    // Why the last OpenAdapter that failed did so, in the capture library's words.
+    virtual std::string OpenError() = 0;
+    // Adapters opened from now on pass up only the frames the admission takes, whatever
+    // packet filter the binding sets.
+    virtual void SetFrameAdmission(FrameAdmission admission) = 0;
+    // Opens the named adapter's capture now, while the program still holds the right to, and
+    // keeps it for the first OpenAdapter of that name. False when it cannot be opened.
+    virtual bool Prepare(const char* name) = 0;
+    // Closes the captures prepared and not opened.
+    virtual void ForgetPrepared() = 0;
 };
 
 }  // namespace tarvik

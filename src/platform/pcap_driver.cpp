@@ -1,11 +1,6 @@
 #include "platform/pcap_driver.h"
 
-#include <net/if.h>
-#include <net/if_arp.h>
-#include <pcap/pcap.h>
-#include <sys/ioctl.h>
-#include <sys/socket.h>
-#include <unistd.h>
+#include <pcap/dlt.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -24,76 +19,7 @@ namespace {
 // pseudo-device): anything but 802.3 keeps the program off it.
 constexpr std::uint32_t MEDIUM_NOT_ETHERNET = 3;  // WAN
 
-struct PcapCloser {
-    void operator()(pcap_t* pcap) const { pcap_close(pcap); }
-};
-using PcapHandle = std::unique_ptr<pcap_t, PcapCloser>;
-
-class FileDescriptor {
-public:
-    FileDescriptor() = default;
-    explicit FileDescriptor(int fd) : fd_(fd) {}
-    ~FileDescriptor()
-    {
-        if (fd_ >= 0) {
-            ::close(fd_);
-        }
-    }
-    FileDescriptor(const FileDescriptor&) = delete;
-    FileDescriptor& operator=(const FileDescriptor&) = delete;
-    int get() const { return fd_; }
-
-private:
-    int fd_ = -1;
-};
-
-// The interface's address as the system has it now (it can be changed while a capture runs).
-std::optional<MacAddress> HardwareAddressOf(const FileDescriptor& probe,
-                                            const std::string& interfaceName)
-{
-    if (probe.get() < 0) {
-        return std::nullopt;
-    }
-    ifreq request{};
-    std::memcpy(request.ifr_name, interfaceName.data(),
-                std::min(interfaceName.size(), sizeof(request.ifr_name) - 1));
-    if (::ioctl(probe.get(), SIOCGIFHWADDR, &request) != 0 ||
-        request.ifr_hwaddr.sa_family != ARPHRD_ETHER) {
-        return std::nullopt;
-    }
-    MacAddress address{};
-    std::memcpy(address.data(), request.ifr_hwaddr.sa_data, address.size());
-    return address;
-}
-
 }  // namespace
-
-std::string InterfaceOfAdapterName(const char* name)
-{
-    if (name == nullptr) {
-        return {};
-    }
-    const std::string_view text(name);
-    if (!text.starts_with(ADAPTER_NAME_PREFIX)) {
-        return {};
-    }
-    const std::string_view interfaceName = text.substr(ADAPTER_NAME_PREFIX.size());
-    if (interfaceName.empty() || interfaceName.size() >= IFNAMSIZ || interfaceName == "." ||
-        interfaceName == "..") {
-        return {};
-    }
-    for (const char c : interfaceName) {
-        if (c == '/' || c == '\\' || c == ':' || static_cast<unsigned char>(c) <= ' ') {
-            return {};
-        }
-    }
-    return std::string(interfaceName);
-}
-
-bool InterfaceExists(const std::string& interfaceName)
-{
-    return ::if_nametoindex(interfaceName.c_str()) != 0;
-}
 
 std::optional<std::string> PacketFilterProgram(std::uint32_t packetFilter,
                                                const std::optional<MacAddress>& station,
@@ -140,88 +66,6 @@ std::optional<std::string> PacketFilterProgram(std::uint32_t packetFilter,
     return program;
 }
 
-namespace {
-
-class PcapCapture final : public CaptureSource {
-public:
-    explicit PcapCapture(PcapHandle pcap) : pcap_(std::move(pcap)) {}
-
-    int SelectableFd() override { return pcap_get_selectable_fd(pcap_.get()); }
-    int LinkType() override { return pcap_datalink(pcap_.get()); }
-
-    bool SetFilter(const std::string& program) override
-    {
-        bpf_program compiled{};
-        if (pcap_compile(pcap_.get(), &compiled, program.c_str(), 1, PCAP_NETMASK_UNKNOWN) != 0) {
-            return false;
-        }
-        const bool installed = pcap_setfilter(pcap_.get(), &compiled) == 0;
-        pcap_freecode(&compiled);
-        return installed;
-    }
-
-    bool Dispatch(const FrameSink& sink) override
-    {
-        auto* context = const_cast<FrameSink*>(&sink);
-        return pcap_dispatch(pcap_.get(), -1, &PcapCapture::OnFrame,
-                             reinterpret_cast<u_char*>(context)) >= 0;
-    }
-
-    bool Inject(const std::uint8_t* frame, std::size_t length) override
-    {
-        return pcap_inject(pcap_.get(), frame, length) == static_cast<int>(length);
-    }
-
-    std::string Error() override { return pcap_geterr(pcap_.get()); }
-
-private:
-    static void OnFrame(u_char* user, const pcap_pkthdr* header, const u_char* bytes)
-    {
-        const auto& sink = *reinterpret_cast<const FrameSink*>(user);
-        sink(std::span<const std::uint8_t>(bytes, header->caplen));
-    }
-
-    PcapHandle pcap_;
-};
-
-}  // namespace
-
-std::unique_ptr<CaptureSource> OpenPcapCapture(const std::string& interfaceName, bool promiscuous,
-                                               std::string& error)
-{
-    char pcapError[PCAP_ERRBUF_SIZE] = {};
-    PcapHandle pcap(pcap_create(interfaceName.c_str(), pcapError));
-    if (!pcap) {
-        error = pcapError;
-        return nullptr;
-    }
-    if (pcap_set_snaplen(pcap.get(), PCAP_SNAP_LENGTH) != 0 ||
-        pcap_set_promisc(pcap.get(), promiscuous ? 1 : 0) != 0 ||
-        pcap_set_immediate_mode(pcap.get(), 1) != 0 ||
-        pcap_set_buffer_size(pcap.get(), PCAP_CAPTURE_BUFFER_BYTES) != 0) {
-        error = pcap_geterr(pcap.get());
-        return nullptr;
-    }
-    if (const int status = pcap_activate(pcap.get()); status < 0) {
-        error = std::string(pcap_statustostr(status)) + ": " + pcap_geterr(pcap.get());
-        return nullptr;
-    }
-    // The program must never see its own frames come back as received ones.
-    if (pcap_setdirection(pcap.get(), PCAP_D_IN) != 0) {
-        error = pcap_geterr(pcap.get());
-        return nullptr;
-    }
-    if (pcap_setnonblock(pcap.get(), 1, pcapError) != 0) {
-        error = pcapError;
-        return nullptr;
-    }
-    if (pcap_get_selectable_fd(pcap.get()) < 0) {
-        error = "the capture cannot be polled";
-        return nullptr;
-    }
-    return std::make_unique<PcapCapture>(std::move(pcap));
-}
-
 class PcapPacketDriver::Adapter {
 public:
     // The opened adapter, or nothing (and why in error) when the interface cannot be
@@ -254,6 +98,7 @@ public:
 
     ~Adapter()
     {
+        source_->StopWaiting();
         if (watch_ != 0) {
             kernel_.Unwatch(watch_);
         }
@@ -337,7 +182,7 @@ private:
             std::unique_ptr<CaptureSource> source)
         : kernel_(kernel), interface_(std::move(interfaceName)), stationAddress_(stationAddress),
           admission_(std::move(admission)), source_(std::move(source)),
-          datalink_(source_->LinkType()), probe_(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0))
+          datalink_(source_->LinkType()), probe_(interface_)
     {
     }
 
@@ -346,7 +191,7 @@ private:
         if (datalink_ != DLT_EN10MB) {
             return std::nullopt;
         }
-        return stationAddress_ ? stationAddress_ : HardwareAddressOf(probe_, interface_);
+        return stationAddress_ ? stationAddress_ : probe_.Current();
     }
 
     std::string PcapError()
@@ -402,6 +247,7 @@ private:
     {
         // Declared before the capture lock: the reads this drain completes are signalled once
         // it is released, so a woken thread that sends at once does not wait for the drain.
+        source_->AwaitFrames();
         ReadCompletions completed(kernel_);
         std::lock_guard lock(pcapLock_);
         return source_->Dispatch([this, &completed](std::span<const std::uint8_t> frame) {
@@ -424,9 +270,7 @@ private:
     SourceAddresses sources_;               // under pcapLock_
     const std::unique_ptr<CaptureSource> source_;
     const int datalink_;
-    // A socket to ask the system about the interface with, kept open: every frame sent asks
-    // for the station address.
-    const FileDescriptor probe_;
+    const InterfaceAddressProbe probe_;
     WatchingKernel::WatchId watch_ = 0;
 
     // Held around every use of the capture handle: a waiting thread reads it while the

@@ -32,6 +32,25 @@ std::string InterfaceOfAdapterName(const char* name);
 // Whether the system has an interface of that name, up or not.
 bool InterfaceExists(const std::string& interfaceName);
 
+// Asks the system for an interface's hardware address. Every frame sent asks, so what it needs
+// for that is kept open: on Linux a socket for the ioctl, asked each time (the address can be
+// changed while a capture runs); on Windows the IP Helper API's answer, asked at the open.
+class InterfaceAddressProbe {
+public:
+    explicit InterfaceAddressProbe(std::string interfaceName);
+    ~InterfaceAddressProbe();
+    InterfaceAddressProbe(const InterfaceAddressProbe&) = delete;
+    InterfaceAddressProbe& operator=(const InterfaceAddressProbe&) = delete;
+
+    // Nothing for an interface without an Ethernet address.
+    std::optional<MacAddress> Current() const;
+
+private:
+    const std::string interface_;
+    int socket_ = -1;
+    std::optional<MacAddress> known_;
+};
+
 // The BPF program text for an NDIS packet filter on a station with that address: 0 passes
 // nothing, DIRECTED the frames to the address, DIRECTED|BROADCAST those and broadcasts; of
 // these, only the frames the admission takes, and only from the sources given (every source
@@ -55,6 +74,11 @@ public:
     virtual int LinkType() = 0;
     // Passes up from now on only the frames the BPF program (libpcap's syntax) takes.
     virtual bool SetFilter(const std::string& program) = 0;
+    // Where frames can only be had by waiting for them (Windows), waits a moment for them,
+    // outside the capture lock; the drain calls it before Dispatch.
+    virtual void AwaitFrames() {}
+    // Ends a wait in AwaitFrames, and every later one, at once: the source is about to go.
+    virtual void StopWaiting() {}
     // Hands every frame that has come to sink, in order, without blocking; false once the
     // source is broken or gone.
     virtual bool Dispatch(const FrameSink& sink) = 0;
@@ -72,7 +96,12 @@ using CaptureOpener = std::function<std::unique_ptr<CaptureSource>(
 std::unique_ptr<CaptureSource> OpenPcapCapture(const std::string& interfaceName, bool promiscuous,
                                                std::string& error);
 
-class PcapPacketDriver final : public PacketDriver {
+// Whether a failed open's reason tells the user what to do. On Windows it does (the capture
+// library missing or refused, Npcap kept for administrators), and nothing else would; on Linux
+// libpcap's reason adds nothing to the hint about raw network access.
+bool CaptureOpenErrorsGuideUsers();
+
+class PcapPacketDriver final : public InterfacePacketDriver {
 public:
     // Adapters answer for their interface's own address. Given one of its own, a driver's
     // adapters take it instead, as a card with a locally administered address does: the
@@ -98,19 +127,12 @@ public:
                                   Overlapped* overlapped, std::uint32_t flags) override;
 
     // Why the last OpenAdapter that failed did so, in libpcap's words where it had any.
-    std::string OpenError();
-
-    // Adapters opened from now on pass up only the frames the admission takes, whatever
-    // packet filter the binding sets.
-    void SetFrameAdmission(FrameAdmission admission);
-
-    // Opens the named adapter's capture now, while the program still holds the right to, and
-    // keeps it for the first OpenAdapter of that name, which then needs no right at all. For a
-    // program that must start threads of others before it knows which adapter it will use.
-    // False when it cannot be opened (OpenAdapter will say why).
-    bool Prepare(const char* name);
-    // Closes the captures prepared and not opened.
-    void ForgetPrepared();
+    std::string OpenError() override;
+    void SetFrameAdmission(FrameAdmission admission) override;
+    // A prepared capture needs no right at all to be opened: for a program that must start
+    // threads of others before it knows which adapter it will use.
+    bool Prepare(const char* name) override;
+    void ForgetPrepared() override;
 
 private:
     class Adapter;

@@ -1,6 +1,8 @@
 #pragma once
-// A frame trace written as a pcap file (Ethernet link type) through libpcap's dump API, so
-// Wireshark and tshark read it as they read any capture. Time stamps come from the OS's
+// A frame trace written as a pcap file (Ethernet link type), so Wireshark and tshark read it
+// as they read any capture: through libpcap's dump API on Linux; on Windows in the same format
+// by the program itself, so that a trace needs no capture library (the lab) and takes any
+// path the wide API takes. Time stamps come from the OS's
 // wall clock. Every frame is flushed to the file as it is recorded: the file is whole after
 // a normal end, a failure, Ctrl-C, or a crash. Records may come from several threads.
 
@@ -10,9 +12,6 @@
 
 #include "platform/frame_trace.h"
 #include "platform/kernel.h"
-
-struct pcap;
-struct pcap_dumper;
 
 namespace tarvik {
 
@@ -28,12 +27,13 @@ public:
     void Record(std::span<const std::uint8_t> frame) override;
 
 private:
-    PcapTrace(Kernel& clock, pcap* handle, pcap_dumper* dumper);
+    // The open file, as each system writes it.
+    struct File;
+    PcapTrace(Kernel& clock, std::unique_ptr<File> file);
 
     Kernel& clock_;
     std::mutex mutex_;
-    pcap* handle_;
-    pcap_dumper* dumper_;
+    std::unique_ptr<File> file_;
 };
 
 }  // namespace tarvik

@@ -28,6 +28,15 @@ public:
     bool DropAllCapabilities() override;
 };
 
+// Windows has no capabilities: Npcap decides at the adapter's open whether this user may
+// capture, so raw access counts as there and there is nothing to give up.
+class WindowsProcessInfo final : public ProcessInfo {
+public:
+    bool HasRawNetworkAccess() override { return true; }
+    std::string ExecutablePath(std::string_view invokedAs) override;
+    bool DropAllCapabilities() override { return true; }
+};
+
 // The CAP_NET_RAW test on the text of /proc/self/status (its "CapEff:" line).
 bool StatusGrantsNetRaw(std::string_view procSelfStatus);
 

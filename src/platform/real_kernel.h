@@ -43,6 +43,7 @@
 #include <vector>
 
 #include "platform/event_table.h"
+#include "platform/timer_thread.h"
 #include "platform/watching_kernel.h"
 
 namespace tarvik {
@@ -111,10 +112,6 @@ public:
 
 private:
     using Clock = std::chrono::steady_clock;
-    // Keyed by due time, then by scheduling order, so equal times keep their order.
-    using TimedKey = std::pair<Clock::time_point, std::uint64_t>;
-
-    void RunTimer();
 
     // A thread in WaitForAny: what it waits for, and how to wake it: its condition variable,
     // or the wake-up descriptor while it is the poller.
@@ -170,12 +167,7 @@ private:
     int wakeFd_ = -1;  // an eventfd that ends the poller's sleep
     WaitLatencyPolicy latency_;
 
-    std::mutex timerMutex_;
-    std::condition_variable timerChanged_;
-    std::map<TimedKey, std::function<void()>> timed_;
-    std::uint64_t scheduled_ = 0;
-    bool stopping_ = false;
-    std::thread timer_;
+    TimerThread timer_;  // stopped first of all when the kernel goes
 };
 
 }  // namespace tarvik

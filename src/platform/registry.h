@@ -153,4 +153,11 @@ private:
     std::string sysClassNet_;
 };
 
+// The registry itself, on Windows: HKEY_LOCAL_MACHINE read with the Win32 API, read-only. Names
+// and texts pass as UTF-8.
+class WindowsRegistry final : public Registry {
+protected:
+    std::unique_ptr<RegistryNode> Root() override;
+};
+
 }  // namespace tarvik

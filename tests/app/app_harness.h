@@ -96,7 +96,7 @@ public:
     QTemporaryDir Directory;
 
 private:
-    PosixFileSystem files_;
+    SystemFileSystem files_;
     std::unique_ptr<Registry> registry_;
     FixedOsVersionQuery osVersion_;
     LabAccess access_;

@@ -64,6 +64,8 @@ public:
     }
     void ForgetPrepared() override { acts_.push_back("forget"); }
     void AdmitEveryFrame() override { acts_.push_back("admit every frame"); }
+    std::string OpenFailureNote() override { return Note; }
+    std::string Note;
 
 private:
     Acts& acts_;
@@ -95,7 +97,7 @@ protected:
     VirtualAdapterDriver driver{kernel, segment};
     std::unique_ptr<FileRegistry> registry;
     FixedOsVersionQuery nt{VER_PLATFORM_WIN32_NT};
-    PosixFileSystem files;
+    SystemFileSystem files;
     Acts acts;
     ScriptedProcess process{acts};
     RecordingCaptures captures{acts};
@@ -132,12 +134,29 @@ TEST_F(PrivilegeDropTest, AFailedOpenKeepsTheRightsForThePrivilegeHint)
     // the process had raw network access.
     EXPECT_EQ(Start(real), DISCOVERY_OPEN_ADAPTER_FAILED);
     EXPECT_EQ(acts, Acts{"forget"});
-    EXPECT_EQ(real.PrivilegeHintFor(DISCOVERY_OPEN_ADAPTER_FAILED, "tarvik-cli"), "")
-        << "the process had the access; something else failed";
-    process.RawAccess = false;
-    EXPECT_EQ(real.PrivilegeHintFor(DISCOVERY_OPEN_ADAPTER_FAILED, "tarvik-cli"),
-              std::string(PRIVILEGE_HINT_PREFIX) + "/usr/bin/tarvik-cli");
-    EXPECT_EQ(real.PrivilegeHintFor(DISCOVERY_NO_ADAPTER, "tarvik-cli"), "");
+    const std::string hint = std::string(PRIVILEGE_HINT_PREFIX) + "/usr/bin/tarvik-cli";
+    const std::string note = "Npcap is not installed: install it";
+    // The capture's reason follows a failed open only when the process had the access and
+    // the reason tells the user what to do (Windows: the capture library to install).
+    const struct {
+        bool RawAccess;
+        std::string Note;
+        int Result;
+        std::string Line;
+    } rows[] = {
+        {true, "", DISCOVERY_OPEN_ADAPTER_FAILED, ""},
+        {true, note, DISCOVERY_OPEN_ADAPTER_FAILED, note},
+        {false, note, DISCOVERY_OPEN_ADAPTER_FAILED, hint},
+        {false, "", DISCOVERY_OPEN_ADAPTER_FAILED, hint},
+        {false, note, DISCOVERY_NO_ADAPTER, ""},
+        {true, note, DISCOVERY_NO_ADAPTER, ""},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.Note + (row.RawAccess ? " with access" : " without access"));
+        process.RawAccess = row.RawAccess;
+        captures.Note = row.Note;
+        EXPECT_EQ(real.PrivilegeHintFor(row.Result, "tarvik-cli"), row.Line);
+    }
 }
 
 TEST_F(PrivilegeDropTest, TheLabDropsNothingAndHintsNothing)

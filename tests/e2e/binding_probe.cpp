@@ -200,7 +200,7 @@ private:
     RealKernel kernel_;
     PcapPacketDriver driver_;
     Binding binding_;
-    PosixFileSystem files_;
+    SystemFileSystem files_;
     RunState run_;
 };
 

@@ -4,6 +4,8 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <random>
+#include <string>
 
 #include "image/image_builder.h"
 #include "image/image_file.h"
@@ -212,10 +214,17 @@ class ImageFileAccess : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        std::string pattern =
-            (std::filesystem::temp_directory_path() / "tarvik-image-XXXXXX").string();
-        ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-        directory_ = pattern;
+        // A folder of this test's own: the test's name and a number no other folder has.
+        const auto* test = ::testing::UnitTest::GetInstance()->current_test_info();
+        for (int attempt = 0;; ++attempt) {
+            directory_ = std::filesystem::temp_directory_path() /
+                         ("tarvik-image-" + std::string(test->name()) + "-" +
+                          std::to_string(std::random_device{}()));
+            if (std::filesystem::create_directory(directory_)) {
+                break;
+            }
+            ASSERT_LT(attempt, 10);
+        }
     }
     void TearDown() override
     {
@@ -231,7 +240,7 @@ protected:
 
     std::filesystem::path directory_;
     std::filesystem::path sample_;
-    PosixFileSystem files_;
+    SystemFileSystem files_;
     ImageDescriptor found_;
 };
 

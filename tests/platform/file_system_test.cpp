@@ -12,9 +12,9 @@ namespace {
 
 // Only a regular file is an image: a device never ends and a FIFO without a writer never
 // answers, so reading either for a header would hang the program.
-TEST(PosixFileSystemTest, OpensOnlyRegularFiles)
+TEST(SystemFileSystemTest, OpensOnlyRegularFiles)
 {
-    PosixFileSystem files;
+    SystemFileSystem files;
     EXPECT_EQ(files.OpenForReading("/dev/zero"), nullptr);
     EXPECT_EQ(files.OpenForReading(std::filesystem::temp_directory_path().string()), nullptr);
 

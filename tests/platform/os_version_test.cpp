@@ -1,5 +1,5 @@
 #include "platform/os_version.h"
-#include "platform/process_info.h"
+#include "platform/machine.h"
 
 #include <gtest/gtest.h>
 
@@ -17,9 +17,9 @@ protected:
 
 TEST_F(OsFamilyTest, ThisMachineIsOfTheNtFamily)
 {
-    LinuxOsVersionQuery query;
-    EXPECT_TRUE(IsWindowsNT(query, CountFailures()));
-    EXPECT_FALSE(IsWindows9x(query, CountFailures()));
+    const std::unique_ptr<OsVersionQuery> query = OpenMachine()->OpenOsVersionQuery();
+    EXPECT_TRUE(IsWindowsNT(*query, CountFailures()));
+    EXPECT_FALSE(IsWindows9x(*query, CountFailures()));
     EXPECT_EQ(failures_, 0);
 }
 
@@ -45,18 +45,6 @@ TEST_F(OsFamilyTest, EachTestAsksAnewAndReportsItsOwnFailure)
     EXPECT_EQ(failing.Calls(), 2);
 
     EXPECT_FALSE(IsWindowsNT(failing, nullptr)) << "no sink: still false, nothing called";
-}
-
-TEST(RawNetworkAccessTest, ReadsTheNetRawBitOfTheEffectiveSet)
-{
-    EXPECT_TRUE(
-        StatusGrantsNetRaw("Name:\tx\nCapInh:\t0\nCapPrm:\t0\nCapEff:\t0000000000002000\n"));
-    EXPECT_TRUE(StatusGrantsNetRaw("CapEff:\t000001ffffffffff\n"));
-    EXPECT_FALSE(StatusGrantsNetRaw("CapEff:\t0000000000001000\n"));
-    EXPECT_FALSE(StatusGrantsNetRaw("CapPrm:\t0000000000002000\nCapEff:\t0000000000000000\n"));
-    EXPECT_FALSE(StatusGrantsNetRaw("XCapEff:\t0000000000002000\n"));
-    EXPECT_FALSE(StatusGrantsNetRaw("Name:\tx\n"));
-    EXPECT_FALSE(StatusGrantsNetRaw("CapEff:\tzz\n"));
 }
 
 }  // namespace

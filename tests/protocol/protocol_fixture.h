@@ -75,7 +75,16 @@ protected:
         std::filesystem::create_directories(directory);
     }
 
-    ~ProtocolTest() override { std::filesystem::remove_all(directory); }
+    ~ProtocolTest() override
+    {
+        // Windows will not delete a read-only file: the tests' own are made writable first.
+        std::error_code ignored;
+        for (const auto& entry : std::filesystem::directory_iterator(directory, ignored)) {
+            std::filesystem::permissions(entry.path(), std::filesystem::perms::owner_write,
+                                         std::filesystem::perm_options::add, ignored);
+        }
+        std::filesystem::remove_all(directory, ignored);
+    }
 
     EmulatedTargetStation& AddTarget(
         const MacAddress& address,
@@ -153,7 +162,7 @@ protected:
     SimKernel kernel;
     Lab lab;
     Binding binding;
-    PosixFileSystem files;
+    SystemFileSystem files;
     RunState run;
     UpgradeLink link;
     RecordingProgress progress;

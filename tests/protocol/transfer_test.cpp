@@ -256,7 +256,7 @@ private:
         std::unique_ptr<ReadOnlyFile> inner_;
         int& left_;
     };
-    PosixFileSystem real_;
+    SystemFileSystem real_;
     int left_;
 };
 

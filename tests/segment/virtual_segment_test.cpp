@@ -4,7 +4,7 @@
 #include <memory>
 #include <vector>
 
-#include "platform/real_kernel.h"
+#include "platform/machine.h"
 #include "platform/sim_kernel.h"
 #include "segment/virtual_segment.h"
 #include "support/test_station.h"
@@ -335,7 +335,8 @@ TEST_F(VirtualAdapterDriverTest, CloseAbandonsPostedReads)
 // this thread waits on the read's event. Only the outcome is checked, never a duration.
 TEST(VirtualSegmentRealTime, ReplyFromTheTimerThreadCompletesAPostedRead)
 {
-    RealKernel kernel;
+    const std::unique_ptr<Machine> machine = OpenMachine();
+    Kernel& kernel = machine->Clock();
     VirtualSegment segment(kernel, 0);
     VirtualAdapterDriver driver(kernel, segment);
     TestStation peer(segment, ADDRESS_B);

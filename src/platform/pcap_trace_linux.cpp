@@ -10,6 +10,20 @@ constexpr int TRACE_SNAP_LENGTH = 65535;
 
 }  // namespace
 
+struct PcapTrace::File {
+    File(pcap_t* handle, pcap_dumper_t* dumper) : Handle(handle), Dumper(dumper) {}
+    ~File()
+    {
+        pcap_dump_close(Dumper);
+        pcap_close(Handle);
+    }
+    File(const File&) = delete;
+    File& operator=(const File&) = delete;
+
+    pcap_t* Handle;
+    pcap_dumper_t* Dumper;
+};
+
 std::unique_ptr<PcapTrace> PcapTrace::Open(const std::string& path, Kernel& clock,
                                            std::string& error)
 {
@@ -26,19 +40,15 @@ std::unique_ptr<PcapTrace> PcapTrace::Open(const std::string& path, Kernel& cloc
     }
     // The header alone already makes a readable, empty capture.
     pcap_dump_flush(dumper);
-    return std::unique_ptr<PcapTrace>(new PcapTrace(clock, handle, dumper));
+    return std::unique_ptr<PcapTrace>(new PcapTrace(clock, std::make_unique<File>(handle, dumper)));
 }
 
-PcapTrace::PcapTrace(Kernel& clock, pcap* handle, pcap_dumper* dumper)
-    : clock_(clock), handle_(handle), dumper_(dumper)
+PcapTrace::PcapTrace(Kernel& clock, std::unique_ptr<File> file)
+    : clock_(clock), file_(std::move(file))
 {
 }
 
-PcapTrace::~PcapTrace()
-{
-    pcap_dump_close(dumper_);
-    pcap_close(handle_);
-}
+PcapTrace::~PcapTrace() = default;
 
 void PcapTrace::Record(std::span<const std::uint8_t> frame)
 {
@@ -49,10 +59,10 @@ void PcapTrace::Record(std::span<const std::uint8_t> frame)
     header.caplen = static_cast<bpf_u_int32>(frame.size());
     header.len = header.caplen;
     std::lock_guard lock(mutex_);
-    pcap_dump(reinterpret_cast<u_char*>(dumper_), &header, frame.data());
+    pcap_dump(reinterpret_cast<u_char*>(file_->Dumper), &header, frame.data());
     // One write per frame: the tool sends at most about 50 frames a second, and a trace must
     // hold every frame up to the moment the program stopped.
-    pcap_dump_flush(dumper_);
+    pcap_dump_flush(file_->Dumper);
 }
 
 }  // namespace tarvik

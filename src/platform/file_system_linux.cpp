@@ -38,7 +38,7 @@ private:
 
 }  // namespace
 
-std::unique_ptr<ReadOnlyFile> PosixFileSystem::OpenForReading(const std::string& path)
+std::unique_ptr<ReadOnlyFile> SystemFileSystem::OpenForReading(const std::string& path)
 {
     if (path.empty()) {
         return nullptr;
@@ -57,6 +57,30 @@ std::unique_ptr<ReadOnlyFile> PosixFileSystem::OpenForReading(const std::string&
         return nullptr;
     }
     return std::make_unique<PosixFile>(descriptor);
+}
+
+bool WriteNewFile(const std::string& path, std::span<const std::uint8_t> bytes,
+                  bool replaceExisting)
+{
+    // O_EXCL: an existing file is never truncated, not even by a race.
+    const int flags = O_WRONLY | O_CREAT | O_CLOEXEC | (replaceExisting ? O_TRUNC : O_EXCL);
+    const int descriptor = ::open(path.c_str(), flags, 0644);
+    if (descriptor < 0) {
+        return false;
+    }
+    std::size_t done = 0;
+    while (done < bytes.size()) {
+        const ssize_t written = ::write(descriptor, bytes.data() + done, bytes.size() - done);
+        if (written < 0 && errno == EINTR) {
+            continue;
+        }
+        if (written <= 0) {
+            ::close(descriptor);
+            return false;
+        }
+        done += static_cast<std::size_t>(written);
+    }
+    return ::close(descriptor) == 0;
 }
 
 }  // namespace tarvik

@@ -28,19 +28,13 @@ void WaitLatencyPolicy::Observe(bool signalled, std::uint64_t waitedMicroseconds
 }
 
 RealKernel::RealKernel()
-    : wakeFd_(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)),
-      timer_(StartThreadWithoutCapabilities([this] { RunTimer(); }))
+    : wakeFd_(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)), timer_(StartThreadWithoutCapabilities)
 {
 }
 
 RealKernel::~RealKernel()
 {
-    {
-        std::lock_guard lock(timerMutex_);
-        stopping_ = true;
-    }
-    timerChanged_.notify_all();
-    timer_.join();
+    timer_.Stop();
     if (wakeFd_ >= 0) {
         ::close(wakeFd_);
     }
@@ -343,33 +337,7 @@ void RealKernel::WakeWaitersFor(EventHandle event)
 
 void RealKernel::Schedule(std::uint32_t delayMilliseconds, std::function<void()> action)
 {
-    {
-        std::lock_guard lock(timerMutex_);
-        timed_.emplace(TimedKey{Clock::now() + std::chrono::milliseconds(delayMilliseconds),
-                                scheduled_++},
-                       std::move(action));
-    }
-    timerChanged_.notify_all();
-}
-
-void RealKernel::RunTimer()
-{
-    std::unique_lock lock(timerMutex_);
-    while (!stopping_) {
-        if (timed_.empty()) {
-            timerChanged_.wait(lock);
-            continue;
-        }
-        const auto due = timed_.begin()->first.first;
-        if (Clock::now() < due) {
-            timerChanged_.wait_until(lock, due);
-            continue;
-        }
-        auto action = std::move(timed_.extract(timed_.begin()).mapped());
-        lock.unlock();
-        action();
-        lock.lock();
-    }
+    timer_.Schedule(delayMilliseconds, std::move(action));
 }
 
 }  // namespace tarvik
