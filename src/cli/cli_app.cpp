@@ -421,7 +421,7 @@ private:
         EventProgress teed(progress, events.get(), options_.DeviceName);
         port_.SetBeforeMessage([&progress] { progress.Finish(); });
         const DeviceUpgradeRequest request{options_.DeviceName, options_.ImagePath, false,
-                                           recorder_ != nullptr};
+                                           recorder_ != nullptr || events != nullptr};
         const DeviceRunReport report =
             UpgradeDevice(environment_->State(), request, port_, teed, stop_);
         port_.SetBeforeMessage({});
@@ -515,7 +515,7 @@ private:
         request.ImagePath = options_.ImagePath;
         request.Jobs = options_.Jobs == 0 ? MAX_JOBS : options_.Jobs;
         request.SkipOtherBoards = options_.All;
-        request.ReadDescriptor = recorder_ != nullptr;
+        request.ReadDescriptor = recorder_ != nullptr || events != nullptr;
         std::vector<DeviceRunReport> reports =
             UpgradeSeveralDevices(*environment_, request, watcher, stop_);
         board.Finish();

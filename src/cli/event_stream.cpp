@@ -101,14 +101,20 @@ void EventStream::Progress(const std::string& device, const ProgressReport& repo
 
 void EventStream::Ends(const DeviceRunReport& report, const std::string& recordId)
 {
+    // The board code comes from the descriptor read before the upgrade; discovery's answers
+    // name the devices only.
+    const Json boardCode = report.Descriptor ? DescriptorJson(*report.Descriptor)["BoardCode"]
+                                             : Json(nullptr);
     if (report.Skipped) {
         Json event = Event("skipped", report.DeviceName);
         event["result"] = report.Result;
+        event["boardCode"] = boardCode;
         Write(event);
         return;
     }
     Json event = Event("finished", report.DeviceName);
     event["result"] = report.Result;
+    event["boardCode"] = boardCode;
     event["exitStatus"] = report.ExitStatus;
     event["framesSent"] = report.FramesSent;
     event["framesResent"] = report.FramesResent;
