@@ -7,6 +7,7 @@
 #include "cli/device_board.h"
 #include "cli/device_summary.h"
 #include "cli/doctor_printer.h"
+#include "cli/event_stream.h"
 #include "cli/exit_status.h"
 #include "cli/json_output.h"
 #include "cli/progress_printer.h"
@@ -364,6 +365,12 @@ private:
                                                      : name;
     }
 
+    // The event stream on stdout with --events, else null.
+    std::unique_ptr<EventStream> OpenEvents()
+    {
+        return options_.Events ? std::make_unique<EventStream>(streams_.Out, utc_) : nullptr;
+    }
+
     // Opens --record's file, when given; false (the failure said) when it cannot be opened.
     bool OpenRecord()
     {
@@ -382,9 +389,9 @@ private:
         return true;
     }
 
-    void Record(std::size_t device, const DeviceRunReport& report)
+    void Record(std::size_t device, const DeviceRunReport& report, const std::string& recordId)
     {
-        if (recorder_ && !recorder_->Ends(device, report)) {
+        if (recorder_ && !recorder_->Ends(device, report, recordId)) {
             std::lock_guard lock(noteLock_);
             streams_.Err << "tarvik-cli: the record of " << report.DeviceName
                          << " could not be written to " << options_.RecordPath << '\n';
@@ -405,18 +412,27 @@ private:
         if (recorder_) {
             recorder_->Starts(0);
         }
+        const std::string recordId = RandomUuid();
+        std::unique_ptr<EventStream> events = OpenEvents();
+        if (events) {
+            events->Started(options_.DeviceName, recordId);
+        }
         ProgressPrinter progress(streams_.Err, ProgressOnTerminal(), environment_->Clock());
+        EventProgress teed(progress, events.get(), options_.DeviceName);
         port_.SetBeforeMessage([&progress] { progress.Finish(); });
         const DeviceUpgradeRequest request{options_.DeviceName, options_.ImagePath, false,
-                                           recorder_ != nullptr};
+                                           recorder_ != nullptr || events != nullptr};
         const DeviceRunReport report =
-            UpgradeDevice(environment_->State(), request, port_, progress, stop_);
+            UpgradeDevice(environment_->State(), request, port_, teed, stop_);
         port_.SetBeforeMessage({});
         progress.Finish();
         Verbose("frames sent: " + std::to_string(report.FramesSent) + ", " +
                 std::to_string(report.ElapsedMs) + " ms, file " + std::to_string(report.FileSize) +
                 " bytes");
-        Record(0, report);
+        Record(0, report, recordId);
+        if (events) {
+            events->Ends(report, recordId);
+        }
 
         if (report.Outcome != UpgradeOutcome::Finished) {
             const int status = ExitStatusFor(report.Outcome);
@@ -479,12 +495,19 @@ private:
                 std::string(FrameVariantName(run.FrameVariant)) + " frames, pace " +
                 std::to_string(options_.PaceMs) + " ms");
 
+        std::unique_ptr<EventStream> events = OpenEvents();
+        if (events && options_.All) {
+            for (const std::string& name : names) {
+                events->Discovered(name);
+            }
+        }
         DeviceBoard board(streams_.Err, ProgressOnTerminal(), !options_.Json, environment_->Clock(),
                           names);
+        EventWatcher watcher(board, events.get(), names);
         if (recorder_) {
             board.OnRunStarts([this](std::size_t device) { recorder_->Starts(device); });
-            board.OnRunEnds([this](std::size_t device, const DeviceRunReport& report) {
-                Record(device, report);
+            board.OnRunEnds([this, &watcher](std::size_t device, const DeviceRunReport& report) {
+                Record(device, report, watcher.RecordId(device));
             });
         }
         SeveralDevicesRequest request;
@@ -492,14 +515,16 @@ private:
         request.ImagePath = options_.ImagePath;
         request.Jobs = options_.Jobs == 0 ? MAX_JOBS : options_.Jobs;
         request.SkipOtherBoards = options_.All;
-        request.ReadDescriptor = recorder_ != nullptr;
+        request.ReadDescriptor = recorder_ != nullptr || events != nullptr;
         std::vector<DeviceRunReport> reports =
-            UpgradeSeveralDevices(*environment_, request, board, stop_);
+            UpgradeSeveralDevices(*environment_, request, watcher, stop_);
         board.Finish();
         const bool upgraded = EveryDeviceUpgraded(reports) && missing.empty();
         reports.insert(reports.end(), missing.begin(), missing.end());
 
-        if (options_.Json) {
+        if (events) {
+            // stdout holds the events alone; the devices' ends were among them.
+        } else if (options_.Json) {
             for (const DeviceRunReport& report : reports) {
                 streams_.Out << DeviceResultJson(report, options_.ImagePath).dump() << '\n';
             }

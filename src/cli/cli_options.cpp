@@ -88,7 +88,8 @@ ParseResult ParseCommandLine(int argc, const char* const* argv, std::ostream& ou
     app.add_flag("--lab", options.Lab,
                  "Run on the built-in lab: a virtual segment with emulated devices, no root "
                  "and no network needed");
-    app.add_flag("--json", options.Json, "Print results (and failures) as JSON on stdout");
+    CLI::Option* json =
+        app.add_flag("--json", options.Json, "Print results (and failures) as JSON on stdout");
     app.add_flag("-v,--verbose", options.Verbose, "Say more on stderr (frames sent, timings)");
     app.add_option("--trace", options.TracePath,
                    "Write every frame sent and received, with its time, to FILE as a pcap "
@@ -164,6 +165,11 @@ ParseResult ParseCommandLine(int argc, const char* const* argv, std::ostream& ou
                      "Append one JSON line per device to FILE: times, interface, device, its "
                      "descriptor, the image and its SHA-256, pace, frames, result, status")
         ->type_name("FILE");
+    upgrade
+        ->add_flag("--events", options.Events,
+                   "Write one JSON object per line to stdout as the upgrade goes: discovered, "
+                   "skipped, started, progress, finished (stdout then holds only events)")
+        ->excludes(json);
     CLI::App* explain = app.add_subcommand(
         "explain", "Say what an exit status or a message means, its usual causes and what to do");
     explain

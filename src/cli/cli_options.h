@@ -31,6 +31,7 @@ struct CliOptions {
     bool All = false;                      // upgrade --all: every device that answers
     std::size_t Jobs = 0;                  // upgrade --jobs: runs at once, 0 for all
     std::string RecordPath;                // upgrade --record: the file lines go to
+    bool Events = false;                   // upgrade --events: JSON lines of events on stdout
     std::string ImagePath;
     bool AdmitEveryFrame = false;  // the socket filter passes up frames of any type and length
     std::string Topic;             // explain: an exit status or a message text

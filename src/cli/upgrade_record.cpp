@@ -3,7 +3,7 @@
 namespace tarvik::cli {
 
 Json RecordJson(const RecordContext& context, const DeviceRunReport& report, std::int64_t startMs,
-                std::int64_t endMs)
+                std::int64_t endMs, const std::string& recordId)
 {
     Json line;
     line["Start"] = FormatUtcTime(startMs);
@@ -19,6 +19,9 @@ Json RecordJson(const RecordContext& context, const DeviceRunReport& report, std
     line["FramesResent"] = report.FramesResent;
     line["Result"] = report.Result;
     line["ExitStatus"] = report.ExitStatus;
+    if (!recordId.empty()) {
+        line["RecordId"] = recordId;
+    }
     return line;
 }
 
@@ -46,7 +49,8 @@ void UpgradeRecorder::Starts(std::size_t device)
     starts_[device] = clock_.MillisecondsSinceEpoch();
 }
 
-bool UpgradeRecorder::Ends(std::size_t device, const DeviceRunReport& report)
+bool UpgradeRecorder::Ends(std::size_t device, const DeviceRunReport& report,
+                           const std::string& recordId)
 {
     std::int64_t start = 0;
     std::int64_t end = 0;
@@ -57,7 +61,7 @@ bool UpgradeRecorder::Ends(std::size_t device, const DeviceRunReport& report)
         start = found != starts_.end() ? found->second : end;
     }
     // dump() escapes every control character, so the line holds no newline but its last.
-    return file_->Append(RecordJson(context_, report, start, end).dump() + '\n');
+    return file_->Append(RecordJson(context_, report, start, end, recordId).dump() + '\n');
 }
 
 }  // namespace tarvik::cli

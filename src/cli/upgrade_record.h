@@ -27,9 +27,10 @@ struct RecordContext {
 
 // One line's object: Start and End (UTC, ISO 8601), Interface, DeviceName, Descriptor (the
 // device's, read before the upgrade, or null), FileName, FileSize, Sha256, PaceMs, FramesSent,
-// FramesResent, Result, ExitStatus.
+// FramesResent, Result, ExitStatus, and RecordId (the attempt's id, which --events' lines carry
+// too) when one is given.
 Json RecordJson(const RecordContext& context, const DeviceRunReport& report, std::int64_t startMs,
-                std::int64_t endMs);
+                std::int64_t endMs, const std::string& recordId = {});
 
 class UpgradeRecorder {
 public:
@@ -40,7 +41,7 @@ public:
     // Called from each device's run; any thread.
     void Starts(std::size_t device);
     // Writes the device's line; false when it did not go out whole.
-    bool Ends(std::size_t device, const DeviceRunReport& report);
+    bool Ends(std::size_t device, const DeviceRunReport& report, const std::string& recordId = {});
 
 private:
     UpgradeRecorder(std::unique_ptr<AppendOnlyFile> file, RecordContext context, UtcClock& clock);
