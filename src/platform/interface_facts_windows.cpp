@@ -1,16 +1,9 @@
 #include "platform/windows_api.h"
 
-#include <algorithm>
-#include <cctype>
-#include <vector>
-
 #include "platform/interface_facts.h"
 
 // Last: the IP Helper API's headers define as macros names other headers declare.
-#include <winsock2.h>
-#include <ws2tcpip.h>
-
-#include <iphlpapi.h>  // after the sockets API, which it needs
+#include "platform/ip_helper_windows.h"
 
 namespace tarvik {
 namespace {
@@ -18,14 +11,6 @@ namespace {
 // The IP Helper API's hardware types.
 constexpr std::uint32_t IF_ETHERNET = 6;   // IF_TYPE_ETHERNET_CSMACD
 constexpr std::uint32_t IF_WIRELESS = 71;  // IF_TYPE_IEEE80211
-
-bool NamesEqual(std::string_view a, std::string_view b)
-{
-    return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
-        return std::tolower(static_cast<unsigned char>(x)) ==
-               std::tolower(static_cast<unsigned char>(y));
-    });
-}
 
 std::string OperStateText(IF_OPER_STATUS status)
 {
@@ -53,28 +38,13 @@ InterfaceFacts ReadInterfaceFacts(const std::string& name)
 {
     InterfaceFacts facts;
     facts.Name = name;
-    ULONG size = 16 * 1024;
-    std::vector<std::uint8_t> buffer;
-    ULONG result = ERROR_BUFFER_OVERFLOW;
-    for (int attempt = 0; attempt < 4 && result == ERROR_BUFFER_OVERFLOW; ++attempt) {
-        buffer.resize(size);
-        result = ::GetAdaptersAddresses(AF_UNSPEC, GAA_FLAG_SKIP_ANYCAST | GAA_FLAG_SKIP_MULTICAST,
-                                        nullptr,
-                                        reinterpret_cast<IP_ADAPTER_ADDRESSES*>(buffer.data()),
-                                        &size);
+    // An adapter is named by its service name ("{GUID}") or by a name its user knows.
+    const AdapterAddressList list = AdapterAddressList::Read();
+    const IP_ADAPTER_ADDRESSES* adapter = list.ByServiceName(name);
+    if (adapter == nullptr) {
+        adapter = list.ByKnownName(name);
     }
-    if (result != ERROR_SUCCESS) {
-        return facts;
-    }
-    // An adapter is named by its service name ("{GUID}") or by the name its user knows.
-    for (auto* adapter = reinterpret_cast<const IP_ADAPTER_ADDRESSES*>(buffer.data());
-         adapter != nullptr; adapter = adapter->Next) {
-        const bool named =
-            (adapter->AdapterName != nullptr && NamesEqual(adapter->AdapterName, name)) ||
-            (adapter->FriendlyName != nullptr && NamesEqual(Utf8Text(adapter->FriendlyName), name));
-        if (!named) {
-            continue;
-        }
+    if (adapter != nullptr) {
         facts.Exists = true;
         // Windows does not tell an adapter switched off from one without a link: a disabled
         // adapter is not listed at all.
@@ -86,7 +56,6 @@ InterfaceFacts ReadInterfaceFacts(const std::string& name)
                        : adapter->IfType == IF_WIRELESS ? InterfaceMedium::WiFi
                                                         : InterfaceMedium::Other;
         facts.Mtu = adapter->Mtu;
-        break;
     }
     return facts;
 }

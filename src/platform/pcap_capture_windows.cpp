@@ -11,10 +11,7 @@
 #include "platform/windows_naming.h"
 
 // Last: the IP Helper API's headers define as macros names the driver's header declares.
-#include <winsock2.h>
-#include <ws2tcpip.h>
-
-#include <iphlpapi.h>  // after the sockets API, which it needs
+#include "platform/ip_helper_windows.h"
 
 namespace tarvik {
 namespace {
@@ -24,50 +21,6 @@ namespace {
 constexpr int READ_TIMEOUT_MILLISECONDS = 1;
 // Npcap opens an adapter by its service name under this prefix.
 constexpr std::string_view NPCAP_DEVICE_PREFIX = "\\Device\\NPF_";
-
-bool NamesEqual(std::string_view a, std::string_view b)
-{
-    return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
-        return std::tolower(static_cast<unsigned char>(x)) ==
-               std::tolower(static_cast<unsigned char>(y));
-    });
-}
-
-// The IP Helper API's list of adapters, each with its service name ("{GUID}"), friendly name,
-// description and hardware address.
-std::vector<std::uint8_t> AdapterAddresses()
-{
-    ULONG size = 16 * 1024;
-    std::vector<std::uint8_t> buffer;
-    for (int attempt = 0; attempt < 4; ++attempt) {
-        buffer.resize(size);
-        const ULONG result = ::GetAdaptersAddresses(
-            AF_UNSPEC, GAA_FLAG_SKIP_ANYCAST | GAA_FLAG_SKIP_MULTICAST | GAA_FLAG_SKIP_DNS_SERVER,
-            nullptr, reinterpret_cast<IP_ADAPTER_ADDRESSES*>(buffer.data()), &size);
-        if (result == ERROR_SUCCESS) {
-            return buffer;
-        }
-        if (result != ERROR_BUFFER_OVERFLOW) {
-            break;
-        }
-    }
-    return {};
-}
-
-const IP_ADAPTER_ADDRESSES* FindAdapter(const std::vector<std::uint8_t>& list,
-                                        const std::string& serviceName)
-{
-    if (list.empty()) {
-        return nullptr;
-    }
-    for (auto* adapter = reinterpret_cast<const IP_ADAPTER_ADDRESSES*>(list.data());
-         adapter != nullptr; adapter = adapter->Next) {
-        if (adapter->AdapterName != nullptr && NamesEqual(adapter->AdapterName, serviceName)) {
-            return adapter;
-        }
-    }
-    return nullptr;
-}
 
 class NpcapCapture final : public CaptureSource {
 public:
@@ -175,29 +128,18 @@ private:
 
 std::string WindowsNaming::FriendlyName(const std::string& interfaceName)
 {
-    const std::vector<std::uint8_t> list = AdapterAddresses();
-    const IP_ADAPTER_ADDRESSES* adapter = FindAdapter(list, interfaceName);
+    const AdapterAddressList list = AdapterAddressList::Read();
+    const IP_ADAPTER_ADDRESSES* adapter = list.ByServiceName(interfaceName);
     return adapter != nullptr && adapter->FriendlyName != nullptr ? Utf8Text(adapter->FriendlyName)
                                                                   : std::string();
 }
 
 std::string WindowsNaming::InterfaceOfName(const std::string& name)
 {
-    const std::vector<std::uint8_t> list = AdapterAddresses();
-    if (list.empty()) {
-        return {};
-    }
-    for (auto* adapter = reinterpret_cast<const IP_ADAPTER_ADDRESSES*>(list.data());
-         adapter != nullptr; adapter = adapter->Next) {
-        const bool named =
-            (adapter->FriendlyName != nullptr &&
-             NamesEqual(Utf8Text(adapter->FriendlyName), name)) ||
-            (adapter->Description != nullptr && NamesEqual(Utf8Text(adapter->Description), name));
-        if (named && adapter->AdapterName != nullptr) {
-            return adapter->AdapterName;
-        }
-    }
-    return {};
+    const AdapterAddressList list = AdapterAddressList::Read();
+    const IP_ADAPTER_ADDRESSES* adapter = list.ByKnownName(name);
+    return adapter != nullptr && adapter->AdapterName != nullptr ? adapter->AdapterName
+                                                                 : std::string();
 }
 
 std::string InterfaceOfAdapterName(const char* name)
@@ -219,14 +161,14 @@ std::string InterfaceOfAdapterName(const char* name)
 
 bool InterfaceExists(const std::string& interfaceName)
 {
-    return FindAdapter(AdapterAddresses(), interfaceName) != nullptr;
+    return AdapterAddressList::Read().ByServiceName(interfaceName) != nullptr;
 }
 
 InterfaceAddressProbe::InterfaceAddressProbe(std::string interfaceName)
     : interface_(std::move(interfaceName))
 {
-    const std::vector<std::uint8_t> list = AdapterAddresses();
-    const IP_ADAPTER_ADDRESSES* adapter = FindAdapter(list, interface_);
+    const AdapterAddressList list = AdapterAddressList::Read();
+    const IP_ADAPTER_ADDRESSES* adapter = list.ByServiceName(interface_);
     if (adapter != nullptr && adapter->PhysicalAddressLength == std::tuple_size_v<MacAddress>) {
         MacAddress address{};
         std::memcpy(address.data(), adapter->PhysicalAddress, address.size());
