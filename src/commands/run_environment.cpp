@@ -5,6 +5,7 @@
 #include "lab/lab_setup.h"
 #include "platform/machine.h"
 #include "platform/pcap_driver.h"
+#include "protocol/upgrade_link.h"
 #include "platform/pcap_trace.h"
 #include "protocol/frame.h"
 
@@ -79,7 +80,8 @@ DeviceRun::~DeviceRun()
 
 std::unique_ptr<RunEnvironment> RunEnvironment::Make(SegmentKind kind, StopRequested stop,
                                                      RunSharing sharing,
-                                                     std::optional<ReplayTarget> replay)
+                                                     std::optional<ReplayTarget> replay,
+                                                     const std::vector<LabPlug>& plugs)
 {
     auto owned = std::make_unique<Owned>();
     PacketDriver* driver = nullptr;
@@ -87,6 +89,7 @@ std::unique_ptr<RunEnvironment> RunEnvironment::Make(SegmentKind kind, StopReque
         Kernel& clock = owned->System->Clock();
         owned->BuiltInLab = replay ? MakeReplayLab(clock, std::move(*replay))
                                    : MakeBuiltInLab(clock);
+        owned->BuiltInLab->PlugOverTime(plugs);
         driver = &owned->BuiltInLab->Driver();
         owned->AdapterRegistry = MakeLabRegistry();
         owned->OsVersion = std::make_unique<FixedOsVersionQuery>(VER_PLATFORM_WIN32_NT);
@@ -122,6 +125,7 @@ RunEnvironment::RunEnvironment(std::unique_ptr<Owned> owned, EnvironmentParts pa
     PacketDriver* driver = &parts.Driver;
     if (sharing == RunSharing::SeveralRuns) {
         fanOut_ = std::make_unique<FanOutDriver>(parts.Clock, parts.Driver);
+        fanOut_->RouteSharedAnswers(InformationQuestion());
         driver = fanOut_.get();
     }
     if (stop) {
@@ -201,7 +205,8 @@ std::optional<std::string> RunEnvironment::TraceTo(const std::string& path)
     return std::nullopt;
 }
 
-std::unique_ptr<DeviceRun> RunEnvironment::OpenDeviceRun(const MacAddress& device, int& result)
+std::unique_ptr<DeviceRun> RunEnvironment::OpenDeviceRun(const MacAddress& device, int& result,
+                                                         std::optional<FrameVariantKind> variant)
 {
     const std::string name = fanOut_ ? fanOut_->SharedAdapterName() : std::string();
     if (name.empty()) {
@@ -212,7 +217,7 @@ std::unique_ptr<DeviceRun> RunEnvironment::OpenDeviceRun(const MacAddress& devic
         std::make_unique<DeviceRun>(parts_.Clock, fanOut_->ForDevice(device), parts_.Files, stop_);
     run->AdapterBinding().SetSendPause(binding_->SendPause());
     run->AdapterBinding().SetTrace(trace_.get());
-    run->State().FrameVariant = run_->FrameVariant;
+    run->State().FrameVariant = variant.value_or(run_->FrameVariant);
     result = OpenListedAdapter(run->AdapterBinding(), name);
     if (result != DISCOVERY_OK) {
         return nullptr;
@@ -224,6 +229,13 @@ void RunEnvironment::ExpectDevices(std::span<const MacAddress> devices)
 {
     if (fanOut_) {
         fanOut_->ExpectDevices(devices);
+    }
+}
+
+void RunEnvironment::KeepProbing()
+{
+    if (fanOut_) {
+        fanOut_->PassEverySource();
     }
 }
 

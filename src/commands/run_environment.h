@@ -17,6 +17,7 @@
 #include "commands/command_port.h"
 #include "commands/interface_access.h"
 #include "commands/stop_aware_driver.h"
+#include "lab/lab_setup.h"
 #include "lab/replay_target.h"
 #include "netio/binding.h"
 #include "netio/fan_out_driver.h"
@@ -69,10 +70,12 @@ public:
     // The lab or the machine, in real time. When stop is given, sends fail once it says so:
     // discovery and the information query cannot be cancelled otherwise, and a probe or a
     // request that fails to go out ends them at their next send. With replay, the lab holds
-    // that device instead of the built-in ones.
+    // that device instead of the built-in ones. The lab's devices are plugged in and out as
+    // plugs says.
     static std::unique_ptr<RunEnvironment> Make(SegmentKind kind, StopRequested stop = {},
                                                 RunSharing sharing = RunSharing::OneRun,
-                                                std::optional<ReplayTarget> replay = {});
+                                                std::optional<ReplayTarget> replay = {},
+                                                const std::vector<LabPlug>& plugs = {});
     // On parts a test hands in.
     explicit RunEnvironment(EnvironmentParts parts, StopRequested stop = {},
                             RunSharing sharing = RunSharing::OneRun);
@@ -102,12 +105,17 @@ public:
     std::optional<std::string> TraceTo(const std::string& path);
     // With RunSharing::SeveralRuns, once Start has opened the adapter: a run on one device,
     // its adapter opened as the start-up sequence opened the environment's, with the frame
-    // type settled on the environment's run. Null, with the discovery result in result, when
-    // it cannot be opened.
-    std::unique_ptr<DeviceRun> OpenDeviceRun(const MacAddress& device, int& result);
+    // type settled on the environment's run unless variant says which. Null, with the
+    // discovery result in result, when it cannot be opened.
+    std::unique_ptr<DeviceRun> OpenDeviceRun(const MacAddress& device, int& result,
+                                             std::optional<FrameVariantKind> variant = {});
     // The devices the device runs to come will talk to: with RunSharing::SeveralRuns the shared
     // adapter passes their frames from now on, so it is not reprogrammed as runs start and end.
     void ExpectDevices(std::span<const MacAddress> devices);
+    // With RunSharing::SeveralRuns, for a station that probes while device runs are under
+    // way: the shared adapter passes every source from now on, and is never reprogrammed as
+    // runs start and end.
+    void KeepProbing();
     // Runs the tasks concurrently (at most limit at once, 0: all), the frames received handed
     // to the device runs meanwhile.
     void RunAll(std::span<const std::function<void()>> tasks, std::size_t limit);

@@ -54,17 +54,16 @@ DeviceRunReport UpgradeDevice(RunState& run, const DeviceUpgradeRequest& request
     return report;
 }
 
-namespace {
-
-DeviceRunReport UpgradeOneDevice(RunEnvironment& environment, const SeveralDevicesRequest& request,
-                                 std::size_t index, DeviceRunWatcher& watcher,
-                                 const StopRequested& stop)
+DeviceRunReport UpgradeOnSharedAdapter(RunEnvironment& environment,
+                                       const DeviceUpgradeRequest& request, CommandPort& port,
+                                       ProgressDisplay& progress, const StopRequested& stop,
+                                       std::optional<FrameVariantKind> variant)
 {
     DeviceRunReport report;
-    report.DeviceName = request.DeviceNames[index];
+    report.DeviceName = request.DeviceName;
     const MacAddress device = ParseDeviceName(report.DeviceName);
     int opened = DISCOVERY_OK;
-    std::unique_ptr<DeviceRun> run = environment.OpenDeviceRun(device, opened);
+    std::unique_ptr<DeviceRun> run = environment.OpenDeviceRun(device, opened, variant);
     if (!run) {
         const OutcomeRow* row = StartupRow(opened);
         report.Result = row != nullptr ? std::string(row->Text) : "the adapter could not be opened";
@@ -72,10 +71,19 @@ DeviceRunReport UpgradeOneDevice(RunEnvironment& environment, const SeveralDevic
                                            : RowOf(UpgradeOutcome::Other).ExitStatus;
         return report;
     }
-    const DeviceUpgradeRequest upgrade{report.DeviceName, request.ImagePath,
+    return UpgradeDevice(run->State(), request, port, progress, stop);
+}
+
+namespace {
+
+DeviceRunReport UpgradeOneDevice(RunEnvironment& environment, const SeveralDevicesRequest& request,
+                                 std::size_t index, DeviceRunWatcher& watcher,
+                                 const StopRequested& stop)
+{
+    const DeviceUpgradeRequest upgrade{request.DeviceNames[index], request.ImagePath,
                                        request.SkipOtherBoards, request.ReadDescriptor};
-    return UpgradeDevice(run->State(), upgrade, watcher.PortFor(index), watcher.ProgressFor(index),
-                         stop);
+    return UpgradeOnSharedAdapter(environment, upgrade, watcher.PortFor(index),
+                                  watcher.ProgressFor(index), stop);
 }
 
 }  // namespace

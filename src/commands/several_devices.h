@@ -50,6 +50,14 @@ struct DeviceUpgradeRequest {
 DeviceRunReport UpgradeDevice(RunState& run, const DeviceUpgradeRequest& request, CommandPort& port,
                               ProgressDisplay& progress, const StopRequested& stop);
 
+// One device's upgrade on an environment made for RunSharing::SeveralRuns: its own run opened
+// (in the given frame variant, else the environment's), then UpgradeDevice. A run that cannot
+// be opened is reported as the start-up result it met.
+DeviceRunReport UpgradeOnSharedAdapter(RunEnvironment& environment,
+                                       const DeviceUpgradeRequest& request, CommandPort& port,
+                                       ProgressDisplay& progress, const StopRequested& stop,
+                                       std::optional<FrameVariantKind> variant = {});
+
 // What a front end gives each device's run. Every call but the first comes from that run's
 // own thread, so an implementation that shares anything between devices locks it.
 class DeviceRunWatcher {

@@ -12,8 +12,32 @@ EmulatedTargetStation::EmulatedTargetStation(VirtualSegment& segment, TargetConf
 
 EmulatedTargetStation::~EmulatedTargetStation()
 {
-    segment_.Detach(this);
+    std::lock_guard lock(plugLock_);
+    if (plugged_) {
+        segment_.Detach(this);
+    }
     self_.reset();
+}
+
+void EmulatedTargetStation::Unplug()
+{
+    std::lock_guard lock(plugLock_);
+    if (!plugged_) {
+        return;
+    }
+    // Once Detach returns, no frame reaches the device; then its late replies lose their way.
+    segment_.Detach(this);
+    self_ = std::make_shared<SegmentStation*>(this);
+    plugged_ = false;
+}
+
+void EmulatedTargetStation::Plug()
+{
+    std::lock_guard lock(plugLock_);
+    if (!plugged_) {
+        segment_.Attach(this);
+        plugged_ = true;
+    }
 }
 
 void EmulatedTargetStation::ReceiveFrame(std::span<const std::uint8_t> frame)

@@ -2,6 +2,7 @@
 // An emulated target attached to the virtual segment as a station.
 
 #include <memory>
+#include <mutex>
 
 #include "lab/emulated_target.h"
 #include "segment/virtual_segment.h"
@@ -18,6 +19,11 @@ public:
     EmulatedTarget& Device() { return target_; }
     const EmulatedTarget& Device() const { return target_; }
 
+    // Takes the device off the segment, as a board pulled from its fixture, and puts it back:
+    // it keeps what its memory holds, and replies it had not sent yet are lost. Any thread.
+    void Unplug();
+    void Plug();
+
     MacAddress StationAddress() const override { return target_.Address(); }
     bool ReceivesBroadcast() const override { return true; }
     void ReceiveFrame(std::span<const std::uint8_t> frame) override;
@@ -25,6 +31,8 @@ public:
 private:
     VirtualSegment& segment_;
     EmulatedTarget target_;
+    std::mutex plugLock_;
+    bool plugged_ = true;
     std::shared_ptr<SegmentStation*> self_;  // lets late replies find out we are gone
 };
 

@@ -4,6 +4,7 @@
 #include <cstdlib>
 
 #include "image/image_builder.h"
+#include "protocol/upgrade_link.h"
 
 namespace tarvik {
 
@@ -32,12 +33,16 @@ std::vector<TargetConfig> BuiltInLabTargets()
 }
 
 Lab::Lab(Kernel& kernel, std::uint32_t latencyMs)
-    : segment_(kernel, latencyMs), driver_(kernel, segment_)
+    : kernel_(kernel), segment_(kernel, latencyMs), driver_(kernel, segment_)
 {
 }
 
 Lab::~Lab()
 {
+    {
+        std::lock_guard lock(plugGuard_->Lock);
+        plugGuard_->Open = false;
+    }
     // Stations detach before the segment goes.
     targets_.clear();
     replays_.clear();
@@ -53,6 +58,34 @@ ReplayTargetStation& Lab::AddReplayTarget(ReplayTarget device)
 {
     replays_.push_back(std::make_unique<ReplayTargetStation>(segment_, std::move(device)));
     return *replays_.back();
+}
+
+void Lab::PlugOverTime(const std::vector<LabPlug>& plan)
+{
+    for (const LabPlug& plug : plan) {
+        EmulatedTargetStation* target = FindTarget(plug.Device);
+        if (target == nullptr) {
+            TargetConfig config;
+            config.Address = plug.Device;
+            config.Descriptor = LabTargetDescriptor({0x00, 0x11, 0x22, 0x33, 0x44, 0x55});
+            target = &AddTarget(std::move(config));
+        }
+        const auto later = [target, guard = plugGuard_](bool in) {
+            return [target, guard, in] {
+                std::lock_guard lock(guard->Lock);
+                if (guard->Open) {
+                    in ? target->Plug() : target->Unplug();
+                }
+            };
+        };
+        if (plug.InMs > 0) {
+            target->Unplug();
+            kernel_.Schedule(plug.InMs, later(true));
+        }
+        if (plug.OutMs) {
+            kernel_.Schedule(*plug.OutMs, later(false));
+        }
+    }
 }
 
 EmulatedTargetStation* Lab::FindTarget(const MacAddress& address)
@@ -81,6 +114,63 @@ std::unique_ptr<Lab> MakeReplayLab(Kernel& kernel, ReplayTarget device)
     lab->Driver().AddAdapter(LAB_ADAPTER_NAME, LAB_ADAPTER_ADDRESS);
     lab->AddReplayTarget(std::move(device));
     return lab;
+}
+
+namespace {
+
+// Seconds with up to three decimals, as milliseconds.
+std::optional<std::uint32_t> ParseSeconds(std::string_view text)
+{
+    std::uint64_t milliseconds = 0;
+    std::size_t i = 0;
+    for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
+        milliseconds = milliseconds * 10 + static_cast<std::uint64_t>(text[i] - '0');
+        if (milliseconds > 86'400'000) {
+            return std::nullopt;
+        }
+    }
+    if (i == 0) {
+        return std::nullopt;
+    }
+    milliseconds *= 1000;
+    if (i < text.size() && text[i] == '.') {
+        std::uint64_t scale = 100;
+        for (++i; i < text.size() && text[i] >= '0' && text[i] <= '9' && scale > 0; ++i) {
+            milliseconds += static_cast<std::uint64_t>(text[i] - '0') * scale;
+            scale /= 10;
+        }
+    }
+    if (i != text.size()) {
+        return std::nullopt;
+    }
+    return static_cast<std::uint32_t>(milliseconds);
+}
+
+}  // namespace
+
+std::optional<LabPlug> ParseLabPlug(std::string_view text, std::string& error)
+{
+    const std::size_t at = text.find('@');
+    if (at == std::string_view::npos || !IsDeviceName(text.substr(0, at))) {
+        error = "a plug is NAME@SECONDS or NAME@SECONDS-SECONDS, NAME a device name";
+        return std::nullopt;
+    }
+    LabPlug plug;
+    plug.Device = ParseDeviceName(text.substr(0, at));
+    const std::string_view times = text.substr(at + 1);
+    const std::size_t dash = times.find('-');
+    const auto in = ParseSeconds(times.substr(0, dash));
+    const auto out = dash == std::string_view::npos ? std::nullopt
+                                                    : ParseSeconds(times.substr(dash + 1));
+    if (!in || (dash != std::string_view::npos && (!out || *out <= *in))) {
+        error = "a plug's times are seconds after the start, the time out after the time in";
+        return std::nullopt;
+    }
+    plug.InMs = *in;
+    if (dash != std::string_view::npos) {
+        plug.OutMs = out;
+    }
+    return plug;
 }
 
 namespace {

@@ -10,6 +10,9 @@
 //   021122334455  (02-11-22-33-44-55) board 00 11 22 33 44 55, typed frames only.
 
 #include <memory>
+#include <mutex>
+#include <optional>
+#include <string_view>
 #include <string>
 #include <utility>
 #include <vector>
@@ -31,6 +34,20 @@ inline constexpr char LAB_ADAPTER_DESCRIPTION[] = "lab0 (the built-in lab's virt
 ImageDescriptor LabTargetDescriptor(const std::array<std::uint8_t, 6>& boardCode);
 std::vector<TargetConfig> BuiltInLabTargets();
 
+// A device plugged into the lab's segment some time after the lab starts, and perhaps pulled
+// out later: a production station's fixture, for its demo and its tests. A device that is not
+// one of the lab's fits the sample image and answers both frame types.
+struct LabPlug {
+    MacAddress Device{};
+    std::uint32_t InMs = 0;
+    std::optional<std::uint32_t> OutMs;  // nothing: stays plugged in
+};
+
+// Reads "NAME@SECONDS" or "NAME@SECONDS-SECONDS" (a device name as browse shows it, seconds
+// with up to three decimals after the lab starts); nothing, with the reason in error, if the
+// text is not such a plug.
+std::optional<LabPlug> ParseLabPlug(std::string_view text, std::string& error);
+
 class Lab {
 public:
     explicit Lab(Kernel& kernel, std::uint32_t latencyMs = LAB_LATENCY_MS);
@@ -45,8 +62,20 @@ public:
     EmulatedTargetStation* FindTarget(const MacAddress& address);
     std::vector<std::unique_ptr<EmulatedTargetStation>>& Targets() { return targets_; }
     ReplayTargetStation& AddReplayTarget(ReplayTarget device);
+    // Each device of the plan is off the segment until its time comes (a device not in the
+    // lab yet is added first), and comes off again at its time out.
+    void PlugOverTime(const std::vector<LabPlug>& plan);
 
 private:
+    // What a plug scheduled on the clock checks before it touches a device: the lab may be
+    // gone by the time it comes.
+    struct PlugGuard {
+        std::mutex Lock;
+        bool Open = true;
+    };
+
+    Kernel& kernel_;
+    std::shared_ptr<PlugGuard> plugGuard_ = std::make_shared<PlugGuard>();
     VirtualSegment segment_;
     VirtualAdapterDriver driver_;
     std::vector<std::unique_ptr<EmulatedTargetStation>> targets_;

@@ -25,6 +25,7 @@ struct FanOutDriver::Logical {
     std::uint32_t Filter = 0;
     // The sources its binding asked to be passed up; nothing until it asks.
     std::optional<SourceAddresses> Sources;
+    bool AwaitsAnswer = false;  // asked its device the shared question, and got no answer yet
     PostedReads Reads;
 };
 
@@ -136,8 +137,14 @@ std::uint32_t FanOutDriver::PacketSend(std::int32_t adapter, const std::uint8_t*
     std::int32_t shared = INVALID_ADAPTER;
     {
         std::lock_guard lock(lock_);
-        if (!logical_.contains(adapter)) {
+        const auto found = logical_.find(adapter);
+        if (found == logical_.end()) {
             return DRIVER_FAILED;
+        }
+        // Marked before the frame goes out: the answer may come before the send returns.
+        if (found->second.Device && question_.IsQuestion && frame != nullptr &&
+            question_.IsQuestion(std::span(frame, length))) {
+            found->second.AwaitsAnswer = true;
         }
         shared = shared_;
     }
@@ -186,6 +193,21 @@ std::uint32_t FanOutDriver::MakeNdisRequest(std::int32_t adapter, RequestRecord*
     return DRIVER_OK;
 }
 
+void FanOutDriver::PassEverySource()
+{
+    std::lock_guard lock(lock_);
+    everySource_ = true;
+    if (shared_ != INVALID_ADAPTER && sharedSources_) {
+        SetSharedSources();
+    }
+}
+
+void FanOutDriver::RouteSharedAnswers(SharedQuestion question)
+{
+    std::lock_guard lock(lock_);
+    question_ = std::move(question);
+}
+
 void FanOutDriver::ExpectDevices(std::span<const MacAddress> devices)
 {
     std::lock_guard lock(lock_);
@@ -197,6 +219,9 @@ void FanOutDriver::ExpectDevices(std::span<const MacAddress> devices)
 
 SourceAddresses FanOutDriver::CombinedSources() const
 {
+    if (everySource_) {
+        return std::nullopt;
+    }
     std::vector<MacAddress> combined;
     for (const MacAddress& device : expected_) {
         if (std::find(combined.begin(), combined.end(), device) == combined.end()) {
@@ -333,9 +358,15 @@ void FanOutDriver::Route(std::span<const std::uint8_t> frame, ReadCompletions& c
     const MacAddress source = AddressAt(frame, 6);
     const bool broadcast = AddressAt(frame, 0) == BROADCAST_ADDRESS;
     const std::uint32_t wanted = broadcast ? NDIS_PACKET_TYPE_BROADCAST : NDIS_PACKET_TYPE_DIRECTED;
-    const bool claimed = std::any_of(logical_.begin(), logical_.end(), [&](const auto& entry) {
+    auto claimer = std::find_if(logical_.begin(), logical_.end(), [&](const auto& entry) {
         return entry.second.Device == source;
     });
+    bool claimed = claimer != logical_.end();
+    if (claimed && question_.IsAnswer && question_.IsAnswer(frame)) {
+        // An answer nobody's run waits for answers a probe.
+        claimed = claimer->second.AwaitsAnswer;
+        claimer->second.AwaitsAnswer = false;
+    }
     for (auto& [handle, logical] : logical_) {
         const bool ours = claimed ? logical.Device == source : !logical.Device;
         if (ours && (logical.Filter & wanted) != 0) {

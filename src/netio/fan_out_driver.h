@@ -28,6 +28,14 @@ namespace tarvik {
 // Reads kept posted on the shared adapter.
 inline constexpr std::size_t FAN_OUT_READ_SLOTS = 64;
 
+// A question a run asks its device that a probe to everyone asks too, so that the device's
+// answers to both look alike: which frames are such questions and answers is the protocol's
+// to say.
+struct SharedQuestion {
+    std::function<bool(std::span<const std::uint8_t> frame)> IsQuestion;  // a frame sent
+    std::function<bool(std::span<const std::uint8_t> frame)> IsAnswer;    // a frame received
+};
+
 class FanOutDriver final : public PacketDriver {
 public:
     FanOutDriver(Kernel& kernel, PacketDriver& inner);
@@ -45,6 +53,17 @@ public:
     // starts and ends: a new program costs the runs under way the replies queued for them, and
     // a lost reply costs a resend timeout.
     void ExpectDevices(std::span<const MacAddress> devices);
+
+    // For a station that keeps probing while runs are under way: the shared adapter passes
+    // every source from now on, whatever the logical adapters ask, so that neither a probe nor
+    // a run starting or ending ever reprograms it under the runs in progress.
+    void PassEverySource();
+
+    // Routes answers to the shared question by who asked: a device's answer goes to its run
+    // while the run waits for one (it asked since its last answer), and otherwise to the
+    // adapters that claimed no device (the one that probes), so that the answers to a probe
+    // never reach a run in the middle of its transfer.
+    void RouteSharedAnswers(SharedQuestion question);
 
     // Runs the tasks (at most limit at once, 0: all) through the Kernel and, while any of them
     // runs, delivers the frames received to the logical adapters.
@@ -98,6 +117,8 @@ private:
     std::optional<std::uint32_t> sharedFilter_;     // the packet filter the shared adapter has
     std::optional<SourceAddresses> sharedSources_;  // the sources it was asked to pass
     std::vector<MacAddress> expected_;              // passed whichever runs are open
+    bool everySource_ = false;                      // PassEverySource
+    SharedQuestion question_;                       // RouteSharedAnswers; empty: by source only
     bool pumping_ = false;  // the shared adapter's slots stay while the pump may touch them
     std::map<std::int32_t, Logical> logical_;
     std::int32_t nextHandle_ = 1;

@@ -32,6 +32,28 @@ bool IsDiscoveryReply(std::span<const std::uint8_t> frame, FrameVariantKind fram
 
 }  // namespace
 
+std::optional<FrameVariantKind> DiscoveryReplyVariant(std::span<const std::uint8_t> frame)
+{
+    FrameHeader header;
+    for (const FrameVariantKind variant : {FrameVariantKind::Untyped, FrameVariantKind::Typed}) {
+        if (IsDiscoveryReply(frame, variant, header)) {
+            return variant;
+        }
+    }
+    return std::nullopt;
+}
+
+SharedQuestion InformationQuestion()
+{
+    return {[](std::span<const std::uint8_t> frame) {
+                const auto header = DecodeHeader(frame);
+                return header && header->Opcode == OP_INFO && header->DataLength == 0;
+            },
+            [](std::span<const std::uint8_t> frame) {
+                return DiscoveryReplyVariant(frame).has_value();
+            }};
+}
+
 std::string FormatDeviceName(const MacAddress& address)
 {
     const std::span<const std::uint8_t> bytes(address);

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "image/descriptor.h"
+#include "netio/fan_out_driver.h"
 #include "platform/mac_address.h"
 #include "protocol/run_state.h"
 
@@ -94,6 +95,14 @@ MacAddress ParseDeviceName(std::string_view name);
 // Whether the text is a name in one of the two forms FormatDeviceName gives: the prefix and 6
 // hex digits, or 12 hex digits.
 bool IsDeviceName(std::string_view name);
+// Whether the frame is a discovery reply in either frame variant: the device's descriptor,
+// answered to a probe or to an information query alike. The variant it came in, if so.
+std::optional<FrameVariantKind> DiscoveryReplyVariant(std::span<const std::uint8_t> frame);
+
+// The information query, which a probe asks every device at once: a run's query to its device
+// and a probe get answers that look alike (see FanOutDriver::RouteSharedAnswers).
+SharedQuestion InformationQuestion();
+
 // Diminishing-gap exchange sort, byte-wise ascending; -1 when there is nothing to sort.
 int SortDeviceNames(std::vector<std::string>& names);
 

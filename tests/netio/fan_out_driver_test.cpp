@@ -240,5 +240,63 @@ TEST_F(FanOutDriverTest, BindingsThatStartLaterLeaveTheSharedFilterAlone)
     EXPECT_EQ(counting.FiltersSet, afterFirst);
 }
 
+// A station probes while runs are under way: the shared adapter passes every source from the
+// start, and neither runs coming and going nor the probing binding's requests reprogram it.
+TEST_F(FanOutDriverTest, AStationsSharedAdapterPassesEverySourceAndIsNeverReprogrammed)
+{
+    SourceRecordingDriver recording(driver);
+    FanOutDriver shared(kernel, recording);
+    shared.PassEverySource();
+    Binding probing(kernel, shared);
+    ASSERT_EQ(OpenListedAdapter(probing, ADAPTER), DISCOVERY_OK);
+    for (const MacAddress& device : {DEVICE_A, DEVICE_B}) {
+        Binding run(kernel, shared.ForDevice(device));
+        ASSERT_EQ(OpenListedAdapter(run, ADAPTER), DISCOVERY_OK);
+        std::vector<std::uint8_t> request = FrameFrom(TOOL, 1);
+        std::copy(device.begin(), device.end(), request.begin());
+        ASSERT_EQ(run.SendFrame(request.data(), static_cast<std::uint32_t>(request.size())),
+                  SEND_OK);
+    }
+    for (const SourceAddresses& asked : recording.Asked) {
+        EXPECT_EQ(asked, SourceAddresses{std::nullopt});
+    }
+}
+
+// The information a run asks its device for is what a probe asks everyone: the device's
+// answer goes to the run while the run waits for one, and any other answer from it to the
+// probing binding, so a probe's answers never reach a run in the middle of its transfer.
+TEST_F(FanOutDriverTest, AnAnswerGoesToTheRunThatAskedAndOtherwiseToTheProbe)
+{
+    constexpr std::uint8_t QUESTION = 0x51;
+    constexpr std::uint8_t ANSWER = 0x41;
+    fanOut.RouteSharedAnswers({[](std::span<const std::uint8_t> frame) {
+                                   return frame[14] == QUESTION;
+                               },
+                               [](std::span<const std::uint8_t> frame) {
+                                   return frame[14] == ANSWER;
+                               }});
+    Binding probing(kernel, fanOut);
+    Binding forA(kernel, fanOut.ForDevice(DEVICE_A));
+    ASSERT_EQ(OpenListedAdapter(probing, ADAPTER), DISCOVERY_OK);
+    ASSERT_EQ(OpenListedAdapter(forA, ADAPTER), DISCOVERY_OK);
+    TestStation a(segment, DEVICE_A);
+    const auto from = [](std::uint8_t kind, std::uint8_t mark) {
+        std::vector<std::uint8_t> frame = FrameFrom(DEVICE_A, mark);
+        frame[14] = kind;
+        return frame;
+    };
+    std::vector<std::uint8_t> question = FrameFrom(TOOL, 0);
+    std::copy(DEVICE_A.begin(), DEVICE_A.end(), question.begin());
+    question[14] = QUESTION;
+
+    // Before A's run asks, its answer is a probe's; the run asks, and the next is its own.
+    Deliver({{&a, from(ANSWER, 1)}, {&a, from(0x02, 2)}});
+    ASSERT_EQ(forA.SendFrame(question.data(), static_cast<std::uint32_t>(question.size())),
+              SEND_OK);
+    Deliver({{&a, from(ANSWER, 3)}, {&a, from(ANSWER, 4)}, {&a, from(0x02, 5)}});
+    EXPECT_EQ(Marks(forA), (std::vector<std::uint8_t>{2, 3, 5}));
+    EXPECT_EQ(Marks(probing), (std::vector<std::uint8_t>{1, 4}));
+}
+
 }  // namespace
 }  // namespace tarvik

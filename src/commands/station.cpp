@@ -1,0 +1,253 @@
+#include "commands/station.h"
+
+#include <algorithm>
+#include <deque>
+
+#include "commands/outcomes.h"
+#include "image/image_file.h"
+#include "protocol/upgrade_link.h"
+
+namespace tarvik {
+
+StationLedger::Answer StationLedger::Answered(const MacAddress& device, bool fits)
+{
+    Answer answer;
+    auto [entry, isNew] = devices_.try_emplace(device);
+    Device& known = entry->second;
+    known.AnsweredThisRound = true;
+    known.Missed = 0;
+    if (isNew) {
+        answer.Arrived = true;
+        known.At = fits ? Phase::Busy : Phase::Skipped;
+        answer.Do = fits ? Decision::Upgrade : Decision::Skip;
+        return answer;
+    }
+    if (known.At == Phase::Busy) {
+        return answer;
+    }
+    known.AnsweredSinceRun = true;
+    if (!known.Left) {
+        return answer;
+    }
+    known.Left = false;
+    answer.Arrived = true;
+    answer.CameBack = true;
+    if (known.At == Phase::Failed || (known.At == Phase::Passed && reflash_)) {
+        known.At = Phase::Busy;
+        answer.Do = Decision::Upgrade;
+    }
+    return answer;
+}
+
+void StationLedger::RoundEnds()
+{
+    for (auto& [address, device] : devices_) {
+        const bool answered = device.AnsweredThisRound;
+        device.AnsweredThisRound = false;
+        if (answered || device.At == Phase::Busy || device.Left) {
+            continue;
+        }
+        ++device.Missed;
+        // A device that passed reboots after its reset and misses probes meanwhile; it has
+        // left only once it answered after its run. A device that failed (or was pulled in the
+        // middle of its transfer) need not answer first.
+        const bool settled = device.At != Phase::Passed || device.AnsweredSinceRun;
+        if (device.Missed >= STATION_ABSENT_PROBES && settled) {
+            device.Left = true;
+        }
+    }
+}
+
+void StationLedger::RunEnds(const MacAddress& device, bool passed)
+{
+    Device& known = devices_[device];
+    known.At = passed ? Phase::Passed : Phase::Failed;
+    known.Missed = 0;
+    known.AnsweredSinceRun = false;
+    known.Left = false;
+}
+
+bool StationLedger::Busy(const MacAddress& device) const
+{
+    const auto found = devices_.find(device);
+    return found != devices_.end() && found->second.At == Phase::Busy;
+}
+
+namespace {
+
+struct WaitingDevice {
+    MacAddress Address;
+    FrameVariantKind Variant = FrameVariantKind::Untyped;
+};
+
+// How long an idle job waits for a device before it looks again whether the station closed;
+// a new device wakes it at once.
+constexpr std::uint32_t JOB_IDLE_WAIT_MS = 1000;
+
+class Station {
+public:
+    Station(RunEnvironment& environment, const StationRequest& request, StationWatcher& watcher,
+            const StopRequested& stop, const ImageDescriptor& image)
+        : environment_(environment), request_(request), watcher_(watcher), stop_(stop),
+          image_(image), ledger_(request.Reflash)
+    {
+    }
+
+    StationSummary Run()
+    {
+        Kernel& clock = environment_.Clock();
+        const std::size_t jobs = std::clamp<std::size_t>(request_.Jobs, 1, MAXIMUM_WAIT_OBJECTS);
+        for (std::size_t i = 0; i < jobs; ++i) {
+            wakes_.push_back(clock.CreateEvent());
+        }
+        std::vector<std::function<void()>> tasks;
+        tasks.emplace_back([this] { Probe(); });
+        for (std::size_t i = 0; i < jobs; ++i) {
+            tasks.emplace_back([this, i] { Work(i); });
+        }
+        environment_.KeepProbing();
+        environment_.RunAll(tasks, 0);
+        for (const EventHandle wake : wakes_) {
+            clock.CloseHandle(wake);
+        }
+        return std::move(summary_);
+    }
+
+private:
+    bool Ending() const { return (stop_ && stop_()) || (request_.Closing && request_.Closing()); }
+
+    void Probe()
+    {
+        RunState& run = environment_.State();
+        Kernel& clock = environment_.Clock();
+        UpgradeLink link(run);
+        while (!Ending()) {
+            const std::uint32_t roundStart = clock.GetTickCount();
+            for (const FrameVariantKind variant : request_.Variants) {
+                run.FrameVariant = variant;
+                if (link.SendProbe() != BUILD_SENT && !Ending()) {
+                    std::lock_guard lock(lock_);
+                    summary_.ProbeFailed = true;
+                    break;
+                }
+            }
+            if (summary_.ProbeFailed) {
+                break;
+            }
+            while (clock.GetTickCount() - roundStart < request_.ProbeIntervalMs && !Ending()) {
+                const std::uint32_t length =
+                    run.Link.WaitFrame(run.ReceiveBuffer.data(), run.ReceiveBuffer.size());
+                const std::span<const std::uint8_t> frame(run.ReceiveBuffer.data(), length);
+                const auto variant = length == 0 ? std::nullopt : DiscoveryReplyVariant(frame);
+                if (variant && std::find(request_.Variants.begin(), request_.Variants.end(),
+                                         *variant) != request_.Variants.end()) {
+                    Answered(frame, *variant);
+                }
+            }
+            std::lock_guard lock(lock_);
+            ledger_.RoundEnds();
+        }
+        std::lock_guard lock(lock_);
+        closed_ = true;
+        waiting_.clear();  // never started: nothing was sent to them
+        for (const EventHandle wake : wakes_) {
+            environment_.Clock().SetEvent(wake);
+        }
+    }
+
+    void Answered(std::span<const std::uint8_t> frame, FrameVariantKind variant)
+    {
+        const auto header = DecodeHeader(frame);
+        ImageDescriptor descriptor;
+        std::copy_n(frame.begin() + FRAME_DATA, DESCRIPTOR_BYTES, descriptor.Bytes.begin());
+        const auto board = descriptor.BoardCode();
+        const auto imageBoard = image_.BoardCode();
+        const bool fits = std::equal(board.begin(), board.end(), imageBoard.begin());
+        const std::string name = FormatDeviceName(header->Source);
+
+        std::lock_guard lock(lock_);
+        const StationLedger::Answer answer = ledger_.Answered(header->Source, fits);
+        if (answer.Arrived) {
+            watcher_.Arrived(name, descriptor, answer.CameBack);
+        }
+        if (answer.Do == StationLedger::Decision::Skip) {
+            DeviceRunReport report;
+            report.DeviceName = name;
+            report.Descriptor = descriptor;
+            SettleReport(report, UpgradeOutcome::HardwareMismatch, true, false);
+            summary_.Skips.push_back(report);
+            watcher_.Skipped(report);
+        } else if (answer.Do == StationLedger::Decision::Upgrade) {
+            waiting_.push_back({header->Source, variant});
+            for (const EventHandle wake : wakes_) {
+                environment_.Clock().SetEvent(wake);
+            }
+        }
+    }
+
+    void Work(std::size_t job)
+    {
+        for (;;) {
+            std::optional<WaitingDevice> next;
+            std::size_t attempt = 0;
+            {
+                std::lock_guard lock(lock_);
+                if (!waiting_.empty()) {
+                    next = waiting_.front();
+                    waiting_.pop_front();
+                    attempt = attempts_++;
+                } else if (closed_) {
+                    return;
+                }
+            }
+            if (!next) {
+                environment_.Clock().WaitForAny(std::span(&wakes_[job], 1), JOB_IDLE_WAIT_MS);
+                continue;
+            }
+            const std::string name = FormatDeviceName(next->Address);
+            watcher_.RunStarts(attempt, name);
+            const DeviceUpgradeRequest upgrade{name, request_.ImagePath, true,
+                                               request_.ReadDescriptor};
+            const DeviceRunReport report =
+                UpgradeOnSharedAdapter(environment_, upgrade, watcher_.PortFor(attempt),
+                                       watcher_.ProgressFor(attempt), stop_, next->Variant);
+            {
+                std::lock_guard lock(lock_);
+                ledger_.RunEnds(next->Address, report.Outcome == UpgradeOutcome::Finished &&
+                                                   !report.Stopped);
+                summary_.Attempts.push_back(report);
+            }
+            watcher_.RunEnds(attempt, report);
+        }
+    }
+
+    RunEnvironment& environment_;
+    const StationRequest& request_;
+    StationWatcher& watcher_;
+    const StopRequested& stop_;
+    const ImageDescriptor image_;
+    std::mutex lock_;
+    StationLedger ledger_;
+    std::deque<WaitingDevice> waiting_;
+    std::vector<EventHandle> wakes_;
+    bool closed_ = false;
+    std::size_t attempts_ = 0;
+    StationSummary summary_;
+};
+
+}  // namespace
+
+StationSummary RunStation(RunEnvironment& environment, const StationRequest& request,
+                          StationWatcher& watcher, const StopRequested& stop)
+{
+    ImageDescriptor image;
+    if (ReadImageDescriptor(environment.State().Files, request.ImagePath, image) != IMAGE_OK) {
+        StationSummary summary;
+        summary.ImageUnreadable = true;
+        return summary;
+    }
+    Station station(environment, request, watcher, stop, image);
+    return station.Run();
+}
+
+}  // namespace tarvik
