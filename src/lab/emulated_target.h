@@ -75,6 +75,7 @@ public:
     std::uint64_t RequestsSeen(std::uint16_t opcode) const;
     std::uint64_t RepliesSent() const { return repliesSent_; }
     bool WasReset() const { return resets_ > 0; }
+    std::uint64_t Resets() const { return resets_; }
 
 private:
     bool AcceptsFrameType(std::uint16_t frameType) const;

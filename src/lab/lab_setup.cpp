@@ -78,8 +78,14 @@ void Lab::PlugOverTime(const std::vector<LabPlug>& plan)
                 }
             };
         };
+        // Off the segment until its first time in; a device plugged in at the start is on it.
+        const bool firstIn = std::none_of(plan.begin(), plan.end(), [&](const LabPlug& other) {
+            return other.Device == plug.Device && other.InMs < plug.InMs;
+        });
         if (plug.InMs > 0) {
-            target->Unplug();
+            if (firstIn) {
+                target->Unplug();
+            }
             kernel_.Schedule(plug.InMs, later(true));
         }
         if (plug.OutMs) {

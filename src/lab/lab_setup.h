@@ -62,8 +62,9 @@ public:
     EmulatedTargetStation* FindTarget(const MacAddress& address);
     std::vector<std::unique_ptr<EmulatedTargetStation>>& Targets() { return targets_; }
     ReplayTargetStation& AddReplayTarget(ReplayTarget device);
-    // Each device of the plan is off the segment until its time comes (a device not in the
-    // lab yet is added first), and comes off again at its time out.
+    // Each device of the plan is off the segment until its first time in (a device not in the
+    // lab yet is added first), and comes off at each time out; a device may come and go
+    // several times. Times count from this call.
     void PlugOverTime(const std::vector<LabPlug>& plan);
 
 private:

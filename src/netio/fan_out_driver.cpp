@@ -25,7 +25,8 @@ struct FanOutDriver::Logical {
     std::uint32_t Filter = 0;
     // The sources its binding asked to be passed up; nothing until it asks.
     std::optional<SourceAddresses> Sources;
-    bool AwaitsAnswer = false;  // asked its device the shared question, and got no answer yet
+    // The kind of shared question it asked its device and got no answer to yet.
+    SharedQuestion::Kind Awaits;
     PostedReads Reads;
 };
 
@@ -142,9 +143,10 @@ std::uint32_t FanOutDriver::PacketSend(std::int32_t adapter, const std::uint8_t*
             return DRIVER_FAILED;
         }
         // Marked before the frame goes out: the answer may come before the send returns.
-        if (found->second.Device && question_.IsQuestion && frame != nullptr &&
-            question_.IsQuestion(std::span(frame, length))) {
-            found->second.AwaitsAnswer = true;
+        if (found->second.Device && question_.Asks && frame != nullptr) {
+            if (const SharedQuestion::Kind asks = question_.Asks(std::span(frame, length))) {
+                found->second.Awaits = asks;
+            }
         }
         shared = shared_;
     }
@@ -362,10 +364,14 @@ void FanOutDriver::Route(std::span<const std::uint8_t> frame, ReadCompletions& c
         return entry.second.Device == source;
     });
     bool claimed = claimer != logical_.end();
-    if (claimed && question_.IsAnswer && question_.IsAnswer(frame)) {
-        // An answer nobody's run waits for answers a probe.
-        claimed = claimer->second.AwaitsAnswer;
-        claimer->second.AwaitsAnswer = false;
+    if (claimed && question_.Answers) {
+        if (const SharedQuestion::Kind answers = question_.Answers(frame)) {
+            // An answer the device's run does not wait for answers a probe.
+            claimed = claimer->second.Awaits == answers;
+            if (claimed) {
+                claimer->second.Awaits.reset();
+            }
+        }
     }
     for (auto& [handle, logical] : logical_) {
         const bool ours = claimed ? logical.Device == source : !logical.Device;

@@ -29,11 +29,12 @@ namespace tarvik {
 inline constexpr std::size_t FAN_OUT_READ_SLOTS = 64;
 
 // A question a run asks its device that a probe to everyone asks too, so that the device's
-// answers to both look alike: which frames are such questions and answers is the protocol's
-// to say.
+// answers to both look alike: which frames are such questions and answers, and of which kind
+// (an answer answers the questions of its kind alone), is the protocol's to say.
 struct SharedQuestion {
-    std::function<bool(std::span<const std::uint8_t> frame)> IsQuestion;  // a frame sent
-    std::function<bool(std::span<const std::uint8_t> frame)> IsAnswer;    // a frame received
+    using Kind = std::optional<std::uint32_t>;
+    std::function<Kind(std::span<const std::uint8_t> frame)> Asks;     // a frame sent
+    std::function<Kind(std::span<const std::uint8_t> frame)> Answers;  // a frame received
 };
 
 class FanOutDriver final : public PacketDriver {
@@ -60,7 +61,7 @@ public:
     void PassEverySource();
 
     // Routes answers to the shared question by who asked: a device's answer goes to its run
-    // while the run waits for one (it asked since its last answer), and otherwise to the
+    // while the run waits for one of its kind (it asked since its last answer), and otherwise to the
     // adapters that claimed no device (the one that probes), so that the answers to a probe
     // never reach a run in the middle of its transfer.
     void RouteSharedAnswers(SharedQuestion question);

@@ -45,12 +45,19 @@ std::optional<FrameVariantKind> DiscoveryReplyVariant(std::span<const std::uint8
 
 SharedQuestion InformationQuestion()
 {
-    return {[](std::span<const std::uint8_t> frame) {
+    // Of the kind of its frame type: a device that speaks both answers a probe in each.
+    return {[](std::span<const std::uint8_t> frame) -> SharedQuestion::Kind {
                 const auto header = DecodeHeader(frame);
-                return header && header->Opcode == OP_INFO && header->DataLength == 0;
+                if (header && header->Opcode == OP_INFO && header->DataLength == 0) {
+                    return header->FrameType;
+                }
+                return std::nullopt;
             },
-            [](std::span<const std::uint8_t> frame) {
-                return DiscoveryReplyVariant(frame).has_value();
+            [](std::span<const std::uint8_t> frame) -> SharedQuestion::Kind {
+                if (const auto variant = DiscoveryReplyVariant(frame)) {
+                    return FrameTypeFor(*variant);
+                }
+                return std::nullopt;
             }};
 }
 

@@ -269,33 +269,43 @@ TEST_F(FanOutDriverTest, AnAnswerGoesToTheRunThatAskedAndOtherwiseToTheProbe)
 {
     constexpr std::uint8_t QUESTION = 0x51;
     constexpr std::uint8_t ANSWER = 0x41;
-    fanOut.RouteSharedAnswers({[](std::span<const std::uint8_t> frame) {
-                                   return frame[14] == QUESTION;
+    // Of the kind in byte 15: an answer of another kind is no answer to the run's question.
+    const auto kind = [](std::span<const std::uint8_t> frame, std::uint8_t what) {
+        return frame[14] == what ? SharedQuestion::Kind{frame[15]} : std::nullopt;
+    };
+    fanOut.RouteSharedAnswers({[&](std::span<const std::uint8_t> frame) {
+                                   return kind(frame, QUESTION);
                                },
-                               [](std::span<const std::uint8_t> frame) {
-                                   return frame[14] == ANSWER;
+                               [&](std::span<const std::uint8_t> frame) {
+                                   return kind(frame, ANSWER);
                                }});
     Binding probing(kernel, fanOut);
     Binding forA(kernel, fanOut.ForDevice(DEVICE_A));
     ASSERT_EQ(OpenListedAdapter(probing, ADAPTER), DISCOVERY_OK);
     ASSERT_EQ(OpenListedAdapter(forA, ADAPTER), DISCOVERY_OK);
     TestStation a(segment, DEVICE_A);
-    const auto from = [](std::uint8_t kind, std::uint8_t mark) {
+    const auto from = [](std::uint8_t what, std::uint8_t ofKind, std::uint8_t mark) {
         std::vector<std::uint8_t> frame = FrameFrom(DEVICE_A, mark);
-        frame[14] = kind;
+        frame[14] = what;
+        frame[15] = ofKind;
         return frame;
     };
     std::vector<std::uint8_t> question = FrameFrom(TOOL, 0);
     std::copy(DEVICE_A.begin(), DEVICE_A.end(), question.begin());
     question[14] = QUESTION;
+    question[15] = 7;
 
-    // Before A's run asks, its answer is a probe's; the run asks, and the next is its own.
-    Deliver({{&a, from(ANSWER, 1)}, {&a, from(0x02, 2)}});
+    // Before A's run asks, its answer is a probe's; the run asks, and the next answer of its
+    // kind is its own.
+    Deliver({{&a, from(ANSWER, 7, 1)}, {&a, from(0x02, 7, 2)}});
     ASSERT_EQ(forA.SendFrame(question.data(), static_cast<std::uint32_t>(question.size())),
               SEND_OK);
-    Deliver({{&a, from(ANSWER, 3)}, {&a, from(ANSWER, 4)}, {&a, from(0x02, 5)}});
-    EXPECT_EQ(Marks(forA), (std::vector<std::uint8_t>{2, 3, 5}));
-    EXPECT_EQ(Marks(probing), (std::vector<std::uint8_t>{1, 4}));
+    Deliver({{&a, from(ANSWER, 8, 3)},
+             {&a, from(ANSWER, 7, 4)},
+             {&a, from(ANSWER, 7, 5)},
+             {&a, from(0x02, 7, 6)}});
+    EXPECT_EQ(Marks(forA), (std::vector<std::uint8_t>{2, 4, 6}));
+    EXPECT_EQ(Marks(probing), (std::vector<std::uint8_t>{1, 3, 5}));
 }
 
 }  // namespace

@@ -1,0 +1,316 @@
+// The production station on the lab's segment in simulated time: devices plugged in over time
+// are each flashed once, a device that comes back is flashed again only after a failure (or
+// when asked to), a board that does not fit is skipped once, and the probes leave the runs'
+// conversations exactly as a lone upgrade has them.
+
+#include "commands/station.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <map>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "commands/commands.h"
+#include "image/image_builder.h"
+#include "image/memory_file_system.h"
+#include "lab/lab_setup.h"
+#include "message_port.h"
+#include "netio/adapter_discovery.h"
+#include "platform/os_version.h"
+#include "platform/sim_kernel.h"
+#include "protocol/upgrade_link.h"
+
+namespace tarvik::testing {
+namespace {
+
+constexpr char IMAGE[] = "/images/fw.bin";
+constexpr std::size_t IMAGE_BYTES = 5000;
+constexpr std::array<std::uint8_t, 6> FITTING_BOARD = {0x00, 0x11, 0x22, 0x33, 0x44, 0x55};
+constexpr std::array<std::uint8_t, 6> OTHER_BOARD = {0x00, 0x11, 0x22, 0x33, 0x44, 0x66};
+
+MacAddress Device(std::uint8_t last)
+{
+    return {0x02, 0x5A, 0x17, 0x00, 0x00, last};
+}
+
+std::vector<std::uint8_t> TestImage()
+{
+    ImageSpec layout = SampleImageSpec();
+    layout.Size = IMAGE_BYTES;
+    layout.HeaderOffset = 0;
+    return BuildImage(layout);
+}
+
+class NoProgress final : public ProgressDisplay {
+public:
+    void BeginProgress(std::uint64_t) override {}
+    void SetProgress(const ProgressReport&) override {}
+};
+
+// What the station told its front end, and how many runs were under way at most.
+class RecordingStationWatcher final : public StationWatcher {
+public:
+    void Arrived(const std::string& device, const ImageDescriptor&, bool cameBack) override
+    {
+        std::lock_guard lock(lock_);
+        Arrivals.push_back(device + (cameBack ? " again" : ""));
+    }
+    void Skipped(const DeviceRunReport& report) override
+    {
+        std::lock_guard lock(lock_);
+        Skips.push_back(report.DeviceName);
+    }
+    CommandPort& PortFor(std::size_t attempt) override
+    {
+        std::lock_guard lock(lock_);
+        return ports_[attempt];
+    }
+    ProgressDisplay& ProgressFor(std::size_t) override { return progress_; }
+    void RunStarts(std::size_t, const std::string& device) override
+    {
+        std::lock_guard lock(lock_);
+        Started.push_back(device);
+        MostAtOnce = std::max(MostAtOnce, ++running_);
+    }
+    void RunEnds(std::size_t, const DeviceRunReport&) override
+    {
+        std::lock_guard lock(lock_);
+        --running_;
+    }
+
+    std::vector<std::string> Arrivals;
+    std::vector<std::string> Skips;
+    std::vector<std::string> Started;
+    std::size_t MostAtOnce = 0;
+
+private:
+    std::mutex lock_;
+    std::map<std::size_t, MessagePort> ports_;
+    NoProgress progress_;
+    std::size_t running_ = 0;
+};
+
+class StationTest : public ::testing::Test {
+protected:
+    StationTest() : lab(kernel)
+    {
+        lab.Driver().AddAdapter(LAB_ADAPTER_NAME, LAB_ADAPTER_ADDRESS);
+        registry = MakeLabRegistry();
+        files.Add(IMAGE, TestImage());
+    }
+
+    EmulatedTargetStation& AddDevice(std::uint8_t last,
+                                     const std::array<std::uint8_t, 6>& board = FITTING_BOARD)
+    {
+        TargetConfig config;
+        config.Address = Device(last);
+        config.Descriptor = LabTargetDescriptor(board);
+        return lab.AddTarget(std::move(config));
+    }
+
+    // Runs a station until closeAtMs of simulated time, then lets the runs under way finish.
+    StationSummary RunUntil(std::uint64_t closeAtMs, StationRequest request = {})
+    {
+        environment = std::make_unique<RunEnvironment>(
+            EnvironmentParts{kernel, lab.Driver(), *registry, version, files, access},
+            [this] { return stopAt != 0 && kernel.Now() >= stopAt; }, RunSharing::SeveralRuns);
+        FirstAdapterSelection first;
+        EXPECT_EQ(environment->Start(first, port), STARTUP_READY);
+        request.ImagePath = IMAGE;
+        request.ProbeIntervalMs = 500;
+        request.Closing = [this, closeAtMs] { return kernel.Now() >= closeAtMs; };
+        const StopRequested stop = [this] { return stopAt != 0 && kernel.Now() >= stopAt; };
+        StationSummary summary = RunStation(*environment, request, watcher, stop);
+        EXPECT_EQ(files.OpenNow(), 0) << "an image file outlived its run";
+        return summary;
+    }
+
+    std::size_t Resets(std::uint8_t last)
+    {
+        return lab.FindTarget(Device(last))->Device().Resets();
+    }
+
+    SimKernel kernel{0x30000};
+    Lab lab;
+    std::unique_ptr<Registry> registry;
+    FixedOsVersionQuery version{VER_PLATFORM_WIN32_NT};
+    MemoryFileSystem files;
+    LabAccess access;
+    MessagePort port;
+    std::uint64_t stopAt = 0;
+    std::unique_ptr<RunEnvironment> environment;
+    RecordingStationWatcher watcher;
+};
+
+TEST_F(StationTest, DevicesPluggedInOverTimeAreEachFlashedOnceAndStayingDoesNotFlashAgain)
+{
+    AddDevice(1);
+    AddDevice(2);
+    AddDevice(3);
+    lab.PlugOverTime({{Device(2), 3000, {}}, {Device(3), 7000, {}}});
+    const StationSummary summary = RunUntil(20000);
+    ASSERT_EQ(summary.Attempts.size(), 3u);
+    for (const DeviceRunReport& report : summary.Attempts) {
+        EXPECT_EQ(report.Result, TEXT_FINISHED) << report.DeviceName;
+    }
+    EXPECT_EQ(watcher.Started, (std::vector<std::string>{"QV000001", "QV000002", "QV000003"}));
+    for (std::uint8_t last : {1, 2, 3}) {
+        EXPECT_EQ(Resets(last), 1u) << "flashed once";
+    }
+    EXPECT_TRUE(summary.Skips.empty());
+}
+
+TEST_F(StationTest, ADeviceThatComesBackIsFlashedAgainOnlyAfterAFailureOrWithReflash)
+{
+    // 1 passes, is pulled at 8 s and comes back at 10 s; 2 fails (its writes refused),
+    // is pulled at 8 s and comes back at 10 s with the fault gone.
+    AddDevice(1);
+    EmulatedTargetStation& failing = AddDevice(2);
+    failing.Device().Faults().StatusForOpcode[OP_WRITE] = 0x0005;
+    lab.PlugOverTime({{Device(1), 0, 8000},
+                      {Device(2), 0, 8000},
+                      {Device(1), 10000, {}},
+                      {Device(2), 10000, {}}});
+    kernel.Schedule(9000, [&failing] { failing.Device().Faults().StatusForOpcode.clear(); });
+    const StationSummary summary = RunUntil(16000);
+    EXPECT_EQ(watcher.Started, (std::vector<std::string>{"QV000001", "QV000002", "QV000002"}));
+    EXPECT_EQ(Resets(1), 1u);
+    EXPECT_EQ(Resets(2), 1u) << "the second attempt passed";
+    EXPECT_NE(std::find(watcher.Arrivals.begin(), watcher.Arrivals.end(), "QV000001 again"),
+              watcher.Arrivals.end());
+    ASSERT_EQ(summary.Attempts.size(), 3u);
+}
+
+TEST_F(StationTest, WithReflashADeviceThatPassedIsFlashedAgainWhenItComesBack)
+{
+    AddDevice(1);
+    lab.PlugOverTime({{Device(1), 0, 8000}, {Device(1), 10000, {}}});
+    StationRequest request;
+    request.Reflash = true;
+    const StationSummary summary = RunUntil(16000, request);
+    EXPECT_EQ(watcher.Started, (std::vector<std::string>{"QV000001", "QV000001"}));
+    EXPECT_EQ(Resets(1), 2u);
+}
+
+// A failed device that stays plugged in is not offered again: the operator has to look at it.
+TEST_F(StationTest, AFailedDeviceThatStaysIsNotOfferedAgainAndAMisfitIsSkippedOnce)
+{
+    AddDevice(1).Device().Faults().StatusForOpcode[OP_WRITE] = 0x0005;
+    AddDevice(4, OTHER_BOARD);
+    // The misfit is pulled and plugged again: still one skip.
+    lab.PlugOverTime({{Device(4), 0, 4000}, {Device(4), 6000, {}}});
+    const StationSummary summary = RunUntil(15000);
+    EXPECT_EQ(watcher.Started, std::vector<std::string>{"QV000001"});
+    ASSERT_EQ(summary.Attempts.size(), 1u);
+    EXPECT_EQ(summary.Attempts[0].Outcome, UpgradeOutcome::ProcessError);
+    EXPECT_EQ(watcher.Skips, std::vector<std::string>{"QV000004"});
+    ASSERT_EQ(summary.Skips.size(), 1u);
+    EXPECT_EQ(summary.Skips[0].Result, "Hardware Type Mismatch !");
+    EXPECT_TRUE(summary.Skips[0].Skipped);
+    EXPECT_EQ(Resets(4), 0u);
+}
+
+TEST_F(StationTest, JobsCapTheRunsAtOnceAndEveryWaitingDeviceIsFlashed)
+{
+    for (std::uint8_t last = 1; last <= 5; ++last) {
+        AddDevice(last);
+    }
+    StationRequest request;
+    request.Jobs = 2;
+    const StationSummary summary = RunUntil(60000, request);
+    EXPECT_EQ(summary.Attempts.size(), 5u);
+    EXPECT_EQ(watcher.MostAtOnce, 2u);
+    for (std::uint8_t last = 1; last <= 5; ++last) {
+        EXPECT_EQ(Resets(last), 1u);
+    }
+}
+
+TEST_F(StationTest, ClosingLetsTheRunsUnderWayFinishAndStartsNoDeviceThatWaits)
+{
+    for (std::uint8_t last = 1; last <= 5; ++last) {
+        AddDevice(last);
+    }
+    StationRequest request;
+    request.Jobs = 2;
+    const StationSummary summary = RunUntil(100, request);
+    ASSERT_EQ(summary.Attempts.size(), 2u);
+    for (const DeviceRunReport& report : summary.Attempts) {
+        EXPECT_EQ(report.Result, TEXT_FINISHED);
+    }
+    EXPECT_EQ(Resets(3) + Resets(4) + Resets(5), 0u);
+}
+
+// The frames the station's run sends a device are those of a lone upgrade, though probes go
+// out all through the transfer and the device answers them: none of its replies went astray.
+TEST_F(StationTest, ProbesDuringATransferChangeNoneOfItsFrames)
+{
+    AddDevice(1).Device().Faults().ResponseDelayMs = 30;  // answers overlap the probes
+    std::vector<std::vector<std::uint8_t>> sent;
+    std::size_t probes = 0;
+    lab.Segment().SetObserver([&](std::span<const std::uint8_t> frame, const SegmentStation*) {
+        if (!std::equal(LAB_ADAPTER_ADDRESS.begin(), LAB_ADAPTER_ADDRESS.end(), frame.begin() + 6)) {
+            return;
+        }
+        if (std::equal(BROADCAST_ADDRESS.begin(), BROADCAST_ADDRESS.end(), frame.begin())) {
+            ++probes;
+            return;
+        }
+        std::vector<std::uint8_t> bytes(frame.begin(), frame.end());
+        std::fill_n(bytes.begin() + FRAME_SEQUENCE, 2, 0);  // starts from the tick count
+        sent.push_back(std::move(bytes));
+    });
+    StationRequest request;
+    request.ReadDescriptor = true;
+    const StationSummary summary = RunUntil(3000, request);
+    ASSERT_EQ(summary.Attempts.size(), 1u);
+    EXPECT_EQ(summary.Attempts[0].Result, TEXT_FINISHED);
+    EXPECT_EQ(summary.Attempts[0].FramesResent, 0u);
+    EXPECT_GT(probes, 6u);
+
+    // The same device alone, upgraded by one run.
+    SimKernel aloneKernel{0x30000};
+    Lab alone(aloneKernel);
+    alone.Driver().AddAdapter(LAB_ADAPTER_NAME, LAB_ADAPTER_ADDRESS);
+    TargetConfig config;
+    config.Address = Device(1);
+    config.Descriptor = LabTargetDescriptor(FITTING_BOARD);
+    config.Faults.ResponseDelayMs = 30;
+    alone.AddTarget(config);
+    std::vector<std::vector<std::uint8_t>> aloneSent;
+    alone.Segment().SetObserver([&](std::span<const std::uint8_t> frame, const SegmentStation*) {
+        if (std::equal(LAB_ADAPTER_ADDRESS.begin(), LAB_ADAPTER_ADDRESS.end(), frame.begin() + 6)) {
+            std::vector<std::uint8_t> bytes(frame.begin(), frame.end());
+            std::fill_n(bytes.begin() + FRAME_SEQUENCE, 2, 0);
+            aloneSent.push_back(std::move(bytes));
+        }
+    });
+    Binding binding(aloneKernel, alone.Driver());
+    RunState run(binding, files);
+    ASSERT_EQ(OpenListedAdapter(binding, LAB_ADAPTER_NAME), DISCOVERY_OK);
+    UpgradeLink link(run);
+    ImageDescriptor descriptor;
+    ASSERT_EQ(link.FetchTargetInfo(Device(1), descriptor.Bytes.data()), QUERY_OK);
+    NoProgress progress;
+    MessagePort alonePort;
+    ASSERT_EQ(RunUpgradeCommand(run, alonePort, progress, "QV000001", IMAGE),
+              UpgradeOutcome::Finished);
+    EXPECT_EQ(sent, aloneSent);
+}
+
+// Ctrl-C: the run under way ends between frames, and the station ends without waiting for
+// the next probe.
+TEST_F(StationTest, TheUsersStopEndsTheRunUnderWayAndTheStation)
+{
+    AddDevice(1);
+    stopAt = 300;  // in the middle of the transfer
+    const StationSummary summary = RunUntil(60000);
+    ASSERT_EQ(summary.Attempts.size(), 1u);
+    EXPECT_TRUE(summary.Attempts[0].Stopped);
+    EXPECT_LT(kernel.Now(), 2000u);
+}
+
+}  // namespace
+}  // namespace tarvik::testing
