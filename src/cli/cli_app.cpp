@@ -11,6 +11,7 @@
 #include "cli/exit_status.h"
 #include "cli/json_output.h"
 #include "cli/progress_printer.h"
+#include "cli/station_console.h"
 #include "cli/terminal_port.h"
 #include "cli/upgrade_record.h"
 #include "commands/doctor.h"
@@ -50,7 +51,7 @@ public:
                                             stop_,
                                             options_.SeveralDevices() ? RunSharing::SeveralRuns
                                                                       : RunSharing::OneRun,
-                                            std::move(replay));
+                                            std::move(replay), options_.LabPlugs);
         environment_->AdapterBinding().SetSendPause(options_.PaceMs);
         if (options_.AdmitEveryFrame) {
             environment_->Access().AdmitEveryFrame();
@@ -82,6 +83,8 @@ public:
             return Check();
         case Command::Upgrade:
             return Upgrade();
+        case Command::Station:
+            return Station();
         case Command::Explain:
             return Explain();
         case Command::Doctor:
@@ -538,6 +541,80 @@ private:
             return EXIT_INTERRUPTED;
         }
         return upgraded ? EXIT_SUCCESS_STATUS : EXIT_SOME_DEVICES_FAILED;
+    }
+
+    // Flashes each device as it is plugged in, until Ctrl-C (or --stop-after); then the summary.
+    int Station()
+    {
+        if (!OpenRecord()) {
+            return EXIT_USAGE;
+        }
+        std::unique_ptr<EventStream> events = OpenEvents();
+        const std::size_t jobs = options_.Jobs == 0 ? STATION_DEFAULT_JOBS : options_.Jobs;
+        Kernel& clock = environment_->Clock();
+        StationConsole console(streams_.Err, ProgressOnTerminal(), clock, jobs, events.get());
+        if (recorder_) {
+            console.OnRunStarts([this](std::size_t attempt, const std::string&) {
+                recorder_->Starts(attempt);
+            });
+            console.OnRunEnds([this](std::size_t attempt, const DeviceRunReport& report,
+                                     const std::string& recordId) {
+                Record(attempt, report, recordId);
+            });
+        }
+        StationRequest request;
+        request.ImagePath = options_.ImagePath;
+        request.ProbeIntervalMs = options_.ProbeIntervalMs;
+        request.Variants = options_.StationVariants;
+        request.Jobs = jobs;
+        request.Reflash = options_.Reflash;
+        request.ReadDescriptor = true;
+        const std::uint32_t start = clock.GetTickCount();
+        if (options_.StopAfterMs) {
+            request.Closing = [&clock, start, after = *options_.StopAfterMs] {
+                return clock.GetTickCount() - start >= after;
+            };
+        }
+        Verbose("station: probing every " + std::to_string(options_.ProbeIntervalMs) + " ms, " +
+                std::to_string(jobs) + " job(s), pace " + std::to_string(options_.PaceMs) + " ms");
+        const StationSummary summary = RunStation(*environment_, request, console, stop_);
+        console.Finish();
+        if (summary.ImageOutcome != UpgradeOutcome::Finished) {
+            const OutcomeRow& row = RowOf(summary.ImageOutcome);
+            port_.ShowMessage(row.Text);
+            return Fail(row.ExitStatus, row.Text);
+        }
+        if (summary.ProbeFailed && !Stopped()) {
+            return Fail(ExitStatusFor(InquiryOutcome::BroadcastError),
+                        RowOf(InquiryOutcome::BroadcastError).Text);
+        }
+        const StationTally tally = console.Tally();
+        const std::string status = FormatStationStatus(tally, clock.GetTickCount() - start);
+        if (options_.Json) {
+            streams_.Out << Json{{"passed", tally.Passed},
+                                 {"failed", tally.Failed},
+                                 {"skipped", tally.Skipped},
+                                 {"attempts", summary.Attempts.size()},
+                                 {"ElapsedMs", clock.GetTickCount() - start}}
+                                .dump()
+                         << '\n';
+        } else if (!events) {
+            std::vector<DeviceRunReport> reports = summary.Attempts;
+            reports.insert(reports.end(), summary.Skips.begin(), summary.Skips.end());
+            if (!reports.empty()) {
+                streams_.Out << SummaryTable(reports);
+            }
+            streams_.Out << "station: " << status << '\n';
+        } else {
+            streams_.Err << "station: " << status << '\n';  // stdout holds the events alone
+        }
+        if (Stopped()) {
+            if (!options_.Json) {
+                streams_.Err << "tarvik-cli: " << TEXT_INTERRUPTED << '\n';
+            }
+            return EXIT_INTERRUPTED;
+        }
+        return tally.Failed == 0 ? EXIT_SUCCESS_STATUS : EXIT_SOME_DEVICES_FAILED;
     }
 
     const CliOptions& options_;

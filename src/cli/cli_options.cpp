@@ -170,6 +170,49 @@ ParseResult ParseCommandLine(int argc, const char* const* argv, std::ostream& ou
                    "Write one JSON object per line to stdout as the upgrade goes: discovered, "
                    "skipped, started, progress, finished (stdout then holds only events)")
         ->excludes(json);
+    CLI::App* station = app.add_subcommand(
+        "station",
+        "Production station: keep probing, and upgrade each device that answers and fits the "
+        "image as soon as it answers, each once, until Ctrl-C");
+    station->add_option("FILE", options.ImagePath, "Image file")->required();
+    double probeSeconds = 2;
+    station
+        ->add_option("--probe-interval", probeSeconds,
+                     "Seconds between probes (default 2); a device is upgraded as soon as it "
+                     "answers one")
+        ->check(CLI::Range(0.2, 60.0));
+    station
+        ->add_option("--jobs", options.Jobs,
+                     "At most N upgrades at once (default 8, up to " + std::to_string(MAX_JOBS) +
+                         "); devices that answer meanwhile wait their turn")
+        ->check(CLI::Range(std::size_t{1}, MAX_JOBS));
+    station->add_flag("--reflash", options.Reflash,
+                      "Flash a device that passed again when it is plugged in again (a device "
+                      "that failed always is)");
+    station
+        ->add_option("--record", options.RecordPath,
+                     "Append one JSON line per attempt to FILE, as upgrade --record does")
+        ->type_name("FILE");
+    station
+        ->add_flag("--events", options.Events,
+                   "Write one JSON object per line to stdout: discovered, skipped, started, "
+                   "progress, finished (stdout then holds only events)")
+        ->excludes(json);
+    double stopAfter = 0;
+    CLI::Option* stopAfterOption =
+        station
+            ->add_option("--stop-after", stopAfter,
+                         "Take no new device after SECONDS, let the upgrades under way finish, "
+                         "and end (for scripts; without it the station runs until Ctrl-C)")
+            ->check(CLI::Range(0.1, 31'536'000.0));
+    std::vector<std::string> plugs;
+    station
+        ->add_option("--lab-plug", plugs,
+                     "With --lab: the device NAME is plugged in SECONDS after the start (and "
+                     "pulled out at the second time, if given); a name that is not one of the "
+                     "lab's is a new device that fits the sample image. Repeatable")
+        ->type_name("NAME@SECONDS[-SECONDS]")
+        ->needs(app.get_option("--lab"));
     CLI::App* explain = app.add_subcommand(
         "explain", "Say what an exit status or a message means, its usual causes and what to do");
     explain
@@ -185,6 +228,14 @@ ParseResult ParseCommandLine(int argc, const char* const* argv, std::ostream& ou
 
     try {
         app.parse(argc, argv);
+        for (const std::string& text : plugs) {
+            std::string why;
+            const std::optional<LabPlug> plug = ParseLabPlug(text, why);
+            if (!plug) {
+                throw CLI::ValidationError("--lab-plug", why + ": " + text);
+            }
+            options.LabPlugs.push_back(*plug);
+        }
         if (!replayDevice.empty()) {
             options.ReplayDevice = ParseMacAddress(replayDevice);
             if (!options.ReplayDevice) {
@@ -214,13 +265,25 @@ ParseResult ParseCommandLine(int argc, const char* const* argv, std::ostream& ou
                        : progress == "plain" ? ProgressStyle::Plain
                                              : ProgressStyle::Auto;
     const std::pair<CLI::App*, Command> commands[] = {
-        {adapters, Command::Adapters}, {browse, Command::Browse}, {device, Command::Device},
-        {info, Command::Info},         {check, Command::Check},   {upgrade, Command::Upgrade},
-        {explain, Command::Explain},   {doctor, Command::Doctor},
+        {adapters, Command::Adapters}, {browse, Command::Browse},   {device, Command::Device},
+        {info, Command::Info},         {check, Command::Check},     {upgrade, Command::Upgrade},
+        {station, Command::Station},   {explain, Command::Explain}, {doctor, Command::Doctor},
     };
     for (const auto& [subcommand, which] : commands) {
         if (subcommand->parsed()) {
             options.Which = which;
+        }
+    }
+    if (station->parsed()) {
+        options.ProbeIntervalMs = static_cast<std::uint32_t>(probeSeconds * 1000 + 0.5);
+        if (stopAfterOption->count() > 0) {
+            options.StopAfterMs = static_cast<std::uint32_t>(stopAfter * 1000 + 0.5);
+        }
+        // Both frame types unless --frame-type names one.
+        if (app.get_option("--frame-type")->count() > 0 && options.FrameType) {
+            options.StationVariants = {*options.FrameType};
+        } else {
+            options.StationVariants = {FrameVariantKind::Untyped, FrameVariantKind::Typed};
         }
     }
     if (doctor->parsed() && options.Lab) {

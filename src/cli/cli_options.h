@@ -8,12 +8,13 @@
 #include <string>
 #include <vector>
 
+#include "lab/lab_setup.h"
 #include "netio/binding.h"
 #include "protocol/frame.h"
 
 namespace tarvik::cli {
 
-enum class Command { Adapters, Browse, Device, Info, Check, Upgrade, Explain, Doctor };
+enum class Command { Adapters, Browse, Device, Info, Check, Upgrade, Station, Explain, Doctor };
 enum class ProgressStyle { Auto, Bar, Plain };
 
 struct CliOptions {
@@ -29,9 +30,16 @@ struct CliOptions {
     std::string DeviceName;                // the first of DeviceNames
     std::vector<std::string> DeviceNames;  // upgrade: every device named, each once
     bool All = false;                      // upgrade --all: every device that answers
-    std::size_t Jobs = 0;                  // upgrade --jobs: runs at once, 0 for all
-    std::string RecordPath;                // upgrade --record: the file lines go to
-    bool Events = false;                   // upgrade --events: JSON lines of events on stdout
+    std::size_t Jobs = 0;                  // upgrade, station --jobs: runs at once, 0 for all
+    std::string RecordPath;                // upgrade, station --record: the file lines go to
+    bool Events = false;                   // upgrade, station --events: JSON lines on stdout
+    // station: how often it probes, the frame types it probes with, whether a device that
+    // passed is flashed again when it comes back, and when it takes no new device (--stop-after)
+    std::uint32_t ProbeIntervalMs = 2000;
+    std::vector<FrameVariantKind> StationVariants;
+    bool Reflash = false;
+    std::optional<std::uint32_t> StopAfterMs;
+    std::vector<LabPlug> LabPlugs;  // station --lab-plug: the lab's devices come and go
     std::string ImagePath;
     bool AdmitEveryFrame = false;  // the socket filter passes up frames of any type and length
     std::string Topic;             // explain: an exit status or a message text
@@ -43,12 +51,16 @@ struct CliOptions {
     // The upgrade of several devices at once (a single named device runs as it always has).
     bool SeveralDevices() const
     {
-        return Which == Command::Upgrade && (All || DeviceNames.size() > 1);
+        return Which == Command::Station ||
+               (Which == Command::Upgrade && (All || DeviceNames.size() > 1));
     }
 };
 
 // The most runs at once: each is a thread with its own 64 posted reads.
 inline constexpr std::size_t MAX_JOBS = 64;
+// A station's runs at once unless --jobs says: as many as a fixture usually holds, and as
+// many lines as the board can show.
+inline constexpr std::size_t STATION_DEFAULT_JOBS = 8;
 
 struct ParseResult {
     std::optional<CliOptions> Options;  // nothing: the program ends with ExitStatus

@@ -5,9 +5,9 @@
 #include "lab/lab_setup.h"
 #include "platform/machine.h"
 #include "platform/pcap_driver.h"
-#include "protocol/upgrade_link.h"
 #include "platform/pcap_trace.h"
 #include "protocol/frame.h"
+#include "protocol/upgrade_link.h"
 
 namespace tarvik {
 

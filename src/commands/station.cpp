@@ -213,8 +213,8 @@ private:
                                        watcher_.ProgressFor(attempt), stop_, next->Variant);
             {
                 std::lock_guard lock(lock_);
-                ledger_.RunEnds(next->Address, report.Outcome == UpgradeOutcome::Finished &&
-                                                   !report.Stopped);
+                ledger_.RunEnds(next->Address,
+                                report.Outcome == UpgradeOutcome::Finished && !report.Stopped);
                 summary_.Attempts.push_back(report);
             }
             watcher_.RunEnds(attempt, report);
@@ -241,9 +241,11 @@ StationSummary RunStation(RunEnvironment& environment, const StationRequest& req
                           StationWatcher& watcher, const StopRequested& stop)
 {
     ImageDescriptor image;
-    if (ReadImageDescriptor(environment.State().Files, request.ImagePath, image) != IMAGE_OK) {
+    if (const int read = ReadImageDescriptor(environment.State().Files, request.ImagePath, image);
+        read != IMAGE_OK) {
         StationSummary summary;
-        summary.ImageUnreadable = true;
+        summary.ImageOutcome = read == IMAGE_CANNOT_OPEN ? UpgradeOutcome::FileNotFound
+                                                         : UpgradeOutcome::FileFormatError;
         return summary;
     }
     Station station(environment, request, watcher, stop, image);

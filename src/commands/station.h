@@ -106,8 +106,10 @@ public:
 struct StationSummary {
     std::vector<DeviceRunReport> Attempts;  // in the order they ended
     std::vector<DeviceRunReport> Skips;
-    bool ProbeFailed = false;      // a probe could not be sent: the station stopped
-    bool ImageUnreadable = false;  // the image's descriptor could not be read: nothing was sent
+    bool ProbeFailed = false;  // a probe could not be sent: the station stopped
+    // Finished, or why the image's descriptor could not be read (FileNotFound,
+    // FileFormatError): then nothing was sent.
+    UpgradeOutcome ImageOutcome = UpgradeOutcome::Finished;
 };
 
 // Runs the station on an environment made for RunSharing::SeveralRuns and started, until stop

@@ -360,9 +360,8 @@ void FanOutDriver::Route(std::span<const std::uint8_t> frame, ReadCompletions& c
     const MacAddress source = AddressAt(frame, 6);
     const bool broadcast = AddressAt(frame, 0) == BROADCAST_ADDRESS;
     const std::uint32_t wanted = broadcast ? NDIS_PACKET_TYPE_BROADCAST : NDIS_PACKET_TYPE_DIRECTED;
-    auto claimer = std::find_if(logical_.begin(), logical_.end(), [&](const auto& entry) {
-        return entry.second.Device == source;
-    });
+    auto claimer = std::find_if(logical_.begin(), logical_.end(),
+                                [&](const auto& entry) { return entry.second.Device == source; });
     bool claimed = claimer != logical_.end();
     if (claimed && question_.Answers) {
         if (const SharedQuestion::Kind answers = question_.Answers(frame)) {

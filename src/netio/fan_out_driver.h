@@ -61,8 +61,8 @@ public:
     void PassEverySource();
 
     // Routes answers to the shared question by who asked: a device's answer goes to its run
-    // while the run waits for one of its kind (it asked since its last answer), and otherwise to the
-    // adapters that claimed no device (the one that probes), so that the answers to a probe
+    // while the run waits for one of its kind (it asked since its last answer), and otherwise to
+    // the adapters that claimed no device (the one that probes), so that the answers to a probe
     // never reach a run in the middle of its transfer.
     void RouteSharedAnswers(SharedQuestion question);
 

@@ -251,7 +251,8 @@ TEST_F(StationTest, ProbesDuringATransferChangeNoneOfItsFrames)
     std::vector<std::vector<std::uint8_t>> sent;
     std::size_t probes = 0;
     lab.Segment().SetObserver([&](std::span<const std::uint8_t> frame, const SegmentStation*) {
-        if (!std::equal(LAB_ADAPTER_ADDRESS.begin(), LAB_ADAPTER_ADDRESS.end(), frame.begin() + 6)) {
+        if (!std::equal(LAB_ADAPTER_ADDRESS.begin(), LAB_ADAPTER_ADDRESS.end(),
+                        frame.begin() + 6)) {
             return;
         }
         if (std::equal(BROADCAST_ADDRESS.begin(), BROADCAST_ADDRESS.end(), frame.begin())) {

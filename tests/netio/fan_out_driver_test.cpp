@@ -273,12 +273,9 @@ TEST_F(FanOutDriverTest, AnAnswerGoesToTheRunThatAskedAndOtherwiseToTheProbe)
     const auto kind = [](std::span<const std::uint8_t> frame, std::uint8_t what) {
         return frame[14] == what ? SharedQuestion::Kind{frame[15]} : std::nullopt;
     };
-    fanOut.RouteSharedAnswers({[&](std::span<const std::uint8_t> frame) {
-                                   return kind(frame, QUESTION);
-                               },
-                               [&](std::span<const std::uint8_t> frame) {
-                                   return kind(frame, ANSWER);
-                               }});
+    fanOut.RouteSharedAnswers(
+        {[&](std::span<const std::uint8_t> frame) { return kind(frame, QUESTION); },
+         [&](std::span<const std::uint8_t> frame) { return kind(frame, ANSWER); }});
     Binding probing(kernel, fanOut);
     Binding forA(kernel, fanOut.ForDevice(DEVICE_A));
     ASSERT_EQ(OpenListedAdapter(probing, ADAPTER), DISCOVERY_OK);
