@@ -128,9 +128,9 @@ protected:
         return summary;
     }
 
-    std::size_t Resets(std::uint8_t last)
+    std::size_t Resets(int last)
     {
-        return lab.FindTarget(Device(last))->Device().Resets();
+        return lab.FindTarget(Device(static_cast<std::uint8_t>(last)))->Device().Resets();
     }
 
     SimKernel kernel{0x30000};
@@ -157,7 +157,7 @@ TEST_F(StationTest, DevicesPluggedInOverTimeAreEachFlashedOnceAndStayingDoesNotF
         EXPECT_EQ(report.Result, TEXT_FINISHED) << report.DeviceName;
     }
     EXPECT_EQ(watcher.Started, (std::vector<std::string>{"QV000001", "QV000002", "QV000003"}));
-    for (std::uint8_t last : {1, 2, 3}) {
+    for (const int last : {1, 2, 3}) {
         EXPECT_EQ(Resets(last), 1u) << "flashed once";
     }
     EXPECT_TRUE(summary.Skips.empty());
