@@ -140,14 +140,14 @@ struct LabRun {
     std::vector<Json> Records;
 };
 
-LabRun RunOnLab(std::vector<const char*> upgrade)
+LabRun RunOnLab(std::vector<const char*> upgrade, const char* command = "upgrade")
 {
     const std::string record = ::testing::TempDir() + "events_record_" +
                                std::to_string(::getpid()) + "_" + std::to_string(upgrade.size()) +
                                ".jsonl";
     std::remove(record.c_str());
     std::vector<const char*> arguments{"tarvik-cli", "--lab", "--pace",  "0",
-                                       "--progress", "plain", "upgrade", TARVIK_SAMPLE_IMAGE};
+                                       "--progress", "plain", command,   TARVIK_SAMPLE_IMAGE};
     arguments.insert(arguments.end(), upgrade.begin(), upgrade.end());
     for (const char* word : {"--events", "--record", record.c_str()}) {
         arguments.push_back(word);
@@ -225,6 +225,36 @@ TEST(LabEventsTest, AllDiscoversBothSkipsTheMisfitAndJoinsEachFinishToItsRecord)
         EXPECT_EQ(record["RecordId"], ids[record["DeviceName"]]) << record["DeviceName"];
     }
     EXPECT_NE(ids["QV000007"], ids["QV1A2B3C"]);
+}
+
+// A station on the lab for a second and a half, a fourth device plugged in after half a
+// second: each device that fits is discovered, started and finished once, the misfit is
+// discovered and skipped once, and every finish joins its record line.
+TEST(LabEventsTest, AStationFlashesEachDeviceOnceAsItArrivesAndSkipsTheMisfitOnce)
+{
+    const LabRun run = RunOnLab(
+        {"--probe-interval", "0.25", "--stop-after", "1.5", "--lab-plug", "QV000101@0.5"},
+        "station");
+    EXPECT_EQ(run.Status, EXIT_SUCCESS_STATUS);
+    const std::vector<std::string> flashed = {"discovered", "started", "progress", "finished"};
+    EXPECT_EQ(KindsPerDevice(run.Events),
+              (std::map<std::string, std::vector<std::string>>{
+                  {"021122334455", flashed},
+                  {"QV000007", {"discovered", "skipped"}},
+                  {"QV000101", flashed},
+                  {"QV1A2B3C", flashed}}));
+    ASSERT_EQ(run.Records.size(), 3u) << "a record per attempt; a skip is no attempt";
+    for (const Json& event : run.Events) {
+        if (event["event"] == "finished") {
+            EXPECT_EQ(event["result"], "Upgrade Finish");
+            const bool recorded =
+                std::any_of(run.Records.begin(), run.Records.end(), [&](const Json& record) {
+                    return record["RecordId"] == event["recordId"] &&
+                           record["DeviceName"] == event["device"];
+                });
+            EXPECT_TRUE(recorded) << event.dump();
+        }
+    }
 }
 
 // The README's table of event kinds: each row names the kind in backquotes, then its own

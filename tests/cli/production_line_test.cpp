@@ -66,6 +66,36 @@ TEST(SeveralDevicesOptionsTest, AllTakesNoNamesAndAnUpgradeNeedsOneOrTheOther)
     EXPECT_EQ(lockstep->PaceMs, 0u);
 }
 
+TEST(StationOptionsTest, ProbesBothFrameTypesUnlessOneIsNamedAndReadsTheLabsPlugs)
+{
+    const auto station = Parse({"--lab", "station", "fw.bin", "--lab-plug", "QV000101@1.5-4",
+                                "--lab-plug", "021122334455@2", "--probe-interval", "0.5"});
+    ASSERT_TRUE(station);
+    EXPECT_EQ(station->Which, Command::Station);
+    EXPECT_TRUE(station->SeveralDevices()) << "the station shares the adapter among its runs";
+    EXPECT_EQ(station->StationVariants,
+              (std::vector<FrameVariantKind>{FrameVariantKind::Untyped, FrameVariantKind::Typed}));
+    EXPECT_EQ(station->ProbeIntervalMs, 500u);
+    EXPECT_FALSE(station->StopAfterMs);
+    ASSERT_EQ(station->LabPlugs.size(), 2u);
+    EXPECT_EQ(station->LabPlugs[0].InMs, 1500u);
+    EXPECT_EQ(station->LabPlugs[0].OutMs, std::optional<std::uint32_t>(4000));
+    EXPECT_EQ(station->LabPlugs[1].Device, (MacAddress{0x02, 0x11, 0x22, 0x33, 0x44, 0x55}));
+    EXPECT_FALSE(station->LabPlugs[1].OutMs);
+
+    const auto typed = Parse({"--frame-type", "typed", "station", "fw.bin", "--stop-after", "2"});
+    ASSERT_TRUE(typed);
+    EXPECT_EQ(typed->StationVariants, std::vector<FrameVariantKind>{FrameVariantKind::Typed});
+    EXPECT_EQ(typed->StopAfterMs, std::optional<std::uint32_t>(2000));
+
+    for (const char* plug : {"QV000101", "QV000101@", "QV00010@1", "QV000101@3-2", "QV000101@x",
+                             "QV000101@1-"}) {
+        EXPECT_FALSE(Parse({"--lab", "station", "fw.bin", "--lab-plug", plug})) << plug;
+    }
+    EXPECT_FALSE(Parse({"station", "fw.bin", "--lab-plug", "QV000101@1"})) << "needs --lab";
+    EXPECT_FALSE(Parse({"station", "fw.bin", "--probe-interval", "0"}));
+}
+
 // --- the record ---
 
 class FixedUtcClock final : public UtcClock {
