@@ -43,7 +43,8 @@ struct StationConsole::Attempt {
     std::ostringstream Lines;  // the printer's plain lines, unused: the board draws the bar
     ProgressPrinter Printer;
     bool Running = true;
-    std::string LastWords = "starting";
+    bool Begun = false;  // the progress began: the bar shows, else the last words
+    std::string LastWords = "checking the device";
     std::uint32_t Start = 0;
 };
 
@@ -72,7 +73,9 @@ public:
     {
         {
             std::lock_guard lock(console_.lock_);
-            console_.attempts_[index_]->Printer.BeginProgress(bytesTotal);
+            Attempt& attempt = *console_.attempts_[index_];
+            attempt.Begun = true;
+            attempt.Printer.BeginProgress(bytesTotal);
         }
         console_.Progressed(true);
     }
@@ -130,7 +133,7 @@ void StationConsole::Skipped(const DeviceRunReport& report)
     {
         std::lock_guard lock(lock_);
         ++tally_.Skipped;
-        Line(report.DeviceName, "skipped: " + report.Result);
+        Line(report.DeviceName, "skipped: " + report.Result, true);
     }
     Progressed(true);
 }
@@ -192,9 +195,10 @@ void StationConsole::RunEnds(std::size_t attempt, const DeviceRunReport& report)
         ended.LastWords = report.Result + " (" + Seconds(clock_.GetTickCount() - ended.Start) + ")";
         recordId = ended.RecordId;
         --tally_.InProgress;
-        ++(report.Outcome == UpgradeOutcome::Finished && !report.Stopped ? tally_.Passed
-                                                                         : tally_.Failed);
-        Line(report.DeviceName, ended.LastWords);
+        const bool passed = report.Outcome == UpgradeOutcome::Finished && !report.Stopped;
+        ++(passed ? tally_.Passed : tally_.Failed);
+        // A failure stays in sight on a terminal after its slot goes to the next device.
+        Line(report.DeviceName, ended.LastWords, !passed);
     }
     if (events_ != nullptr) {
         events_->Ends(report, recordId);
@@ -211,10 +215,23 @@ StationTally StationConsole::Tally()
     return tally_;
 }
 
-void StationConsole::Line(const std::string& device, const std::string& text)
+void StationConsole::Line(const std::string& device, const std::string& text, bool onTerminal)
 {
     if (!terminal_) {
         err_ << device << ": " << text << '\n' << std::flush;
+        return;
+    }
+    if (!onTerminal) {
+        return;
+    }
+    // Above the board, which the next redraw puts back beneath it.
+    if (drawn_) {
+        err_ << "\x1b[" << slots_.size() + 1 << 'A';
+    }
+    err_ << '\r' << device << ": " << text << "\x1b[J\n";
+    if (drawn_) {
+        drawn_ = false;
+        Redraw();
     }
 }
 

@@ -1,8 +1,9 @@
 #pragma once
 // What tarvik-cli station shows on stderr. On a terminal a board redrawn in place: one slot per
 // job (the device, its phase and bar while it runs, its result and time once it ended) and a
-// status line (passed, failed, skipped, in progress, devices per hour). Off a terminal one
-// line per event: a device arrived, was skipped, started, ended. Each attempt's progress also
+// status line (passed, failed, skipped, in progress, devices per hour), with skips and failures
+// printed above it as they happen. Off a terminal one line per event: a device arrived, was
+// skipped, started, ended. Each attempt's progress also
 // goes to the event stream, if any; the hooks let the command record each attempt.
 
 #include <cstdint>
@@ -65,7 +66,8 @@ private:
     class AttemptPort;
     class AttemptProgress;
 
-    void Line(const std::string& device, const std::string& text);
+    // A line of its own off a terminal; on a terminal above the board, when onTerminal.
+    void Line(const std::string& device, const std::string& text, bool onTerminal = false);
     void Progressed(bool always);
     void Redraw();
 
