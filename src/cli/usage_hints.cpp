@@ -91,17 +91,30 @@ std::string WrittenWith(const CLI::App& app, const CLI::App& command, const CLI:
     return line;
 }
 
-// The option of a command that the text names ("--record", "--record=FILE"), if any.
-std::optional<std::string> OptionOfACommand(const CLI::App& app, std::string_view argument)
+// The option of a command that the text names ("--record", "--record=FILE"), if any; of the
+// command among the arguments when several commands take it.
+std::optional<std::string> OptionOfACommand(const CLI::App& app, std::string_view argument,
+                                            std::span<const char* const> arguments)
 {
     const std::string name(argument.substr(0, argument.find('=')));
+    std::optional<std::string> belongs;
     for (const CLI::App* command : Commands(app)) {
-        if (const CLI::Option* option = command->get_option_no_throw(name)) {
-            return name + " belongs to " + command->get_name() + ": " +
-                   WrittenWith(app, *command, *option, name);
+        const CLI::Option* option = command->get_option_no_throw(name);
+        if (option == nullptr) {
+            continue;
+        }
+        const bool named = std::any_of(arguments.begin(), arguments.end(), [&](const char* word) {
+            return word != nullptr && command->get_name() == word;
+        });
+        if (!belongs || named) {
+            belongs = name + " belongs to " + command->get_name() + ": " +
+                      WrittenWith(app, *command, *option, name);
+        }
+        if (named) {
+            break;
         }
     }
-    return std::nullopt;
+    return belongs;
 }
 
 // How many words after this one are the value of the program's own option that it names: one
@@ -145,7 +158,7 @@ std::optional<std::string> ExplainRefusal(const CLI::App& app,
         if (argument.size() > 1 && argument.front() == '-') {
             if (const auto valueWords = OwnOptionValueWords(app, argument)) {
                 i += *valueWords;
-            } else if (auto belongs = OptionOfACommand(app, argument)) {
+            } else if (auto belongs = OptionOfACommand(app, argument, arguments)) {
                 return belongs;
             }
             continue;  // an option nobody has is the parser's to name

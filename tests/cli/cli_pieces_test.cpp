@@ -92,7 +92,8 @@ struct RefusedCommandLine {
 TEST(CommandLineTest, ARefusedCommandLineSaysWhatIsWrongAndWhereItBelongs)
 {
     const std::string commands =
-        "the commands are adapters, browse, device, info, check, upgrade, explain, doctor";
+        "the commands are adapters, browse, device, info, check, upgrade, station, explain, "
+        "doctor";
     const std::string upgrade = "tarvik-cli upgrade FILE [NAME...]";
     const RefusedCommandLine rows[] = {
         {{"--record", "r.jsonl", "upgrade", "fw.bin", "QV000001"},
@@ -100,7 +101,11 @@ TEST(CommandLineTest, ARefusedCommandLineSaysWhatIsWrongAndWhereItBelongs)
         {{"-i", "eth0", "--record=r.jsonl", "upgrade", "fw.bin", "QV000001"},
          "--record belongs to upgrade: " + upgrade + " --record FILE"},
         {{"-v", "--all", "upgrade", "fw.bin"}, "--all belongs to upgrade: " + upgrade + " --all"},
-        {{"statoin"}, "\"statoin\" is no command; " + commands},
+        {{"statoin"},
+         "\"statoin\" is no command; did you mean station? The c" + commands.substr(5)},
+        // An option two commands take belongs to the one given.
+        {{"--record", "r.jsonl", "station", "fw.bin"},
+         "--record belongs to station: tarvik-cli station FILE --record FILE"},
         {{"--lab", "upgarde", "fw.bin", "QV000001"},
          "\"upgarde\" is no command; did you mean upgrade? The c" + commands.substr(5)},
         // An option's value is no command, in a word of its own or after short options run
@@ -112,9 +117,12 @@ TEST(CommandLineTest, ARefusedCommandLineSaysWhatIsWrongAndWhereItBelongs)
         {{"--trace=t.pcap", "x"}, "\"x\" is no command; " + commands},
         {{"explian", "13"},
          "\"explian\" is no command; did you mean explain? The c" + commands.substr(5)},
-        {{}, "name a command: adapters, browse, device, info, check, upgrade, explain, doctor"},
+        {{},
+         "name a command: adapters, browse, device, info, check, upgrade, station, explain, "
+         "doctor"},
         {{"--json"},
-         "name a command: adapters, browse, device, info, check, upgrade, explain, doctor"},
+         "name a command: adapters, browse, device, info, check, upgrade, station, explain, "
+         "doctor"},
         // What the parser says itself.
         {{"--pace", "99", "browse"}, "--pace: Value 99 not in range 0 to 20"},
         {{"--lab", "-i", "eth0", "browse"}, "--interface excludes --lab"},

@@ -146,8 +146,8 @@ LabRun RunOnLab(std::vector<const char*> upgrade, const char* command = "upgrade
                                std::to_string(::getpid()) + "_" + std::to_string(upgrade.size()) +
                                ".jsonl";
     std::remove(record.c_str());
-    std::vector<const char*> arguments{"tarvik-cli", "--lab", "--pace",  "0",
-                                       "--progress", "plain", command,   TARVIK_SAMPLE_IMAGE};
+    std::vector<const char*> arguments{"tarvik-cli", "--lab", "--pace", "0",
+                                       "--progress", "plain", command,  TARVIK_SAMPLE_IMAGE};
     arguments.insert(arguments.end(), upgrade.begin(), upgrade.end());
     for (const char* word : {"--events", "--record", record.c_str()}) {
         arguments.push_back(word);
@@ -232,26 +232,25 @@ TEST(LabEventsTest, AllDiscoversBothSkipsTheMisfitAndJoinsEachFinishToItsRecord)
 // discovered and skipped once, and every finish joins its record line.
 TEST(LabEventsTest, AStationFlashesEachDeviceOnceAsItArrivesAndSkipsTheMisfitOnce)
 {
-    const LabRun run = RunOnLab(
-        {"--probe-interval", "0.25", "--stop-after", "1.5", "--lab-plug", "QV000101@0.5"},
-        "station");
+    const LabRun run =
+        RunOnLab({"--probe-interval", "0.25", "--stop-after", "1.5", "--lab-plug", "QV000101@0.5"},
+                 "station");
     EXPECT_EQ(run.Status, EXIT_SUCCESS_STATUS);
     const std::vector<std::string> flashed = {"discovered", "started", "progress", "finished"};
-    EXPECT_EQ(KindsPerDevice(run.Events),
-              (std::map<std::string, std::vector<std::string>>{
-                  {"021122334455", flashed},
-                  {"QV000007", {"discovered", "skipped"}},
-                  {"QV000101", flashed},
-                  {"QV1A2B3C", flashed}}));
+    EXPECT_EQ(KindsPerDevice(run.Events), (std::map<std::string, std::vector<std::string>>{
+                                              {"021122334455", flashed},
+                                              {"QV000007", {"discovered", "skipped"}},
+                                              {"QV000101", flashed},
+                                              {"QV1A2B3C", flashed}}));
     ASSERT_EQ(run.Records.size(), 3u) << "a record per attempt; a skip is no attempt";
     for (const Json& event : run.Events) {
         if (event["event"] == "finished") {
             EXPECT_EQ(event["result"], "Upgrade Finish");
-            const bool recorded =
-                std::any_of(run.Records.begin(), run.Records.end(), [&](const Json& record) {
-                    return record["RecordId"] == event["recordId"] &&
-                           record["DeviceName"] == event["device"];
-                });
+            const bool recorded = std::any_of(run.Records.begin(), run.Records.end(),
+                                              [&](const Json& record) {
+                return record["RecordId"] == event["recordId"] &&
+                       record["DeviceName"] == event["device"];
+            });
             EXPECT_TRUE(recorded) << event.dump();
         }
     }

@@ -88,8 +88,8 @@ TEST(StationOptionsTest, ProbesBothFrameTypesUnlessOneIsNamedAndReadsTheLabsPlug
     EXPECT_EQ(typed->StationVariants, std::vector<FrameVariantKind>{FrameVariantKind::Typed});
     EXPECT_EQ(typed->StopAfterMs, std::optional<std::uint32_t>(2000));
 
-    for (const char* plug : {"QV000101", "QV000101@", "QV00010@1", "QV000101@3-2", "QV000101@x",
-                             "QV000101@1-"}) {
+    for (const char* plug :
+         {"QV000101", "QV000101@", "QV00010@1", "QV000101@3-2", "QV000101@x", "QV000101@1-"}) {
         EXPECT_FALSE(Parse({"--lab", "station", "fw.bin", "--lab-plug", plug})) << plug;
     }
     EXPECT_FALSE(Parse({"station", "fw.bin", "--lab-plug", "QV000101@1"})) << "needs --lab";
