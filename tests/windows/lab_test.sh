@@ -3,7 +3,7 @@
 # does, byte for byte on stdout and stderr (line ends and elapsed times aside), with the same
 # exit statuses:
 # browse, the image's information block (text and --json), check, an upgrade to "Upgrade
-# Finish", the board-code mismatch, and an unknown device name.
+# Finish", the board-code mismatch, and an unknown device name; and a short station run.
 #   bash lab_test.sh <linux build> <windows build>
 set -uo pipefail
 here="$(dirname "${BASH_SOURCE[0]}")"
@@ -57,6 +57,19 @@ compare --lab check "$image" QV1A2B3C
 compare --lab --pace 0 --progress plain upgrade "$image" QV1A2B3C
 compare --lab --pace 0 --progress plain upgrade "$image" QV000007
 compare --lab device QV0000FF
+
+# A station for two seconds, a device plugged in after one: the runs end in an order the clock
+# decides, so only the closing line is compared with what the lab holds.
+wine_run lab -- "$windows_cli" --lab --pace 0 station "$image" --probe-interval 0.5 \
+  --lab-plug QV000101@1 --stop-after 2 >"$scratch/station.out" 2>"$scratch/station.err"
+status=$?
+if [[ $status -ne 0 ]] ||
+   [[ $(tr -d '\r' <"$scratch/station.out" | tail -n 1) != \
+      "station: passed 3, failed 0, skipped 1, in progress 0, - devices/h" ]]; then
+  echo "lab_test: the station on the lab ended with $status:" >&2
+  cat "$scratch/station.out" "$scratch/station.err" >&2
+  failed=1
+fi
 
 # A file name no ANSI code page spells, written by each build's tarvik-mkimage and read by
 # each build's tarvik-cli: the same bytes, and the same information block.
