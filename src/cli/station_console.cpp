@@ -172,6 +172,11 @@ void StationConsole::RunStarts(std::size_t attempt, const std::string& device)
             }
         }
         if (chosen != NO_ATTEMPT) {
+            // An attempt that ended is kept while its slot shows it, no longer: a station
+            // runs all day.
+            if (slots_[chosen] != NO_ATTEMPT) {
+                attempts_.erase(slots_[chosen]);
+            }
             slots_[chosen] = attempt;
         }
         Line(device, "started");
