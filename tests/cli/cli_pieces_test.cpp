@@ -10,6 +10,7 @@
 #include "cli/exit_status.h"
 #include "cli/json_output.h"
 #include "cli/progress_printer.h"
+#include "cli/station_console.h"
 #include "cli/terminal_port.h"
 #include "cli/usage_hints.h"
 #include "image/image_builder.h"
@@ -349,6 +350,58 @@ TEST_F(ProgressPrinterTest, AMessageEndsTheRedrawnLineFirst)
 }
 
 // --- JSON ---
+
+// --- the station's console ---
+
+TEST(StationConsoleTest, TheStatusLineCountsDevicesPerHourFromTheFirstMinuteOn)
+{
+    EXPECT_EQ(FormatStationStatus({3, 1, 1, 2}, 59'999),
+              "passed 3, failed 1, skipped 1, in progress 2, - devices/h");
+    EXPECT_EQ(FormatStationStatus({1, 0, 0, 0}, 120'000),
+              "passed 1, failed 0, skipped 0, in progress 0, 30 devices/h");
+    EXPECT_EQ(FormatStationStatus({41, 2, 0, 1}, 3'600'000),
+              "passed 41, failed 2, skipped 0, in progress 1, 41 devices/h");
+}
+
+// Off a terminal every event is a line of its own; the tally counts a stopped run as failed.
+TEST(StationConsoleTest, OffATerminalEachEventIsALineAndTheTallyFollows)
+{
+    SimKernel clock;
+    std::ostringstream err;
+    StationConsole console(err, false, clock, 2, nullptr);
+    ImageDescriptor misfit = SampleDescriptor();
+    misfit.Bytes[DESC_BOARD_CODE + 5] = 0x66;
+    console.Arrived("QV000007", misfit, false);
+    const auto report = [](const char* device, UpgradeOutcome outcome, const char* result) {
+        DeviceRunReport made;
+        made.DeviceName = device;
+        made.Outcome = outcome;
+        made.Result = result;
+        return made;
+    };
+    DeviceRunReport skip =
+        report("QV000007", UpgradeOutcome::HardwareMismatch, "Hardware Type Mismatch !");
+    skip.Skipped = true;
+    console.Skipped(skip);
+    console.RunStarts(0, "QV000001");
+    console.RunStarts(1, "QV000002");
+    clock.Sleep(1500);
+    console.RunEnds(0, report("QV000001", UpgradeOutcome::Finished, "Upgrade Finish"));
+    DeviceRunReport stopped = report("QV000002", UpgradeOutcome::Other, "interrupted");
+    stopped.Stopped = true;
+    console.RunEnds(1, stopped);
+    EXPECT_EQ(err.str(), "QV000007: arrived, board code 001122334466\n"
+                         "QV000007: skipped: Hardware Type Mismatch !\n"
+                         "QV000001: started\n"
+                         "QV000002: started\n"
+                         "QV000001: Upgrade Finish (1.5 s)\n"
+                         "QV000002: interrupted (1.5 s)\n");
+    const StationTally tally = console.Tally();
+    EXPECT_EQ(tally.Passed, 1u);
+    EXPECT_EQ(tally.Failed, 1u);
+    EXPECT_EQ(tally.Skipped, 1u);
+    EXPECT_EQ(tally.InProgress, 0u);
+}
 
 TEST(JsonOutputTest, DescriptorFieldsInRowOrderWithTheirDisplayForms)
 {
