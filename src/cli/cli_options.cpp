@@ -170,6 +170,8 @@ ParseResult ParseCommandLine(int argc, const char* const* argv, std::ostream& ou
                    "Write one JSON object per line to stdout as the upgrade goes: discovered, "
                    "skipped, started, progress, finished (stdout then holds only events)")
         ->excludes(json);
+    AddHistoryOptions(*upgrade, options.History);
+    CLI::App* history = AddHistoryCommand(app, options.History, options.Query);
     CLI::App* explain = app.add_subcommand(
         "explain", "Say what an exit status or a message means, its usual causes and what to do");
     explain
@@ -216,12 +218,15 @@ ParseResult ParseCommandLine(int argc, const char* const* argv, std::ostream& ou
     const std::pair<CLI::App*, Command> commands[] = {
         {adapters, Command::Adapters}, {browse, Command::Browse}, {device, Command::Device},
         {info, Command::Info},         {check, Command::Check},   {upgrade, Command::Upgrade},
-        {explain, Command::Explain},   {doctor, Command::Doctor},
+        {explain, Command::Explain},   {doctor, Command::Doctor}, {history, Command::History},
     };
     for (const auto& [subcommand, which] : commands) {
         if (subcommand->parsed()) {
             options.Which = which;
         }
+    }
+    if (history->parsed()) {
+        SettleHistoryAction(*history, options.Query);
     }
     if (doctor->parsed() && options.Lab) {
         err << "doctor: examines the machine's own interfaces; the lab has none to examine\n";

@@ -8,12 +8,13 @@
 #include <string>
 #include <vector>
 
+#include "cli/history_options.h"
 #include "netio/binding.h"
 #include "protocol/frame.h"
 
 namespace tarvik::cli {
 
-enum class Command { Adapters, Browse, Device, Info, Check, Upgrade, Explain, Doctor };
+enum class Command { Adapters, Browse, Device, Info, Check, Upgrade, Explain, Doctor, History };
 enum class ProgressStyle { Auto, Bar, Plain };
 
 struct CliOptions {
@@ -38,7 +39,9 @@ struct CliOptions {
     std::string TracePath;         // --trace: every frame sent and received, as a pcap file
     std::string ReplayPath;        // --replay: the lab holds the device of this capture
     std::optional<MacAddress> ReplayDevice;  // --replay-device: which, when several answer in it
-    std::string InvokedAs;  // argv[0], for the privilege hint when the binary cannot be told
+    std::string InvokedAs;   // argv[0], for the privilege hint when the binary cannot be told
+    HistoryOptions History;  // upgrade and history: --history, --station, --operator
+    HistoryQuery Query;      // history: what to show, of which attempts
 
     // The upgrade of several devices at once (a single named device runs as it always has).
     bool SeveralDevices() const
