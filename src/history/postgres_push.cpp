@@ -200,6 +200,9 @@ Connection Connect(const std::string& url, std::string& error)
         error = connection ? ErrorOf(connection.get()) : "out of memory";
         return nullptr;
     }
+    // The server's notices ("relation already exists, skipping") are no news to the user.
+    PQsetNoticeProcessor(
+        connection.get(), [](void*, const char*) {}, nullptr);
     if (PQsetClientEncoding(connection.get(), "UTF8") != 0) {
         error = ErrorOf(connection.get());
         return nullptr;
