@@ -171,7 +171,6 @@ ParseResult ParseCommandLine(int argc, const char* const* argv, std::ostream& ou
                    "skipped, started, progress, finished (stdout then holds only events)")
         ->excludes(json);
     AddHistoryOptions(*upgrade, options.History);
-    CLI::App* history = AddHistoryCommand(app, options.History, options.Query);
     CLI::App* explain = app.add_subcommand(
         "explain", "Say what an exit status or a message means, its usual causes and what to do");
     explain
@@ -184,6 +183,7 @@ ParseResult ParseCommandLine(int argc, const char* const* argv, std::ostream& ou
         "Check what stands between the program and the devices: each interface (or the one -i "
         "names), network managers, bridges, privilege, then a probe in both frame types. "
         "Changes nothing");
+    CLI::App* history = AddHistoryCommand(app, options.History, options.Query);
 
     try {
         app.parse(argc, argv);

@@ -92,7 +92,7 @@ struct RefusedCommandLine {
 TEST(CommandLineTest, ARefusedCommandLineSaysWhatIsWrongAndWhereItBelongs)
 {
     const std::string commands =
-        "the commands are adapters, browse, device, info, check, upgrade, explain, doctor";
+        "the commands are adapters, browse, device, info, check, upgrade, explain, doctor, history";
     const std::string upgrade = "tarvik-cli upgrade FILE [NAME...]";
     const RefusedCommandLine rows[] = {
         {{"--record", "r.jsonl", "upgrade", "fw.bin", "QV000001"},
@@ -112,9 +112,12 @@ TEST(CommandLineTest, ARefusedCommandLineSaysWhatIsWrongAndWhereItBelongs)
         {{"--trace=t.pcap", "x"}, "\"x\" is no command; " + commands},
         {{"explian", "13"},
          "\"explian\" is no command; did you mean explain? The c" + commands.substr(5)},
-        {{}, "name a command: adapters, browse, device, info, check, upgrade, explain, doctor"},
+        {{},
+         "name a command: adapters, browse, device, info, check, upgrade, explain, doctor, "
+         "history"},
         {{"--json"},
-         "name a command: adapters, browse, device, info, check, upgrade, explain, doctor"},
+         "name a command: adapters, browse, device, info, check, upgrade, explain, doctor, "
+         "history"},
         // What the parser says itself.
         {{"--pace", "99", "browse"}, "--pace: Value 99 not in range 0 to 20"},
         {{"--lab", "-i", "eth0", "browse"}, "--interface excludes --lab"},
