@@ -191,7 +191,7 @@ std::unique_ptr<HistoryStore> HistoryStore::Open(const std::string& path, std::s
     std::string ignored;
     Execute(database.get(), "PRAGMA journal_mode=WAL", ignored);
     Execute(database.get(), "PRAGMA synchronous=NORMAL", ignored);
-    std::unique_ptr<HistoryStore> store(new HistoryStore(std::move(database)));
+    std::unique_ptr<HistoryStore> store(new HistoryStore(std::move(database), path));
     if (!store->Upgrade(error)) {
         return nullptr;
     }
@@ -206,7 +206,10 @@ std::unique_ptr<HistoryStore> HistoryStore::Open(const std::string& path, std::s
     return store;
 }
 
-HistoryStore::HistoryStore(SqliteConnection database) : database_(std::move(database)) {}
+HistoryStore::HistoryStore(SqliteConnection database, std::string path)
+    : database_(std::move(database)), path_(std::move(path))
+{
+}
 
 HistoryStore::~HistoryStore()
 {
@@ -287,12 +290,11 @@ bool HistoryStore::Append(const HistoryRecord& record, std::string& error)
 
 std::vector<HistoryRecord> HistoryStore::Select(const std::string& tail,
                                                 const std::vector<SqlValue>& values,
-                                                std::string& error)
+                                                std::string& error, std::int64_t* lastRowId)
 {
     std::vector<HistoryRecord> records;
-    SqliteStatement statement = Prepare(database_.get(),
-                                        std::string("SELECT ") + COLUMNS + " FROM attempts " + tail,
-                                        error);
+    SqliteStatement statement = Prepare(
+        database_.get(), std::string("SELECT ") + COLUMNS + ", rowid FROM attempts " + tail, error);
     if (!statement) {
         return records;
     }
@@ -307,6 +309,9 @@ std::vector<HistoryRecord> HistoryStore::Select(const std::string& tail,
     int result = SQLITE_ROW;
     while ((result = sqlite3_step(statement.get())) == SQLITE_ROW) {
         records.push_back(ReadRecord(statement.get()));
+        if (lastRowId != nullptr) {
+            *lastRowId = sqlite3_column_int64(statement.get(), 18);
+        }
     }
     if (result != SQLITE_DONE) {
         error = LastError(database_.get());
@@ -348,10 +353,11 @@ std::vector<HistoryRecord> HistoryStore::Find(const HistoryFilter& filter, std::
     return Select(where + " ORDER BY start_ms DESC, rowid DESC", values, error);
 }
 
-std::vector<HistoryRecord> HistoryStore::Unpushed(std::size_t limit, std::string& error)
+std::vector<HistoryRecord> HistoryStore::Unpushed(std::size_t limit, std::string& error,
+                                                  std::int64_t afterRowId, std::int64_t* lastRowId)
 {
-    return Select("WHERE pushed = 0 ORDER BY rowid LIMIT ?", {static_cast<std::int64_t>(limit)},
-                  error);
+    return Select("WHERE pushed = 0 AND rowid > ? ORDER BY rowid LIMIT ?",
+                  {afterRowId, static_cast<std::int64_t>(limit)}, error, lastRowId);
 }
 
 std::uint64_t HistoryStore::UnpushedCount(std::string& error)

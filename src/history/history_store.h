@@ -46,27 +46,34 @@ public:
     HistoryStore& operator=(const HistoryStore&) = delete;
     ~HistoryStore();
 
+    const std::string& Path() const { return path_; }
+
     // One record, in one transaction; false with the reason when it did not go in.
     bool Append(const HistoryRecord& record, std::string& error);
 
     // The records the filter admits, newest first (by start time).
     std::vector<HistoryRecord> Find(const HistoryFilter& filter, std::string& error);
 
-    // Up to limit records not yet pushed, oldest first; and how many there are.
-    std::vector<HistoryRecord> Unpushed(std::size_t limit, std::string& error);
+    // Up to limit records not yet pushed, oldest first, from after the record afterRowId (the
+    // file's own row number, for reading on while earlier records are being pushed; 0 for the
+    // first); lastRowId, when given, becomes the last one's. And how many there are.
+    std::vector<HistoryRecord> Unpushed(std::size_t limit, std::string& error,
+                                        std::int64_t afterRowId = 0,
+                                        std::int64_t* lastRowId = nullptr);
     std::uint64_t UnpushedCount(std::string& error);
     // Marks the records pushed, all or none.
     bool MarkPushed(const std::vector<std::string>& recordIds, std::string& error);
 
 private:
-    explicit HistoryStore(SqliteConnection database);
+    HistoryStore(SqliteConnection database, std::string path);
     bool Upgrade(std::string& error);
     using SqlValue = std::variant<std::int64_t, std::string>;
     std::vector<HistoryRecord> Select(const std::string& tail, const std::vector<SqlValue>& values,
-                                      std::string& error);
+                                      std::string& error, std::int64_t* lastRowId = nullptr);
 
     SqliteConnection database_;
     SqliteStatement insert_;
+    std::string path_;
 };
 
 // $XDG_STATE_HOME/tarvik/history.sqlite, else ~/.local/state/tarvik/history.sqlite; empty when

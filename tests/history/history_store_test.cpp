@@ -277,6 +277,15 @@ TEST_F(HistoryStoreTest, RecordsLeaveThePushQueueOnlyWhenMarkedOldestFirst)
     ASSERT_EQ(first.size(), 2u);
     EXPECT_EQ(first[0].RecordId, "r0") << "in the order they were added";
     EXPECT_EQ(store->Unpushed(2, error)[0].RecordId, "r0") << "nothing marked yet";
+    // Reading on while the first batch is still being pushed.
+    std::int64_t last = 0;
+    store->Unpushed(2, error, 0, &last);
+    const auto next = store->Unpushed(2, error, last, &last);
+    ASSERT_EQ(next.size(), 2u);
+    EXPECT_EQ(next[0].RecordId, "r2");
+    EXPECT_EQ(next[1].RecordId, "r3");
+    EXPECT_EQ(store->Unpushed(2, error, last, &last).size(), 1u);
+    EXPECT_TRUE(store->Unpushed(2, error, last, &last).empty());
     ASSERT_TRUE(store->MarkPushed({"r0", "r1"}, error)) << error;
     EXPECT_EQ(store->UnpushedCount(error), 3u);
     EXPECT_EQ(store->Unpushed(10, error).front().RecordId, "r2");
