@@ -18,6 +18,13 @@ std::unique_ptr<AttemptLog> OpenAttemptLog(const std::string&, std::string& erro
     return nullptr;
 }
 
+std::unique_ptr<AttemptPusher> StartBackgroundPush(const std::string&, const std::string&,
+                                                   std::string& error)
+{
+    error = std::string(NO_HISTORY_IN_THIS_BUILD);
+    return nullptr;
+}
+
 int RunHistoryCommand(const CliOptions&, Streams streams)
 {
     streams.Err << "tarvik-cli: " << NO_HISTORY_IN_THIS_BUILD << '\n';

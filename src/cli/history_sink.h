@@ -23,6 +23,20 @@ public:
     virtual bool Add(const HistoryRecord& record, std::string& error) = 0;
 };
 
+// Pushes the history to a shared database while a station works; see BackgroundPusher.
+class AttemptPusher {
+public:
+    virtual ~AttemptPusher() = default;
+    // A record was added: push it soon. Returns at once.
+    virtual void Wake() = 0;
+};
+
+// Starts pushing the history at path to the PostgreSQL database at url, now and after each
+// Wake(), retrying with back-off on a thread of its own until destroyed; null with the reason
+// in a build without a history.
+std::unique_ptr<AttemptPusher> StartBackgroundPush(const std::string& path, const std::string& url,
+                                                   std::string& error);
+
 // The history file --history names, or the default one; empty when none is to be kept (none,
 // or a build without a history and no file named).
 std::string HistoryPath(const HistoryOptions& options);

@@ -14,6 +14,7 @@
 #include "cli/cli_options.h"
 #include "cli/exit_status.h"
 #include "cli/history_report.h"
+#include "cli/history_sink.h"
 #include "history/history_store.h"
 
 namespace tarvik::cli {
@@ -216,6 +217,34 @@ TEST(LabHistoryTest, HistoryNoneKeepsNothingAndAMissingHistoryHasNoAttempts)
     EXPECT_EQ(listed.Status, EXIT_SUCCESS_STATUS);
     EXPECT_EQ(listed.Out, "no attempts: the history " + history + " holds none yet\n");
     EXPECT_EQ(::access(history.c_str(), F_OK), -1) << "listing creates no history";
+}
+
+// The station's pusher against a server that is not there: the records stay queued, waking it
+// returns at once, and it stops when destroyed.
+TEST(LabHistoryTest, ABackgroundPushToNoServerLeavesTheRecordsQueuedAndStops)
+{
+    const std::string history = Folder() + "/history.sqlite";
+    ASSERT_EQ(RunCliWith({"--lab", "--pace", "0", "--progress", "plain", "upgrade",
+                          TARVIK_SAMPLE_IMAGE, "QV1A2B3C", "--history", history.c_str()})
+                  .Status,
+              EXIT_SUCCESS_STATUS);
+    std::string error;
+    {
+        auto pusher = StartBackgroundPush(
+            history, "postgresql:///line?host=/nonexistent/tarvik&connect_timeout=1", error);
+        ASSERT_TRUE(pusher) << error;
+        for (int i = 0; i < 10; ++i) {
+            pusher->Wake();
+        }
+    }
+    auto store = HistoryStore::Open(history, error);
+    ASSERT_TRUE(store) << error;
+    EXPECT_EQ(store->UnpushedCount(error), 1u);
+    const CliRun push = RunCliWith({"history", "--history", history.c_str(), "push",
+                                    "postgresql:///line?host=/nonexistent/tarvik"});
+    EXPECT_EQ(push.Status, EXIT_HISTORY_PUSH_INCOMPLETE);
+    EXPECT_EQ(push.Out, "pushed 0 record(s); 1 remain queued\n");
+    EXPECT_NE(push.Err.find("tarvik-cli: history push: "), std::string::npos) << push.Err;
 }
 
 }  // namespace
