@@ -13,7 +13,7 @@ const CLI::Validator UTC_TIME(
         return ParseUtcTime(text) ? std::string()
                                   : "not a time: \"" + text + "\"; give " + std::string(TIME_FORMS);
     },
-    "TIME");
+    "");
 
 void AddFilters(CLI::App& command, HistoryQuery& query)
 {
@@ -23,7 +23,7 @@ void AddFilters(CLI::App& command, HistoryQuery& query)
             [](std::string& name) -> std::string {
                 return IsDeviceName(name) ? std::string() : "not a device name: \"" + name + "\"";
             },
-            "NAME"));
+            ""));
     command
         .add_option("--image", query.Image,
                     "Only attempts with this image: an image file (its SHA-256 is compared) or "
@@ -32,10 +32,12 @@ void AddFilters(CLI::App& command, HistoryQuery& query)
     command
         .add_option("--since", query.Since,
                     "Only attempts started at or after TIME: " + std::string(TIME_FORMS))
+        ->type_name("TIME")
         ->check(UTC_TIME);
     command
         .add_option("--until", query.Until,
                     "Only attempts started before TIME (a date alone takes in the whole day)")
+        ->type_name("TIME")
         ->check(UTC_TIME);
     command.add_flag("--failed", query.FailedOnly, "Only attempts that did not pass");
     command.add_option("--station", query.Station, "Only this station's attempts")->type_name("ID");
