@@ -1,6 +1,7 @@
 #include "cli/cli_app.h"
 
 #include <algorithm>
+#include <map>
 #include <mutex>
 
 #include "cli/descriptor_text.h"
@@ -9,6 +10,8 @@
 #include "cli/doctor_printer.h"
 #include "cli/event_stream.h"
 #include "cli/exit_status.h"
+#include "cli/history_command.h"
+#include "cli/history_sink.h"
 #include "cli/json_output.h"
 #include "cli/progress_printer.h"
 #include "cli/station_console.h"
@@ -37,6 +40,10 @@ public:
         // Explaining a status needs nothing of the machine: no adapter, no trace.
         if (options_.Which == Command::Explain) {
             return Explain();
+        }
+        // Nor does the history, which is a file of this machine's.
+        if (options_.Which == Command::History) {
+            return RunHistoryCommand(options_, streams_);
         }
         std::optional<ReplayTarget> replay;
         if (!options_.ReplayPath.empty()) {
@@ -89,6 +96,8 @@ public:
             return Explain();
         case Command::Doctor:
             return Doctor();
+        case Command::History:
+            return RunHistoryCommand(options_, streams_);
         }
         return EXIT_USAGE;
     }
@@ -374,16 +383,21 @@ private:
         return options_.Events ? std::make_unique<EventStream>(streams_.Out, utc_) : nullptr;
     }
 
-    // Opens --record's file, when given; false (the failure said) when it cannot be opened.
+    // Opens --record's file, when given, and the history; false (the failure said) when the
+    // record cannot be opened. A history that cannot be kept is a warning, no failure.
     bool OpenRecord()
     {
+        history_ = std::make_unique<HistorySink>(options_.History, streams_.Err, noteLock_);
+        if (options_.RecordPath.empty() && !history_->Keeps()) {
+            return true;
+        }
+        context_ = RecordContext{InterfaceName(), options_.ImagePath,
+                                 DigestImageFile(files_, options_.ImagePath), options_.PaceMs};
         if (options_.RecordPath.empty()) {
             return true;
         }
-        RecordContext context{InterfaceName(), options_.ImagePath,
-                              DigestImageFile(files_, options_.ImagePath), options_.PaceMs};
         std::string error;
-        recorder_ = UpgradeRecorder::Open(options_.RecordPath, std::move(context), utc_, error);
+        recorder_ = UpgradeRecorder::Open(options_.RecordPath, context_, utc_, error);
         if (!recorder_) {
             streams_.Err << "tarvik-cli: cannot append to " << options_.RecordPath << ": " << error
                          << '\n';
@@ -392,12 +406,36 @@ private:
         return true;
     }
 
+    bool HistoryKept() const { return history_ && history_->Keeps(); }
+
+    // Whether each attempt is recorded, in --record's file or the history.
+    bool Recording() const { return recorder_ != nullptr || (history_ && history_->Keeps()); }
+
+    void RunStarts(std::size_t device)
+    {
+        if (recorder_) {
+            recorder_->Starts(device);
+        }
+        std::lock_guard lock(startLock_);
+        starts_[device] = utc_.MillisecondsSinceEpoch();
+    }
+
     void Record(std::size_t device, const DeviceRunReport& report, const std::string& recordId)
     {
         if (recorder_ && !recorder_->Ends(device, report, recordId)) {
             std::lock_guard lock(noteLock_);
             streams_.Err << "tarvik-cli: the record of " << report.DeviceName
                          << " could not be written to " << options_.RecordPath << '\n';
+        }
+        if (history_ && history_->Keeps()) {
+            std::int64_t start = 0;
+            const std::int64_t end = utc_.MillisecondsSinceEpoch();
+            {
+                std::lock_guard lock(startLock_);
+                const auto found = starts_.find(device);
+                start = found != starts_.end() ? found->second : end;
+            }
+            history_->Add(context_, report, start, end, recordId);
         }
     }
 
@@ -412,9 +450,7 @@ private:
         if (!OpenRecord()) {
             return EXIT_USAGE;
         }
-        if (recorder_) {
-            recorder_->Starts(0);
-        }
+        RunStarts(0);
         const std::string recordId = RandomUuid();
         std::unique_ptr<EventStream> events = OpenEvents();
         if (events) {
@@ -424,7 +460,7 @@ private:
         EventProgress teed(progress, events.get(), options_.DeviceName);
         port_.SetBeforeMessage([&progress] { progress.Finish(); });
         const DeviceUpgradeRequest request{options_.DeviceName, options_.ImagePath, false,
-                                           recorder_ != nullptr || events != nullptr};
+                                           Recording() || events != nullptr, HistoryKept()};
         const DeviceRunReport report =
             UpgradeDevice(environment_->State(), request, port_, teed, stop_);
         port_.SetBeforeMessage({});
@@ -507,8 +543,8 @@ private:
         DeviceBoard board(streams_.Err, ProgressOnTerminal(), !options_.Json, environment_->Clock(),
                           names);
         EventWatcher watcher(board, events.get(), names);
-        if (recorder_) {
-            board.OnRunStarts([this](std::size_t device) { recorder_->Starts(device); });
+        if (Recording()) {
+            board.OnRunStarts([this](std::size_t device) { RunStarts(device); });
             board.OnRunEnds([this, &watcher](std::size_t device, const DeviceRunReport& report) {
                 Record(device, report, watcher.RecordId(device));
             });
@@ -518,7 +554,8 @@ private:
         request.ImagePath = options_.ImagePath;
         request.Jobs = options_.Jobs == 0 ? MAX_JOBS : options_.Jobs;
         request.SkipOtherBoards = options_.All;
-        request.ReadDescriptor = recorder_ != nullptr || events != nullptr;
+        request.ReadDescriptor = Recording() || events != nullptr;
+        request.ReadDescriptorAfter = HistoryKept();
         std::vector<DeviceRunReport> reports =
             UpgradeSeveralDevices(*environment_, request, watcher, stop_);
         board.Finish();
@@ -552,14 +589,28 @@ private:
         std::unique_ptr<EventStream> events = OpenEvents();
         const std::size_t jobs = options_.Jobs == 0 ? STATION_DEFAULT_JOBS : options_.Jobs;
         Kernel& clock = environment_->Clock();
+        std::unique_ptr<AttemptPusher> pusher;
+        if (!options_.PushUrl.empty()) {
+            if (!HistoryKept()) {
+                return FailWithNote(EXIT_USAGE, "--push sends the history, and none is kept");
+            }
+            std::string error;
+            pusher = StartBackgroundPush(history_->Path(), options_.PushUrl, error);
+            if (!pusher) {
+                return FailWithNote(EXIT_USAGE, "cannot push the history: " + error);
+            }
+        }
         StationConsole console(streams_.Err, ProgressOnTerminal(), clock, jobs, events.get());
-        if (recorder_) {
+        if (Recording()) {
             console.OnRunStarts([this](std::size_t attempt, const std::string&) {
-                recorder_->Starts(attempt);
+                RunStarts(attempt);
             });
-            console.OnRunEnds([this](std::size_t attempt, const DeviceRunReport& report,
-                                     const std::string& recordId) {
+            console.OnRunEnds([this, &pusher](std::size_t attempt, const DeviceRunReport& report,
+                                              const std::string& recordId) {
                 Record(attempt, report, recordId);
+                if (pusher) {
+                    pusher->Wake();
+                }
             });
         }
         StationRequest request;
@@ -569,6 +620,7 @@ private:
         request.Jobs = jobs;
         request.Reflash = options_.Reflash;
         request.ReadDescriptor = true;
+        request.ReadDescriptorAfter = HistoryKept();
         const std::uint32_t start = clock.GetTickCount();
         if (options_.StopAfterMs) {
             request.Closing = [&clock, start, after = *options_.StopAfterMs] {
@@ -625,7 +677,11 @@ private:
     SystemFileSystem files_;
     SystemUtcClock utc_;
     std::unique_ptr<UpgradeRecorder> recorder_;
+    std::unique_ptr<HistorySink> history_;
+    RecordContext context_;
     std::mutex noteLock_;
+    std::mutex startLock_;
+    std::map<std::size_t, std::int64_t> starts_;
 };
 
 }  // namespace

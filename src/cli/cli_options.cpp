@@ -170,6 +170,7 @@ ParseResult ParseCommandLine(int argc, const char* const* argv, std::ostream& ou
                    "Write one JSON object per line to stdout as the upgrade goes: discovered, "
                    "skipped, started, progress, finished (stdout then holds only events)")
         ->excludes(json);
+    AddHistoryOptions(*upgrade, options.History);
     CLI::App* station = app.add_subcommand(
         "station",
         "Production station: keep probing, and upgrade each device that answers and fits the "
@@ -213,6 +214,13 @@ ParseResult ParseCommandLine(int argc, const char* const* argv, std::ostream& ou
                      "lab's is a new device that fits the sample image. Repeatable")
         ->type_name("NAME@SECONDS[-SECONDS]")
         ->needs(app.get_option("--lab"));
+    AddHistoryOptions(*station, options.History);
+    station
+        ->add_option("--push", options.PushUrl,
+                     "After each attempt, push the history to the PostgreSQL database at URL "
+                     "(postgresql://...) in the background, retrying while it is down; the "
+                     "station never waits for it. No password in URL: see the README")
+        ->type_name("URL");
     CLI::App* explain = app.add_subcommand(
         "explain", "Say what an exit status or a message means, its usual causes and what to do");
     explain
@@ -225,6 +233,7 @@ ParseResult ParseCommandLine(int argc, const char* const* argv, std::ostream& ou
         "Check what stands between the program and the devices: each interface (or the one -i "
         "names), network managers, bridges, privilege, then a probe in both frame types. "
         "Changes nothing");
+    CLI::App* history = AddHistoryCommand(app, options.History, options.Query);
 
     try {
         app.parse(argc, argv);
@@ -268,6 +277,7 @@ ParseResult ParseCommandLine(int argc, const char* const* argv, std::ostream& ou
         {adapters, Command::Adapters}, {browse, Command::Browse},   {device, Command::Device},
         {info, Command::Info},         {check, Command::Check},     {upgrade, Command::Upgrade},
         {station, Command::Station},   {explain, Command::Explain}, {doctor, Command::Doctor},
+        {history, Command::History},
     };
     for (const auto& [subcommand, which] : commands) {
         if (subcommand->parsed()) {
@@ -285,6 +295,9 @@ ParseResult ParseCommandLine(int argc, const char* const* argv, std::ostream& ou
         } else {
             options.StationVariants = {FrameVariantKind::Untyped, FrameVariantKind::Typed};
         }
+    }
+    if (history->parsed()) {
+        SettleHistoryAction(*history, options.Query);
     }
     if (doctor->parsed() && options.Lab) {
         err << "doctor: examines the machine's own interfaces; the lab has none to examine\n";

@@ -8,13 +8,25 @@
 #include <string>
 #include <vector>
 
+#include "cli/history_options.h"
 #include "lab/lab_setup.h"
 #include "netio/binding.h"
 #include "protocol/frame.h"
 
 namespace tarvik::cli {
 
-enum class Command { Adapters, Browse, Device, Info, Check, Upgrade, Station, Explain, Doctor };
+enum class Command {
+    Adapters,
+    Browse,
+    Device,
+    Info,
+    Check,
+    Upgrade,
+    Station,
+    Explain,
+    Doctor,
+    History
+};
 enum class ProgressStyle { Auto, Bar, Plain };
 
 struct CliOptions {
@@ -40,13 +52,16 @@ struct CliOptions {
     bool Reflash = false;
     std::optional<std::uint32_t> StopAfterMs;
     std::vector<LabPlug> LabPlugs;  // station --lab-plug: the lab's devices come and go
+    std::string PushUrl;            // station --push: the shared database, pushed to meanwhile
     std::string ImagePath;
     bool AdmitEveryFrame = false;  // the socket filter passes up frames of any type and length
     std::string Topic;             // explain: an exit status or a message text
     std::string TracePath;         // --trace: every frame sent and received, as a pcap file
     std::string ReplayPath;        // --replay: the lab holds the device of this capture
     std::optional<MacAddress> ReplayDevice;  // --replay-device: which, when several answer in it
-    std::string InvokedAs;  // argv[0], for the privilege hint when the binary cannot be told
+    std::string InvokedAs;   // argv[0], for the privilege hint when the binary cannot be told
+    HistoryOptions History;  // upgrade and history: --history, --station, --operator
+    HistoryQuery Query;      // history: what to show, of which attempts
 
     // The upgrade of several devices at once (a single named device runs as it always has).
     bool SeveralDevices() const

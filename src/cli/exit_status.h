@@ -12,6 +12,8 @@ inline constexpr int EXIT_USAGE = RowOf(ProgramOutcome::Usage).ExitStatus;
 inline constexpr int EXIT_INTERRUPTED = RowOf(ProgramOutcome::Interrupted).ExitStatus;
 inline constexpr int EXIT_SOME_DEVICES_FAILED = RowOf(ProgramOutcome::SomeDevicesFailed).ExitStatus;
 inline constexpr int EXIT_DOCTOR_FOUND_FAULT = RowOf(ProgramOutcome::DoctorFoundFault).ExitStatus;
+inline constexpr int EXIT_HISTORY_PUSH_INCOMPLETE =
+    RowOf(ProgramOutcome::HistoryPushIncomplete).ExitStatus;
 
 inline int ExitStatusFor(UpgradeOutcome outcome)
 {

@@ -12,6 +12,7 @@
 
 #include "cli/json_output.h"
 #include "commands/several_devices.h"
+#include "history/history_record.h"
 #include "image/image_digest.h"
 #include "platform/append_file.h"
 
@@ -31,6 +32,17 @@ struct RecordContext {
 // too) when one is given.
 Json RecordJson(const RecordContext& context, const DeviceRunReport& report, std::int64_t startMs,
                 std::int64_t endMs, const std::string& recordId = {});
+
+// The history's record of the attempt, without station, operator and program version, which
+// the history adds.
+HistoryRecord MakeHistoryRecord(const RecordContext& context, const DeviceRunReport& report,
+                                std::int64_t startMs, std::int64_t endMs,
+                                const std::string& recordId);
+// A record as a line of --record (and of `history export`): the fields RecordJson names.
+Json RecordJson(const HistoryRecord& record);
+// A record with every field the history keeps: RecordJson's, then Station, Operator,
+// ProgramVersion, DescriptorAfter and ElapsedMs (End less Start).
+Json HistoryJson(const HistoryRecord& record);
 
 class UpgradeRecorder {
 public:

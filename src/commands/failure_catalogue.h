@@ -19,7 +19,7 @@ struct FailureEntry {
     std::string_view Remedy;  // what to try, and what to send with a report
 };
 
-inline constexpr std::array<FailureEntry, 27> FAILURE_CATALOGUE = {{
+inline constexpr std::array<FailureEntry, 28> FAILURE_CATALOGUE = {{
     {0, "nothing went wrong", "nothing to do"},
     {2,
      "a misspelt command or option, an option before its command, a device name that is not "
@@ -79,6 +79,11 @@ inline constexpr std::array<FailureEntry, 27> FAILURE_CATALOGUE = {{
      "or without carrier, not Ethernet, an MTU too small for a block, a bridge port that "
      "drops frames, no raw network access, or a socket that would not open",
      "do what the failing line says after `->`, then run `tarvik-cli doctor` again"},
+    {25,
+     "the PostgreSQL server was down or unreachable, refused the login (no password in "
+     "~/.pgpass, no such role or database, pg_hba.conf), or the connection broke mid-push",
+     "check the URL with `psql URL`, put the password in ~/.pgpass, then push again: nothing "
+     "queued is lost and nothing is stored twice"},
     {30,
      "no usable wired adapter: none listed, all down, or only loopback, Wi-Fi or virtual "
      "ones",

@@ -147,9 +147,10 @@ enum class ProgramOutcome {
     Interrupted,
     SomeDevicesFailed,
     DoctorFoundFault,
+    HistoryPushIncomplete,
 };
 
-inline constexpr std::array<OutcomeRow, 5> PROGRAM_OUTCOMES = {{
+inline constexpr std::array<OutcomeRow, 6> PROGRAM_OUTCOMES = {{
     {static_cast<int>(ProgramOutcome::Success), "", 0,
      "success; an upgrade ended with \"Upgrade Finish\""},
     {static_cast<int>(ProgramOutcome::Usage), "", 2, "the command line could not be understood"},
@@ -160,6 +161,9 @@ inline constexpr std::array<OutcomeRow, 5> PROGRAM_OUTCOMES = {{
      "status is in the summary), or --all found no device that fits"},
     {static_cast<int>(ProgramOutcome::DoctorFoundFault), "", 24,
      "doctor: a check failed (its line says what to do)"},
+    {static_cast<int>(ProgramOutcome::HistoryPushIncomplete), "", 25,
+     "history push: records remain queued (the server could not be reached, refused them or "
+     "went away); they go with the next push"},
 }};
 
 // The row of a code; null when the table has none, which the caller must answer for itself.
@@ -188,7 +192,7 @@ constexpr bool RowsStandAtTheirCodes(const std::array<OutcomeRow, N>& table, Out
 }
 static_assert(RowsStandAtTheirCodes(UPGRADE_OUTCOMES, UpgradeOutcome::Other));
 static_assert(RowsStandAtTheirCodes(INQUIRY_OUTCOMES, InquiryOutcome::TargetNotFound));
-static_assert(RowsStandAtTheirCodes(PROGRAM_OUTCOMES, ProgramOutcome::DoctorFoundFault));
+static_assert(RowsStandAtTheirCodes(PROGRAM_OUTCOMES, ProgramOutcome::HistoryPushIncomplete));
 
 // The row of an ending, which every enumerator has (the assertions above).
 constexpr const OutcomeRow& RowOf(UpgradeOutcome outcome)

@@ -51,6 +51,15 @@ DeviceRunReport UpgradeDevice(RunState& run, const DeviceUpgradeRequest& request
     report.FramesResent = run.FramesResent - resentBefore;
     report.FileSize = run.Session.FileSize;
     SettleReport(report, outcome, request.SkipOtherBoards, stop && stop());
+    if (request.ReadDescriptorAfter && report.Outcome == UpgradeOutcome::Finished &&
+        !report.Stopped) {
+        UpgradeLink link(run);
+        ImageDescriptor after;
+        if (link.FetchTargetInfo(ParseDeviceName(request.DeviceName), after.Bytes.data(),
+                                 DESCRIPTOR_AFTER_RESET_TRIES) == QUERY_OK) {
+            report.DescriptorAfter = after;
+        }
+    }
     return report;
 }
 
@@ -81,7 +90,8 @@ DeviceRunReport UpgradeOneDevice(RunEnvironment& environment, const SeveralDevic
                                  const StopRequested& stop)
 {
     const DeviceUpgradeRequest upgrade{request.DeviceNames[index], request.ImagePath,
-                                       request.SkipOtherBoards, request.ReadDescriptor};
+                                       request.SkipOtherBoards, request.ReadDescriptor,
+                                       request.ReadDescriptorAfter};
     return UpgradeOnSharedAdapter(environment, upgrade, watcher.PortFor(index),
                                   watcher.ProgressFor(index), stop);
 }

@@ -23,7 +23,8 @@ struct DeviceRunReport {
     int ExitStatus = 0;    // what tarvik-cli would have ended with for this device alone
     bool Skipped = false;  // another board code, when such devices are to be skipped
     bool Stopped = false;  // the user asked to stop
-    std::optional<ImageDescriptor> Descriptor;  // the device's, read before the upgrade
+    std::optional<ImageDescriptor> Descriptor;       // the device's, read before the upgrade
+    std::optional<ImageDescriptor> DescriptorAfter;  // and after its reset, when it answered
     std::uint64_t FileSize = 0;
     std::uint64_t FramesSent = 0;
     std::uint64_t FramesResent = 0;
@@ -35,18 +36,26 @@ struct DeviceRunReport {
 void SettleReport(DeviceRunReport& report, UpgradeOutcome outcome, bool skipOtherBoards,
                   bool stopped);
 
+// How many tries (a try is about a second) a device has to answer the information query once
+// back from its reset.
+inline constexpr std::uint16_t DESCRIPTOR_AFTER_RESET_TRIES = 5;
+
 struct DeviceUpgradeRequest {
     std::string DeviceName;
     std::string ImagePath;
     bool SkipOtherBoards = false;  // a board-code mismatch is a skip, not a failure
     bool ReadDescriptor = false;   // ask the device for its descriptor before the upgrade
+    // After an upgrade that finished, ask again once the device is back from its reset; a
+    // device that does not answer in time leaves the report's DescriptorAfter empty, and the
+    // upgrade stands as it ended.
+    bool ReadDescriptorAfter = false;
 };
 
 // One device's upgrade, the same for the one-device command and for each device of several:
 // the device's descriptor when asked for, the Upgrade command, the report settled. The report's
 // FramesSent, FramesResent and ElapsedMs are the Upgrade command's alone (from the check's
 // query to the end of the transfer, resends included): whatever else the run sent, the
-// descriptor query and discovery included, is not counted.
+// descriptor queries and discovery included, is not counted.
 DeviceRunReport UpgradeDevice(RunState& run, const DeviceUpgradeRequest& request, CommandPort& port,
                               ProgressDisplay& progress, const StopRequested& stop);
 
@@ -72,9 +81,10 @@ public:
 struct SeveralDevicesRequest {
     std::vector<std::string> DeviceNames;
     std::string ImagePath;
-    std::size_t Jobs = 0;          // at most this many runs at once; 0: all
-    bool SkipOtherBoards = false;  // a board-code mismatch is a skip, not a failure
-    bool ReadDescriptor = false;   // ask each device for its descriptor before the upgrade
+    std::size_t Jobs = 0;              // at most this many runs at once; 0: all
+    bool SkipOtherBoards = false;      // a board-code mismatch is a skip, not a failure
+    bool ReadDescriptor = false;       // ask each device for its descriptor before the upgrade
+    bool ReadDescriptorAfter = false;  // and after its reset
 };
 
 // Browse on an environment made for RunSharing::SeveralRuns: the same flow, with the frames

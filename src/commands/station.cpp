@@ -207,7 +207,8 @@ private:
             const std::string name = FormatDeviceName(next->Address);
             watcher_.RunStarts(attempt, name);
             const DeviceUpgradeRequest upgrade{name, request_.ImagePath, true,
-                                               request_.ReadDescriptor};
+                                               request_.ReadDescriptor,
+                                               request_.ReadDescriptorAfter};
             const DeviceRunReport report =
                 UpgradeOnSharedAdapter(environment_, upgrade, watcher_.PortFor(attempt),
                                        watcher_.ProgressFor(attempt), stop_, next->Variant);

@@ -75,9 +75,10 @@ struct StationRequest {
     // The frame variants each round probes with, in this order; a device is upgraded in the
     // variant it answered first.
     std::vector<FrameVariantKind> Variants = {FrameVariantKind::Untyped, FrameVariantKind::Typed};
-    std::size_t Jobs = 0;         // runs at once; 0: as many as devices
-    bool Reflash = false;         // a device that passed is flashed again when it comes back
-    bool ReadDescriptor = false;  // ask each device for its descriptor before the upgrade
+    std::size_t Jobs = 0;              // runs at once; 0: as many as devices
+    bool Reflash = false;              // a device that passed is flashed again when it comes back
+    bool ReadDescriptor = false;       // ask each device for its descriptor before the upgrade
+    bool ReadDescriptorAfter = false;  // ... and again after its reset
     // The station takes no new device once this says so, lets the runs under way finish and
     // ends (a planned end, unlike the user's stop, which also ends the runs between frames).
     StopRequested Closing;

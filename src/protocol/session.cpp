@@ -7,7 +7,8 @@
 
 namespace tarvik {
 
-std::uint16_t UpgradeLink::QueryTargetInfo(const MacAddress& target, std::uint8_t* buffer)
+std::uint16_t UpgradeLink::QueryTargetInfo(const MacAddress& target, std::uint8_t* buffer,
+                                           std::uint16_t tries)
 {
     SessionState& session = run_.Session;
     session.Target = target;
@@ -15,7 +16,7 @@ std::uint16_t UpgradeLink::QueryTargetInfo(const MacAddress& target, std::uint8_
     session.StartTick = run_.Link.kernel().GetTickCount();
     session.InfoBuffer = buffer;
     session.Timeout = STEP_TRY_UNITS;
-    session.RetriesLeft = STEP_TRIES;
+    session.RetriesLeft = tries;
     session.State = SESSION_INFO;
 
     std::uint16_t result = QUERY_OK;
@@ -39,9 +40,10 @@ std::uint16_t UpgradeLink::QueryTargetInfo(const MacAddress& target, std::uint8_
     return result;
 }
 
-std::uint16_t UpgradeLink::FetchTargetInfo(const MacAddress& target, std::uint8_t* buffer)
+std::uint16_t UpgradeLink::FetchTargetInfo(const MacAddress& target, std::uint8_t* buffer,
+                                           std::uint16_t tries)
 {
-    return QueryTargetInfo(target, buffer) == QUERY_OK ? QUERY_OK : QUERY_NO_REPLY;
+    return QueryTargetInfo(target, buffer, tries) == QUERY_OK ? QUERY_OK : QUERY_NO_REPLY;
 }
 
 void UpgradeLink::PollInfoReply()

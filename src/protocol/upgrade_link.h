@@ -126,8 +126,11 @@ public:
     int DiscoverTargets(std::vector<std::string>& names);
 
     // --- session and information query ---
-    std::uint16_t QueryTargetInfo(const MacAddress& target, std::uint8_t* buffer);
-    std::uint16_t FetchTargetInfo(const MacAddress& target, std::uint8_t* buffer);
+    // tries: how many times the query goes out, a try's time apart, before it is given up.
+    std::uint16_t QueryTargetInfo(const MacAddress& target, std::uint8_t* buffer,
+                                  std::uint16_t tries = STEP_TRIES);
+    std::uint16_t FetchTargetInfo(const MacAddress& target, std::uint8_t* buffer,
+                                  std::uint16_t tries = STEP_TRIES);
     void PollInfoReply();
     void HandleInfoReply(std::span<const std::uint8_t> frame);
     int CheckSessionTimeout();

@@ -43,7 +43,7 @@ TEST(OutcomeTableTest, ACodeWithoutARowIsReportedAsSuch)
 {
     EXPECT_EQ(FindRow(UPGRADE_OUTCOMES, 99), nullptr);
     EXPECT_EQ(FindRow(INQUIRY_OUTCOMES, -1), nullptr);
-    EXPECT_EQ(FindRow(PROGRAM_OUTCOMES, 5), nullptr);
+    EXPECT_EQ(FindRow(PROGRAM_OUTCOMES, 6), nullptr);
     EXPECT_EQ(StartupRow(STARTUP_CAPABILITIES_KEPT + 1), nullptr);
     ASSERT_NE(FindRow(INQUIRY_OUTCOMES, static_cast<int>(InquiryOutcome::BroadcastError)), nullptr);
     EXPECT_EQ(FindRow(INQUIRY_OUTCOMES, static_cast<int>(InquiryOutcome::BroadcastError))->Text,

@@ -308,7 +308,8 @@ DeviceRunReport UpgradeAlone(RunEnvironment& environment, MessagePort& port,
     std::vector<std::string> names;
     EXPECT_TRUE(BrowseTargets(environment.State(), port, names));
     NoProgress progress;
-    return UpgradeDevice(environment.State(), {name, IMAGE, false, true}, port, progress, {});
+    return UpgradeDevice(environment.State(), {name, IMAGE, false, true, false}, port, progress,
+                         {});
 }
 
 TEST_F(SeveralDevicesTest, OneDeviceAndABatchRecordTheSameUpgradeAlike)
@@ -343,6 +344,66 @@ TEST_F(SeveralDevicesTest, OneDeviceAndABatchRecordTheSameUpgradeAlike)
         EXPECT_TRUE(report->Descriptor.has_value());
     }
     EXPECT_EQ(batch[1].FramesSent, UPGRADE_FRAMES - 1) << "its blocks went once";
+}
+
+// --- the descriptor after the reset ---
+
+// The device's descriptor is asked for again after its reset, for as long as a device takes to
+// come back; one that stays silent longer holds the upgrade's end a few seconds, no more, and
+// takes nothing from its success. The queries count in no frame total.
+TEST_F(SeveralDevicesTest, TheDescriptorAfterTheResetIsReadWhenTheDeviceComesBackInTime)
+{
+    struct Row {
+        std::uint32_t SilentAfterResetMs;  // the device answers no query until then
+        bool Read;
+    };
+    for (const Row& row : {Row{0, true}, Row{2500, true}, Row{60000, false}}) {
+        std::optional<std::uint64_t> resetAt;
+        lab.Segment().SetHook([&](std::span<const std::uint8_t> frame, const SegmentStation*) {
+            const auto header = DecodeHeader(frame);
+            if (header && header->Destination == FIRST) {
+                if (header->Opcode == OP_RESET && !resetAt) {
+                    resetAt = kernel.Now();
+                }
+                if (header->Opcode == OP_INFO && resetAt &&
+                    kernel.Now() < *resetAt + row.SilentAfterResetMs) {
+                    return std::vector<std::uint32_t>{};
+                }
+            }
+            return std::vector<std::uint32_t>{1};
+        });
+        std::vector<std::string> names;
+        ASSERT_TRUE(BrowseTargets(Environment(RunSharing::OneRun).State(), port, names));
+        NoProgress progress;
+        const DeviceRunReport report = UpgradeDevice(environment->State(),
+                                                     {"QV000001", IMAGE, false, true, true}, port,
+                                                     progress, {});
+        const std::uint64_t ended = kernel.Now();
+        environment.reset();
+        lab.Segment().SetHook({});
+        EXPECT_EQ(report.Result, TEXT_FINISHED) << row.SilentAfterResetMs;
+        EXPECT_EQ(report.ExitStatus, 0);
+        ASSERT_TRUE(resetAt);
+        EXPECT_EQ(report.DescriptorAfter.has_value(), row.Read) << row.SilentAfterResetMs;
+        if (report.DescriptorAfter) {
+            EXPECT_EQ(report.DescriptorAfter->Bytes,
+                      lab.FindTarget(FIRST)->Device().Config().Descriptor.Bytes);
+        }
+        EXPECT_LT(ended - *resetAt, DESCRIPTOR_AFTER_RESET_TRIES * 1000u + 500)
+            << row.SilentAfterResetMs;
+        EXPECT_EQ(report.FramesSent, 1u + 1 + 10 + 10 + 1);
+    }
+
+    // Each device of several is asked as well.
+    SeveralDevicesRequest request;
+    request.DeviceNames = {"QV000002", "QV000003"};
+    request.ImagePath = IMAGE;
+    request.ReadDescriptorAfter = true;
+    RecordingWatcher batch(2);
+    for (const DeviceRunReport& report : UpgradeSeveralDevices(Environment(), request, batch, {})) {
+        EXPECT_TRUE(report.DescriptorAfter.has_value()) << report.DeviceName;
+        EXPECT_FALSE(report.Descriptor.has_value()) << "not asked for before";
+    }
 }
 
 // The image cut short while it is written: "Upgrade Process Error !" with its status, alone

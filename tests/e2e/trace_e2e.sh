@@ -42,7 +42,7 @@ grep -qP '^0x8888\t0\t1\t001122334455$' "$E2E_TMP/browse.fields" ||
   e2e_fail "the typed information reply did not decode"
 
 # --- 2. the same upgrade seen from both ends ---
-cli --trace "$E2E_TMP/upgrade.pcap" --frame-type typed upgrade "$IMAGE" "$TYPED" 2>/dev/null ||
+cli --trace "$E2E_TMP/upgrade.pcap" --frame-type typed upgrade "$IMAGE" "$TYPED" --history none 2>/dev/null ||
   e2e_fail "the typed upgrade exited $?"
 kill -INT "$TYPED_PID"
 e2e_wait_job "$TYPED_PID" 10 >/dev/null || e2e_fail "tarvik-target did not end cleanly"
@@ -61,7 +61,7 @@ e2e_spawn_b faulty "$TARGET" -i "$E2E_IF_B" --mac 02:5a:17:00:00:05 --variant un
   --status-for-opcode 4=0xEE --drop-requests 30 --seed 4
 e2e_wait_for_line "$E2E_TMP/faulty.err" "ready"
 status=0
-cli --trace "$E2E_TMP/faulty.pcap" upgrade "$E2E_TMP/faulty.bin" "$FAULTY" 2>/dev/null ||
+cli --trace "$E2E_TMP/faulty.pcap" upgrade "$E2E_TMP/faulty.bin" "$FAULTY" --history none 2>/dev/null ||
   status=$?
 [[ $status -eq 16 ]] || e2e_fail "the upgrade against the faulty device exited $status, not 16"
 fields "$E2E_TMP/faulty.pcap" tarvik.opcode tarvik.reply tarvik.seq tarvik.status \

@@ -25,7 +25,7 @@ fail() {
 
 # --- 1. the frames of one upgrade ---
 "$mkimage" --size 1000 --code-segment 2340 --seed 3 "$tmp/small.bin" >/dev/null
-"$cli" --lab --trace "$tmp/upgrade.pcap" upgrade "$tmp/small.bin" QV1A2B3C 2>/dev/null ||
+"$cli" --lab --trace "$tmp/upgrade.pcap" upgrade "$tmp/small.bin" QV1A2B3C --history none 2>/dev/null ||
   fail "the lab upgrade exited $?"
 desc_fields=(pid_version upgrade_control hw_version board_code fw_version product_id
              product_mask protocol_id protocol_mask function_id function_mask code_segment
@@ -85,7 +85,7 @@ diff -u "$tmp/typed.expected" "$tmp/typed.actual" >&2 || fail "the typed query d
 
 # --- 4. Ctrl-C in the middle of an upgrade ---
 "$mkimage" --size 65536 --seed 4 "$tmp/large.bin" >/dev/null
-"$cli" --lab --progress plain --trace "$tmp/stopped.pcap" upgrade "$tmp/large.bin" QV1A2B3C \
+"$cli" --lab --progress plain --trace "$tmp/stopped.pcap" upgrade "$tmp/large.bin" QV1A2B3C --history none \
   2>"$tmp/stopped.err" &
 pid=$!
 for ((i = 0; i < 200; i++)); do

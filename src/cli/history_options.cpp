@@ -1,0 +1,105 @@
+#include "cli/history_options.h"
+
+#include <CLI/CLI.hpp>
+
+#include "cli/history_report.h"
+#include "protocol/upgrade_link.h"
+
+namespace tarvik::cli {
+namespace {
+
+const CLI::Validator UTC_TIME(
+    [](std::string& text) -> std::string {
+        return ParseUtcTime(text) ? std::string()
+                                  : "not a time: \"" + text + "\"; give " + std::string(TIME_FORMS);
+    },
+    "");
+
+void AddFilters(CLI::App& command, HistoryQuery& query)
+{
+    command.add_option("--device", query.DeviceName, "Only this device's attempts")
+        ->type_name("NAME")
+        ->check(CLI::Validator(
+            [](std::string& name) -> std::string {
+                return IsDeviceName(name) ? std::string() : "not a device name: \"" + name + "\"";
+            },
+            ""));
+    command
+        .add_option("--image", query.Image,
+                    "Only attempts with this image: an image file (its SHA-256 is compared) or "
+                    "its SHA-256")
+        ->type_name("FILE|SHA256");
+    command
+        .add_option("--since", query.Since,
+                    "Only attempts started at or after TIME: " + std::string(TIME_FORMS))
+        ->type_name("TIME")
+        ->check(UTC_TIME);
+    command
+        .add_option("--until", query.Until,
+                    "Only attempts started before TIME (a date alone takes in the whole day)")
+        ->type_name("TIME")
+        ->check(UTC_TIME);
+    command.add_flag("--failed", query.FailedOnly, "Only attempts that did not pass");
+    command.add_option("--station", query.Station, "Only this station's attempts")->type_name("ID");
+}
+
+}  // namespace
+
+void AddHistoryOptions(CLI::App& command, HistoryOptions& options)
+{
+    command
+        .add_option("--history", options.Path,
+                    "Keep each attempt in the history database FILE (default "
+                    "$XDG_STATE_HOME/tarvik/history.sqlite, else "
+                    "~/.local/state/tarvik/history.sqlite), or \"none\" to keep none")
+        ->type_name("FILE|none");
+    command
+        .add_option("--station", options.Station,
+                    "This station's name in the history (default: the machine's name)")
+        ->type_name("ID");
+    command
+        .add_option("--operator", options.Operator,
+                    "Who runs the station, for the history (default: the login name)")
+        ->type_name("NAME");
+}
+
+CLI::App* AddHistoryCommand(CLI::App& app, HistoryOptions& options, HistoryQuery& query)
+{
+    CLI::App* history = app.add_subcommand(
+        "history",
+        "List the attempts kept in the history, newest first (--json: one object per line); "
+        "export, stats, push: see below");
+    history->add_option("--history", options.Path, "The history database (default as upgrade's)")
+        ->type_name("FILE");
+    AddFilters(*history, query);
+    CLI::App* exported = history->add_subcommand(
+        "export", "Write the attempts as JSON lines in --record's layout, oldest first");
+    AddFilters(*exported, query);
+    CLI::App* stats = history->add_subcommand(
+        "stats",
+        "Per image and station: attempts, passed, failed, first-pass yield (the share of "
+        "devices whose first attempt passed) and the median time of the attempts that passed");
+    AddFilters(*stats, query);
+    CLI::App* push = history->add_subcommand(
+        "push", "Copy every attempt not yet pushed into the PostgreSQL database at URL (table "
+                "tarvik_attempts, created if missing); what the server did not take stays queued. "
+                "Passwords: ~/.pgpass or PGPASSFILE, never the command line");
+    push->add_option("URL", query.PushUrl, "postgresql://[user@]host[:port]/database")->required();
+    push->add_option("--batch", query.BatchRecords, "Records per transaction (default 5000)")
+        ->check(CLI::Range(std::size_t{1}, std::size_t{100000}));
+    return history;
+}
+
+void SettleHistoryAction(CLI::App& history, HistoryQuery& query)
+{
+    query.Action = HistoryAction::List;
+    if (history.get_subcommand("export")->parsed()) {
+        query.Action = HistoryAction::Export;
+    } else if (history.get_subcommand("stats")->parsed()) {
+        query.Action = HistoryAction::Stats;
+    } else if (history.get_subcommand("push")->parsed()) {
+        query.Action = HistoryAction::Push;
+    }
+}
+
+}  // namespace tarvik::cli

@@ -1,0 +1,253 @@
+#include "cli/history_report.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <map>
+#include <set>
+#include <sstream>
+#include <tuple>
+
+#include "platform/append_file.h"
+
+namespace tarvik::cli {
+namespace {
+
+bool Digits(std::string_view text, std::size_t at, std::size_t count, int& value)
+{
+    if (at + count > text.size()) {
+        return false;
+    }
+    value = 0;
+    for (std::size_t i = at; i < at + count; ++i) {
+        if (text[i] < '0' || text[i] > '9') {
+            return false;
+        }
+        value = value * 10 + (text[i] - '0');
+    }
+    return true;
+}
+
+// "00:42", "61:05": minutes and seconds, as the summary table shows an upgrade's time.
+std::string MinutesSeconds(std::int64_t milliseconds)
+{
+    const std::int64_t seconds = (milliseconds + 500) / 1000;
+    char text[32];
+    std::snprintf(text, sizeof text, "%02lld:%02lld", static_cast<long long>(seconds / 60),
+                  static_cast<long long>(seconds % 60));
+    return text;
+}
+
+// "2026-12-08 10:37:05": the start, to the second, for a person.
+std::string StartText(std::int64_t milliseconds)
+{
+    std::string text = FormatUtcTime(milliseconds).substr(0, 19);
+    text[10] = ' ';
+    return text;
+}
+
+// The image as the tables name it: its file's name and the first digits of its digest.
+std::string ImageText(const std::string& fileName, const std::optional<std::string>& sha256)
+{
+    const std::size_t slash = fileName.find_last_of("/\\");
+    std::string text = slash == std::string::npos ? fileName : fileName.substr(slash + 1);
+    if (sha256) {
+        text += " " + sha256->substr(0, 8);
+    }
+    return text;
+}
+
+std::string Cell(std::string text, std::size_t width)
+{
+    if (text.size() < width) {
+        text.resize(width, ' ');
+    }
+    return text + "  ";
+}
+
+std::string RightCell(const std::string& text, std::size_t width)
+{
+    return (text.size() < width ? std::string(width - text.size(), ' ') + text : text) + "  ";
+}
+
+double FirstPassYield(const HistoryStats& stats)
+{
+    return stats.Devices == 0
+               ? 0.0
+               : static_cast<double>(stats.PassedFirstTime) / static_cast<double>(stats.Devices);
+}
+
+}  // namespace
+
+std::optional<std::int64_t> ParseUtcTime(std::string_view text, bool endOfDay)
+{
+    if (!text.empty() && (text.back() == 'Z' || text.back() == 'z')) {
+        text.remove_suffix(1);
+    }
+    int year = 0;
+    int month = 0;
+    int day = 0;
+    if (!Digits(text, 0, 4, year) || text.size() < 10 || text[4] != '-' || text[7] != '-' ||
+        !Digits(text, 5, 2, month) || !Digits(text, 8, 2, day)) {
+        return std::nullopt;
+    }
+    const std::chrono::year_month_day date{std::chrono::year(year),
+                                           std::chrono::month(static_cast<unsigned>(month)),
+                                           std::chrono::day(static_cast<unsigned>(day))};
+    if (!date.ok()) {
+        return std::nullopt;
+    }
+    const std::int64_t dayMs = std::chrono::duration_cast<std::chrono::milliseconds>(
+                                   std::chrono::sys_days(date).time_since_epoch())
+                                   .count();
+    if (text.size() == 10) {
+        return endOfDay ? dayMs + 86'400'000 : dayMs;
+    }
+    int hour = 0;
+    int minute = 0;
+    int second = 0;
+    if ((text[10] != 'T' && text[10] != 't' && text[10] != ' ') || !Digits(text, 11, 2, hour) ||
+        text.size() < 16 || text[13] != ':' || !Digits(text, 14, 2, minute) || hour > 23 ||
+        minute > 59) {
+        return std::nullopt;
+    }
+    if (text.size() != 16 &&
+        (text.size() != 19 || text[16] != ':' || !Digits(text, 17, 2, second) || second > 59)) {
+        return std::nullopt;
+    }
+    return dayMs + ((hour * 60 + minute) * 60 + second) * std::int64_t{1000};
+}
+
+bool IsSha256(std::string_view text)
+{
+    return text.size() == 64 && std::all_of(text.begin(), text.end(), [](char c) {
+               return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
+           });
+}
+
+std::string HistoryTable(const std::vector<HistoryRecord>& records)
+{
+    std::size_t station = 7;
+    std::size_t operatorWidth = 8;
+    std::size_t image = 5;
+    for (const HistoryRecord& record : records) {
+        station = std::max(station, record.Station.size());
+        operatorWidth = std::max(operatorWidth, record.Operator.size());
+        image = std::max(image, ImageText(record.FileName, record.Sha256).size());
+    }
+    std::ostringstream table;
+    table << Cell("START (UTC)", 19) << Cell("DEVICE", 12) << "STATUS  ELAPSED  "
+          << Cell("STATION", station) << Cell("OPERATOR", operatorWidth) << Cell("IMAGE", image)
+          << "RESULT\n";
+    for (const HistoryRecord& record : records) {
+        table << Cell(StartText(record.StartMs), 19) << Cell(record.DeviceName, 12)
+              << RightCell(std::to_string(record.ExitStatus), 6)
+              << RightCell(MinutesSeconds(record.EndMs - record.StartMs), 7)
+              << Cell(record.Station, station) << Cell(record.Operator, operatorWidth)
+              << Cell(ImageText(record.FileName, record.Sha256), image) << record.Result << '\n';
+    }
+    return table.str();
+}
+
+std::vector<HistoryStats> ComputeStats(const std::vector<HistoryRecord>& records)
+{
+    struct Group {
+        HistoryStats Stats;
+        std::int64_t LastUsedMs = 0;
+        std::vector<std::int64_t> PassedTimes;
+        // Each device's first attempt: its start, and whether it passed.
+        std::map<std::string, std::pair<std::int64_t, bool>> FirstAttempts;
+    };
+    std::map<std::tuple<std::string, std::string>, Group> groups;
+    for (const HistoryRecord& record : records) {
+        Group& group = groups[{record.Sha256.value_or(""), record.Station}];
+        HistoryStats& stats = group.Stats;
+        if (stats.Attempts == 0 || record.StartMs >= group.LastUsedMs) {
+            stats.FileName = record.FileName;
+            group.LastUsedMs = record.StartMs;
+        }
+        stats.Sha256 = record.Sha256.value_or("");
+        stats.Station = record.Station;
+        ++stats.Attempts;
+        if (record.Passed()) {
+            ++stats.Passed;
+            group.PassedTimes.push_back(record.EndMs - record.StartMs);
+        } else {
+            ++stats.Failed;
+        }
+        const auto [first, isNew] =
+            group.FirstAttempts.try_emplace(record.DeviceName, record.StartMs, record.Passed());
+        if (!isNew && record.StartMs < first->second.first) {
+            first->second = {record.StartMs, record.Passed()};
+        }
+    }
+    std::vector<HistoryStats> result;
+    for (auto& [key, group] : groups) {
+        HistoryStats& stats = group.Stats;
+        stats.Devices = group.FirstAttempts.size();
+        for (const auto& [device, first] : group.FirstAttempts) {
+            stats.PassedFirstTime += first.second ? 1 : 0;
+        }
+        std::vector<std::int64_t>& times = group.PassedTimes;
+        if (!times.empty()) {
+            std::sort(times.begin(), times.end());
+            const std::size_t middle = times.size() / 2;
+            stats.MedianMs = times.size() % 2 == 1 ? times[middle]
+                                                   : (times[middle - 1] + times[middle]) / 2;
+        }
+        result.push_back(std::move(stats));
+    }
+    return result;
+}
+
+std::string StatsTable(const std::vector<HistoryStats>& stats)
+{
+    std::size_t image = 5;
+    std::size_t station = 7;
+    for (const HistoryStats& row : stats) {
+        image = std::max(image, ImageText(row.FileName, row.Sha256).size());
+        station = std::max(station, row.Station.size());
+    }
+    std::ostringstream table;
+    table << Cell("IMAGE", image) << Cell("STATION", station)
+          << "ATTEMPTS  PASSED  FAILED  FIRST-PASS YIELD  MEDIAN TIME\n";
+    for (const HistoryStats& row : stats) {
+        char yield[32];
+        std::snprintf(yield, sizeof yield, "%.1f %% of %llu", 100.0 * FirstPassYield(row),
+                      static_cast<unsigned long long>(row.Devices));
+        table << Cell(ImageText(row.FileName, row.Sha256.empty()
+                                                  ? std::nullopt
+                                                  : std::optional<std::string>(row.Sha256)),
+                      image)
+              << Cell(row.Station, station) << RightCell(std::to_string(row.Attempts), 8)
+              << RightCell(std::to_string(row.Passed), 6)
+              << RightCell(std::to_string(row.Failed), 6) << RightCell(yield, 16)
+              << RightCell(row.MedianMs ? MinutesSeconds(*row.MedianMs) : "-", 11) << '\n';
+    }
+    std::string text = table.str();
+    // The last cell's padding.
+    std::string trimmed;
+    std::istringstream lines(text);
+    for (std::string line; std::getline(lines, line);) {
+        line.erase(line.find_last_not_of(' ') + 1);
+        trimmed += line + '\n';
+    }
+    return trimmed;
+}
+
+Json StatsJson(const HistoryStats& stats)
+{
+    return Json{
+        {"FileName", stats.FileName},
+        {"Sha256", stats.Sha256.empty() ? Json(nullptr) : Json(stats.Sha256)},
+        {"Station", stats.Station},
+        {"Attempts", stats.Attempts},
+        {"Passed", stats.Passed},
+        {"Failed", stats.Failed},
+        {"Devices", stats.Devices},
+        {"PassedFirstTime", stats.PassedFirstTime},
+        {"FirstPassYield", stats.Devices == 0 ? Json(nullptr) : Json(FirstPassYield(stats))},
+        {"MedianMs", stats.MedianMs ? Json(*stats.MedianMs) : Json(nullptr)}};
+}
+
+}  // namespace tarvik::cli

@@ -1,0 +1,37 @@
+#pragma once
+// Many stations, one database: the records of a station's history copied into one PostgreSQL
+// table (created when missing, the history's columns). A record pushed twice is stored once
+// (its id is the table's key), and a record is marked pushed in the history only after the
+// server committed it, so a push cut short by the server or the network is taken up where it
+// stopped by the next one.
+//
+// Credentials come from the URL, libpq's environment (PGPASSWORD, PGSERVICE, ...) and its
+// password file (~/.pgpass or PGPASSFILE): the program has no option of its own for them.
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+#include "history/history_store.h"
+
+namespace tarvik {
+
+// The shared table's name.
+inline constexpr const char* PUSH_TABLE = "tarvik_attempts";
+// Records per transaction: large enough that a batch costs little beyond its rows, small
+// enough that one cut short costs little to send again.
+inline constexpr std::size_t PUSH_BATCH_RECORDS = 5000;
+// How long a connection attempt may take, unless the URL or PGCONNECT_TIMEOUT says otherwise.
+inline constexpr int PUSH_CONNECT_TIMEOUT_S = 10;
+
+struct PushOutcome {
+    std::uint64_t Pushed = 0;     // committed by the server and marked in the history
+    std::uint64_t Remaining = 0;  // still queued in the history
+    std::string Error;            // empty when everything went
+};
+
+// Pushes every record not yet pushed, batch by batch, each batch one transaction.
+PushOutcome PushHistory(HistoryStore& store, const std::string& url,
+                        std::size_t batchRecords = PUSH_BATCH_RECORDS);
+
+}  // namespace tarvik

@@ -1,0 +1,113 @@
+#!/usr/bin/env bash
+# history push against a PostgreSQL server of the test's own: Debian's initdb and pg_ctl, run as
+# an unprivileged user (nobody, when the test runs as root) in a temporary folder, listening
+# only on a socket in that folder. Pushes, pushes again (nothing stored twice), stops the
+# server in the middle of a push (the rest stays queued; the next push completes), and reads
+# the table back with psql.
+# usage: postgres_push_test.sh TARVIK_CLI SAMPLE_IMAGE
+# Exits 77 (skipped) saying why when no server can be started.
+set -euo pipefail
+
+cli="$1"
+image="$2"
+skip() { echo "SKIP: $*" >&2; exit 77; }
+fail() { echo "FAIL: $*" >&2; exit 1; }
+
+bin=$(ls -d /usr/lib/postgresql/*/bin 2>/dev/null | sort -V | tail -n 1 || true)
+[[ -n "$bin" && -x "$bin/initdb" && -x "$bin/pg_ctl" ]] ||
+  skip "no PostgreSQL server here (Debian's postgresql package)"
+command -v psql >/dev/null || skip "no psql (postgresql-client)"
+command -v sqlite3 >/dev/null || skip "no sqlite3 (the sqlite3 package), to make records in bulk"
+
+tmp=$(mktemp -d /tmp/tarvik-pg.XXXXXX)
+chmod 755 "$tmp"
+mkdir "$tmp/pg"
+as=()
+if [[ $(id -u) -eq 0 ]]; then
+  # The server refuses to run as root.
+  chown nobody "$tmp/pg"
+  if command -v runuser >/dev/null; then
+    as=(runuser -u nobody --)
+  else
+    as=(setpriv --reuid=nobody --regid=nogroup --clear-groups --)
+  fi
+fi
+server() { "${as[@]}" "$bin/pg_ctl" -D "$tmp/pg/data" -l "$tmp/pg/log" "$@" >/dev/null; }
+cleanup() {
+  server stop -m immediate 2>/dev/null || true
+  rm -rf "$tmp"
+}
+trap cleanup EXIT
+
+"${as[@]}" "$bin/initdb" -D "$tmp/pg/data" -U tarvik -A trust --no-sync >"$tmp/initdb.log" 2>&1 ||
+  skip "initdb failed: $(tail -n 1 "$tmp/initdb.log")"
+options="-k $tmp/pg -c listen_addresses='' -c fsync=off"
+server -w -o "$options" start || skip "the server did not start: $(tail -n 2 "$tmp/pg/log")"
+psql_as() { psql -X -q -t -A "postgresql:///$1?host=$tmp/pg&user=tarvik" -c "$2"; }
+psql_as postgres "CREATE DATABASE line" >/dev/null
+url="postgresql:///line?host=$tmp/pg&user=tarvik"
+sql() { psql_as line "$1"; }
+
+history="$tmp/history.sqlite"
+push() { "$cli" history --history "$history" push "$url" "$@"; }
+
+# One real attempt on the lab, then many more made from it.
+"$cli" --lab --pace 0 --progress plain upgrade "$image" QV1A2B3C --history "$history" \
+  --station line3 --operator alice 2>/dev/null || fail "the lab upgrade failed"
+more() {
+  sqlite3 "$history" "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < $1),
+      base AS MATERIALIZED (SELECT * FROM attempts WHERE record_id NOT LIKE '%-%-%-%-%-%')
+    INSERT INTO attempts SELECT record_id || '-$2-' || i, start_ms + i, end_ms + i, station,
+      operator, program_version, interface, device, descriptor_before, descriptor_after,
+      file_name, file_size, sha256, pace_ms, frames_sent, frames_resent, result, exit_status, 0
+    FROM base, n"
+}
+more 20000 a
+total=20001
+
+out=$(push) || fail "the first push failed: $out"
+[[ "$out" == "pushed $total record(s); 0 remain queued" ]] || fail "first push said: $out"
+[[ $(sql "SELECT count(*) FROM tarvik_attempts") == "$total" ]] || fail "not every record arrived"
+
+# Again: nothing left to push; and records the history forgot it had pushed are not stored twice.
+out=$(push)
+[[ "$out" == "pushed 0 record(s); 0 remain queued" ]] || fail "the second push said: $out"
+sqlite3 "$history" "UPDATE attempts SET pushed = 0 WHERE rowid % 2 = 0"
+push >/dev/null || fail "the push of records already on the server failed"
+[[ $(sql "SELECT count(*) FROM tarvik_attempts") == "$total" ]] || fail "a record was stored twice"
+
+# The server stops in the middle of a push: what it committed is marked, the rest stays queued.
+more 200000 b
+total=$((total + 200000))
+push --batch 500 >"$tmp/push.out" 2>"$tmp/push.err" &
+pusher=$!
+for _ in $(seq 1 300); do
+  [[ $(sql "SELECT count(*) FROM tarvik_attempts" 2>/dev/null || echo 0) -gt 20001 ]] && break
+  sleep 0.05
+done
+server -m immediate stop
+status=0
+wait "$pusher" || status=$?
+[[ $status -eq 25 ]] || fail "a push cut short ended with $status: $(cat "$tmp/push.out" "$tmp/push.err")"
+remaining=$(sed -n 's/.*; \([0-9]*\) remain queued/\1/p' "$tmp/push.out")
+queued=$(sqlite3 "$history" "SELECT count(*) FROM attempts WHERE pushed = 0")
+[[ "$remaining" -gt 0 && "$remaining" == "$queued" ]] ||
+  fail "the push said $remaining remain, the history holds $queued"
+grep -q "history push:" "$tmp/push.err" || fail "no reason given: $(cat "$tmp/push.err")"
+
+# A server that is down: nothing moves, the status says so.
+status=0
+push >/dev/null 2>&1 || status=$?
+[[ $status -eq 25 ]] || fail "a push to a stopped server ended with $status"
+[[ $(sqlite3 "$history" "SELECT count(*) FROM attempts WHERE pushed = 0") == "$queued" ]] ||
+  fail "a failed push marked records"
+
+server -w -o "$options" start
+out=$(push) || fail "the push after the restart failed: $out"
+[[ "$out" == "pushed $queued record(s); 0 remain queued" ]] || fail "after the restart: $out"
+[[ $(sql "SELECT count(*), count(DISTINCT record_id) FROM tarvik_attempts") == "$total|$total" ]] ||
+  fail "the table holds $(sql "SELECT count(*) FROM tarvik_attempts") records, not $total"
+row=$(sql "SELECT station, operator, device, result, exit_status, frames_sent > 0,
+             descriptor_after IS NOT NULL FROM tarvik_attempts WHERE record_id NOT LIKE '%-%-%-%-%-%'")
+[[ "$row" == "line3|alice|QV1A2B3C|Upgrade Finish|0|t|t" ]] || fail "the lab's record reads $row"
+echo "PASS: $total records pushed once each, a push cut short resumed"
