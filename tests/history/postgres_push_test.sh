@@ -110,4 +110,15 @@ out=$(push) || fail "the push after the restart failed: $out"
 row=$(sql "SELECT station, operator, device, result, exit_status, frames_sent > 0,
              descriptor_after IS NOT NULL FROM tarvik_attempts WHERE record_id NOT LIKE '%-%-%-%-%-%'")
 [[ "$row" == "line3|alice|QV1A2B3C|Upgrade Finish|0|t|t" ]] || fail "the lab's record reads $row"
-echo "PASS: $total records pushed once each, a push cut short resumed"
+# A station pushes in the background as its attempts end: by the time it stops, its two lab
+# devices are on the server and its history holds nothing queued.
+station_history="$tmp/station.sqlite"
+"$cli" --lab --pace 0 station "$image" --stop-after 4 --history "$station_history" \
+  --station line4 --push "$url" >"$tmp/station.out" 2>"$tmp/station.err" ||
+  fail "the station failed: $(cat "$tmp/station.err")"
+[[ $(sql "SELECT count(*) FROM tarvik_attempts WHERE station = 'line4'") == 2 ]] ||
+  fail "the station's attempts did not reach the server: $(cat "$tmp/station.err")"
+out=$("$cli" history --history "$station_history" push "$url") || fail "push after the station: $out"
+[[ "$out" == "pushed 0 record(s); 0 remain queued" ]] || fail "after the station: $out"
+
+echo "PASS: $total records pushed once each, a push cut short resumed; a station pushed as it went"
