@@ -2,7 +2,8 @@
 // <windows.h> and the common controls for the Win32 renderer and shell. The system's IDOK and
 // IDCANCEL are macros of the same values as the templates' own ids, which this code names
 // res::IDOK and res::IDCANCEL, and LoadString is a macro over the resource table's own
-// res::LoadString: they are taken back here. Windows files only, before the others.
+// res::LoadString, and the obsolete Yield macro over the simulated kernel's Yield: they are
+// taken back here. Windows files only, before the others.
 
 #include "platform/windows_api.h"
 
@@ -11,6 +12,7 @@
 #undef IDOK
 #undef IDCANCEL
 #undef LoadString
+#undef Yield
 
 namespace tarvik {
 
