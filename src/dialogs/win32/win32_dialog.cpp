@@ -1,5 +1,7 @@
 #include "dialogs/win32/win32_dialog.h"
 
+#include <algorithm>
+
 
 #include "commands/outcomes.h"
 #include "dialogs/dialog.h"
@@ -36,6 +38,25 @@ void PumpPaintMessages()
     }
 }
 
+// Centred over the owner (or the screen's work area without one), as the dialogs of the first
+// platform's framework were whose template leaves them at the owner's origin.
+void CenterOverOwner(HWND window, HWND owner)
+{
+    RECT area{};
+    if (owner != nullptr && ::IsWindowVisible(owner)) {
+        ::GetWindowRect(owner, &area);
+    } else {
+        ::SystemParametersInfoW(SPI_GETWORKAREA, 0, &area, 0);
+    }
+    RECT own{};
+    ::GetWindowRect(window, &own);
+    const int width = own.right - own.left;
+    const int height = own.bottom - own.top;
+    const int left = std::max(0L, area.left + (area.right - area.left - width) / 2);
+    const int top = std::max(0L, area.top + (area.bottom - area.top - height) / 2);
+    ::SetWindowPos(window, nullptr, left, top, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
 }  // namespace
 
 Win32DialogWindow::Win32DialogWindow(const res::DialogTemplate& dialog, CDialog& handler,
@@ -55,6 +76,7 @@ Win32DialogWindow::Win32DialogWindow(const res::DialogTemplate& dialog, CDialog&
     if (HWND bar = Item(res::IDC_PROGRESS_BAR); bar != nullptr && FindControl(res::IDC_PROGRESS_BAR)) {
         ::SendMessageW(bar, PBM_SETRANGE32, 0, 100);
     }
+    CenterOverOwner(window_, owner);
 }
 
 Win32DialogWindow::~Win32DialogWindow()
@@ -231,7 +253,13 @@ void Win32DialogWindow::ShowModeless()
 
 void Win32DialogWindow::Hide()
 {
+    // The activation goes back to the owner, not to whichever window the system picks.
+    const bool active = ::GetActiveWindow() == window_;
     ::ShowWindow(window_, SW_HIDE);
+    HWND owner = ::GetWindow(window_, GW_OWNER);
+    if (active && owner != nullptr) {
+        ::SetActiveWindow(owner);
+    }
 }
 
 bool Win32DialogWindow::IsShown() const
@@ -307,7 +335,9 @@ void Win32CommandPort::ShowMessage(std::string_view text)
     EnterModal();
     RestoreCursor();
     const std::wstring caption = WideText(APPLICATION_TITLE);
-    ::MessageBoxW(owner_, WideText(text).c_str(), caption.c_str(), MB_OK | MB_ICONWARNING);
+    // Owned by the dialog that is up, if any, so that it comes back active after the box.
+    HWND owner = owner_ != nullptr ? ::GetLastActivePopup(owner_) : nullptr;
+    ::MessageBoxW(owner, WideText(text).c_str(), caption.c_str(), MB_OK | MB_ICONWARNING);
     LeaveModal();
     RestoreCursor();
 }
