@@ -7,7 +7,8 @@
 # polls for the window, within a bound, and never just sleeps.
 #
 #   source "$(dirname "${BASH_SOURCE[0]}")/desktop.sh"   # after wine.sh
-#   desktop_setup OUT_DIR            # an X server (DISPLAY's, or an own Xvfb), the tools
+#   desktop_setup OUT_DIR            # an X server (DISPLAY's, or an own Xvfb), the tools;
+#                                    # status 77 when Xvfb or xdotool is missing
 #   desktop_start PREFIX [LAUNCHER...] -- ARGS...   # tarvik.exe ARGS in the background
 #   desktop_walkthrough IMAGE FIT MISMATCH MESSAGE  # the walk-through (see below)
 #   desktop_stop                     # ends the program and the X server it started
@@ -33,24 +34,24 @@ desktop_setup() {
   mkdir -p "$DESKTOP_OUT"
   local tool
   for tool in xdotool import Xvfb; do
-    command -v "$tool" >/dev/null || { echo "$tool is not installed (scripts/bootstrap)" >&2; exit 77; }
+    command -v "$tool" >/dev/null || { echo "$tool is not installed (scripts/bootstrap)" >&2; return 77; }
   done
   _desktop_tmp="$(mktemp -d /tmp/tarvik-desktop.XXXXXX)"
   if [[ -z "${DISPLAY:-}" ]]; then
     local fd_file="$_desktop_tmp/display"
-    Xvfb -displayfd 1 -screen 0 1280x1024x24 -nolisten tcp >"$fd_file" 2>/dev/null &
+    Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$fd_file" >/dev/null 2>&1 &
     _desktop_xvfb=$!
     local i
     for ((i = 0; i < 100; i++)); do
       [[ -s "$fd_file" ]] && break
       sleep 0.1
     done
-    [[ -s "$fd_file" ]] || { echo "desktop: Xvfb did not start" >&2; exit 1; }
+    [[ -s "$fd_file" ]] || { echo "desktop: Xvfb did not start" >&2; return 1; }
     export DISPLAY=":$(head -1 "$fd_file")"
   fi
   DESKTOP_TEXTS="$WINE_BUILD/tests/tarvik-window-texts.exe"
   DESKTOP_EXE="$WINE_BUILD/src/win32/tarvik.exe"
-  [[ -f "$DESKTOP_EXE" && -f "$DESKTOP_TEXTS" ]] || { echo "desktop: tarvik.exe is not built (make windows)" >&2; exit 1; }
+  [[ -f "$DESKTOP_EXE" && -f "$DESKTOP_TEXTS" ]] || { echo "desktop: tarvik.exe is not built (make windows)" >&2; return 1; }
 }
 
 desktop_stop() {
@@ -90,7 +91,8 @@ desktop_start() {
 # Bounded: a reader that starts while Wine is still making the desktop can hang.
 _desktop_read() {
   timeout 20 env WINEPREFIX="$(_desktop_prefix)" "${DESKTOP_LAUNCHER[@]}" "$WINE_PROGRAM" \
-    explorer "/desktop=$DESKTOP_NAME" "$DESKTOP_TEXTS" "$@" 2>/dev/null | tr -d '\r' >"$_desktop_tmp/texts"
+    explorer "/desktop=$DESKTOP_NAME" "$DESKTOP_TEXTS" "$@" 2>/dev/null | tr -d '\r' >"$_desktop_tmp/texts" ||
+    true
 }
 
 _desktop_prefix() {
@@ -98,7 +100,8 @@ _desktop_prefix() {
   echo "${!var}"
 }
 
-# desktop_texts TITLE: the window's lines, or status 1 when it is not shown.
+# desktop_texts TITLE: the window's lines, or status 1 when it is not shown. (The functions
+# below also serve scripts that run with set -e: what may fail is tested, never left bare.)
 desktop_texts() {
   _desktop_read show "$1"
   grep -q '^window' "$_desktop_tmp/texts" || return 1
@@ -131,7 +134,7 @@ desktop_wait_gone() {
 
 # desktop_item TITLE ID: the control's text.
 desktop_item() {
-  desktop_texts "$1" | awk -F'\t' -v id="$2" '$1 == "control" && $2 == id { print $4; exit }'
+  { desktop_texts "$1" || true; } | awk -F'\t' -v id="$2" '$1 == "control" && $2 == id { print $4; exit }'
 }
 
 # desktop_expect_item TITLE ID TEXT
@@ -148,7 +151,7 @@ desktop_check() {
 }
 
 _desktop_rect() {
-  desktop_texts "$1" | awk -F'\t' -v id="$2" '
+  { desktop_texts "$1" || true; } | awk -F'\t' -v id="$2" '
     id == "" && $1 == "window" { print $4; exit }
     id != "" && $1 == "control" && $2 == id { print $5; exit }'
 }
@@ -162,10 +165,15 @@ desktop_click() {
   xdotool mousemove $(((left + right) / 2)) $(((top + bottom) / 2)) click 1
 }
 
+# desktop_row_text TITLE LIST-ID PATTERN: the text of the list's first row that matches.
+desktop_row_text() {
+  { desktop_texts "$1" || true; } | awk -F'\t' -v id="$2" -v pattern="$3" '$1 == "row" && $2 == id && $4 ~ pattern { print $4; exit }'
+}
+
 # desktop_click_row TITLE LIST-ID TEXT: a left click on the list's row of that text.
 desktop_click_row() {
   local texts row height rect
-  texts="$(desktop_texts "$1")"
+  texts="$(desktop_texts "$1" || true)"
   row="$(awk -F'\t' -v id="$2" -v text="$3" '$1 == "row" && $2 == id && $4 == text { print $3; exit }' <<<"$texts")"
   height="$(awk -F'\t' -v id="$2" '$1 == "row" && $2 == id { print $5; exit }' <<<"$texts")"
   rect="$(awk -F'\t' -v id="$2" '$1 == "control" && $2 == id { print $5; exit }' <<<"$texts")"

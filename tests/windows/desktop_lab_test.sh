@@ -12,7 +12,7 @@ source "$here/wine.sh"
 source "$here/desktop.sh"
 linux_build="$(cd "$1" && pwd)"
 wine_setup "$2"
-desktop_setup "$WINE_BUILD/tests/desktop-lab"
+desktop_setup "$WINE_BUILD/tests/desktop-lab" || exit $?
 trap 'desktop_stop; wine_cleanup' EXIT
 # The prefix of the other Windows tests when they run together (scripts/windows-test).
 if [[ -n "${TARVIK_SHARED_WINEPREFIX:-}" ]]; then
