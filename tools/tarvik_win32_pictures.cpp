@@ -40,8 +40,9 @@ QByteArray IconFile(const std::vector<int>& sizes)
         QByteArray png;
         QBuffer buffer(&png);
         buffer.open(QIODevice::WriteOnly);
-        tarvik::res::DrawProgramIconImage(size).convertToFormat(QImage::Format_ARGB32).save(
-            &buffer, "PNG");
+        tarvik::res::DrawProgramIconImage(size)
+            .convertToFormat(QImage::Format_ARGB32)
+            .save(&buffer, "PNG");
         images.push_back(png);
     }
     QByteArray out;

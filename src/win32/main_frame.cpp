@@ -144,8 +144,8 @@ bool Win32MainFrame::Create(int showCommand)
         }
     }
     accelerators_ = ::CreateAcceleratorTableW(table.data(), static_cast<int>(table.size()));
-    background_ = static_cast<HBITMAP>(::LoadImageW(
-        instance, MAKEINTRESOURCEW(res::IDB_BACKGROUND), IMAGE_BITMAP, 0, 0, LR_CREATEDIBSECTION));
+    background_ = static_cast<HBITMAP>(::LoadImageW(instance, MAKEINTRESOURCEW(res::IDB_BACKGROUND),
+                                                    IMAGE_BITMAP, 0, 0, LR_CREATEDIBSECTION));
 
     window_ = ::CreateWindowExW(0, FRAME_CLASS, L"", WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN,
                                 CW_USEDEFAULT, CW_USEDEFAULT, 800, 600, nullptr, BuildMenu(),
@@ -194,8 +194,9 @@ void Win32MainFrame::CreateToolBar()
 
 void Win32MainFrame::CreateStatusBar()
 {
-    statusBar_ = ::CreateWindowExW(0, STATUSCLASSNAMEW, nullptr, WS_CHILD | WS_VISIBLE | SBARS_SIZEGRIP,
-                                   0, 0, 0, 0, window_, nullptr, ::GetModuleHandleW(nullptr), nullptr);
+    statusBar_ = ::CreateWindowExW(0, STATUSCLASSNAMEW, nullptr,
+                                   WS_CHILD | WS_VISIBLE | SBARS_SIZEGRIP, 0, 0, 0, 0, window_,
+                                   nullptr, ::GetModuleHandleW(nullptr), nullptr);
     SetStatusText(res::LoadString(res::IDS_IDLE_MESSAGE));
     LayOut();
     ::SendMessageW(statusBar_, SB_SETTEXTW, 1,
@@ -218,8 +219,8 @@ void Win32MainFrame::LayOut()
     ::GetClientRect(window_, &client);
     // The time pane is as wide as its text, plus the pane's borders and the size grip.
     HDC dc = ::GetDC(statusBar_);
-    HGDIOBJ old = ::SelectObject(dc, reinterpret_cast<HGDIOBJ>(
-                                         ::SendMessageW(statusBar_, WM_GETFONT, 0, 0)));
+    HGDIOBJ old =
+        ::SelectObject(dc, reinterpret_cast<HGDIOBJ>(::SendMessageW(statusBar_, WM_GETFONT, 0, 0)));
     const std::wstring time = FormatLocalTime();
     SIZE extent{};
     ::GetTextExtentPoint32W(dc, time.c_str(), static_cast<int>(time.size()), &extent);
@@ -302,8 +303,8 @@ void Win32MainFrame::OnCommand(int id)
         break;
     }
     case res::ID_FILE_NEW:
-        documentTitle_ = Wide(res::StringPart(res::LoadString(res::IDR_MAINFRAME),
-                                              res::DOC_DOCUMENT_NAME));
+        documentTitle_ =
+            Wide(res::StringPart(res::LoadString(res::IDR_MAINFRAME), res::DOC_DOCUMENT_NAME));
         UpdateTitle();
         break;
     case res::ID_APP_EXIT:
@@ -335,8 +336,7 @@ void Win32MainFrame::Paint()
     ::EndPaint(window_, &paint);
 }
 
-LRESULT CALLBACK Win32MainFrame::WindowProc(HWND window, UINT message, WPARAM wParam,
-                                            LPARAM lParam)
+LRESULT CALLBACK Win32MainFrame::WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {
     if (message == WM_NCCREATE) {
         auto* create = reinterpret_cast<CREATESTRUCTW*>(lParam);

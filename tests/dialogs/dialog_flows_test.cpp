@@ -73,8 +73,7 @@ TEST_F(DialogFlowTest, BrowseListsTheDevicesInCapitalsAndTheChosenOneOpensItsInf
     };
     rig.Network->State().SelectedTarget = "QV000007";
     RunBrowseTarget(*rig.Context);
-    EXPECT_EQ(rig.Runner.Opened,
-              (std::vector<int>{res::IDD_BROWSE_TARGET, res::IDD_DEVICE_INFO}));
+    EXPECT_EQ(rig.Runner.Opened, (std::vector<int>{res::IDD_BROWSE_TARGET, res::IDD_DEVICE_INFO}));
     EXPECT_EQ(shownName, "QV1A2B3C");
     EXPECT_FALSE(shownPid.empty());
     EXPECT_EQ(rig.Port.WaitDepth, 0);

@@ -31,10 +31,10 @@ DialogRig::DialogRig(std::vector<std::string> cards) : Segment(MakeBuiltInLab(Cl
     }
     std::string error;
     registry_ = FileRegistry::Parse(NetworkCardsExport(listed), error);
-    Network = std::make_unique<RunEnvironment>(
-        EnvironmentParts{Clock, Segment->Driver(), *registry_, osVersion_, files_, access_});
-    Context = std::make_unique<DialogContext>(
-        DialogContext{Network->State(), Port, Runner, Document, nullptr});
+    Network = std::make_unique<RunEnvironment>(EnvironmentParts{
+        Clock, Segment->Driver(), *registry_, osVersion_, files_, access_});
+    Context = std::make_unique<DialogContext>(DialogContext{Network->State(), Port, Runner,
+                                                            Document, nullptr});
     std::random_device seed;
     directory_ = std::filesystem::temp_directory_path() /
                  ("tarvik-dialogs-" + std::to_string(seed()));

@@ -33,8 +33,8 @@ std::string ClassOf(HWND window)
 std::string TextOf(HWND window)
 {
     std::vector<wchar_t> text(4096, L'\0');
-    const LRESULT length = ::SendMessageW(window, WM_GETTEXT, text.size(),
-                                          reinterpret_cast<LPARAM>(text.data()));
+    const LRESULT length =
+        ::SendMessageW(window, WM_GETTEXT, text.size(), reinterpret_cast<LPARAM>(text.data()));
     return Utf8Text(std::wstring_view(text.data(), static_cast<std::size_t>(length)));
 }
 

@@ -2,7 +2,6 @@
 
 #include "dialogs/win32/dialog_template_ex.h"
 
-
 #include "res/resource_ids.h"
 
 namespace tarvik {

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 
-
 #include "commands/outcomes.h"
 #include "dialogs/dialog.h"
 #include "dialogs/win32/dialog_template_ex.h"
@@ -73,7 +72,8 @@ Win32DialogWindow::Win32DialogWindow(const res::DialogTemplate& dialog, CDialog&
         // programming error, as a template that does not exist is.
         std::abort();
     }
-    if (HWND bar = Item(res::IDC_PROGRESS_BAR); bar != nullptr && FindControl(res::IDC_PROGRESS_BAR)) {
+    if (HWND bar = Item(res::IDC_PROGRESS_BAR);
+        bar != nullptr && FindControl(res::IDC_PROGRESS_BAR)) {
         ::SendMessageW(bar, PBM_SETRANGE32, 0, 100);
     }
     CenterOverOwner(window_, owner);
@@ -128,8 +128,9 @@ INT_PTR Win32DialogWindow::OnMessage(UINT message, WPARAM wParam, LPARAM /*lPara
         }
         // Enter and Escape arrive as IDOK and IDCANCEL whether the template has such a button
         // or not, as clicks do.
-        const bool isButton = control != nullptr && (control->Kind == res::ControlKind::PushButton ||
-                                                     control->Kind == res::ControlKind::DefPushButton);
+        const bool isButton = control != nullptr &&
+                              (control->Kind == res::ControlKind::PushButton ||
+                               control->Kind == res::ControlKind::DefPushButton);
         if (code == BN_CLICKED && (isButton || id == res::IDOK || id == res::IDCANCEL)) {
             if (id == res::IDOK && control == nullptr) {
                 return TRUE;  // Enter with no OK button and the focus on no button: nothing
