@@ -1,4 +1,5 @@
-; The Windows installer of tarvik-cli, tarvik-target and tarvik-mkimage, written by
+; The Windows installer of tarvik (the desktop program), tarvik-cli, tarvik-target and
+; tarvik-mkimage, written by
 ; scripts/windows-package with makensis -DVERSION=1.2.3 -DSTAGE=<the files> -DOUTFILE=<setup.exe>.
 ;
 ; It installs into Program Files (the installer runs as administrator for that; the programs
@@ -108,6 +109,7 @@ FunctionEnd
 Section "Tarvik (required)" SectionPrograms
   SectionIn RO
   SetOutPath "$INSTDIR"
+  File "${STAGE}\tarvik.exe"
   File "${STAGE}\tarvik-cli.exe"
   File "${STAGE}\tarvik-target.exe"
   File "${STAGE}\tarvik-mkimage.exe"
@@ -118,9 +120,12 @@ Section "Tarvik (required)" SectionPrograms
   !endif
   WriteUninstaller "$INSTDIR\uninstall.exe"
 
-  ; The Start menu, for every user: a console in the folder, and the README.
+  ; The Start menu, for every user: the desktop program, a console in the folder, and the
+  ; README.
   SetShellVarContext all
   CreateDirectory "$SMPROGRAMS\Tarvik"
+  CreateShortcut "$SMPROGRAMS\Tarvik\Tarvik.lnk" "$INSTDIR\tarvik.exe" "" "$INSTDIR\tarvik.exe" 0 \
+    SW_SHOWNORMAL "" "Loads firmware images into devices on the local Ethernet segment"
   CreateShortcut "$SMPROGRAMS\Tarvik\Tarvik command line.lnk" "$SYSDIR\cmd.exe" \
     "/k tarvik-cli --version" "$INSTDIR\tarvik-cli.exe" 0 SW_SHOWNORMAL "" \
     "A console in Tarvik's folder"
@@ -129,7 +134,7 @@ Section "Tarvik (required)" SectionPrograms
   WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayName" "Tarvik ${VERSION}"
   WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayVersion" "${VERSION}"
   WriteRegStr HKLM "${UNINSTALL_KEY}" "Publisher" "Tarvik maintainers"
-  WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayIcon" "$INSTDIR\tarvik-cli.exe"
+  WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayIcon" "$INSTDIR\tarvik.exe"
   WriteRegStr HKLM "${UNINSTALL_KEY}" "InstallLocation" "$INSTDIR"
   WriteRegStr HKLM "${UNINSTALL_KEY}" "UninstallString" '"$INSTDIR\uninstall.exe"'
   WriteRegStr HKLM "${UNINSTALL_KEY}" "QuietUninstallString" '"$INSTDIR\uninstall.exe" /S'
@@ -167,7 +172,7 @@ $INSTDIR to it yourself." /SD IDOK
   ${EndIf}
 SectionEnd
 
-LangString DESC_SectionPrograms ${LANG_ENGLISH} "tarvik-cli, tarvik-target, tarvik-mkimage, \
+LangString DESC_SectionPrograms ${LANG_ENGLISH} "tarvik, tarvik-cli, tarvik-target, tarvik-mkimage, \
 README-Windows.txt and the Wireshark dissector tarvik.lua, and a Start menu folder."
 LangString DESC_SectionPath ${LANG_ENGLISH} "Lets a console started later run tarvik-cli \
 from any folder (your own PATH; removed again by the uninstaller)."
@@ -186,6 +191,7 @@ Function .onInit
 FunctionEnd
 
 Section "Uninstall"
+  Delete "$INSTDIR\tarvik.exe"
   Delete "$INSTDIR\tarvik-cli.exe"
   Delete "$INSTDIR\tarvik-target.exe"
   Delete "$INSTDIR\tarvik-mkimage.exe"
@@ -197,6 +203,7 @@ Section "Uninstall"
   RMDir "$INSTDIR"
 
   SetShellVarContext all
+  Delete "$SMPROGRAMS\Tarvik\Tarvik.lnk"
   Delete "$SMPROGRAMS\Tarvik\Tarvik command line.lnk"
   Delete "$SMPROGRAMS\Tarvik\README for Windows.lnk"
   RMDir "$SMPROGRAMS\Tarvik"

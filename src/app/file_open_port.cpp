@@ -2,7 +2,7 @@
 
 #include <QFileDialog>
 
-#include "dialogs/message_port.h"
+#include "dialogs/qt/message_port.h"
 
 namespace tarvik {
 

@@ -6,7 +6,7 @@
 #include "app/kelbrin_view.h"
 #include "commands/startup.h"
 #include "dialogs/about_dlg.h"
-#include "dialogs/message_port.h"
+#include "dialogs/qt/message_port.h"
 
 namespace tarvik {
 namespace {
@@ -41,7 +41,7 @@ int CKelbrinApp::InitInstance()
         delete frame_.data();
         return StartupExitStatus(startupResult_);
     }
-    context_.Owner = frame_.data();
+    context_.Owner = static_cast<QWidget*>(frame_.data());
     if (auto* port = dynamic_cast<QtCommandPort*>(&services_.Port)) {
         port->SetOwner(frame_.data());
     }
@@ -57,7 +57,7 @@ int CKelbrinApp::InitInstance()
 
 void CKelbrinApp::OnAppAbout()
 {
-    CAboutDlg about(frame_.data());
+    CAboutDlg about(static_cast<QWidget*>(frame_.data()));
     about.DoModal(services_.Runner);
 }
 

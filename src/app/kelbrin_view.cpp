@@ -60,17 +60,7 @@ bool CKelbrinView::OnCommand(int id)
 
 void CKelbrinView::OnSelectBinFile()
 {
-    CKelbrinDoc& document = app_.Document();
-    const std::optional<std::string> chosen = app_.Services().FileOpen.ChooseImageFile();
-    if (!chosen) {
-        // Cancelling forgets the earlier choice; the descriptor read from it stays behind.
-        document.ImagePath.clear();
-        return;
-    }
-    document.ImagePath = *chosen;
-    if (!document.ImagePath.empty()) {
-        RunShowFileInformation(app_.Context());
-    }
+    RunSelectBinFile(app_.Context(), app_.Services().FileOpen.ChooseImageFile());
 }
 
 void CKelbrinView::OnBrowseTarget()

@@ -14,8 +14,8 @@
 #include "app/screenshot_mode.h"
 #include "commands/run_environment.h"
 #include "commands/startup.h"
-#include "dialogs/dialog_runner.h"
-#include "dialogs/message_port.h"
+#include "dialogs/qt/message_port.h"
+#include "dialogs/qt/template_dialog.h"
 #include "platform/version.h"
 #include "res/pictures.h"
 

@@ -10,6 +10,7 @@
 #include "app/kelbrin_app.h"
 #include "app/kelbrin_view.h"
 #include "dialogs/prepare_upgrade_dlg.h"
+#include "dialogs/qt/template_dialog.h"
 #include "res/resource_ids.h"
 
 namespace tarvik {
@@ -39,8 +40,9 @@ bool ScreenshotSession::Save(QWidget& window, const QString& name)
     return true;
 }
 
-int ScreenshotSession::RunModal(TemplateDialog& dialog)
+int ScreenshotSession::RunModal(CDialog& handler)
 {
+    TemplateDialog& dialog = QtWindow(handler);
     switch (dialog.Template().Id) {
     case res::IDD_FILE_INFO:
         Save(dialog, QStringLiteral("file-information.png"));
@@ -62,9 +64,9 @@ int ScreenshotSession::RunModal(TemplateDialog& dialog)
     case res::IDD_PREPARE_UPGRADE: {
         Save(dialog, QStringLiteral("prepare.png"));
         dialog.Button(res::IDC_UPGRADE)->click();
-        auto& prepare = static_cast<CPrepareUpgradeDlg&>(dialog);
-        if (TemplateDialog* progress = prepare.Progress().Window()) {
-            Save(*progress, QStringLiteral("progress.png"));
+        auto& prepare = static_cast<CPrepareUpgradeDlg&>(handler);
+        if (CDialog* progress = prepare.Progress().Window()) {
+            Save(QtWindow(*progress), QStringLiteral("progress.png"));
         } else {
             failed_ = true;
         }
@@ -74,7 +76,7 @@ int ScreenshotSession::RunModal(TemplateDialog& dialog)
         break;
     }
     dialog.hide();
-    return QDialog::Accepted;
+    return res::IDOK;
 }
 
 std::optional<std::string> ScreenshotSession::ChooseImageFile()

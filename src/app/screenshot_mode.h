@@ -23,7 +23,7 @@ public:
     int Run(CKelbrinApp& app);
     const QStringList& Saved() const { return saved_; }
 
-    int RunModal(TemplateDialog& dialog) override;
+    int RunModal(CDialog& dialog) override;
     std::optional<std::string> ChooseImageFile() override;
     void ShowMessage(std::string_view text) override;
     void BeginWaitCursor() override {}

@@ -1,13 +1,9 @@
 #include "dialogs/about_dlg.h"
 
-#include "res/pictures.h"
 #include "res/resource_ids.h"
 
 namespace tarvik {
 
-CAboutDlg::CAboutDlg(QWidget* parent) : TemplateDialog(res::IDD_ABOUTBOX, parent)
-{
-    setWindowIcon(res::ProgramIcon());
-}
+CAboutDlg::CAboutDlg(NativeWindow owner) : CDialog(res::IDD_ABOUTBOX, owner) {}
 
 }  // namespace tarvik

@@ -1,13 +1,13 @@
 #pragma once
 // The About box: the program icon, the version text and OK.
 
-#include "dialogs/template_dialog.h"
+#include "dialogs/dialog.h"
 
 namespace tarvik {
 
-class CAboutDlg final : public TemplateDialog {
+class CAboutDlg final : public CDialog {
 public:
-    explicit CAboutDlg(QWidget* parent);
+    explicit CAboutDlg(NativeWindow owner);
 };
 
 }  // namespace tarvik

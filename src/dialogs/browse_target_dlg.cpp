@@ -1,7 +1,6 @@
 #include "dialogs/browse_target_dlg.h"
 
-#include <QLineEdit>
-#include <QListWidget>
+#include <cctype>
 #include <string>
 #include <vector>
 
@@ -12,7 +11,7 @@
 namespace tarvik {
 
 CBrowseTargetDlg::CBrowseTargetDlg(DialogContext& context)
-    : TemplateDialog(res::IDD_BROWSE_TARGET, context.Owner), context_(context)
+    : CDialog(res::IDD_BROWSE_TARGET, context.Owner), context_(context)
 {
 }
 
@@ -25,26 +24,28 @@ void CBrowseTargetDlg::OnInitDialog()
     if (!BrowseTargets(context_.Run, context_.Port, names)) {
         return;
     }
-    QListWidget* list = List(res::IDC_NAME_LIST);
     std::size_t added = 0;
-    for (const std::string& name : names) {
+    for (std::string name : names) {
         if (added++ == BROWSE_LIST_ROWS) {
             break;
         }
-        list->addItem(QString::fromStdString(name).toUpper());
+        // Device names are ASCII on the wire.
+        for (char& letter : name) {
+            letter = static_cast<char>(std::toupper(static_cast<unsigned char>(letter)));
+        }
+        ListAddString(res::IDC_NAME_LIST, name);
     }
 }
 
 void CBrowseTargetDlg::OnSelectionChange(int id)
 {
-    QListWidget* list = List(id);
-    const QListWidgetItem* caret = list->item(list->currentRow());
-    if (caret == nullptr) {
+    const int caret = ListCaret(id);
+    if (caret < 0) {
         return;
     }
-    chosen_ = caret->text();
-    Edit(res::IDC_NAME_EDIT)->setText(chosen_);
-    context_.Run.SelectedTarget = chosen_.toStdString();
+    chosen_ = ListText(id, caret);
+    SetItemText(res::IDC_NAME_EDIT, chosen_);
+    context_.Run.SelectedTarget = chosen_;
 }
 
 void CBrowseTargetDlg::OnOK()
@@ -52,7 +53,7 @@ void CBrowseTargetDlg::OnOK()
     if (!context_.Run.SelectedTarget.empty()) {
         RunShowDeviceInformation(context_);
     }
-    accept();
+    EndDialog(res::IDOK);
 }
 
 void RunBrowseTarget(DialogContext& context)

@@ -2,27 +2,28 @@
 // Browsed Devices on Network: finds the targets on the segment while it opens, lists their
 // names, and makes the one the user picks the run's SelectedTarget.
 
-#include <QString>
+#include <string>
 
+#include "dialogs/dialog.h"
 #include "dialogs/dialog_context.h"
-#include "dialogs/template_dialog.h"
 
 namespace tarvik {
 
-class CBrowseTargetDlg final : public TemplateDialog {
+class CBrowseTargetDlg final : public CDialog {
 public:
     explicit CBrowseTargetDlg(DialogContext& context);
 
-    const QString& ChosenName() const { return chosen_; }
+    const std::string& ChosenName() const { return chosen_; }
+
+    void OnSelectionChange(int id) override;
 
 protected:
     void OnInitDialog() override;
-    void OnSelectionChange(int id) override;
     void OnOK() override;
 
 private:
     DialogContext& context_;
-    QString chosen_;
+    std::string chosen_;
 };
 
 // The Browse Target command: the dialog under the wait cursor.

@@ -6,8 +6,7 @@
 
 #include "commands/command_port.h"
 #include "commands/commands.h"
-
-class QWidget;
+#include "dialogs/dialog_window.h"
 
 namespace tarvik {
 
@@ -25,7 +24,7 @@ struct DialogContext {
     CommandPort& Port;
     DialogRunner& Runner;
     ImageSelection& Document;
-    QWidget* Owner = nullptr;  // the main window, once there is one
+    NativeWindow Owner = nullptr;  // the main window, once there is one
 };
 
 // The wait cursor through the port for as long as the guard lives.

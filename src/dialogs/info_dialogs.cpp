@@ -1,6 +1,5 @@
 #include "dialogs/info_dialogs.h"
 
-#include <QLineEdit>
 #include <array>
 
 #include "commands/commands.h"
@@ -25,10 +24,10 @@ constexpr std::array<std::pair<int, DescriptorField>, 13> BOXES = {{
     {res::IDC_CODE_SIZE, DescriptorField::CodeSize},
 }};
 
-void FillBoxes(TemplateDialog& dialog, const ImageDescriptor& descriptor)
+void FillBoxes(CDialog& dialog, const ImageDescriptor& descriptor)
 {
     for (const auto& [box, field] : BOXES) {
-        dialog.Edit(box)->setText(QString::fromStdString(FormatField(descriptor, field)));
+        dialog.SetItemText(box, FormatField(descriptor, field));
     }
 }
 
@@ -40,18 +39,18 @@ std::span<const std::pair<int, DescriptorField>> DescriptorBoxes()
 }
 
 CFileInfoDlg::CFileInfoDlg(DialogContext& context)
-    : TemplateDialog(res::IDD_FILE_INFO, context.Owner), context_(context)
+    : CDialog(res::IDD_FILE_INFO, context.Owner), context_(context)
 {
 }
 
 void CFileInfoDlg::OnInitDialog()
 {
-    Edit(res::IDC_FILE_NAME)->setText(QString::fromStdString(context_.Document.ImagePath));
+    SetItemText(res::IDC_FILE_NAME, context_.Document.ImagePath);
     FillBoxes(*this, context_.Document.FileDescriptor);
 }
 
 CDeviceInfoDlg::CDeviceInfoDlg(DialogContext& context)
-    : TemplateDialog(res::IDD_DEVICE_INFO, context.Owner), context_(context)
+    : CDialog(res::IDD_DEVICE_INFO, context.Owner), context_(context)
 {
 }
 
@@ -61,7 +60,7 @@ void CDeviceInfoDlg::OnInitDialog()
     if (!ShowDeviceInformation(context_.Run, context_.Port, context_.Run.SelectedTarget, device)) {
         return;
     }
-    Edit(res::IDC_DEVICE_NAME)->setText(QString::fromStdString(context_.Run.SelectedTarget));
+    SetItemText(res::IDC_DEVICE_NAME, context_.Run.SelectedTarget);
     FillBoxes(*this, device);
 }
 
@@ -74,6 +73,19 @@ void RunShowFileInformation(DialogContext& context)
     }
     CFileInfoDlg dialog(context);
     dialog.DoModal(context.Runner);
+}
+
+void RunSelectBinFile(DialogContext& context, const std::optional<std::string>& chosen)
+{
+    if (!chosen) {
+        // Cancelling forgets the earlier choice; the descriptor read from it stays behind.
+        context.Document.ImagePath.clear();
+        return;
+    }
+    context.Document.ImagePath = *chosen;
+    if (!context.Document.ImagePath.empty()) {
+        RunShowFileInformation(context);
+    }
 }
 
 void RunShowDeviceInformation(DialogContext& context)

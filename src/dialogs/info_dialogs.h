@@ -2,11 +2,13 @@
 // The File Information and Device Information dialogs, which show an image descriptor field
 // by field in read-only boxes, and the two operations that open them.
 
+#include <optional>
 #include <span>
+#include <string>
 #include <utility>
 
+#include "dialogs/dialog.h"
 #include "dialogs/dialog_context.h"
-#include "dialogs/template_dialog.h"
 
 namespace tarvik {
 
@@ -14,7 +16,7 @@ namespace tarvik {
 std::span<const std::pair<int, DescriptorField>> DescriptorBoxes();
 
 // Shows the selected image's descriptor, read afresh when the dialog opens.
-class CFileInfoDlg final : public TemplateDialog {
+class CFileInfoDlg final : public CDialog {
 public:
     explicit CFileInfoDlg(DialogContext& context);
 
@@ -27,7 +29,7 @@ private:
 
 // Asks the selected device for its descriptor while opening, and shows it; every box stays
 // empty when the device does not answer.
-class CDeviceInfoDlg final : public TemplateDialog {
+class CDeviceInfoDlg final : public CDialog {
 public:
     explicit CDeviceInfoDlg(DialogContext& context);
 
@@ -43,5 +45,8 @@ private:
 void RunShowFileInformation(DialogContext& context);
 // Opens the Device Information dialog for the selected target.
 void RunShowDeviceInformation(DialogContext& context);
+// Select BIN File, once the file-open dialog has answered (nothing when it was cancelled):
+// the chosen file becomes the selected image and its information is shown.
+void RunSelectBinFile(DialogContext& context, const std::optional<std::string>& chosen);
 
 }  // namespace tarvik

@@ -1,8 +1,5 @@
 #include "dialogs/prepare_upgrade_dlg.h"
 
-#include <QLineEdit>
-#include <QPushButton>
-
 #include "commands/commands.h"
 #include "dialogs/info_dialogs.h"
 #include "res/resource_ids.h"
@@ -10,7 +7,8 @@
 namespace tarvik {
 
 CPrepareUpgradeDlg::CPrepareUpgradeDlg(DialogContext& context)
-    : TemplateDialog(res::IDD_PREPARE_UPGRADE, context.Owner), context_(context), progress_(this)
+    : CDialog(res::IDD_PREPARE_UPGRADE, context.Owner), context_(context),
+      progress_(Window().Native())
 {
 }
 
@@ -22,11 +20,11 @@ void CPrepareUpgradeDlg::OnInitDialog()
     // the states cannot go stale while it is open.
     const bool targetSelected = !context_.Run.SelectedTarget.empty();
     const bool fileSelected = !context_.Document.ImagePath.empty();
-    Button(res::IDC_UPGRADE)->setEnabled(targetSelected && fileSelected);
-    Button(res::IDC_VIEW_TARGET_INFO)->setEnabled(targetSelected);
-    Button(res::IDC_VIEW_FILE_INFO)->setEnabled(fileSelected);
-    Edit(res::IDC_DEVICE_FOR_UPGRADE)->setText(QString::fromStdString(context_.Run.SelectedTarget));
-    Edit(res::IDC_FILE_FOR_UPGRADE)->setText(QString::fromStdString(context_.Document.ImagePath));
+    EnableItem(res::IDC_UPGRADE, targetSelected && fileSelected);
+    EnableItem(res::IDC_VIEW_TARGET_INFO, targetSelected);
+    EnableItem(res::IDC_VIEW_FILE_INFO, fileSelected);
+    SetItemText(res::IDC_DEVICE_FOR_UPGRADE, context_.Run.SelectedTarget);
+    SetItemText(res::IDC_FILE_FOR_UPGRADE, context_.Document.ImagePath);
 }
 
 void CPrepareUpgradeDlg::OnCommand(int id)

@@ -2,13 +2,13 @@
 // Prepare For Upgrade: shows the selected file and device, opens their information, and runs
 // the Upgrade with the progress window it owns.
 
+#include "dialogs/dialog.h"
 #include "dialogs/dialog_context.h"
-#include "dialogs/template_dialog.h"
 #include "dialogs/upgrade_process_dlg.h"
 
 namespace tarvik {
 
-class CPrepareUpgradeDlg final : public TemplateDialog {
+class CPrepareUpgradeDlg final : public CDialog {
 public:
     explicit CPrepareUpgradeDlg(DialogContext& context);
     ~CPrepareUpgradeDlg() override;

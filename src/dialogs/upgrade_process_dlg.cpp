@@ -1,15 +1,29 @@
 #include "dialogs/upgrade_process_dlg.h"
 
-#include <QCoreApplication>
-#include <QLabel>
-#include <QProgressBar>
-#include <QPushButton>
+#include <cstdio>
 
 #include "res/resource_ids.h"
 
 namespace tarvik {
+namespace {
 
-CUpgradeProcessDlg::CUpgradeProcessDlg(QWidget* owner) : owner_(owner) {}
+// Close only hides the window: the next transfer shows it again.
+class CProgressWindow final : public CDialog {
+public:
+    explicit CProgressWindow(NativeWindow owner) : CDialog(res::IDD_UPGRADE_PROCESS, owner) {}
+
+protected:
+    void OnCommand(int id) override
+    {
+        if (id == res::IDC_CLOSE_PROGRESS) {
+            Window().Hide();
+        }
+    }
+};
+
+}  // namespace
+
+CUpgradeProcessDlg::CUpgradeProcessDlg(NativeWindow owner) : owner_(owner) {}
 
 CUpgradeProcessDlg::~CUpgradeProcessDlg() = default;
 
@@ -19,30 +33,21 @@ void CUpgradeProcessDlg::BeginProgress(std::uint64_t /*bytesTotal*/)
     status_.clear();
     percent_.clear();
     if (window_ == nullptr) {
-        window_ = std::make_unique<TemplateDialog>(res::IDD_UPGRADE_PROCESS, owner_);
-        window_->setModal(false);
-        TemplateDialog* window = window_.get();
-        QObject::connect(window->Button(res::IDC_CLOSE_PROGRESS), &QPushButton::clicked, window,
-                         [window] { window->hide(); });
+        window_ = std::make_unique<CProgressWindow>(owner_);
         window_->InitDialog();
     }
-    window_->show();
-    window_->raise();
-    window_->activateWindow();
+    // Emptied before the window shows, so that a second transfer never flashes the last
+    // one's end.
     PushTexts();
-    QProgressBar* bar = window_->Bar(res::IDC_PROGRESS_BAR);
-    bar->setRange(0, 100);
-    bar->setValue(0);
-    // A window shown for the first time needs the window system's answer before it can be
-    // painted; user input stays queued until the transfer is over.
-    QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
-    window_->repaint();
+    DialogWindow& window = window_->Window();
+    window.SetProgressPosition(res::IDC_PROGRESS_BAR, 0);
+    window.ShowModeless();
 }
 
 void CUpgradeProcessDlg::SetProgress(const ProgressReport& report)
 {
     if (const std::optional<std::string_view>& text = report.Text) {
-        status_ = QString::fromUtf8(text->data(), static_cast<qsizetype>(text->size()));
+        status_ = std::string(*text);
     }
     if (report.Percent) {
         SetPercent(*report.Percent);
@@ -55,22 +60,21 @@ void CUpgradeProcessDlg::SetProgress(const ProgressReport& report)
 // The bar is painted at once; the texts when they are pushed.
 void CUpgradeProcessDlg::SetPercent(const ProgressPercent& percent)
 {
-    percent_ = QString::asprintf("%d %%", percent.Number);
+    char text[16];
+    std::snprintf(text, sizeof text, "%d %%", percent.Number);
+    percent_ = text;
     if (window_ != nullptr) {
-        QProgressBar* bar = window_->Bar(res::IDC_PROGRESS_BAR);
-        bar->setValue(percent.Position);
-        bar->repaint();
+        window_->Window().SetProgressPosition(res::IDC_PROGRESS_BAR, percent.Position);
     }
 }
 
 void CUpgradeProcessDlg::PushTexts()
 {
-    QLabel* status = window_->Label(res::IDC_STATUS_TEXT);
-    QLabel* percent = window_->Label(res::IDC_PERCENT_TEXT);
-    status->setText(status_);
-    percent->setText(percent_);
-    status->repaint();
-    percent->repaint();
+    DialogWindow& window = window_->Window();
+    window.SetItemText(res::IDC_STATUS_TEXT, status_);
+    window.SetItemText(res::IDC_PERCENT_TEXT, percent_);
+    window.RepaintItem(res::IDC_STATUS_TEXT);
+    window.RepaintItem(res::IDC_PERCENT_TEXT);
 }
 
 }  // namespace tarvik

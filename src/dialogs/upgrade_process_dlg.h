@@ -6,11 +6,11 @@
 // The transfer holds the user-interface thread, so nothing repaints by itself while it runs:
 // every call below paints what it changed before returning.
 
-#include <QString>
 #include <cstdint>
 #include <memory>
+#include <string>
 
-#include "dialogs/template_dialog.h"
+#include "dialogs/dialog.h"
 #include "protocol/progress.h"
 
 namespace tarvik {
@@ -18,7 +18,7 @@ namespace tarvik {
 class CUpgradeProcessDlg final : public ProgressDisplay {
 public:
     // The window, once made, belongs to owner.
-    explicit CUpgradeProcessDlg(QWidget* owner);
+    explicit CUpgradeProcessDlg(NativeWindow owner);
     ~CUpgradeProcessDlg() override;
     CUpgradeProcessDlg(const CUpgradeProcessDlg&) = delete;
     CUpgradeProcessDlg& operator=(const CUpgradeProcessDlg&) = delete;
@@ -27,18 +27,18 @@ public:
     void SetProgress(const ProgressReport& report) override;
 
     // The window; null until the first transfer has started.
-    TemplateDialog* Window() const { return window_.get(); }
-    const QString& StatusText() const { return status_; }
-    const QString& PercentText() const { return percent_; }
+    CDialog* Window() const { return window_.get(); }
+    const std::string& StatusText() const { return status_; }
+    const std::string& PercentText() const { return percent_; }
 
 private:
     void SetPercent(const ProgressPercent& percent);
     void PushTexts();
 
-    QWidget* owner_;
-    QString status_;
-    QString percent_;
-    std::unique_ptr<TemplateDialog> window_;
+    NativeWindow owner_;
+    std::string status_;
+    std::string percent_;
+    std::unique_ptr<CDialog> window_;
 };
 
 }  // namespace tarvik

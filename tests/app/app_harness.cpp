@@ -23,8 +23,9 @@ void RecordingPort::EndWaitCursor()
     --WaitDepth;
 }
 
-int ScriptedRunner::RunModal(TemplateDialog& dialog)
+int ScriptedRunner::RunModal(CDialog& handler)
 {
+    TemplateDialog& dialog = QtWindow(handler);
     const int id = dialog.Template().Id;
     Opened.push_back(id);
     log_.push_back("dialog:" + std::to_string(id));

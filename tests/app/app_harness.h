@@ -17,7 +17,7 @@
 #include "app/app_services.h"
 #include "app/kelbrin_app.h"
 #include "dialogs/dialog_runner.h"
-#include "dialogs/template_dialog.h"
+#include "dialogs/qt/template_dialog.h"
 #include "image/image_builder.h"
 #include "lab/lab_setup.h"
 #include "platform/file_system.h"
@@ -48,7 +48,7 @@ class ScriptedRunner final : public DialogRunner {
 public:
     using Script = std::function<int(TemplateDialog&)>;
     explicit ScriptedRunner(EventLog& log) : log_(log) {}
-    int RunModal(TemplateDialog& dialog) override;
+    int RunModal(CDialog& dialog) override;
 
     std::map<int, Script> Scripts;
     std::vector<int> Opened;

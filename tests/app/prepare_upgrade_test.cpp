@@ -126,10 +126,10 @@ TEST_F(PrepareUpgradeTest, UpgradeShowsEveryPhaseAndEndsFinished)
     PaintRecorder painted;
     TemplateDialog* window = nullptr;
     OpenPrepare([&](TemplateDialog& dialog) {
-        auto& prepare = static_cast<CPrepareUpgradeDlg&>(dialog);
+        auto& prepare = static_cast<CPrepareUpgradeDlg&>(*dialog.Handler());
         EXPECT_EQ(prepare.Progress().Window(), nullptr);
         Press(dialog, res::IDC_UPGRADE);
-        window = prepare.Progress().Window();
+        window = prepare.Progress().Window() ? &QtWindow(*prepare.Progress().Window()) : nullptr;
         EXPECT_NE(window, nullptr);
         if (window != nullptr) {
             EXPECT_TRUE(window->isVisible());
@@ -155,20 +155,21 @@ TEST_F(PrepareUpgradeTest, SecondUpgradeEmptiesAndReusesTheSameWindow)
     rig.Document().ImagePath = SmallImage();
     PaintRecorder painted;
     OpenPrepare([&](TemplateDialog& dialog) {
-        auto& prepare = static_cast<CPrepareUpgradeDlg&>(dialog);
+        auto& prepare = static_cast<CPrepareUpgradeDlg&>(*dialog.Handler());
         Press(dialog, res::IDC_UPGRADE);
-        TemplateDialog* first = prepare.Progress().Window();
-        if (first == nullptr) {
+        CDialog* firstDialog = prepare.Progress().Window();
+        if (firstDialog == nullptr) {
             ADD_FAILURE() << "no progress window";
             return QDialog::Rejected;
         }
+        TemplateDialog* first = &QtWindow(*firstDialog);
         Press(*first, res::IDC_CLOSE_PROGRESS);
         EXPECT_FALSE(first->isVisible());
 
         painted.Status.clear();
         painted.Bar.clear();
         Press(dialog, res::IDC_UPGRADE);
-        EXPECT_EQ(prepare.Progress().Window(), first);
+        EXPECT_EQ(prepare.Progress().Window(), firstDialog);
         EXPECT_TRUE(first->isVisible());
         EXPECT_EQ(first->Label(res::IDC_STATUS_TEXT)->text(), "Upgrade Finish");
         return QDialog::Rejected;
@@ -187,7 +188,7 @@ TEST_F(PrepareUpgradeTest, MismatchStopsBeforeTheProgressWindowExists)
     rig.Document().ImagePath = SmallImage();
     OpenPrepare([&](TemplateDialog& dialog) {
         Press(dialog, res::IDC_UPGRADE);
-        EXPECT_EQ(static_cast<CPrepareUpgradeDlg&>(dialog).Progress().Window(), nullptr);
+        EXPECT_EQ(static_cast<CPrepareUpgradeDlg&>(*dialog.Handler()).Progress().Window(), nullptr);
         return QDialog::Rejected;
     });
     EXPECT_EQ(rig.Port.Messages, std::vector<std::string>{std::string(MSG_HARDWARE_MISMATCH)});

@@ -11,7 +11,8 @@
 #include <gtest/gtest.h>
 
 #include "app/file_open_port.h"
-#include "dialogs/template_dialog.h"
+#include "dialogs/dialog.h"
+#include "dialogs/qt/template_dialog.h"
 #include "res/resource_ids.h"
 
 namespace tarvik {
@@ -56,8 +57,9 @@ QWidget* NextTabStop(QWidget* widget)
 
 TEST(TemplateDialogTest, TabOrderFollowsTheTemplate)
 {
-    TemplateDialog dialog(res::IDD_BROWSE_TARGET, nullptr);
-    dialog.InitDialog();
+    CDialog browse(res::IDD_BROWSE_TARGET, nullptr);
+    browse.InitDialog();
+    TemplateDialog& dialog = QtWindow(browse);
     EXPECT_EQ(dialog.focusWidget(), dialog.Control(res::IDOK));
     EXPECT_EQ(NextTabStop(dialog.Control(res::IDOK)), dialog.Control(res::IDC_NAME_LIST));
     EXPECT_EQ(NextTabStop(dialog.Control(res::IDC_NAME_LIST)), dialog.Control(res::IDC_NAME_EDIT));

@@ -27,7 +27,7 @@ setup="$windows_build/$name-setup.exe"
 
 # The zip: one folder with exactly the programs, the README's Windows section and the dissector.
 expected="$(printf '%s\n' "$name/" "$name/README-Windows.txt" "$name/tarvik-cli.exe" \
-  "$name/tarvik-mkimage.exe" "$name/tarvik-target.exe" "$name/tarvik.lua")"
+  "$name/tarvik-mkimage.exe" "$name/tarvik-target.exe" "$name/tarvik.exe" "$name/tarvik.lua")"
 for licence in LICENSE LICENSE.txt LICENSE.md COPYING; do
   if [[ -f "$source_dir/$licence" ]]; then
     expected="$(printf '%s\n' "$expected" "$name/LICENSE.txt")"
@@ -81,8 +81,8 @@ wine "$setup" /S || fail "the silent install failed (status $?)"
 wineserver -w
 install="$prefix/drive_c/Program Files/Tarvik"
 menu="$prefix/drive_c/ProgramData/Microsoft/Windows/Start Menu/Programs/Tarvik"
-for file in "$install"/{tarvik-cli.exe,tarvik-target.exe,tarvik-mkimage.exe,README-Windows.txt,tarvik.lua,uninstall.exe} \
-  "$menu/Tarvik command line.lnk" "$menu/README for Windows.lnk"; do
+for file in "$install"/{tarvik.exe,tarvik-cli.exe,tarvik-target.exe,tarvik-mkimage.exe,README-Windows.txt,tarvik.lua,uninstall.exe} \
+  "$menu/Tarvik.lnk" "$menu/Tarvik command line.lnk" "$menu/README for Windows.lnk"; do
   [[ -s "$file" ]] || fail "not installed: ${file#"$prefix/"}"
 done
 cmp -s "$install/tarvik-cli.exe" <(unzip -p "$zip" "$name/tarvik-cli.exe") ||

@@ -1,12 +1,13 @@
-#include "dialogs/message_port.h"
+#include "dialogs/qt/message_port.h"
 
 #include <QApplication>
 #include <QMessageBox>
 
 #include "commands/outcomes.h"
-#include "dialogs/dialog_runner.h"
-#include "dialogs/template_dialog.h"
+#include "dialogs/dialog.h"
+#include "dialogs/qt/template_dialog.h"
 #include "res/pictures.h"
+#include "res/resource_ids.h"
 
 namespace tarvik {
 
@@ -48,10 +49,13 @@ void QtCommandPort::EndWaitCursor()
     QApplication::restoreOverrideCursor();
 }
 
-int ExecDialogRunner::RunModal(TemplateDialog& dialog)
+int ExecDialogRunner::RunModal(CDialog& dialog)
 {
     ArrowWhileModal arrow;
-    return dialog.exec();
+    const int result = QtWindow(dialog).exec();
+    return result == QDialog::Accepted   ? res::IDOK
+           : result == QDialog::Rejected ? res::IDCANCEL
+                                         : result;
 }
 
 }  // namespace tarvik

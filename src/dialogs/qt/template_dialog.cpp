@@ -1,5 +1,6 @@
-#include "dialogs/template_dialog.h"
+#include "dialogs/qt/template_dialog.h"
 
+#include <QCoreApplication>
 #include <QFontMetrics>
 #include <QLabel>
 #include <QLineEdit>
@@ -10,7 +11,7 @@
 #include <QStylePainter>
 #include <cstdlib>
 
-#include "dialogs/dialog_runner.h"
+#include "dialogs/dialog.h"
 #include "res/pictures.h"
 #include "res/resource_ids.h"
 
@@ -59,6 +60,11 @@ const res::DialogTemplate& TemplateOrDie(int templateId)
     return *found;
 }
 
+QString FromUtf8(std::string_view text)
+{
+    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+}
+
 }  // namespace
 
 QSize DialogBaseUnits(const QFont& font)
@@ -79,8 +85,8 @@ QFont TemplateFont(const res::DialogTemplate& dialog)
     return font;
 }
 
-TemplateDialog::TemplateDialog(int templateId, QWidget* parent)
-    : QDialog(parent), template_(TemplateOrDie(templateId))
+TemplateDialog::TemplateDialog(int templateId, QWidget* parent, CDialog* handler)
+    : QDialog(parent), template_(TemplateOrDie(templateId)), handler_(handler)
 {
     setObjectName(QStringLiteral("dialog%1").arg(template_.Id));
     Qt::WindowFlags flags = Qt::Dialog | Qt::CustomizeWindowHint;
@@ -93,6 +99,7 @@ TemplateDialog::TemplateDialog(int templateId, QWidget* parent)
     setWindowFlags(flags);
     setWindowTitle(QString::fromLatin1(template_.Caption.data(),
                                        static_cast<qsizetype>(template_.Caption.size())));
+    setWindowIcon(res::ProgramIcon());
 
     const QFont font = TemplateFont(template_);
     setFont(font);
@@ -139,15 +146,7 @@ QWidget* TemplateDialog::CreateControl(const res::ControlTemplate& control)
         if (id == res::IDOK && defaultStyle) {
             button->setDefault(true);
         }
-        connect(button, &QPushButton::clicked, this, [this, id] {
-            if (id == res::IDOK) {
-                OnOK();
-            } else if (id == res::IDCANCEL) {
-                reject();
-            } else {
-                OnCommand(id);
-            }
-        });
+        connect(button, &QPushButton::clicked, this, [this, id] { Pressed(id); });
         return button;
     }
     case res::ControlKind::Edit: {
@@ -207,9 +206,26 @@ void TemplateDialog::ReportSelection(int id)
 {
     QListWidget* list = List(id);
     QListWidgetItem* caret = list != nullptr ? list->currentItem() : nullptr;
-    if (caret != nullptr && caret->isSelected()) {
-        OnSelectionChange(id);
+    if (caret != nullptr && caret->isSelected() && handler_ != nullptr) {
+        handler_->OnSelectionChange(id);
     }
+}
+
+void TemplateDialog::Pressed(int id)
+{
+    if (handler_ != nullptr) {
+        handler_->OnButton(id);
+    } else if (id == res::IDOK) {
+        QDialog::accept();
+    } else if (id == res::IDCANCEL) {
+        QDialog::reject();
+    }
+}
+
+// Escape and the window's close button: Cancel.
+void TemplateDialog::reject()
+{
+    Pressed(res::IDCANCEL);
 }
 
 QWidget* TemplateDialog::Control(int id) const
@@ -243,26 +259,151 @@ QProgressBar* TemplateDialog::Bar(int id) const
     return qobject_cast<QProgressBar*>(Control(id));
 }
 
-void TemplateDialog::InitDialog()
+void TemplateDialog::SetItemText(int id, std::string_view text)
 {
-    if (initialised_) {
-        return;
-    }
-    initialised_ = true;
-    OnInitDialog();
-    for (const res::ControlTemplate& control : template_.Controls) {
-        QWidget* widget = Control(control.Id);
-        if ((control.Style & res::CTL_TABSTOP) != 0 && widget != nullptr && widget->isEnabled()) {
-            widget->setFocus();
-            break;
-        }
+    const QString shown = FromUtf8(text);
+    if (QLineEdit* edit = Edit(id)) {
+        edit->setText(shown);
+    } else if (QLabel* label = Label(id)) {
+        label->setText(shown);
+    } else if (QPushButton* button = Button(id)) {
+        button->setText(shown);
     }
 }
 
-int TemplateDialog::DoModal(DialogRunner& runner)
+std::string TemplateDialog::ItemText(int id) const
 {
-    InitDialog();
-    return runner.RunModal(*this);
+    if (const QLineEdit* edit = Edit(id)) {
+        return edit->text().toStdString();
+    }
+    if (const QLabel* label = Label(id)) {
+        return label->text().toStdString();
+    }
+    if (const QPushButton* button = Button(id)) {
+        return button->text().toStdString();
+    }
+    return {};
+}
+
+void TemplateDialog::EnableItem(int id, bool enable)
+{
+    if (QWidget* control = Control(id)) {
+        control->setEnabled(enable);
+    }
+}
+
+bool TemplateDialog::IsItemEnabled(int id) const
+{
+    const QWidget* control = Control(id);
+    return control != nullptr && control->isEnabled();
+}
+
+void TemplateDialog::SetFocusItem(int id)
+{
+    if (QWidget* control = Control(id)) {
+        control->setFocus();
+    }
+}
+
+void TemplateDialog::SetDefaultButton(int id)
+{
+    if (QPushButton* button = Button(id)) {
+        button->setDefault(true);
+    }
+}
+
+int TemplateDialog::ListAddString(int id, std::string_view text)
+{
+    QListWidget* list = List(id);
+    if (list == nullptr) {
+        return -1;
+    }
+    auto* item = new QListWidgetItem(FromUtf8(text));
+    list->addItem(item);
+    return list->row(item);
+}
+
+int TemplateDialog::ListCount(int id) const
+{
+    const QListWidget* list = List(id);
+    return list == nullptr ? 0 : list->count();
+}
+
+std::string TemplateDialog::ListText(int id, int row) const
+{
+    const QListWidget* list = List(id);
+    const QListWidgetItem* item = list == nullptr ? nullptr : list->item(row);
+    return item == nullptr ? std::string() : item->text().toStdString();
+}
+
+int TemplateDialog::ListCaret(int id) const
+{
+    const QListWidget* list = List(id);
+    return list == nullptr ? -1 : list->currentRow();
+}
+
+int TemplateDialog::ListSelection(int id) const
+{
+    const QListWidget* list = List(id);
+    if (list == nullptr) {
+        return -1;
+    }
+    const QList<QListWidgetItem*> selected = list->selectedItems();
+    return selected.isEmpty() ? -1 : list->row(selected.front());
+}
+
+void TemplateDialog::SetProgressPosition(int id, int position)
+{
+    if (QProgressBar* bar = Bar(id)) {
+        bar->setValue(position);
+        bar->repaint();
+    }
+}
+
+void TemplateDialog::RepaintItem(int id)
+{
+    if (QWidget* control = Control(id)) {
+        control->repaint();
+    }
+}
+
+void TemplateDialog::ShowModeless()
+{
+    setModal(false);
+    show();
+    raise();
+    activateWindow();
+    // A window shown for the first time needs the window system's answer before it can be
+    // painted; user input stays queued until the work on this thread is over.
+    QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+    repaint();
+}
+
+void TemplateDialog::Hide()
+{
+    hide();
+}
+
+void TemplateDialog::EndDialog(int result)
+{
+    if (result == res::IDOK) {
+        QDialog::accept();
+    } else if (result == res::IDCANCEL) {
+        QDialog::reject();
+    } else {
+        done(result);
+    }
+}
+
+std::unique_ptr<DialogWindow> MakeDialogWindow(const res::DialogTemplate& dialog, CDialog& handler,
+                                               NativeWindow owner)
+{
+    return std::make_unique<TemplateDialog>(dialog.Id, static_cast<QWidget*>(owner), &handler);
+}
+
+TemplateDialog& QtWindow(CDialog& dialog)
+{
+    return static_cast<TemplateDialog&>(dialog.Window());
 }
 
 }  // namespace tarvik

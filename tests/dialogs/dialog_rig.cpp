@@ -1,0 +1,74 @@
+#include "dialogs/dialog_rig.h"
+
+#include <random>
+
+#include "dialogs/lan_card_dlg.h"
+
+namespace tarvik::testing {
+
+int ScriptedRunner::RunModal(CDialog& dialog)
+{
+    const int id = dialog.Template().Id;
+    Opened.push_back(id);
+    const auto script = Scripts.find(id);
+    if (script == Scripts.end()) {
+        return 2;  // cancelled
+    }
+    return script->second(dialog);
+}
+
+DialogRig::DialogRig(std::vector<std::string> cards) : Segment(MakeBuiltInLab(Clock))
+{
+    std::vector<std::pair<std::string, std::string>> listed;
+    for (std::size_t n = 0; n < cards.size(); ++n) {
+        const std::string service = "lab" + std::to_string(n);
+        if (n > 0) {
+            MacAddress address = LAB_ADAPTER_ADDRESS;
+            address[5] = static_cast<std::uint8_t>(address[5] + n);
+            Segment->Driver().AddAdapter("\\Device\\" + service, address);
+        }
+        listed.emplace_back(service, cards[n]);
+    }
+    std::string error;
+    registry_ = FileRegistry::Parse(NetworkCardsExport(listed), error);
+    Network = std::make_unique<RunEnvironment>(EnvironmentParts{
+        Clock, Segment->Driver(), *registry_, osVersion_, files_, access_});
+    Context = std::make_unique<DialogContext>(DialogContext{Network->State(), Port, Runner,
+                                                            Document, nullptr});
+    std::random_device seed;
+    directory_ = std::filesystem::temp_directory_path() /
+                 ("tarvik-dialogs-" + std::to_string(seed()));
+    std::filesystem::create_directories(directory_);
+}
+
+DialogRig::~DialogRig()
+{
+    Binding& link = Network->AdapterBinding();
+    link.StopReception();
+    link.CloseRequestEvent();
+    link.CloseAdapter();
+    std::error_code ignored;
+    std::filesystem::remove_all(directory_, ignored);
+}
+
+int DialogRig::Start()
+{
+    CLanCardDlg selection(Runner, nullptr);
+    return Network->Start(selection, Port);
+}
+
+std::string DialogRig::WriteImage(const std::string& name, const ImageSpec& spec)
+{
+    const std::string path = (directory_ / name).string();
+    WriteImageFile(path, BuildImage(spec));
+    return path;
+}
+
+MacAddress DialogRig::OpenedAdapter()
+{
+    MacAddress address{};
+    Network->AdapterBinding().QueryStationAddress(address.data());
+    return address;
+}
+
+}  // namespace tarvik::testing
