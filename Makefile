@@ -13,6 +13,15 @@ FUZZ_BUILD ?= build-fuzz
 FUZZ_SECONDS ?= 600
 JOBS ?= $(shell nproc)
 SOAK ?= full
+# ccache, where the machine has it, for every build below (CMake takes the launcher from the
+# environment): with the clone's folder as its base and without the folder in the hash, the
+# same sources hit the cache wherever they were cloned.
+ifneq ($(shell command -v ccache),)
+export CMAKE_CXX_COMPILER_LAUNCHER := ccache
+export CMAKE_C_COMPILER_LAUNCHER := ccache
+export CCACHE_BASEDIR := $(CURDIR)
+export CCACHE_NOHASHDIR := 1
+endif
 # The scripts that need root end with 77 without it, as the CTest tests do: skipped, not failed.
 ALLOW_SKIP = || { s=$$?; [ $$s -eq 77 ]; }
 
@@ -59,7 +68,7 @@ test: bootstrap $(BUILD)/build.ninja
 	$(MAKE) package-test
 	$(MAKE) windows-test
 	$(MAKE) sanitize-test
-	$(MAKE) fuzz FUZZ_SECONDS=30
+	$(MAKE) fuzz FUZZ_SECONDS=15
 	$(MAKE) soak SOAK=short
 
 # Windows (64-bit), cross-built with MinGW-w64: the command-line programs and the unit tests.
