@@ -397,7 +397,7 @@ private:
             return true;
         }
         std::string error;
-        recorder_ = UpgradeRecorder::Open(options_.RecordPath, context_, utc_, error);
+        recorder_ = UpgradeRecorder::Open(options_.RecordPath, context_, error);
         if (!recorder_) {
             streams_.Err << "tarvik-cli: cannot append to " << options_.RecordPath << ": " << error
                          << '\n';
@@ -411,30 +411,30 @@ private:
     // Whether each attempt is recorded, in --record's file or the history.
     bool Recording() const { return recorder_ != nullptr || (history_ && history_->Keeps()); }
 
+    // When each attempt started, for its record line and its history record.
     void RunStarts(std::size_t device)
     {
-        if (recorder_) {
-            recorder_->Starts(device);
-        }
         std::lock_guard lock(startLock_);
         starts_[device] = utc_.MillisecondsSinceEpoch();
     }
 
     void Record(std::size_t device, const DeviceRunReport& report, const std::string& recordId)
     {
-        if (recorder_ && !recorder_->Ends(device, report, recordId)) {
+        const std::int64_t end = utc_.MillisecondsSinceEpoch();
+        std::int64_t start = end;
+        {
+            std::lock_guard lock(startLock_);
+            if (const auto found = starts_.find(device); found != starts_.end()) {
+                start = found->second;
+                starts_.erase(found);  // a station records all day
+            }
+        }
+        if (recorder_ && !recorder_->Write(report, start, end, recordId)) {
             std::lock_guard lock(noteLock_);
             streams_.Err << "tarvik-cli: the record of " << report.DeviceName
                          << " could not be written to " << options_.RecordPath << '\n';
         }
         if (history_ && history_->Keeps()) {
-            std::int64_t start = 0;
-            const std::int64_t end = utc_.MillisecondsSinceEpoch();
-            {
-                std::lock_guard lock(startLock_);
-                const auto found = starts_.find(device);
-                start = found != starts_.end() ? found->second : end;
-            }
             history_->Add(context_, report, start, end, recordId);
         }
     }

@@ -33,12 +33,16 @@ private:
 // The pusher, on a clock of its own: its thread waits apart from the runs' waits.
 class StorePusher final : public AttemptPusher {
 public:
+    // The history is opened on the first push and kept open for the next: a connection of
+    // the pusher's own thread, beside the one the runs add records through.
     StorePusher(const std::string& path, const std::string& url)
-        : pusher_(kernel_, [path, url] {
-              std::string error;
-              std::unique_ptr<HistoryStore> store = HistoryStore::Open(path, error);
+        : pusher_(kernel_, [path, url, store = std::shared_ptr<HistoryStore>()]() mutable {
               if (!store) {
-                  return false;
+                  std::string error;
+                  store = HistoryStore::Open(path, error);
+                  if (!store) {
+                      return false;
+                  }
               }
               const PushOutcome outcome = PushHistory(*store, url);
               return outcome.Error.empty() && outcome.Remaining == 0;

@@ -84,40 +84,24 @@ Json HistoryJson(const HistoryRecord& record)
 }
 
 std::unique_ptr<UpgradeRecorder> UpgradeRecorder::Open(const std::string& path,
-                                                       RecordContext context, UtcClock& clock,
-                                                       std::string& error)
+                                                       RecordContext context, std::string& error)
 {
     std::unique_ptr<AppendOnlyFile> file = AppendOnlyFile::Open(path, error);
     if (!file) {
         return nullptr;
     }
-    return std::unique_ptr<UpgradeRecorder>(new UpgradeRecorder(std::move(file), std::move(context),
-                                                                clock));
+    return std::unique_ptr<UpgradeRecorder>(new UpgradeRecorder(std::move(file),
+                                                                std::move(context)));
 }
 
-UpgradeRecorder::UpgradeRecorder(std::unique_ptr<AppendOnlyFile> file, RecordContext context,
-                                 UtcClock& clock)
-    : file_(std::move(file)), context_(std::move(context)), clock_(clock)
+UpgradeRecorder::UpgradeRecorder(std::unique_ptr<AppendOnlyFile> file, RecordContext context)
+    : file_(std::move(file)), context_(std::move(context))
 {
 }
 
-void UpgradeRecorder::Starts(std::size_t device)
+bool UpgradeRecorder::Write(const DeviceRunReport& report, std::int64_t start, std::int64_t end,
+                            const std::string& recordId)
 {
-    std::lock_guard lock(lock_);
-    starts_[device] = clock_.MillisecondsSinceEpoch();
-}
-
-bool UpgradeRecorder::Ends(std::size_t device, const DeviceRunReport& report,
-                           const std::string& recordId)
-{
-    std::int64_t start = 0;
-    std::int64_t end = 0;
-    {
-        std::lock_guard lock(lock_);
-        end = clock_.MillisecondsSinceEpoch();
-        const auto found = starts_.find(device);
-        start = found != starts_.end() ? found->second : end;
-    }
     // dump() escapes every control character, so the line holds no newline but its last.
     return file_->Append(RecordJson(context_, report, start, end, recordId).dump() + '\n');
 }

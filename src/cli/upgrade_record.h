@@ -4,9 +4,7 @@
 // a failure or the user's stop included.
 
 #include <cstdint>
-#include <map>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
 
@@ -48,21 +46,18 @@ class UpgradeRecorder {
 public:
     // Null, with the reason in error, when the file cannot be opened for appending.
     static std::unique_ptr<UpgradeRecorder> Open(const std::string& path, RecordContext context,
-                                                 UtcClock& clock, std::string& error);
+                                                 std::string& error);
 
-    // Called from each device's run; any thread.
-    void Starts(std::size_t device);
-    // Writes the device's line; false when it did not go out whole.
-    bool Ends(std::size_t device, const DeviceRunReport& report, const std::string& recordId = {});
+    // Writes one attempt's line (its start and end in UTC milliseconds); false when it did not
+    // go out whole. Any thread: each line goes out in one write.
+    bool Write(const DeviceRunReport& report, std::int64_t startMs, std::int64_t endMs,
+               const std::string& recordId = {});
 
 private:
-    UpgradeRecorder(std::unique_ptr<AppendOnlyFile> file, RecordContext context, UtcClock& clock);
+    UpgradeRecorder(std::unique_ptr<AppendOnlyFile> file, RecordContext context);
 
     std::unique_ptr<AppendOnlyFile> file_;
     const RecordContext context_;
-    UtcClock& clock_;
-    std::mutex lock_;
-    std::map<std::size_t, std::int64_t> starts_;
 };
 
 }  // namespace tarvik::cli

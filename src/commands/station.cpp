@@ -67,12 +67,6 @@ void StationLedger::RunEnds(const MacAddress& device, bool passed)
     known.Left = false;
 }
 
-bool StationLedger::Busy(const MacAddress& device) const
-{
-    const auto found = devices_.find(device);
-    return found != devices_.end() && found->second.At == Phase::Busy;
-}
-
 namespace {
 
 struct WaitingDevice {
@@ -160,9 +154,7 @@ private:
         const auto header = DecodeHeader(frame);
         ImageDescriptor descriptor;
         std::copy_n(frame.begin() + FRAME_DATA, DESCRIPTOR_BYTES, descriptor.Bytes.begin());
-        const auto board = descriptor.BoardCode();
-        const auto imageBoard = image_.BoardCode();
-        const bool fits = std::equal(board.begin(), board.end(), imageBoard.begin());
+        const bool fits = SameBoardCode(image_, descriptor);
         const std::string name = FormatDeviceName(header->Source);
 
         std::lock_guard lock(lock_);

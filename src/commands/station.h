@@ -52,9 +52,6 @@ public:
     void RoundEnds();
     void RunEnds(const MacAddress& device, bool passed);
 
-    // Whether the device is being upgraded (or waits for a job) now.
-    bool Busy(const MacAddress& device) const;
-
 private:
     enum class Phase { Busy, Passed, Failed, Skipped };
     struct Device {
@@ -75,7 +72,7 @@ struct StationRequest {
     // The frame variants each round probes with, in this order; a device is upgraded in the
     // variant it answered first.
     std::vector<FrameVariantKind> Variants = {FrameVariantKind::Untyped, FrameVariantKind::Typed};
-    std::size_t Jobs = 0;              // runs at once; 0: as many as devices
+    std::size_t Jobs = 1;              // runs at once, 1 to 64
     bool Reflash = false;              // a device that passed is flashed again when it comes back
     bool ReadDescriptor = false;       // ask each device for its descriptor before the upgrade
     bool ReadDescriptorAfter = false;  // ... and again after its reset

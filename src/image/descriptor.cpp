@@ -1,5 +1,6 @@
 #include "image/descriptor.h"
 
+#include <algorithm>
 #include <cstdio>
 
 namespace tarvik {
@@ -107,6 +108,13 @@ std::string FormatField(const ImageDescriptor& descriptor, DescriptorField field
             std::span<const std::uint8_t>(descriptor.Bytes).subspan(place.Offset, place.Width));
     }
     }
+}
+
+bool SameBoardCode(const ImageDescriptor& image, const ImageDescriptor& device)
+{
+    const auto imageBoard = image.BoardCode();
+    const auto deviceBoard = device.BoardCode();
+    return std::equal(imageBoard.begin(), imageBoard.end(), deviceBoard.begin());
 }
 
 }  // namespace tarvik

@@ -51,6 +51,9 @@ struct ImageDescriptor {
 };
 
 // Bytes as upper-case hexadecimal, two digits per byte, in stored order ("%02X" each).
+// Whether an image fits a device: the two descriptors carry the same board code.
+bool SameBoardCode(const ImageDescriptor& image, const ImageDescriptor& device);
+
 std::string FormatHexBytes(std::span<const std::uint8_t> bytes);
 
 // The fields shown in the information dialogs, in the order of their rows.

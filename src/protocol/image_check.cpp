@@ -24,11 +24,7 @@ int UpgradeLink::CheckImageForTarget(const std::string& path, const MacAddress& 
     if (QueryTargetInfo(target, device.Bytes.data()) != QUERY_OK) {
         return CHECK_QUERY_FAILED;
     }
-    const auto imageBoard = image.BoardCode();
-    const auto deviceBoard = device.BoardCode();
-    return std::equal(imageBoard.begin(), imageBoard.end(), deviceBoard.begin())
-               ? CHECK_FITS
-               : CHECK_BOARD_MISMATCH;
+    return SameBoardCode(image, device) ? CHECK_FITS : CHECK_BOARD_MISMATCH;
 }
 
 }  // namespace tarvik

@@ -164,11 +164,11 @@ TEST(UpgradeRecordTest, LinesFromManyWritersAtOnceStayWhole)
             DeviceRunReport report;
             report.DeviceName = "QV00000" + std::to_string(writer);
             report.Result = std::string(3000, 'x');  // longer than a pipe's atomic write
-            auto recorder = UpgradeRecorder::Open(path, RecordContext{}, clock, error);
+            auto recorder = UpgradeRecorder::Open(path, RecordContext{}, error);
             ASSERT_TRUE(recorder) << error;
             for (int i = 0; i < LINES; ++i) {
-                recorder->Starts(0);
-                EXPECT_TRUE(recorder->Ends(0, report));
+                const std::int64_t start = clock.MillisecondsSinceEpoch();
+                EXPECT_TRUE(recorder->Write(report, start, clock.MillisecondsSinceEpoch()));
             }
         });
     }
