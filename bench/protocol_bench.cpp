@@ -11,8 +11,8 @@
 #include "image/image_builder.h"
 #include "lab/lab_setup.h"
 #include "netio/binding.h"
-#include "platform/file_system.h"
-#include "platform/sim_kernel.h"
+#include "platform/files/file_system.h"
+#include "platform/kernel/sim_kernel.h"
 #include "protocol/upgrade_link.h"
 
 namespace tarvik {

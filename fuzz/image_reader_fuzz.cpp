@@ -21,8 +21,8 @@
 #include "image/image_file.h"
 #include "image/image_search.h"
 #include "image/memory_file_system.h"
-#include "platform/byte_order.h"
-#include "platform/hex_text.h"
+#include "platform/formats/byte_order.h"
+#include "platform/formats/hex_text.h"
 
 namespace tarvik {
 namespace {

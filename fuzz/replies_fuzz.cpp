@@ -28,7 +28,7 @@
 #include "image/memory_file_system.h"
 #include "lab/lab_setup.h"
 #include "netio/binding.h"
-#include "platform/sim_kernel.h"
+#include "platform/kernel/sim_kernel.h"
 #include "protocol/frame.h"
 #include "protocol/progress.h"
 #include "protocol/upgrade_link.h"

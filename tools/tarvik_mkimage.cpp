@@ -12,8 +12,8 @@
 
 #include "image/image_builder.h"
 #include "image/image_file.h"
-#include "platform/hex_text.h"
-#include "platform/program_start.h"
+#include "platform/formats/hex_text.h"
+#include "platform/host/program_start.h"
 #include "platform/version.h"
 
 namespace {

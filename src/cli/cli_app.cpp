@@ -22,7 +22,7 @@
 #include "commands/run_environment.h"
 #include "commands/several_devices.h"
 #include "commands/startup.h"
-#include "platform/pcap_reader.h"
+#include "platform/formats/pcap_reader.h"
 #include "protocol/upgrade_link.h"
 
 namespace tarvik::cli {

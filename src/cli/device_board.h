@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "commands/several_devices.h"
-#include "platform/kernel.h"
+#include "platform/kernel/kernel.h"
 
 namespace tarvik::cli {
 

@@ -15,7 +15,7 @@
 
 #include "cli/json_output.h"
 #include "commands/several_devices.h"
-#include "platform/append_file.h"
+#include "platform/files/append_file.h"
 #include "protocol/progress.h"
 
 namespace tarvik::cli {

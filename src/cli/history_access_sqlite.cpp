@@ -11,8 +11,8 @@
 #include "history/history_store.h"
 #include "history/postgres_push.h"
 #include "image/image_digest.h"
-#include "platform/file_system.h"
-#include "platform/real_kernel.h"
+#include "platform/files/file_system.h"
+#include "platform/kernel/real_kernel.h"
 #include "protocol/upgrade_link.h"
 
 namespace tarvik::cli {

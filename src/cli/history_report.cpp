@@ -8,7 +8,7 @@
 #include <sstream>
 #include <tuple>
 
-#include "platform/append_file.h"
+#include "platform/files/append_file.h"
 
 namespace tarvik::cli {
 namespace {

@@ -1,6 +1,6 @@
 #include "cli/history_sink.h"
 
-#include "platform/user_identity.h"
+#include "platform/host/user_identity.h"
 #include "platform/version.h"
 
 namespace tarvik::cli {

@@ -4,8 +4,8 @@
 #include <iostream>
 
 #include "cli/cli_app.h"
-#include "platform/program_start.h"
-#include "platform/stop_signal.h"
+#include "platform/host/program_start.h"
+#include "platform/kernel/stop_signal.h"
 
 int main(int argc, char** argv)
 {

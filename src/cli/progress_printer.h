@@ -9,7 +9,7 @@
 #include <string>
 #include <string_view>
 
-#include "platform/kernel.h"
+#include "platform/kernel/kernel.h"
 #include "protocol/progress.h"
 
 namespace tarvik::cli {

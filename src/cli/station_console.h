@@ -19,7 +19,7 @@
 #include "cli/event_stream.h"
 #include "cli/progress_printer.h"
 #include "commands/station.h"
-#include "platform/kernel.h"
+#include "platform/kernel/kernel.h"
 
 namespace tarvik::cli {
 

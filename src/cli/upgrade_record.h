@@ -12,7 +12,7 @@
 #include "commands/several_devices.h"
 #include "history/history_record.h"
 #include "image/image_digest.h"
-#include "platform/append_file.h"
+#include "platform/files/append_file.h"
 
 namespace tarvik::cli {
 

@@ -3,7 +3,7 @@
 #include <algorithm>
 
 #include "netio/adapter_discovery.h"
-#include "platform/packet_driver.h"
+#include "platform/capture/packet_driver.h"
 #include "protocol/upgrade_link.h"
 
 namespace tarvik {

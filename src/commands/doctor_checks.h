@@ -9,7 +9,7 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/interface_facts.h"
+#include "platform/host/interface_facts.h"
 #include "protocol/frame.h"
 
 namespace tarvik {

@@ -9,8 +9,8 @@
 #include <string>
 #include <string_view>
 
-#include "platform/machine.h"
-#include "platform/process_info.h"
+#include "platform/host/machine.h"
+#include "platform/host/process_info.h"
 
 namespace tarvik {
 

@@ -3,9 +3,9 @@
 #include "commands/outcomes.h"
 #include "commands/startup.h"
 #include "lab/lab_setup.h"
-#include "platform/machine.h"
-#include "platform/pcap_driver.h"
-#include "platform/pcap_trace.h"
+#include "platform/host/machine.h"
+#include "platform/capture/pcap_driver.h"
+#include "platform/capture/pcap_trace.h"
 #include "protocol/frame.h"
 #include "protocol/upgrade_link.h"
 

@@ -21,11 +21,11 @@
 #include "lab/replay_target.h"
 #include "netio/binding.h"
 #include "netio/fan_out_driver.h"
-#include "platform/file_system.h"
-#include "platform/frame_trace.h"
-#include "platform/kernel.h"
-#include "platform/os_version.h"
-#include "platform/registry.h"
+#include "platform/files/file_system.h"
+#include "platform/capture/frame_trace.h"
+#include "platform/kernel/kernel.h"
+#include "platform/host/os_version.h"
+#include "platform/registry/registry.h"
 #include "protocol/run_state.h"
 
 namespace tarvik {

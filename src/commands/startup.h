@@ -10,8 +10,8 @@
 #include "commands/command_port.h"
 #include "commands/outcomes.h"
 #include "netio/binding.h"
-#include "platform/os_version.h"
-#include "platform/registry.h"
+#include "platform/host/os_version.h"
+#include "platform/registry/registry.h"
 
 namespace tarvik {
 

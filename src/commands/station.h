@@ -18,7 +18,7 @@
 #include "commands/run_environment.h"
 #include "commands/several_devices.h"
 #include "image/descriptor.h"
-#include "platform/mac_address.h"
+#include "platform/formats/mac_address.h"
 #include "protocol/frame.h"
 
 namespace tarvik {

@@ -4,7 +4,7 @@
 // that fails to go out ends them at their next send, so Ctrl-C takes effect within a try.
 
 #include "commands/command_line_flows.h"
-#include "platform/packet_driver.h"
+#include "platform/capture/packet_driver.h"
 
 namespace tarvik {
 

@@ -3,8 +3,8 @@
 
 #include "device_daemon/target_daemon.h"
 #include "device_daemon/target_options.h"
-#include "platform/program_start.h"
-#include "platform/stop_signal.h"
+#include "platform/host/program_start.h"
+#include "platform/kernel/stop_signal.h"
 
 int main(int argc, char** argv)
 {

@@ -8,9 +8,9 @@
 
 #include "lab/lab_setup.h"
 #include "lab/replay_target.h"
-#include "platform/machine.h"
-#include "platform/pcap_reader.h"
-#include "platform/pcap_trace.h"
+#include "platform/host/machine.h"
+#include "platform/formats/pcap_reader.h"
+#include "platform/capture/pcap_trace.h"
 #include "protocol/upgrade_link.h"
 
 namespace tarvik::target {

@@ -6,7 +6,7 @@
 #include "device_daemon/device_adapter.h"
 #include "device_daemon/target_options.h"
 #include "lab/device_side.h"
-#include "platform/kernel.h"
+#include "platform/kernel/kernel.h"
 
 namespace tarvik::target {
 

@@ -5,8 +5,8 @@
 
 #include <CLI/CLI.hpp>
 
-#include "platform/hex_text.h"
-#include "platform/packet_driver.h"
+#include "platform/formats/hex_text.h"
+#include "platform/capture/packet_driver.h"
 #include "platform/version.h"
 
 namespace tarvik::target {

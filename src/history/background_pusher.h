@@ -10,7 +10,7 @@
 #include <functional>
 #include <thread>
 
-#include "platform/kernel.h"
+#include "platform/kernel/kernel.h"
 
 namespace tarvik {
 

@@ -8,7 +8,7 @@
 #include <span>
 #include <string>
 
-#include "platform/byte_order.h"
+#include "platform/formats/byte_order.h"
 
 namespace tarvik {
 

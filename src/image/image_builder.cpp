@@ -6,8 +6,8 @@
 #include <memory>
 
 #include "image/image_file.h"
-#include "platform/byte_order.h"
-#include "platform/file_system.h"
+#include "platform/formats/byte_order.h"
+#include "platform/files/file_system.h"
 
 namespace tarvik {
 namespace {

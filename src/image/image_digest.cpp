@@ -3,7 +3,7 @@
 #include <array>
 #include <memory>
 
-#include "platform/sha256.h"
+#include "platform/files/sha256.h"
 
 namespace tarvik {
 

@@ -5,7 +5,7 @@
 #include <optional>
 #include <string>
 
-#include "platform/file_system.h"
+#include "platform/files/file_system.h"
 
 namespace tarvik {
 

@@ -5,7 +5,7 @@
 #include <string>
 
 #include "image/descriptor.h"
-#include "platform/file_system.h"
+#include "platform/files/file_system.h"
 
 namespace tarvik {
 

@@ -10,7 +10,7 @@
 #include <string>
 
 #include "image/descriptor.h"
-#include "platform/file_system.h"
+#include "platform/files/file_system.h"
 
 namespace tarvik {
 

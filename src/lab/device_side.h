@@ -7,7 +7,7 @@
 #include <span>
 #include <vector>
 
-#include "platform/mac_address.h"
+#include "platform/formats/mac_address.h"
 
 namespace tarvik {
 

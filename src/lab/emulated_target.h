@@ -16,7 +16,7 @@
 
 #include "image/descriptor.h"
 #include "lab/device_side.h"
-#include "platform/mac_address.h"
+#include "platform/formats/mac_address.h"
 #include "protocol/frame.h"
 
 namespace tarvik {

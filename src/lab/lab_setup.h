@@ -19,7 +19,7 @@
 
 #include "lab/emulated_target_station.h"
 #include "lab/replay_target_station.h"
-#include "platform/registry.h"
+#include "platform/registry/registry.h"
 #include "segment/virtual_segment.h"
 
 namespace tarvik {

@@ -18,8 +18,8 @@
 #include <vector>
 
 #include "lab/device_side.h"
-#include "platform/mac_address.h"
-#include "platform/pcap_reader.h"
+#include "platform/formats/mac_address.h"
+#include "platform/formats/pcap_reader.h"
 
 namespace tarvik {
 

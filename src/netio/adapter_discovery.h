@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "netio/binding.h"
-#include "platform/registry.h"
+#include "platform/registry/registry.h"
 
 namespace tarvik {
 

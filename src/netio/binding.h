@@ -8,10 +8,10 @@
 #include <memory>
 #include <optional>
 
-#include "platform/frame_trace.h"
-#include "platform/kernel.h"
-#include "platform/packet_driver.h"
-#include "platform/posted_reads.h"
+#include "platform/capture/frame_trace.h"
+#include "platform/kernel/kernel.h"
+#include "platform/capture/packet_driver.h"
+#include "platform/capture/posted_reads.h"
 
 namespace tarvik {
 

@@ -18,10 +18,10 @@
 #include <string>
 #include <vector>
 
-#include "platform/kernel.h"
-#include "platform/mac_address.h"
-#include "platform/packet_driver.h"
-#include "platform/posted_reads.h"
+#include "platform/kernel/kernel.h"
+#include "platform/formats/mac_address.h"
+#include "platform/capture/packet_driver.h"
+#include "platform/capture/posted_reads.h"
 
 namespace tarvik {
 

@@ -3,7 +3,7 @@
 
 #include <algorithm>
 
-#include "platform/hex_text.h"
+#include "platform/formats/hex_text.h"
 #include "protocol/upgrade_link.h"
 
 namespace tarvik {

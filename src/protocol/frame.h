@@ -10,9 +10,9 @@
 #include <span>
 #include <string_view>
 
-#include "platform/byte_order.h"
-#include "platform/mac_address.h"
-#include "platform/packet_driver.h"
+#include "platform/formats/byte_order.h"
+#include "platform/formats/mac_address.h"
+#include "platform/capture/packet_driver.h"
 
 namespace tarvik {
 

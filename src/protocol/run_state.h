@@ -10,8 +10,8 @@
 
 #include "image/descriptor.h"
 #include "netio/binding.h"
-#include "platform/file_system.h"
-#include "platform/mac_address.h"
+#include "platform/files/file_system.h"
+#include "platform/formats/mac_address.h"
 #include "protocol/frame.h"
 
 namespace tarvik {

@@ -11,7 +11,7 @@
 
 #include "image/descriptor.h"
 #include "netio/fan_out_driver.h"
-#include "platform/mac_address.h"
+#include "platform/formats/mac_address.h"
 #include "protocol/run_state.h"
 
 namespace tarvik {

@@ -13,9 +13,9 @@
 #include <string>
 #include <vector>
 
-#include "platform/kernel.h"
-#include "platform/mac_address.h"
-#include "platform/packet_driver.h"
+#include "platform/kernel/kernel.h"
+#include "platform/formats/mac_address.h"
+#include "platform/capture/packet_driver.h"
 
 namespace tarvik {
 

@@ -3,7 +3,7 @@
 #include <cstring>
 #include <map>
 
-#include "platform/posted_reads.h"
+#include "platform/capture/posted_reads.h"
 #include "segment/virtual_segment.h"
 
 namespace tarvik {

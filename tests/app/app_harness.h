@@ -14,14 +14,14 @@
 #include <utility>
 #include <vector>
 
-#include "app/app_services.h"
-#include "app/kelbrin_app.h"
+#include "desktop/qt/app_services.h"
+#include "desktop/qt/kelbrin_app.h"
 #include "dialogs/dialog_runner.h"
 #include "dialogs/qt/template_dialog.h"
 #include "image/image_builder.h"
 #include "lab/lab_setup.h"
-#include "platform/file_system.h"
-#include "platform/sim_kernel.h"
+#include "platform/files/file_system.h"
+#include "platform/kernel/sim_kernel.h"
 
 namespace tarvik::testing {
 

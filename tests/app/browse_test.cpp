@@ -6,7 +6,7 @@
 #include <QTest>
 #include <gtest/gtest.h>
 
-#include "app/kelbrin_view.h"
+#include "desktop/qt/kelbrin_view.h"
 #include "app_harness.h"
 #include "commands/outcomes.h"
 #include "res/resource_ids.h"

@@ -5,8 +5,8 @@
 #include <QLineEdit>
 #include <gtest/gtest.h>
 
-#include "app/file_open_port.h"
-#include "app/kelbrin_view.h"
+#include "desktop/qt/file_open_port.h"
+#include "desktop/qt/kelbrin_view.h"
 #include "app_harness.h"
 #include "commands/outcomes.h"
 #include "dialogs/info_dialogs.h"

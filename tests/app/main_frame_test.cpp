@@ -15,7 +15,7 @@
 #include <QUrl>
 #include <gtest/gtest.h>
 
-#include "app/kelbrin_view.h"
+#include "desktop/qt/kelbrin_view.h"
 #include "app_harness.h"
 #include "res/pictures.h"
 #include "res/resource_ids.h"

@@ -10,7 +10,7 @@
 #include <QPushButton>
 #include <gtest/gtest.h>
 
-#include "app/kelbrin_view.h"
+#include "desktop/qt/kelbrin_view.h"
 #include "app_harness.h"
 #include "commands/outcomes.h"
 #include "dialogs/prepare_upgrade_dlg.h"

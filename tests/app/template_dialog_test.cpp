@@ -10,7 +10,7 @@
 #include <QTimer>
 #include <gtest/gtest.h>
 
-#include "app/file_open_port.h"
+#include "desktop/qt/file_open_port.h"
 #include "dialogs/dialog.h"
 #include "dialogs/qt/template_dialog.h"
 #include "res/resource_ids.h"

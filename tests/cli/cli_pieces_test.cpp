@@ -14,7 +14,7 @@
 #include "cli/terminal_port.h"
 #include "cli/usage_hints.h"
 #include "image/image_builder.h"
-#include "platform/sim_kernel.h"
+#include "platform/kernel/sim_kernel.h"
 
 namespace tarvik::cli {
 namespace {

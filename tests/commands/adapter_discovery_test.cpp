@@ -5,7 +5,7 @@
 #include <filesystem>
 #include <map>
 
-#include "platform/sim_kernel.h"
+#include "platform/kernel/sim_kernel.h"
 #include "segment/virtual_segment.h"
 
 namespace tarvik {

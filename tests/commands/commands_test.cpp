@@ -18,7 +18,7 @@
 #include "lab/lab_setup.h"
 #include "netio/adapter_discovery.h"
 #include "netio/binding.h"
-#include "platform/sim_kernel.h"
+#include "platform/kernel/sim_kernel.h"
 #include "protocol/frame.h"
 #include "protocol/upgrade_link.h"
 

@@ -7,7 +7,7 @@
 #include <unistd.h>
 
 #include "commands/adapter_selection.h"
-#include "platform/registry.h"
+#include "platform/registry/registry.h"
 
 namespace tarvik {
 namespace {

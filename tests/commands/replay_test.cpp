@@ -19,9 +19,9 @@
 #include "message_port.h"
 #include "netio/adapter_discovery.h"
 #include "netio/binding.h"
-#include "platform/pcap_reader.h"
-#include "platform/pcap_trace.h"
-#include "platform/sim_kernel.h"
+#include "platform/formats/pcap_reader.h"
+#include "platform/capture/pcap_trace.h"
+#include "platform/kernel/sim_kernel.h"
 #include "protocol/frame.h"
 #include "protocol/run_state.h"
 

@@ -12,7 +12,7 @@
 #include "commands/outcomes.h"
 #include "commands/startup.h"
 #include "message_port.h"
-#include "platform/sim_kernel.h"
+#include "platform/kernel/sim_kernel.h"
 #include "segment/virtual_segment.h"
 
 namespace tarvik {

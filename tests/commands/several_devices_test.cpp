@@ -18,8 +18,8 @@
 #include "message_port.h"
 #include "netio/adapter_discovery.h"
 #include "netio/binding.h"
-#include "platform/os_version.h"
-#include "platform/sim_kernel.h"
+#include "platform/host/os_version.h"
+#include "platform/kernel/sim_kernel.h"
 #include "protocol/frame.h"
 #include "protocol/upgrade_link.h"
 

@@ -19,8 +19,8 @@
 #include "lab/lab_setup.h"
 #include "message_port.h"
 #include "netio/adapter_discovery.h"
-#include "platform/os_version.h"
-#include "platform/sim_kernel.h"
+#include "platform/host/os_version.h"
+#include "platform/kernel/sim_kernel.h"
 #include "protocol/upgrade_link.h"
 
 namespace tarvik::testing {

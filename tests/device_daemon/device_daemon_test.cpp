@@ -12,7 +12,7 @@
 #include "lab/emulated_target.h"
 #include "lab/lab_setup.h"
 #include "lab/replay_target.h"
-#include "platform/sim_kernel.h"
+#include "platform/kernel/sim_kernel.h"
 #include "protocol/frame.h"
 #include "segment/virtual_segment.h"
 

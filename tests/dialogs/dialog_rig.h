@@ -18,10 +18,10 @@
 #include "dialogs/dialog_runner.h"
 #include "image/image_builder.h"
 #include "lab/lab_setup.h"
-#include "platform/file_system.h"
-#include "platform/os_version.h"
-#include "platform/registry.h"
-#include "platform/sim_kernel.h"
+#include "platform/files/file_system.h"
+#include "platform/host/os_version.h"
+#include "platform/registry/registry.h"
+#include "platform/kernel/sim_kernel.h"
 
 namespace tarvik::testing {
 

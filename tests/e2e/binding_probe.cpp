@@ -34,9 +34,9 @@
 #include "hex_text.h"
 
 #include "netio/binding.h"
-#include "platform/file_system.h"
-#include "platform/pcap_driver.h"
-#include "platform/real_kernel.h"
+#include "platform/files/file_system.h"
+#include "platform/capture/pcap_driver.h"
+#include "platform/kernel/real_kernel.h"
 #include "protocol/run_state.h"
 #include "protocol/upgrade_link.h"
 

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/hex_text.h"
+#include "platform/formats/hex_text.h"
 
 namespace tarvik::e2e {
 

@@ -8,7 +8,7 @@
 #include <mutex>
 
 #include "history/background_pusher.h"
-#include "platform/real_kernel.h"
+#include "platform/kernel/real_kernel.h"
 
 namespace tarvik {
 namespace {

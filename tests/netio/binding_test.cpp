@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "netio/binding.h"
-#include "platform/sim_kernel.h"
+#include "platform/kernel/sim_kernel.h"
 #include "segment/virtual_segment.h"
 #include "support/test_station.h"
 

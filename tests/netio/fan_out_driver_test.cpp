@@ -10,7 +10,7 @@
 
 #include "netio/adapter_discovery.h"
 #include "netio/binding.h"
-#include "platform/sim_kernel.h"
+#include "platform/kernel/sim_kernel.h"
 #include "segment/virtual_segment.h"
 #include "support/test_station.h"
 

@@ -1,6 +1,6 @@
 // The little-endian helpers against literal bytes.
 
-#include "platform/byte_order.h"
+#include "platform/formats/byte_order.h"
 
 #include <array>
 

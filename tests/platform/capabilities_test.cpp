@@ -1,7 +1,7 @@
 // Giving up capabilities, checked in a forked child (the drop cannot be undone) through what
 // the OS reports for every thread in /proc/self/task/*/status.
 
-#include "platform/capabilities.h"
+#include "platform/host/capabilities.h"
 
 #include <gtest/gtest.h>
 
@@ -13,9 +13,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include "platform/pcap_driver.h"
-#include "platform/process_info.h"
-#include "platform/real_kernel.h"
+#include "platform/capture/pcap_driver.h"
+#include "platform/host/process_info.h"
+#include "platform/kernel/real_kernel.h"
 
 namespace tarvik {
 namespace {

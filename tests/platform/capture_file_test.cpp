@@ -5,7 +5,7 @@
 
 #include <vector>
 
-#include "platform/pcap_reader.h"
+#include "platform/formats/pcap_reader.h"
 
 namespace tarvik {
 namespace {

@@ -10,8 +10,8 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-#include "platform/real_kernel.h"
-#include "platform/sim_kernel.h"
+#include "platform/kernel/real_kernel.h"
+#include "platform/kernel/sim_kernel.h"
 
 namespace tarvik {
 namespace {

@@ -1,11 +1,11 @@
 // MAC addresses and hex digits as text: the forms people type on a command line and the one
 // BPF programs take.
 
-#include "platform/mac_address.h"
+#include "platform/formats/mac_address.h"
 
 #include <gtest/gtest.h>
 
-#include "platform/hex_text.h"
+#include "platform/formats/hex_text.h"
 
 namespace tarvik {
 namespace {

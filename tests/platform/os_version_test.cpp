@@ -1,5 +1,5 @@
-#include "platform/os_version.h"
-#include "platform/machine.h"
+#include "platform/host/os_version.h"
+#include "platform/host/machine.h"
 
 #include <gtest/gtest.h>
 

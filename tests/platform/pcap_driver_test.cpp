@@ -3,7 +3,7 @@
 // interface, and its frame path over a capture that a socket pair stands in for. Frames on a
 // real link are covered by the end-to-end tests.
 
-#include "platform/pcap_driver.h"
+#include "platform/capture/pcap_driver.h"
 
 #include <pcap/pcap.h>
 #include <sys/socket.h>
@@ -18,7 +18,7 @@
 #include <thread>
 #include <vector>
 
-#include "platform/real_kernel.h"
+#include "platform/kernel/real_kernel.h"
 
 namespace tarvik {
 namespace {

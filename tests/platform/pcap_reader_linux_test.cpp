@@ -13,8 +13,8 @@
 #include <string>
 #include <vector>
 
-#include "platform/byte_order.h"
-#include "platform/pcap_reader.h"
+#include "platform/formats/byte_order.h"
+#include "platform/formats/pcap_reader.h"
 
 namespace tarvik {
 namespace {

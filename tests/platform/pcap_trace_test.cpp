@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "platform/pcap_trace.h"
-#include "platform/sim_kernel.h"
+#include "platform/capture/pcap_trace.h"
+#include "platform/kernel/sim_kernel.h"
 
 namespace tarvik {
 namespace {

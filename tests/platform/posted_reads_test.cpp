@@ -1,14 +1,14 @@
 // The receive bookkeeping every packet driver shares: posted reads and held frames, and the ring
 // of slots a reader keeps posted.
 
-#include "platform/posted_reads.h"
+#include "platform/capture/posted_reads.h"
 
 #include <gtest/gtest.h>
 
 #include <memory>
 #include <vector>
 
-#include "platform/sim_kernel.h"
+#include "platform/kernel/sim_kernel.h"
 
 namespace tarvik {
 namespace {

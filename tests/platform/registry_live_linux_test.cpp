@@ -1,6 +1,6 @@
 // The live registry source, over a sysfs tree made for the test.
 
-#include "platform/registry.h"
+#include "platform/registry/registry.h"
 #include "registry_reading.h"
 
 #include <gtest/gtest.h>

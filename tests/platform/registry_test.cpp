@@ -1,4 +1,4 @@
-#include "platform/registry.h"
+#include "platform/registry/registry.h"
 #include "registry_reading.h"
 
 #include <gtest/gtest.h>

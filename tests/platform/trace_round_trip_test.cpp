@@ -8,9 +8,9 @@
 #include <string>
 #include <vector>
 
-#include "platform/pcap_reader.h"
-#include "platform/pcap_trace.h"
-#include "platform/sim_kernel.h"
+#include "platform/formats/pcap_reader.h"
+#include "platform/capture/pcap_trace.h"
+#include "platform/kernel/sim_kernel.h"
 
 namespace tarvik {
 namespace {

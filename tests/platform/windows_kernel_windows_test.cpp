@@ -8,7 +8,7 @@
 #include <thread>
 #include <vector>
 
-#include "platform/windows_kernel.h"
+#include "platform/kernel/windows_kernel.h"
 
 namespace tarvik {
 namespace {

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/pcap_driver.h"
+#include "platform/capture/pcap_driver.h"
 #include "protocol/frame.h"
 
 namespace tarvik {

@@ -4,8 +4,8 @@
 #include <memory>
 #include <vector>
 
-#include "platform/machine.h"
-#include "platform/sim_kernel.h"
+#include "platform/host/machine.h"
+#include "platform/kernel/sim_kernel.h"
 #include "segment/virtual_segment.h"
 #include "support/test_station.h"
 

@@ -103,7 +103,7 @@ decoded=$(trace_decode "$tmp/stopped.pcap" tarvik.opcode | grep -c .) ||
   fail "the stopped trace holds $frames frames, $decoded of them decoded"
 
 # --- 5. the desktop program ---
-desktop="$build/src/app/tarvik"
+desktop="$build/src/desktop/qt/tarvik"
 if [[ -x "$desktop" ]]; then
   QT_QPA_PLATFORM=offscreen "$desktop" --lab --screenshots "$tmp/pictures" \
     --trace "$tmp/desktop.pcap" >/dev/null 2>&1 || fail "the desktop program's walk exited $?"

@@ -50,7 +50,7 @@ desktop_setup() {
     export DISPLAY=":$(head -1 "$fd_file")"
   fi
   DESKTOP_TEXTS="$WINE_BUILD/tests/tarvik-window-texts.exe"
-  DESKTOP_EXE="$WINE_BUILD/src/win32/tarvik.exe"
+  DESKTOP_EXE="$WINE_BUILD/src/desktop/win32/tarvik.exe"
   [[ -f "$DESKTOP_EXE" && -f "$DESKTOP_TEXTS" ]] || { echo "desktop: tarvik.exe is not built (make windows)" >&2; return 1; }
 }
 

@@ -1,0 +1,34 @@
+#include "platform/host/user_identity.h"
+
+#include <array>
+#include <cstdlib>
+
+#include <pwd.h>
+#include <unistd.h>
+
+namespace tarvik {
+
+std::string MachineName()
+{
+    std::array<char, 256> name{};
+    if (::gethostname(name.data(), name.size() - 1) != 0) {
+        return {};
+    }
+    return name.data();
+}
+
+std::string LoginName()
+{
+    // The account the program runs as, not the terminal's: under sudo that is root, which is
+    // what made the attempt; SUDO_USER says who asked for it.
+    if (const char* asked = std::getenv("SUDO_USER"); asked != nullptr && *asked != '\0') {
+        return asked;
+    }
+    if (const passwd* account = ::getpwuid(::geteuid()); account != nullptr) {
+        return account->pw_name;
+    }
+    const char* user = std::getenv("USER");
+    return user != nullptr ? user : "";
+}
+
+}  // namespace tarvik
