@@ -25,13 +25,17 @@ endif
 # The scripts that need root end with 77 without it, as the CTest tests do: skipped, not failed.
 ALLOW_SKIP = || { s=$$?; [ $$s -eq 77 ]; }
 
-.PHONY: all bootstrap build demo test unit-test sanitize-test fuzz soak bench package \
+.PHONY: all bootstrap bootstrap-demo build demo test unit-test sanitize-test fuzz soak bench package \
 	package-test windows windows-test windows-package clean
 
 all: build
 
 bootstrap:
 	bash scripts/bootstrap
+
+# The demo's machine needs the Linux build only: no Windows toolchain, Wine, NSIS or X server.
+bootstrap-demo:
+	bash scripts/bootstrap demo
 
 $(BUILD)/build.ninja:
 	cmake -S . -B $(BUILD) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
@@ -40,7 +44,7 @@ build: bootstrap $(BUILD)/build.ninja
 	cmake --build $(BUILD) -j $(JOBS)
 
 # The demo needs only the command line and the sample image.
-demo: bootstrap $(BUILD)/build.ninja
+demo: bootstrap-demo $(BUILD)/build.ninja
 	cmake --build $(BUILD) -j $(JOBS) --target tarvik-cli tarvik_sample_image
 	bash scripts/demo $(BUILD)
 
