@@ -225,7 +225,8 @@ ParseResult ParseCommandLine(int argc, const char* const* argv, std::ostream& ou
         "explain", "Say what an exit status or a message means, its usual causes and what to do");
     explain
         ->add_option("TOPIC", options.Topic,
-                     "An exit status, or a message as shown (quoted: \"Hardware Type Mismatch !\")")
+                     "An exit status, or a message as shown (quoted: \"" +
+                         std::string(MSG_HARDWARE_MISMATCH) + "\")")
         ->required()
         ->check(EXPLAIN_TOPIC);
     CLI::App* doctor = app.add_subcommand(

@@ -96,7 +96,7 @@ ProgressDisplay& DeviceBoard::ProgressFor(std::size_t device)
     return *devices_[device]->Progress;
 }
 
-void DeviceBoard::RunStarts(std::size_t device)
+void DeviceBoard::RunStarts(std::size_t device, const std::string&)
 {
     if (onStart_) {
         onStart_(device);

@@ -38,7 +38,7 @@ public:
 
     CommandPort& PortFor(std::size_t device) override;
     ProgressDisplay& ProgressFor(std::size_t device) override;
-    void RunStarts(std::size_t device) override;
+    void RunStarts(std::size_t device, const std::string& name) override;
     void RunEnds(std::size_t device, const DeviceRunReport& report) override;
 
     // The last redraw, so that what follows starts below the lines.

@@ -149,14 +149,14 @@ ProgressDisplay& EventWatcher::ProgressFor(std::size_t device)
     return *progress_[device];
 }
 
-void EventWatcher::RunStarts(std::size_t device)
+void EventWatcher::RunStarts(std::size_t device, const std::string& name)
 {
     std::string id = RandomUuid();
     {
         std::lock_guard lock(lock_);
         ids_.at(device) = id;
     }
-    inner_.RunStarts(device);
+    inner_.RunStarts(device, name);
     if (events_ != nullptr) {
         events_->Started(names_[device], id);
     }

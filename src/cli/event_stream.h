@@ -92,7 +92,7 @@ public:
 
     CommandPort& PortFor(std::size_t device) override { return inner_.PortFor(device); }
     ProgressDisplay& ProgressFor(std::size_t device) override;
-    void RunStarts(std::size_t device) override;
+    void RunStarts(std::size_t device, const std::string& name) override;
     void RunEnds(std::size_t device, const DeviceRunReport& report) override;
 
 private:

@@ -12,7 +12,7 @@
 #include "history/postgres_push.h"
 #include "image/image_digest.h"
 #include "platform/files/file_system.h"
-#include "platform/kernel/real_kernel.h"
+#include "platform/host/machine.h"
 #include "protocol/upgrade_link.h"
 
 namespace tarvik::cli {
@@ -36,7 +36,7 @@ public:
     // The history is opened on the first push and kept open for the next: a connection of
     // the pusher's own thread, beside the one the runs add records through.
     StorePusher(const std::string& path, const std::string& url)
-        : pusher_(kernel_, [path, url, store = std::shared_ptr<HistoryStore>()]() mutable {
+        : pusher_(*kernel_, [path, url, store = std::shared_ptr<HistoryStore>()]() mutable {
               if (!store) {
                   std::string error;
                   store = HistoryStore::Open(path, error);
@@ -52,7 +52,7 @@ public:
     void Wake() override { pusher_.Wake(); }
 
 private:
-    RealKernel kernel_;
+    std::unique_ptr<Kernel> kernel_ = OpenRealTimeKernel();
     BackgroundPusher pusher_;  // after the kernel it waits on, so that it stops first
 };
 

@@ -27,11 +27,11 @@ Json ErrorJson(std::string_view text)
 
 Json ExplainedJson(const ExplainedStatus& explained)
 {
-    return Json{{"status", explained.Outcome.ExitStatus},
-                {"message", std::string(explained.Outcome.Text)},
-                {"meaning", std::string(explained.Outcome.Meaning)},
-                {"causes", std::string(explained.Entry.Causes)},
-                {"remedy", std::string(explained.Entry.Remedy)}};
+    return Json{{"status", explained.ExitStatus},
+                {"message", std::string(explained.Text)},
+                {"meaning", std::string(explained.Meaning)},
+                {"causes", std::string(explained.Causes)},
+                {"remedy", std::string(explained.Remedy)}};
 }
 
 }  // namespace tarvik::cli

@@ -35,7 +35,7 @@ struct StationTally {
 // station's time so far; "-" before a minute has gone by).
 std::string FormatStationStatus(const StationTally& tally, std::uint32_t elapsedMs);
 
-class StationConsole final : public StationWatcher {
+class StationConsole final : public DeviceRunWatcher {
 public:
     using StartsHook = std::function<void(std::size_t attempt, const std::string& recordId)>;
     using EndsHook = std::function<void(std::size_t attempt, const DeviceRunReport& report,

@@ -1,6 +1,8 @@
 #pragma once
-// What a front end gives the command flows: a message box with one OK button and the wait
-// cursor. The progress display is the protocol's ProgressDisplay.
+// What a front end gives the command flows: a message box with one OK button, the wait cursor,
+// and the progress display. The progress display and its report are the transfer's own
+// (ProgressDisplay, ProgressReport): the front ends and the dialogs take them from here, as
+// they take every other protocol fact through the commands.
 
 #include <string_view>
 

@@ -4,6 +4,7 @@
 
 #include "netio/adapter_discovery.h"
 #include "platform/capture/packet_driver.h"
+#include "platform/host/doctor_remedies.h"
 #include "protocol/upgrade_link.h"
 
 namespace tarvik {
@@ -17,25 +18,9 @@ public:
     void EndWaitCursor() override {}
 };
 
-// An information reply as discovery takes one, in either frame type.
-std::optional<FrameHeader> ProbeReply(std::span<const std::uint8_t> frame)
-{
-    const auto header = DecodeHeader(frame);
-    if (!header ||
-        (header->FrameType != FRAME_TYPE_UNTYPED && header->FrameType != FRAME_TYPE_TYPED) ||
-        header->Opcode != OP_INFO || header->Sequence != 0 || header->Offset != 0 ||
-        header->Segment != 0 || header->DataLength != DESCRIPTOR_BYTES ||
-        !HoldsData(frame, *header)) {
-        return std::nullopt;
-    }
-    return header;
-}
-
 std::string InterfaceOf(const std::string& adapterName)
 {
-    return adapterName.starts_with(ADAPTER_NAME_PREFIX)
-               ? adapterName.substr(ADAPTER_NAME_PREFIX.size())
-               : adapterName;
+    return std::string(InterfaceNameOf(adapterName).value_or(adapterName));
 }
 
 void ReportAll(DoctorReportPort& report, const std::vector<DoctorCheck>& checks, bool& failed)
@@ -57,29 +42,15 @@ ProbeFacts ProbeAdapter(RunState& run, const std::string& adapterName)
         // One frame each: the pause after it would only be counted into the reply times.
         const std::uint32_t pause = binding.SendPause();
         binding.SetSendPause(0);
-        Kernel& clock = binding.kernel();
-        for (const FrameVariantKind variant :
-             {FrameVariantKind::Untyped, FrameVariantKind::Typed}) {
-            run.FrameVariant = variant;
-            UpgradeLink link(run);
-            const std::uint32_t sent = clock.GetTickCount();
-            if (link.SendProbe() != BUILD_SENT) {
-                continue;
-            }
-            (variant == FrameVariantKind::Untyped ? facts.UntypedSent : facts.TypedSent) = true;
-            while (!link.TimerExpired(sent, PROBE_WINDOW_UNITS)) {
-                const std::uint32_t length =
-                    binding.WaitFrame(run.ReceiveBuffer.data(), run.ReceiveBuffer.size());
-                const auto reply = length == 0
-                                       ? std::nullopt
-                                       : ProbeReply(std::span(run.ReceiveBuffer.data(), length));
-                if (!reply) {
-                    continue;
-                }
-                ProbeAnswer answer{FormatDeviceName(reply->Source), variant,
-                                   reply->FrameType == FRAME_TYPE_TYPED ? FrameVariantKind::Typed
-                                                                        : FrameVariantKind::Untyped,
-                                   clock.GetTickCount() - sent};
+        UpgradeLink link(run);
+        for (const FrameVariantKind asked : {FrameVariantKind::Untyped, FrameVariantKind::Typed}) {
+            // A device may answer in the other frame type: that is one of the findings.
+            const ProbeRound round{{asked},
+                                   TIMER_UNIT_MS * PROBE_WINDOW_UNITS,
+                                   {FrameVariantKind::Untyped, FrameVariantKind::Typed}};
+            const int sent = link.ProbeAndListen(round, [&](const DiscoveryReply& reply) {
+                ProbeAnswer answer{FormatDeviceName(reply.Source), asked, reply.Variant,
+                                   reply.AfterMs};
                 const bool known = std::any_of(facts.Answers.begin(), facts.Answers.end(),
                                                [&](const ProbeAnswer& seen) {
                     return seen.DeviceName == answer.DeviceName && seen.Asked == answer.Asked &&
@@ -88,14 +59,13 @@ ProbeFacts ProbeAdapter(RunState& run, const std::string& adapterName)
                 if (!known) {
                     facts.Answers.push_back(std::move(answer));
                 }
-            }
+            });
+            (asked == FrameVariantKind::Untyped ? facts.UntypedSent : facts.TypedSent) =
+                sent == COLLECT_DONE;
         }
         binding.SetSendPause(pause);
-        run.FrameVariant = FrameVariantKind::Untyped;
     }
-    binding.StopReception();
-    binding.CloseRequestEvent();
-    binding.CloseAdapter();
+    binding.Close();
     return facts;
 }
 
@@ -122,8 +92,7 @@ bool RunDoctor(RunEnvironment& environment, const DoctorRequest& request, Doctor
     if (interfaces.empty()) {
         ReportAll(report,
                   {{"", "adapters", CheckResult::Fail, "no usable wired adapter",
-                    "plug a wired adapter in and bring it up; `ip -br link` lists the interfaces, "
-                    "and `tarvik-cli doctor -i IFNAME` checks one of them"}},
+                    RemedyText(Remedy::NoAdapter)}},
                   failed);
         return !failed;
     }

@@ -4,6 +4,7 @@
 
 #include "commands/startup.h"
 #include "netio/adapter_discovery.h"
+#include "platform/host/doctor_remedies.h"
 #include "protocol/upgrade_link.h"
 
 namespace tarvik {
@@ -64,8 +65,7 @@ void CheckManagers(Lines& lines, const std::string& name, const NetworkManagerFa
         lines.Warn("networkmanager",
                    "managed by NetworkManager (" + managers.NetworkManagerState +
                        "): it may take the interface down or reconfigure it mid-transfer",
-                   "sudo nmcli device set " + name +
-                       " managed no   (until reboot; `managed yes` hands it back)");
+                   RemedyText(Remedy::ReleaseFromManager, {{"interface", name}}));
         break;
     }
     switch (managers.Networkd) {
@@ -82,10 +82,7 @@ void CheckManagers(Lines& lines, const std::string& name, const NetworkManagerFa
         lines.Warn("networkd",
                    "managed by systemd-networkd (" + managers.NetworkdState +
                        "): it may reconfigure the interface mid-transfer",
-                   "printf '[Match]\\nName=" + name +
-                       "\\n[Link]\\nUnmanaged=yes\\n' | sudo tee /run/systemd/network/"
-                       "00-tarvik-" +
-                       name + ".network && sudo networkctl reload   (until reboot)");
+                   RemedyText(Remedy::ReleaseFromNetworkd, {{"interface", name}}));
         break;
     }
 }
@@ -101,11 +98,10 @@ void CheckBridge(Lines& lines, const std::optional<BridgePortFacts>& port)
                    "port of bridge " + port->Bridge + ", " + port->PortState +
                        ": the bridge drops its frames now",
                    port->SpanningTree
-                       ? "wait " + Seconds(2 * port->ForwardDelayMs) +
-                             " after the link comes up, or turn spanning tree off: sudo ip link "
-                             "set " +
-                             port->Bridge + " type bridge stp_state 0"
-                       : "bring the bridge up: sudo ip link set " + port->Bridge + " up");
+                       ? RemedyText(Remedy::WaitOrStopSpanningTree,
+                                    {{"wait", Seconds(2 * port->ForwardDelayMs)},
+                                     {"bridge", port->Bridge}})
+                       : RemedyText(Remedy::BringBridgeUp, {{"bridge", port->Bridge}}));
         return;
     }
     if (port->SpanningTree && port->ForwardDelayMs > 0) {
@@ -114,9 +110,7 @@ void CheckBridge(Lines& lines, const std::optional<BridgePortFacts>& port)
                        " with spanning tree on: after every link "
                        "change the port listens and learns for " +
                        Seconds(2 * port->ForwardDelayMs) + " and drops the frames meanwhile",
-                   "sudo ip link set " + port->Bridge +
-                       " type bridge stp_state 0, or wait that long after plugging the device in "
-                       "or powering it");
+                   RemedyText(Remedy::SpanningTreeOff, {{"bridge", port->Bridge}}));
         return;
     }
     lines.Pass("bridge", "port of bridge " + port->Bridge + ", spanning tree off");
@@ -138,9 +132,7 @@ void CheckRawSockets(Lines& lines, const std::vector<RawSocketHolder>& holders)
     lines.Warn("raw-sockets",
                std::to_string(holders.size()) + " other raw socket" +
                    (holders.size() == 1 ? "" : "s") + " on it: " + who,
-               "a second loader or an emulated device on the same interface sees the same frames "
-               "and may answer or send too; close it (`sudo ss -0 -p` lists them). A capture "
-               "(tcpdump, Wireshark) does no harm");
+               RemedyText(Remedy::CloseOtherRawSockets));
 }
 
 }  // namespace
@@ -175,23 +167,19 @@ std::vector<DoctorCheck> CheckPrivilege(const PrivilegeFacts& facts)
         lines.Fail("privilege",
                    "no raw network access: " + facts.UserName + " was added to group " + group +
                        " after this session began, and the session does not have it yet",
-                   "log out and in again (or run `newgrp " + group + "` in this shell)");
+                   RemedyText(Remedy::RejoinSession, {{"group", group}}));
     } else if (facts.FileCapability) {
         lines.Fail("privilege",
                    "no raw network access, although " + facts.Binary +
                        " carries cap_net_raw: the system did not grant it (a nosuid mount, or a "
                        "parent that forbids new privileges)",
-                   "run the binary from where it was installed, or with sudo");
+                   RemedyText(Remedy::PrivilegeNotGranted, {{"binary", facts.Binary}}));
     } else {
-        std::string advice =
-            "run with sudo, or grant the binary the right: sudo setcap cap_net_raw+ep " +
-            facts.Binary;
-        if (facts.GroupExists) {
-            advice += ", or join group " + group + ": sudo usermod -aG " + group + " " +
-                      (facts.UserName.empty() ? std::string("USER") : facts.UserName) +
-                      ", then log in again";
-        }
-        lines.Fail("privilege", "no raw network access: neither root nor cap_net_raw", advice);
+        const std::string user = facts.UserName.empty() ? std::string("USER") : facts.UserName;
+        lines.Fail("privilege", "no raw network access: neither root nor cap_net_raw",
+                   RemedyText(facts.GroupExists ? Remedy::NoPrivilegeOrJoinGroup
+                                                : Remedy::NoPrivilege,
+                              {{"binary", facts.Binary}, {"group", group}, {"user", user}}));
     }
     if (!facts.Root && facts.GroupExists && facts.GroupInSession) {
         lines.Pass("group", "member of group " + group);
@@ -199,7 +187,7 @@ std::vector<DoctorCheck> CheckPrivilege(const PrivilegeFacts& facts)
         lines.Warn("group",
                    facts.UserName + " was added to group " + group +
                        ", but this session does not have it yet",
-                   "log out and in again (or run `newgrp " + group + "` in this shell)");
+                   RemedyText(Remedy::RejoinSession, {{"group", group}}));
     }
     return lines.Take();
 }
@@ -210,14 +198,13 @@ std::vector<DoctorCheck> CheckInterface(const InterfaceFacts& facts,
     Lines lines(facts.Name);
     const std::string& name = facts.Name;
     if (!facts.Exists) {
-        lines.Fail("exists", "no such interface",
-                   "pick one of `ip -br link` (or `tarvik-cli adapters`); a USB adapter may have "
-                   "been renamed when plugged in");
+        lines.Fail("exists", "no such interface", RemedyText(Remedy::NoSuchInterface));
         return lines.Take();
     }
     lines.Pass("exists", "exists");
     if (!facts.Up) {
-        lines.Fail("up", "down (administratively)", "sudo ip link set " + name + " up");
+        lines.Fail("up", "down (administratively)",
+                   RemedyText(Remedy::BringUp, {{"interface", name}}));
     } else {
         lines.Pass("up", "up");
         if (facts.Carrier) {
@@ -246,11 +233,12 @@ std::vector<DoctorCheck> CheckInterface(const InterfaceFacts& facts,
         lines.Fail("mtu",
                    mtu + ": a block's frame needs " + std::to_string(SMALLEST_WORKING_MTU) +
                        " and cannot be sent",
-                   "sudo ip link set " + name + " mtu " + std::to_string(ETHERNET_MTU));
+                   RemedyText(Remedy::SetMtu,
+                              {{"interface", name}, {"mtu", std::to_string(ETHERNET_MTU)}}));
     } else if (facts.Mtu < ETHERNET_MTU) {
         lines.Warn("mtu", mtu + ", below Ethernet's " + std::to_string(ETHERNET_MTU),
-                   "sudo ip link set " + name + " mtu " + std::to_string(ETHERNET_MTU) +
-                       " (a tunnel or VLAN parent may be why it is small)");
+                   RemedyText(Remedy::RaiseMtu,
+                              {{"interface", name}, {"mtu", std::to_string(ETHERNET_MTU)}}));
     } else {
         lines.Pass("mtu", mtu);
     }
@@ -294,7 +282,7 @@ std::vector<DoctorCheck> CheckProbe(const std::string& interfaceName, const Prob
         return lines.Take();
     case DISCOVERY_START_RECEPTION_FAILED:
         lines.Fail("filter", "the kernel refused the socket filter, or reception did not start",
-                   "check `dmesg`; " + explain);
+                   RemedyText(Remedy::FilterRefused, {{"explain", explain}}));
         return lines.Take();
     default:
         lines.Fail("filter", "the adapter could not be opened", explain);

@@ -13,12 +13,6 @@ std::string_view WithoutTrailingBlanks(std::string_view text)
     return text;
 }
 
-// ExitStatusRows holds each status once, so a row found here is the status's own.
-ExplainedStatus Explained(const OutcomeRow& row)
-{
-    return {row, *FailureEntryFor(row.ExitStatus)};
-}
-
 }  // namespace
 
 std::vector<ExplainedStatus> ExplainTopic(std::string_view topic)
@@ -32,7 +26,7 @@ std::vector<ExplainedStatus> ExplainTopic(std::string_view topic)
         const bool named = isNumber ? row.ExitStatus == number
                                     : !row.Text.empty() && WithoutTrailingBlanks(row.Text) == text;
         if (named) {
-            found.push_back(Explained(row));
+            found.push_back(row);
         }
     }
     return found;
@@ -40,9 +34,9 @@ std::vector<ExplainedStatus> ExplainTopic(std::string_view topic)
 
 std::string ExplainText(const ExplainedStatus& status)
 {
-    return std::to_string(status.Outcome.ExitStatus) + "  " + DescribeOutcome(status.Outcome) +
-           "\n  causes: " + std::string(status.Entry.Causes) +
-           "\n  what to do: " + std::string(status.Entry.Remedy) + "\n";
+    return std::to_string(status.ExitStatus) + "  " + DescribeOutcome(status) +
+           "\n  causes: " + std::string(status.Causes) +
+           "\n  what to do: " + std::string(status.Remedy) + "\n";
 }
 
 std::string ExplainAccepts()
@@ -70,11 +64,10 @@ std::string FailureCatalogueMarkdown()
     std::string table = "| Status | Message | Causes seen in practice | What to do |\n"
                         "|---|---|---|---|\n";
     for (const OutcomeRow& row : ExitStatusRows()) {
-        const FailureEntry& entry = *FailureEntryFor(row.ExitStatus);
         table +=
             "| " + std::to_string(row.ExitStatus) + " | " +
             (row.Text.empty() ? std::string("(no message)") : "\"" + std::string(row.Text) + "\"") +
-            " | " + std::string(entry.Causes) + " | " + std::string(entry.Remedy) + " |\n";
+            " | " + std::string(row.Causes) + " | " + std::string(row.Remedy) + " |\n";
     }
     return table;
 }

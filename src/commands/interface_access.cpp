@@ -46,15 +46,16 @@ std::string RealInterfaceAccess::PrivilegeHintFor(int result, std::string_view i
 std::string RealInterfaceAccess::AdapterNamed(const std::string& name)
 {
     const std::string interfaceName = naming_ != nullptr ? naming_->InterfaceOfName(name) : "";
-    return interfaceName.empty() ? std::string() : std::string(ADAPTER_NAME_PREFIX) + interfaceName;
+    return interfaceName.empty() ? std::string() : AdapterNameOf(interfaceName);
 }
 
 std::string RealInterfaceAccess::FriendlyName(const std::string& adapterName)
 {
-    if (naming_ == nullptr || !std::string_view(adapterName).starts_with(ADAPTER_NAME_PREFIX)) {
+    const std::optional<std::string_view> interfaceName = InterfaceNameOf(adapterName);
+    if (naming_ == nullptr || !interfaceName) {
         return {};
     }
-    return naming_->FriendlyName(adapterName.substr(ADAPTER_NAME_PREFIX.size()));
+    return naming_->FriendlyName(std::string(*interfaceName));
 }
 
 }  // namespace tarvik

@@ -1,10 +1,10 @@
 #pragma once
 // Every way a command can end, one table per set of codes. A row holds the code, the system's
 // own text (empty when that ending shows none) and tarvik-cli's exit status, with a few words
-// for --help and the README. The flows show the texts, the desktop program shows them in its
-// message boxes, the command line also exits with the statuses (and so does the desktop
-// program after a start-up that ends it), and --help and the README list them: a new ending is
-// a new row.
+// for --help and the README, and the causes and remedy that `explain` gives. The flows show the
+// texts, the desktop program shows them in its message boxes, the command line also exits with the
+// statuses (and so does the desktop program after a start-up that ends it), and --help and the
+// README list them: a new ending is a new row.
 
 #include <array>
 #include <cstddef>
@@ -24,6 +24,12 @@ struct OutcomeRow {
     std::string_view Text;     // the system's own text; empty when none is shown
     int ExitStatus;            // tarvik-cli's; a start-up row's is the desktop program's too
     std::string_view Meaning;  // what the ending means, for --help and the README
+    // What has been behind this ending on a real bench, and what to try (and what to send with
+    // a report), for `tarvik-cli explain` and the README. Most reports of a silent device are
+    // not faults of the loader but of the machine around it, so these name those first. Empty
+    // only in a row whose exit status another row explains (a flow's success: the program's).
+    std::string_view Causes;
+    std::string_view Remedy;
 };
 
 // How the Upgrade command (and its check on its own) ended.
@@ -42,24 +48,50 @@ enum class UpgradeOutcome {
 
 inline constexpr std::array<OutcomeRow, 10> UPGRADE_OUTCOMES = {{
     {static_cast<int>(UpgradeOutcome::Finished), "", 0,
-     "success; an upgrade ended with \"Upgrade Finish\""},
-    {static_cast<int>(UpgradeOutcome::FileNotSelected), "File Not Selected !", 10, ""},
+     "success; an upgrade ended with \"Upgrade Finish\"", "", ""},
+    {static_cast<int>(UpgradeOutcome::FileNotSelected), "File Not Selected !", 10, "",
+     "upgrade or check was given no image file (an empty name)",
+     "name the image file after the command"},
     {static_cast<int>(UpgradeOutcome::FileFormatError), "File Format Error !", 11,
-     "no readable information block in the image"},
+     "no readable information block in the image",
+     "the file is no image for these devices: another vendor's format, a file cut short, or "
+     "an archive not yet unpacked",
+     "check it with `tarvik-cli info FILE`; fetch the image again and compare its size"},
     {static_cast<int>(UpgradeOutcome::CommunicationFail), "Communication Fail", 12,
-     "the device did not answer the check's query"},
-    {static_cast<int>(UpgradeOutcome::HardwareMismatch), "Hardware Type Mismatch !", 13, ""},
+     "the device did not answer the check's query",
+     "no device answered the check's query: wrong adapter, device off or not in its loader "
+     "mode, cable or switch, Wi-Fi, the other frame type, a bridge's spanning tree",
+     "confirm with `tarvik-cli -i IFNAME browse`, try `--frame-type auto`, connect the device "
+     "directly by cable; send `--trace FILE` with a report"},
+    {static_cast<int>(UpgradeOutcome::HardwareMismatch), "Hardware Type Mismatch !", 13, "",
+     "the image is for another board: its board code differs from the device's",
+     "compare `tarvik-cli info FILE` with `tarvik-cli device NAME` and take the image for that "
+     "board"},
     {static_cast<int>(UpgradeOutcome::FileNotFound), "File Not Found !", 14,
-     "the image could not be opened for the transfer"},
+     "the image could not be opened for the transfer",
+     "the image went away or lost its read permission between the check and the transfer",
+     "keep the file where it is, readable by the user running the loader, and run again"},
     {static_cast<int>(UpgradeOutcome::RequestTargetError), "Request Target Error !", 15,
-     "the begin request did not go out"},
+     "the begin request did not go out",
+     "the begin request could not be sent: the interface went down or a network manager "
+     "reconfigured it under the loader",
+     "keep the interface up and unmanaged for the run (`nmcli device set IFNAME managed no`), "
+     "then run again"},
     {static_cast<int>(UpgradeOutcome::ProcessError), "Upgrade Process Error !", 16,
      "the device refused a step or stopped answering, or the image file could not be read to its "
-     "end"},
+     "end",
+     "the device refused a step or stopped answering mid-transfer (power, cable, a network "
+     "manager or spanning tree taking the port), or the image file was cut short",
+     "power-cycle the device into its loader mode and run again; leave `--pace` at 20; send "
+     "`--trace FILE` with a report"},
     {static_cast<int>(UpgradeOutcome::SendFailed), "Upgrade Process Error !", 17,
-     "a frame of the transfer could not be sent again"},
+     "a frame of the transfer could not be sent again",
+     "a resend could not go out: the interface went down or lost its carrier mid-transfer",
+     "check cable and link lights, keep network managers off the interface, run again"},
     {static_cast<int>(UpgradeOutcome::Other), "", 18,
-     "the upgrade ended for a reason that has no message"},
+     "the upgrade ended for a reason that has no message",
+     "the upgrade ended for a reason the loader has no message for",
+     "run again with `-v --trace FILE` and send both with a report"},
 }};
 
 // How the other flows failed: Show file information, Show device information, Browse, and the
@@ -73,12 +105,23 @@ enum class InquiryOutcome {
 
 inline constexpr std::array<OutcomeRow, 4> INQUIRY_OUTCOMES = {{
     {static_cast<int>(InquiryOutcome::FileAccessError), "File Access Error !", 20,
-     "info: the image could not be read"},
+     "info: the image could not be read", "the image file is missing, unreadable or empty",
+     "check the path and its permissions (`ls -l FILE`)"},
     {static_cast<int>(InquiryOutcome::AccessTargetError), "Access Target Error!", 21,
-     "device: the device did not answer"},
-    {static_cast<int>(InquiryOutcome::BroadcastError), "Broadcast Error !", 22, "browsing failed"},
+     "device: the device did not answer",
+     "the named device did not answer: wrong name or adapter, device off or not in its "
+     "loader mode, the other frame type, cable, switch or Wi-Fi",
+     "find its name with `tarvik-cli -i IFNAME browse`; try `--frame-type typed`; send "
+     "`--trace FILE` with a report"},
+    {static_cast<int>(InquiryOutcome::BroadcastError), "Broadcast Error !", 22, "browsing failed",
+     "the discovery query could not be sent: interface down, no carrier, or a network "
+     "manager taking it over",
+     "bring the interface up with a cable in (`ip link set IFNAME up`) and run again"},
     {static_cast<int>(InquiryOutcome::TargetNotFound), "", 23,
-     "--frame-type auto: the named device did not answer discovery"},
+     "--frame-type auto: the named device did not answer discovery",
+     "with --frame-type auto the named device answered discovery in neither frame type",
+     "check its name with `browse`; power-cycle it into its loader mode; send `--trace FILE` "
+     "with a report"},
 }};
 
 // How the start-up sequence ended. DISCOVERY_* are the adapter discovery's own results.
@@ -117,21 +160,59 @@ inline constexpr AfterStartup PROGRAM_RUNS_ON = AfterStartup::RunsOn;
 inline constexpr AfterStartup PROGRAM_ENDS = AfterStartup::Ends;
 
 inline constexpr std::array<StartupOutcomeRow, 10> STARTUP_OUTCOMES = {{
-    {{STARTUP_READY, "", 0, "the adapter is open"}, BY_STEP, PROGRAM_RUNS_ON},
-    {{DISCOVERY_NO_ADAPTER, "No LAN Card Detected !", 30, ""}, BY_DISCOVERY, PROGRAM_ENDS},
-    {{DISCOVERY_OPEN_ADAPTER_FAILED, "Open Adapter Fail !", 31, ""}, BY_DISCOVERY, PROGRAM_ENDS},
-    {{DISCOVERY_OPEN_REGISTRY_FAILED, "Open Registry Fail !", 32, ""}, BY_DISCOVERY, PROGRAM_ENDS},
-    {{DISCOVERY_OPEN_EVENT_FAILED, "Open Event Fail !", 33, ""}, BY_DISCOVERY, PROGRAM_ENDS},
-    {{DISCOVERY_START_RECEPTION_FAILED, "Start Reception Fail !", 34, ""},
+    {{STARTUP_READY, "", 0, "the adapter is open", "", ""}, BY_STEP, PROGRAM_RUNS_ON},
+    {{DISCOVERY_NO_ADAPTER, "No LAN Card Detected !", 30, "",
+      "no usable wired adapter: none listed, all down, or only loopback, Wi-Fi or virtual "
+      "ones",
+      "plug in a wired adapter and bring it up; `tarvik-cli adapters` lists what is seen"},
      BY_DISCOVERY,
      PROGRAM_ENDS},
-    {{STARTUP_WITHOUT_ADAPTER, "Operation System Not Support ! ", 35, ""},
+    {{DISCOVERY_OPEN_ADAPTER_FAILED, "Open Adapter Fail !", 31, "",
+      "opening the raw socket failed: no privilege (neither root nor cap_net_raw nor the "
+      "tarvik group), or the adapter vanished",
+      "`sudo setcap cap_net_raw+ep` on the binary or join the tarvik group (log in again), or run "
+      "as root"},
+     BY_DISCOVERY,
+     PROGRAM_ENDS},
+    {{DISCOVERY_OPEN_REGISTRY_FAILED, "Open Registry Fail !", 32, "",
+      "the adapter's entry could not be read: a USB adapter unplugged or renamed while "
+      "listing",
+      "replug the adapter, wait for its name to settle, run again"},
+     BY_DISCOVERY,
+     PROGRAM_ENDS},
+    {{DISCOVERY_OPEN_EVENT_FAILED, "Open Event Fail !", 33, "",
+      "the receive queue could not be set up: the process ran out of file descriptors or "
+      "memory",
+      "close other programs holding raw sockets, raise `ulimit -n`, run again"},
+     BY_DISCOVERY,
+     PROGRAM_ENDS},
+    {{DISCOVERY_START_RECEPTION_FAILED, "Start Reception Fail !", 34, "",
+      "reception could not start: the socket filter was refused or the interface went down "
+      "while opening",
+      "check `dmesg`, keep the interface up and unmanaged, run again with `-v`"},
+     BY_DISCOVERY,
+     PROGRAM_ENDS},
+    {{STARTUP_WITHOUT_ADAPTER, "Operation System Not Support ! ", 35, "",
+      "the system is neither family the adapter discovery knows",
+      "run on a supported Linux or Windows system"},
      BY_STEP,
      PROGRAM_RUNS_ON},
-    {{STARTUP_UNKNOWN_ADAPTER, "", 37, "-i names no adapter in the list"}, BY_STEP, PROGRAM_ENDS},
-    {{STARTUP_NO_OS_VERSION, "Get OSVersionInfo Fail", 36, ""}, BY_STEP, PROGRAM_RUNS_ON},
+    {{STARTUP_UNKNOWN_ADAPTER, "", 37, "-i names no adapter in the list",
+      "`-i` names no adapter in the list: a typo, a renamed interface (eth0 vs enp3s0), or "
+      "one inside another network namespace",
+      "pick a name from `tarvik-cli adapters` (also printed with the error)"},
+     BY_STEP,
+     PROGRAM_ENDS},
+    {{STARTUP_NO_OS_VERSION, "Get OSVersionInfo Fail", 36, "",
+      "the system's version query failed, so its family could not be told",
+      "report it with the system's name and version"},
+     BY_STEP,
+     PROGRAM_RUNS_ON},
     {{STARTUP_CAPABILITIES_KEPT, "Drop Capabilities Fail !", 38,
-      "the capabilities could not be given up after the open"},
+      "the capabilities could not be given up after the open",
+      "the capabilities could not be given up after the open, so the loader stopped rather "
+      "than read the wire with them",
+      "report it with the output of `getpcaps $$` and the kernel version"},
      BY_STEP,
      PROGRAM_ENDS},
 }};
@@ -152,18 +233,35 @@ enum class ProgramOutcome {
 
 inline constexpr std::array<OutcomeRow, 6> PROGRAM_OUTCOMES = {{
     {static_cast<int>(ProgramOutcome::Success), "", 0,
-     "success; an upgrade ended with \"Upgrade Finish\""},
-    {static_cast<int>(ProgramOutcome::Usage), "", 2, "the command line could not be understood"},
+     "success; an upgrade ended with \"Upgrade Finish\"", "nothing went wrong", "nothing to do"},
+    {static_cast<int>(ProgramOutcome::Usage), "", 2, "the command line could not be understood",
+     "a misspelt command or option, an option before its command, a device name that is not "
+     "what browse prints, a trace file that cannot be written",
+     "read the line printed above the status; `tarvik-cli --help` lists every command"},
     {static_cast<int>(ProgramOutcome::Interrupted), "", 130,
-     "interrupted by Ctrl-C or SIGTERM; the image and the adapter were closed"},
+     "interrupted by Ctrl-C or SIGTERM; the image and the adapter were closed",
+     "Ctrl-C or SIGTERM; the image and the adapter were closed",
+     "a device stopped mid-write keeps its loader mode: run the upgrade again"},
     {static_cast<int>(ProgramOutcome::SomeDevicesFailed), "", 19,
      "upgrade of several devices: some did not end with \"Upgrade Finish\" (each one's own "
-     "status is in the summary), or --all found no device that fits"},
+     "status is in the summary), or --all found no device that fits",
+     "of several devices some failed, each with its own status in the summary, or --all "
+     "found no device whose board code fits the image",
+     "run `tarvik-cli explain` on each device's status; check the image's board code with "
+     "`info`"},
     {static_cast<int>(ProgramOutcome::DoctorFoundFault), "", 24,
-     "doctor: a check failed (its line says what to do)"},
+     "doctor: a check failed (its line says what to do)",
+     "doctor found something that keeps frames from the devices: an interface missing, down "
+     "or without carrier, not Ethernet, an MTU too small for a block, a bridge port that "
+     "drops frames, no raw network access, or a socket that would not open",
+     "do what the failing line says after `->`, then run `tarvik-cli doctor` again"},
     {static_cast<int>(ProgramOutcome::HistoryPushIncomplete), "", 25,
      "history push: records remain queued (the server could not be reached, refused them or "
-     "went away); they go with the next push"},
+     "went away); they go with the next push",
+     "the PostgreSQL server was down or unreachable, refused the login (no password in "
+     "~/.pgpass, no such role or database, pg_hba.conf), or the connection broke mid-push",
+     "check the URL with `psql URL`, put the password in ~/.pgpass, then push again: nothing "
+     "queued is lost and nothing is stored twice"},
 }};
 
 // The row of a code; null when the table has none, which the caller must answer for itself.
@@ -190,6 +288,24 @@ constexpr bool RowsStandAtTheirCodes(const std::array<OutcomeRow, N>& table, Out
     }
     return N == static_cast<std::size_t>(last) + 1;
 }
+// Whether a row has its causes and remedy exactly when it explains its exit status: every row
+// but a flow's success, which the program's own success row explains.
+template <typename Row, std::size_t N>
+constexpr bool EveryEndingExplained(const std::array<Row, N>& table, bool explainsSuccess)
+{
+    for (const Row& row : table) {
+        const bool explains = row.ExitStatus != 0 || explainsSuccess;
+        if (explains != (!row.Causes.empty() && !row.Remedy.empty())) {
+            return false;
+        }
+    }
+    return true;
+}
+static_assert(EveryEndingExplained(UPGRADE_OUTCOMES, false));
+static_assert(EveryEndingExplained(INQUIRY_OUTCOMES, false));
+static_assert(EveryEndingExplained(STARTUP_OUTCOMES, false));
+static_assert(EveryEndingExplained(PROGRAM_OUTCOMES, true));
+
 static_assert(RowsStandAtTheirCodes(UPGRADE_OUTCOMES, UpgradeOutcome::Other));
 static_assert(RowsStandAtTheirCodes(INQUIRY_OUTCOMES, InquiryOutcome::TargetNotFound));
 static_assert(RowsStandAtTheirCodes(PROGRAM_OUTCOMES, ProgramOutcome::HistoryPushIncomplete));

@@ -123,7 +123,7 @@ std::vector<DeviceRunReport> UpgradeSeveralDevices(RunEnvironment& environment,
     std::vector<std::function<void()>> tasks;
     for (std::size_t i = 0; i < request.DeviceNames.size(); ++i) {
         tasks.emplace_back([&, i] {
-            watcher.RunStarts(i);
+            watcher.RunStarts(i, request.DeviceNames[i]);
             reports[i] = UpgradeOneDevice(environment, request, i, watcher, stop);
             watcher.RunEnds(i, reports[i]);
         });

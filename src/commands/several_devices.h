@@ -67,15 +67,27 @@ DeviceRunReport UpgradeOnSharedAdapter(RunEnvironment& environment,
                                        ProgressDisplay& progress, const StopRequested& stop,
                                        std::optional<FrameVariantKind> variant = {});
 
-// What a front end gives each device's run. Every call but the first comes from that run's
-// own thread, so an implementation that shares anything between devices locks it.
+// What a front end gives each device's run, for a batch of named devices and for the station
+// alike. Each run has a number, from 0: a batch's index of the device's name, the station's
+// count of attempts in the order they start. Calls come from the runs' own threads (and the
+// station's probe), so an implementation that shares anything between runs locks it.
 class DeviceRunWatcher {
 public:
     virtual ~DeviceRunWatcher() = default;
-    virtual CommandPort& PortFor(std::size_t device) = 0;
-    virtual ProgressDisplay& ProgressFor(std::size_t device) = 0;
-    virtual void RunStarts(std::size_t /*device*/) {}
-    virtual void RunEnds(std::size_t /*device*/, const DeviceRunReport& /*report*/) {}
+    // Called after RunStarts of the run.
+    virtual CommandPort& PortFor(std::size_t run) = 0;
+    virtual ProgressDisplay& ProgressFor(std::size_t run) = 0;
+    virtual void RunStarts(std::size_t /*run*/, const std::string& /*device*/) {}
+    virtual void RunEnds(std::size_t /*run*/, const DeviceRunReport& /*report*/) {}
+    // The station's alone: a device answered its probe for the first time in the station's
+    // run, or again after it left.
+    virtual void Arrived(const std::string& /*device*/, const ImageDescriptor& /*descriptor*/,
+                         bool /*cameBack*/)
+    {
+    }
+    // The station's alone: the device's board code is not the image's; shown once, never
+    // upgraded.
+    virtual void Skipped(const DeviceRunReport& /*report*/) {}
 };
 
 struct SeveralDevicesRequest {

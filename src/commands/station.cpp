@@ -80,7 +80,7 @@ constexpr std::uint32_t JOB_IDLE_WAIT_MS = 1000;
 
 class Station {
 public:
-    Station(RunEnvironment& environment, const StationRequest& request, StationWatcher& watcher,
+    Station(RunEnvironment& environment, const StationRequest& request, DeviceRunWatcher& watcher,
             const StopRequested& stop, const ImageDescriptor& image)
         : environment_(environment), request_(request), watcher_(watcher), stop_(stop),
           image_(image), ledger_(request.Reflash)
@@ -112,33 +112,20 @@ private:
 
     void Probe()
     {
-        RunState& run = environment_.State();
-        Kernel& clock = environment_.Clock();
-        UpgradeLink link(run);
+        UpgradeLink link(environment_.State());
+        // A round lasts the whole interval: listening ends as it is up.
+        const ProbeRound round{request_.Variants,
+                               request_.ProbeIntervalMs > 0 ? request_.ProbeIntervalMs - 1 : 0,
+                               request_.Variants};
         while (!Ending()) {
-            const std::uint32_t roundStart = clock.GetTickCount();
-            for (const FrameVariantKind variant : request_.Variants) {
-                run.FrameVariant = variant;
-                if (link.SendProbe() != BUILD_SENT && !Ending()) {
-                    std::lock_guard lock(lock_);
-                    summary_.ProbeFailed = true;
-                    break;
-                }
-            }
-            if (summary_.ProbeFailed) {
+            const int sent = link.ProbeAndListen(
+                round, [this](const DiscoveryReply& reply) { Answered(reply); },
+                [this] { return Ending(); });
+            std::lock_guard lock(lock_);
+            if (sent != COLLECT_DONE && !Ending()) {
+                summary_.ProbeFailed = true;
                 break;
             }
-            while (clock.GetTickCount() - roundStart < request_.ProbeIntervalMs && !Ending()) {
-                const std::uint32_t length =
-                    run.Link.WaitFrame(run.ReceiveBuffer.data(), run.ReceiveBuffer.size());
-                const std::span<const std::uint8_t> frame(run.ReceiveBuffer.data(), length);
-                const auto variant = length == 0 ? std::nullopt : DiscoveryReplyVariant(frame);
-                if (variant && std::find(request_.Variants.begin(), request_.Variants.end(),
-                                         *variant) != request_.Variants.end()) {
-                    Answered(frame, *variant);
-                }
-            }
-            std::lock_guard lock(lock_);
             ledger_.RoundEnds();
         }
         std::lock_guard lock(lock_);
@@ -149,28 +136,25 @@ private:
         }
     }
 
-    void Answered(std::span<const std::uint8_t> frame, FrameVariantKind variant)
+    void Answered(const DiscoveryReply& reply)
     {
-        const auto header = DecodeHeader(frame);
-        ImageDescriptor descriptor;
-        std::copy_n(frame.begin() + FRAME_DATA, DESCRIPTOR_BYTES, descriptor.Bytes.begin());
-        const bool fits = SameBoardCode(image_, descriptor);
-        const std::string name = FormatDeviceName(header->Source);
+        const bool fits = SameBoardCode(image_, reply.Descriptor);
+        const std::string name = FormatDeviceName(reply.Source);
 
         std::lock_guard lock(lock_);
-        const StationLedger::Answer answer = ledger_.Answered(header->Source, fits);
+        const StationLedger::Answer answer = ledger_.Answered(reply.Source, fits);
         if (answer.Arrived) {
-            watcher_.Arrived(name, descriptor, answer.CameBack);
+            watcher_.Arrived(name, reply.Descriptor, answer.CameBack);
         }
         if (answer.Do == StationLedger::Decision::Skip) {
             DeviceRunReport report;
             report.DeviceName = name;
-            report.Descriptor = descriptor;
+            report.Descriptor = reply.Descriptor;
             SettleReport(report, UpgradeOutcome::HardwareMismatch, true, false);
             summary_.Skips.push_back(report);
             watcher_.Skipped(report);
         } else if (answer.Do == StationLedger::Decision::Upgrade) {
-            waiting_.push_back({header->Source, variant});
+            waiting_.push_back({reply.Source, reply.Variant});
             for (const EventHandle wake : wakes_) {
                 environment_.Clock().SetEvent(wake);
             }
@@ -216,7 +200,7 @@ private:
 
     RunEnvironment& environment_;
     const StationRequest& request_;
-    StationWatcher& watcher_;
+    DeviceRunWatcher& watcher_;
     const StopRequested& stop_;
     const ImageDescriptor image_;
     std::mutex lock_;
@@ -231,7 +215,7 @@ private:
 }  // namespace
 
 StationSummary RunStation(RunEnvironment& environment, const StationRequest& request,
-                          StationWatcher& watcher, const StopRequested& stop)
+                          DeviceRunWatcher& watcher, const StopRequested& stop)
 {
     ImageDescriptor image;
     if (const int read = ReadImageDescriptor(environment.State().Files, request.ImagePath, image);

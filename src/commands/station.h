@@ -81,26 +81,6 @@ struct StationRequest {
     StopRequested Closing;
 };
 
-// What the station tells its front end. Every call may come from any of the station's threads:
-// an implementation locks what it shares.
-class StationWatcher {
-public:
-    virtual ~StationWatcher() = default;
-    // A device answered for the first time in this station's run, or again after it left.
-    virtual void Arrived(const std::string& /*device*/, const ImageDescriptor& /*descriptor*/,
-                         bool /*cameBack*/)
-    {
-    }
-    // The device's board code is not the image's: shown once, never upgraded.
-    virtual void Skipped(const DeviceRunReport& /*report*/) {}
-    // Each attempt has a number, from 0 in the order they start.
-    virtual CommandPort& PortFor(std::size_t attempt) = 0;
-    virtual ProgressDisplay& ProgressFor(std::size_t attempt) = 0;
-    // Called before PortFor and ProgressFor of the attempt.
-    virtual void RunStarts(std::size_t /*attempt*/, const std::string& /*device*/) {}
-    virtual void RunEnds(std::size_t /*attempt*/, const DeviceRunReport& /*report*/) {}
-};
-
 struct StationSummary {
     std::vector<DeviceRunReport> Attempts;  // in the order they ended
     std::vector<DeviceRunReport> Skips;
@@ -111,8 +91,9 @@ struct StationSummary {
 };
 
 // Runs the station on an environment made for RunSharing::SeveralRuns and started, until stop
-// or the request's Closing says so.
+// or the request's Closing says so. The watcher hears of every device that arrives or is
+// skipped, and of every attempt.
 StationSummary RunStation(RunEnvironment& environment, const StationRequest& request,
-                          StationWatcher& watcher, const StopRequested& stop);
+                          DeviceRunWatcher& watcher, const StopRequested& stop);
 
 }  // namespace tarvik

@@ -19,7 +19,7 @@ DeviceAdapter::~DeviceAdapter()
 
 std::optional<std::string> DeviceAdapter::Open(const std::string& interfaceName)
 {
-    const std::string name = std::string(ADAPTER_NAME_PREFIX) + interfaceName;
+    const std::string name = AdapterNameOf(interfaceName);
     adapter_ = driver_.OpenAdapter(name.c_str());
     if (adapter_ == INVALID_ADAPTER) {
         return openError_ ? openError_() : "the adapter cannot be opened";

@@ -10,8 +10,8 @@
 #include <memory>
 #include <string>
 
+#include "commands/command_port.h"
 #include "dialogs/dialog.h"
-#include "protocol/progress.h"
 
 namespace tarvik {
 

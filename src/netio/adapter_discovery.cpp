@@ -102,9 +102,7 @@ int ListAdaptersNT(Registry& registry, AdapterList& list)
         if (IsHidden(card)) {
             return;
         }
-        std::string adapterName(ADAPTER_NAME_PREFIX);
-        adapterName += ReadText(card, "ServiceName");
-        list.Add(ReadText(card, "Description"), std::move(adapterName));
+        list.Add(ReadText(card, "Description"), AdapterNameOf(ReadText(card, "ServiceName")));
     });
     cards.Close();
     return list.Count == 0 ? DISCOVERY_NO_ADAPTER : DISCOVERY_OK;
@@ -128,8 +126,7 @@ int FindAdapterIndex(const AdapterList& list, std::string_view name)
 {
     for (std::size_t i = 0; i < list.Names.size(); ++i) {
         const std::string_view listed = list.Names[i];
-        if (listed == name || (listed.starts_with(ADAPTER_NAME_PREFIX) &&
-                               listed.substr(ADAPTER_NAME_PREFIX.size()) == name)) {
+        if (listed == name || InterfaceNameOf(listed) == name) {
             return static_cast<int>(i);
         }
     }

@@ -65,6 +65,11 @@ Binding::Binding(Kernel& kernel, PacketDriver& driver, std::uint32_t sendPauseMs
 
 Binding::~Binding()
 {
+    Close();
+}
+
+void Binding::Close()
+{
     StopReception();
     CloseRequestEvent();
     CloseAdapter();

@@ -1,7 +1,7 @@
 #pragma once
 // The binding to the packet driver: the one open adapter, 64 receive requests kept posted on
 // it, and the operations the protocol sends and receives through. One Binding per run; it
-// tears the adapter down when destroyed (StopReception, CloseRequestEvent, CloseAdapter).
+// tears the adapter down when destroyed (Close).
 
 #include <cstddef>
 #include <cstdint>
@@ -9,9 +9,9 @@
 #include <optional>
 
 #include "platform/capture/frame_trace.h"
-#include "platform/kernel/kernel.h"
 #include "platform/capture/packet_driver.h"
 #include "platform/capture/posted_reads.h"
+#include "platform/kernel/kernel.h"
 
 namespace tarvik {
 
@@ -81,6 +81,9 @@ public:
     void StopReception();
     void CloseRequestEvent();
     void CloseAdapter();
+    // The whole teardown, in its order: reception stopped, request event and adapter closed.
+    // The binding may open an adapter again afterwards.
+    void Close();
 
     bool SetPacketFilter(std::uint32_t filter);
     bool EnablePacketFilter();

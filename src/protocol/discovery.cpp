@@ -128,37 +128,60 @@ bool UpgradeLink::TimerExpired(std::uint32_t start, std::uint16_t units)
     return elapsed > TIMER_UNIT_MS * units;
 }
 
+int UpgradeLink::ProbeAndListen(const ProbeRound& round,
+                                const std::function<void(const DiscoveryReply&)>& onReply,
+                                const std::function<bool()>& stop)
+{
+    Kernel& kernel = run_.Link.kernel();
+    const FrameVariantKind variantBefore = run_.FrameVariant;
+    const std::uint32_t start = kernel.GetTickCount();
+    for (const FrameVariantKind variant : round.Variants) {
+        run_.FrameVariant = variant;
+        if (SendProbe() != BUILD_SENT) {
+            run_.FrameVariant = variantBefore;
+            return COLLECT_PROBE_FAILED;
+        }
+    }
+    run_.FrameVariant = variantBefore;
+    while (kernel.GetTickCount() - start <= round.WindowMs && !(stop && stop())) {
+        const std::uint32_t length =
+            run_.Link.WaitFrame(run_.ReceiveBuffer.data(), run_.ReceiveBuffer.size());
+        if (length == 0) {
+            continue;
+        }
+        const std::span<const std::uint8_t> frame(run_.ReceiveBuffer.data(), length);
+        const auto variant = DiscoveryReplyVariant(frame);
+        if (!variant || std::find(round.Accepted.begin(), round.Accepted.end(), *variant) ==
+                            round.Accepted.end()) {
+            continue;
+        }
+        DiscoveryReply reply;
+        reply.Source = DecodeHeader(frame)->Source;
+        reply.Variant = *variant;
+        std::copy_n(frame.begin() + FRAME_DATA, DESCRIPTOR_BYTES, reply.Descriptor.Bytes.begin());
+        reply.AfterMs = kernel.GetTickCount() - start;
+        onReply(reply);
+    }
+    return COLLECT_DONE;
+}
+
 int UpgradeLink::CollectResponders(ResponderList& list)
 {
     list.Addresses.clear();
-    int probesLeft = PROBES_PER_PASS;
-    Kernel& kernel = run_.Link.kernel();
-    std::uint32_t start = kernel.GetTickCount();
-    if (SendProbe() != BUILD_SENT) {
-        return COLLECT_PROBE_FAILED;
-    }
-    for (;;) {
-        if (TimerExpired(start, PROBE_WINDOW_UNITS)) {
-            if (--probesLeft == 0) {
-                return COLLECT_DONE;
+    const ProbeRound round{
+        {run_.FrameVariant}, TIMER_UNIT_MS * PROBE_WINDOW_UNITS, {run_.FrameVariant}};
+    auto& addresses = list.Addresses;
+    for (int probe = 0; probe < PROBES_PER_PASS; ++probe) {
+        const int result = ProbeAndListen(round, [&addresses](const DiscoveryReply& reply) {
+            if (std::find(addresses.begin(), addresses.end(), reply.Source) == addresses.end()) {
+                addresses.push_back(reply.Source);
             }
-            start = kernel.GetTickCount();
-            if (SendProbe() != BUILD_SENT) {
-                return COLLECT_PROBE_FAILED;
-            }
-        }
-        const std::uint32_t length =
-            run_.Link.WaitFrame(run_.ReceiveBuffer.data(), run_.ReceiveBuffer.size());
-        FrameHeader header;
-        if (length == 0 || !IsDiscoveryReply(std::span(run_.ReceiveBuffer.data(), length),
-                                             run_.FrameVariant, header)) {
-            continue;
-        }
-        auto& addresses = list.Addresses;
-        if (std::find(addresses.begin(), addresses.end(), header.Source) == addresses.end()) {
-            addresses.push_back(header.Source);
+        });
+        if (result != COLLECT_DONE) {
+            return result;
         }
     }
+    return COLLECT_DONE;
 }
 
 bool UpgradeLink::RunDiscoveryPass(std::vector<std::string>& names)

@@ -3,6 +3,7 @@
 // every user constructs one for the call over the one RunState.
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <span>
 #include <string>
@@ -85,6 +86,25 @@ struct ResponderList {
     std::vector<MacAddress> Addresses;  // in order of first answer, no duplicates
 };
 
+// One round of probe-and-listen: a broadcast probe in each of Variants, back to back in that
+// order, then listening until more than WindowMs has passed since the round began (the
+// timer's test: a window of 1980 ms still listens at 1980 ms). Only replies in one of the
+// Accepted variants count.
+struct ProbeRound {
+    std::vector<FrameVariantKind> Variants;
+    std::uint32_t WindowMs = TIMER_UNIT_MS * PROBE_WINDOW_UNITS;
+    std::vector<FrameVariantKind> Accepted;
+};
+
+// A device's answer to a probe: who, in which frame type, its descriptor, and how long after
+// the round began it came.
+struct DiscoveryReply {
+    MacAddress Source{};
+    FrameVariantKind Variant = FrameVariantKind::Untyped;
+    ImageDescriptor Descriptor;
+    std::uint32_t AfterMs = 0;
+};
+
 // A device's name as browse shows it: DEVICE_NAME_PREFIX and the last three bytes of its
 // address in hex when the address is in the vendor's block (VENDOR_OUI), else all six bytes.
 inline constexpr std::string_view DEVICE_NAME_PREFIX = "QV";
@@ -121,6 +141,14 @@ public:
 
     // --- discovery ---
     bool TimerExpired(std::uint32_t start, std::uint16_t units);
+    // Sends the round's probes and listens its window, handing every accepted reply to
+    // onReply as it comes (a device that answers twice is handed up twice). Listening ends
+    // early once stop says so. COLLECT_DONE, or COLLECT_PROBE_FAILED when a probe could not be
+    // sent (the round ends there, unheard). The run's frame variant is left as it was.
+    int ProbeAndListen(const ProbeRound& round,
+                       const std::function<void(const DiscoveryReply&)>& onReply,
+                       const std::function<bool()>& stop = {});
+    // One discovery pass in the run's frame variant: PROBES_PER_PASS rounds of one probe.
     int CollectResponders(ResponderList& list);
     // The sorted names of every target that answered (0 or more), or -1 on failure.
     int DiscoverTargets(std::vector<std::string>& names);

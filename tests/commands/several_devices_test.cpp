@@ -15,33 +15,19 @@
 #include "image/image_builder.h"
 #include "image/memory_file_system.h"
 #include "lab/lab_setup.h"
-#include "message_port.h"
 #include "netio/adapter_discovery.h"
 #include "netio/binding.h"
 #include "platform/host/os_version.h"
 #include "platform/kernel/sim_kernel.h"
 #include "protocol/frame.h"
 #include "protocol/upgrade_link.h"
+#include "support/lab_rig.h"
 
 namespace tarvik::testing {
 namespace {
 
-constexpr char IMAGE[] = "/images/fw.bin";
-constexpr std::size_t IMAGE_BYTES = 5000;
-
-class NoProgress final : public ProgressDisplay {
-public:
-    void BeginProgress(std::uint64_t) override {}
-    void SetProgress(const ProgressReport&) override {}
-};
-
-std::vector<std::uint8_t> TestImage()
-{
-    ImageSpec layout = SampleImageSpec();
-    layout.Size = IMAGE_BYTES;
-    layout.HeaderOffset = 0;
-    return BuildImage(layout);
-}
+constexpr const char* IMAGE = RIG_IMAGE;
+constexpr std::size_t IMAGE_BYTES = RIG_IMAGE_BYTES;
 
 // --- the send pace ---
 
@@ -56,7 +42,7 @@ PacedUpgrade UpgradeAtPace(std::uint32_t paceMs)
     SimKernel kernel;
     std::unique_ptr<Lab> lab = MakeBuiltInLab(kernel);
     MemoryFileSystem files;
-    files.Add(IMAGE, TestImage());
+    files.Add(IMAGE, RigImage());
     Binding binding(kernel, lab->Driver(), paceMs);
     RunState run(binding, files);
     PacedUpgrade result;
@@ -96,7 +82,7 @@ constexpr MacAddress FIRST = {0x02, 0x5A, 0x17, 0x00, 0x00, 0x01};
 constexpr MacAddress SECOND = {0x02, 0x5A, 0x17, 0x00, 0x00, 0x02};
 constexpr MacAddress THIRD = {0x02, 0x5A, 0x17, 0x00, 0x00, 0x03};
 constexpr MacAddress OTHER_BOARD = {0x02, 0x5A, 0x17, 0x00, 0x00, 0x04};
-constexpr std::array<std::uint8_t, 6> FITTING_BOARD = {0x00, 0x11, 0x22, 0x33, 0x44, 0x55};
+constexpr std::array<std::uint8_t, 6> FITTING_BOARD = RIG_BOARD;
 constexpr std::uint32_t IMAGE_ADDRESS = 0x1000 * 16;  // the sample image's code segment
 
 // Each device's messages and how far its progress got, kept apart per device.
@@ -106,7 +92,7 @@ public:
 
     CommandPort& PortFor(std::size_t device) override { return ports_[device]; }
     ProgressDisplay& ProgressFor(std::size_t device) override { return progress_[device]; }
-    void RunStarts(std::size_t) override { ++Starts; }
+    void RunStarts(std::size_t, const std::string&) override { ++Starts; }
     void RunEnds(std::size_t, const DeviceRunReport&) override { ++Ends; }
 
     const std::vector<std::string>& MessagesOf(std::size_t device) const
@@ -122,37 +108,18 @@ private:
     std::vector<NoProgress> progress_;
 };
 
-class SeveralDevicesTest : public ::testing::Test {
+class SeveralDevicesTest : public ::testing::Test, protected LabRig {
 protected:
-    SeveralDevicesTest() : lab(kernel)
+    SeveralDevicesTest()
     {
-        lab.Driver().AddAdapter(LAB_ADAPTER_NAME, LAB_ADAPTER_ADDRESS);
         for (const MacAddress& address : {FIRST, SECOND, THIRD}) {
             AddDevice(address, FITTING_BOARD);
         }
-        registry = MakeLabRegistry();
-        files.Add(IMAGE, TestImage());
     }
 
     EmulatedTarget& AddDevice(const MacAddress& address, const std::array<std::uint8_t, 6>& board)
     {
-        TargetConfig config;
-        config.Address = address;
-        config.Descriptor = LabTargetDescriptor(board);
-        config.Variants = {FrameVariantKind::Untyped};
-        return lab.AddTarget(std::move(config)).Device();
-    }
-
-    // Opens the lab's adapter once, the way tarvik-cli does for several devices (or for one).
-    RunEnvironment& Environment(RunSharing sharing = RunSharing::SeveralRuns)
-    {
-        environment.reset();
-        environment = std::make_unique<RunEnvironment>(
-            EnvironmentParts{kernel, lab.Driver(), *registry, version, files, access},
-            [this] { return stopAt != 0 && kernel.Now() >= stopAt; }, sharing);
-        FirstAdapterSelection first;
-        EXPECT_EQ(environment->Start(first, port), STARTUP_READY);
-        return *environment;
+        return LabRig::AddDevice(address, board, {FrameVariantKind::Untyped}).Device();
     }
 
     std::vector<DeviceRunReport> Upgrade(const std::vector<std::string>& names,
@@ -165,8 +132,7 @@ protected:
         request.ImagePath = IMAGE;
         request.SkipOtherBoards = skipOtherBoards;
         request.ReadDescriptor = true;
-        const StopRequested stop = [this] { return stopAt != 0 && kernel.Now() >= stopAt; };
-        auto reports = UpgradeSeveralDevices(opened, request, *watcher, stop);
+        auto reports = UpgradeSeveralDevices(opened, request, *watcher, Stop());
         EXPECT_EQ(watcher->Starts, static_cast<int>(names.size()));
         EXPECT_EQ(watcher->Ends, static_cast<int>(names.size()));
         EXPECT_EQ(files.OpenNow(), 0) << "an image file outlived its run";
@@ -175,19 +141,9 @@ protected:
 
     bool HoldsImage(const MacAddress& address)
     {
-        return lab.FindTarget(address)->Device().MemoryAt(IMAGE_ADDRESS, IMAGE_BYTES) ==
-               TestImage();
+        return lab.FindTarget(address)->Device().MemoryAt(IMAGE_ADDRESS, IMAGE_BYTES) == RigImage();
     }
 
-    SimKernel kernel{0x30000};
-    Lab lab;
-    std::unique_ptr<Registry> registry;
-    FixedOsVersionQuery version{VER_PLATFORM_WIN32_NT};
-    MemoryFileSystem files;
-    LabAccess access;
-    MessagePort port;
-    std::uint64_t stopAt = 0;
-    std::unique_ptr<RunEnvironment> environment;
     std::unique_ptr<RecordingWatcher> watcher;
 };
 
@@ -426,7 +382,7 @@ TEST_F(SeveralDevicesTest, AnImageCutShortFailsTheUpgradeAloneAndInABatch)
     EXPECT_EQ(port.Messages.back(), MSG_UPGRADE_PROCESS_ERROR);
     EXPECT_FALSE(lab.FindTarget(FIRST)->Device().WasReset());
 
-    files.Add(IMAGE, TestImage());
+    files.Add(IMAGE, RigImage());
     cut = false;
     const auto batch = Upgrade({"QV000002", "QV000003"});
     for (std::size_t device = 0; device < batch.size(); ++device) {

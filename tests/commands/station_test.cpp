@@ -17,18 +17,17 @@
 #include "image/image_builder.h"
 #include "image/memory_file_system.h"
 #include "lab/lab_setup.h"
-#include "message_port.h"
 #include "netio/adapter_discovery.h"
 #include "platform/host/os_version.h"
 #include "platform/kernel/sim_kernel.h"
 #include "protocol/upgrade_link.h"
+#include "support/lab_rig.h"
 
 namespace tarvik::testing {
 namespace {
 
-constexpr char IMAGE[] = "/images/fw.bin";
-constexpr std::size_t IMAGE_BYTES = 5000;
-constexpr std::array<std::uint8_t, 6> FITTING_BOARD = {0x00, 0x11, 0x22, 0x33, 0x44, 0x55};
+constexpr const char* IMAGE = RIG_IMAGE;
+constexpr std::array<std::uint8_t, 6> FITTING_BOARD = RIG_BOARD;
 constexpr std::array<std::uint8_t, 6> OTHER_BOARD = {0x00, 0x11, 0x22, 0x33, 0x44, 0x66};
 
 MacAddress Device(std::uint8_t last)
@@ -36,22 +35,8 @@ MacAddress Device(std::uint8_t last)
     return {0x02, 0x5A, 0x17, 0x00, 0x00, last};
 }
 
-std::vector<std::uint8_t> TestImage()
-{
-    ImageSpec layout = SampleImageSpec();
-    layout.Size = IMAGE_BYTES;
-    layout.HeaderOffset = 0;
-    return BuildImage(layout);
-}
-
-class NoProgress final : public ProgressDisplay {
-public:
-    void BeginProgress(std::uint64_t) override {}
-    void SetProgress(const ProgressReport&) override {}
-};
-
 // What the station told its front end, and how many runs were under way at most.
-class RecordingStationWatcher final : public StationWatcher {
+class RecordingStationWatcher final : public DeviceRunWatcher {
 public:
     void Arrived(const std::string& device, const ImageDescriptor&, bool cameBack) override
     {
@@ -93,37 +78,22 @@ private:
     std::size_t running_ = 0;
 };
 
-class StationTest : public ::testing::Test {
+class StationTest : public ::testing::Test, protected LabRig {
 protected:
-    StationTest() : lab(kernel)
-    {
-        lab.Driver().AddAdapter(LAB_ADAPTER_NAME, LAB_ADAPTER_ADDRESS);
-        registry = MakeLabRegistry();
-        files.Add(IMAGE, TestImage());
-    }
-
     EmulatedTargetStation& AddDevice(std::uint8_t last,
                                      const std::array<std::uint8_t, 6>& board = FITTING_BOARD)
     {
-        TargetConfig config;
-        config.Address = Device(last);
-        config.Descriptor = LabTargetDescriptor(board);
-        return lab.AddTarget(std::move(config));
+        return LabRig::AddDevice(Device(last), board);
     }
 
     // Runs a station until closeAtMs of simulated time, then lets the runs under way finish.
     StationSummary RunUntil(std::uint64_t closeAtMs, StationRequest request = {})
     {
-        environment = std::make_unique<RunEnvironment>(
-            EnvironmentParts{kernel, lab.Driver(), *registry, version, files, access},
-            [this] { return stopAt != 0 && kernel.Now() >= stopAt; }, RunSharing::SeveralRuns);
-        FirstAdapterSelection first;
-        EXPECT_EQ(environment->Start(first, port), STARTUP_READY);
+        Environment();
         request.ImagePath = IMAGE;
         request.ProbeIntervalMs = 500;
         request.Closing = [this, closeAtMs] { return kernel.Now() >= closeAtMs; };
-        const StopRequested stop = [this] { return stopAt != 0 && kernel.Now() >= stopAt; };
-        StationSummary summary = RunStation(*environment, request, watcher, stop);
+        StationSummary summary = RunStation(*environment, request, watcher, Stop());
         EXPECT_EQ(files.OpenNow(), 0) << "an image file outlived its run";
         return summary;
     }
@@ -133,17 +103,117 @@ protected:
         return lab.FindTarget(Device(static_cast<std::uint8_t>(last)))->Device().Resets();
     }
 
-    SimKernel kernel{0x30000};
-    Lab lab;
-    std::unique_ptr<Registry> registry;
-    FixedOsVersionQuery version{VER_PLATFORM_WIN32_NT};
-    MemoryFileSystem files;
-    LabAccess access;
-    MessagePort port;
-    std::uint64_t stopAt = 0;
-    std::unique_ptr<RunEnvironment> environment;
     RecordingStationWatcher watcher;
 };
+
+// --- the ledger's decisions, without a segment ---
+
+// One step of a device's story: an answer to a probe (and what the ledger makes of it), the
+// end of a probe round, or the end of the device's run.
+struct LedgerStep {
+    enum Kind { Answers, RoundEnds, RunEnds } What;
+    bool FitsOrPassed = true;  // Answers: the board fits; RunEnds: the run passed
+    StationLedger::Decision Do = StationLedger::Decision::None;
+    bool Arrived = false;
+    bool CameBack = false;
+};
+
+struct LedgerStory {
+    const char* What;
+    bool Reflash;
+    std::vector<LedgerStep> Steps;
+};
+
+using D = StationLedger::Decision;
+constexpr LedgerStep ROUND{LedgerStep::RoundEnds};
+constexpr LedgerStep PASSED{LedgerStep::RunEnds, true};
+constexpr LedgerStep FAILED{LedgerStep::RunEnds, false};
+constexpr LedgerStep ANSWERS{LedgerStep::Answers, true, D::None};
+constexpr LedgerStep ANSWERS_MISFIT{LedgerStep::Answers, false, D::None};
+constexpr LedgerStep ARRIVES{LedgerStep::Answers, true, D::Upgrade, true};
+constexpr LedgerStep ARRIVES_MISFIT{LedgerStep::Answers, false, D::Skip, true};
+constexpr LedgerStep BACK{LedgerStep::Answers, true, D::None, true, true};
+constexpr LedgerStep BACK_MISFIT{LedgerStep::Answers, false, D::None, true, true};
+constexpr LedgerStep BACK_UPGRADE{LedgerStep::Answers, true, D::Upgrade, true, true};
+
+const LedgerStory LEDGER_STORIES[] = {
+    {"a new device that fits is upgraded, and not again while busy",
+     false,
+     {ARRIVES, ANSWERS, ROUND, ROUND, ROUND, ANSWERS}},
+    {"a misfit is skipped once, also when it comes back",
+     false,
+     {ARRIVES_MISFIT, ROUND, ANSWERS_MISFIT, ROUND, ROUND, ROUND, BACK_MISFIT}},
+    {"a device that passed and stays is left alone",
+     true,
+     {ARRIVES, PASSED, ANSWERS, ROUND, ANSWERS, ROUND, ANSWERS}},
+    {"a device rebooting after it passed misses probes without leaving",
+     true,
+     {ARRIVES, PASSED, ROUND, ROUND, ROUND, ANSWERS}},
+    {"a device that passed, answered and was pulled is not flashed again",
+     false,
+     {ARRIVES, PASSED, ANSWERS, ROUND, ROUND, ROUND, BACK}},
+    {"... unless the station reflashes",
+     true,
+     {ARRIVES, PASSED, ANSWERS, ROUND, ROUND, ROUND, BACK_UPGRADE}},
+    {"a device that failed and stays is not offered again",
+     false,
+     {ARRIVES, FAILED, ANSWERS, ROUND, ANSWERS, ROUND, ANSWERS}},
+    {"a device that failed has left after two missed probes, and is flashed when back",
+     false,
+     {ARRIVES, FAILED, ROUND, ROUND, ROUND, BACK_UPGRADE}},
+    {"one lost answer is not an unplugging",
+     false,
+     {ARRIVES, FAILED, ROUND, ANSWERS, ROUND, ROUND, ANSWERS}},
+    {"rounds missed while busy do not count once the run ends",
+     false,
+     {ARRIVES, ROUND, ROUND, ROUND, FAILED, ROUND, ANSWERS}},
+};
+
+TEST(StationLedgerTest, EachStoryGetsItsDecisions)
+{
+    const MacAddress device = Device(1);
+    for (const LedgerStory& story : LEDGER_STORIES) {
+        StationLedger ledger(story.Reflash);
+        for (std::size_t i = 0; i < story.Steps.size(); ++i) {
+            const LedgerStep& step = story.Steps[i];
+            switch (step.What) {
+            case LedgerStep::RoundEnds:
+                ledger.RoundEnds();
+                break;
+            case LedgerStep::RunEnds:
+                ledger.RunEnds(device, step.FitsOrPassed);
+                break;
+            case LedgerStep::Answers: {
+                const StationLedger::Answer answer = ledger.Answered(device, step.FitsOrPassed);
+                EXPECT_EQ(answer.Do, step.Do) << story.What << ", step " << i;
+                EXPECT_EQ(answer.Arrived, step.Arrived) << story.What << ", step " << i;
+                EXPECT_EQ(answer.CameBack, step.CameBack) << story.What << ", step " << i;
+                break;
+            }
+            }
+        }
+    }
+}
+
+// Devices are told apart: one's runs and absences leave another's decisions alone.
+TEST(StationLedgerTest, DevicesAreKeptApart)
+{
+    StationLedger ledger(false);
+    EXPECT_EQ(ledger.Answered(Device(1), true).Do, D::Upgrade);
+    EXPECT_EQ(ledger.Answered(Device(2), false).Do, D::Skip);
+    ledger.RunEnds(Device(1), false);
+    for (int round = 0; round < 3; ++round) {
+        ledger.Answered(Device(2), false);
+        ledger.RoundEnds();
+    }
+    const StationLedger::Answer back = ledger.Answered(Device(1), true);
+    EXPECT_EQ(back.Do, D::Upgrade);
+    EXPECT_TRUE(back.CameBack);
+    EXPECT_EQ(ledger.Answered(Device(3), true).Do, D::Upgrade);
+    EXPECT_EQ(ledger.Answered(Device(2), false).Do, D::None);
+}
+
+// --- the station on the lab's segment ---
 
 TEST_F(StationTest, DevicesPluggedInOverTimeAreEachFlashedOnceAndStayingDoesNotFlashAgain)
 {

@@ -159,6 +159,69 @@ TEST_F(DiscoveryTest, ManyTargetsAreAllReturnedSorted)
     EXPECT_EQ(std::adjacent_find(names.begin(), names.end()), names.end());
 }
 
+// --- the one probe-and-listen that discovery, the station and doctor share ---
+
+TEST_F(DiscoveryTest, ARoundProbesEachVariantBackToBackAndHandsUpTheAcceptedReplies)
+{
+    AddTarget(TARGET_A);                             // answers in both frame types
+    AddTarget(TARGET_B, {FrameVariantKind::Typed});  // in typed frames only
+    std::vector<DiscoveryReply> replies;
+    const std::uint64_t start = kernel.Now();
+    const ProbeRound round{{FrameVariantKind::Untyped, FrameVariantKind::Typed},
+                           1000,
+                           {FrameVariantKind::Untyped, FrameVariantKind::Typed}};
+    EXPECT_EQ(link.ProbeAndListen(round,
+                                  [&](const DiscoveryReply& reply) { replies.push_back(reply); }),
+              COLLECT_DONE);
+    EXPECT_EQ(run.FrameVariant, FrameVariantKind::Untyped) << "the run's variant is left alone";
+    const auto probes = Probes();
+    ASSERT_EQ(probes.size(), 2u);
+    EXPECT_EQ(probes[0].Header.FrameType, FRAME_TYPE_UNTYPED);
+    EXPECT_EQ(probes[1].Header.FrameType, FRAME_TYPE_TYPED);
+    EXPECT_EQ(probes[1].Time - probes[0].Time, SEND_PAUSE_MS);
+    EXPECT_GT(kernel.Now() - start, 1000u);
+    EXPECT_LT(kernel.Now() - start, 1000u + 2 * RECEIVE_WAIT_MS);
+
+    ASSERT_EQ(replies.size(), 3u);
+    std::size_t fromA = 0;
+    for (const DiscoveryReply& reply : replies) {
+        EXPECT_GT(reply.AfterMs, 0u);
+        EXPECT_LE(reply.AfterMs, 1000u);
+        if (reply.Source == TARGET_A) {
+            ++fromA;
+            EXPECT_EQ(reply.Descriptor.Bytes,
+                      LabTargetDescriptor({0x00, 0x11, 0x22, 0x33, 0x44, 0x55}).Bytes);
+        } else {
+            EXPECT_EQ(reply.Source, TARGET_B);
+            EXPECT_EQ(reply.Variant, FrameVariantKind::Typed);
+        }
+    }
+    EXPECT_EQ(fromA, 2u);
+}
+
+TEST_F(DiscoveryTest, ARoundTakesOnlyTheAcceptedVariantsAndEndsWhenStopped)
+{
+    AddTarget(TARGET_A);
+    std::vector<FrameVariantKind> heard;
+    const ProbeRound round{
+        {FrameVariantKind::Untyped, FrameVariantKind::Typed}, 5000, {FrameVariantKind::Typed}};
+    const std::uint64_t start = kernel.Now();
+    EXPECT_EQ(link.ProbeAndListen(
+                  round, [&](const DiscoveryReply& reply) { heard.push_back(reply.Variant); },
+                  [&] { return kernel.Now() - start >= 300; }),
+              COLLECT_DONE);
+    EXPECT_EQ(heard, std::vector<FrameVariantKind>{FrameVariantKind::Typed});
+    EXPECT_LT(kernel.Now() - start, 300u + 2 * RECEIVE_WAIT_MS);
+
+    lab.Driver().FailSends(true);
+    heard.clear();
+    EXPECT_EQ(link.ProbeAndListen(
+                  round, [&](const DiscoveryReply& reply) { heard.push_back(reply.Variant); }),
+              COLLECT_PROBE_FAILED);
+    EXPECT_TRUE(heard.empty());
+    EXPECT_EQ(run.FrameVariant, FrameVariantKind::Untyped);
+}
+
 class DiscoveryAcrossWrapTest : public ProtocolTest {
 protected:
     DiscoveryAcrossWrapTest() : ProtocolTest(0xFFFFFFFFu - 100) {}

@@ -35,10 +35,7 @@ CKelbrinView::CKelbrinView(CKelbrinApp& app, QWidget* parent)
 
 CKelbrinView::~CKelbrinView()
 {
-    Binding& link = app_.AdapterBinding();
-    link.StopReception();
-    link.CloseRequestEvent();
-    link.CloseAdapter();
+    app_.AdapterBinding().Close();
 }
 
 bool CKelbrinView::OnCommand(int id)

@@ -130,9 +130,6 @@ int main(int argc, char** argv)
             status = static_cast<int>(message.wParam);
         }
     }
-    tarvik::Binding& link = network->AdapterBinding();
-    link.StopReception();
-    link.CloseRequestEvent();
-    link.CloseAdapter();
+    network->AdapterBinding().Close();
     return status;
 }

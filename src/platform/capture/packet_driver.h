@@ -12,8 +12,8 @@
 #include <tuple>
 #include <vector>
 
-#include "platform/kernel/kernel.h"
 #include "platform/formats/mac_address.h"
+#include "platform/kernel/kernel.h"
 
 namespace tarvik {
 
@@ -34,6 +34,22 @@ inline constexpr std::uint32_t MAX_FRAME_BYTES = 1514;
 // An adapter's name is this prefix and the name the system gives the card (its service name on
 // the NT family, the interface's name on Linux): \Device\eth0.
 inline constexpr std::string_view ADAPTER_NAME_PREFIX = "\\Device\\";
+
+// The adapter name of a card the system knows by interfaceName ("eth0" -> "\\Device\\eth0").
+inline std::string AdapterNameOf(std::string_view interfaceName)
+{
+    return std::string(ADAPTER_NAME_PREFIX) + std::string(interfaceName);
+}
+
+// The card's own name in an adapter name ("\\Device\\eth0" -> "eth0"); nothing when the name
+// does not start with the prefix. Whether the rest names a card is the driver's to judge.
+inline std::optional<std::string_view> InterfaceNameOf(std::string_view adapterName)
+{
+    if (!adapterName.starts_with(ADAPTER_NAME_PREFIX)) {
+        return std::nullopt;
+    }
+    return adapterName.substr(ADAPTER_NAME_PREFIX.size());
+}
 
 inline constexpr std::size_t READ_SLOT_FRAME_BYTES = 1532;
 

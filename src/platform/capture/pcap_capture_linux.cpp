@@ -54,11 +54,11 @@ std::string InterfaceOfAdapterName(const char* name)
     if (name == nullptr) {
         return {};
     }
-    const std::string_view text(name);
-    if (!text.starts_with(ADAPTER_NAME_PREFIX)) {
+    const std::optional<std::string_view> named = InterfaceNameOf(name);
+    if (!named) {
         return {};
     }
-    const std::string_view interfaceName = text.substr(ADAPTER_NAME_PREFIX.size());
+    const std::string_view interfaceName = *named;
     if (interfaceName.empty() || interfaceName.size() >= IFNAMSIZ || interfaceName == "." ||
         interfaceName == "..") {
         return {};

@@ -147,11 +147,11 @@ std::string InterfaceOfAdapterName(const char* name)
     if (name == nullptr) {
         return {};
     }
-    const std::string_view text(name);
-    if (!text.starts_with(ADAPTER_NAME_PREFIX)) {
+    const std::optional<std::string_view> named = InterfaceNameOf(name);
+    if (!named) {
         return {};
     }
-    const std::string_view service = text.substr(ADAPTER_NAME_PREFIX.size());
+    const std::string_view service = *named;
     if (service.empty() || service.size() > 64 ||
         service.find_first_of("\\/:") != std::string_view::npos) {
         return {};

@@ -2,7 +2,7 @@
 // VLANs and packet sockets, /proc/PID/fd for who holds those, the group database and the
 // binary's file capability for the privilege, and the network managers' own tools.
 
-#include "platform/host/interface_facts.h"
+#include "platform/host/interface_facts_linux.h"
 
 #include <charconv>
 #include <filesystem>
@@ -76,7 +76,7 @@ std::string_view PortStateName(unsigned state)
     return state < std::size(NAMES) ? NAMES[state] : "unknown";
 }
 
-std::optional<BridgePortFacts> ReadBridgePort(const fs::path& device)
+std::optional<BridgePortFacts> ReadBridgePort(const fs::path& root, const fs::path& device)
 {
     const std::string bridge = LinkTargetName(device / "brport" / "bridge");
     if (bridge.empty()) {
@@ -84,7 +84,7 @@ std::optional<BridgePortFacts> ReadBridgePort(const fs::path& device)
     }
     BridgePortFacts port;
     port.Bridge = bridge;
-    const fs::path settings = fs::path("/sys/class/net") / bridge / "bridge";
+    const fs::path settings = root / "sys/class/net" / bridge / "bridge";
     port.SpanningTree = ReadNumber<unsigned>(settings / "stp_state") != 0;
     port.ForwardDelayMs = ReadNumber<std::uint32_t>(settings / "forward_delay") *
                           MS_PER_BRIDGE_TICK;
@@ -95,9 +95,9 @@ std::optional<BridgePortFacts> ReadBridgePort(const fs::path& device)
 }
 
 // /proc/net/vlan/config: two lines of heading, then "NAME | VID | PARENT" per VLAN.
-std::optional<VlanFacts> ReadVlan(const std::string& name)
+std::optional<VlanFacts> ReadVlan(const fs::path& root, const std::string& name)
 {
-    std::ifstream config("/proc/net/vlan/config");
+    std::ifstream config(root / "proc/net/vlan/config");
     std::string line;
     while (std::getline(config, line)) {
         std::istringstream fields(line);
@@ -130,10 +130,10 @@ std::set<std::uint64_t> SocketInodesOf(const fs::path& process)
 }
 
 // Who holds the socket: the first process with it open that may be looked at (root sees all).
-void FindHolder(std::uint64_t inode, RawSocketHolder& holder)
+void FindHolder(const fs::path& root, std::uint64_t inode, RawSocketHolder& holder)
 {
     std::error_code denied;
-    for (fs::directory_iterator entry("/proc", denied), end; !denied && entry != end;
+    for (fs::directory_iterator entry(root / "proc", denied), end; !denied && entry != end;
          entry.increment(denied)) {
         const std::string pid = entry->path().filename().string();
         if (pid.empty() || pid.find_first_not_of("0123456789") != std::string::npos) {
@@ -149,14 +149,14 @@ void FindHolder(std::uint64_t inode, RawSocketHolder& holder)
 
 // /proc/net/packet: a heading, then "sk RefCnt Type Proto Iface R Rmem User Inode" per
 // socket; Iface is the interface's index (0 for a socket on every interface).
-std::vector<RawSocketHolder> ReadOtherRawSockets(std::uint32_t interfaceIndex)
+std::vector<RawSocketHolder> ReadOtherRawSockets(const fs::path& root, std::uint32_t interfaceIndex)
 {
     std::vector<RawSocketHolder> holders;
     if (interfaceIndex == 0) {
         return holders;
     }
-    const std::set<std::uint64_t> own = SocketInodesOf("/proc/self");
-    std::ifstream table("/proc/net/packet");
+    const std::set<std::uint64_t> own = SocketInodesOf(root / "proc/self");
+    std::ifstream table(root / "proc/net/packet");
     std::string line;
     std::getline(table, line);
     while (std::getline(table, line)) {
@@ -171,7 +171,7 @@ std::vector<RawSocketHolder> ReadOtherRawSockets(std::uint32_t interfaceIndex)
         }
         RawSocketHolder holder;
         holder.UserId = user;
-        FindHolder(inode, holder);
+        FindHolder(root, inode, holder);
         holders.push_back(holder);
     }
     return holders;
@@ -192,9 +192,14 @@ bool FileCarriesNetRaw(const std::string& binary)
 
 InterfaceFacts ReadInterfaceFacts(const std::string& name)
 {
+    return ReadInterfaceFactsUnder("/", name);
+}
+
+InterfaceFacts ReadInterfaceFactsUnder(const fs::path& root, const std::string& name)
+{
     InterfaceFacts facts;
     facts.Name = name;
-    const fs::path device = fs::path("/sys/class/net") / name;
+    const fs::path device = root / "sys/class/net" / name;
     if (name.empty() || name.find('/') != std::string::npos || !Exists(device)) {
         return facts;
     }
@@ -209,12 +214,13 @@ InterfaceFacts ReadInterfaceFacts(const std::string& name)
                    : radio                             ? InterfaceMedium::WiFi
                                                        : InterfaceMedium::Ethernet;
     facts.Mtu = ReadNumber<std::uint32_t>(device / "mtu");
-    facts.BridgePort = ReadBridgePort(device);
+    facts.BridgePort = ReadBridgePort(root, device);
     if (Exists(device / "bonding_slave")) {
         facts.BondMaster = LinkTargetName(device / "master");
     }
-    facts.Vlan = ReadVlan(name);
-    facts.OtherRawSockets = ReadOtherRawSockets(ReadNumber<std::uint32_t>(device / "ifindex"));
+    facts.Vlan = ReadVlan(root, name);
+    facts.OtherRawSockets =
+        ReadOtherRawSockets(root, ReadNumber<std::uint32_t>(device / "ifindex"));
     return facts;
 }
 

@@ -9,12 +9,12 @@
 #include <optional>
 #include <string>
 
+#include "platform/capture/packet_driver.h"
 #include "platform/files/file_system.h"
-#include "platform/kernel/kernel.h"
 #include "platform/formats/mac_address.h"
 #include "platform/host/os_version.h"
-#include "platform/capture/packet_driver.h"
 #include "platform/host/process_info.h"
+#include "platform/kernel/kernel.h"
 #include "platform/registry/registry.h"
 
 namespace tarvik {
@@ -51,5 +51,9 @@ public:
 
 // This machine. One per program.
 std::unique_ptr<Machine> OpenMachine();
+
+// A kernel in real time apart from the machine's, for a thread that waits on its own (a
+// background push) and must not share the runs' events and waits.
+std::unique_ptr<Kernel> OpenRealTimeKernel();
 
 }  // namespace tarvik

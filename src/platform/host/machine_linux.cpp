@@ -48,4 +48,9 @@ std::unique_ptr<Machine> OpenMachine()
     return std::make_unique<LinuxMachine>();
 }
 
+std::unique_ptr<Kernel> OpenRealTimeKernel()
+{
+    return std::make_unique<RealKernel>();
+}
+
 }  // namespace tarvik

@@ -1,9 +1,9 @@
 #include "platform/windows_api.h"
 
-#include "platform/host/machine.h"
 #include "platform/capture/pcap_driver.h"
-#include "platform/kernel/windows_kernel.h"
+#include "platform/host/machine.h"
 #include "platform/host/windows_naming.h"
+#include "platform/kernel/windows_kernel.h"
 
 namespace tarvik {
 namespace {
@@ -44,6 +44,11 @@ private:
 std::unique_ptr<Machine> OpenMachine()
 {
     return std::make_unique<WindowsMachine>();
+}
+
+std::unique_ptr<Kernel> OpenRealTimeKernel()
+{
+    return std::make_unique<WindowsKernel>();
 }
 
 }  // namespace tarvik

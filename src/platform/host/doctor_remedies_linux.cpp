@@ -1,0 +1,10 @@
+#include "platform/host/doctor_remedies.h"
+
+namespace tarvik {
+
+const RemedyTable& SystemRemedies()
+{
+    return LINUX_REMEDIES;
+}
+
+}  // namespace tarvik
