@@ -3,14 +3,14 @@
 #include <algorithm>
 #include <cstdio>
 #include <fstream>
-#include <list>
 #include <vector>
 
 #include "lab/lab_setup.h"
 #include "lab/replay_target.h"
-#include "platform/host/machine.h"
-#include "platform/formats/pcap_reader.h"
+#include "lab/reply_queue.h"
 #include "platform/capture/pcap_trace.h"
+#include "platform/formats/pcap_reader.h"
+#include "platform/host/machine.h"
 #include "protocol/upgrade_link.h"
 
 namespace tarvik::target {
@@ -18,51 +18,6 @@ namespace {
 
 // How long the daemon waits for frames before it looks at the stop request again.
 constexpr std::uint32_t STOP_CHECK_MS = 100;
-
-// Replies held back by --delay, in due order (equal times keep their order). Due times are
-// tick counts, compared by their difference so that the tick count's wrap does no harm.
-class DelayedReplies {
-public:
-    void Add(std::uint32_t due, std::vector<std::uint8_t> frame)
-    {
-        const auto later = std::find_if(held_.begin(), held_.end(), [due](const Held& held) {
-            return Ahead(due, held.Due) < 0;
-        });
-        held_.insert(later, Held{due, std::move(frame)});
-    }
-
-    // Milliseconds from now until the next one is due, at most ceiling.
-    std::uint32_t WaitMs(std::uint32_t now, std::uint32_t ceiling) const
-    {
-        if (held_.empty()) {
-            return ceiling;
-        }
-        return static_cast<std::uint32_t>(std::clamp<std::int64_t>(Ahead(held_.front().Due, now), 0,
-                                                                   ceiling));
-    }
-
-    void SendDue(std::uint32_t now, DeviceAdapter& adapter)
-    {
-        while (!held_.empty() && Ahead(held_.front().Due, now) <= 0) {
-            adapter.Send(held_.front().Frame);
-            held_.pop_front();
-        }
-    }
-
-private:
-    struct Held {
-        std::uint32_t Due;
-        std::vector<std::uint8_t> Frame;
-    };
-
-    // How far tick a lies after tick b (negative when before).
-    static std::int32_t Ahead(std::uint32_t a, std::uint32_t b)
-    {
-        return static_cast<std::int32_t>(a - b);
-    }
-
-    std::list<Held> held_;
-};
 
 bool WriteDump(const std::string& path, const EmulatedTarget& device)
 {
@@ -91,23 +46,28 @@ std::optional<RecordedSession> ReadReplay(const TargetOptions& options)
 
 }  // namespace
 
-void ServeDevice(Kernel& kernel, DeviceAdapter& adapter, DeviceSide& device,
-                 const std::function<bool()>& stop)
+std::uint64_t ServeDevice(Kernel& kernel, DeviceAdapter& adapter, DeviceSide& device,
+                          const std::function<bool()>& stop)
 {
-    DelayedReplies delayed;
+    ReplyQueue delayed;
+    std::uint64_t sent = 0;
+    const auto send = [&adapter, &sent](std::span<const std::uint8_t> frame) {
+        sent += adapter.Send(frame) ? 1 : 0;
+    };
     while (!stop()) {
         const std::uint32_t wait = delayed.WaitMs(kernel.GetTickCount(), STOP_CHECK_MS);
         adapter.Receive(wait, [&](std::span<const std::uint8_t> frame) {
             for (auto& reply : device.HandleFrame(frame)) {
                 if (reply.DelayMs == 0) {
-                    adapter.Send(reply.Frame);
+                    send(reply.Frame);
                 } else {
-                    delayed.Add(kernel.GetTickCount() + reply.DelayMs, std::move(reply.Frame));
+                    delayed.Add(kernel.GetTickCount(), reply.DelayMs, std::move(reply.Frame));
                 }
             }
         });
-        delayed.SendDue(kernel.GetTickCount(), adapter);
+        delayed.TakeDue(kernel.GetTickCount(), send);
     }
+    return sent;
 }
 
 namespace {
@@ -123,9 +83,9 @@ int ReplayOn(Kernel& kernel, DeviceAdapter& adapter, const TargetOptions& option
     const std::string name = FormatDeviceName(address);
     std::fprintf(stderr, "tarvik-target: %s replaying %s ready on %s\n", name.c_str(),
                  options.ReplayPath.c_str(), options.Interface.c_str());
-    ServeDevice(kernel, adapter, device, stop);
+    const std::uint64_t sent = ServeDevice(kernel, adapter, device, stop);
     std::fprintf(stderr, "tarvik-target: %s stopped after %llu replies\n", name.c_str(),
-                 static_cast<unsigned long long>(device.RepliesSent()));
+                 static_cast<unsigned long long>(sent));
     return 0;
 }
 
@@ -220,7 +180,7 @@ int RunDaemon(const TargetOptions& options, const std::function<bool()>& stop)
     std::fprintf(stderr, "tarvik-target: %s (board %s) ready on %s\n", name.c_str(),
                  FormatHexBytes(options.BoardCode).c_str(), options.Interface.c_str());
 
-    ServeDevice(kernel, adapter, device, stop);
+    const std::uint64_t sent = ServeDevice(kernel, adapter, device, stop);
 
     int status = 0;
     if (!options.DumpPath.empty() && !WriteDump(options.DumpPath, device)) {
@@ -228,7 +188,7 @@ int RunDaemon(const TargetOptions& options, const std::function<bool()>& stop)
         status = 1;
     }
     std::fprintf(stderr, "tarvik-target: %s stopped after %llu replies\n", name.c_str(),
-                 static_cast<unsigned long long>(device.RepliesSent()));
+                 static_cast<unsigned long long>(sent));
     return status;
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 // The daemon's loop: receive, let the emulated device answer, send its replies when due.
 
+#include <cstdint>
 #include <functional>
 
 #include "device_daemon/device_adapter.h"
@@ -16,8 +17,9 @@ int RunDaemon(const TargetOptions& options, const std::function<bool()>& stop);
 
 // The loop on an adapter already receiving: hands each frame to the device (emulated or
 // replaying a capture) and sends its replies, each when its delay has passed, until stop
-// answers true (looked at least every 100 ms).
-void ServeDevice(Kernel& kernel, DeviceAdapter& adapter, DeviceSide& device,
-                 const std::function<bool()>& stop);
+// answers true (looked at least every 100 ms). Returns how many replies went out: a reply
+// the driver refused is not counted.
+std::uint64_t ServeDevice(Kernel& kernel, DeviceAdapter& adapter, DeviceSide& device,
+                          const std::function<bool()>& stop);
 
 }  // namespace tarvik::target

@@ -116,7 +116,10 @@ std::unique_ptr<Lab> MakeBuiltInLab(Kernel& kernel)
 
 std::unique_ptr<Lab> MakeReplayLab(Kernel& kernel, ReplayTarget device)
 {
-    auto lab = std::make_unique<Lab>(kernel);
+    // A recorded delay is the time from request to reply as the tool saw it, the wire both
+    // ways included: a segment that took time of its own would add it again, and a reply the
+    // tool got just within a timeout would come just after it.
+    auto lab = std::make_unique<Lab>(kernel, 0);
     lab->Driver().AddAdapter(LAB_ADAPTER_NAME, LAB_ADAPTER_ADDRESS);
     lab->AddReplayTarget(std::move(device));
     return lab;

@@ -88,7 +88,8 @@ std::unique_ptr<Lab> MakeBuiltInLab(Kernel& kernel);
 
 // A lab with the tool's adapter and, instead of the built-in targets, only the device that
 // replays a capture: a recorded device often has the address of one of them, and a replay
-// should meet no other device's answers.
+// should meet no other device's answers. Its segment takes no time: each reply reaches the tool
+// as long after its request as in the capture.
 std::unique_ptr<Lab> MakeReplayLab(Kernel& kernel, ReplayTarget device);
 
 // A registry export listing the given adapters under the NT family's network cards, one

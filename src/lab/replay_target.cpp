@@ -8,15 +8,22 @@
 namespace tarvik {
 namespace {
 
-struct Decoded {
-    FrameHeader Header;
-    const CapturedFrame* Frame;
-};
-
 bool IsProtocolFrame(const FrameHeader& header)
 {
     return (header.FrameType == FRAME_TYPE_UNTYPED || header.FrameType == FRAME_TYPE_TYPED) &&
            header.Opcode <= OP_VERIFY;
+}
+
+// The header of a frame of the protocol that a segment can carry. The capture is walked
+// several times and decoded each time rather than kept decoded: a header costs less to decode
+// than to hold for every frame of a large capture.
+std::optional<FrameHeader> ProtocolHeader(const CapturedFrame& frame)
+{
+    if (frame.Bytes.size() > MAX_FRAME_BYTES) {
+        return std::nullopt;
+    }
+    const auto header = DecodeHeader(frame.Bytes);
+    return header && IsProtocolFrame(*header) ? header : std::nullopt;
 }
 
 // Frames only the tool sends: probes, information requests (the reply carries the block) and
@@ -45,14 +52,15 @@ std::string VariantOf(std::uint16_t frameType)
                                                                       : FrameVariantKind::Untyped));
 }
 
-// Rounded to the millisecond. A capture merged from several interfaces may put a reply a
-// little before its request: that is no delay at all.
+// In whole milliseconds, the fraction dropped: a reply the tool saw 989.6 ms after its request
+// came within a 990 ms wait, and must come within it again. A capture merged from several
+// interfaces may put a reply a little before its request: that is no delay at all.
 std::uint32_t DelayMs(std::uint64_t from, std::uint64_t to)
 {
     if (to <= from) {
         return 0;
     }
-    const std::uint64_t ms = (to - from + 500) / 1000;
+    const std::uint64_t ms = (to - from) / 1000;
     return static_cast<std::uint32_t>(
         std::min<std::uint64_t>(ms, std::numeric_limits<std::uint32_t>::max()));
 }
@@ -77,30 +85,33 @@ RecordedRequest* LatestOf(RecordedSession& session, const RequestKind& kind)
 
 }  // namespace
 
-std::optional<RecordedSession> RecordedSession::FromCapture(
-    const std::vector<CapturedFrame>& frames, const std::optional<MacAddress>& device,
-    std::string_view deviceOption, std::string& error)
+std::optional<RecordedSession> RecordedSession::FromCapture(const Capture& frames,
+                                                            const std::optional<MacAddress>& device,
+                                                            std::string_view deviceOption,
+                                                            std::string& error)
 {
-    std::vector<Decoded> decoded;
-    for (const CapturedFrame& frame : frames) {
-        if (const auto header = DecodeHeader(frame.Bytes); header && IsProtocolFrame(*header)) {
-            decoded.push_back({*header, &frame});
-        }
-    }
     // The tool is whoever sent what only a tool sends; a capture of nothing but the short
     // requests and their replies began with the tool's first.
     std::set<MacAddress> tools;
-    for (const Decoded& frame : decoded) {
-        if (SurelyRequest(frame.Header)) {
-            tools.insert(frame.Header.Source);
+    std::optional<MacAddress> first;
+    for (const CapturedFrame& frame : frames) {
+        if (const auto header = ProtocolHeader(frame)) {
+            first = first.value_or(header->Source);
+            if (SurelyRequest(*header)) {
+                tools.insert(header->Source);
+            }
         }
     }
-    if (tools.empty() && !decoded.empty()) {
-        tools.insert(decoded.front().Header.Source);
+    if (tools.empty() && first) {
+        tools.insert(*first);
     }
     std::vector<MacAddress> answering;
-    for (const Decoded& frame : decoded) {
-        const MacAddress& source = frame.Header.Source;
+    for (const CapturedFrame& frame : frames) {
+        const auto header = ProtocolHeader(frame);
+        if (!header) {
+            continue;
+        }
+        const MacAddress& source = header->Source;
         if (tools.count(source) == 0 &&
             std::find(answering.begin(), answering.end(), source) == answering.end()) {
             answering.push_back(source);
@@ -126,33 +137,49 @@ std::optional<RecordedSession> RecordedSession::FromCapture(
         session.Device = answering.front();
     }
 
+    session.Storage = frames.Storage();
+    session.OversizedFrames = static_cast<std::size_t>(
+        std::count_if(frames.begin(), frames.end(), [&session](const CapturedFrame& frame) {
+            const auto header = DecodeHeader(frame.Bytes);
+            return frame.Bytes.size() > MAX_FRAME_BYTES && header && IsProtocolFrame(*header) &&
+                   header->Source == session.Device;
+        }));
+    session.Collect(frames, tools);
+    return session;
+}
+
+void RecordedSession::Collect(const Capture& frames, const std::set<MacAddress>& tools)
+{
     bool toolKnown = false;
-    for (const Decoded& frame : decoded) {
-        const FrameHeader& header = frame.Header;
+    for (const CapturedFrame& frame : frames) {
+        const auto decoded = ProtocolHeader(frame);
+        if (!decoded) {
+            continue;
+        }
+        const FrameHeader& header = *decoded;
         const RequestKind kind{header.FrameType, header.Opcode};
         if (tools.count(header.Source) != 0) {
             const bool probe = header.Destination == BROADCAST_ADDRESS && header.Opcode == OP_INFO;
-            if (header.Destination != session.Device && !probe) {
+            if (header.Destination != Device && !probe) {
                 continue;
             }
             if (!toolKnown) {
-                session.Tool = header.Source;
+                Tool = header.Source;
                 toolKnown = true;
             }
-            auto& requests = probe ? session.Probes[header.FrameType] : session.Requests[kind];
-            requests.push_back({frame.Frame->Microseconds, header.Sequence, {}});
-        } else if (header.Source == session.Device) {
+            auto& requests = probe ? Probes[header.FrameType] : Requests[kind];
+            requests.push_back({frame.Microseconds, header.Sequence, {}});
+        } else if (header.Source == Device) {
             // A reply answers the latest request of its kind: a late reply to a request that
             // was sent again lands after the resend, as it did on the wire.
-            RecordedRequest* request = LatestOf(session, kind);
+            RecordedRequest* request = LatestOf(*this, kind);
             if (request == nullptr) {
                 continue;  // the capture began after its request
             }
-            request->Replies.push_back({frame.Frame->Bytes,
-                                        DelayMs(request->Microseconds, frame.Frame->Microseconds)});
+            request->Replies.push_back({frame.Bytes,
+                                        DelayMs(request->Microseconds, frame.Microseconds)});
         }
     }
-    return session;
 }
 
 ReplayTarget::ReplayTarget(RecordedSession session, std::optional<MacAddress> address)
@@ -189,7 +216,7 @@ std::vector<DeviceReply> ReplayTarget::Rewritten(const RecordedRequest& recorded
 {
     std::vector<DeviceReply> replies;
     for (const RecordedReply& reply : recorded.Replies) {
-        DeviceReply live{reply.Frame, reply.DelayMs};
+        DeviceReply live{{reply.Frame.begin(), reply.Frame.end()}, reply.DelayMs};
         FrameHeader header = *DecodeHeader(live.Frame);
         header.Destination = liveTool;
         header.Source = address_;
@@ -201,7 +228,6 @@ std::vector<DeviceReply> ReplayTarget::Rewritten(const RecordedRequest& recorded
         EncodeHeader(live.Frame, header);
         replies.push_back(std::move(live));
     }
-    repliesSent_ += replies.size();
     return replies;
 }
 
@@ -241,6 +267,17 @@ std::vector<DeviceReply> ReplayTarget::HandleFrame(std::span<const std::uint8_t>
         return {};
     }
     return Rewritten(recorded->second[position], request->Source, request->Sequence);
+}
+
+void ReplayTarget::SetUnansweredNote(UnansweredNote note)
+{
+    note_ = std::move(note);
+    if (note_ && session_.OversizedFrames > 0) {
+        note_("the trace holds " + std::to_string(session_.OversizedFrames) + " frame" +
+              (session_.OversizedFrames == 1 ? "" : "s") + " of the device longer than the " +
+              std::to_string(MAX_FRAME_BYTES) +
+              " bytes a segment carries: left out of the replay, as if never sent");
+    }
 }
 
 void ReplayTarget::Note(const RequestKind& kind, const std::string& line)

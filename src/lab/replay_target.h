@@ -10,8 +10,10 @@
 #include <cstdint>
 #include <functional>
 #include <map>
+#include <memory>
 #include <optional>
 #include <set>
+#include <span>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -24,8 +26,8 @@
 namespace tarvik {
 
 struct RecordedReply {
-    std::vector<std::uint8_t> Frame;
-    std::uint32_t DelayMs = 0;  // after the request it answered
+    std::span<const std::uint8_t> Frame;  // in the capture's bytes, which the session keeps
+    std::uint32_t DelayMs = 0;            // after the request it answered
 };
 
 struct RecordedRequest {
@@ -44,31 +46,42 @@ struct RecordedSession {
     // Probes (broadcast information requests) by frame type: any device answers them whatever
     // its session is at, so they hold no place in it.
     std::map<std::uint16_t, std::vector<RecordedRequest>> Probes;
+    // Frames longer than an Ethernet segment carries (1514 bytes without the check sequence)
+    // are left out, whoever sent them: a capture taken where the system joins segments can
+    // hold them, a device never sent one, and a replay must not put one on the wire. The
+    // device's are counted here, so that it can be said.
+    std::size_t OversizedFrames = 0;
+    // The capture's bytes, in which the replies lie.
+    std::shared_ptr<const std::vector<std::uint8_t>> Storage;
 
     // The session of the device that answered in the capture, or of device when given (the
     // capture may hold several that answered). Nothing and the reason in error when no device
     // answered, when several did and none is named (the error lists them and says to name one
     // with deviceOption), or when the one named did not.
-    static std::optional<RecordedSession> FromCapture(const std::vector<CapturedFrame>& frames,
+    static std::optional<RecordedSession> FromCapture(const Capture& frames,
                                                       const std::optional<MacAddress>& device,
                                                       std::string_view deviceOption,
                                                       std::string& error);
+
+private:
+    // Every request the tool sent the device, each with the replies that followed it.
+    void Collect(const Capture& frames, const std::set<MacAddress>& tools);
 };
 
 class ReplayTarget final : public DeviceSide {
 public:
-    // Told once per kind of request that the live tool sent and the capture never answered.
+    // What the replay cannot do as the capture did: told once, as soon as it is set, when
+    // frames were left out of the capture, and once per kind of request that the live tool
+    // sent and the capture never answered.
     using UnansweredNote = std::function<void(const std::string& line)>;
 
     // Answers from address: the recorded device's own unless another is given.
     explicit ReplayTarget(RecordedSession session, std::optional<MacAddress> address = {});
 
-    void SetUnansweredNote(UnansweredNote note) { note_ = std::move(note); }
+    void SetUnansweredNote(UnansweredNote note);
 
     const MacAddress& Address() const override { return address_; }
     std::vector<DeviceReply> HandleFrame(std::span<const std::uint8_t> frame) override;
-
-    std::uint64_t RepliesSent() const { return repliesSent_; }
 
 private:
     std::vector<DeviceReply> Rewritten(const RecordedRequest& recorded, const MacAddress& liveTool,
@@ -81,7 +94,6 @@ private:
     std::map<RequestKind, std::size_t> seen_;  // live requests per kind so far
     std::set<RequestKind> noted_;
     UnansweredNote note_;
-    std::uint64_t repliesSent_ = 0;
 };
 
 }  // namespace tarvik

@@ -196,8 +196,8 @@ TEST_F(DeviceDaemonTest, AnAdapterItCannotUseIsSaidInWords)
 namespace tarvik::target {
 namespace {
 
-CapturedFrame Captured(std::uint64_t ms, const MacAddress& to, const MacAddress& from,
-                       std::uint16_t sequence, std::size_t dataLength)
+TimedFrame Captured(std::uint64_t ms, const MacAddress& to, const MacAddress& from,
+                    std::uint16_t sequence, std::size_t dataLength)
 {
     FrameHeader header;
     header.Destination = to;
@@ -215,13 +215,13 @@ CapturedFrame Captured(std::uint64_t ms, const MacAddress& to, const MacAddress&
 TEST_F(DeviceDaemonTest, ReplayedRepliesGoOutAfterTheRecordedDelay)
 {
     constexpr MacAddress RECORDED_TOOL = {0x02, 0x54, 0x56, 0x00, 0x00, 0x0A};
-    const std::vector<CapturedFrame> capture = {
+    const std::vector<TimedFrame> capture = {
         Captured(1000, DEVICE, RECORDED_TOOL, 0x0500, 0),
         Captured(1037, RECORDED_TOOL, DEVICE, 0x0500, STATUS_BYTES),
         Captured(3000, DEVICE, RECORDED_TOOL, 0x0500, 0),  // never answered
     };
     std::string error;
-    auto session = RecordedSession::FromCapture(capture, {}, "--device", error);
+    auto session = RecordedSession::FromCapture(Capture::Of(capture), {}, "--device", error);
     ASSERT_TRUE(session) << error;
     ReplayTarget device(std::move(*session));
 
@@ -237,6 +237,56 @@ TEST_F(DeviceDaemonTest, ReplayedRepliesGoOutAfterTheRecordedDelay)
     EXPECT_EQ(sent[0].At, 10u + 37);
     EXPECT_EQ(sent[0].Sequence(), 1);
     EXPECT_EQ(DecodeHeader(sent[0].Bytes)->Destination, TOOL);
+}
+
+}  // namespace
+}  // namespace tarvik::target
+
+namespace tarvik::target {
+namespace {
+
+// Answers each frame with the replies it was given, for the loop's bookkeeping.
+class ScriptedDevice final : public DeviceSide {
+public:
+    explicit ScriptedDevice(std::vector<DeviceReply> replies) : replies_(std::move(replies)) {}
+    const MacAddress& Address() const override { return DEVICE; }
+    std::vector<DeviceReply> HandleFrame(std::span<const std::uint8_t>) override
+    {
+        return replies_;
+    }
+
+private:
+    std::vector<DeviceReply> replies_;
+};
+
+// The count the daemon reports at its end is of replies that went out: one the driver
+// refused (longer than a segment carries) is no reply sent.
+TEST_F(DeviceDaemonTest, OnlyRepliesThatWentOutAreCounted)
+{
+    const std::vector<std::uint8_t> fits(60, 0);
+    const std::vector<std::uint8_t> tooLong(MAX_FRAME_BYTES + 1, 0);
+    ScriptedDevice device({{fits, 0}, {tooLong, 0}, {fits, 20}, {tooLong, 20}});
+    DeviceAdapter adapter(kernel, driver);
+    ASSERT_EQ(adapter.Open("dev0"), std::nullopt);
+    ASSERT_EQ(adapter.StartReception(), std::nullopt);
+    segment.Inject(BeginRequest(1), 10);
+    const std::uint64_t end = kernel.Now() + 500;
+    EXPECT_EQ(ServeDevice(kernel, adapter, device, [&] { return kernel.Now() >= end; }), 2u);
+    EXPECT_EQ(sent.size(), 2u);
+}
+
+// A reply recorded 2^31 ms or more after its request is not sent at once because a signed
+// difference of tick counts took it for overdue.
+TEST_F(DeviceDaemonTest, AReplyDueInMoreThanHalfTheTickRangeIsNotSentEarly)
+{
+    ScriptedDevice device({{std::vector<std::uint8_t>(60, 0), 0x80000007u}});
+    DeviceAdapter adapter(kernel, driver);
+    ASSERT_EQ(adapter.Open("dev0"), std::nullopt);
+    ASSERT_EQ(adapter.StartReception(), std::nullopt);
+    segment.Inject(BeginRequest(1), 10);
+    const std::uint64_t end = kernel.Now() + 1000;
+    EXPECT_EQ(ServeDevice(kernel, adapter, device, [&] { return kernel.Now() >= end; }), 0u);
+    EXPECT_TRUE(sent.empty());
 }
 
 }  // namespace

@@ -35,8 +35,15 @@ public:
     // (10^-resolution s).
     CaptureBytes& SectionWithInterface(std::uint8_t resolution, std::uint16_t linkType = 1)
     {
+        return Section().Interface(resolution, linkType);
+    }
+    CaptureBytes& Section()
+    {
         U32(0x0A0D0D0A).U32(28).U32(0x1A2B3C4D).U16Pair(1, 0).U32(0xFFFFFFFF).U32(0xFFFFFFFF);
-        U32(28);
+        return U32(28);
+    }
+    CaptureBytes& Interface(std::uint8_t resolution, std::uint16_t linkType = 1)
+    {
         U32(1).U32(32).U16Pair(linkType, 0).U32(0);
         U16Pair(9, 1);  // if_tsresol, one byte
         bytes_.insert(bytes_.end(), {resolution, 0, 0, 0});
@@ -97,7 +104,10 @@ TEST(CaptureFileTest, OtherToolsFormatsReadWithTheirTimesInMicroseconds)
         ASSERT_EQ(frames->size(), c.Microseconds.size()) << c.What;
         for (std::size_t i = 0; i < frames->size(); ++i) {
             EXPECT_EQ((*frames)[i].Microseconds, c.Microseconds[i]) << c.What;
-            EXPECT_EQ((*frames)[i].Bytes, std::vector<std::uint8_t>(60, 0xAB)) << c.What;
+            EXPECT_EQ(std::vector<std::uint8_t>((*frames)[i].Bytes.begin(),
+                                                (*frames)[i].Bytes.end()),
+                      std::vector<std::uint8_t>(60, 0xAB))
+                << c.What;
         }
     }
 }
@@ -111,6 +121,22 @@ TEST(CaptureFileTest, APacketOfAnUnknownOrForeignInterfaceIsRefused)
     EXPECT_FALSE(ParseCaptureFile(
         CaptureBytes(false).SectionWithInterface(6, 101).EnhancedPacket(0, 0, 0).Bytes(), error));
     EXPECT_NE(error.find("not Ethernet"), std::string::npos) << error;
+}
+
+// An interface block too short to hold its link type and snap length: read past, it would
+// have given the next interface its number, and that interface's packets would be taken as
+// this one's.
+TEST(CaptureFileTest, AnInterfaceBlockCutShortIsRefusedNotSkipped)
+{
+    for (const bool bigEndian : {false, true}) {
+        CaptureBytes file(bigEndian);
+        file.Section();
+        file.U32(1).U32(16).U16Pair(1, 0).U32(16);  // link type, no snap length
+        file.Interface(6).EnhancedPacket(0, 0, 0xAB);
+        std::string error;
+        EXPECT_FALSE(ParseCaptureFile(file.Bytes(), error)) << "big-endian " << bigEndian;
+        EXPECT_NE(error.find("interface block is cut off"), std::string::npos) << error;
+    }
 }
 
 }  // namespace

@@ -8,7 +8,6 @@
 
 #include "platform/capture/npcap_library.h"
 #include "platform/capture/pcap_driver.h"
-#include "platform/host/windows_naming.h"
 
 // Last: the IP Helper API's headers define as macros names the driver's header declares.
 #include "platform/host/ip_helper_windows.h"
@@ -125,22 +124,6 @@ private:
 };
 
 }  // namespace
-
-std::string WindowsNaming::FriendlyName(const std::string& interfaceName)
-{
-    const AdapterAddressList list = AdapterAddressList::Read();
-    const IP_ADAPTER_ADDRESSES* adapter = list.ByServiceName(interfaceName);
-    return adapter != nullptr && adapter->FriendlyName != nullptr ? Utf8Text(adapter->FriendlyName)
-                                                                  : std::string();
-}
-
-std::string WindowsNaming::InterfaceOfName(const std::string& name)
-{
-    const AdapterAddressList list = AdapterAddressList::Read();
-    const IP_ADAPTER_ADDRESSES* adapter = list.ByKnownName(name);
-    return adapter != nullptr && adapter->AdapterName != nullptr ? adapter->AdapterName
-                                                                 : std::string();
-}
 
 std::string InterfaceOfAdapterName(const char* name)
 {

@@ -1,16 +1,16 @@
 #pragma once
 // A frame trace written as a pcap file (Ethernet link type), so Wireshark and tshark read it
-// as they read any capture: through libpcap's dump API on Linux; on Windows in the same format
-// by the program itself, so that a trace needs no capture library (the lab) and takes any
-// path the wide API takes. Time stamps come from the OS's
-// wall clock. Every frame is flushed to the file as it is recorded: the file is whole after
-// a normal end, a failure, Ctrl-C, or a crash. Records may come from several threads.
+// as they read any capture, by the program itself on every system: a trace needs no capture
+// library (the lab) and takes any path the system's file API takes. Time stamps come from the
+// OS's wall clock. Every frame goes to the file as it is recorded: the file is whole after a
+// normal end, a failure, Ctrl-C, or a crash. Records may come from several threads.
 
 #include <memory>
 #include <mutex>
 #include <string>
 
 #include "platform/capture/frame_trace.h"
+#include "platform/files/output_file.h"
 #include "platform/kernel/kernel.h"
 
 namespace tarvik {
@@ -27,13 +27,11 @@ public:
     void Record(std::span<const std::uint8_t> frame) override;
 
 private:
-    // The open file, as each system writes it.
-    struct File;
-    PcapTrace(Kernel& clock, std::unique_ptr<File> file);
+    PcapTrace(Kernel& clock, std::unique_ptr<OutputFile> file);
 
     Kernel& clock_;
     std::mutex mutex_;
-    std::unique_ptr<File> file_;
+    std::unique_ptr<OutputFile> file_;
 };
 
 }  // namespace tarvik

@@ -23,8 +23,6 @@ constexpr std::uint16_t PCAPNG_OPTION_TIME_RESOLUTION = 9;
 constexpr std::uint32_t LINK_TYPE_ETHERNET = 1;
 // Larger than any frame a capture of these devices holds; a length beyond it is a broken file.
 constexpr std::uint32_t LONGEST_RECORD = 256 * 1024;
-// A trace of the longest upgrade is a few megabytes.
-constexpr std::int64_t LONGEST_FILE = 512LL * 1024 * 1024;
 
 // Reads numbers in the byte order the file was written in.
 class Reader {
@@ -66,7 +64,7 @@ std::string LinkTypeError(std::uint32_t linkType)
     return "it holds frames of link type " + std::to_string(linkType) + ", not Ethernet";
 }
 
-std::optional<std::vector<CapturedFrame>> ReadPcap(Reader& file, std::uint32_t magic,
+std::optional<std::vector<CapturedFrame>> ReadPcap(const Reader& file, std::uint32_t magic,
                                                    std::string& error)
 {
     const bool nanoseconds = magic == PCAP_NANOSECONDS;
@@ -90,13 +88,10 @@ std::optional<std::vector<CapturedFrame>> ReadPcap(Reader& file, std::uint32_t m
             error = "a record is cut off";
             return std::nullopt;
         }
-        CapturedFrame frame;
         const std::uint64_t fraction = file.U32(at + 4);
-        frame.Microseconds = std::uint64_t{file.U32(at)} * 1000000 +
-                             (nanoseconds ? fraction / 1000 : fraction);
-        const auto data = file.Bytes(at + 16, length);
-        frame.Bytes.assign(data.begin(), data.end());
-        frames.push_back(std::move(frame));
+        frames.push_back({std::uint64_t{file.U32(at)} * 1000000 +
+                              (nanoseconds ? fraction / 1000 : fraction),
+                          file.Bytes(at + 16, length)});
         at += 16 + length;
     }
     return frames;
@@ -152,7 +147,13 @@ std::optional<std::vector<CapturedFrame>> ReadPcapng(Reader& file, std::string& 
         }
         const std::size_t body = at + 8;
         const std::size_t bodyEnd = at + length - 4;
-        if (type == PCAPNG_INTERFACE && bodyEnd - body >= 8) {
+        if (type == PCAPNG_INTERFACE) {
+            // Skipping it would number every interface after it one too low, and give their
+            // packets another's link type and clock.
+            if (bodyEnd - body < 8) {
+                error = "an interface block is cut off";
+                return std::nullopt;
+            }
             PcapngInterface interface;
             interface.LinkType = file.U16(body);
             for (std::size_t option = body + 8; option + 4 <= bodyEnd;) {
@@ -196,27 +197,21 @@ std::optional<std::vector<CapturedFrame>> ReadPcapng(Reader& file, std::string& 
                 error = "a packet block is broken";
                 return std::nullopt;
             }
-            CapturedFrame frame;
+            CapturedFrame frame{0, file.Bytes(body + header, captured)};
             if (enhanced) {
                 const std::uint64_t stamp = (std::uint64_t{file.U32(body + 4)} << 32) |
                                             file.U32(body + 8);
                 frame.Microseconds = ToMicroseconds(stamp, interface.UnitsPerSecond);
             }
-            const auto data = file.Bytes(body + header, captured);
-            frame.Bytes.assign(data.begin(), data.end());
-            frames.push_back(std::move(frame));
+            frames.push_back(frame);
         }
         at += length;
     }
     return frames;
 }
 
-}  // namespace
-
-std::optional<std::vector<CapturedFrame>> ParseCaptureFile(std::span<const std::uint8_t> bytes,
-                                                           std::string& error)
+std::optional<std::vector<CapturedFrame>> ReadFrames(Reader& file, std::string& error)
 {
-    Reader file(bytes);
     if (!file.Has(0, 4)) {
         error = "it is no capture file (too short)";
         return std::nullopt;
@@ -236,8 +231,40 @@ std::optional<std::vector<CapturedFrame>> ParseCaptureFile(std::span<const std::
     return std::nullopt;
 }
 
-std::optional<std::vector<CapturedFrame>> ReadPcapFrames(const std::string& path,
-                                                         std::string& error)
+}  // namespace
+
+Capture Capture::Of(const std::vector<TimedFrame>& frames)
+{
+    auto bytes = std::make_shared<std::vector<std::uint8_t>>();
+    for (const TimedFrame& frame : frames) {
+        bytes->insert(bytes->end(), frame.Bytes.begin(), frame.Bytes.end());
+    }
+    std::vector<CapturedFrame> views;
+    std::size_t at = 0;
+    for (const TimedFrame& frame : frames) {
+        views.push_back({frame.Microseconds, std::span(*bytes).subspan(at, frame.Bytes.size())});
+        at += frame.Bytes.size();
+    }
+    return Capture(std::move(bytes), std::move(views));
+}
+
+std::optional<Capture> ParseCaptureFile(std::vector<std::uint8_t> bytes, std::string& error)
+{
+    auto shared = std::make_shared<const std::vector<std::uint8_t>>(std::move(bytes));
+    Reader file(*shared);
+    auto frames = ReadFrames(file, error);
+    if (!frames) {
+        return std::nullopt;
+    }
+    return Capture(std::move(shared), std::move(*frames));
+}
+
+std::optional<Capture> ParseCaptureFile(std::span<const std::uint8_t> bytes, std::string& error)
+{
+    return ParseCaptureFile(std::vector<std::uint8_t>(bytes.begin(), bytes.end()), error);
+}
+
+std::optional<Capture> ReadPcapFrames(const std::string& path, std::string& error)
 {
     SystemFileSystem files;
     const std::unique_ptr<ReadOnlyFile> file = files.OpenForReading(path);
@@ -246,8 +273,15 @@ std::optional<std::vector<CapturedFrame>> ReadPcapFrames(const std::string& path
         return std::nullopt;
     }
     const std::int64_t size = file->SeekEnd();
-    if (size < 0 || size > LONGEST_FILE || !file->Seek(0)) {
-        error = size > LONGEST_FILE ? "it is too large for a trace" : "it cannot be read";
+    if (size > LONGEST_CAPTURE_FILE) {
+        error = "it holds " + std::to_string(size / (1024 * 1024)) +
+                " MB, more than a trace of one device's session (at most " +
+                std::to_string(LONGEST_CAPTURE_FILE / (1024 * 1024)) +
+                " MB): cut it down to that session first";
+        return std::nullopt;
+    }
+    if (size < 0 || !file->Seek(0)) {
+        error = "it cannot be read";
         return std::nullopt;
     }
     std::vector<std::uint8_t> bytes(static_cast<std::size_t>(size));
@@ -259,7 +293,7 @@ std::optional<std::vector<CapturedFrame>> ReadPcapFrames(const std::string& path
         }
         done += static_cast<std::size_t>(got);
     }
-    return ParseCaptureFile(bytes, error);
+    return ParseCaptureFile(std::move(bytes), error);
 }
 
 }  // namespace tarvik
