@@ -267,25 +267,37 @@ std::vector<DoctorCheck> CheckInterface(const InterfaceFacts& facts,
     return lines.Take();
 }
 
-std::vector<DoctorCheck> CheckProbe(const std::string& interfaceName, const ProbeFacts& facts)
+namespace {
+
+// The adapter's opening, with its socket filter: whether the probe could go on.
+bool CheckOpened(Lines& lines, int openResult)
 {
-    Lines lines(interfaceName);
     const std::string explain = "`tarvik-cli explain " +
-                                std::to_string(StartupExitStatus(facts.OpenResult)) + "`";
-    switch (facts.OpenResult) {
+                                std::to_string(StartupExitStatus(openResult)) + "`";
+    switch (openResult) {
     case DISCOVERY_OK:
         lines.Pass("filter", "raw socket open, kernel socket filter loaded");
-        break;
+        return true;
     case DISCOVERY_OPEN_ADAPTER_FAILED:
         lines.Fail("filter", "the raw socket could not be opened",
                    "see the privilege line; " + explain);
-        return lines.Take();
+        return false;
     case DISCOVERY_START_RECEPTION_FAILED:
         lines.Fail("filter", "the kernel refused the socket filter, or reception did not start",
                    RemedyText(Remedy::FilterRefused, {{"explain", explain}}));
-        return lines.Take();
+        return false;
     default:
         lines.Fail("filter", "the adapter could not be opened", explain);
+        return false;
+    }
+}
+
+}  // namespace
+
+std::vector<DoctorCheck> CheckProbe(const std::string& interfaceName, const ProbeFacts& facts)
+{
+    Lines lines(interfaceName);
+    if (!CheckOpened(lines, facts.OpenResult)) {
         return lines.Take();
     }
 
