@@ -198,20 +198,27 @@ private:
             }
             const std::string name = FormatDeviceName(next->Address);
             watcher_.RunStarts(attempt, name);
-            const DeviceUpgradeRequest upgrade{name, request_.ImagePath, true,
-                                               request_.ReadDescriptor,
-                                               request_.ReadDescriptorAfter};
-            const DeviceRunReport report =
-                UpgradeOnSharedAdapter(environment_, upgrade, watcher_.PortFor(attempt),
-                                       watcher_.ProgressFor(attempt), stop_, next->Variant);
-            {
-                std::lock_guard lock(lock_);
-                ledger_.RunEnds(next->Address,
-                                report.Outcome == UpgradeOutcome::Finished && !report.Stopped);
-                summary_.Attempts.push_back(report);
-            }
-            watcher_.RunEnds(attempt, report);
+            const DeviceUpgradeRequest upgrade{name, request_.ImagePath, true, request_.ReadBack};
+            const DeviceRunEndings endings{
+                [this, attempt, address = next->Address](const DeviceRunReport& report) {
+                Ended(attempt, address, report);
+                },
+                [this, attempt](const DeviceRunReport& report) {
+                watcher_.ReadBack(attempt, report);
+            }};
+            UpgradeOnSharedAdapter(environment_, upgrade, watcher_.PortFor(attempt),
+                                   watcher_.ProgressFor(attempt), stop_, endings, next->Variant);
         }
+    }
+
+    void Ended(std::size_t attempt, const MacAddress& device, const DeviceRunReport& report)
+    {
+        {
+            std::lock_guard lock(lock_);
+            ledger_.RunEnds(device, report.Outcome == UpgradeOutcome::Finished && !report.Stopped);
+            summary_.Attempts.push_back(report);
+        }
+        watcher_.RunEnds(attempt, report);
     }
 
     RunEnvironment& environment_;

@@ -72,10 +72,9 @@ struct StationRequest {
     // The frame variants each round probes with, in this order; a device is upgraded in the
     // variant it answered first.
     std::vector<FrameVariantKind> Variants = {FrameVariantKind::Untyped, FrameVariantKind::Typed};
-    std::size_t Jobs = 1;              // runs at once, 1 to 64
-    bool Reflash = false;              // a device that passed is flashed again when it comes back
-    bool ReadDescriptor = false;       // ask each device for its descriptor before the upgrade
-    bool ReadDescriptorAfter = false;  // ... and again after its reset
+    std::size_t Jobs = 1;   // runs at once, 1 to 64
+    bool Reflash = false;   // a device that passed is flashed again when it comes back
+    bool ReadBack = false;  // each device's descriptor read again after its reset
     // The station takes no new device once this says so, lets the runs under way finish and
     // ends (a planned end, unlike the user's stop, which also ends the runs between frames).
     StopRequested Closing;
@@ -98,7 +97,11 @@ public:
     virtual ProgressDisplay& ProgressFor(std::size_t attempt) = 0;
     // Called before PortFor and ProgressFor of the attempt.
     virtual void RunStarts(std::size_t /*attempt*/, const std::string& /*device*/) {}
+    // As soon as the attempt's upgrade ended (its reset acknowledged): the device is free for
+    // the station's ledger from then on.
     virtual void RunEnds(std::size_t /*attempt*/, const DeviceRunReport& /*report*/) {}
+    // With the read-back asked for: the report again, with what the read-back got.
+    virtual void ReadBack(std::size_t /*attempt*/, const DeviceRunReport& /*report*/) {}
 };
 
 struct StationSummary {

@@ -244,7 +244,8 @@ TEST_F(StationTest, ClosingLetsTheRunsUnderWayFinishAndStartsNoDeviceThatWaits)
 }
 
 // The frames the station's run sends a device are those of a lone upgrade, though probes go
-// out all through the transfer and the device answers them: none of its replies went astray.
+// out all through the transfer and the device answers them: none of its replies went astray,
+// and the reset is the last.
 TEST_F(StationTest, ProbesDuringATransferChangeNoneOfItsFrames)
 {
     AddDevice(1).Device().Faults().ResponseDelayMs = 30;  // answers overlap the probes
@@ -263,9 +264,7 @@ TEST_F(StationTest, ProbesDuringATransferChangeNoneOfItsFrames)
         std::fill_n(bytes.begin() + FRAME_SEQUENCE, 2, 0);  // starts from the tick count
         sent.push_back(std::move(bytes));
     });
-    StationRequest request;
-    request.ReadDescriptor = true;
-    const StationSummary summary = RunUntil(3000, request);
+    const StationSummary summary = RunUntil(3000);
     ASSERT_EQ(summary.Attempts.size(), 1u);
     EXPECT_EQ(summary.Attempts[0].Result, TEXT_FINISHED);
     EXPECT_EQ(summary.Attempts[0].FramesResent, 0u);
@@ -291,14 +290,13 @@ TEST_F(StationTest, ProbesDuringATransferChangeNoneOfItsFrames)
     Binding binding(aloneKernel, alone.Driver());
     RunState run(binding, files);
     ASSERT_EQ(OpenListedAdapter(binding, LAB_ADAPTER_NAME), DISCOVERY_OK);
-    UpgradeLink link(run);
-    ImageDescriptor descriptor;
-    ASSERT_EQ(link.FetchTargetInfo(Device(1), descriptor.Bytes.data()), QUERY_OK);
     NoProgress progress;
     MessagePort alonePort;
     ASSERT_EQ(RunUpgradeCommand(run, alonePort, progress, "QV000001", IMAGE),
               UpgradeOutcome::Finished);
     EXPECT_EQ(sent, aloneSent);
+    ASSERT_FALSE(sent.empty());
+    EXPECT_EQ(DecodeHeader(sent.back())->Opcode, OP_RESET) << "the reset is the last frame";
 }
 
 // Ctrl-C: the run under way ends between frames, and the station ends without waiting for
