@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <map>
 #include <mutex>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -80,11 +81,19 @@ public:
         std::lock_guard lock(lock_);
         --running_;
     }
+    void ReadBack(std::size_t, const DeviceRunReport& report) override
+    {
+        std::lock_guard lock(lock_);
+        ++ReadBacks;
+        ReadBacksHoldingIt += report.DescriptorAfter.has_value() ? 1 : 0;
+    }
 
     std::vector<std::string> Arrivals;
     std::vector<std::string> Skips;
     std::vector<std::string> Started;
     std::size_t MostAtOnce = 0;
+    std::size_t ReadBacks = 0;
+    std::size_t ReadBacksHoldingIt = 0;
 
 private:
     std::mutex lock_;
@@ -297,6 +306,51 @@ TEST_F(StationTest, ProbesDuringATransferChangeNoneOfItsFrames)
     EXPECT_EQ(sent, aloneSent);
     ASSERT_FALSE(sent.empty());
     EXPECT_EQ(DecodeHeader(sent.back())->Opcode, OP_RESET) << "the reset is the last frame";
+}
+
+// With the read-back, a job is free for the next device as soon as the reset is acknowledged:
+// devices that boot their application and answer no more cost the next device nothing, and
+// their read-backs are told all the same, empty.
+TEST_F(StationTest, AReadBackHoldsNoJobFromTheNextDevice)
+{
+    AddDevice(1);
+    AddDevice(2);
+    std::mutex hookLock;
+    std::map<MacAddress, std::uint64_t> firstFrameAt;
+    std::map<MacAddress, std::uint64_t> resetAt;
+    std::set<MacAddress> booted;  // answered its reset: silent from then on, to probes as well
+    lab.Segment().SetHook([&](std::span<const std::uint8_t> frame, const SegmentStation*) {
+        const auto header = DecodeHeader(frame);
+        std::lock_guard lock(hookLock);
+        if (header && header->Source == LAB_ADAPTER_ADDRESS &&
+            header->Destination != BROADCAST_ADDRESS) {
+            firstFrameAt.try_emplace(header->Destination, kernel.Now());
+            if (header->Opcode == OP_RESET) {
+                resetAt[header->Destination] = kernel.Now();
+            }
+        } else if (header && booted.count(header->Source) != 0) {
+            return std::vector<std::uint32_t>{};
+        } else if (header && header->Opcode == OP_RESET) {
+            booted.insert(header->Source);
+        }
+        return std::vector<std::uint32_t>{1};
+    });
+    StationRequest request;
+    request.Jobs = 1;
+    request.ReadBack = true;
+    const StationSummary summary = RunUntil(3000, request);
+    lab.Segment().SetHook({});
+    ASSERT_EQ(summary.Attempts.size(), 2u);
+    for (const DeviceRunReport& report : summary.Attempts) {
+        EXPECT_EQ(report.Result, TEXT_FINISHED);
+    }
+    ASSERT_EQ(resetAt.size(), 2u);
+    const bool firstFirst = resetAt[Device(1)] < resetAt[Device(2)];
+    const MacAddress earlier = firstFirst ? Device(1) : Device(2);
+    const MacAddress later = firstFirst ? Device(2) : Device(1);
+    EXPECT_LT(firstFrameAt[later] - resetAt[earlier], 200u);
+    EXPECT_EQ(watcher.ReadBacks, 2u);
+    EXPECT_EQ(watcher.ReadBacksHoldingIt, 0u);
 }
 
 // Ctrl-C: the run under way ends between frames, and the station ends without waiting for
