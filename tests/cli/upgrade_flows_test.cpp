@@ -17,6 +17,8 @@
 #include "cli/cli_app.h"
 #include "cli/cli_options.h"
 #include "cli/exit_status.h"
+#include "cli/history_command.h"
+#include "cli/json_output.h"
 #include "commands/interface_access.h"
 #include "commands/run_environment.h"
 #include "commands/several_devices.h"
@@ -224,6 +226,34 @@ TEST_F(UpgradeFlowsTest, ADefaultUpgradeEndsWithTheResetAloneInABatchAndAtAStati
               EXIT_SUCCESS_STATUS);
     ExpectResetIsLast(FIRST);
     ExpectResetIsLast(SECOND);
+}
+
+// Asked for, each attempt's one record holds what the device said after its reset, alone and at
+// a station whose one job moved on at the reset.
+TEST_F(UpgradeFlowsTest, WithTheReadBackEachAttemptIsRecordedOnceWithItsDescriptorAfter)
+{
+    AddDevice(FIRST);
+    AddDevice(SECOND);
+    EXPECT_EQ(Run({"upgrade", IMAGE, "QV000001", "--read-back"}), EXIT_SUCCESS_STATUS);
+    EXPECT_EQ(Run({"station", IMAGE, "--probe-interval", "0.5", "--stop-after", "2", "--jobs", "1",
+                   "--read-back"}),
+              EXIT_SUCCESS_STATUS);
+    out.str({});
+    const int listed = Run({"--json", "history"});
+    if (err.str().find(NO_HISTORY_IN_THIS_BUILD) != std::string::npos) {
+        GTEST_SKIP() << "this build keeps no history";
+    }
+    ASSERT_EQ(listed, EXIT_SUCCESS_STATUS) << err.str();
+    std::istringstream lines(out.str());
+    std::vector<Json> records;
+    for (std::string line; std::getline(lines, line);) {
+        records.push_back(Json::parse(line));
+    }
+    ASSERT_EQ(records.size(), 3u) << out.str();
+    for (const Json& record : records) {
+        EXPECT_EQ(record["Result"], TEXT_FINISHED);
+        EXPECT_EQ(record["DescriptorAfter"]["BoardCode"], "001122334455") << record.dump();
+    }
 }
 
 // A device that boots its application after the reset answers nothing more: a default upgrade
