@@ -45,6 +45,7 @@ struct CliOptions {
     std::size_t Jobs = 0;                  // upgrade, station --jobs: runs at once, 0 for all
     std::string RecordPath;                // upgrade, station --record: the file lines go to
     bool Events = false;                   // upgrade, station --events: JSON lines on stdout
+    bool ReadBack = false;  // upgrade, station --read-back: the descriptor again after the reset
     // station: how often it probes, the frame types it probes with, whether a device that
     // passed is flashed again when it comes back, and when it takes no new device (--stop-after)
     std::uint32_t ProbeIntervalMs = 2000;

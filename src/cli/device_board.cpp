@@ -96,13 +96,6 @@ ProgressDisplay& DeviceBoard::ProgressFor(std::size_t device)
     return *devices_[device]->Progress;
 }
 
-void DeviceBoard::RunStarts(std::size_t device, const std::string&)
-{
-    if (onStart_) {
-        onStart_(device);
-    }
-}
-
 void DeviceBoard::RunEnds(std::size_t device, const DeviceRunReport& report)
 {
     {
@@ -111,9 +104,6 @@ void DeviceBoard::RunEnds(std::size_t device, const DeviceRunReport& report)
         devices_[device]->Begun = false;
     }
     Progressed(device, true);
-    if (onEnd_) {
-        onEnd_(device, report);
-    }
 }
 
 void DeviceBoard::Message(std::size_t index, std::string_view text)

@@ -25,20 +25,13 @@ std::string FormatBoardLine(std::string_view name, std::string_view rest);
 
 class DeviceBoard final : public DeviceRunWatcher {
 public:
-    using RunStartsHook = std::function<void(std::size_t device)>;
-    using RunEndsHook = std::function<void(std::size_t device, const DeviceRunReport& report)>;
-
     // echo false keeps the messages off stderr (JSON output).
     DeviceBoard(std::ostream& err, bool terminal, bool echo, Kernel& clock,
                 const std::vector<std::string>& names);
     ~DeviceBoard() override;
 
-    void OnRunStarts(RunStartsHook hook) { onStart_ = std::move(hook); }
-    void OnRunEnds(RunEndsHook hook) { onEnd_ = std::move(hook); }
-
     CommandPort& PortFor(std::size_t device) override;
     ProgressDisplay& ProgressFor(std::size_t device) override;
-    void RunStarts(std::size_t device, const std::string& name) override;
     void RunEnds(std::size_t device, const DeviceRunReport& report) override;
 
     // The last redraw, so that what follows starts below the lines.
@@ -62,8 +55,6 @@ private:
     std::vector<std::unique_ptr<Device>> devices_;
     bool drawn_ = false;
     std::uint32_t lastRedraw_ = 0;
-    RunStartsHook onStart_;
-    RunEndsHook onEnd_;
 };
 
 }  // namespace tarvik::cli

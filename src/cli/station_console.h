@@ -40,6 +40,7 @@ public:
     using StartsHook = std::function<void(std::size_t attempt, const std::string& recordId)>;
     using EndsHook = std::function<void(std::size_t attempt, const DeviceRunReport& report,
                                         const std::string& recordId)>;
+    using ReadBackHook = std::function<void(std::size_t attempt, const DeviceRunReport& report)>;
 
     // slots: the jobs, one board line each. events may be null.
     StationConsole(std::ostream& err, bool terminal, Kernel& clock, std::size_t slots,
@@ -48,6 +49,7 @@ public:
 
     void OnRunStarts(StartsHook hook) { onStart_ = std::move(hook); }
     void OnRunEnds(EndsHook hook) { onEnd_ = std::move(hook); }
+    void OnReadBack(ReadBackHook hook) { onReadBack_ = std::move(hook); }
 
     void Arrived(const std::string& device, const ImageDescriptor& descriptor,
                  bool cameBack) override;
@@ -56,6 +58,13 @@ public:
     ProgressDisplay& ProgressFor(std::size_t attempt) override;
     void RunStarts(std::size_t attempt, const std::string& device) override;
     void RunEnds(std::size_t attempt, const DeviceRunReport& report) override;
+    // The read-back shows nothing: it only adds to the attempt's record.
+    void ReadBack(std::size_t attempt, const DeviceRunReport& report) override
+    {
+        if (onReadBack_) {
+            onReadBack_(attempt, report);
+        }
+    }
 
     StationTally Tally();
     // The last redraw, so that what follows starts below the board.
@@ -84,6 +93,7 @@ private:
     std::uint32_t lastRedraw_ = 0;
     StartsHook onStart_;
     EndsHook onEnd_;
+    ReadBackHook onReadBack_;
 };
 
 }  // namespace tarvik::cli

@@ -3,6 +3,7 @@
 // and an Upgrade that the user can stop between two polls of the transfer.
 
 #include <functional>
+#include <optional>
 #include <string>
 
 #include "commands/commands.h"
@@ -19,8 +20,11 @@ UpgradeOutcome RunCheckCommand(RunState& run, CommandPort& port, const std::stri
 // owns the request, knows why.
 using StopRequested = std::function<bool()>;
 
+// device, when given, receives the descriptor the device gave the compatibility check (which is
+// the device's state before the upgrade): whoever keeps it asks the device nothing more.
 UpgradeOutcome RunUpgradeCommand(RunState& run, CommandPort& port, ProgressDisplay& progress,
                                  const std::string& deviceName, const std::string& imagePath,
-                                 const StopRequested& stopRequested);
+                                 const StopRequested& stopRequested,
+                                 std::optional<ImageDescriptor>* device = nullptr);
 
 }  // namespace tarvik

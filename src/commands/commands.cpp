@@ -1,5 +1,7 @@
 #include "commands/commands.h"
 
+#include <optional>
+
 #include "commands/command_line_flows.h"
 #include "commands/outcomes.h"
 #include "protocol/upgrade_link.h"
@@ -64,9 +66,15 @@ UpgradeOutcome Report(CommandPort& port, UpgradeOutcome outcome)
 }
 
 UpgradeOutcome CheckStep(UpgradeLink& link, CommandPort& port, const MacAddress& target,
-                         const std::string& imagePath)
+                         const std::string& imagePath,
+                         std::optional<ImageDescriptor>* device = nullptr)
 {
-    switch (link.CheckImageForTarget(imagePath, target)) {
+    ImageDescriptor answer;
+    const int checked = link.CheckImageForTarget(imagePath, target, &answer);
+    if (device != nullptr && (checked == CHECK_FITS || checked == CHECK_BOARD_MISMATCH)) {
+        *device = answer;
+    }
+    switch (checked) {
     case CHECK_FITS:
         return UpgradeOutcome::Finished;
     case CHECK_NO_PATH:
@@ -109,13 +117,14 @@ UpgradeOutcome RunUpgradeCommand(RunState& run, CommandPort& port, ProgressDispl
 
 UpgradeOutcome RunUpgradeCommand(RunState& run, CommandPort& port, ProgressDisplay& progress,
                                  const std::string& deviceName, const std::string& imagePath,
-                                 const StopRequested& stopRequested)
+                                 const StopRequested& stopRequested,
+                                 std::optional<ImageDescriptor>* device)
 {
     WaitCursor cursor(port);
     UpgradeLink link(run);
     const MacAddress target = ParseDeviceName(deviceName);
 
-    if (const UpgradeOutcome checked = CheckStep(link, port, target, imagePath);
+    if (const UpgradeOutcome checked = CheckStep(link, port, target, imagePath, device);
         checked != UpgradeOutcome::Finished) {
         return checked;
     }

@@ -33,39 +33,36 @@ DeviceRunReport UpgradeDevice(RunState& run, const DeviceUpgradeRequest& request
     Kernel& clock = run.Link.kernel();
     DeviceRunReport report;
     report.DeviceName = request.DeviceName;
-    if (request.ReadDescriptor) {
-        UpgradeLink link(run);
-        ImageDescriptor descriptor;
-        if (link.FetchTargetInfo(ParseDeviceName(request.DeviceName), descriptor.Bytes.data()) ==
-            QUERY_OK) {
-            report.Descriptor = descriptor;
-        }
-    }
     const std::uint64_t sentBefore = run.FramesSent;
     const std::uint64_t resentBefore = run.FramesResent;
     const std::uint32_t start = clock.GetTickCount();
-    const UpgradeOutcome outcome =
-        RunUpgradeCommand(run, port, progress, request.DeviceName, request.ImagePath, stop);
+    const UpgradeOutcome outcome = RunUpgradeCommand(run, port, progress, request.DeviceName,
+                                                     request.ImagePath, stop, &report.Descriptor);
     report.ElapsedMs = clock.GetTickCount() - start;
     report.FramesSent = run.FramesSent - sentBefore;
     report.FramesResent = run.FramesResent - resentBefore;
     report.FileSize = run.Session.FileSize;
     SettleReport(report, outcome, request.SkipOtherBoards, stop && stop());
-    if (request.ReadDescriptorAfter && report.Outcome == UpgradeOutcome::Finished &&
-        !report.Stopped) {
-        UpgradeLink link(run);
-        ImageDescriptor after;
-        if (link.FetchTargetInfo(ParseDeviceName(request.DeviceName), after.Bytes.data(),
-                                 DESCRIPTOR_AFTER_RESET_TRIES) == QUERY_OK) {
-            report.DescriptorAfter = after;
-        }
-    }
     return report;
+}
+
+void ReadBackDescriptor(RunState& run, const DeviceUpgradeRequest& request, DeviceRunReport& report)
+{
+    if (!request.ReadBack || !ReadsBack(report)) {
+        return;
+    }
+    UpgradeLink link(run);
+    ImageDescriptor after;
+    if (link.FetchTargetInfo(ParseDeviceName(request.DeviceName), after.Bytes.data(),
+                             DESCRIPTOR_AFTER_RESET_TRIES) == QUERY_OK) {
+        report.DescriptorAfter = after;
+    }
 }
 
 DeviceRunReport UpgradeOnSharedAdapter(RunEnvironment& environment,
                                        const DeviceUpgradeRequest& request, CommandPort& port,
                                        ProgressDisplay& progress, const StopRequested& stop,
+                                       const DeviceRunEndings& endings,
                                        std::optional<FrameVariantKind> variant)
 {
     DeviceRunReport report;
@@ -78,9 +75,19 @@ DeviceRunReport UpgradeOnSharedAdapter(RunEnvironment& environment,
         report.Result = row != nullptr ? std::string(row->Text) : "the adapter could not be opened";
         report.ExitStatus = row != nullptr ? row->ExitStatus
                                            : RowOf(UpgradeOutcome::Other).ExitStatus;
-        return report;
+    } else {
+        report = UpgradeDevice(run->State(), request, port, progress, stop);
     }
-    return UpgradeDevice(run->State(), request, port, progress, stop);
+    if (endings.Ended) {
+        endings.Ended(report);
+    }
+    if (run && request.ReadBack && ReadsBack(report)) {
+        ReadBackDescriptor(run->State(), request, report);
+        if (endings.ReadBack) {
+            endings.ReadBack(report);
+        }
+    }
+    return report;
 }
 
 namespace {
@@ -90,10 +97,12 @@ DeviceRunReport UpgradeOneDevice(RunEnvironment& environment, const SeveralDevic
                                  const StopRequested& stop)
 {
     const DeviceUpgradeRequest upgrade{request.DeviceNames[index], request.ImagePath,
-                                       request.SkipOtherBoards, request.ReadDescriptor,
-                                       request.ReadDescriptorAfter};
+                                       request.SkipOtherBoards, request.ReadBack};
+    const DeviceRunEndings endings{
+        [&watcher, index](const DeviceRunReport& report) { watcher.RunEnds(index, report); },
+        [&watcher, index](const DeviceRunReport& report) { watcher.ReadBack(index, report); }};
     return UpgradeOnSharedAdapter(environment, upgrade, watcher.PortFor(index),
-                                  watcher.ProgressFor(index), stop);
+                                  watcher.ProgressFor(index), stop, endings);
 }
 
 }  // namespace
@@ -125,7 +134,6 @@ std::vector<DeviceRunReport> UpgradeSeveralDevices(RunEnvironment& environment,
         tasks.emplace_back([&, i] {
             watcher.RunStarts(i, request.DeviceNames[i]);
             reports[i] = UpgradeOneDevice(environment, request, i, watcher, stop);
-            watcher.RunEnds(i, reports[i]);
         });
     }
     environment.RunAll(tasks, request.Jobs);

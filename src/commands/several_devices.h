@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -36,6 +37,13 @@ struct DeviceRunReport {
 void SettleReport(DeviceRunReport& report, UpgradeOutcome outcome, bool skipOtherBoards,
                   bool stopped);
 
+// Whether a read-back, when asked for, follows an upgrade that ended so: one that finished and
+// was not stopped.
+inline bool ReadsBack(const DeviceRunReport& report)
+{
+    return report.Outcome == UpgradeOutcome::Finished && !report.Stopped;
+}
+
 // How many tries (a try is about a second) a device has to answer the information query once
 // back from its reset.
 inline constexpr std::uint16_t DESCRIPTOR_AFTER_RESET_TRIES = 5;
@@ -44,27 +52,42 @@ struct DeviceUpgradeRequest {
     std::string DeviceName;
     std::string ImagePath;
     bool SkipOtherBoards = false;  // a board-code mismatch is a skip, not a failure
-    bool ReadDescriptor = false;   // ask the device for its descriptor before the upgrade
-    // After an upgrade that finished, ask again once the device is back from its reset; a
-    // device that does not answer in time leaves the report's DescriptorAfter empty, and the
-    // upgrade stands as it ended.
-    bool ReadDescriptorAfter = false;
+    // After an upgrade that finished, ask the device again once it is back from its reset. A
+    // device that boots its application answers no more: the read-back then costs its tries
+    // and leaves DescriptorAfter empty. Off, the reset is the last frame the device gets.
+    bool ReadBack = false;
 };
 
 // One device's upgrade, the same for the one-device command and for each device of several:
-// the device's descriptor when asked for, the Upgrade command, the report settled. The report's
-// FramesSent, FramesResent and ElapsedMs are the Upgrade command's alone (from the check's
-// query to the end of the transfer, resends included): whatever else the run sent, the
-// descriptor queries and discovery included, is not counted.
+// the Upgrade command, the report settled. The report's Descriptor is the one the check's
+// query got (the device is asked once), its FramesSent, FramesResent and ElapsedMs the Upgrade
+// command's alone (from the check's query to the end of the transfer, resends included).
+// Returns as soon as the reset is acknowledged: the read-back, when asked for, is
+// ReadBackDescriptor's, which the caller runs once it has told the ending.
 DeviceRunReport UpgradeDevice(RunState& run, const DeviceUpgradeRequest& request, CommandPort& port,
                               ProgressDisplay& progress, const StopRequested& stop);
 
+// The read-back of a report that finished and asks for one: the device's descriptor, when it
+// answers within DESCRIPTOR_AFTER_RESET_TRIES, into report.DescriptorAfter. Sends nothing for
+// any other report; the queries count in no frame total and change no outcome.
+void ReadBackDescriptor(RunState& run, const DeviceUpgradeRequest& request,
+                        DeviceRunReport& report);
+
+// What a run on a shared adapter tells as it goes: the ending as soon as the upgrade returned,
+// then, when the request asks for the read-back, the same report with what it read.
+struct DeviceRunEndings {
+    std::function<void(const DeviceRunReport&)> Ended;
+    std::function<void(const DeviceRunReport&)> ReadBack;
+};
+
 // One device's upgrade on an environment made for RunSharing::SeveralRuns: its own run opened
-// (in the given frame variant, else the environment's), then UpgradeDevice. A run that cannot
-// be opened is reported as the start-up result it met.
+// (in the given frame variant, else the environment's), then UpgradeDevice and the read-back.
+// A run that cannot be opened is reported as the start-up result it met. Returns the report
+// as the read-back left it.
 DeviceRunReport UpgradeOnSharedAdapter(RunEnvironment& environment,
                                        const DeviceUpgradeRequest& request, CommandPort& port,
                                        ProgressDisplay& progress, const StopRequested& stop,
+                                       const DeviceRunEndings& endings,
                                        std::optional<FrameVariantKind> variant = {});
 
 // What a front end gives each device's run, for a batch of named devices and for the station
@@ -78,7 +101,11 @@ public:
     virtual CommandPort& PortFor(std::size_t run) = 0;
     virtual ProgressDisplay& ProgressFor(std::size_t run) = 0;
     virtual void RunStarts(std::size_t /*run*/, const std::string& /*device*/) {}
+    // As soon as the run's upgrade ended (its reset acknowledged): for the station, the
+    // device is free for its ledger from then on.
     virtual void RunEnds(std::size_t /*run*/, const DeviceRunReport& /*report*/) {}
+    // With the read-back asked for: the report again, with what the read-back got.
+    virtual void ReadBack(std::size_t /*run*/, const DeviceRunReport& /*report*/) {}
     // The station's alone: a device answered its probe for the first time in the station's
     // run, or again after it left.
     virtual void Arrived(const std::string& /*device*/, const ImageDescriptor& /*descriptor*/,
@@ -93,10 +120,9 @@ public:
 struct SeveralDevicesRequest {
     std::vector<std::string> DeviceNames;
     std::string ImagePath;
-    std::size_t Jobs = 0;              // at most this many runs at once; 0: all
-    bool SkipOtherBoards = false;      // a board-code mismatch is a skip, not a failure
-    bool ReadDescriptor = false;       // ask each device for its descriptor before the upgrade
-    bool ReadDescriptorAfter = false;  // and after its reset
+    std::size_t Jobs = 0;          // at most this many runs at once; 0: all
+    bool SkipOtherBoards = false;  // a board-code mismatch is a skip, not a failure
+    bool ReadBack = false;         // each device's descriptor read again after its reset
 };
 
 // Browse on an environment made for RunSharing::SeveralRuns: the same flow, with the frames

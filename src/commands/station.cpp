@@ -74,6 +74,13 @@ struct WaitingDevice {
     FrameVariantKind Variant = FrameVariantKind::Untyped;
 };
 
+// An attempt that finished, whose device is to be read back.
+struct PendingReadBack {
+    std::size_t Attempt = 0;
+    WaitingDevice Device;
+    DeviceRunReport Report;
+};
+
 // How long an idle job waits for a device before it looks again whether the station closed;
 // a new device wakes it at once.
 constexpr std::uint32_t JOB_IDLE_WAIT_MS = 1000;
@@ -99,10 +106,20 @@ public:
         for (std::size_t i = 0; i < jobs; ++i) {
             tasks.emplace_back([this, i] { Work(i); });
         }
+        jobsAtWork_ = jobs;
+        // The read-backs have a task of their own: a job is free for the next device as soon as
+        // the reset is acknowledged, however long a device takes to answer after it.
+        if (request_.ReadBack) {
+            readBackWake_ = clock.CreateEvent();
+            tasks.emplace_back([this] { ReadBacks(); });
+        }
         environment_.KeepProbing();
         environment_.RunAll(tasks, 0);
         for (const EventHandle wake : wakes_) {
             clock.CloseHandle(wake);
+        }
+        if (request_.ReadBack) {
+            clock.CloseHandle(readBackWake_);
         }
         return std::move(summary_);
     }
@@ -173,6 +190,8 @@ private:
                     waiting_.pop_front();
                     attempt = attempts_++;
                 } else if (closed_) {
+                    --jobsAtWork_;
+                    WakeReadBacks();
                     return;
                 }
             }
@@ -182,19 +201,73 @@ private:
             }
             const std::string name = FormatDeviceName(next->Address);
             watcher_.RunStarts(attempt, name);
-            const DeviceUpgradeRequest upgrade{name, request_.ImagePath, true,
-                                               request_.ReadDescriptor,
-                                               request_.ReadDescriptorAfter};
-            const DeviceRunReport report =
-                UpgradeOnSharedAdapter(environment_, upgrade, watcher_.PortFor(attempt),
-                                       watcher_.ProgressFor(attempt), stop_, next->Variant);
+            const DeviceUpgradeRequest upgrade{name, request_.ImagePath, true};
+            const DeviceRunEndings endings{
+                [this, attempt, device = *next](const DeviceRunReport& report) {
+                Ended(attempt, device, report);
+                },
+                {}};
+            UpgradeOnSharedAdapter(environment_, upgrade, watcher_.PortFor(attempt),
+                                   watcher_.ProgressFor(attempt), stop_, endings, next->Variant);
+        }
+    }
+
+    // The device stays busy for the ledger until its read-back is over: it is not offered
+    // again meanwhile.
+    void Ended(std::size_t attempt, const WaitingDevice& device, const DeviceRunReport& report)
+    {
+        {
+            std::lock_guard lock(lock_);
+            if (request_.ReadBack && ReadsBack(report)) {
+                readBacks_.push_back({attempt, device, report});
+                WakeReadBacks();
+            } else {
+                ledger_.RunEnds(device.Address,
+                                report.Outcome == UpgradeOutcome::Finished && !report.Stopped);
+            }
+            summary_.Attempts.push_back(report);
+        }
+        watcher_.RunEnds(attempt, report);
+    }
+
+    // Under lock_.
+    void WakeReadBacks()
+    {
+        if (request_.ReadBack) {
+            environment_.Clock().SetEvent(readBackWake_);
+        }
+    }
+
+    // Reads back each device that finished, one after the other, until the jobs are done.
+    void ReadBacks()
+    {
+        for (;;) {
+            std::optional<PendingReadBack> next;
             {
                 std::lock_guard lock(lock_);
-                ledger_.RunEnds(next->Address,
-                                report.Outcome == UpgradeOutcome::Finished && !report.Stopped);
-                summary_.Attempts.push_back(report);
+                if (!readBacks_.empty()) {
+                    next = std::move(readBacks_.front());
+                    readBacks_.pop_front();
+                } else if (jobsAtWork_ == 0) {
+                    return;
+                }
             }
-            watcher_.RunEnds(attempt, report);
+            if (!next) {
+                environment_.Clock().WaitForAny(std::span(&readBackWake_, 1), JOB_IDLE_WAIT_MS);
+                continue;
+            }
+            const DeviceUpgradeRequest request{next->Report.DeviceName, request_.ImagePath, true,
+                                               true};
+            int opened = DISCOVERY_OK;
+            if (const std::unique_ptr<DeviceRun> run = environment_.OpenDeviceRun(
+                    next->Device.Address, opened, next->Device.Variant)) {
+                ReadBackDescriptor(run->State(), request, next->Report);
+            }
+            {
+                std::lock_guard lock(lock_);
+                ledger_.RunEnds(next->Device.Address, true);
+            }
+            watcher_.ReadBack(next->Attempt, next->Report);
         }
     }
 
@@ -207,6 +280,9 @@ private:
     StationLedger ledger_;
     std::deque<WaitingDevice> waiting_;
     std::vector<EventHandle> wakes_;
+    std::deque<PendingReadBack> readBacks_;
+    EventHandle readBackWake_{};
+    std::size_t jobsAtWork_ = 0;
     bool closed_ = false;
     std::size_t attempts_ = 0;
     StationSummary summary_;

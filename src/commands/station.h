@@ -72,10 +72,12 @@ struct StationRequest {
     // The frame variants each round probes with, in this order; a device is upgraded in the
     // variant it answered first.
     std::vector<FrameVariantKind> Variants = {FrameVariantKind::Untyped, FrameVariantKind::Typed};
-    std::size_t Jobs = 1;              // runs at once, 1 to 64
-    bool Reflash = false;              // a device that passed is flashed again when it comes back
-    bool ReadDescriptor = false;       // ask each device for its descriptor before the upgrade
-    bool ReadDescriptorAfter = false;  // ... and again after its reset
+    std::size_t Jobs = 1;  // runs at once, 1 to 64
+    bool Reflash = false;  // a device that passed is flashed again when it comes back
+    // Each device's descriptor read again after its reset, by a task of its own: the job is
+    // free for the next device from the reset on, and the device busy until its read-back
+    // is over.
+    bool ReadBack = false;
     // The station takes no new device once this says so, lets the runs under way finish and
     // ends (a planned end, unlike the user's stop, which also ends the runs between frames).
     StopRequested Closing;

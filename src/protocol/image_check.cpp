@@ -11,7 +11,8 @@ int UpgradeLink::LoadImageDescriptor(const std::string& path, ImageDescriptor& d
                                                                          : IMAGE_NO_DESCRIPTOR;
 }
 
-int UpgradeLink::CheckImageForTarget(const std::string& path, const MacAddress& target)
+int UpgradeLink::CheckImageForTarget(const std::string& path, const MacAddress& target,
+                                     ImageDescriptor* device)
 {
     if (path.empty()) {
         return CHECK_NO_PATH;
@@ -20,11 +21,14 @@ int UpgradeLink::CheckImageForTarget(const std::string& path, const MacAddress& 
     if (ReadImageDescriptor(run_.Files, path, image) != IMAGE_OK) {
         return CHECK_IMAGE_UNREADABLE;
     }
-    ImageDescriptor device;
-    if (QueryTargetInfo(target, device.Bytes.data()) != QUERY_OK) {
+    ImageDescriptor answer;
+    if (QueryTargetInfo(target, answer.Bytes.data()) != QUERY_OK) {
         return CHECK_QUERY_FAILED;
     }
-    return SameBoardCode(image, device) ? CHECK_FITS : CHECK_BOARD_MISMATCH;
+    if (device != nullptr) {
+        *device = answer;
+    }
+    return SameBoardCode(image, answer) ? CHECK_FITS : CHECK_BOARD_MISMATCH;
 }
 
 }  // namespace tarvik

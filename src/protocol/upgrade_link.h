@@ -166,7 +166,10 @@ public:
 
     // --- image ---
     int LoadImageDescriptor(const std::string& path, ImageDescriptor& descriptor);
-    int CheckImageForTarget(const std::string& path, const MacAddress& target);
+    // device, when given, receives the device's descriptor whenever the device answered (a
+    // board that does not fit included): the check's query is the upgrade's only one.
+    int CheckImageForTarget(const std::string& path, const MacAddress& target,
+                            ImageDescriptor* device = nullptr);
 
     // --- transfer ---
     int OpenTransfer(const MacAddress& target, const std::string& path);

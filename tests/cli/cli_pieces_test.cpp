@@ -1,9 +1,8 @@
-// The command line's own pieces: exit statuses, the progress lines, the JSON results.
+// The command line's own pieces: the options, the progress lines, the JSON results.
 
 #include <gtest/gtest.h>
 
 #include <optional>
-#include <set>
 #include <sstream>
 
 #include "cli/cli_options.h"
@@ -18,51 +17,6 @@
 
 namespace tarvik::cli {
 namespace {
-
-// --- exit statuses ---
-
-TEST(ExitStatusTest, OnlyFinishedIsSuccessAndEveryOutcomeHasItsOwnStatus)
-{
-    const UpgradeOutcome outcomes[] = {
-        UpgradeOutcome::FileNotSelected,
-        UpgradeOutcome::FileFormatError,
-        UpgradeOutcome::CommunicationFail,
-        UpgradeOutcome::HardwareMismatch,
-        UpgradeOutcome::FileNotFound,
-        UpgradeOutcome::RequestTargetError,
-        UpgradeOutcome::ProcessError,
-        UpgradeOutcome::SendFailed,
-        UpgradeOutcome::Other,
-    };
-    EXPECT_EQ(ExitStatusFor(UpgradeOutcome::Finished), 0);
-    std::set<int> seen;
-    for (const UpgradeOutcome outcome : outcomes) {
-        const int status = ExitStatusFor(outcome);
-        EXPECT_GT(status, 0);
-        EXPECT_LT(status, 126) << "shells keep 126 and above for themselves";
-        EXPECT_TRUE(seen.insert(status).second) << "status " << status << " given twice";
-    }
-}
-
-TEST(ExitStatusTest, TheDocumentedTableIsUniqueAndCoversEveryOutcome)
-{
-    std::set<int> documented;
-    for (const OutcomeRow& row : ExitStatusRows()) {
-        EXPECT_TRUE(documented.insert(row.ExitStatus).second) << row.ExitStatus << " listed twice";
-        EXPECT_FALSE(DescribeOutcome(row).empty());
-    }
-    for (const UpgradeOutcome outcome :
-         {UpgradeOutcome::Finished, UpgradeOutcome::FileNotSelected,
-          UpgradeOutcome::FileFormatError, UpgradeOutcome::CommunicationFail,
-          UpgradeOutcome::HardwareMismatch, UpgradeOutcome::FileNotFound,
-          UpgradeOutcome::RequestTargetError, UpgradeOutcome::ProcessError,
-          UpgradeOutcome::SendFailed, UpgradeOutcome::Other}) {
-        EXPECT_EQ(documented.count(ExitStatusFor(outcome)), 1u);
-    }
-    EXPECT_EQ(documented.count(EXIT_INTERRUPTED), 1u);
-    EXPECT_EQ(documented.count(EXIT_DOCTOR_FOUND_FAULT), 1u);
-    EXPECT_EQ(EXIT_INTERRUPTED, 130);
-}
 
 // --- the command line ---
 

@@ -93,7 +93,16 @@ public:
     CommandPort& PortFor(std::size_t device) override { return ports_[device]; }
     ProgressDisplay& ProgressFor(std::size_t device) override { return progress_[device]; }
     void RunStarts(std::size_t, const std::string&) override { ++Starts; }
-    void RunEnds(std::size_t, const DeviceRunReport&) override { ++Ends; }
+    void RunEnds(std::size_t, const DeviceRunReport& report) override
+    {
+        ++Ends;
+        EndsHoldingReadBack += report.DescriptorAfter.has_value();
+    }
+    void ReadBack(std::size_t, const DeviceRunReport& report) override
+    {
+        ++ReadBacks;
+        ReadBacksHoldingIt += report.DescriptorAfter.has_value();
+    }
 
     const std::vector<std::string>& MessagesOf(std::size_t device) const
     {
@@ -102,6 +111,9 @@ public:
 
     int Starts = 0;
     int Ends = 0;
+    int EndsHoldingReadBack = 0;  // an ending told only after the read-back
+    int ReadBacks = 0;
+    int ReadBacksHoldingIt = 0;
 
 private:
     std::vector<MessagePort> ports_;
@@ -131,7 +143,6 @@ protected:
         request.DeviceNames = names;
         request.ImagePath = IMAGE;
         request.SkipOtherBoards = skipOtherBoards;
-        request.ReadDescriptor = true;
         auto reports = UpgradeSeveralDevices(opened, request, *watcher, Stop());
         EXPECT_EQ(watcher->Starts, static_cast<int>(names.size()));
         EXPECT_EQ(watcher->Ends, static_cast<int>(names.size()));
@@ -264,13 +275,12 @@ DeviceRunReport UpgradeAlone(RunEnvironment& environment, MessagePort& port,
     std::vector<std::string> names;
     EXPECT_TRUE(BrowseTargets(environment.State(), port, names));
     NoProgress progress;
-    return UpgradeDevice(environment.State(), {name, IMAGE, false, true, false}, port, progress,
-                         {});
+    return UpgradeDevice(environment.State(), {name, IMAGE}, port, progress, {});
 }
 
 TEST_F(SeveralDevicesTest, OneDeviceAndABatchRecordTheSameUpgradeAlike)
 {
-    // The device loses the first descriptor query and its second block once, in either run.
+    // The device loses the check's first query and its second block once, in either run.
     int queries = 0;
     int writes = 0;
     lab.Segment().SetHook([&](std::span<const std::uint8_t> frame, const SegmentStation*) {
@@ -290,23 +300,25 @@ TEST_F(SeveralDevicesTest, OneDeviceAndABatchRecordTheSameUpgradeAlike)
     const auto batch = Upgrade({"QV000001", "QV000002"});
     lab.Segment().SetHook({});
 
-    // The check's query, the begin, ten blocks written and verified, one of them twice, the reset.
-    constexpr std::uint64_t UPGRADE_FRAMES = 1 + 1 + 10 + 1 + 10 + 1;
+    // The check's query twice, the begin, ten blocks written and verified, one of them twice,
+    // the reset.
+    constexpr std::uint64_t UPGRADE_FRAMES = 2 + 1 + 10 + 1 + 10 + 1;
     for (const DeviceRunReport* report : {&alone, &batch[0]}) {
         EXPECT_EQ(report->Result, TEXT_FINISHED);
         EXPECT_EQ(report->FramesSent, UPGRADE_FRAMES);
-        EXPECT_EQ(report->FramesResent, 1u);
+        EXPECT_EQ(report->FramesResent, 2u);
         EXPECT_EQ(report->FileSize, IMAGE_BYTES);
         EXPECT_TRUE(report->Descriptor.has_value());
     }
-    EXPECT_EQ(batch[1].FramesSent, UPGRADE_FRAMES - 1) << "its blocks went once";
+    EXPECT_EQ(batch[1].FramesSent, UPGRADE_FRAMES - 2) << "its query and blocks went once";
 }
 
 // --- the descriptor after the reset ---
 
-// The device's descriptor is asked for again after its reset, for as long as a device takes to
-// come back; one that stays silent longer holds the upgrade's end a few seconds, no more, and
-// takes nothing from its success. The queries count in no frame total.
+// Asked for, the read-back asks the device for its descriptor again after its reset, for as long
+// as a device takes to come back; one that stays silent longer costs the read-back a few
+// seconds, no more, and takes nothing from the upgrade's success. The queries count in no frame
+// total.
 TEST_F(SeveralDevicesTest, TheDescriptorAfterTheResetIsReadWhenTheDeviceComesBackInTime)
 {
     struct Row {
@@ -331,9 +343,10 @@ TEST_F(SeveralDevicesTest, TheDescriptorAfterTheResetIsReadWhenTheDeviceComesBac
         std::vector<std::string> names;
         ASSERT_TRUE(BrowseTargets(Environment(RunSharing::OneRun).State(), port, names));
         NoProgress progress;
-        const DeviceRunReport report = UpgradeDevice(environment->State(),
-                                                     {"QV000001", IMAGE, false, true, true}, port,
-                                                     progress, {});
+        const DeviceUpgradeRequest upgrade{"QV000001", IMAGE, false, true};
+        DeviceRunReport report = UpgradeDevice(environment->State(), upgrade, port, progress, {});
+        EXPECT_FALSE(report.DescriptorAfter) << "the upgrade ends before the read-back";
+        ReadBackDescriptor(environment->State(), upgrade, report);
         const std::uint64_t ended = kernel.Now();
         environment.reset();
         lab.Segment().SetHook({});
@@ -350,16 +363,20 @@ TEST_F(SeveralDevicesTest, TheDescriptorAfterTheResetIsReadWhenTheDeviceComesBac
         EXPECT_EQ(report.FramesSent, 1u + 1 + 10 + 10 + 1);
     }
 
-    // Each device of several is asked as well.
+    // Each device of several is asked as well, once its ending has been told.
     SeveralDevicesRequest request;
     request.DeviceNames = {"QV000002", "QV000003"};
     request.ImagePath = IMAGE;
-    request.ReadDescriptorAfter = true;
+    request.ReadBack = true;
     RecordingWatcher batch(2);
     for (const DeviceRunReport& report : UpgradeSeveralDevices(Environment(), request, batch, {})) {
         EXPECT_TRUE(report.DescriptorAfter.has_value()) << report.DeviceName;
-        EXPECT_FALSE(report.Descriptor.has_value()) << "not asked for before";
+        EXPECT_TRUE(report.Descriptor.has_value()) << "the check's";
     }
+    EXPECT_EQ(batch.Ends, 2);
+    EXPECT_EQ(batch.EndsHoldingReadBack, 0);
+    EXPECT_EQ(batch.ReadBacks, 2);
+    EXPECT_EQ(batch.ReadBacksHoldingIt, 2);
 }
 
 // The image cut short while it is written: "Upgrade Process Error !" with its status, alone

@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <map>
 #include <mutex>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -65,11 +66,19 @@ public:
         std::lock_guard lock(lock_);
         --running_;
     }
+    void ReadBack(std::size_t, const DeviceRunReport& report) override
+    {
+        std::lock_guard lock(lock_);
+        ++ReadBacks;
+        ReadBacksHoldingIt += report.DescriptorAfter.has_value() ? 1 : 0;
+    }
 
     std::vector<std::string> Arrivals;
     std::vector<std::string> Skips;
     std::vector<std::string> Started;
     std::size_t MostAtOnce = 0;
+    std::size_t ReadBacks = 0;
+    std::size_t ReadBacksHoldingIt = 0;
 
 private:
     std::mutex lock_;
@@ -314,7 +323,8 @@ TEST_F(StationTest, ClosingLetsTheRunsUnderWayFinishAndStartsNoDeviceThatWaits)
 }
 
 // The frames the station's run sends a device are those of a lone upgrade, though probes go
-// out all through the transfer and the device answers them: none of its replies went astray.
+// out all through the transfer and the device answers them: none of its replies went astray,
+// and the reset is the last.
 TEST_F(StationTest, ProbesDuringATransferChangeNoneOfItsFrames)
 {
     AddDevice(1).Device().Faults().ResponseDelayMs = 30;  // answers overlap the probes
@@ -333,9 +343,7 @@ TEST_F(StationTest, ProbesDuringATransferChangeNoneOfItsFrames)
         std::fill_n(bytes.begin() + FRAME_SEQUENCE, 2, 0);  // starts from the tick count
         sent.push_back(std::move(bytes));
     });
-    StationRequest request;
-    request.ReadDescriptor = true;
-    const StationSummary summary = RunUntil(3000, request);
+    const StationSummary summary = RunUntil(3000);
     ASSERT_EQ(summary.Attempts.size(), 1u);
     EXPECT_EQ(summary.Attempts[0].Result, TEXT_FINISHED);
     EXPECT_EQ(summary.Attempts[0].FramesResent, 0u);
@@ -361,14 +369,58 @@ TEST_F(StationTest, ProbesDuringATransferChangeNoneOfItsFrames)
     Binding binding(aloneKernel, alone.Driver());
     RunState run(binding, files);
     ASSERT_EQ(OpenListedAdapter(binding, LAB_ADAPTER_NAME), DISCOVERY_OK);
-    UpgradeLink link(run);
-    ImageDescriptor descriptor;
-    ASSERT_EQ(link.FetchTargetInfo(Device(1), descriptor.Bytes.data()), QUERY_OK);
     NoProgress progress;
     MessagePort alonePort;
     ASSERT_EQ(RunUpgradeCommand(run, alonePort, progress, "QV000001", IMAGE),
               UpgradeOutcome::Finished);
     EXPECT_EQ(sent, aloneSent);
+    ASSERT_FALSE(sent.empty());
+    EXPECT_EQ(DecodeHeader(sent.back())->Opcode, OP_RESET) << "the reset is the last frame";
+}
+
+// With the read-back, a job is free for the next device as soon as the reset is acknowledged:
+// devices that boot their application and answer no more cost the next device nothing, and
+// their read-backs are told all the same, empty.
+TEST_F(StationTest, AReadBackHoldsNoJobFromTheNextDevice)
+{
+    AddDevice(1);
+    AddDevice(2);
+    std::mutex hookLock;
+    std::map<MacAddress, std::uint64_t> firstFrameAt;
+    std::map<MacAddress, std::uint64_t> resetAt;
+    std::set<MacAddress> booted;  // answered its reset: silent from then on, to probes as well
+    lab.Segment().SetHook([&](std::span<const std::uint8_t> frame, const SegmentStation*) {
+        const auto header = DecodeHeader(frame);
+        std::lock_guard lock(hookLock);
+        if (header && header->Source == LAB_ADAPTER_ADDRESS &&
+            header->Destination != BROADCAST_ADDRESS) {
+            firstFrameAt.try_emplace(header->Destination, kernel.Now());
+            if (header->Opcode == OP_RESET) {
+                resetAt[header->Destination] = kernel.Now();
+            }
+        } else if (header && booted.count(header->Source) != 0) {
+            return std::vector<std::uint32_t>{};
+        } else if (header && header->Opcode == OP_RESET) {
+            booted.insert(header->Source);
+        }
+        return std::vector<std::uint32_t>{1};
+    });
+    StationRequest request;
+    request.Jobs = 1;
+    request.ReadBack = true;
+    const StationSummary summary = RunUntil(3000, request);
+    lab.Segment().SetHook({});
+    ASSERT_EQ(summary.Attempts.size(), 2u);
+    for (const DeviceRunReport& report : summary.Attempts) {
+        EXPECT_EQ(report.Result, TEXT_FINISHED);
+    }
+    ASSERT_EQ(resetAt.size(), 2u);
+    const bool firstFirst = resetAt[Device(1)] < resetAt[Device(2)];
+    const MacAddress earlier = firstFirst ? Device(1) : Device(2);
+    const MacAddress later = firstFirst ? Device(2) : Device(1);
+    EXPECT_LT(firstFrameAt[later] - resetAt[earlier], 200u);
+    EXPECT_EQ(watcher.ReadBacks, 2u);
+    EXPECT_EQ(watcher.ReadBacksHoldingIt, 0u);
 }
 
 // Ctrl-C: the run under way ends between frames, and the station ends without waiting for

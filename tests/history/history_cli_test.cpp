@@ -162,7 +162,7 @@ TEST(LabHistoryTest, AnUnwritableHistoryWarnsOnceAndTheUpgradeFinishes)
 }
 
 // The history's export and --record write the same line for the same attempt; the history
-// adds who, where, and what the device said after its reset.
+// adds who, where, and (with --read-back) what the device said after its reset.
 TEST(LabHistoryTest, TheHistoryKeepsWhatTheRecordSaysAndMore)
 {
     const std::string history = Folder() + "/state/history.sqlite";
@@ -171,7 +171,7 @@ TEST(LabHistoryTest, TheHistoryKeepsWhatTheRecordSaysAndMore)
     const CliRun run =
         RunCliWith({"--lab", "--pace", "0", "--progress", "plain", "upgrade", TARVIK_SAMPLE_IMAGE,
                     "QV1A2B3C", "--history", history.c_str(), "--station", "line3", "--operator",
-                    "alice", "--record", record.c_str()});
+                    "alice", "--record", record.c_str(), "--read-back"});
     EXPECT_EQ(run.Status, EXIT_SUCCESS_STATUS) << run.Err;
     EXPECT_EQ(run.Err.find("history"), std::string::npos) << run.Err;
     const CliRun exported = RunCliWith({"history", "--history", history.c_str(), "export"});

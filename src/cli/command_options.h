@@ -1,0 +1,47 @@
+#pragma once
+// Each command's options, one function per command: it adds the command to the parser with
+// the options that fill CliOptions, and the ones that need more than the parser's own checks
+// are settled once the line is parsed.
+
+#include <string>
+#include <vector>
+
+#include <CLI/CLI.hpp>
+
+#include "cli/cli_options.h"
+
+namespace tarvik::cli {
+
+// Texts the parser keeps for the settling that follows the parse.
+struct UnsettledOptions {
+    std::string FrameType;
+    std::string Progress = "auto";
+    std::string ReplayDevice;
+    double ProbeSeconds = 2;
+    double StopAfterSeconds = 0;
+    CLI::Option* StopAfter = nullptr;
+    std::vector<std::string> LabPlugs;
+};
+
+// A device's name as browse prints it (QV1A2B3C or 12 hex digits).
+extern const CLI::Validator DEVICE_NAME;
+
+CLI::App* AddAdaptersCommand(CLI::App& app);
+CLI::App* AddBrowseCommand(CLI::App& app);
+CLI::App* AddDeviceCommand(CLI::App& app, CliOptions& options);
+CLI::App* AddInfoCommand(CLI::App& app, CliOptions& options);
+CLI::App* AddCheckCommand(CLI::App& app, CliOptions& options);
+CLI::App* AddExplainCommand(CLI::App& app, CliOptions& options);
+CLI::App* AddDoctorCommand(CLI::App& app);
+// upgrade and station; json is the --json option, which their --events exclude.
+CLI::App* AddUpgradeCommand(CLI::App& app, CliOptions& options, CLI::Option& json);
+CLI::App* AddStationCommand(CLI::App& app, CliOptions& options, UnsettledOptions& unsettled,
+                            CLI::Option& json);
+
+// After the parse: upgrade's devices each once under the name browse gives it; false, the
+// reason on err, when the command line names no device.
+bool SettleUpgrade(CliOptions& options, std::ostream& err);
+// After the parse: the station's times and the frame types it probes with.
+void SettleStation(CliOptions& options, const UnsettledOptions& unsettled, bool frameTypeGiven);
+
+}  // namespace tarvik::cli
