@@ -342,7 +342,7 @@ private:
         }
         if (options_.Json) {
             streams_.Out << Json{{"DeviceName", options_.DeviceName},
-                                 {"FileName", options_.ImagePath},
+                                 {"FileName", JsonText(options_.ImagePath)},
                                  {"fits", true}}
                                 .dump()
                          << '\n';
@@ -482,7 +482,7 @@ private:
         }
         if (options_.Json) {
             streams_.Out << Json{{"DeviceName", options_.DeviceName},
-                                 {"FileName", options_.ImagePath},
+                                 {"FileName", JsonText(options_.ImagePath)},
                                  {"result", std::string(TEXT_FINISHED)},
                                  {"FileSize", report.FileSize},
                                  {"FramesSent", report.FramesSent},
