@@ -9,6 +9,7 @@
 #include <tuple>
 
 #include "platform/files/append_file.h"
+#include "platform/formats/hex_text.h"
 #include "platform/formats/utf8_text.h"
 
 namespace tarvik::cli {
@@ -52,10 +53,23 @@ std::string StartText(std::int64_t milliseconds)
 }
 
 // The image as the tables name it: its file's name and the first digits of its digest.
+// Where the last folder's name ends: at a slash, or a backslash (a Windows path) that does not
+// begin a byte the record escaped ("fw-\xE9.bin").
+std::size_t BaseNameStart(std::string_view path)
+{
+    for (std::size_t at = path.size(); at-- > 0;) {
+        const bool escape = path[at] == '\\' && at + 3 < path.size() && path[at + 1] == 'x' &&
+                            HexDigitValue(path[at + 2]) >= 0 && HexDigitValue(path[at + 3]) >= 0;
+        if (path[at] == '/' || (path[at] == '\\' && !escape)) {
+            return at + 1;
+        }
+    }
+    return 0;
+}
+
 std::string ImageText(const std::string& fileName, const std::optional<std::string>& sha256)
 {
-    const std::size_t slash = fileName.find_last_of("/\\");
-    std::string text = slash == std::string::npos ? fileName : fileName.substr(slash + 1);
+    std::string text = fileName.substr(BaseNameStart(fileName));
     if (sha256) {
         text += " " + sha256->substr(0, 8);
     }

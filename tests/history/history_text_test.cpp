@@ -108,7 +108,7 @@ TEST(HistoryTableTest, ControlCharactersAreEscapedAndExtremeTimesShowNoElapsedTi
     HistoryRecord record = HostileRecord("x");
     record.Station = "line\n3";
     record.Operator = "al\x1B[31mice";
-    record.FileName = "/images/fw-\xE9.bin";
+    record.FileName = "C:\\images\\fw-\xE9.bin";  // a Windows station's path
     record.Result = "Upgrade Finish\r";
     record.StartMs = std::numeric_limits<std::int64_t>::min();
     record.EndMs = std::numeric_limits<std::int64_t>::max();
