@@ -195,6 +195,43 @@ bool HoldsLayout(sqlite3* database, int layout, std::string& error)
     return found == expected;
 }
 
+SqliteConnection Connect(const std::string& name, int flags, std::string& error)
+{
+    sqlite3* opened = nullptr;
+    const int result = sqlite3_open_v2(name.c_str(), &opened, flags, nullptr);
+    SqliteConnection database(opened);
+    if (result != SQLITE_OK) {
+        error = opened != nullptr ? LastError(opened) : sqlite3_errstr(result);
+        return nullptr;
+    }
+    sqlite3_busy_timeout(database.get(), HISTORY_BUSY_TIMEOUT_MS);
+    sqlite3_extended_result_codes(database.get(), 1);
+    return database;
+}
+
+// The file as a URI that tells SQLite it will not change while it is read, so that it makes
+// no files beside it.
+std::string ImmutableUri(const std::string& path)
+{
+    std::string uri = "file:";
+    for (const char c : path) {
+        switch (c) {
+        case '%':
+            uri += "%25";
+            break;
+        case '?':
+            uri += "%3f";
+            break;
+        case '#':
+            uri += "%23";
+            break;
+        default:
+            uri += c;
+        }
+    }
+    return uri + "?immutable=1";
+}
+
 // Rolls back unless committed: a failed step leaves the file as it was.
 class Transaction {
 public:
@@ -233,19 +270,28 @@ std::unique_ptr<HistoryStore> HistoryStore::Open(const std::string& path, std::s
                                                  HistoryAccess access)
 {
     const bool writer = access == HistoryAccess::Write;
-    sqlite3* opened = nullptr;
     const int flags = (writer ? SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE : SQLITE_OPEN_READONLY) |
                       SQLITE_OPEN_NOMUTEX;
-    const int result = sqlite3_open_v2(path.c_str(), &opened, flags, nullptr);
-    SqliteConnection database(opened);
-    if (result != SQLITE_OK) {
-        error = opened != nullptr ? LastError(opened) : sqlite3_errstr(result);
+    SqliteConnection database = Connect(path, flags, error);
+    if (!database) {
         return nullptr;
     }
-    sqlite3_busy_timeout(database.get(), HISTORY_BUSY_TIMEOUT_MS);
-    sqlite3_extended_result_codes(database.get(), 1);
     std::unique_ptr<HistoryStore> store(new HistoryStore(std::move(database), path));
-    if (!store->Check(error) || (writer && !store->Upgrade(error))) {
+    bool checked = store->Check(error);
+    // A history in write-ahead mode whose folder its reader may not write (a station's, read
+    // by a supervisor): the log's index cannot be made beside it, so no writer is at work
+    // there (one would have made it), and the file is read as it lies.
+    const int refusal = sqlite3_extended_errcode(store->database_.get()) & 0xFF;
+    if (!checked && !writer && (refusal == SQLITE_READONLY || refusal == SQLITE_CANTOPEN)) {
+        database = Connect(ImmutableUri(path), flags | SQLITE_OPEN_URI, error);
+        if (!database) {
+            return nullptr;
+        }
+        store.reset(new HistoryStore(std::move(database), path));
+        error.clear();
+        checked = store->Check(error);
+    }
+    if (!checked || (writer && !store->Upgrade(error))) {
         return nullptr;
     }
     if (!writer) {
@@ -283,7 +329,9 @@ bool HistoryStore::Check(std::string& error)
 {
     const int found = ReadLayout(database_.get(), error);
     if (found < 0) {
-        error = "not a Tarvik history (" + error + ")";
+        if ((sqlite3_extended_errcode(database_.get()) & 0xFF) == SQLITE_NOTADB) {
+            error = "not a Tarvik history (" + error + ")";
+        }
         return false;
     }
     if (found > HISTORY_SCHEMA_VERSION) {

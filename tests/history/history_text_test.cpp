@@ -317,10 +317,15 @@ TEST_F(HostileHistoryTest, AHistoryItsReaderMayNotWriteIsListed)
                           TARVIK_SAMPLE_IMAGE, "QV1A2B3C", "--history", history.c_str()})
                   .Status,
               EXIT_SUCCESS_STATUS);
+    // The station's file, in the station's folder: neither is the reader's to write.
     ASSERT_EQ(::chmod(history.c_str(), 0444), 0);
+    ASSERT_EQ(::chmod(folder.c_str(), 0555), 0);
     const CliRun run = RunCliWith({"history", "--history", history.c_str()});
+    const CliRun exported = RunCliWith({"history", "--history", history.c_str(), "export"});
+    ::chmod(folder.c_str(), 0755);
     EXPECT_EQ(run.Status, EXIT_SUCCESS_STATUS) << run.Err;
     EXPECT_NE(run.Out.find("QV1A2B3C"), std::string::npos) << run.Out;
+    EXPECT_EQ(exported.Status, EXIT_SUCCESS_STATUS) << exported.Err;
 }
 
 }  // namespace
