@@ -22,7 +22,10 @@ push() { "$cli" history --history "$history" push "$url" "$@"; }
 more() {
   sqlite3 "$history" "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < $1),
       base AS MATERIALIZED (SELECT * FROM attempts WHERE record_id NOT LIKE '%-%-%-%-%-%')
-    INSERT INTO attempts SELECT record_id || '-$2-' || i, start_ms + i, end_ms + i, station,
+    INSERT INTO attempts (record_id, start_ms, end_ms, station, operator, program_version,
+      interface, device, descriptor_before, descriptor_after, file_name, file_size, sha256,
+      pace_ms, frames_sent, frames_resent, result, exit_status, pushed)
+    SELECT record_id || '-$2-' || i, start_ms + i, end_ms + i, station,
       operator, program_version, interface, device, descriptor_before, descriptor_after,
       file_name, file_size, sha256, pace_ms, frames_sent, frames_resent, result, exit_status, 0
     FROM base, n"
@@ -33,6 +36,8 @@ total=20001
 out=$(push) || fail "the first push failed: $out"
 [[ "$out" == "pushed $total record(s); 0 remain queued" ]] || fail "first push said: $out"
 [[ $(sql "SELECT count(*) FROM tarvik_attempts") == "$total" ]] || fail "not every record arrived"
+[[ $(sql "SELECT count(DISTINCT file_name) || '|' || count(DISTINCT station) FROM tarvik_attempts") == "1|1" ]] ||
+  fail "records arrived with their fields in other columns"
 
 # Again: nothing left to push; and records the history forgot it had pushed are not stored twice.
 out=$(push)
