@@ -27,7 +27,7 @@ int CommandContext::Fail(int status, std::string_view text)
         }
     }
     if (Options.Json) {
-        Io.Out << ErrorJson(text).dump() << '\n';
+        Io.Out << JsonLine(ErrorJson(text)) << '\n';
     }
     return status;
 }

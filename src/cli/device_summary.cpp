@@ -35,10 +35,14 @@ std::string SummaryTable(const std::vector<DeviceRunReport>& reports)
 
 Json DeviceResultJson(const DeviceRunReport& report, std::string_view imagePath)
 {
-    return Json{{"DeviceName", report.DeviceName}, {"FileName", imagePath},
-                {"result", report.Result},         {"ExitStatus", report.ExitStatus},
-                {"Skipped", report.Skipped},       {"FileSize", report.FileSize},
-                {"FramesSent", report.FramesSent}, {"FramesResent", report.FramesResent},
+    return Json{{"DeviceName", JsonText(report.DeviceName)},
+                {"FileName", JsonText(imagePath)},
+                {"result", JsonText(report.Result)},
+                {"ExitStatus", report.ExitStatus},
+                {"Skipped", report.Skipped},
+                {"FileSize", report.FileSize},
+                {"FramesSent", report.FramesSent},
+                {"FramesResent", report.FramesResent},
                 {"ElapsedMs", report.ElapsedMs}};
 }
 

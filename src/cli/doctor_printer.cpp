@@ -1,5 +1,6 @@
 #include "cli/doctor_printer.h"
 
+#include "cli/json_output.h"
 #include "netio/adapter_discovery.h"
 
 namespace tarvik::cli {
@@ -48,7 +49,7 @@ std::string DoctorCheckLine(const DoctorCheck& check)
 void DoctorPrinter::Report(const DoctorCheck& check)
 {
     if (json_) {
-        out_ << DoctorCheckJson(check).dump() << '\n';
+        out_ << JsonLine(DoctorCheckJson(check)) << '\n';
     } else {
         out_ << DoctorCheckLine(check) << '\n';
     }
@@ -58,7 +59,7 @@ void DoctorPrinter::Report(const DoctorCheck& check)
 void DoctorPrinter::Probed(const std::string& interfaceName, const ProbeFacts& facts)
 {
     if (json_) {
-        out_ << ProbeJson(interfaceName, facts).dump() << '\n';
+        out_ << JsonLine(ProbeJson(interfaceName, facts)) << '\n';
     }
 }
 

@@ -51,14 +51,14 @@ Json EventStream::Event(std::string_view kind, const std::string& device)
 {
     return Json{{"schema", EVENTS_SCHEMA},
                 {"time", FormatUtcTime(clock_.MillisecondsSinceEpoch())},
-                {"device", device},
+                {"device", JsonText(device)},
                 {"event", std::string(kind)}};
 }
 
 void EventStream::Write(const Json& event)
 {
-    // dump() escapes every control character: the line's only newline is its last.
-    const std::string line = event.dump() + '\n';
+    // The line escapes every control character: its only newline is its last.
+    const std::string line = JsonLine(event) + '\n';
     std::lock_guard lock(lock_);
     out_.write(line.data(), static_cast<std::streamsize>(line.size()));
     out_.flush();
@@ -76,7 +76,7 @@ void EventStream::Started(const std::string& device, const std::string& recordId
         last_.erase(device);
     }
     Json event = Event("started", device);
-    event["recordId"] = recordId;
+    event["recordId"] = JsonText(recordId);
     Write(event);
 }
 
@@ -107,19 +107,19 @@ void EventStream::Ends(const DeviceRunReport& report, const std::string& recordI
                                              : Json(nullptr);
     if (report.Skipped) {
         Json event = Event("skipped", report.DeviceName);
-        event["result"] = report.Result;
+        event["result"] = JsonText(report.Result);
         event["boardCode"] = boardCode;
         Write(event);
         return;
     }
     Json event = Event("finished", report.DeviceName);
-    event["result"] = report.Result;
+    event["result"] = JsonText(report.Result);
     event["boardCode"] = boardCode;
     event["exitStatus"] = report.ExitStatus;
     event["framesSent"] = report.FramesSent;
     event["framesResent"] = report.FramesResent;
     event["elapsedMs"] = report.ElapsedMs;
-    event["recordId"] = recordId;
+    event["recordId"] = JsonText(recordId);
     Write(event);
 }
 

@@ -7,11 +7,13 @@
 #include "cli/history_command.h"
 #include "cli/history_report.h"
 #include "cli/history_sink.h"
+#include "cli/upgrade_record.h"
 #include "history/background_pusher.h"
 #include "history/history_store.h"
 #include "history/postgres_push.h"
 #include "image/image_digest.h"
 #include "platform/files/file_system.h"
+#include "platform/formats/utf8_text.h"
 #include "platform/host/machine.h"
 #include "protocol/upgrade_link.h"
 
@@ -96,8 +98,11 @@ public:
             }
             return EXIT_SUCCESS_STATUS;
         }
+        // Only a push writes (it marks what went); every other action reads the file as it is.
         std::string error;
-        store_ = HistoryStore::Open(path, error);
+        store_ = HistoryStore::Open(path, error,
+                                    query_.Action == HistoryAction::Push ? HistoryAccess::Write
+                                                                         : HistoryAccess::Read);
         if (!store_) {
             return Refuse("history: cannot open " + path + ": " + error);
         }
@@ -117,7 +122,8 @@ public:
         case HistoryAction::Export:
             std::reverse(records.begin(), records.end());
             for (const HistoryRecord& record : records) {
-                streams_.Out << RecordJson(record).dump() << '\n';
+                WarnUnreadable(record);
+                streams_.Out << JsonLine(RecordJson(record)) << '\n';
             }
             break;
         case HistoryAction::Stats:
@@ -134,6 +140,16 @@ private:
     {
         streams_.Err << "tarvik-cli: " << line << '\n';
         return EXIT_USAGE;
+    }
+
+    // A field the file holds damaged is written as null, and said so here.
+    void WarnUnreadable(const HistoryRecord& record)
+    {
+        for (const std::string& key : UnreadableFields(record)) {
+            streams_.Err << "tarvik-cli: history: the " << key << " of record "
+                         << PrintableText(record.RecordId)
+                         << " is not JSON in the file; written as null\n";
+        }
     }
 
     bool MakeFilter(HistoryFilter& filter)
@@ -181,7 +197,8 @@ private:
     {
         if (options_.Json) {
             for (const HistoryRecord& record : records) {
-                streams_.Out << HistoryJson(record).dump() << '\n';
+                WarnUnreadable(record);
+                streams_.Out << JsonLine(HistoryJson(record)) << '\n';
             }
         } else if (records.empty()) {
             SayNone();
@@ -195,7 +212,7 @@ private:
         const std::vector<HistoryStats> stats = ComputeStats(records);
         if (options_.Json) {
             for (const HistoryStats& row : stats) {
-                streams_.Out << StatsJson(row).dump() << '\n';
+                streams_.Out << JsonLine(StatsJson(row)) << '\n';
             }
         } else if (stats.empty()) {
             SayNone();
@@ -217,9 +234,9 @@ private:
         if (options_.Json) {
             Json result{{"Pushed", outcome.Pushed}, {"Remaining", outcome.Remaining}};
             if (!outcome.Error.empty()) {
-                result["error"] = outcome.Error;
+                result["error"] = JsonText(outcome.Error);
             }
-            streams_.Out << result.dump() << '\n';
+            streams_.Out << JsonLine(result) << '\n';
         } else {
             streams_.Out << "pushed " << outcome.Pushed << " record(s); " << outcome.Remaining
                          << " remain queued\n";

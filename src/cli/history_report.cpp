@@ -9,6 +9,8 @@
 #include <tuple>
 
 #include "platform/files/append_file.h"
+#include "platform/formats/hex_text.h"
+#include "platform/formats/utf8_text.h"
 
 namespace tarvik::cli {
 namespace {
@@ -28,10 +30,14 @@ bool Digits(std::string_view text, std::size_t at, std::size_t count, int& value
     return true;
 }
 
-// "00:42", "61:05": minutes and seconds, as the summary table shows an upgrade's time.
-std::string MinutesSeconds(std::int64_t milliseconds)
+// "00:42", "61:05": minutes and seconds, as the summary table shows an upgrade's time; "-" for
+// none, or for an end before the start (a damaged record).
+std::string MinutesSeconds(std::optional<std::int64_t> elapsed)
 {
-    const std::int64_t seconds = (milliseconds + 500) / 1000;
+    if (!elapsed || *elapsed < 0) {
+        return "-";
+    }
+    const std::int64_t seconds = *elapsed / 1000 + (*elapsed % 1000 >= 500 ? 1 : 0);
     char text[32];
     std::snprintf(text, sizeof text, "%02lld:%02lld", static_cast<long long>(seconds / 60),
                   static_cast<long long>(seconds % 60));
@@ -47,14 +53,50 @@ std::string StartText(std::int64_t milliseconds)
 }
 
 // The image as the tables name it: its file's name and the first digits of its digest.
+// Where the last folder's name ends: at a slash, or a backslash (a Windows path) that does not
+// begin a byte the record escaped ("fw-\xE9.bin").
+std::size_t BaseNameStart(std::string_view path)
+{
+    for (std::size_t at = path.size(); at-- > 0;) {
+        const bool escape = path[at] == '\\' && at + 3 < path.size() && path[at + 1] == 'x' &&
+                            HexDigitValue(path[at + 2]) >= 0 && HexDigitValue(path[at + 3]) >= 0;
+        if (path[at] == '/' || (path[at] == '\\' && !escape)) {
+            return at + 1;
+        }
+    }
+    return 0;
+}
+
 std::string ImageText(const std::string& fileName, const std::optional<std::string>& sha256)
 {
-    const std::size_t slash = fileName.find_last_of("/\\");
-    std::string text = slash == std::string::npos ? fileName : fileName.substr(slash + 1);
+    std::string text = fileName.substr(BaseNameStart(fileName));
     if (sha256) {
         text += " " + sha256->substr(0, 8);
     }
-    return text;
+    return PrintableText(text);
+}
+
+// What a history holds is any text: a newline in a station's name would start a row of its
+// own, an escape sequence would restyle the terminal.
+struct RowTexts {
+    std::string Device;
+    std::string Station;
+    std::string Operator;
+    std::string Image;
+    std::string Result;
+};
+
+RowTexts TextsOf(const HistoryRecord& record)
+{
+    return {PrintableText(record.DeviceName), PrintableText(record.Station),
+            PrintableText(record.Operator), ImageText(record.FileName, record.Sha256),
+            PrintableText(record.Result)};
+}
+
+// The middle of two times without overflow, whatever their sizes.
+std::int64_t Middle(std::int64_t a, std::int64_t b)
+{
+    return a / 2 + b / 2 + (a % 2 + b % 2) / 2;
 }
 
 std::string Cell(std::string text, std::size_t width)
@@ -130,21 +172,26 @@ std::string HistoryTable(const std::vector<HistoryRecord>& records)
     std::size_t station = 7;
     std::size_t operatorWidth = 8;
     std::size_t image = 5;
+    std::vector<RowTexts> texts;
+    texts.reserve(records.size());
     for (const HistoryRecord& record : records) {
-        station = std::max(station, record.Station.size());
-        operatorWidth = std::max(operatorWidth, record.Operator.size());
-        image = std::max(image, ImageText(record.FileName, record.Sha256).size());
+        texts.push_back(TextsOf(record));
+        station = std::max(station, texts.back().Station.size());
+        operatorWidth = std::max(operatorWidth, texts.back().Operator.size());
+        image = std::max(image, texts.back().Image.size());
     }
     std::ostringstream table;
     table << Cell("START (UTC)", 19) << Cell("DEVICE", 12) << "STATUS  ELAPSED  "
           << Cell("STATION", station) << Cell("OPERATOR", operatorWidth) << Cell("IMAGE", image)
           << "RESULT\n";
-    for (const HistoryRecord& record : records) {
-        table << Cell(StartText(record.StartMs), 19) << Cell(record.DeviceName, 12)
+    for (std::size_t i = 0; i < records.size(); ++i) {
+        const HistoryRecord& record = records[i];
+        const RowTexts& text = texts[i];
+        table << Cell(StartText(record.StartMs), 19) << Cell(text.Device, 12)
               << RightCell(std::to_string(record.ExitStatus), 6)
-              << RightCell(MinutesSeconds(record.EndMs - record.StartMs), 7)
-              << Cell(record.Station, station) << Cell(record.Operator, operatorWidth)
-              << Cell(ImageText(record.FileName, record.Sha256), image) << record.Result << '\n';
+              << RightCell(MinutesSeconds(record.ElapsedMs()), 7) << Cell(text.Station, station)
+              << Cell(text.Operator, operatorWidth) << Cell(text.Image, image) << text.Result
+              << '\n';
     }
     return table.str();
 }
@@ -171,7 +218,9 @@ std::vector<HistoryStats> ComputeStats(const std::vector<HistoryRecord>& records
         ++stats.Attempts;
         if (record.Passed()) {
             ++stats.Passed;
-            group.PassedTimes.push_back(record.EndMs - record.StartMs);
+            if (const std::optional<std::int64_t> elapsed = record.ElapsedMs()) {
+                group.PassedTimes.push_back(*elapsed);
+            }
         } else {
             ++stats.Failed;
         }
@@ -193,7 +242,7 @@ std::vector<HistoryStats> ComputeStats(const std::vector<HistoryRecord>& records
             std::sort(times.begin(), times.end());
             const std::size_t middle = times.size() / 2;
             stats.MedianMs = times.size() % 2 == 1 ? times[middle]
-                                                   : (times[middle - 1] + times[middle]) / 2;
+                                                   : Middle(times[middle - 1], times[middle]);
         }
         result.push_back(std::move(stats));
     }
@@ -206,7 +255,7 @@ std::string StatsTable(const std::vector<HistoryStats>& stats)
     std::size_t station = 7;
     for (const HistoryStats& row : stats) {
         image = std::max(image, ImageText(row.FileName, row.Sha256).size());
-        station = std::max(station, row.Station.size());
+        station = std::max(station, PrintableText(row.Station).size());
     }
     std::ostringstream table;
     table << Cell("IMAGE", image) << Cell("STATION", station)
@@ -219,10 +268,11 @@ std::string StatsTable(const std::vector<HistoryStats>& stats)
                                                   ? std::nullopt
                                                   : std::optional<std::string>(row.Sha256)),
                       image)
-              << Cell(row.Station, station) << RightCell(std::to_string(row.Attempts), 8)
+              << Cell(PrintableText(row.Station), station)
+              << RightCell(std::to_string(row.Attempts), 8)
               << RightCell(std::to_string(row.Passed), 6)
               << RightCell(std::to_string(row.Failed), 6) << RightCell(yield, 16)
-              << RightCell(row.MedianMs ? MinutesSeconds(*row.MedianMs) : "-", 11) << '\n';
+              << RightCell(MinutesSeconds(row.MedianMs), 11) << '\n';
     }
     std::string text = table.str();
     // The last cell's padding.
@@ -238,9 +288,9 @@ std::string StatsTable(const std::vector<HistoryStats>& stats)
 Json StatsJson(const HistoryStats& stats)
 {
     return Json{
-        {"FileName", stats.FileName},
-        {"Sha256", stats.Sha256.empty() ? Json(nullptr) : Json(stats.Sha256)},
-        {"Station", stats.Station},
+        {"FileName", JsonText(stats.FileName)},
+        {"Sha256", stats.Sha256.empty() ? Json(nullptr) : JsonText(stats.Sha256)},
+        {"Station", JsonText(stats.Station)},
         {"Attempts", stats.Attempts},
         {"Passed", stats.Passed},
         {"Failed", stats.Failed},

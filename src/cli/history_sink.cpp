@@ -1,5 +1,6 @@
 #include "cli/history_sink.h"
 
+#include "platform/formats/utf8_text.h"
 #include "platform/host/user_identity.h"
 #include "platform/version.h"
 
@@ -22,8 +23,11 @@ HistorySink::HistorySink(const HistoryOptions& options, std::ostream& err, std::
 
 HistorySink::HistorySink(std::unique_ptr<AttemptLog> log, const HistoryOptions& options,
                          std::ostream& err, std::mutex& errLock)
-    : log_(std::move(log)), station_(options.Station.empty() ? MachineName() : options.Station),
-      operator_(options.Operator.empty() ? LoginName() : options.Operator), err_(err),
+    // Names typed in any encoding, or a machine's or user's name that is not UTF-8, enter the
+    // history escaped as the record's other texts are.
+    : log_(std::move(log)),
+      station_(Utf8Escaped(options.Station.empty() ? MachineName() : options.Station)),
+      operator_(Utf8Escaped(options.Operator.empty() ? LoginName() : options.Operator)), err_(err),
       errLock_(errLock)
 {
 }

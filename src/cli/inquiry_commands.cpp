@@ -41,7 +41,7 @@ int RunAdapters(CommandContext& context)
             }
             adapters.push_back(std::move(adapter));
         }
-        out << adapters.dump(2) << '\n';
+        out << JsonLine(adapters, 2) << '\n';
         return EXIT_SUCCESS_STATUS;
     }
     for (std::size_t i = 0; i < list.Names.size(); ++i) {
@@ -69,7 +69,7 @@ int RunBrowse(CommandContext& context)
     context.Verbose(std::to_string(names.size()) + " device(s), " +
                     std::string(FrameVariantName(run.FrameVariant)) + " frames");
     if (context.Options.Json) {
-        context.Io.Out << NamesJson(names).dump() << '\n';
+        context.Io.Out << JsonLine(NamesJson(names)) << '\n';
     } else {
         for (const std::string& name : names) {
             context.Io.Out << name << '\n';
@@ -91,7 +91,7 @@ int RunDevice(CommandContext& context)
                             context.Port.LastMessage());
     }
     if (options.Json) {
-        context.Io.Out << DescriptorJson(descriptor, "DeviceName", options.DeviceName).dump(2)
+        context.Io.Out << JsonLine(DescriptorJson(descriptor, "DeviceName", options.DeviceName), 2)
                        << '\n';
     } else {
         context.Io.Out << DescriptorText(descriptor, "Device Name:", options.DeviceName);
@@ -109,7 +109,7 @@ int RunInfo(CommandContext& context)
                             context.Port.LastMessage());
     }
     if (options.Json) {
-        context.Io.Out << DescriptorJson(descriptor, "FileName", options.ImagePath).dump(2) << '\n';
+        context.Io.Out << JsonLine(DescriptorJson(descriptor, "FileName", options.ImagePath), 2) << '\n';
     } else {
         context.Io.Out << DescriptorText(descriptor, "File Name:", options.ImagePath);
     }
@@ -128,10 +128,9 @@ int RunCheck(CommandContext& context)
         return context.Fail(ExitStatusFor(outcome), context.Port.LastMessage());
     }
     if (options.Json) {
-        context.Io.Out << Json{{"DeviceName", options.DeviceName},
-                               {"FileName", options.ImagePath},
-                               {"fits", true}}
-                              .dump()
+        context.Io.Out << JsonLine(Json{{"DeviceName", JsonText(options.DeviceName)},
+                                        {"FileName", JsonText(options.ImagePath)},
+                                        {"fits", true}})
                        << '\n';
     } else {
         context.Io.Out << options.ImagePath << " fits " << options.DeviceName << '\n';
@@ -145,7 +144,7 @@ int RunExplain(CommandContext& context)
 {
     for (const ExplainedStatus& status : ExplainTopic(context.Options.Topic)) {
         if (context.Options.Json) {
-            context.Io.Out << ExplainedJson(status).dump() << '\n';
+            context.Io.Out << JsonLine(ExplainedJson(status)) << '\n';
         } else {
             context.Io.Out << ExplainText(status);
         }

@@ -1,13 +1,25 @@
 #include "cli/json_output.h"
 
+#include "platform/formats/utf8_text.h"
+
 namespace tarvik::cli {
+
+Json JsonText(std::string_view text)
+{
+    return Json(Utf8Escaped(text));
+}
+
+std::string JsonLine(const Json& value, int indent)
+{
+    return value.dump(indent, ' ', false, Json::error_handler_t::replace);
+}
 
 Json DescriptorJson(const ImageDescriptor& descriptor, std::string_view nameKey,
                     std::string_view name)
 {
     Json object = Json::object();
     if (!nameKey.empty()) {
-        object[std::string(nameKey)] = std::string(name);
+        object[std::string(nameKey)] = JsonText(name);
     }
     for (const DescriptorField field : DISPLAYED_FIELDS) {
         object[FieldName(field)] = FormatField(descriptor, field);
@@ -17,12 +29,16 @@ Json DescriptorJson(const ImageDescriptor& descriptor, std::string_view nameKey,
 
 Json NamesJson(const std::vector<std::string>& names)
 {
-    return Json(names);
+    Json array = Json::array();
+    for (const std::string& name : names) {
+        array.push_back(JsonText(name));
+    }
+    return array;
 }
 
 Json ErrorJson(std::string_view text)
 {
-    return Json{{"error", std::string(text)}};
+    return Json{{"error", JsonText(text)}};
 }
 
 Json ExplainedJson(const ExplainedStatus& explained)

@@ -1,7 +1,9 @@
 #pragma once
 // Machine-readable results: a descriptor as an object keyed by its field names in row order
 // (values in their display forms), the browse list as an array of device names, and a
-// failure as {"error": "<the fixed text>"}.
+// failure as {"error": "<the fixed text>"}. Text from outside (file names, names given on the
+// command line, what a history file holds) enters an object through JsonText, so that every
+// string in it is UTF-8; JsonLine writes an object and cannot fail.
 
 #include <string>
 #include <string_view>
@@ -15,6 +17,12 @@
 namespace tarvik::cli {
 
 using Json = nlohmann::ordered_json;
+
+// The text as a JSON string: bytes that are not UTF-8 written as \\xHH (see Utf8Escaped).
+Json JsonText(std::string_view text);
+// The object in one line, without its newline. A string that is not UTF-8 (one that did not
+// come through JsonText) has its bad bytes replaced by U+FFFD instead of ending the program.
+std::string JsonLine(const Json& value, int indent = -1);
 
 // nameKey/name lead the object ("DeviceName" or "FileName"); an empty key leaves them out.
 Json DescriptorJson(const ImageDescriptor& descriptor, std::string_view nameKey = {},

@@ -38,7 +38,7 @@ int PrintEnding(CommandContext& context, const UpgradeEnding& ending)
     const CliOptions& options = context.Options;
     if (options.Json) {
         for (const Json& line : ending.JsonLines) {
-            context.Io.Out << line.dump() << '\n';
+            context.Io.Out << JsonLine(line) << '\n';
         }
     } else if (options.Events) {
         context.Io.Err << ending.TextBesideEvents;
@@ -67,8 +67,8 @@ UpgradeEnding OneDeviceEnding(CommandContext& context, const DeviceRunReport& re
     const CliOptions& options = context.Options;
     UpgradeEnding ending;
     if (report.Outcome == UpgradeOutcome::Finished) {
-        ending.JsonLines.push_back(Json{{"DeviceName", options.DeviceName},
-                                        {"FileName", options.ImagePath},
+        ending.JsonLines.push_back(Json{{"DeviceName", JsonText(options.DeviceName)},
+                                        {"FileName", JsonText(options.ImagePath)},
                                         {"result", std::string(TEXT_FINISHED)},
                                         {"FileSize", report.FileSize},
                                         {"FramesSent", report.FramesSent},

@@ -1,5 +1,8 @@
 #include "cli/upgrade_record.h"
 
+#include "history/history_columns.h"
+#include "platform/formats/utf8_text.h"
+
 namespace tarvik::cli {
 
 namespace {
@@ -9,12 +12,41 @@ std::optional<std::string> DescriptorText(const std::optional<ImageDescriptor>& 
     if (!descriptor) {
         return std::nullopt;
     }
-    return DescriptorJson(*descriptor).dump();
+    return JsonLine(DescriptorJson(*descriptor));
 }
 
-Json DescriptorObject(const std::optional<std::string>& text)
+// A column's value as the JSON lines show it. A stored text that should hold a JSON object and
+// does not (a damaged file) is null: never a token no reader parses.
+Json ColumnJson(const HistoryColumn& column, const HistoryRecord& record)
 {
-    return text ? Json::parse(*text, nullptr, false) : Json(nullptr);
+    const ColumnValue value = column.Get(record);
+    if (const auto* number = std::get_if<std::int64_t>(&value)) {
+        return column.Form == JsonForm::UtcTime ? Json(FormatUtcTime(*number)) : Json(*number);
+    }
+    const auto* text = std::get_if<std::string>(&value);
+    if (text == nullptr) {
+        return nullptr;
+    }
+    if (column.Form != JsonForm::JsonText) {
+        return JsonText(*text);
+    }
+    Json object = Json::parse(*text, nullptr, false);
+    return object.is_discarded() ? Json(nullptr) : object;
+}
+
+void AddColumns(Json& line, const HistoryRecord& record, JsonPlace place)
+{
+    for (const HistoryColumn& column : HISTORY_COLUMNS) {
+        if (column.Place != place) {
+            continue;
+        }
+        // The closing fields are left out when empty: a record made without an id has none.
+        Json value = ColumnJson(column, record);
+        if (place != JsonPlace::LineEnd ||
+            !(value.is_string() && value.get_ref<const std::string&>().empty())) {
+            line[column.JsonKey] = std::move(value);
+        }
+    }
 }
 
 }  // namespace
@@ -27,11 +59,13 @@ HistoryRecord MakeHistoryRecord(const RecordContext& context, const DeviceRunRep
     record.RecordId = recordId;
     record.StartMs = startMs;
     record.EndMs = endMs;
-    record.Interface = context.Interface;
-    record.DeviceName = report.DeviceName;
+    // Text from the file system and the devices enters the record as UTF-8, any other byte
+    // escaped, so that every later reader of the record can show it.
+    record.Interface = Utf8Escaped(context.Interface);
+    record.DeviceName = Utf8Escaped(report.DeviceName);
     record.DescriptorBefore = DescriptorText(report.Descriptor);
     record.DescriptorAfter = DescriptorText(report.DescriptorAfter);
-    record.FileName = context.ImagePath;
+    record.FileName = Utf8Escaped(context.ImagePath);
     if (context.Digest) {
         record.FileSize = context.Digest->Size;
         record.Sha256 = context.Digest->Sha256;
@@ -39,31 +73,29 @@ HistoryRecord MakeHistoryRecord(const RecordContext& context, const DeviceRunRep
     record.PaceMs = context.PaceMs;
     record.FramesSent = report.FramesSent;
     record.FramesResent = report.FramesResent;
-    record.Result = report.Result;
+    record.Result = Utf8Escaped(report.Result);
     record.ExitStatus = report.ExitStatus;
     return record;
 }
 
 Json RecordJson(const HistoryRecord& record)
 {
-    Json line;
-    line["Start"] = FormatUtcTime(record.StartMs);
-    line["End"] = FormatUtcTime(record.EndMs);
-    line["Interface"] = record.Interface;
-    line["DeviceName"] = record.DeviceName;
-    line["Descriptor"] = DescriptorObject(record.DescriptorBefore);
-    line["FileName"] = record.FileName;
-    line["FileSize"] = record.FileSize ? Json(*record.FileSize) : Json(nullptr);
-    line["Sha256"] = record.Sha256 ? Json(*record.Sha256) : Json(nullptr);
-    line["PaceMs"] = record.PaceMs;
-    line["FramesSent"] = record.FramesSent;
-    line["FramesResent"] = record.FramesResent;
-    line["Result"] = record.Result;
-    line["ExitStatus"] = record.ExitStatus;
-    if (!record.RecordId.empty()) {
-        line["RecordId"] = record.RecordId;
-    }
+    Json line = Json::object();
+    AddColumns(line, record, JsonPlace::Line);
+    AddColumns(line, record, JsonPlace::LineEnd);
     return line;
+}
+
+std::vector<std::string> UnreadableFields(const HistoryRecord& record)
+{
+    std::vector<std::string> keys;
+    for (const HistoryColumn& column : HISTORY_COLUMNS) {
+        if (column.Form == JsonForm::JsonText && ColumnJson(column, record).is_null() &&
+            !std::holds_alternative<std::monostate>(column.Get(record))) {
+            keys.emplace_back(column.JsonKey);
+        }
+    }
+    return keys;
 }
 
 Json RecordJson(const RecordContext& context, const DeviceRunReport& report, std::int64_t startMs,
@@ -75,11 +107,9 @@ Json RecordJson(const RecordContext& context, const DeviceRunReport& report, std
 Json HistoryJson(const HistoryRecord& record)
 {
     Json object = RecordJson(record);
-    object["Station"] = record.Station;
-    object["Operator"] = record.Operator;
-    object["ProgramVersion"] = record.ProgramVersion;
-    object["DescriptorAfter"] = DescriptorObject(record.DescriptorAfter);
-    object["ElapsedMs"] = record.EndMs - record.StartMs;
+    AddColumns(object, record, JsonPlace::History);
+    const std::optional<std::int64_t> elapsed = record.ElapsedMs();
+    object["ElapsedMs"] = elapsed ? Json(*elapsed) : Json(nullptr);
     return object;
 }
 
@@ -102,8 +132,8 @@ UpgradeRecorder::UpgradeRecorder(std::unique_ptr<AppendOnlyFile> file, RecordCon
 bool UpgradeRecorder::Write(const DeviceRunReport& report, std::int64_t start, std::int64_t end,
                             const std::string& recordId)
 {
-    // dump() escapes every control character, so the line holds no newline but its last.
-    return file_->Append(RecordJson(context_, report, start, end, recordId).dump() + '\n');
+    // The line escapes every control character, so it holds no newline but its last.
+    return file_->Append(JsonLine(RecordJson(context_, report, start, end, recordId)) + '\n');
 }
 
 }  // namespace tarvik::cli

@@ -7,6 +7,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "cli/json_output.h"
 #include "commands/several_devices.h"
@@ -38,6 +39,9 @@ HistoryRecord MakeHistoryRecord(const RecordContext& context, const DeviceRunRep
                                 const std::string& recordId);
 // A record as a line of --record (and of `history export`): the fields RecordJson names.
 Json RecordJson(const HistoryRecord& record);
+// The keys of the fields whose stored text should be a JSON object and is not (a damaged
+// history): RecordJson and HistoryJson show them as null.
+std::vector<std::string> UnreadableFields(const HistoryRecord& record);
 // A record with every field the history keeps: RecordJson's, then Station, Operator,
 // ProgramVersion, DescriptorAfter and ElapsedMs (End less Start).
 Json HistoryJson(const HistoryRecord& record);

@@ -28,10 +28,19 @@ struct HistoryRecord {
     std::uint32_t PaceMs = 0;
     std::uint64_t FramesSent = 0;
     std::uint64_t FramesResent = 0;
-    std::string Result;  // "Upgrade Finish" or the message shown
-    int ExitStatus = 0;
+    std::string Result;           // "Upgrade Finish" or the message shown
+    std::int64_t ExitStatus = 0;  // 64 bits: a history file may hold any number
 
     bool Passed() const { return ExitStatus == 0; }
+    // End less start; nothing when a damaged record's times are too far apart to subtract.
+    std::optional<std::int64_t> ElapsedMs() const
+    {
+        std::int64_t elapsed = 0;
+        if (__builtin_sub_overflow(EndMs, StartMs, &elapsed)) {
+            return std::nullopt;
+        }
+        return elapsed;
+    }
 };
 
 // Which records a listing wants; an empty field does not filter.

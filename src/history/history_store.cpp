@@ -1,10 +1,13 @@
 #include "history/history_store.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <system_error>
 
 #include <sqlite3.h>
+
+#include "history/history_columns.h"
 
 namespace tarvik {
 
@@ -20,42 +23,69 @@ void SqliteFinalizer::operator()(sqlite3_stmt* statement) const
 
 namespace {
 
-// The columns in the order every SELECT and the INSERT name them.
-constexpr const char* COLUMNS =
-    "record_id, start_ms, end_ms, station, operator, program_version, interface, device, "
-    "descriptor_before, descriptor_after, file_name, file_size, sha256, pace_ms, frames_sent, "
-    "frames_resent, result, exit_status";
+// What a layout adds besides its columns: the push queue's flag came with layout 2. Records of
+// layout 1 were never pushed: they go with the next push.
+constexpr const char* LAYOUT_EXTRAS[HISTORY_SCHEMA_VERSION + 1] = {
+    "",
+    "CREATE INDEX attempts_by_start ON attempts (start_ms);",
+    "ALTER TABLE attempts ADD COLUMN pushed INTEGER NOT NULL DEFAULT 0;"
+    "CREATE INDEX attempts_unpushed ON attempts (pushed) WHERE pushed = 0;",
+};
 
-// Layout 1, as the first release wrote it; Upgrade() takes a file from here to the latest.
-constexpr const char* SCHEMA_1 = R"(
-CREATE TABLE attempts (
-    record_id TEXT PRIMARY KEY NOT NULL,
-    start_ms INTEGER NOT NULL,
-    end_ms INTEGER NOT NULL,
-    station TEXT NOT NULL,
-    operator TEXT NOT NULL,
-    program_version TEXT NOT NULL,
-    interface TEXT NOT NULL,
-    device TEXT NOT NULL,
-    descriptor_before TEXT,
-    file_name TEXT NOT NULL,
-    file_size INTEGER,
-    sha256 TEXT,
-    pace_ms INTEGER NOT NULL,
-    frames_sent INTEGER NOT NULL,
-    frames_resent INTEGER NOT NULL,
-    result TEXT NOT NULL,
-    exit_status INTEGER NOT NULL
-);
-CREATE INDEX attempts_by_start ON attempts (start_ms);
-)";
+// The columns a SELECT names, in the table's order; those a file of an earlier layout lacks
+// read as NULL.
+std::string SelectedColumns(int layout)
+{
+    std::string list;
+    for (const HistoryColumn& column : HISTORY_COLUMNS) {
+        list += list.empty() ? "" : ", ";
+        list += column.SinceLayout <= layout ? column.Name : "NULL";
+    }
+    return list;
+}
 
-// From 1 to 2. Records of layout 1 were never pushed: they go with the next push.
-constexpr const char* SCHEMA_1_TO_2 = R"(
-ALTER TABLE attempts ADD COLUMN descriptor_after TEXT;
-ALTER TABLE attempts ADD COLUMN pushed INTEGER NOT NULL DEFAULT 0;
-CREATE INDEX attempts_unpushed ON attempts (pushed) WHERE pushed = 0;
-)";
+std::string InsertStatement()
+{
+    std::string names;
+    std::string places;
+    int index = 0;
+    for (const HistoryColumn& column : HISTORY_COLUMNS) {
+        names += index == 0 ? "" : ", ";
+        places += index == 0 ? "?" : ", ?";
+        places += std::to_string(++index);
+        names += column.Name;
+    }
+    return "INSERT INTO attempts (" + names + ") VALUES (" + places + ")";
+}
+
+// The statements that take a file from layout `from` to the latest: a new file (0) gets the
+// first layout's table, then each later layout's columns and extras in turn.
+std::string LayoutSteps(int from)
+{
+    std::string sql;
+    if (from < 1) {
+        sql = "CREATE TABLE attempts (";
+        bool first = true;
+        for (const HistoryColumn& column : HISTORY_COLUMNS) {
+            if (column.SinceLayout == 1) {
+                sql += std::string(first ? "" : ", ") + column.Name + " " + column.SqliteType;
+                first = false;
+            }
+        }
+        sql += ");";
+        sql += LAYOUT_EXTRAS[1];
+    }
+    for (int layout = std::max(from + 1, 2); layout <= HISTORY_SCHEMA_VERSION; ++layout) {
+        for (const HistoryColumn& column : HISTORY_COLUMNS) {
+            if (column.SinceLayout == layout) {
+                sql += std::string("ALTER TABLE attempts ADD COLUMN ") + column.Name + " " +
+                       column.SqliteType + ";";
+            }
+        }
+        sql += LAYOUT_EXTRAS[layout];
+    }
+    return sql;
+}
 
 std::string LastError(sqlite3* database)
 {
@@ -90,53 +120,116 @@ void BindText(sqlite3_stmt* statement, int index, const std::string& text)
                       SQLITE_TRANSIENT);
 }
 
-void BindOptionalText(sqlite3_stmt* statement, int index, const std::optional<std::string>& text)
+void BindValue(sqlite3_stmt* statement, int index, const ColumnValue& value)
 {
-    if (text) {
+    if (const auto* number = std::get_if<std::int64_t>(&value)) {
+        sqlite3_bind_int64(statement, index, *number);
+    } else if (const auto* text = std::get_if<std::string>(&value)) {
         BindText(statement, index, *text);
     } else {
         sqlite3_bind_null(statement, index);
     }
 }
 
-std::string ColumnText(sqlite3_stmt* statement, int column)
+// A column as its table row says; a text as the file holds it, every byte (the JSON and the
+// push make it UTF-8 where they need to).
+ColumnValue ReadValue(sqlite3_stmt* statement, int index, const HistoryColumn& column)
 {
-    const unsigned char* text = sqlite3_column_text(statement, column);
-    return text != nullptr ? std::string(reinterpret_cast<const char*>(text)) : std::string();
-}
-
-std::optional<std::string> ColumnOptionalText(sqlite3_stmt* statement, int column)
-{
-    if (sqlite3_column_type(statement, column) == SQLITE_NULL) {
-        return std::nullopt;
+    if (sqlite3_column_type(statement, index) == SQLITE_NULL) {
+        return {};
     }
-    return ColumnText(statement, column);
+    if (!column.Text) {
+        return static_cast<std::int64_t>(sqlite3_column_int64(statement, index));
+    }
+    const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(statement, index));
+    return text != nullptr
+               ? std::string(text, static_cast<std::size_t>(sqlite3_column_bytes(statement, index)))
+               : std::string();
 }
 
 HistoryRecord ReadRecord(sqlite3_stmt* statement)
 {
     HistoryRecord record;
-    record.RecordId = ColumnText(statement, 0);
-    record.StartMs = sqlite3_column_int64(statement, 1);
-    record.EndMs = sqlite3_column_int64(statement, 2);
-    record.Station = ColumnText(statement, 3);
-    record.Operator = ColumnText(statement, 4);
-    record.ProgramVersion = ColumnText(statement, 5);
-    record.Interface = ColumnText(statement, 6);
-    record.DeviceName = ColumnText(statement, 7);
-    record.DescriptorBefore = ColumnOptionalText(statement, 8);
-    record.DescriptorAfter = ColumnOptionalText(statement, 9);
-    record.FileName = ColumnText(statement, 10);
-    if (sqlite3_column_type(statement, 11) != SQLITE_NULL) {
-        record.FileSize = static_cast<std::uint64_t>(sqlite3_column_int64(statement, 11));
+    int index = 0;
+    for (const HistoryColumn& column : HISTORY_COLUMNS) {
+        column.Set(record, ReadValue(statement, index++, column));
     }
-    record.Sha256 = ColumnOptionalText(statement, 12);
-    record.PaceMs = static_cast<std::uint32_t>(sqlite3_column_int64(statement, 13));
-    record.FramesSent = static_cast<std::uint64_t>(sqlite3_column_int64(statement, 14));
-    record.FramesResent = static_cast<std::uint64_t>(sqlite3_column_int64(statement, 15));
-    record.Result = ColumnText(statement, 16);
-    record.ExitStatus = sqlite3_column_int(statement, 17);
     return record;
+}
+
+// The file's layout, from PRAGMA user_version; -1 with the reason when it cannot be read.
+int ReadLayout(sqlite3* database, std::string& error)
+{
+    SqliteStatement version = Prepare(database, "PRAGMA user_version", error);
+    if (!version || sqlite3_step(version.get()) != SQLITE_ROW) {
+        error = error.empty() ? LastError(database) : error;
+        return -1;
+    }
+    return sqlite3_column_int(version.get(), 0);
+}
+
+// Whether the file holds the attempts table of that layout (0: whether it holds no table at
+// all, as a new file does).
+bool HoldsLayout(sqlite3* database, int layout, std::string& error)
+{
+    if (layout == 0) {
+        SqliteStatement any = Prepare(database, "SELECT 1 FROM sqlite_master LIMIT 1", error);
+        return any && sqlite3_step(any.get()) == SQLITE_DONE;
+    }
+    SqliteStatement columns =
+        Prepare(database, "SELECT name FROM pragma_table_info('attempts')", error);
+    std::size_t found = 0;
+    std::size_t expected = 0;
+    for (const HistoryColumn& column : HISTORY_COLUMNS) {
+        expected += column.SinceLayout <= layout ? 1 : 0;
+    }
+    while (columns && sqlite3_step(columns.get()) == SQLITE_ROW) {
+        const auto* name = reinterpret_cast<const char*>(sqlite3_column_text(columns.get(), 0));
+        for (const HistoryColumn& column : HISTORY_COLUMNS) {
+            if (name != nullptr && column.SinceLayout <= layout &&
+                std::string_view(name) == column.Name) {
+                ++found;
+            }
+        }
+    }
+    return found == expected;
+}
+
+SqliteConnection Connect(const std::string& name, int flags, std::string& error)
+{
+    sqlite3* opened = nullptr;
+    const int result = sqlite3_open_v2(name.c_str(), &opened, flags, nullptr);
+    SqliteConnection database(opened);
+    if (result != SQLITE_OK) {
+        error = opened != nullptr ? LastError(opened) : sqlite3_errstr(result);
+        return nullptr;
+    }
+    sqlite3_busy_timeout(database.get(), HISTORY_BUSY_TIMEOUT_MS);
+    sqlite3_extended_result_codes(database.get(), 1);
+    return database;
+}
+
+// The file as a URI that tells SQLite it will not change while it is read, so that it makes
+// no files beside it.
+std::string ImmutableUri(const std::string& path)
+{
+    std::string uri = "file:";
+    for (const char c : path) {
+        switch (c) {
+        case '%':
+            uri += "%25";
+            break;
+        case '?':
+            uri += "%3f";
+            break;
+        case '#':
+            uri += "%23";
+            break;
+        default:
+            uri += c;
+        }
+    }
+    return uri + "?immutable=1";
 }
 
 // Rolls back unless committed: a failed step leaves the file as it was.
@@ -173,33 +266,48 @@ private:
 
 }  // namespace
 
-std::unique_ptr<HistoryStore> HistoryStore::Open(const std::string& path, std::string& error)
+std::unique_ptr<HistoryStore> HistoryStore::Open(const std::string& path, std::string& error,
+                                                 HistoryAccess access)
 {
-    sqlite3* opened = nullptr;
-    const int result =
-        sqlite3_open_v2(path.c_str(), &opened,
-                        SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, nullptr);
-    SqliteConnection database(opened);
-    if (result != SQLITE_OK) {
-        error = opened != nullptr ? LastError(opened) : sqlite3_errstr(result);
+    const bool writer = access == HistoryAccess::Write;
+    const int flags = (writer ? SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE : SQLITE_OPEN_READONLY) |
+                      SQLITE_OPEN_NOMUTEX;
+    SqliteConnection database = Connect(path, flags, error);
+    if (!database) {
         return nullptr;
     }
-    sqlite3_busy_timeout(database.get(), HISTORY_BUSY_TIMEOUT_MS);
-    sqlite3_extended_result_codes(database.get(), 1);
-    // The write-ahead log lets readers and one writer work at once; a commit then needs no
-    // sync of its own (NORMAL): a power cut may lose the last records, never the file.
-    std::string ignored;
-    Execute(database.get(), "PRAGMA journal_mode=WAL", ignored);
-    Execute(database.get(), "PRAGMA synchronous=NORMAL", ignored);
     std::unique_ptr<HistoryStore> store(new HistoryStore(std::move(database), path));
-    if (!store->Upgrade(error)) {
+    bool checked = store->Check(error);
+    // A history in write-ahead mode whose folder its reader may not write (a station's, read
+    // by a supervisor): the log's index cannot be made beside it, so no writer is at work
+    // there (one would have made it), and the file is read as it lies.
+    const int refusal = sqlite3_extended_errcode(store->database_.get()) & 0xFF;
+    if (!checked && !writer && (refusal == SQLITE_READONLY || refusal == SQLITE_CANTOPEN)) {
+        database = Connect(ImmutableUri(path), flags | SQLITE_OPEN_URI, error);
+        if (!database) {
+            return nullptr;
+        }
+        store.reset(new HistoryStore(std::move(database), path));
+        error.clear();
+        checked = store->Check(error);
+    }
+    if (!checked || (writer && !store->Upgrade(error))) {
         return nullptr;
     }
-    store->insert_ = Prepare(store->database_.get(),
-                             std::string("INSERT INTO attempts (") + COLUMNS +
-                                 ") VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12, "
-                                 "?13, ?14, ?15, ?16, ?17, ?18)",
-                             error);
+    if (!writer) {
+        if (store->layout_ == 0) {
+            error = "not a Tarvik history (it holds no attempts table)";
+            return nullptr;
+        }
+        return store;
+    }
+    // The write-ahead log lets readers and one writer work at once; a commit then needs no
+    // sync of its own (NORMAL): a power cut may lose the last records, never the file. Only a
+    // file known to be this program's history is switched.
+    std::string ignored;
+    Execute(store->database_.get(), "PRAGMA journal_mode=WAL", ignored);
+    Execute(store->database_.get(), "PRAGMA synchronous=NORMAL", ignored);
+    store->insert_ = Prepare(store->database_.get(), InsertStatement(), error);
     if (!store->insert_) {
         return nullptr;
     }
@@ -217,8 +325,35 @@ HistoryStore::~HistoryStore()
     insert_.reset();
 }
 
+bool HistoryStore::Check(std::string& error)
+{
+    const int found = ReadLayout(database_.get(), error);
+    if (found < 0) {
+        if ((sqlite3_extended_errcode(database_.get()) & 0xFF) == SQLITE_NOTADB) {
+            error = "not a Tarvik history (" + error + ")";
+        }
+        return false;
+    }
+    if (found > HISTORY_SCHEMA_VERSION) {
+        error = "written by a later release (layout " + std::to_string(found) +
+                ", this one knows " + std::to_string(HISTORY_SCHEMA_VERSION) + ")";
+        return false;
+    }
+    if (!HoldsLayout(database_.get(), found, error)) {
+        error = found == 0 ? "not a Tarvik history (a SQLite database of something else)"
+                           : "not a Tarvik history (layout " + std::to_string(found) +
+                                 " without its attempts table)";
+        return false;
+    }
+    layout_ = found;
+    return true;
+}
+
 bool HistoryStore::Upgrade(std::string& error)
 {
+    if (layout_ == HISTORY_SCHEMA_VERSION) {
+        return true;
+    }
     sqlite3* database = database_.get();
     // One program at a time reads the version and writes the layout, so two that open a new
     // file at once do not both create it.
@@ -226,58 +361,34 @@ bool HistoryStore::Upgrade(std::string& error)
     if (!transaction.Open()) {
         return false;
     }
-    SqliteStatement version = Prepare(database, "PRAGMA user_version", error);
-    if (!version || sqlite3_step(version.get()) != SQLITE_ROW) {
-        error = error.empty() ? LastError(database) : error;
+    const int found = ReadLayout(database, error);
+    if (found < 0 || !HoldsLayout(database, found, error)) {
+        error = error.empty() ? "the history changed while it was opened" : error;
         return false;
     }
-    const int found = sqlite3_column_int(version.get(), 0);
-    version.reset();
-    if (found > HISTORY_SCHEMA_VERSION) {
-        error = "written by a later release (layout " + std::to_string(found) +
-                ", this one knows " + std::to_string(HISTORY_SCHEMA_VERSION) + ")";
-        return false;
+    if (found < HISTORY_SCHEMA_VERSION) {
+        const std::string steps = LayoutSteps(found) + "PRAGMA user_version = " +
+                                  std::to_string(HISTORY_SCHEMA_VERSION) + ";";
+        if (!Execute(database, steps.c_str(), error)) {
+            return false;
+        }
     }
-    if (found == HISTORY_SCHEMA_VERSION) {
-        return transaction.Commit(error);
-    }
-    if (found < 1 && !Execute(database, SCHEMA_1, error)) {
-        return false;
-    }
-    if (found < 2 && !Execute(database, SCHEMA_1_TO_2, error)) {
-        return false;
-    }
-    const std::string setVersion = "PRAGMA user_version = " +
-                                   std::to_string(HISTORY_SCHEMA_VERSION);
-    return Execute(database, setVersion.c_str(), error) && transaction.Commit(error);
+    layout_ = HISTORY_SCHEMA_VERSION;
+    return transaction.Commit(error);
 }
 
 bool HistoryStore::Append(const HistoryRecord& record, std::string& error)
 {
     sqlite3_stmt* statement = insert_.get();
-    sqlite3_reset(statement);
-    BindText(statement, 1, record.RecordId);
-    sqlite3_bind_int64(statement, 2, record.StartMs);
-    sqlite3_bind_int64(statement, 3, record.EndMs);
-    BindText(statement, 4, record.Station);
-    BindText(statement, 5, record.Operator);
-    BindText(statement, 6, record.ProgramVersion);
-    BindText(statement, 7, record.Interface);
-    BindText(statement, 8, record.DeviceName);
-    BindOptionalText(statement, 9, record.DescriptorBefore);
-    BindOptionalText(statement, 10, record.DescriptorAfter);
-    BindText(statement, 11, record.FileName);
-    if (record.FileSize) {
-        sqlite3_bind_int64(statement, 12, static_cast<sqlite3_int64>(*record.FileSize));
-    } else {
-        sqlite3_bind_null(statement, 12);
+    if (statement == nullptr) {
+        error = "the history is open for reading only";
+        return false;
     }
-    BindOptionalText(statement, 13, record.Sha256);
-    sqlite3_bind_int64(statement, 14, record.PaceMs);
-    sqlite3_bind_int64(statement, 15, static_cast<sqlite3_int64>(record.FramesSent));
-    sqlite3_bind_int64(statement, 16, static_cast<sqlite3_int64>(record.FramesResent));
-    BindText(statement, 17, record.Result);
-    sqlite3_bind_int(statement, 18, record.ExitStatus);
+    sqlite3_reset(statement);
+    int index = 0;
+    for (const HistoryColumn& column : HISTORY_COLUMNS) {
+        BindValue(statement, ++index, column.Get(record));
+    }
     const int result = sqlite3_step(statement);
     sqlite3_reset(statement);
     sqlite3_clear_bindings(statement);
@@ -293,24 +404,21 @@ std::vector<HistoryRecord> HistoryStore::Select(const std::string& tail,
                                                 std::string& error, std::int64_t* lastRowId)
 {
     std::vector<HistoryRecord> records;
-    SqliteStatement statement = Prepare(
-        database_.get(), std::string("SELECT ") + COLUMNS + ", rowid FROM attempts " + tail, error);
+    SqliteStatement statement =
+        Prepare(database_.get(),
+                "SELECT " + SelectedColumns(layout_) + ", rowid FROM attempts " + tail, error);
     if (!statement) {
         return records;
     }
     for (std::size_t i = 0; i < values.size(); ++i) {
-        const int index = static_cast<int>(i) + 1;
-        if (const auto* number = std::get_if<std::int64_t>(&values[i])) {
-            sqlite3_bind_int64(statement.get(), index, *number);
-        } else {
-            BindText(statement.get(), index, std::get<std::string>(values[i]));
-        }
+        BindValue(statement.get(), static_cast<int>(i) + 1, values[i]);
     }
     int result = SQLITE_ROW;
     while ((result = sqlite3_step(statement.get())) == SQLITE_ROW) {
         records.push_back(ReadRecord(statement.get()));
         if (lastRowId != nullptr) {
-            *lastRowId = sqlite3_column_int64(statement.get(), 18);
+            *lastRowId =
+                sqlite3_column_int64(statement.get(), static_cast<int>(HISTORY_COLUMNS.size()));
         }
     }
     if (result != SQLITE_DONE) {

@@ -2,7 +2,9 @@
 // The station's history: every upgrade attempt, one row each, in a SQLite database file. Several
 // programs append to one file at once (write-ahead log, and a wait of up to a few seconds for
 // another writer's lock): every record goes in whole or not at all. The file carries its layout's
-// version (PRAGMA user_version) and is brought up to this program's layout when opened.
+// version (PRAGMA user_version) and is brought up to this program's layout when a writer opens
+// it. A reader changes nothing: no table, no layout, no journal mode, so that a supervisor
+// may list a station's file that only the station may write.
 //
 // Layouts: 1 kept the attempts alone; 2 adds the descriptor the device gave after its reset
 // and whether the record went to the shared database (pushed).
@@ -14,6 +16,7 @@
 #include <variant>
 #include <vector>
 
+#include "history/history_columns.h"
 #include "history/history_record.h"
 
 struct sqlite3;
@@ -35,12 +38,19 @@ struct SqliteFinalizer {
 using SqliteConnection = std::unique_ptr<sqlite3, SqliteCloser>;
 using SqliteStatement = std::unique_ptr<sqlite3_stmt, SqliteFinalizer>;
 
+enum class HistoryAccess {
+    Read,   // an existing history, as it is
+    Write,  // created when missing, brought up to this layout, write-ahead log
+};
+
 class HistoryStore {
 public:
-    // Opens the file (creating it, not its folder) and brings its layout up to date; null with
-    // the reason in error when it cannot be opened, read or written, or was written by a later
+    // Opens the file; a writer creates it (not its folder) and brings its layout up to date.
+    // Null with the reason in error when it cannot be opened or read (or, for a writer,
+    // written), is not a history (a SQLite file of something else), or was written by a later
     // layout than this program knows.
-    static std::unique_ptr<HistoryStore> Open(const std::string& path, std::string& error);
+    static std::unique_ptr<HistoryStore> Open(const std::string& path, std::string& error,
+                                              HistoryAccess access = HistoryAccess::Write);
 
     HistoryStore(const HistoryStore&) = delete;
     HistoryStore& operator=(const HistoryStore&) = delete;
@@ -48,7 +58,11 @@ public:
 
     const std::string& Path() const { return path_; }
 
-    // One record, in one transaction; false with the reason when it did not go in.
+    // The file's layout.
+    int Layout() const { return layout_; }
+
+    // One record, in one transaction; false with the reason when it did not go in (always, for
+    // a store opened to read).
     bool Append(const HistoryRecord& record, std::string& error);
 
     // The records the filter admits, newest first (by start time).
@@ -66,14 +80,16 @@ public:
 
 private:
     HistoryStore(SqliteConnection database, std::string path);
+    bool Check(std::string& error);
     bool Upgrade(std::string& error);
-    using SqlValue = std::variant<std::int64_t, std::string>;
+    using SqlValue = ColumnValue;
     std::vector<HistoryRecord> Select(const std::string& tail, const std::vector<SqlValue>& values,
                                       std::string& error, std::int64_t* lastRowId = nullptr);
 
     SqliteConnection database_;
     SqliteStatement insert_;
     std::string path_;
+    int layout_ = 0;
 };
 
 // $XDG_STATE_HOME/tarvik/history.sqlite, else ~/.local/state/tarvik/history.sqlite; empty when

@@ -8,10 +8,14 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <set>
 #include <thread>
 #include <vector>
 
 #include <libpq-fe.h>
+
+#include "history/history_columns.h"
+#include "platform/formats/utf8_text.h"
 
 namespace tarvik {
 namespace {
@@ -25,38 +29,58 @@ struct ResultClearer {
 using Connection = std::unique_ptr<PGconn, ConnectionCloser>;
 using Result = std::unique_ptr<PGresult, ResultClearer>;
 
-// The history's columns, in its order; the temporary table of a batch has them too.
-constexpr const char* CREATE_TABLE = R"(
-CREATE TABLE IF NOT EXISTS tarvik_attempts (
-    record_id text PRIMARY KEY,
-    start_ms bigint NOT NULL,
-    end_ms bigint NOT NULL,
-    station text NOT NULL,
-    operator text NOT NULL,
-    program_version text NOT NULL,
-    interface text NOT NULL,
-    device text NOT NULL,
-    descriptor_before text,
-    descriptor_after text,
-    file_name text NOT NULL,
-    file_size bigint,
-    sha256 text,
-    pace_ms integer NOT NULL,
-    frames_sent bigint NOT NULL,
-    frames_resent bigint NOT NULL,
-    result text NOT NULL,
-    exit_status integer NOT NULL
-))";
+// The table's layout on the server, apart from the station files' own: the first release's
+// table (which had no layout table) is layout 1. A later layout may add columns at the end,
+// and says in oldest_writer which layout a station must write for its rows to be whole there;
+// a station never writes into a layout that does not take its rows.
+constexpr int PUSH_LAYOUT = 1;
+constexpr const char* CREATE_LAYOUT =
+    "CREATE TABLE IF NOT EXISTS tarvik_layout (version integer NOT NULL, "
+    "oldest_writer integer NOT NULL)";
+constexpr const char* READ_LAYOUT = "SELECT max(version), max(oldest_writer) FROM tarvik_layout";
+// Two stations that find no table at once would both create it: the second waits here.
+constexpr const char* LAYOUT_LOCK = "SELECT pg_advisory_xact_lock(7302917)";
+constexpr const char* SERVER_COLUMNS =
+    "SELECT column_name FROM information_schema.columns WHERE table_name = 'tarvik_attempts' "
+    "AND table_schema = current_schema()";
 
-// COPY is the server's fastest way in. A batch with records the table holds already goes to a
-// table of the session's own first; from there the new ones join the shared table.
-constexpr const char* COPY_IN = "COPY tarvik_attempts FROM STDIN";
+std::string ColumnNames()
+{
+    std::string names;
+    for (const HistoryColumn& column : HISTORY_COLUMNS) {
+        names += names.empty() ? "" : ", ";
+        names += column.Name;
+    }
+    return names;
+}
+
+std::string CreateTable()
+{
+    std::string sql = "CREATE TABLE IF NOT EXISTS tarvik_attempts (";
+    bool first = true;
+    for (const HistoryColumn& column : HISTORY_COLUMNS) {
+        sql += std::string(first ? "" : ", ") + column.Name + " " + column.PostgresType;
+        first = false;
+    }
+    return sql + ")";
+}
+
+// COPY is the server's fastest way in, naming its columns so that a table of a later layout
+// takes them where they belong. A batch with records the table holds already goes to a table
+// of the session's own first; from there the new ones join the shared table.
+std::string CopyInto(const char* table)
+{
+    return std::string("COPY ") + table + " (" + ColumnNames() + ") FROM STDIN";
+}
 constexpr const char* STAGE =
     "CREATE TEMPORARY TABLE IF NOT EXISTS tarvik_incoming (LIKE tarvik_attempts) "
     "ON COMMIT DELETE ROWS";
-constexpr const char* COPY_STAGED = "COPY tarvik_incoming FROM STDIN";
-constexpr const char* MERGE =
-    "INSERT INTO tarvik_attempts SELECT * FROM tarvik_incoming ON CONFLICT (record_id) DO NOTHING";
+std::string Merge()
+{
+    const std::string names = ColumnNames();
+    return "INSERT INTO tarvik_attempts (" + names + ") SELECT " + names +
+           " FROM tarvik_incoming ON CONFLICT (record_id) DO NOTHING";
+}
 
 std::string Trimmed(std::string text)
 {
@@ -112,46 +136,21 @@ void AddField(std::string& row, const std::string& text)
     row += '\t';
 }
 
-void AddField(std::string& row, const std::optional<std::string>& text)
-{
-    if (text) {
-        AddField(row, *text);
-    } else {
-        row += "\\N\t";
-    }
-}
-
-template <typename Number>
-void AddNumber(std::string& row, Number number)
-{
-    row += std::to_string(number);
-    row += '\t';
-}
-
+// The server takes UTF-8 only: a text a station's file holds in another encoding goes
+// escaped, or the record could never be pushed.
 void AddRow(std::string& rows, const HistoryRecord& record)
 {
-    AddField(rows, record.RecordId);
-    AddNumber(rows, record.StartMs);
-    AddNumber(rows, record.EndMs);
-    AddField(rows, record.Station);
-    AddField(rows, record.Operator);
-    AddField(rows, record.ProgramVersion);
-    AddField(rows, record.Interface);
-    AddField(rows, record.DeviceName);
-    AddField(rows, record.DescriptorBefore);
-    AddField(rows, record.DescriptorAfter);
-    AddField(rows, record.FileName);
-    if (record.FileSize) {
-        AddNumber(rows, *record.FileSize);
-    } else {
-        rows += "\\N\t";
+    for (const HistoryColumn& column : HISTORY_COLUMNS) {
+        const ColumnValue value = column.Get(record);
+        if (const auto* number = std::get_if<std::int64_t>(&value)) {
+            rows += std::to_string(*number);
+            rows += '\t';
+        } else if (const auto* text = std::get_if<std::string>(&value)) {
+            AddField(rows, Utf8Escaped(*text));
+        } else {
+            rows += "\\N\t";
+        }
     }
-    AddField(rows, record.Sha256);
-    AddNumber(rows, record.PaceMs);
-    AddNumber(rows, record.FramesSent);
-    AddNumber(rows, record.FramesResent);
-    AddField(rows, record.Result);
-    AddNumber(rows, record.ExitStatus);
     rows.back() = '\n';
 }
 
@@ -201,13 +200,13 @@ bool SendBatch(PGconn* connection, const std::string& rows, std::string& error)
     if (!Run(connection, "SAVEPOINT batch", PGRES_COMMAND_OK, error)) {
         return abandon();
     }
-    if (!CopyRows(connection, COPY_IN, rows, error, state)) {
+    if (!CopyRows(connection, CopyInto("tarvik_attempts").c_str(), rows, error, state)) {
         constexpr std::string_view UNIQUE_VIOLATION = "23505";
         if (state != UNIQUE_VIOLATION ||
             !Run(connection, "ROLLBACK TO SAVEPOINT batch", PGRES_COMMAND_OK, error) ||
             !Run(connection, STAGE, PGRES_COMMAND_OK, error) ||
-            !CopyRows(connection, COPY_STAGED, rows, error, state) ||
-            !Run(connection, MERGE, PGRES_COMMAND_OK, error)) {
+            !CopyRows(connection, CopyInto("tarvik_incoming").c_str(), rows, error, state) ||
+            !Run(connection, Merge().c_str(), PGRES_COMMAND_OK, error)) {
             return abandon();
         }
         error.clear();
@@ -242,6 +241,68 @@ Connection Connect(const std::string& url, std::string& error)
         return nullptr;
     }
     return connection;
+}
+
+// The server's table and its layout (the first release's table, which has none, is layout 1),
+// or the reason this station's records do not fit them: a layout that needs a later station,
+// or a table that lacks a column they fill.
+bool CheckLayout(PGconn* connection, bool& recorded, std::string& error)
+{
+    const Result layout(PQexec(connection, READ_LAYOUT));
+    const Result columns(PQexec(connection, SERVER_COLUMNS));
+    for (PGresult* result : {layout.get(), columns.get()}) {
+        if (result == nullptr || PQresultStatus(result) != PGRES_TUPLES_OK) {
+            error = result != nullptr ? Trimmed(PQresultErrorMessage(result)) : ErrorOf(connection);
+            return false;
+        }
+    }
+    recorded = PQntuples(layout.get()) == 1 && PQgetisnull(layout.get(), 0, 0) == 0;
+    const int version = recorded ? std::atoi(PQgetvalue(layout.get(), 0, 0)) : 1;
+    const int oldestWriter = recorded ? std::atoi(PQgetvalue(layout.get(), 0, 1)) : 1;
+    const std::string station = "; this station writes layout " + std::to_string(PUSH_LAYOUT);
+    if (oldestWriter > PUSH_LAYOUT) {
+        error = "the shared table is of layout " + std::to_string(version) +
+                ", which takes records from stations of layout " + std::to_string(oldestWriter) +
+                " on" + station + ": upgrade the station";
+        return false;
+    }
+    std::set<std::string> found;
+    for (int row = 0; row < PQntuples(columns.get()); ++row) {
+        found.insert(PQgetvalue(columns.get(), row, 0));
+    }
+    for (const HistoryColumn& column : HISTORY_COLUMNS) {
+        if (found.count(column.Name) == 0) {
+            error = "the shared table (layout " + std::to_string(version) + ") has no column " +
+                    column.Name + station;
+            return false;
+        }
+    }
+    return true;
+}
+
+// Makes the table and its layout when missing, in one transaction, and refuses a layout this
+// station's records do not fit before a row is sent; a refusal leaves the server as it was.
+bool PrepareTable(PGconn* connection, std::string& error)
+{
+    if (!Run(connection, "BEGIN", PGRES_COMMAND_OK, error)) {
+        return false;
+    }
+    const std::string create = CreateTable();
+    const std::string setLayout = "INSERT INTO tarvik_layout VALUES (" +
+                                  std::to_string(PUSH_LAYOUT) + ", " + std::to_string(PUSH_LAYOUT) +
+                                  ")";
+    bool recorded = false;
+    if (!Run(connection, LAYOUT_LOCK, PGRES_TUPLES_OK, error) ||
+        !Run(connection, create.c_str(), PGRES_COMMAND_OK, error) ||
+        !Run(connection, CREATE_LAYOUT, PGRES_COMMAND_OK, error) ||
+        !CheckLayout(connection, recorded, error) ||
+        (!recorded && !Run(connection, setLayout.c_str(), PGRES_COMMAND_OK, error)) ||
+        !Run(connection, "COMMIT", PGRES_COMMAND_OK, error)) {
+        std::string ignored;
+        Run(connection, "ROLLBACK", PGRES_COMMAND_OK, ignored);
+        return false;
+    }
+    return true;
 }
 
 // Reads the batches ahead on a thread and a connection of its own while the server takes the
@@ -289,7 +350,7 @@ private:
     void Read(const std::string& path, std::size_t batchRecords)
     {
         std::string error;
-        std::unique_ptr<HistoryStore> store = HistoryStore::Open(path, error);
+        std::unique_ptr<HistoryStore> store = HistoryStore::Open(path, error, HistoryAccess::Read);
         std::int64_t last = 0;
         while (store) {
             const std::vector<HistoryRecord> records =
@@ -339,7 +400,7 @@ PushOutcome PushHistory(HistoryStore& store, const std::string& url, std::size_t
     };
     std::string error;
     Connection connection = Connect(url, error);
-    if (!connection || !Run(connection.get(), CREATE_TABLE, PGRES_COMMAND_OK, error)) {
+    if (!connection || !PrepareTable(connection.get(), error)) {
         outcome.Error = error;
         return remaining();
     }

@@ -1,7 +1,9 @@
 #pragma once
 // Many stations, one database: the records of a station's history copied into one PostgreSQL
-// table (created when missing, the history's columns). A record pushed twice is stored once
-// (its id is the table's key), and a record is marked pushed in the history only after the
+// table (created when missing, the history's columns), beside a small table that holds its
+// layout. A station whose records the layout found does not take (a column missing, or a
+// layout that needs a later station) pushes nothing and says why. A record pushed twice is stored
+// once (its id is the table's key), and a record is marked pushed in the history only after the
 // server committed it, so a push cut short by the server or the network is taken up where it
 // stopped by the next one.
 //

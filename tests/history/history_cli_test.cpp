@@ -16,6 +16,7 @@
 #include "cli/history_report.h"
 #include "cli/history_sink.h"
 #include "history/history_store.h"
+#include "history/lab_cli.h"
 
 namespace tarvik::cli {
 namespace {
@@ -98,38 +99,6 @@ TEST(HistoryStatsTest, PerImageAndStationWithFirstPassYieldAndMedianOfThePassed)
 }
 
 // --- whole upgrades on the lab ---
-
-struct CliRun {
-    int Status = -1;
-    std::string Out;
-    std::string Err;
-};
-
-CliRun RunCliWith(std::vector<const char*> arguments)
-{
-    arguments.insert(arguments.begin(), "tarvik-cli");
-    std::ostringstream out;
-    std::ostringstream err;
-    const ParseResult parsed =
-        ParseCommandLine(static_cast<int>(arguments.size()), arguments.data(), out, err);
-    CliRun run;
-    if (!parsed.Options) {
-        run.Status = parsed.ExitStatus;
-        run.Err = err.str();
-        return run;
-    }
-    const StopRequested stop = [] { return false; };
-    run.Status = RunCli(*parsed.Options, Streams{out, err}, stop);
-    run.Out = out.str();
-    run.Err = err.str();
-    return run;
-}
-
-std::string Folder()
-{
-    return ::testing::TempDir() + "history_cli_" + std::to_string(::getpid()) + "_" +
-           ::testing::UnitTest::GetInstance()->current_test_info()->name();
-}
 
 // A history that cannot be kept is one line on stderr: the upgrade finishes, its status is
 // that of the upgrade, and --record's line is written as ever.

@@ -1,49 +1,14 @@
 #!/usr/bin/env bash
-# history push against a PostgreSQL server of the test's own: Debian's initdb and pg_ctl, run as
-# an unprivileged user (nobody, when the test runs as root) in a temporary folder, listening
-# only on a socket in that folder. Pushes, pushes again (nothing stored twice), stops the
-# server in the middle of a push (the rest stays queued; the next push completes), and reads
-# the table back with psql.
+# history push against a PostgreSQL server of the test's own (postgres_server.sh). Pushes,
+# pushes again (nothing stored twice), stops the server in the middle of a push (the rest stays
+# queued; the next push completes), and reads the table back with psql.
 # usage: postgres_push_test.sh TARVIK_CLI SAMPLE_IMAGE
 # Exits 77 (skipped) saying why when no server can be started.
 set -euo pipefail
 
 cli="$1"
 image="$2"
-skip() { echo "SKIP: $*" >&2; exit 77; }
-fail() { echo "FAIL: $*" >&2; exit 1; }
-
-bin=$(ls -d /usr/lib/postgresql/*/bin 2>/dev/null | sort -V | tail -n 1 || true)
-[[ -n "$bin" && -x "$bin/initdb" && -x "$bin/pg_ctl" ]] ||
-  skip "no PostgreSQL server here (Debian's postgresql package)"
-command -v psql >/dev/null || skip "no psql (postgresql-client)"
-command -v sqlite3 >/dev/null || skip "no sqlite3 (the sqlite3 package), to make records in bulk"
-
-tmp=$(mktemp -d /tmp/tarvik-pg.XXXXXX)
-chmod 755 "$tmp"
-mkdir "$tmp/pg"
-as=()
-if [[ $(id -u) -eq 0 ]]; then
-  # The server refuses to run as root.
-  chown nobody "$tmp/pg"
-  if command -v runuser >/dev/null; then
-    as=(runuser -u nobody --)
-  else
-    as=(setpriv --reuid=nobody --regid=nogroup --clear-groups --)
-  fi
-fi
-server() { "${as[@]}" "$bin/pg_ctl" -D "$tmp/pg/data" -l "$tmp/pg/log" "$@" >/dev/null; }
-cleanup() {
-  server stop -m immediate 2>/dev/null || true
-  rm -rf "$tmp"
-}
-trap cleanup EXIT
-
-"${as[@]}" "$bin/initdb" -D "$tmp/pg/data" -U tarvik -A trust --no-sync >"$tmp/initdb.log" 2>&1 ||
-  skip "initdb failed: $(tail -n 1 "$tmp/initdb.log")"
-options="-k $tmp/pg -c listen_addresses='' -c fsync=off"
-server -w -o "$options" start || skip "the server did not start: $(tail -n 2 "$tmp/pg/log")"
-psql_as() { psql -X -q -t -A "postgresql:///$1?host=$tmp/pg&user=tarvik" -c "$2"; }
+source "$(dirname "$0")/postgres_server.sh"
 psql_as postgres "CREATE DATABASE line" >/dev/null
 url="postgresql:///line?host=$tmp/pg&user=tarvik"
 sql() { psql_as line "$1"; }
@@ -57,7 +22,10 @@ push() { "$cli" history --history "$history" push "$url" "$@"; }
 more() {
   sqlite3 "$history" "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < $1),
       base AS MATERIALIZED (SELECT * FROM attempts WHERE record_id NOT LIKE '%-%-%-%-%-%')
-    INSERT INTO attempts SELECT record_id || '-$2-' || i, start_ms + i, end_ms + i, station,
+    INSERT INTO attempts (record_id, start_ms, end_ms, station, operator, program_version,
+      interface, device, descriptor_before, descriptor_after, file_name, file_size, sha256,
+      pace_ms, frames_sent, frames_resent, result, exit_status, pushed)
+    SELECT record_id || '-$2-' || i, start_ms + i, end_ms + i, station,
       operator, program_version, interface, device, descriptor_before, descriptor_after,
       file_name, file_size, sha256, pace_ms, frames_sent, frames_resent, result, exit_status, 0
     FROM base, n"
@@ -68,6 +36,8 @@ total=20001
 out=$(push) || fail "the first push failed: $out"
 [[ "$out" == "pushed $total record(s); 0 remain queued" ]] || fail "first push said: $out"
 [[ $(sql "SELECT count(*) FROM tarvik_attempts") == "$total" ]] || fail "not every record arrived"
+[[ $(sql "SELECT count(DISTINCT file_name) || '|' || count(DISTINCT station) FROM tarvik_attempts") == "1|1" ]] ||
+  fail "records arrived with their fields in other columns"
 
 # Again: nothing left to push; and records the history forgot it had pushed are not stored twice.
 out=$(push)

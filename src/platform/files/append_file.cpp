@@ -1,5 +1,6 @@
 #include "platform/files/append_file.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 
@@ -13,6 +14,11 @@ std::int64_t SystemUtcClock::MillisecondsSinceEpoch()
 
 std::string FormatUtcTime(std::int64_t millisecondsSinceEpoch)
 {
+    // Four digits of year: a time outside them (a damaged record) is shown as the nearest
+    // one, and the calendar arithmetic below never sees a number it cannot hold.
+    constexpr std::int64_t FIRST_MS = -62'167'219'200'000;  // 0000-01-01T00:00:00.000Z
+    constexpr std::int64_t LAST_MS = 253'402'300'799'999;   // 9999-12-31T23:59:59.999Z
+    millisecondsSinceEpoch = std::clamp(millisecondsSinceEpoch, FIRST_MS, LAST_MS);
     std::int64_t wholeSeconds = millisecondsSinceEpoch / 1000;
     std::int64_t milliseconds = millisecondsSinceEpoch % 1000;
     if (milliseconds < 0) {

@@ -39,7 +39,7 @@ public:
     std::int64_t MillisecondsSinceEpoch() override;
 };
 
-// "2026-03-01T09:15:02.250Z".
+// "2026-03-01T09:15:02.250Z"; a time before year 0 or after 9999 as the nearest one.
 std::string FormatUtcTime(std::int64_t millisecondsSinceEpoch);
 
 }  // namespace tarvik

@@ -1,0 +1,101 @@
+#!/usr/bin/env bash
+# The shared table's layout against a real server (postgres_server.sh): a station pushes into
+# the first release's table, into a later layout that takes its records (another column order,
+# a column more), and is refused in one line with status 25 by a layout that needs a later
+# station and by a table that lacks one of its columns. A station of the first release (which
+# copies by position) finds the table this one creates in the order it expects, and is refused
+# by a later layout rather than filling the wrong columns.
+# usage: postgres_layout_test.sh TARVIK_CLI SAMPLE_IMAGE
+set -euo pipefail
+
+cli="$1"
+image="$2"
+source "$(dirname "$0")/postgres_server.sh"
+
+history="$tmp/history.sqlite"
+"$cli" --lab --pace 0 --progress plain upgrade "$image" QV1A2B3C --history "$history" \
+  --station line3 --operator alice 2>/dev/null || fail "the lab upgrade failed"
+
+database=0
+fresh() {
+  database=$((database + 1))
+  psql_as postgres "CREATE DATABASE layout$database" >/dev/null
+  sqlite3 "$history" "UPDATE attempts SET pushed = 0"
+}
+sql() { psql_as "layout$database" "$1"; }
+push() { "$cli" history --history "$history" push "postgresql:///layout$database?host=$tmp/pg&user=tarvik"; }
+the_row="SELECT station, operator, device, result, exit_status, pace_ms FROM tarvik_attempts"
+expected="line3|alice|QV1A2B3C|Upgrade Finish|0|0"
+
+# What a station of the first release sends: the 18 fields in its table's order, no names.
+old_copy() {
+  printf 'old-%s\t1\t2\tline9\tbob\t1.0\teth0\tQV000009\t\\N\t\\N\tfw.bin\t\\N\t\\N\t20\t3\t0\tUpgrade Finish\t0\n' "$1" |
+    psql -X -q "postgresql:///layout$database?host=$tmp/pg&user=tarvik" \
+      -c "COPY tarvik_attempts FROM STDIN"
+}
+
+first_table="CREATE TABLE tarvik_attempts (record_id text PRIMARY KEY, start_ms bigint NOT NULL,
+  end_ms bigint NOT NULL, station text NOT NULL, operator text NOT NULL,
+  program_version text NOT NULL, interface text NOT NULL, device text NOT NULL,
+  descriptor_before text, descriptor_after text, file_name text NOT NULL, file_size bigint,
+  sha256 text, pace_ms integer NOT NULL, frames_sent bigint NOT NULL,
+  frames_resent bigint NOT NULL, result text NOT NULL, exit_status integer NOT NULL)"
+
+# The first release's table, without a layout: taken as layout 1, and said so.
+fresh
+sql "$first_table"
+out=$(push) || fail "a push to the first release's table failed: $out"
+[[ $(sql "$the_row") == "$expected" ]] || fail "the first release's table holds $(sql "$the_row")"
+[[ $(sql "SELECT version, oldest_writer FROM tarvik_layout") == "1|1" ]] ||
+  fail "the first release's table was given layout $(sql "SELECT * FROM tarvik_layout")"
+
+# A table this station creates takes a first-release station's rows where they belong.
+fresh
+push >/dev/null || fail "a push to an empty database failed"
+old_copy 1 || fail "the first release's copy into a new table failed"
+[[ $(sql "SELECT station, device, pace_ms, frames_sent FROM tarvik_attempts WHERE record_id = 'old-1'") == "line9|QV000009|20|3" ]] ||
+  fail "a first-release row landed as $(sql "SELECT * FROM tarvik_attempts WHERE record_id = 'old-1'")"
+
+# A later layout that still takes this station's records: another order, a column more.
+fresh
+sql "CREATE TABLE tarvik_layout (version integer NOT NULL, oldest_writer integer NOT NULL);
+     INSERT INTO tarvik_layout VALUES (2, 1);
+     CREATE TABLE tarvik_attempts (record_id text PRIMARY KEY, bay text, exit_status integer NOT NULL,
+       result text NOT NULL, device text NOT NULL, station text NOT NULL, operator text NOT NULL,
+       start_ms bigint NOT NULL, end_ms bigint NOT NULL, program_version text NOT NULL,
+       interface text NOT NULL, descriptor_before text, descriptor_after text,
+       file_name text NOT NULL, file_size bigint, sha256 text, pace_ms integer NOT NULL,
+       frames_sent bigint NOT NULL, frames_resent bigint NOT NULL)"
+out=$(push) || fail "a push to a later layout that takes it failed: $out"
+[[ "$out" == "pushed 1 record(s); 0 remain queued" ]] || fail "the later layout: $out"
+[[ $(sql "$the_row") == "$expected" ]] || fail "the later layout holds $(sql "$the_row")"
+[[ $(sql "SELECT bay IS NULL FROM tarvik_attempts") == "t" ]] || fail "the column it lacks is not null"
+
+# A later layout that needs a later station, and a table without a column this one fills: one
+# line each, status 25, nothing sent, the record still queued.
+refused() {
+  local says="$1" status=0
+  push >"$tmp/out" 2>"$tmp/err" || status=$?
+  [[ $status -eq 25 ]] || fail "a push that should be refused ended with $status: $(cat "$tmp/out" "$tmp/err")"
+  [[ $(wc -l <"$tmp/err") -eq 1 ]] && grep -q "$says" "$tmp/err" ||
+    fail "the refusal reads: $(cat "$tmp/err")"
+  [[ $(sql "SELECT count(*) FROM tarvik_attempts") == 0 ]] || fail "a refused push sent rows"
+  [[ $(sqlite3 "$history" "SELECT count(*) FROM attempts WHERE pushed = 0") == 1 ]] ||
+    fail "a refused push marked its record"
+}
+fresh
+sql "CREATE TABLE tarvik_layout (version integer NOT NULL, oldest_writer integer NOT NULL);
+     INSERT INTO tarvik_layout VALUES (3, 3);
+     $first_table; ALTER TABLE tarvik_attempts ADD COLUMN bay text NOT NULL"
+refused "layout 3, which takes records from stations of layout 3 on; this station writes layout 1"
+# The first release's station copies by position into that layout: refused by the server, not
+# written into the wrong columns.
+if old_copy 2 2>/dev/null; then
+  fail "a first-release copy went into a later layout: $(sql "SELECT * FROM tarvik_attempts")"
+fi
+
+fresh
+sql "${first_table/descriptor_after text,/}"
+refused "has no column descriptor_after"
+
+echo "PASS: the first release's table, a later layout that takes the records, two refusals"
