@@ -3,6 +3,7 @@
 #include <random>
 
 #include "dialogs/lan_card_dlg.h"
+#include "res/resource_ids.h"
 
 namespace tarvik::testing {
 
@@ -11,8 +12,17 @@ int ScriptedRunner::RunModal(CDialog& dialog)
     const int id = dialog.Template().Id;
     Opened.push_back(id);
     const auto script = Scripts.find(id);
+    if (Program != nullptr) {
+        WhenUp(dialog, [&dialog, script, this] {
+            const int result = script == Scripts.end() ? res::IDCANCEL : script->second(dialog);
+            if (result != 0) {
+                dialog.EndDialog(result);
+            }
+        });
+        return Program->RunModal(dialog);
+    }
     if (script == Scripts.end()) {
-        return 2;  // cancelled
+        return res::IDCANCEL;
     }
     return script->second(dialog);
 }
