@@ -98,11 +98,4 @@ void Press(TemplateDialog& dialog, int id)
     }
 }
 
-void ClickListItem(TemplateDialog& dialog, int listId, int row)
-{
-    QListWidget* list = dialog.List(listId);
-    const QRect place = list->visualItemRect(list->item(row));
-    QTest::mouseClick(list->viewport(), Qt::LeftButton, Qt::NoModifier, place.center());
-}
-
 }  // namespace tarvik::testing

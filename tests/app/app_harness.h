@@ -110,7 +110,5 @@ MacAddress LabAdapterAddress(int n);
 
 // Presses a push button of a dialog (only enabled buttons react, as with a mouse).
 void Press(TemplateDialog& dialog, int id);
-// Clicks an item of a list box with the mouse.
-void ClickListItem(TemplateDialog& dialog, int listId, int row);
 
 }  // namespace tarvik::testing

@@ -33,7 +33,7 @@ void ClickListRow(CDialog& dialog, int listId, int row);
 
 // A key pressed with the dialog active, to the control with the focus; it has acted when the
 // call returns.
-enum class UserKey { Enter, Escape };
+enum class UserKey { Enter, Escape, Tab };
 void PressKey(CDialog& dialog, UserKey key);
 // Puts the focus on a control, as a click into it does.
 void FocusItem(CDialog& dialog, int id);
@@ -72,10 +72,19 @@ public:
     DialogRunner* Program = nullptr;
 };
 
+// The rows of a list box, and the row of a text (-1 when it has none).
+std::vector<std::string> Rows(const CDialog& dialog, int listId);
+int RowOf(const CDialog& dialog, int listId, const std::string& text);
+
+// 1000 bytes: two blocks written and verified; the bar ends at 512 * 100 / 1000 = 51.
+ImageSpec SmallImage();
+
 class DialogRig {
 public:
-    // Adapter cards by their descriptions: the first is lab0, the next lab1, ...
-    explicit DialogRig(std::vector<std::string> cards = {"lab0 (virtual)"});
+    // Adapter cards by their descriptions: the first is lab0, the next lab1, ...; the
+    // operating system the start-up finds.
+    explicit DialogRig(std::vector<std::string> cards = {"lab0 (virtual)"},
+                       std::uint32_t platformId = VER_PLATFORM_WIN32_NT);
     ~DialogRig();
 
     // The start-up sequence (the adapter choice among two or more); its result.
@@ -97,7 +106,7 @@ private:
     std::filesystem::path directory_;
     SystemFileSystem files_;
     std::unique_ptr<Registry> registry_;
-    FixedOsVersionQuery osVersion_{VER_PLATFORM_WIN32_NT};
+    FixedOsVersionQuery osVersion_;
     LabAccess access_;
 };
 

@@ -51,7 +51,10 @@ void PressKey(CDialog& dialog, UserKey key)
 {
     TemplateDialog& window = QtWindow(dialog);
     QWidget* focus = window.focusWidget() != nullptr ? window.focusWidget() : &window;
-    QTest::keyClick(focus, key == UserKey::Enter ? Qt::Key_Return : Qt::Key_Escape);
+    const Qt::Key qtKey = key == UserKey::Enter    ? Qt::Key_Return
+                          : key == UserKey::Escape ? Qt::Key_Escape
+                                                   : Qt::Key_Tab;
+    QTest::keyClick(focus, qtKey);
 }
 
 void FocusItem(CDialog& dialog, int id)

@@ -53,7 +53,9 @@ void PressKey(CDialog& dialog, UserKey key)
     if (focus == nullptr || ::GetAncestor(focus, GA_ROOT) != window.Handle()) {
         focus = window.Handle();
     }
-    const WPARAM virtualKey = key == UserKey::Enter ? VK_RETURN : VK_ESCAPE;
+    const WPARAM virtualKey = key == UserKey::Enter    ? VK_RETURN
+                              : key == UserKey::Escape ? VK_ESCAPE
+                                                       : VK_TAB;
     ::PostMessageW(focus, WM_KEYDOWN, virtualKey, 1);
     ::PostMessageW(focus, WM_KEYUP, virtualKey, static_cast<LPARAM>(0xC0000001U));
     RunWaitingMessages(window.Handle());
