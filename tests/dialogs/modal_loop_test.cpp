@@ -105,6 +105,7 @@ TEST_F(ProgramLoopTest, WorkStartedInsideADialogRunsUnderTheWaitCursor)
     };
     rig.Clock.Schedule(1, [&] { note("discovery"); });
     RunBrowseTarget(context);
+    rig.Network->State().SelectedTarget = "QV1A2B3C";
     RunPrepareUpgrade(context);
     note("closed");
     EXPECT_EQ(seen, (std::vector<std::string>{"discovery: wait", "browse: arrow", "prepare: arrow",

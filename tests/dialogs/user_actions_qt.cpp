@@ -61,7 +61,7 @@ void FocusItem(CDialog& dialog, int id)
 {
     QWidget* control = QtWindow(dialog).Control(id);
     ASSERT_NE(control, nullptr) << id;
-    control->setFocus(Qt::MouseFocusReason);
+    Click(control, control->rect().center());
 }
 
 void ClickCloseBox(CDialog& dialog)
