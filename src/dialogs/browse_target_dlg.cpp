@@ -51,7 +51,8 @@ void CBrowseTargetDlg::OnSelectionChange(int id)
 void CBrowseTargetDlg::OnOK()
 {
     if (!context_.Run.SelectedTarget.empty()) {
-        RunShowDeviceInformation(context_);
+        DialogContext nested = NestedIn(context_, Window().Native());
+        RunShowDeviceInformation(nested);
     }
     EndDialog(res::IDOK);
 }

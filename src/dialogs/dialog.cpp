@@ -33,8 +33,8 @@ void CDialog::InitDialog()
         return;
     }
     initialised_ = true;
-    // Enter presses the focused button, else OK: a default-button style elsewhere only
-    // changes how the button is drawn.
+    // Enter presses the focused button, else the dialog's default one: OK where the template
+    // gives it the default style.
     for (const res::ControlTemplate& control : template_.Controls) {
         if (control.Id == res::IDOK && control.Kind == res::ControlKind::DefPushButton) {
             window_->SetDefaultButton(res::IDOK);

@@ -27,6 +27,16 @@ struct DialogContext {
     NativeWindow Owner = nullptr;  // the main window, once there is one
 };
 
+// The context of a dialog opened from inside another: owned by that one, so that its modal
+// loop takes the input from the dialog underneath as the outer loop took it from the main
+// window (which is already disabled, and so would be the only window its loop disabled).
+inline DialogContext NestedIn(const DialogContext& context, NativeWindow dialog)
+{
+    DialogContext nested = context;
+    nested.Owner = dialog;
+    return nested;
+}
+
 // The wait cursor through the port for as long as the guard lives.
 class WaitCursorGuard {
 public:

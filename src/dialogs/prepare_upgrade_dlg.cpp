@@ -30,12 +30,16 @@ void CPrepareUpgradeDlg::OnInitDialog()
 void CPrepareUpgradeDlg::OnCommand(int id)
 {
     switch (id) {
-    case res::IDC_VIEW_FILE_INFO:
-        RunShowFileInformation(context_);
+    case res::IDC_VIEW_FILE_INFO: {
+        DialogContext nested = NestedIn(context_, Window().Native());
+        RunShowFileInformation(nested);
         break;
-    case res::IDC_VIEW_TARGET_INFO:
-        RunShowDeviceInformation(context_);
+    }
+    case res::IDC_VIEW_TARGET_INFO: {
+        DialogContext nested = NestedIn(context_, Window().Native());
+        RunShowDeviceInformation(nested);
         break;
+    }
     case res::IDC_UPGRADE:
         RunUpgradeCommand(context_.Run, context_.Port, progress_, context_.Run.SelectedTarget,
                           context_.Document.ImagePath);

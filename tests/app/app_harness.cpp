@@ -1,21 +1,17 @@
 #include "app_harness.h"
 
-#include <QListWidget>
 #include <QPushButton>
-#include <QTest>
 
 namespace tarvik::testing {
 
 void RecordingPort::ShowMessage(std::string_view text)
 {
     Messages.emplace_back(text);
-    log_.push_back("message:" + std::string(text));
 }
 
 void RecordingPort::BeginWaitCursor()
 {
     ++WaitDepth;
-    DeepestWait = std::max(DeepestWait, WaitDepth);
 }
 
 void RecordingPort::EndWaitCursor()
@@ -28,7 +24,6 @@ int ScriptedRunner::RunModal(CDialog& handler)
     TemplateDialog& dialog = QtWindow(handler);
     const int id = dialog.Template().Id;
     Opened.push_back(id);
-    log_.push_back("dialog:" + std::to_string(id));
     const auto script = Scripts.find(id);
     if (script == Scripts.end()) {
         return QDialog::Rejected;
@@ -96,13 +91,6 @@ void Press(TemplateDialog& dialog, int id)
     if (button != nullptr && button->isEnabled()) {
         button->click();
     }
-}
-
-void ClickListItem(TemplateDialog& dialog, int listId, int row)
-{
-    QListWidget* list = dialog.List(listId);
-    const QRect place = list->visualItemRect(list->item(row));
-    QTest::mouseClick(list->viewport(), Qt::LeftButton, Qt::NoModifier, place.center());
 }
 
 }  // namespace tarvik::testing

@@ -25,36 +25,24 @@
 
 namespace tarvik::testing {
 
-// Messages and dialogs as they came, in one list: "message:<text>" and "dialog:<id>".
-using EventLog = std::vector<std::string>;
-
 class RecordingPort final : public CommandPort {
 public:
-    explicit RecordingPort(EventLog& log) : log_(log) {}
     void ShowMessage(std::string_view text) override;
     void BeginWaitCursor() override;
     void EndWaitCursor() override;
 
     std::vector<std::string> Messages;
     int WaitDepth = 0;
-    int DeepestWait = 0;
-
-private:
-    EventLog& log_;
 };
 
 // Runs a dialog by the script given for its template; a dialog without one is cancelled.
 class ScriptedRunner final : public DialogRunner {
 public:
     using Script = std::function<int(TemplateDialog&)>;
-    explicit ScriptedRunner(EventLog& log) : log_(log) {}
     int RunModal(CDialog& dialog) override;
 
     std::map<int, Script> Scripts;
     std::vector<int> Opened;
-
-private:
-    EventLog& log_;
 };
 
 class ScriptedFileOpen final : public FileOpenPort {
@@ -87,11 +75,10 @@ public:
     // An image file in the rig's own directory.
     std::string WriteImage(const std::string& name, const ImageSpec& spec);
 
-    EventLog Log;
     SimKernel Clock;
     std::unique_ptr<Lab> Segment;
-    RecordingPort Port{Log};
-    ScriptedRunner Runner{Log};
+    RecordingPort Port;
+    ScriptedRunner Runner;
     ScriptedFileOpen FileOpen;
     QTemporaryDir Directory;
 
@@ -110,7 +97,5 @@ MacAddress LabAdapterAddress(int n);
 
 // Presses a push button of a dialog (only enabled buttons react, as with a mouse).
 void Press(TemplateDialog& dialog, int id);
-// Clicks an item of a list box with the mouse.
-void ClickListItem(TemplateDialog& dialog, int listId, int row);
 
 }  // namespace tarvik::testing

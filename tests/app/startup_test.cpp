@@ -4,10 +4,8 @@
 #include <QApplication>
 #include <QLineEdit>
 #include <QListWidget>
-#include <QTest>
 #include <gtest/gtest.h>
 
-#include "desktop/qt/kelbrin_view.h"
 #include "app_harness.h"
 #include "commands/outcomes.h"
 #include "commands/startup.h"
@@ -66,33 +64,6 @@ TEST(StartupTest, SelectionDialogComesBeforeTheWindowAndOffersTheCardsInOrder)
     EXPECT_EQ(rig.Runner.Opened, std::vector<int>{res::IDD_LAN_CARD});
     EXPECT_FALSE(windowAlreadyShown);
     EXPECT_EQ(OpenedAdapterAddress(rig), LabAdapterAddress(0));
-}
-
-TEST(StartupTest, EscapeAfterClickingTheThirdCardOpensThatCard)
-{
-    AppRig rig({{"lab0", "first card"}, {"lab1", "second card"}, {"lab2", "third card"}});
-    rig.Runner.Scripts[res::IDD_LAN_CARD] = [](TemplateDialog& dialog) {
-        dialog.show();
-        ClickListItem(dialog, res::IDC_NAME_LIST, 2);
-        EXPECT_EQ(dialog.Edit(res::IDC_NAME_EDIT)->text(), "third card");
-        QTest::keyClick(&dialog, Qt::Key_Escape);
-        return dialog.result();
-    };
-    ASSERT_EQ(rig.Start(), 0);
-    EXPECT_EQ(OpenedAdapterAddress(rig), LabAdapterAddress(2));
-}
-
-TEST(StartupTest, TypingIntoTheEditDoesNotChooseTheCard)
-{
-    AppRig rig({{"lab0", "first card"}, {"lab1", "second card"}});
-    rig.Runner.Scripts[res::IDD_LAN_CARD] = [](TemplateDialog& dialog) {
-        dialog.List(res::IDC_NAME_LIST)->setCurrentRow(1);
-        dialog.Edit(res::IDC_NAME_EDIT)->setText("first card");
-        Press(dialog, res::IDOK);
-        return dialog.result();
-    };
-    ASSERT_EQ(rig.Start(), 0);
-    EXPECT_EQ(OpenedAdapterAddress(rig), LabAdapterAddress(1));
 }
 
 TEST(StartupTest, NoCardEndsTheProgramWithAMessageAndNoWindow)

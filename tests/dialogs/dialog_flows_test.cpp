@@ -8,43 +8,15 @@
 #include <vector>
 
 #include "commands/outcomes.h"
+#include "commands/startup.h"
 #include "dialogs/browse_target_dlg.h"
 #include "dialogs/dialog_rig.h"
-#include "dialogs/info_dialogs.h"
 #include "dialogs/lan_card_dlg.h"
 #include "dialogs/prepare_upgrade_dlg.h"
 #include "res/resource_ids.h"
 
 namespace tarvik::testing {
 namespace {
-
-std::vector<std::string> Rows(const CDialog& dialog, int listId)
-{
-    std::vector<std::string> rows;
-    for (int row = 0; row < dialog.ListCount(listId); ++row) {
-        rows.push_back(dialog.ListText(listId, row));
-    }
-    return rows;
-}
-
-int RowOf(const CDialog& dialog, int listId, const std::string& text)
-{
-    const std::vector<std::string> rows = Rows(dialog, listId);
-    for (std::size_t row = 0; row < rows.size(); ++row) {
-        if (rows[row] == text) {
-            return static_cast<int>(row);
-        }
-    }
-    return -1;
-}
-
-// 1000 bytes: two blocks written and verified; the bar ends at 512 * 100 / 1000 = 51.
-ImageSpec SmallImage()
-{
-    ImageSpec spec = SampleImageSpec();
-    spec.Size = 1000;
-    return spec;
-}
 
 class DialogFlowTest : public ::testing::Test {
 protected:
@@ -80,6 +52,55 @@ TEST_F(DialogFlowTest, BrowseListsTheDevicesInCapitalsAndTheChosenOneOpensItsInf
     EXPECT_TRUE(rig.Port.Messages.empty());
 }
 
+TEST_F(DialogFlowTest, BrowseOkShowsTheLastChosenDeviceBeforeClosingAndNoneWithoutAChoice)
+{
+    std::vector<std::string> shown;
+    rig.Runner.Scripts[res::IDD_DEVICE_INFO] = [&](CDialog& dialog) {
+        shown.push_back(dialog.ItemText(res::IDC_DEVICE_NAME));
+        return res::IDOK;
+    };
+    bool closedBeforeInformation = true;
+    rig.Runner.Scripts[res::IDD_BROWSE_TARGET] = [&](CDialog& dialog) {
+        ClickListRow(dialog, res::IDC_NAME_LIST, RowOf(dialog, res::IDC_NAME_LIST, "QV1A2B3C"));
+        ClickListRow(dialog, res::IDC_NAME_LIST, RowOf(dialog, res::IDC_NAME_LIST, "QV000007"));
+        Press(dialog, res::IDOK);
+        closedBeforeInformation = shown.empty();
+        return res::IDOK;
+    };
+    RunBrowseTarget(*rig.Context);
+    EXPECT_FALSE(closedBeforeInformation);
+    EXPECT_EQ(shown, std::vector<std::string>{"QV000007"});
+    EXPECT_EQ(rig.Network->State().SelectedTarget, "QV000007");
+
+    rig.Runner.Opened.clear();
+    rig.Runner.Scripts[res::IDD_BROWSE_TARGET] = [&](CDialog& dialog) {
+        Press(dialog, res::IDOK);
+        return res::IDOK;
+    };
+    RunBrowseTarget(*rig.Context);
+    EXPECT_EQ(rig.Runner.Opened, std::vector<int>{res::IDD_BROWSE_TARGET});
+    EXPECT_TRUE(rig.Network->State().SelectedTarget.empty());
+}
+
+TEST(DialogBrowseWithoutAdapterTest, BroadcastErrorThenAnEmptyList)
+{
+    DialogRig rig({"lab"}, VER_PLATFORM_WIN32s);
+    ASSERT_TRUE(StartupLetsProgramRun(rig.Start())) << "the program runs on without an adapter";
+    rig.Port.Messages.clear();
+    rig.Network->State().SelectedTarget = "QV1A2B3C";
+    int listed = -1;
+    std::vector<std::string> messagesBefore;
+    rig.Runner.Scripts[res::IDD_BROWSE_TARGET] = [&](CDialog& dialog) {
+        listed = dialog.ListCount(res::IDC_NAME_LIST);
+        messagesBefore = rig.Port.Messages;
+        return res::IDCANCEL;
+    };
+    RunBrowseTarget(*rig.Context);
+    EXPECT_EQ(listed, 0);
+    EXPECT_EQ(messagesBefore, std::vector<std::string>{std::string(MSG_BROADCAST_ERROR)});
+    EXPECT_TRUE(rig.Network->State().SelectedTarget.empty());
+}
+
 TEST_F(DialogFlowTest, BrowseCancelledForgetsTheEarlierChoice)
 {
     rig.Network->State().SelectedTarget = "QV1A2B3C";
@@ -110,6 +131,21 @@ TEST(DialogStartupTest, TheFirstCardIsOfferedAndTheClickedOneIsTaken)
     MacAddress third = LAB_ADAPTER_ADDRESS;
     third[5] = static_cast<std::uint8_t>(third[5] + 2);
     EXPECT_EQ(rig.OpenedAdapter(), third);
+}
+
+TEST(DialogStartupTest, TypingIntoTheEditDoesNotChooseTheCard)
+{
+    DialogRig rig({"first card", "second card"});
+    rig.Runner.Scripts[res::IDD_LAN_CARD] = [](CDialog& dialog) {
+        ClickListRow(dialog, res::IDC_NAME_LIST, 1);
+        dialog.SetItemText(res::IDC_NAME_EDIT, "first card");
+        Press(dialog, res::IDOK);
+        return res::IDOK;
+    };
+    ASSERT_EQ(rig.Start(), 0);
+    MacAddress second = LAB_ADAPTER_ADDRESS;
+    second[5] = static_cast<std::uint8_t>(second[5] + 1);
+    EXPECT_EQ(rig.OpenedAdapter(), second);
 }
 
 TEST_F(DialogFlowTest, PrepareEnablesWhatTheSelectionAllowsAndShowsIt)
@@ -176,6 +212,21 @@ TEST_F(DialogFlowTest, UpgradeEndsFinishedInTheProgressWindowWhichCloseHides)
     EXPECT_TRUE(rig.Port.Messages.empty());
 }
 
+TEST_F(DialogFlowTest, PrepareViewButtonsOpenTheInformationDialogs)
+{
+    rig.Network->State().SelectedTarget = "QV1A2B3C";
+    rig.Document.ImagePath = rig.WriteImage("small.bin", SmallImage());
+    rig.Runner.Scripts[res::IDD_PREPARE_UPGRADE] = [&](CDialog& dialog) {
+        Press(dialog, res::IDC_VIEW_FILE_INFO);
+        Press(dialog, res::IDC_VIEW_TARGET_INFO);
+        return res::IDCANCEL;
+    };
+    RunPrepareUpgrade(*rig.Context);
+    EXPECT_EQ(rig.Runner.Opened, (std::vector<int>{res::IDD_PREPARE_UPGRADE, res::IDD_FILE_INFO,
+                                                   res::IDD_DEVICE_INFO}));
+    EXPECT_TRUE(rig.Port.Messages.empty());
+}
+
 TEST_F(DialogFlowTest, MismatchIsAMessageAndNoProgressWindow)
 {
     rig.Network->State().SelectedTarget = "QV000007";
@@ -187,30 +238,6 @@ TEST_F(DialogFlowTest, MismatchIsAMessageAndNoProgressWindow)
     };
     RunPrepareUpgrade(*rig.Context);
     EXPECT_EQ(rig.Port.Messages, std::vector<std::string>{std::string(MSG_HARDWARE_MISMATCH)});
-}
-
-TEST_F(DialogFlowTest, SelectBinFileShowsEveryFieldAndCancelForgetsTheFile)
-{
-    const ImageSpec spec = SampleImageSpec();
-    const std::string path = rig.WriteImage("sample.bin", spec);
-    std::vector<std::pair<int, std::string>> shown;
-    rig.Runner.Scripts[res::IDD_FILE_INFO] = [&](CDialog& dialog) {
-        shown.emplace_back(res::IDC_FILE_NAME, dialog.ItemText(res::IDC_FILE_NAME));
-        for (const auto& [box, field] : DescriptorBoxes()) {
-            shown.emplace_back(box, dialog.ItemText(box));
-        }
-        return res::IDOK;
-    };
-    RunSelectBinFile(*rig.Context, path);
-    std::vector<std::pair<int, std::string>> expected = {{res::IDC_FILE_NAME, path}};
-    for (const auto& [box, field] : DescriptorBoxes()) {
-        expected.emplace_back(box, FormatField(spec.Descriptor, field));
-    }
-    EXPECT_EQ(shown, expected);
-
-    RunSelectBinFile(*rig.Context, std::nullopt);
-    EXPECT_TRUE(rig.Document.ImagePath.empty());
-    EXPECT_EQ(rig.Runner.Opened, std::vector<int>{res::IDD_FILE_INFO});
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 #include <random>
 
 #include "dialogs/lan_card_dlg.h"
+#include "res/resource_ids.h"
 
 namespace tarvik::testing {
 
@@ -11,13 +12,50 @@ int ScriptedRunner::RunModal(CDialog& dialog)
     const int id = dialog.Template().Id;
     Opened.push_back(id);
     const auto script = Scripts.find(id);
+    if (Program != nullptr) {
+        WhenUp(dialog, [&dialog, script, this] {
+            const int result = script == Scripts.end() ? res::IDCANCEL : script->second(dialog);
+            if (result != 0) {
+                dialog.EndDialog(result);
+            }
+        });
+        return Program->RunModal(dialog);
+    }
     if (script == Scripts.end()) {
-        return 2;  // cancelled
+        return res::IDCANCEL;
     }
     return script->second(dialog);
 }
 
-DialogRig::DialogRig(std::vector<std::string> cards) : Segment(MakeBuiltInLab(Clock))
+std::vector<std::string> Rows(const CDialog& dialog, int listId)
+{
+    std::vector<std::string> rows;
+    for (int row = 0; row < dialog.ListCount(listId); ++row) {
+        rows.push_back(dialog.ListText(listId, row));
+    }
+    return rows;
+}
+
+int RowOf(const CDialog& dialog, int listId, const std::string& text)
+{
+    const std::vector<std::string> rows = Rows(dialog, listId);
+    for (std::size_t row = 0; row < rows.size(); ++row) {
+        if (rows[row] == text) {
+            return static_cast<int>(row);
+        }
+    }
+    return -1;
+}
+
+ImageSpec SmallImage()
+{
+    ImageSpec spec = SampleImageSpec();
+    spec.Size = 1000;
+    return spec;
+}
+
+DialogRig::DialogRig(std::vector<std::string> cards, std::uint32_t platformId)
+    : Segment(MakeBuiltInLab(Clock)), osVersion_(platformId)
 {
     std::vector<std::pair<std::string, std::string>> listed;
     for (std::size_t n = 0; n < cards.size(); ++n) {

@@ -20,15 +20,33 @@
 #include "lab/lab_setup.h"
 #include "platform/files/file_system.h"
 #include "platform/host/os_version.h"
-#include "platform/registry/registry.h"
 #include "platform/kernel/sim_kernel.h"
+#include "platform/registry/registry.h"
 
 namespace tarvik::testing {
 
 // What a user does with the mouse, through the toolkit: clicks a push button (a disabled one
-// does not react) and clicks a row of a list box.
+// does not react) and clicks a row of a list box. Neither reaches a dialog that another
+// dialog's modal loop has taken the input from.
 void Press(CDialog& dialog, int id);
 void ClickListRow(CDialog& dialog, int listId, int row);
+
+// A key pressed with the dialog active, to the control with the focus; it has acted when the
+// call returns.
+enum class UserKey { Enter, Escape, Tab };
+void PressKey(CDialog& dialog, UserKey key);
+// Puts the focus on a control, as a click into it does.
+void FocusItem(CDialog& dialog, int id);
+// The close box of the dialog's caption.
+void ClickCloseBox(CDialog& dialog);
+
+// The program's own port (message boxes, the wait cursor) and modal loop for this toolkit.
+std::unique_ptr<CommandPort> MakeProgramPort();
+std::unique_ptr<DialogRunner> MakeProgramRunner(CommandPort& port);
+// Runs action once the dialog's modal loop has started.
+void WhenUp(CDialog& dialog, std::function<void()> action);
+// Whether the toolkit shows the wait cursor over the program's windows now.
+bool WaitCursorShown();
 
 class RecordingPort final : public CommandPort {
 public:
@@ -41,6 +59,9 @@ public:
 };
 
 // Runs a dialog by the script given for its template; a dialog without one is cancelled.
+// With a program runner, each dialog runs in the program's own modal loop and its script is
+// played once the loop has started; a script that returns a result ends the dialog with it,
+// one that returns 0 has ended it itself.
 class ScriptedRunner final : public DialogRunner {
 public:
     using Script = std::function<int(CDialog&)>;
@@ -48,12 +69,22 @@ public:
 
     std::map<int, Script> Scripts;
     std::vector<int> Opened;
+    DialogRunner* Program = nullptr;
 };
+
+// The rows of a list box, and the row of a text (-1 when it has none).
+std::vector<std::string> Rows(const CDialog& dialog, int listId);
+int RowOf(const CDialog& dialog, int listId, const std::string& text);
+
+// 1000 bytes: two blocks written and verified; the bar ends at 512 * 100 / 1000 = 51.
+ImageSpec SmallImage();
 
 class DialogRig {
 public:
-    // Adapter cards by their descriptions: the first is lab0, the next lab1, ...
-    explicit DialogRig(std::vector<std::string> cards = {"lab0 (virtual)"});
+    // Adapter cards by their descriptions: the first is lab0, the next lab1, ...; the
+    // operating system the start-up finds.
+    explicit DialogRig(std::vector<std::string> cards = {"lab0 (virtual)"},
+                       std::uint32_t platformId = VER_PLATFORM_WIN32_NT);
     ~DialogRig();
 
     // The start-up sequence (the adapter choice among two or more); its result.
@@ -75,7 +106,7 @@ private:
     std::filesystem::path directory_;
     SystemFileSystem files_;
     std::unique_ptr<Registry> registry_;
-    FixedOsVersionQuery osVersion_{VER_PLATFORM_WIN32_NT};
+    FixedOsVersionQuery osVersion_;
     LabAccess access_;
 };
 

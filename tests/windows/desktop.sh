@@ -200,10 +200,63 @@ desktop_keys() {
   xdotool key --delay 60 "$@"
 }
 
+# desktop_status TITLE: the text of the window's status-bar message pane.
+desktop_status() {
+  { desktop_texts "$1" || true; } | awk -F'\t' '$1 == "control" && $3 == "msctls_statusbar32" { print $4; exit }'
+}
+
+# desktop_wait_status TITLE TEXT: until the message pane says TEXT.
+desktop_wait_status() {
+  local start=$SECONDS shown=""
+  while ((SECONDS - start < 15)); do
+    shown="$(desktop_status "$1")"
+    [[ "$shown" == "$2" ]] && return 0
+    sleep 0.2
+  done
+  desktop_fail "the message pane of \"$1\" says \"$shown\", not \"$2\""
+  return 1
+}
+
+# desktop_hover_button TITLE INDEX: the pointer over the toolbar's button INDEX (from 0).
+desktop_hover_button() {
+  local rect
+  rect="$({ desktop_texts "$1" || true; } | awk -F'\t' -v n="$2" '$1 == "button" && $2 == n { print $3; exit }')"
+  [[ -n "$rect" ]] || { desktop_fail "\"$1\" has no toolbar button $2"; return 1; }
+  read -r left top right bottom <<<"$rect"
+  xdotool mousemove $(((left + right) / 2)) $(((top + bottom) / 2))
+}
+
+# desktop_hover_away TITLE: the pointer over the middle of the window, away from its bars.
+desktop_hover_away() {
+  local rect
+  rect="$(_desktop_rect "$1" "")"
+  read -r left top right bottom <<<"$rect"
+  xdotool mousemove $(((left + right) / 2)) $(((top + bottom) / 2))
+}
+
+# desktop_fly_by: the main window's message pane, flat (no border), shows the prompt of the
+# toolbar button under the pointer and of the highlighted menu item, and "Ready" after each.
+desktop_fly_by() {
+  { desktop_texts "$MAIN_TITLE" || true; } | awk -F'\t' '$1 == "pane" && $2 == 0 { print $3 }' |
+    grep -qx '0x0100' || desktop_fail "the message pane is not drawn without a border"
+  desktop_hover_button "$MAIN_TITLE" 1 || return 1
+  desktop_wait_status "$MAIN_TITLE" "Browse Targets on Network"
+  desktop_hover_button "$MAIN_TITLE" 2 || return 1
+  desktop_wait_status "$MAIN_TITLE" "Prepare for Upgrade"
+  desktop_hover_away "$MAIN_TITLE"
+  desktop_wait_status "$MAIN_TITLE" "Ready"
+  desktop_keys alt+f
+  desktop_wait_status "$MAIN_TITLE" "Select Firmware BIN File for Upgrade"
+  desktop_keys Down
+  desktop_wait_status "$MAIN_TITLE" "Quit the application"
+  desktop_keys Escape Escape
+  desktop_wait_status "$MAIN_TITLE" "Ready"
+}
+
 MAIN_TITLE="Upgrade Utility - Tarvik"
 
 # desktop_walkthrough IMAGE FIT MISMATCH MESSAGE
-# With the main window up: Select BIN File (IMAGE typed into the file-open dialog, a Windows
+# With the main window up: the fly-by prompts; Select BIN File (IMAGE typed into the file-open dialog, a Windows
 # path), its information; Browse Target, FIT clicked, its information; Prepare Upgrade and an
 # upgrade to "Upgrade Finish"; the same with MISMATCH, which ends in MESSAGE; About; Exit.
 desktop_walkthrough() {
@@ -212,6 +265,7 @@ desktop_walkthrough() {
   desktop_texts "$MAIN_TITLE" | grep -q $'control\t0\tmsctls_statusbar32\tReady' ||
     desktop_fail "the status bar does not say Ready"
   desktop_shot "$MAIN_TITLE" main-window
+  desktop_fly_by
 
   # Select BIN File, by its accelerator.
   desktop_keys ctrl+o

@@ -3,8 +3,10 @@
 //   show TITLE        the shown top-level window of that title: "window", its handle, title
 //                     and screen rectangle; then per control "control", id, class, text,
 //                     screen rectangle and whether it is enabled; per list box row "row", the
-//                     list's id, the row, its text and the rows' height in pixels. Status 1
-//                     when there is no such window.
+//                     list's id, the row, its text and the rows' height in pixels; per
+//                     status-bar pane "pane", its index and drawing flags; per toolbar button
+//                     "button", its index and screen rectangle. Status 1 when there is no
+//                     such window.
 //   check TEMPLATE    the shown window of the template's caption against the template: each
 //                     control's id, class and text (labels and buttons). Status 1 on the first
 //                     difference, which it names.
@@ -48,6 +50,35 @@ std::string RectOf(HWND window)
     return text;
 }
 
+// Per pane of a status bar, "pane", its index and its drawing flags (SBT_NOBORDERS, ...).
+void PrintPanes(HWND bar)
+{
+    const LRESULT count = ::SendMessageW(bar, SB_GETPARTS, 0, 0);
+    for (LRESULT pane = 0; pane < count; ++pane) {
+        const LRESULT length = ::SendMessageW(bar, SB_GETTEXTLENGTHW, static_cast<WPARAM>(pane), 0);
+        std::printf("pane\t%d\t0x%04x\n", static_cast<int>(pane),
+                    static_cast<unsigned>(HIWORD(length)));
+    }
+}
+
+// Per button of a toolbar, "button", its index and its screen rectangle. The buttons are all
+// of one size, side by side from the toolbar's left (a rectangle asked of the toolbar itself
+// would not cross from its process to this one).
+void PrintButtons(HWND toolbar)
+{
+    RECT bar{};
+    ::GetWindowRect(toolbar, &bar);
+    const LRESULT count = ::SendMessageW(toolbar, TB_BUTTONCOUNT, 0, 0);
+    const LRESULT size = ::SendMessageW(toolbar, TB_GETBUTTONSIZE, 0, 0);
+    const long width = LOWORD(size);
+    const long height = HIWORD(size);
+    for (LRESULT button = 0; button < count; ++button) {
+        const long left = bar.left + static_cast<long>(button) * width;
+        std::printf("button\t%d\t%ld %ld %ld %ld\n", static_cast<int>(button), left, bar.top,
+                    left + width, bar.top + height);
+    }
+}
+
 struct Search {
     std::wstring Title;
     HWND Found = nullptr;
@@ -88,6 +119,12 @@ int Show(const std::string& title)
         const std::string kind = ClassOf(child);
         std::printf("control\t%d\t%s\t%s\t%s\t%d\n", id, kind.c_str(), TextOf(child).c_str(),
                     RectOf(child).c_str(), ::IsWindowEnabled(child) ? 1 : 0);
+        if (kind == "msctls_statusbar32") {
+            PrintPanes(child);
+        }
+        if (kind == "ToolbarWindow32") {
+            PrintButtons(child);
+        }
         if (kind == "ListBox") {
             const LRESULT count = ::SendMessageW(child, LB_GETCOUNT, 0, 0);
             const LRESULT height = ::SendMessageW(child, LB_GETITEMHEIGHT, 0, 0);

@@ -7,74 +7,26 @@
 
 #include <cstdio>
 #include <memory>
+#include <optional>
 #include <string>
-#include <string_view>
 
 #include "commands/outcomes.h"
 #include "commands/run_environment.h"
 #include "commands/startup.h"
+#include "desktop/options/desktop_options.h"
+#include "desktop/win32/main_frame.h"
 #include "dialogs/lan_card_dlg.h"
 #include "platform/host/program_start.h"
-#include "platform/version.h"
-#include "desktop/win32/main_frame.h"
-
-namespace {
-
-constexpr char USAGE[] =
-    "Usage: tarvik.exe [--lab] [--trace FILE] [FILE]\n"
-    "Tarvik: loads firmware images into devices on the local Ethernet segment.\n"
-    "\n"
-    "Options:\n"
-    "  --lab         Run on the built-in lab's virtual segment.\n"
-    "  --trace FILE  Write every frame sent and received to FILE as a pcap capture.\n"
-    "  --help        Show this text.\n"
-    "  --version     Show the version.\n"
-    "Arguments:\n"
-    "  FILE          A document file; it only titles the window.\n";
-
-struct Options {
-    bool Lab = false;
-    std::string Trace;
-    std::string Document;
-};
-
-// 0 to go on; otherwise the exit status.
-int ParseOptions(int argc, char** argv, Options& options)
-{
-    for (int i = 1; i < argc; ++i) {
-        const std::string_view argument = argv[i];
-        if (argument == "--lab") {
-            options.Lab = true;
-        } else if (argument == "--trace" && i + 1 < argc) {
-            options.Trace = argv[++i];
-        } else if (argument.starts_with("--trace=")) {
-            options.Trace = std::string(argument.substr(8));
-        } else if (argument == "--help" || argument == "-h") {
-            std::fputs(USAGE, stdout);
-            return -1;
-        } else if (argument == "--version" || argument == "-v") {
-            std::printf("Tarvik %.*s\n", static_cast<int>(tarvik::TARVIK_VERSION.size()),
-                        tarvik::TARVIK_VERSION.data());
-            return -1;
-        } else if (argument.starts_with("-")) {
-            std::fprintf(stderr, "tarvik: Unknown option '%s'.\n", argv[i]);
-            return 2;
-        } else {
-            options.Document = argv[i];
-        }
-    }
-    return 0;
-}
-
-}  // namespace
 
 int main(int argc, char** argv)
 {
     tarvik::ProgramStart start(argc, argv);
-    Options options;
-    if (const int status = ParseOptions(start.Argc(), start.Argv(), options); status != 0) {
-        return status < 0 ? 0 : status;
+    const tarvik::DesktopCommandLine line =
+        tarvik::ParseDesktopCommandLine({"tarvik.exe", false}, start.Argc(), start.Argv());
+    if (const std::optional<int> status = tarvik::FinishWithoutRunning(line)) {
+        return *status;
     }
+    const tarvik::DesktopOptions& options = line.Options;
 
     const std::unique_ptr<tarvik::RunEnvironment> network = tarvik::RunEnvironment::Make(
         options.Lab ? tarvik::SegmentKind::Lab : tarvik::SegmentKind::Real);

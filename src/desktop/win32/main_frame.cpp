@@ -11,6 +11,7 @@
 #include "dialogs/browse_target_dlg.h"
 #include "dialogs/info_dialogs.h"
 #include "dialogs/prepare_upgrade_dlg.h"
+#include "res/accelerator_keys.h"
 #include "res/resource_ids.h"
 #include "res/shell_resources.h"
 
@@ -27,41 +28,17 @@ std::wstring Wide(std::string_view text)
     return WideText(text);
 }
 
-// "Ctrl+O", "Shift+Del", "Alt+Backspace", "F6": the accelerator table's portable key text.
-std::optional<ACCEL> ParseAccelerator(std::string_view keys, int command)
+// An entry of the accelerator table from its portable key text.
+std::optional<ACCEL> ToAccel(const res::Accelerator& accelerator)
 {
-    ACCEL accelerator{FVIRTKEY, 0, static_cast<WORD>(command)};
-    while (true) {
-        const std::size_t plus = keys.find('+');
-        if (plus == std::string_view::npos) {
-            break;
-        }
-        const std::string_view modifier = keys.substr(0, plus);
-        if (modifier == "Ctrl") {
-            accelerator.fVirt |= FCONTROL;
-        } else if (modifier == "Shift") {
-            accelerator.fVirt |= FSHIFT;
-        } else if (modifier == "Alt") {
-            accelerator.fVirt |= FALT;
-        } else {
-            return std::nullopt;
-        }
-        keys.remove_prefix(plus + 1);
-    }
-    if (keys.size() == 1) {
-        accelerator.key = static_cast<WORD>(keys[0]);
-    } else if (keys == "Del") {
-        accelerator.key = VK_DELETE;
-    } else if (keys == "Ins") {
-        accelerator.key = VK_INSERT;
-    } else if (keys == "Backspace") {
-        accelerator.key = VK_BACK;
-    } else if (keys.size() == 2 && keys[0] == 'F' && keys[1] >= '1' && keys[1] <= '9') {
-        accelerator.key = static_cast<WORD>(VK_F1 + (keys[1] - '1'));
-    } else {
+    const std::optional<res::AcceleratorKey> keys = res::ParseAcceleratorKeys(accelerator.Keys);
+    if (!keys) {
         return std::nullopt;
     }
-    return accelerator;
+    const int modifiers = (keys->Control ? FCONTROL : 0) | (keys->Shift ? FSHIFT : 0) |
+                          (keys->Alt ? FALT : 0);
+    return ACCEL{static_cast<BYTE>(FVIRTKEY | modifiers), keys->VirtualKey,
+                 static_cast<WORD>(accelerator.CommandId)};
 }
 
 HMENU BuildMenu()
@@ -138,8 +115,7 @@ bool Win32MainFrame::Create(int showCommand)
 
     std::vector<ACCEL> table;
     for (const res::Accelerator& accelerator : res::Accelerators()) {
-        if (const std::optional<ACCEL> parsed =
-                ParseAccelerator(accelerator.Keys, accelerator.CommandId)) {
+        if (const std::optional<ACCEL> parsed = ToAccel(accelerator)) {
             table.push_back(*parsed);
         }
     }
@@ -238,9 +214,18 @@ void Win32MainFrame::UpdateTimePane()
     ::SendMessageW(statusBar_, SB_SETTEXTW, 1, reinterpret_cast<LPARAM>(time.c_str()));
 }
 
+// The message pane is drawn without a border, flat on the bar.
 void Win32MainFrame::SetStatusText(std::string_view text)
 {
-    ::SendMessageW(statusBar_, SB_SETTEXTW, 0, reinterpret_cast<LPARAM>(Wide(text).c_str()));
+    ::SendMessageW(statusBar_, SB_SETTEXTW, 0 | SBT_NOBORDERS,
+                   reinterpret_cast<LPARAM>(Wide(text).c_str()));
+}
+
+void Win32MainFrame::ShowPrompt(int commandId)
+{
+    const std::string_view prompt = commandId == 0 ? std::string_view()
+                                                   : res::PromptStatusText(commandId);
+    SetStatusText(prompt.empty() ? res::LoadString(res::IDS_IDLE_MESSAGE) : prompt);
 }
 
 void Win32MainFrame::UpdateTitle()
@@ -378,15 +363,20 @@ LRESULT Win32MainFrame::OnMessage(UINT message, WPARAM wParam, LPARAM lParam)
         const UINT flags = HIWORD(wParam);
         const int id = LOWORD(wParam);
         if (flags == 0xFFFF && lParam == 0) {
-            SetStatusText(res::LoadString(res::IDS_IDLE_MESSAGE));
+            ShowPrompt(0);
         } else if ((flags & (MF_POPUP | MF_SEPARATOR)) == 0) {
-            const std::string_view prompt = res::PromptStatusText(id);
-            SetStatusText(prompt.empty() ? res::LoadString(res::IDS_IDLE_MESSAGE) : prompt);
+            ShowPrompt(id);
         }
         return 0;
     }
     case WM_NOTIFY: {
         auto* header = reinterpret_cast<NMHDR*>(lParam);
+        if (header->hwndFrom == toolBar_ && header->code == TBN_HOTITEMCHANGE) {
+            // The fly-by prompt: the button under the pointer, "Ready" once it has left.
+            const auto* hot = reinterpret_cast<NMTBHOTITEM*>(lParam);
+            ShowPrompt((hot->dwFlags & HICF_LEAVING) != 0 ? 0 : hot->idNew);
+            return 0;
+        }
         if (header->code == TTN_GETDISPINFOW) {
             auto* info = reinterpret_cast<NMTTDISPINFOW*>(lParam);
             const auto found = tooltips_.find(static_cast<int>(header->idFrom));

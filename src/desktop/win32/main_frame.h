@@ -42,6 +42,8 @@ private:
     void LayOut();
     void UpdateTimePane();
     void SetStatusText(std::string_view text);
+    // The command's prompt in the message pane; "Ready" for none (0).
+    void ShowPrompt(int commandId);
     void UpdateTitle();
     void Paint();
     void SelectBinFile();

@@ -2,6 +2,7 @@
 
 #include <QCoreApplication>
 #include <QFontMetrics>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -141,10 +142,11 @@ QWidget* TemplateDialog::CreateControl(const res::ControlTemplate& control)
         QPushButton* button = defaultStyle ? new DefaultStyledButton(text, this)
                                            : new QPushButton(text, this);
         button->setFocusPolicy(tabStop ? Qt::StrongFocus : Qt::ClickFocus);
-        // Enter presses the focused button, else OK: a default-button style elsewhere only
-        // changes how the button is drawn.
-        if (id == res::IDOK && defaultStyle) {
-            button->setDefault(true);
+        // Enter is the dialog's own (keyPressEvent), as the dialog manager handles it: Qt's
+        // default and auto-default buttons would press other buttons than it does.
+        button->setAutoDefault(false);
+        if (defaultStyle) {
+            defaultId_ = id;
         }
         connect(button, &QPushButton::clicked, this, [this, id] { Pressed(id); });
         return button;
@@ -307,8 +309,27 @@ void TemplateDialog::SetFocusItem(int id)
 
 void TemplateDialog::SetDefaultButton(int id)
 {
-    if (QPushButton* button = Button(id)) {
-        button->setDefault(true);
+    defaultId_ = id;
+}
+
+// Enter as Win32's dialog manager takes it: the push button with the focus, else the dialog's
+// default button (the last one the template gives the default style, unless the dialog named
+// another), when it is enabled; else OK, when the dialog has one.
+void TemplateDialog::keyPressEvent(QKeyEvent* event)
+{
+    const bool enter = event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;
+    if (!enter || (event->modifiers() & ~Qt::KeypadModifier) != Qt::NoModifier) {
+        QDialog::keyPressEvent(event);
+        return;
+    }
+    int id = defaultId_ != 0 ? defaultId_ : res::IDOK;
+    for (const auto& [controlId, control] : controls_) {
+        if (control == focusWidget() && qobject_cast<QPushButton*>(control) != nullptr) {
+            id = controlId;
+        }
+    }
+    if (const QPushButton* button = Button(id); button != nullptr && button->isEnabled()) {
+        Pressed(id);
     }
 }
 

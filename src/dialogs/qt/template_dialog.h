@@ -72,6 +72,7 @@ public:
 
 protected:
     void reject() override;
+    void keyPressEvent(QKeyEvent* event) override;
 
 private:
     QWidget* CreateControl(const res::ControlTemplate& control);
@@ -82,6 +83,7 @@ private:
     CDialog* handler_;
     QSize baseUnits_;
     std::map<int, QWidget*> controls_;
+    int defaultId_ = 0;
 };
 
 // The Qt window of a dialog made while the program runs on Qt.

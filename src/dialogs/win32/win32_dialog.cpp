@@ -56,7 +56,50 @@ void CenterOverOwner(HWND window, HWND owner)
     ::SetWindowPos(window, nullptr, left, top, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
+// The dialog whose keys a message is (Tab, Enter, Escape): the dialog of the window it is
+// for, so that the progress window shown beside a modal dialog takes its own keys, or the
+// modal dialog for anything else.
+HWND DialogOf(HWND target, HWND modal)
+{
+    constexpr ATOM DIALOG_CLASS_ATOM = 0x8002;
+    HWND root = target != nullptr ? ::GetAncestor(target, GA_ROOT) : nullptr;
+    if (root != nullptr && root != modal &&
+        static_cast<ATOM>(::GetClassLongPtrW(root, GCW_ATOM)) == DIALOG_CLASS_ATOM &&
+        ::IsWindowEnabled(root) != FALSE) {
+        return root;
+    }
+    return modal;
+}
+
+void DispatchDialogMessage(MSG& message, HWND modal)
+{
+    if (::IsDialogMessageW(DialogOf(message.hwnd, modal), &message) == FALSE) {
+        ::TranslateMessage(&message);
+        ::DispatchMessageW(&message);
+    }
+}
+
 }  // namespace
+
+void RunWaitingMessages(HWND dialog)
+{
+    HWND modal = dialog;
+    while (modal != nullptr) {
+        auto* window = reinterpret_cast<Win32DialogWindow*>(::GetWindowLongPtrW(modal, DWLP_USER));
+        if (window != nullptr && window->InModalLoop()) {
+            break;
+        }
+        modal = ::GetWindow(modal, GW_OWNER);
+    }
+    MSG message;
+    while (::PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+        if (message.message == WM_QUIT) {
+            ::PostQuitMessage(static_cast<int>(message.wParam));
+            break;
+        }
+        DispatchDialogMessage(message, modal != nullptr ? modal : dialog);
+    }
+}
 
 Win32DialogWindow::Win32DialogWindow(const res::DialogTemplate& dialog, CDialog& handler,
                                      HWND owner)
@@ -300,10 +343,7 @@ int Win32DialogWindow::RunModalLoop()
             quit = got == 0;
             break;
         }
-        if (::IsDialogMessageW(window_, &message) == FALSE) {
-            ::TranslateMessage(&message);
-            ::DispatchMessageW(&message);
-        }
+        DispatchDialogMessage(message, window_);
     }
     modal_ = false;
     // The owner comes back before the dialog goes, so that the activation returns to it.
@@ -345,16 +385,32 @@ void Win32CommandPort::ShowMessage(std::string_view text)
 
 void Win32CommandPort::BeginWaitCursor()
 {
-    ++waitDepth_;
+    cursors_.push_back(CURSOR_WAIT);
     RestoreCursor();
 }
 
 void Win32CommandPort::EndWaitCursor()
 {
-    if (waitDepth_ > 0) {
-        --waitDepth_;
-    }
+    Pop();
     RestoreCursor();
+}
+
+void Win32CommandPort::EnterModal()
+{
+    cursors_.push_back(CURSOR_ARROW);
+}
+
+void Win32CommandPort::LeaveModal()
+{
+    Pop();
+}
+
+// Begin and end come in pairs, nested: the last one put up is the one taken down.
+void Win32CommandPort::Pop()
+{
+    if (!cursors_.empty()) {
+        cursors_.pop_back();
+    }
 }
 
 void Win32CommandPort::RestoreCursor() const

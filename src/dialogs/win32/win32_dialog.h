@@ -66,9 +66,15 @@ private:
 // The window of a dialog made while the program runs on Win32.
 Win32DialogWindow& Win32Window(CDialog& dialog);
 
+// Runs the messages waiting in the queue as the modal loop the dialog is in (its own or its
+// owner's) would, and returns when none is left.
+void RunWaitingMessages(HWND dialog);
+
 // The desktop's CommandPort on Windows: the warning message box captioned "Tarvik" with one
-// OK button, and the wait cursor. The wait cursor gives way to the arrow while a modal dialog
-// or a box is up.
+// OK button, and the wait cursor. The cursors stack and the latest wins: a modal dialog or a
+// box brings the arrow over a command's wait cursor, and work started from inside the dialog
+// (a transfer, a device query) brings the wait cursor back over the dialog's arrow until it
+// ends. The dialog manager would otherwise put its arrow back over the whole transfer.
 class Win32CommandPort final : public CommandPort {
 public:
     void SetOwner(HWND owner) { owner_ = owner; }
@@ -76,17 +82,18 @@ public:
     void BeginWaitCursor() override;
     void EndWaitCursor() override;
     // What the cursor over the program's windows should be now.
-    bool Waiting() const { return waitDepth_ > 0 && modalDepth_ == 0; }
+    bool Waiting() const { return !cursors_.empty() && cursors_.back() == CURSOR_WAIT; }
     void RestoreCursor() const;
 
-    // Held by the modal loops.
-    void EnterModal() { ++modalDepth_; }
-    void LeaveModal() { --modalDepth_; }
+    // Held by the modal loops and the boxes.
+    void EnterModal();
+    void LeaveModal();
 
 private:
+    void Pop();
+
     HWND owner_ = nullptr;
-    int waitDepth_ = 0;
-    int modalDepth_ = 0;
+    std::vector<WORD> cursors_;
 };
 
 // Runs each dialog in its own modal loop, with the arrow cursor.
