@@ -134,7 +134,7 @@ TEST_F(PcapReaderTest, FilesThatAreNoEthernetCaptureAreRefusedWithAReason)
              ""},
                             // Far beyond a trace of one session: said as such, before it is read.
         {"a file of a day's traffic",
-         [this] {
+         [&] {
         dumpOf(DLT_EN10MB);
         std::filesystem::resize_file(path, LONGEST_CAPTURE_FILE + 1);
          },
