@@ -109,7 +109,7 @@ void PrintTo(const Scenario& scenario, std::ostream* out)
 constexpr std::size_t CLEAN_UPGRADE_REQUESTS = 23;
 // A device's answer delay that brings its replies to the tool, over the lab's segment, within
 // a few milliseconds of the 990 ms the tool waits for each.
-constexpr std::uint32_t NEAR_TIMEOUT_MS = 986;
+constexpr std::uint32_t NEAR_TIMEOUT_MS = 989;
 
 class ReplayTest : public ::testing::TestWithParam<Scenario> {
 protected:
