@@ -114,6 +114,33 @@ std::uint64_t ToMicroseconds(std::uint64_t stamp, std::uint64_t unitsPerSecond)
            static_cast<std::uint64_t>(static_cast<long double>(rest) * 1000000 / unitsPerSecond);
 }
 
+// An interface description block's body (at least its 8 fixed bytes) from body to bodyEnd: the
+// link type, and the time resolution when an option gives one.
+PcapngInterface ReadInterface(const Reader& file, std::size_t body, std::size_t bodyEnd)
+{
+    PcapngInterface interface;
+    interface.LinkType = file.U16(body);
+    for (std::size_t option = body + 8; option + 4 <= bodyEnd;) {
+        const std::uint16_t code = file.U16(option);
+        const std::uint16_t size = file.U16(option + 2);
+        if (code == PCAPNG_OPTION_END || option + 4 + size > bodyEnd) {
+            break;
+        }
+        if (code == PCAPNG_OPTION_TIME_RESOLUTION && size >= 1) {
+            const std::uint8_t resolution = file.Bytes(option + 4, 1)[0];
+            const unsigned exponent = resolution & 0x7F;
+            const unsigned base = (resolution & 0x80) != 0 ? 2 : 10;
+            std::uint64_t units = 1;
+            for (unsigned i = 0; i < exponent && units < (1ULL << 60); ++i) {
+                units *= base;
+            }
+            interface.UnitsPerSecond = units;
+        }
+        option += 4 + ((size + 3u) & ~3u);
+    }
+    return interface;
+}
+
 std::optional<std::vector<CapturedFrame>> ReadPcapng(Reader& file, std::string& error)
 {
     std::vector<CapturedFrame> frames;
@@ -154,27 +181,7 @@ std::optional<std::vector<CapturedFrame>> ReadPcapng(Reader& file, std::string& 
                 error = "an interface block is cut off";
                 return std::nullopt;
             }
-            PcapngInterface interface;
-            interface.LinkType = file.U16(body);
-            for (std::size_t option = body + 8; option + 4 <= bodyEnd;) {
-                const std::uint16_t code = file.U16(option);
-                const std::uint16_t size = file.U16(option + 2);
-                if (code == PCAPNG_OPTION_END || option + 4 + size > bodyEnd) {
-                    break;
-                }
-                if (code == PCAPNG_OPTION_TIME_RESOLUTION && size >= 1) {
-                    const std::uint8_t resolution = file.Bytes(option + 4, 1)[0];
-                    const unsigned exponent = resolution & 0x7F;
-                    const unsigned base = (resolution & 0x80) != 0 ? 2 : 10;
-                    std::uint64_t units = 1;
-                    for (unsigned i = 0; i < exponent && units < (1ULL << 60); ++i) {
-                        units *= base;
-                    }
-                    interface.UnitsPerSecond = units;
-                }
-                option += 4 + ((size + 3u) & ~3u);
-            }
-            interfaces.push_back(interface);
+            interfaces.push_back(ReadInterface(file, body, bodyEnd));
         } else if (type == PCAPNG_ENHANCED_PACKET || type == PCAPNG_SIMPLE_PACKET) {
             const bool enhanced = type == PCAPNG_ENHANCED_PACKET;
             const std::size_t header = enhanced ? 20 : 4;
