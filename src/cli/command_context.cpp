@@ -7,6 +7,7 @@
 #include "cli/json_output.h"
 #include "commands/commands.h"
 #include "commands/startup.h"
+#include "platform/capture/packet_driver.h"
 #include "protocol/upgrade_link.h"
 
 namespace tarvik::cli {
@@ -88,7 +89,7 @@ std::string CommandContext::InterfaceName() const
         return Options.Interface;
     }
     const std::string& name = list.Names[static_cast<std::size_t>(list.Selection)];
-    return name.starts_with(ADAPTER_NAME_PREFIX) ? name.substr(ADAPTER_NAME_PREFIX.size()) : name;
+    return std::string(InterfaceNameOf(name).value_or(name));
 }
 
 }  // namespace tarvik::cli
