@@ -44,6 +44,32 @@ std::optional<RecordedSession> ReadReplay(const TargetOptions& options)
     return session;
 }
 
+// The interface by its own name, or by one its users know it by (Windows: the connection's
+// friendly name or the adapter's description); empty, said on stderr, when there is none.
+std::string ResolveInterface(Machine& system, const std::string& given)
+{
+    std::string interfaceName = given;
+    if (!system.HasInterface(interfaceName)) {
+        interfaceName = system.Naming().InterfaceOfName(given);
+    }
+    if (interfaceName.empty() || !system.HasInterface(interfaceName)) {
+        std::fprintf(stderr, "tarvik-target: no interface %s\n", given.c_str());
+        return {};
+    }
+    return interfaceName;
+}
+
+std::unique_ptr<PcapTrace> OpenTrace(const std::string& path, Kernel& kernel)
+{
+    std::string error;
+    auto trace = PcapTrace::Open(path, kernel, error);
+    if (!trace) {
+        std::fprintf(stderr, "tarvik-target: cannot write the trace %s: %s\n", path.c_str(),
+                     error.c_str());
+    }
+    return trace;
+}
+
 }  // namespace
 
 std::uint64_t ServeDevice(Kernel& kernel, DeviceAdapter& adapter, DeviceSide& device,
@@ -89,19 +115,55 @@ int ReplayOn(Kernel& kernel, DeviceAdapter& adapter, const TargetOptions& option
     return 0;
 }
 
+// The emulated device's settings, answering for the address the adapter took; nothing, said
+// on stderr, when the interface has no hardware address.
+std::optional<TargetConfig> EmulatedConfig(const TargetOptions& options, DeviceAdapter& adapter)
+{
+    TargetConfig config;
+    if (const auto address = adapter.StationAddress()) {
+        config.Address = *address;
+    } else {
+        std::fprintf(stderr, "tarvik-target: %s has no hardware address; give --mac\n",
+                     options.Interface.c_str());
+        return std::nullopt;
+    }
+    config.Descriptor = LabTargetDescriptor(options.BoardCode);
+    config.Variants = options.Variants;
+    config.Faults = options.Faults;
+    return config;
+}
+
+int EmulateOn(Kernel& kernel, DeviceAdapter& adapter, const TargetOptions& options,
+              const TargetConfig& config, const std::function<bool()>& stop)
+{
+    EmulatedTarget device(config);
+    const std::string name = FormatDeviceName(config.Address);
+    device.SetRequestLog([&name](const std::string& line) {
+        std::printf("%s %s\n", name.c_str(), line.c_str());
+        std::fflush(stdout);
+    });
+    std::fprintf(stderr, "tarvik-target: %s (board %s) ready on %s\n", name.c_str(),
+                 FormatHexBytes(options.BoardCode).c_str(), options.Interface.c_str());
+
+    const std::uint64_t sent = ServeDevice(kernel, adapter, device, stop);
+
+    int status = 0;
+    if (!options.DumpPath.empty() && !WriteDump(options.DumpPath, device)) {
+        std::fprintf(stderr, "tarvik-target: cannot write %s\n", options.DumpPath.c_str());
+        status = 1;
+    }
+    std::fprintf(stderr, "tarvik-target: %s stopped after %llu replies\n", name.c_str(),
+                 static_cast<unsigned long long>(sent));
+    return status;
+}
+
 }  // namespace
 
 int RunDaemon(const TargetOptions& options, const std::function<bool()>& stop)
 {
     const std::unique_ptr<Machine> system = OpenMachine();
-    // The interface by its own name, or by one its users know it by (Windows: the connection's
-    // friendly name or the adapter's description).
-    std::string interfaceName = options.Interface;
-    if (!system->HasInterface(interfaceName)) {
-        interfaceName = system->Naming().InterfaceOfName(options.Interface);
-    }
-    if (interfaceName.empty() || !system->HasInterface(interfaceName)) {
-        std::fprintf(stderr, "tarvik-target: no interface %s\n", options.Interface.c_str());
+    const std::string interfaceName = ResolveInterface(*system, options.Interface);
+    if (interfaceName.empty()) {
         return 1;
     }
     // The dump is written only at the end of a run: a path it cannot go to is said now.
@@ -126,14 +188,8 @@ int RunDaemon(const TargetOptions& options, const std::function<bool()>& stop)
 
     Kernel& kernel = system->Clock();
     std::unique_ptr<PcapTrace> trace;
-    if (!options.TracePath.empty()) {
-        std::string error;
-        trace = PcapTrace::Open(options.TracePath, kernel, error);
-        if (!trace) {
-            std::fprintf(stderr, "tarvik-target: cannot write the trace %s: %s\n",
-                         options.TracePath.c_str(), error.c_str());
-            return 1;
-        }
+    if (!options.TracePath.empty() && !(trace = OpenTrace(options.TracePath, kernel))) {
+        return 1;
     }
     // With --mac (or a replay) the adapter takes that address as its own, promiscuously.
     const std::unique_ptr<InterfacePacketDriver> driver = system->OpenPacketDriver(station);
@@ -150,17 +206,10 @@ int RunDaemon(const TargetOptions& options, const std::function<bool()>& stop)
         std::fprintf(stderr, "tarvik-target: cannot give up the capabilities\n");
         return 1;
     }
-    TargetConfig config;
-    if (const auto address = adapter.StationAddress()) {
-        config.Address = *address;
-    } else {
-        std::fprintf(stderr, "tarvik-target: %s has no hardware address; give --mac\n",
-                     options.Interface.c_str());
+    const std::optional<TargetConfig> config = EmulatedConfig(options, adapter);
+    if (!config) {
         return 1;
     }
-    config.Descriptor = LabTargetDescriptor(options.BoardCode);
-    config.Variants = options.Variants;
-    config.Faults = options.Faults;
     if (const auto error = adapter.StartReception()) {
         std::fprintf(stderr, "tarvik-target: cannot listen on %s: %s\n", options.Interface.c_str(),
                      error->c_str());
@@ -168,28 +217,9 @@ int RunDaemon(const TargetOptions& options, const std::function<bool()>& stop)
     }
 
     if (replay) {
-        return ReplayOn(kernel, adapter, options, std::move(*replay), config.Address, stop);
+        return ReplayOn(kernel, adapter, options, std::move(*replay), config->Address, stop);
     }
-
-    EmulatedTarget device(config);
-    const std::string name = FormatDeviceName(config.Address);
-    device.SetRequestLog([&name](const std::string& line) {
-        std::printf("%s %s\n", name.c_str(), line.c_str());
-        std::fflush(stdout);
-    });
-    std::fprintf(stderr, "tarvik-target: %s (board %s) ready on %s\n", name.c_str(),
-                 FormatHexBytes(options.BoardCode).c_str(), options.Interface.c_str());
-
-    const std::uint64_t sent = ServeDevice(kernel, adapter, device, stop);
-
-    int status = 0;
-    if (!options.DumpPath.empty() && !WriteDump(options.DumpPath, device)) {
-        std::fprintf(stderr, "tarvik-target: cannot write %s\n", options.DumpPath.c_str());
-        status = 1;
-    }
-    std::fprintf(stderr, "tarvik-target: %s stopped after %llu replies\n", name.c_str(),
-                 static_cast<unsigned long long>(sent));
-    return status;
+    return EmulateOn(kernel, adapter, options, *config, stop);
 }
 
 }  // namespace tarvik::target

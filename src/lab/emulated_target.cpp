@@ -11,6 +11,19 @@ namespace {
 // Ethernet pads short frames to 60 bytes; the reset reply's status word lives in the padding.
 constexpr std::size_t MINIMUM_FRAME_BYTES = 60;
 
+std::uint32_t LinearAddress(const FrameHeader& request)
+{
+    return std::uint32_t{request.Segment} * 16 + request.Offset;
+}
+
+// Block replies echo where the block goes, so that the tool can match them to its request.
+void EchoBlock(const FrameHeader& request, FrameHeader& reply)
+{
+    reply.Sequence = request.Sequence;
+    reply.Offset = request.Offset;
+    reply.Segment = request.Segment;
+}
+
 }  // namespace
 
 EmulatedTarget::EmulatedTarget(TargetConfig config)
@@ -47,33 +60,37 @@ std::uint16_t EmulatedTarget::StatusFor(std::uint16_t opcode, std::uint32_t addr
     return 0;
 }
 
-std::vector<EmulatedTarget::Reply> EmulatedTarget::HandleFrame(std::span<const std::uint8_t> frame)
+bool EmulatedTarget::IsRequestForThis(const FrameHeader& request, std::size_t frameBytes) const
 {
-    const auto request = DecodeHeader(frame);
-    if (!request || !AcceptsFrameType(request->FrameType)) {
-        return {};
+    if (!AcceptsFrameType(request.FrameType)) {
+        return false;
     }
-    if (request->Destination != config_.Address && request->Destination != BROADCAST_ADDRESS) {
-        return {};
+    if (request.Destination != config_.Address && request.Destination != BROADCAST_ADDRESS) {
+        return false;
     }
     // Only the probe may be broadcast; replies of other stations are no requests.
-    if (request->Destination == BROADCAST_ADDRESS && request->Opcode != OP_INFO) {
-        return {};
+    if (request.Destination == BROADCAST_ADDRESS && request.Opcode != OP_INFO) {
+        return false;
     }
-    if (request->Opcode > OP_VERIFY || request->DataLength > frame.size() - FRAME_HEADER_BYTES) {
-        return {};
+    if (request.Opcode > OP_VERIFY || request.DataLength > frameBytes - FRAME_HEADER_BYTES) {
+        return false;
     }
     // A request carries no data except blocks; an information reply of another target
     // (DataLength 56) is not a request.
-    if (request->Opcode == OP_INFO && request->DataLength != 0) {
-        return {};
+    if (request.Opcode == OP_INFO && request.DataLength != 0) {
+        return false;
     }
-    const std::uint32_t address = std::uint32_t{request->Segment} * 16 + request->Offset;
-    if (address + request->DataLength > memory_.size()) {
+    return LinearAddress(request) + request.DataLength <= memory_.size();
+}
+
+std::vector<EmulatedTarget::Reply> EmulatedTarget::HandleFrame(std::span<const std::uint8_t> frame)
+{
+    const auto request = DecodeHeader(frame);
+    if (!request || !IsRequestForThis(*request, frame.size())) {
         return {};
     }
     ++requestsSeen_[request->Opcode];
-    auto& faults = config_.Faults;
+    const auto& faults = config_.Faults;
     if (faults.SilentOpcodes.count(request->Opcode) != 0 || Chance(faults.DropRequestShare)) {
         return {};
     }
@@ -83,71 +100,112 @@ std::vector<EmulatedTarget::Reply> EmulatedTarget::HandleFrame(std::span<const s
     reply.Source = config_.Address;
     reply.FrameType = request->FrameType;
     reply.Opcode = request->Opcode;
-    std::vector<std::uint8_t> payload;
-    const auto data = frame.subspan(FRAME_HEADER_BYTES, request->DataLength);
-    std::uint16_t status = 0;
-
-    switch (request->Opcode) {
-    case OP_INFO:
-        payload.assign(config_.Descriptor.Bytes.begin(), config_.Descriptor.Bytes.end());
-        break;
-    case OP_BEGIN:
-        reply.Sequence = request->Sequence;
-        status = StatusFor(OP_BEGIN, 0);
-        break;
-    case OP_WRITE:
-        reply.Sequence = request->Sequence;
-        reply.Offset = request->Offset;
-        reply.Segment = request->Segment;
-        status = StatusFor(OP_WRITE, address);
-        if (status == 0) {
-            std::copy(data.begin(), data.end(), memory_.begin() + address);
-        }
-        break;
-    case OP_VERIFY:
-        reply.Sequence = request->Sequence;
-        reply.Offset = request->Offset;
-        reply.Segment = request->Segment;
-        status = StatusFor(OP_VERIFY, address);
-        if (status == 0 && !std::equal(data.begin(), data.end(), memory_.begin() + address)) {
-            status = 0x00EE;  // the block differs from what the device holds
-        }
-        break;
-    case OP_RESET:
-        status = StatusFor(OP_RESET, 0);
-        if (status == 0) {
-            ++resets_;
-        }
-        break;
-    default:
-        return {};
-    }
-
     std::vector<std::uint8_t> bytes;
+    std::uint16_t status = 0;
     if (request->Opcode == OP_INFO) {
-        reply.DataLength = static_cast<std::uint16_t>(payload.size());
-        bytes.resize(FRAME_HEADER_BYTES + payload.size());
-        std::copy(payload.begin(), payload.end(), bytes.begin() + FRAME_DATA);
+        bytes = InformationReply(reply);
     } else {
-        // Status replies carry the word at the data offset; the reset reply claims no data.
-        reply.DataLength = request->Opcode == OP_RESET ? 0 : STATUS_BYTES;
-        bytes.resize(FRAME_HEADER_BYTES + STATUS_BYTES);
-        StoreReplyStatus(bytes, status);
+        const auto data = frame.subspan(FRAME_HEADER_BYTES, request->DataLength);
+        const auto done = Perform(*request, data, reply);
+        if (!done) {
+            return {};
+        }
+        status = *done;
+        bytes = StatusReply(reply, status);
     }
-    EncodeHeader(bytes, reply);
     if (bytes.size() < MINIMUM_FRAME_BYTES) {
         bytes.resize(MINIMUM_FRAME_BYTES, 0);
     }
     MalformReply(request->Opcode, bytes);
+    LogRequest(*request, status);
+    return SendReplies(bytes);
+}
 
-    if (log_) {
-        char line[160];
-        std::snprintf(line, sizeof line, "%s seq=%04X seg=%04X off=%X len=%u status=%04X",
-                      OpcodeName(request->Opcode).data(), request->Sequence, request->Segment,
-                      request->Offset, static_cast<unsigned>(request->DataLength), status);
-        log_(line);
+std::optional<std::uint16_t> EmulatedTarget::Perform(const FrameHeader& request,
+                                                     std::span<const std::uint8_t> data,
+                                                     FrameHeader& reply)
+{
+    switch (request.Opcode) {
+    case OP_BEGIN:
+        reply.Sequence = request.Sequence;
+        return StatusFor(OP_BEGIN, 0);
+    case OP_WRITE:
+        EchoBlock(request, reply);
+        return WriteBlock(LinearAddress(request), data);
+    case OP_VERIFY:
+        EchoBlock(request, reply);
+        return VerifyBlock(LinearAddress(request), data);
+    case OP_RESET:
+        return Reset();
+    default:
+        return std::nullopt;
     }
+}
 
+std::uint16_t EmulatedTarget::WriteBlock(std::uint32_t address, std::span<const std::uint8_t> data)
+{
+    const std::uint16_t status = StatusFor(OP_WRITE, address);
+    if (status == 0) {
+        std::copy(data.begin(), data.end(), memory_.begin() + address);
+    }
+    return status;
+}
+
+std::uint16_t EmulatedTarget::VerifyBlock(std::uint32_t address,
+                                          std::span<const std::uint8_t> data) const
+{
+    const std::uint16_t status = StatusFor(OP_VERIFY, address);
+    if (status == 0 && !std::equal(data.begin(), data.end(), memory_.begin() + address)) {
+        return 0x00EE;  // the block differs from what the device holds
+    }
+    return status;
+}
+
+std::uint16_t EmulatedTarget::Reset()
+{
+    const std::uint16_t status = StatusFor(OP_RESET, 0);
+    if (status == 0) {
+        ++resets_;
+    }
+    return status;
+}
+
+std::vector<std::uint8_t> EmulatedTarget::InformationReply(FrameHeader& reply) const
+{
+    const auto& descriptor = config_.Descriptor.Bytes;
+    reply.DataLength = static_cast<std::uint16_t>(descriptor.size());
+    std::vector<std::uint8_t> bytes(FRAME_HEADER_BYTES + descriptor.size());
+    std::copy(descriptor.begin(), descriptor.end(), bytes.begin() + FRAME_DATA);
+    EncodeHeader(bytes, reply);
+    return bytes;
+}
+
+std::vector<std::uint8_t> EmulatedTarget::StatusReply(FrameHeader& reply, std::uint16_t status)
+{
+    // Status replies carry the word at the data offset; the reset reply claims no data.
+    reply.DataLength = reply.Opcode == OP_RESET ? 0 : STATUS_BYTES;
+    std::vector<std::uint8_t> bytes(FRAME_HEADER_BYTES + STATUS_BYTES);
+    StoreReplyStatus(bytes, status);
+    EncodeHeader(bytes, reply);
+    return bytes;
+}
+
+void EmulatedTarget::LogRequest(const FrameHeader& request, std::uint16_t status) const
+{
+    if (!log_) {
+        return;
+    }
+    char line[160];
+    std::snprintf(line, sizeof line, "%s seq=%04X seg=%04X off=%X len=%u status=%04X",
+                  OpcodeName(request.Opcode).data(), request.Sequence, request.Segment,
+                  request.Offset, static_cast<unsigned>(request.DataLength), status);
+    log_(line);
+}
+
+std::vector<EmulatedTarget::Reply> EmulatedTarget::SendReplies(
+    const std::vector<std::uint8_t>& bytes)
+{
+    const auto& faults = config_.Faults;
     std::vector<Reply> replies;
     const int copies = faults.DuplicateReplies ? 2 : 1;
     for (int i = 0; i < copies; ++i) {

@@ -80,7 +80,19 @@ public:
 private:
     bool AcceptsFrameType(std::uint16_t frameType) const;
     bool Chance(double share);
+    bool IsRequestForThis(const FrameHeader& request, std::size_t frameBytes) const;
+    // Does what a status request asks and gives its status word; the reply echoes what the
+    // request kind echoes. Nothing for an opcode it does not know.
+    std::optional<std::uint16_t> Perform(const FrameHeader& request,
+                                         std::span<const std::uint8_t> data, FrameHeader& reply);
+    std::uint16_t WriteBlock(std::uint32_t address, std::span<const std::uint8_t> data);
+    std::uint16_t VerifyBlock(std::uint32_t address, std::span<const std::uint8_t> data) const;
+    std::uint16_t Reset();
+    std::vector<std::uint8_t> InformationReply(FrameHeader& reply) const;
+    static std::vector<std::uint8_t> StatusReply(FrameHeader& reply, std::uint16_t status);
     void MalformReply(std::uint16_t opcode, std::vector<std::uint8_t>& bytes) const;
+    void LogRequest(const FrameHeader& request, std::uint16_t status) const;
+    std::vector<Reply> SendReplies(const std::vector<std::uint8_t>& bytes);
     std::uint16_t StatusFor(std::uint16_t opcode, std::uint32_t address) const;
 
     TargetConfig config_;

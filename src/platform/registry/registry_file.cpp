@@ -291,6 +291,64 @@ std::vector<std::pair<std::size_t, std::string>> LogicalLines(std::string_view t
     return lines;
 }
 
+// A [path] line: makes current the key it names under HKEY_LOCAL_MACHINE, adding the keys on
+// the way, or nothing when the path is under another root, whose values are passed over.
+// Empty error on success.
+std::string ReadKeyLine(std::string_view content, Tree& tree, Tree::Key*& current,
+                        bool& inForeignRoot)
+{
+    if (content.back() != ']' || content.size() < 3) {
+        return "a key line ends with ]";
+    }
+    std::string_view path = content.substr(1, content.size() - 2);
+    if (path.front() == '-') {
+        return "key deletions are not accepted here";
+    }
+    const std::size_t split = path.find('\\');
+    const std::string_view root = path.substr(0, split);
+    current = nullptr;
+    inForeignRoot = !RegistryNamesEqual(root, "HKEY_LOCAL_MACHINE");
+    if (inForeignRoot) {
+        return {};
+    }
+    current = &tree.LocalMachine;
+    path = split == std::string_view::npos ? std::string_view{} : path.substr(split + 1);
+    std::size_t depth = 0;
+    while (!path.empty()) {
+        const std::size_t next = path.find('\\');
+        const std::string_view component = path.substr(0, next);
+        if (component.empty()) {
+            return "empty key name in the path";
+        }
+        if (++depth > REGISTRY_MAX_KEY_DEPTH) {
+            return "keys nest at most " + std::to_string(REGISTRY_MAX_KEY_DEPTH) + " levels deep";
+        }
+        current = current->FindOrAdd(component);
+        path = next == std::string_view::npos ? std::string_view{} : path.substr(next + 1);
+    }
+    return {};
+}
+
+// A "name"=data or @=data line. Empty error on success.
+std::string ReadValueLine(std::string_view content, std::string& name, RegistryValue& value)
+{
+    std::string_view rest = content;
+    if (rest.front() == '@') {
+        rest.remove_prefix(1);
+    } else if (!ReadQuoted(rest, name)) {
+        return "a value line starts with a quoted name or @";
+    }
+    rest = Trim(rest);
+    if (!rest.starts_with('=')) {
+        return "a value name is followed by =";
+    }
+    rest = Trim(rest.substr(1));
+    if (rest == "-") {
+        return "value deletions are not accepted here";
+    }
+    return ParseData(rest, value);
+}
+
 }  // namespace
 
 std::unique_ptr<FileRegistry> FileRegistry::Parse(std::string_view text, std::string& error)
@@ -324,56 +382,16 @@ std::unique_ptr<FileRegistry> FileRegistry::Parse(std::string_view text, std::st
             continue;
         }
         if (content.front() == '[') {
-            if (content.back() != ']' || content.size() < 3) {
-                return fail("a key line ends with ]");
-            }
-            std::string_view path = content.substr(1, content.size() - 2);
-            if (path.front() == '-') {
-                return fail("key deletions are not accepted here");
-            }
-            const std::size_t split = path.find('\\');
-            const std::string_view root = path.substr(0, split);
-            current = nullptr;
-            inForeignRoot = !RegistryNamesEqual(root, "HKEY_LOCAL_MACHINE");
-            if (inForeignRoot) {
-                continue;
-            }
-            current = &tree->LocalMachine;
-            path = split == std::string_view::npos ? std::string_view{} : path.substr(split + 1);
-            std::size_t depth = 0;
-            while (!path.empty()) {
-                const std::size_t next = path.find('\\');
-                const std::string_view component = path.substr(0, next);
-                if (component.empty()) {
-                    return fail("empty key name in the path");
-                }
-                if (++depth > REGISTRY_MAX_KEY_DEPTH) {
-                    return fail("keys nest at most " + std::to_string(REGISTRY_MAX_KEY_DEPTH) +
-                                " levels deep");
-                }
-                current = current->FindOrAdd(component);
-                path = next == std::string_view::npos ? std::string_view{} : path.substr(next + 1);
+            if (const std::string problem = ReadKeyLine(content, *tree, current, inForeignRoot);
+                !problem.empty()) {
+                return fail(problem);
             }
             continue;
         }
 
-        std::string_view rest = content;
         std::string name;
-        if (rest.front() == '@') {
-            rest.remove_prefix(1);
-        } else if (!ReadQuoted(rest, name)) {
-            return fail("a value line starts with a quoted name or @");
-        }
-        rest = Trim(rest);
-        if (!rest.starts_with('=')) {
-            return fail("a value name is followed by =");
-        }
-        rest = Trim(rest.substr(1));
-        if (rest == "-") {
-            return fail("value deletions are not accepted here");
-        }
         RegistryValue value;
-        if (const std::string problem = ParseData(rest, value); !problem.empty()) {
+        if (const std::string problem = ReadValueLine(content, name, value); !problem.empty()) {
             return fail(problem);
         }
         if (current == nullptr && !inForeignRoot) {
