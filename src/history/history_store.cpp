@@ -281,7 +281,7 @@ std::unique_ptr<HistoryStore> HistoryStore::Open(const std::string& path, std::s
     // A history in write-ahead mode whose folder its reader may not write (a station's, read
     // by a supervisor): the log's index cannot be made beside it, so no writer is at work
     // there (one would have made it), and the file is read as it lies.
-    const int refusal = sqlite3_extended_errcode(store->database_.get()) & 0xFF;
+    const int refusal = store->checkRefusal_;
     if (!checked && !writer && (refusal == SQLITE_READONLY || refusal == SQLITE_CANTOPEN)) {
         database = Connect(ImmutableUri(path), flags | SQLITE_OPEN_URI, error);
         if (!database) {
@@ -326,6 +326,19 @@ HistoryStore::~HistoryStore()
 }
 
 bool HistoryStore::Check(std::string& error)
+{
+    checkRefusal_ = 0;
+    // The version and the tables read in one snapshot: a writer creating a new file at the same
+    // time is seen before or after, never half-way (version 0 with its tables).
+    Transaction snapshot(database_.get(), "BEGIN", error);
+    const bool checked = snapshot.Open() && CheckSnapshot(error);
+    if (!checked) {
+        checkRefusal_ = sqlite3_extended_errcode(database_.get()) & 0xFF;
+    }
+    return checked;
+}
+
+bool HistoryStore::CheckSnapshot(std::string& error)
 {
     const int found = ReadLayout(database_.get(), error);
     if (found < 0) {

@@ -81,6 +81,7 @@ public:
 private:
     HistoryStore(SqliteConnection database, std::string path);
     bool Check(std::string& error);
+    bool CheckSnapshot(std::string& error);
     bool Upgrade(std::string& error);
     using SqlValue = ColumnValue;
     std::vector<HistoryRecord> Select(const std::string& tail, const std::vector<SqlValue>& values,
@@ -90,6 +91,7 @@ private:
     SqliteStatement insert_;
     std::string path_;
     int layout_ = 0;
+    int checkRefusal_ = 0;  // the SQLite code that refused Check its reading, for Open
 };
 
 // $XDG_STATE_HOME/tarvik/history.sqlite, else ~/.local/state/tarvik/history.sqlite; empty when

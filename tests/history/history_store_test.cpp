@@ -193,11 +193,17 @@ TEST_F(HistoryStoreTest, TwoProcessesAppendingAtOnceLoseNoRecordAndSplitNone)
             std::string error;
             auto store = HistoryStore::Open(path, error);
             int failures = store ? 0 : 1;
+            if (!store) {
+                std::fprintf(stderr, "open: %s\n", error.c_str());
+            }
             for (int i = 0; store && i < RECORDS; ++i) {
                 HistoryRecord record = Record(std::to_string(child) + "-" + std::to_string(i), i, 0,
                                               "QV00000" + std::to_string(child));
                 record.Result = std::string(5000, static_cast<char>('a' + child));
-                failures += store->Append(record, error) ? 0 : 1;
+                if (!store->Append(record, error)) {
+                    std::fprintf(stderr, "append: %s\n", error.c_str());
+                    ++failures;
+                }
             }
             ::_exit(failures == 0 ? 0 : 1);
         }

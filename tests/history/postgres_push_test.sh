@@ -17,7 +17,7 @@ history="$tmp/history.sqlite"
 push() { "$cli" history --history "$history" push "$url" "$@"; }
 
 # One real attempt on the lab, then many more made from it.
-"$cli" --lab --pace 0 --progress plain upgrade "$image" QV1A2B3C --history "$history" \
+"$cli" --lab --pace 0 --progress plain upgrade "$image" QV1A2B3C --read-back --history "$history" \
   --station line3 --operator alice 2>/dev/null || fail "the lab upgrade failed"
 more() {
   sqlite3 "$history" "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < $1),
