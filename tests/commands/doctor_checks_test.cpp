@@ -8,6 +8,7 @@
 
 #include "commands/doctor_checks.h"
 #include "netio/adapter_discovery.h"
+#include "platform/host/doctor_remedies.h"
 
 namespace tarvik {
 namespace {
@@ -194,8 +195,13 @@ TEST(DoctorChecksTest, EachFaultGivesItsOneLineWithAdvice)
         ASSERT_EQ(raised.size(), 1U);
         EXPECT_EQ(raised[0].Name, row.Check);
         EXPECT_EQ(raised[0].Result, row.Result);
-        EXPECT_NE((raised[0].Detail + " " + raised[0].Advice).find(row.Words), std::string::npos)
-            << raised[0].Detail << "  ->  " << raised[0].Advice;
+        // The rows' words are those of Linux's remedies; elsewhere the system's own table
+        // gives the advice (its words are held to that system by the remedies' own test).
+        if (&SystemRemedies() == &LINUX_REMEDIES) {
+            EXPECT_NE((raised[0].Detail + " " + raised[0].Advice).find(row.Words),
+                      std::string::npos)
+                << raised[0].Detail << "  ->  " << raised[0].Advice;
+        }
         EXPECT_EQ(AnyCheckFailed(checks), row.Result == CheckResult::Fail);
     }
 }
