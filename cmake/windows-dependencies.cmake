@@ -32,3 +32,38 @@ if(NOT TARVIK_FUZZ)
   # GoogleTest's own build names its targets GTest::gtest, GTest::gmock, GTest::gtest_main.
   add_subdirectory(/usr/src/googletest ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL SYSTEM)
 endif()
+
+# The history's libraries (SQLite; libpq with OpenSSL) and libsodium: static libraries that
+# scripts/windows-deps cross-builds from Debian's source packages into one prefix, named here
+# by TARVIK_WINDOWS_DEPS. A build without it keeps no history.
+set(TARVIK_WINDOWS_DEPS "" CACHE PATH "The prefix scripts/windows-deps printed")
+if(TARVIK_WINDOWS_DEPS STREQUAL "")
+  message(STATUS "No TARVIK_WINDOWS_DEPS: this Windows build keeps no history")
+  set(TARVIK_HISTORY OFF)
+else()
+  if(NOT EXISTS ${TARVIK_WINDOWS_DEPS}/VERSIONS)
+    message(FATAL_ERROR "${TARVIK_WINDOWS_DEPS} is no prefix of scripts/windows-deps")
+  endif()
+  function(tarvik_windows_library target)
+    cmake_parse_arguments(PARSE_ARGV 1 arg "" "" "FILES;SYSTEM;DEPENDS")
+    add_library(${target} INTERFACE IMPORTED GLOBAL)
+    set(paths)
+    foreach(file ${arg_FILES})
+      if(NOT EXISTS ${TARVIK_WINDOWS_DEPS}/lib/${file})
+        message(FATAL_ERROR "${TARVIK_WINDOWS_DEPS}/lib/${file} is missing")
+      endif()
+      list(APPEND paths ${TARVIK_WINDOWS_DEPS}/lib/${file})
+    endforeach()
+    target_include_directories(${target} SYSTEM INTERFACE ${TARVIK_WINDOWS_DEPS}/include)
+    target_link_libraries(${target} INTERFACE ${paths} ${arg_DEPENDS} ${arg_SYSTEM})
+  endfunction()
+  tarvik_windows_library(Tarvik::SQLite3 FILES libsqlite3.a)
+  tarvik_windows_library(Tarvik::OpenSSL FILES libssl.a libcrypto.a
+                         SYSTEM ws2_32 crypt32 gdi32 user32 advapi32)
+  tarvik_windows_library(Tarvik::PQ FILES libpq.a libpgcommon_shlib.a libpgport_shlib.a
+                         DEPENDS Tarvik::OpenSSL SYSTEM secur32 ws2_32 shell32 advapi32)
+  tarvik_windows_library(Tarvik::Sodium FILES libsodium.a)
+  target_compile_definitions(Tarvik::Sodium INTERFACE SODIUM_STATIC)
+  # Each library's licence goes into the package beside the programs'.
+  file(GLOB TARVIK_WINDOWS_LICENSES ${TARVIK_WINDOWS_DEPS}/licenses/*.txt)
+endif()

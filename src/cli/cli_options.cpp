@@ -5,9 +5,11 @@
 #include <sstream>
 
 #include <CLI/CLI.hpp>
+#include <sodium.h>
 
 #include "cli/command_options.h"
 #include "cli/exit_status.h"
+#include "cli/history_command.h"
 #include "cli/usage_hints.h"
 #include "commands/failure_catalogue.h"
 #include "platform/version.h"
@@ -16,6 +18,18 @@
 
 namespace tarvik::cli {
 namespace {
+
+// The program's version, then each library it links that a user may need to name: the
+// history's and libsodium.
+std::string VersionText()
+{
+    std::string text = "tarvik-cli " + std::string(TARVIK_VERSION);
+    for (const std::string& library : HistoryLibraries()) {
+        text += "\n  " + library;
+    }
+    text += "\n  libsodium " + std::string(sodium_version_string());
+    return text;
+}
 
 std::string ExitStatusHelp()
 {
@@ -161,7 +175,7 @@ ParseResult ParseCommandLine(int argc, const char* const* argv, std::ostream& ou
     // Options are --name and -n on every system: a path such as /tmp/x.bin is a path on
     // Windows too, not an option.
     app.allow_windows_style_options(false);
-    app.set_version_flag("--version", "tarvik-cli " + std::string(TARVIK_VERSION));
+    app.set_version_flag("--version", VersionText());
     app.require_subcommand(1);
     app.fallthrough();
     app.footer(ExitStatusHelp());

@@ -25,6 +25,11 @@ std::unique_ptr<AttemptPusher> StartBackgroundPush(const std::string&, const std
     return nullptr;
 }
 
+std::vector<std::string> HistoryLibraries()
+{
+    return {};
+}
+
 int RunHistoryCommand(const CliOptions&, Streams streams)
 {
     streams.Err << "tarvik-cli: " << NO_HISTORY_IN_THIS_BUILD << '\n';

@@ -10,9 +10,11 @@
 #include "cli/upgrade_record.h"
 #include "history/background_pusher.h"
 #include "history/history_store.h"
+#include "history/library_versions.h"
 #include "history/postgres_push.h"
 #include "image/image_digest.h"
 #include "platform/files/file_system.h"
+#include "platform/files/path_text.h"
 #include "platform/formats/utf8_text.h"
 #include "platform/host/machine.h"
 #include "protocol/upgrade_link.h"
@@ -89,7 +91,7 @@ public:
         if (path.empty() || path == HISTORY_NONE) {
             return Refuse("history: name the history with --history FILE");
         }
-        if (!std::filesystem::exists(path)) {
+        if (!std::filesystem::exists(PathOf(path))) {
             // Nothing was ever kept: not a failure, and nothing to create.
             if (query_.Action == HistoryAction::Push) {
                 streams_.Out << "nothing to push: the history " << path << " holds no attempts\n";
@@ -284,6 +286,11 @@ std::unique_ptr<AttemptLog> OpenAttemptLog(const std::string& path, std::string&
         return nullptr;
     }
     return std::make_unique<StoreLog>(std::move(store));
+}
+
+std::vector<std::string> HistoryLibraries()
+{
+    return HistoryLibraryVersions();
 }
 
 int RunHistoryCommand(const CliOptions& options, Streams streams)

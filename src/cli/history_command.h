@@ -1,6 +1,9 @@
 #pragma once
 // tarvik-cli history: the list, export, stats and push of the station's history. A build
-// without a history (Windows) says so in one line.
+// without a history says so in one line.
+
+#include <string>
+#include <vector>
 
 #include "cli/cli_app.h"
 #include "cli/cli_options.h"
@@ -9,9 +12,12 @@ namespace tarvik::cli {
 
 // What a build without a history says when one is asked for.
 inline constexpr std::string_view NO_HISTORY_IN_THIS_BUILD =
-    "this build keeps no history (it has no SQLite): --history and `history` are for the "
-    "Linux build";
+    "this build keeps no history (it was built without SQLite): --history and `history` need "
+    "a build with one";
 
 int RunHistoryCommand(const CliOptions& options, Streams streams);
+
+// The history's libraries and their versions, for --version; none in a build without one.
+std::vector<std::string> HistoryLibraries();
 
 }  // namespace tarvik::cli

@@ -3,6 +3,7 @@
 #include <CLI/CLI.hpp>
 
 #include "cli/history_report.h"
+#include "platform/host/user_identity.h"
 #include "protocol/upgrade_link.h"
 
 namespace tarvik::cli {
@@ -49,9 +50,8 @@ void AddHistoryOptions(CLI::App& command, HistoryOptions& options)
 {
     command
         .add_option("--history", options.Path,
-                    "Keep each attempt in the history database FILE (default "
-                    "$XDG_STATE_HOME/tarvik/history.sqlite, else "
-                    "~/.local/state/tarvik/history.sqlite), or \"none\" to keep none")
+                    "Keep each attempt in the history database FILE (default history.sqlite "
+                    "in " + std::string(UserStateFolderHelp()) + "), or \"none\" to keep none")
         ->type_name("FILE|none");
     command
         .add_option("--station", options.Station,

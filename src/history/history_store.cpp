@@ -8,6 +8,8 @@
 #include <sqlite3.h>
 
 #include "history/history_columns.h"
+#include "platform/files/path_text.h"
+#include "platform/host/user_identity.h"
 
 namespace tarvik {
 
@@ -517,25 +519,20 @@ bool HistoryStore::MarkPushed(const std::vector<std::string>& recordIds, std::st
 
 std::string DefaultHistoryPath()
 {
-    if (const char* state = std::getenv("XDG_STATE_HOME"); state != nullptr && *state == '/') {
-        return std::string(state) + "/tarvik/history.sqlite";
-    }
-    if (const char* home = std::getenv("HOME"); home != nullptr && *home != '\0') {
-        return std::string(home) + "/.local/state/tarvik/history.sqlite";
-    }
-    return {};
+    const std::string folder = UserStateFolder();
+    return folder.empty() ? folder : TextOf(PathOf(folder) / "history.sqlite");
 }
 
 bool MakeHistoryFolder(const std::string& path, std::string& error)
 {
-    const std::filesystem::path folder = std::filesystem::path(path).parent_path();
+    const std::filesystem::path folder = PathOf(path).parent_path();
     if (folder.empty()) {
         return true;
     }
     std::error_code failed;
     std::filesystem::create_directories(folder, failed);
     if (failed) {
-        error = "cannot create " + folder.string() + ": " + failed.message();
+        error = "cannot create " + TextOf(folder) + ": " + failed.message();
         return false;
     }
     return true;

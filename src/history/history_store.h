@@ -94,8 +94,9 @@ private:
     int checkRefusal_ = 0;  // the SQLite code that refused Check its reading, for Open
 };
 
-// $XDG_STATE_HOME/tarvik/history.sqlite, else ~/.local/state/tarvik/history.sqlite; empty when
-// neither variable is set.
+// history.sqlite in the user's state folder ($XDG_STATE_HOME/tarvik, else
+// ~/.local/state/tarvik; %LOCALAPPDATA%\Tarvik on Windows); empty when the environment names
+// no such folder.
 std::string DefaultHistoryPath();
 
 // Creates the folders above the file; false with the reason when they cannot be made.

@@ -74,7 +74,7 @@ for program in tarvik tarvik-cli tarvik-target; do
   getcap "/usr/bin/$program" | grep -q "cap_net_raw=ep" || e2e_fail "/usr/bin/$program lacks cap_net_raw"
 done
 [[ "$(stat -c '%a' /usr/bin/tarvik-mkimage)" == 755 ]] || e2e_fail "tarvik-mkimage is not 755"
-[[ "$(tarvik-cli --version)" == "tarvik-cli $(dpkg-query -W -f='${Version}' tarvik)" ]] ||
+[[ "$(tarvik-cli --version | head -n 1)" == "tarvik-cli $(dpkg-query -W -f='${Version}' tarvik)" ]] ||
   e2e_fail "tarvik-cli --version does not give the package's version"
 man -w tarvik-cli >/dev/null || e2e_fail "man does not find tarvik-cli(1)"
 desktop-file-validate /usr/share/applications/tarvik.desktop || e2e_fail "the desktop entry is invalid"

@@ -1,7 +1,9 @@
 #pragma once
-// Who runs the program where: the defaults of a history record's station and operator.
+// Who runs the program where: the defaults of a history record's station and operator, and
+// the folder where the program keeps what it gathers for that user (the history).
 
 #include <string>
+#include <string_view>
 
 namespace tarvik {
 
@@ -9,5 +11,10 @@ namespace tarvik {
 std::string MachineName();
 // The name of the user the program runs as ("alice"); empty when it has none.
 std::string LoginName();
+// The user's folder for the program's state: $XDG_STATE_HOME/tarvik or ~/.local/state/tarvik
+// on Linux, %LOCALAPPDATA%\Tarvik on Windows; empty when the environment names no home.
+std::string UserStateFolder();
+// How the help names that folder.
+std::string_view UserStateFolderHelp();
 
 }  // namespace tarvik

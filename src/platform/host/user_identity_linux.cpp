@@ -31,4 +31,20 @@ std::string LoginName()
     return user != nullptr ? user : "";
 }
 
+std::string UserStateFolder()
+{
+    if (const char* state = std::getenv("XDG_STATE_HOME"); state != nullptr && *state == '/') {
+        return std::string(state) + "/tarvik";
+    }
+    if (const char* home = std::getenv("HOME"); home != nullptr && *home != '\0') {
+        return std::string(home) + "/.local/state/tarvik";
+    }
+    return {};
+}
+
+std::string_view UserStateFolderHelp()
+{
+    return "$XDG_STATE_HOME/tarvik, else ~/.local/state/tarvik";
+}
+
 }  // namespace tarvik
