@@ -26,7 +26,7 @@ endif
 ALLOW_SKIP = || { s=$$?; [ $$s -eq 77 ]; }
 
 .PHONY: all bootstrap bootstrap-demo build demo test unit-test sanitize-test fuzz soak bench package \
-	package-test windows windows-test windows-package clean
+	package-test windows windows-configure windows-test windows-package clean
 
 all: build
 
@@ -76,11 +76,19 @@ test: bootstrap $(BUILD)/build.ninja
 	$(MAKE) soak SOAK=short
 
 # Windows (64-bit), cross-built with MinGW-w64: the command-line programs and the unit tests.
+# The libraries Debian has no MinGW-w64 build of (SQLite, OpenSSL, libpq, libsodium) are built
+# from Debian's source packages by scripts/windows-deps, once per version, into a cache outside
+# the tree ($(WINDOWS_DEPS_CACHE)); the build is told where they are on every run.
+WINDOWS_DEPS_CACHE ?= $(HOME)/.cache/tarvik
 $(WINDOWS_BUILD)/build.ninja:
 	cmake -S . -B $(WINDOWS_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Release \
 	  -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake -DTARVIK_WERROR=ON
 
-windows: bootstrap $(WINDOWS_BUILD)/build.ninja
+windows-configure: bootstrap $(WINDOWS_BUILD)/build.ninja
+	deps=$$(bash scripts/windows-deps $(WINDOWS_DEPS_CACHE) | tail -n 1) && \
+	  cmake -S . -B $(WINDOWS_BUILD) -DTARVIK_WINDOWS_DEPS="$$deps" >/dev/null
+
+windows: windows-configure
 	cmake --build $(WINDOWS_BUILD) -j $(JOBS)
 
 # The unit tests under Wine, then the Windows programs end to end (root: over veth, against
@@ -90,7 +98,7 @@ windows-test: windows build
 
 # tarvik-<version>-windows-x64.zip and tarvik-<version>-windows-x64-setup.exe (NSIS), into
 # $(WINDOWS_BUILD)/.
-windows-package: bootstrap $(WINDOWS_BUILD)/build.ninja
+windows-package: windows-configure
 	cmake --build $(WINDOWS_BUILD) -j $(JOBS) --target windows-package
 
 package: build

@@ -118,6 +118,12 @@ Section "Tarvik (required)" SectionPrograms
   !if /FileExists "${STAGE}\LICENSE.txt"
     File "${STAGE}\LICENSE.txt"
   !endif
+  ; The licences of the libraries linked into the programs.
+  !if /FileExists "${STAGE}\licenses\*.txt"
+    SetOutPath "$INSTDIR\licenses"
+    File "${STAGE}\licenses\*.txt"
+    SetOutPath "$INSTDIR"
+  !endif
   WriteUninstaller "$INSTDIR\uninstall.exe"
 
   ; The Start menu, for every user: the desktop program, a console in the folder, and the
@@ -198,6 +204,11 @@ Section "Uninstall"
   Delete "$INSTDIR\README-Windows.txt"
   Delete "$INSTDIR\tarvik.lua"
   Delete "$INSTDIR\LICENSE.txt"
+  Delete "$INSTDIR\licenses\libpq.txt"
+  Delete "$INSTDIR\licenses\libsodium.txt"
+  Delete "$INSTDIR\licenses\openssl.txt"
+  Delete "$INSTDIR\licenses\sqlite3.txt"
+  RMDir "$INSTDIR\licenses"
   Delete "$INSTDIR\uninstall.exe"
   ; Only when empty: files of the user's own stay, and so does their folder.
   RMDir "$INSTDIR"

@@ -8,7 +8,7 @@
 #include <mutex>
 
 #include "history/background_pusher.h"
-#include "platform/kernel/real_kernel.h"
+#include "platform/host/machine.h"
 
 namespace tarvik {
 namespace {
@@ -66,7 +66,8 @@ private:
 
 TEST(BackgroundPusherTest, PushesAtTheStartAndOnEachWakeThenRests)
 {
-    RealKernel kernel;
+    const std::unique_ptr<Kernel> real = OpenRealTimeKernel();
+    Kernel& kernel = *real;
     SteeredPush push;
     {
         BackgroundPusher pusher(kernel, [&] { return push(); });
@@ -82,7 +83,8 @@ TEST(BackgroundPusherTest, PushesAtTheStartAndOnEachWakeThenRests)
 
 TEST(BackgroundPusherTest, AFailedPushIsTriedAgainWithoutAWake)
 {
-    RealKernel kernel;
+    const std::unique_ptr<Kernel> real = OpenRealTimeKernel();
+    Kernel& kernel = *real;
     SteeredPush push;
     push.Set(false, false);
     BackgroundPusher pusher(
@@ -97,7 +99,8 @@ TEST(BackgroundPusherTest, AFailedPushIsTriedAgainWithoutAWake)
 // once, and the destructor ends the thread after that push.
 TEST(BackgroundPusherTest, WakeNeverWaitsForAPushInProgressAndTheStopJoinsTheThread)
 {
-    RealKernel kernel;
+    const std::unique_ptr<Kernel> real = OpenRealTimeKernel();
+    Kernel& kernel = *real;
     SteeredPush push;
     push.Set(true, true);
     auto pusher = std::make_unique<BackgroundPusher>(kernel, [&] { return push(); });

@@ -7,11 +7,17 @@
 #include <set>
 #include <string>
 
+#include <cstdlib>
+#include <filesystem>
+#include <thread>
+#include <vector>
+
 #include <sqlite3.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include "history/history_store.h"
+#include "platform/files/path_text.h"
+#include "platform/host/machine.h"
 
 namespace tarvik {
 namespace {
@@ -185,34 +191,25 @@ TEST_F(HistoryStoreTest, AnUnwritablePlaceIsAnErrorNotACrash)
 TEST_F(HistoryStoreTest, TwoProcessesAppendingAtOnceLoseNoRecordAndSplitNone)
 {
     constexpr int RECORDS = 300;
-    pid_t children[2];
-    for (int child = 0; child < 2; ++child) {
-        children[child] = ::fork();
-        ASSERT_GE(children[child], 0);
-        if (children[child] == 0) {
-            std::string error;
-            auto store = HistoryStore::Open(path, error);
-            int failures = store ? 0 : 1;
-            if (!store) {
-                std::fprintf(stderr, "open: %s\n", error.c_str());
-            }
-            for (int i = 0; store && i < RECORDS; ++i) {
-                HistoryRecord record = Record(std::to_string(child) + "-" + std::to_string(i), i, 0,
-                                              "QV00000" + std::to_string(child));
-                record.Result = std::string(5000, static_cast<char>('a' + child));
-                if (!store->Append(record, error)) {
-                    std::fprintf(stderr, "append: %s\n", error.c_str());
-                    ++failures;
-                }
-            }
-            ::_exit(failures == 0 ? 0 : 1);
+    // The writer is a program of its own beside this one, started through the system's shell
+    // by a thread each, so that both run at once.
+    const std::filesystem::path self = PathOf(OpenMachine()->Process().ExecutablePath(""));
+    const std::string writer = TextOf(self.parent_path() / TARVIK_HISTORY_APPEND);
+    int statuses[2] = {-1, -1};
+    {
+        std::vector<std::jthread> writers;
+        for (int child = 0; child < 2; ++child) {
+            writers.emplace_back([&, child] {
+                // The program's name unquoted: Windows' shell takes a command that begins
+                // with a quote as a quoted whole.
+                const std::string command = writer + " \"" + path + "\" " +
+                                            std::to_string(child) + " " + std::to_string(RECORDS);
+                statuses[child] = std::system(command.c_str());
+            });
         }
     }
-    for (const pid_t child : children) {
-        int status = 0;
-        ASSERT_EQ(::waitpid(child, &status, 0), child);
-        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "a write was refused";
-    }
+    EXPECT_EQ(statuses[0], 0) << "a write was refused";
+    EXPECT_EQ(statuses[1], 0) << "a write was refused";
     auto store = Open();
     std::string error;
     const auto records = store->Find({}, error);

@@ -5,8 +5,6 @@
 
 #include <gtest/gtest.h>
 
-#include <sys/stat.h>
-
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -21,6 +19,7 @@
 #include "cli/upgrade_record.h"
 #include "history/history_store.h"
 #include "history/lab_cli.h"
+#include "platform/files/file_system.h"
 #include "platform/formats/utf8_text.h"
 
 namespace tarvik::cli {
@@ -139,7 +138,11 @@ protected:
         std::filesystem::create_directories(folder);
         history = folder + "/history.sqlite";
     }
-    ~HostileHistoryTest() override { std::filesystem::remove_all(folder); }
+    ~HostileHistoryTest() override
+    {
+        std::error_code ignored;
+        std::filesystem::remove_all(folder, ignored);
+    }
 
     // Runs SQL on a file as another program would; the first column of the last row, if any.
     static std::string Sql(const std::string& path, const std::string& sql)
@@ -187,8 +190,12 @@ protected:
 // history that keeps it.
 TEST_F(HostileHistoryTest, ALatin1FileNameAndOperatorEndInAnUpgradeAndReadableRecords)
 {
+    // Written as the program names files: on Windows, whose names are UTF-16, the Latin-1
+    // bytes become U+FFFD there, and the program finds the file by the same name.
     const std::string image = folder + "/fw-\xE9t\xE9.bin";
-    std::filesystem::copy_file(TARVIK_SAMPLE_IMAGE, image);
+    const std::string bytes = Bytes(TARVIK_SAMPLE_IMAGE);
+    ASSERT_TRUE(WriteNewFile(
+        image, {reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()}, false));
     const std::string record = folder + "/record.jsonl";
     const CliRun run =
         RunCliWith({"--lab", "--pace", "0", "--progress", "plain", "--json", "upgrade",
@@ -310,19 +317,27 @@ TEST_F(HostileHistoryTest, ReadingAHistoryChangesNothingAndRefusesWhatIsNotOne)
 // A supervisor may read a station's history that only the station may write.
 TEST_F(HostileHistoryTest, AHistoryItsReaderMayNotWriteIsListed)
 {
-    if (::geteuid() == 0) {
-        GTEST_SKIP() << "root writes any file";
-    }
     ASSERT_EQ(RunCliWith({"--lab", "--pace", "0", "--progress", "plain", "upgrade",
                           TARVIK_SAMPLE_IMAGE, "QV1A2B3C", "--history", history.c_str()})
                   .Status,
               EXIT_SUCCESS_STATUS);
     // The station's file, in the station's folder: neither is the reader's to write.
-    ASSERT_EQ(::chmod(history.c_str(), 0444), 0);
-    ASSERT_EQ(::chmod(folder.c_str(), 0555), 0);
+    namespace fs = std::filesystem;
+    const fs::perms readOnly = fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read;
+    fs::permissions(history, readOnly);
+    fs::permissions(folder, readOnly | fs::perms::owner_exec | fs::perms::group_exec |
+                                fs::perms::others_exec);
+    const auto writable = [&] {
+        fs::permissions(folder, fs::perms::owner_all);
+        fs::permissions(history, fs::perms::owner_read | fs::perms::owner_write);
+    };
+    if (std::ofstream(history, std::ios::app)) {
+        writable();
+        GTEST_SKIP() << "this user writes any file";
+    }
     const CliRun run = RunCliWith({"history", "--history", history.c_str()});
     const CliRun exported = RunCliWith({"history", "--history", history.c_str(), "export"});
-    ::chmod(folder.c_str(), 0755);
+    writable();
     EXPECT_EQ(run.Status, EXIT_SUCCESS_STATUS) << run.Err;
     EXPECT_NE(run.Out.find("QV1A2B3C"), std::string::npos) << run.Out;
     EXPECT_EQ(exported.Status, EXIT_SUCCESS_STATUS) << exported.Err;

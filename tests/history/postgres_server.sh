@@ -2,6 +2,9 @@
 # run as an unprivileged user (nobody, when the test runs as root) in a temporary folder,
 # listening only on a socket in that folder, and gone when the test ends. Gives $tmp (the
 # folder), server (pg_ctl on it), psql_as DATABASE SQL, and $options (the server's own).
+# With pg_tls=1 set before it is sourced, the server also listens on a free loopback TCP port
+# ($port) with TLS on, its certificate (for 127.0.0.1 and localhost) signed by a throw-away CA
+# ($tmp/ca.crt); $tmp/other-ca.crt is a second CA that signed nothing of the server's.
 # Exits 77 (skipped) saying why when no server can be started.
 
 skip() { echo "SKIP: $*" >&2; exit 77; }
@@ -36,5 +39,34 @@ trap cleanup EXIT
 "${as[@]}" "$bin/initdb" -D "$tmp/pg/data" -U tarvik -A trust --no-sync >"$tmp/initdb.log" 2>&1 ||
   skip "initdb failed: $(tail -n 1 "$tmp/initdb.log")"
 options="-k $tmp/pg -c listen_addresses='' -c fsync=off"
-server -w -o "$options" start || skip "the server did not start: $(tail -n 2 "$tmp/pg/log")"
-psql_as() { psql -X -q -t -A "postgresql:///$1?host=$tmp/pg&user=tarvik" -c "$2"; }
+if [[ "${pg_tls:-0}" == 1 ]]; then
+  command -v openssl >/dev/null || skip "no openssl to make the test's certificates"
+  make_ca() {
+    openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj "/CN=$2" -keyout "$tmp/$1.key" \
+      -out "$tmp/$1.crt" >/dev/null 2>&1
+  }
+  make_ca ca "Tarvik test CA" && make_ca other-ca "Another CA" &&
+    openssl req -newkey rsa:2048 -nodes -subj "/CN=localhost" -keyout "$tmp/pg/server.key" \
+      -out "$tmp/server.csr" >/dev/null 2>&1 &&
+    openssl x509 -req -in "$tmp/server.csr" -CA "$tmp/ca.crt" -CAkey "$tmp/ca.key" \
+      -CAcreateserial -days 2 -out "$tmp/pg/server.crt" \
+      -extfile <(printf 'subjectAltName=DNS:localhost,IP:127.0.0.1\n') >/dev/null 2>&1 ||
+    skip "openssl could not make the test's certificates"
+  chmod 600 "$tmp/pg/server.key"
+  [[ ${#as[@]} -gt 0 ]] && chown nobody "$tmp/pg/server.key" "$tmp/pg/server.crt"
+  started=0
+  for _ in 1 2 3 4 5; do
+    port=$((20000 + RANDOM % 30000))
+    tls_options="$options -c listen_addresses=127.0.0.1 -p $port -c ssl=on"
+    tls_options+=" -c ssl_cert_file=$tmp/pg/server.crt -c ssl_key_file=$tmp/pg/server.key"
+    if server -w -o "$tls_options" start; then
+      options=$tls_options
+      started=1
+      break
+    fi
+  done
+  [[ $started == 1 ]] || skip "the server did not start with TLS: $(tail -n 2 "$tmp/pg/log")"
+else
+  server -w -o "$options" start || skip "the server did not start: $(tail -n 2 "$tmp/pg/log")"
+fi
+psql_as() { psql -X -q -t -A "postgresql:///$1?host=$tmp/pg&user=tarvik${port:+&port=$port}" -c "$2"; }

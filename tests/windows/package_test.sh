@@ -25,7 +25,8 @@ zip="$windows_build/$name.zip"
 setup="$windows_build/$name-setup.exe"
 [[ -s "$zip" && -s "$setup" ]] || fail "no $zip or $setup"
 
-# The zip: one folder with exactly the programs, the README's Windows section and the dissector.
+# The zip: one folder with exactly the programs, the README's Windows section, the dissector and
+# the libraries' licences.
 expected="$(printf '%s\n' "$name/" "$name/README-Windows.txt" "$name/tarvik-cli.exe" \
   "$name/tarvik-mkimage.exe" "$name/tarvik-target.exe" "$name/tarvik.exe" "$name/tarvik.lua")"
 for licence in LICENSE LICENSE.txt LICENSE.md COPYING; do
@@ -34,6 +35,12 @@ for licence in LICENSE LICENSE.txt LICENSE.md COPYING; do
     break
   fi
 done
+# The libraries' licences, when the build links them.
+deps="$(sed -n 's/^TARVIK_WINDOWS_DEPS:PATH=//p' "$windows_build/CMakeCache.txt")"
+if [[ -n "$deps" ]]; then
+  expected="$(printf '%s\n' "$expected" "$name/licenses/" "$name/licenses/libpq.txt" \
+    "$name/licenses/libsodium.txt" "$name/licenses/openssl.txt" "$name/licenses/sqlite3.txt")"
+fi
 expected="$(LC_ALL=C sort <<<"$expected")"
 listing="$(unzip -Z1 "$zip" | LC_ALL=C sort)"
 [[ "$listing" == "$expected" ]] || fail "the zip holds"$'\n'"$listing"$'\n'"not"$'\n'"$expected"

@@ -1,6 +1,9 @@
 #pragma once
 // File names are UTF-8 text everywhere in the program; std::filesystem reads a narrow string
-// in the system's own encoding (the ANSI code page on Windows). These convert as UTF-8.
+// in the system's own encoding (the ANSI code page on Windows) and may throw on bytes it cannot
+// convert. These convert as the rest of the program does: on Linux a name is its bytes, on
+// Windows UTF-8 to the wide name and back (bytes that are not UTF-8 become U+FFFD, as in every
+// other file name the program hands to Windows).
 
 #include <filesystem>
 #include <string>
@@ -8,15 +11,7 @@
 
 namespace tarvik {
 
-inline std::filesystem::path PathOf(std::string_view text)
-{
-    return std::filesystem::path(std::u8string(text.begin(), text.end()));
-}
-
-inline std::string TextOf(const std::filesystem::path& path)
-{
-    const std::u8string text = path.u8string();
-    return std::string(text.begin(), text.end());
-}
+std::filesystem::path PathOf(std::string_view text);
+std::string TextOf(const std::filesystem::path& path);
 
 }  // namespace tarvik
