@@ -2,7 +2,8 @@
 # The Windows tarvik-cli's history pushed to a PostgreSQL server of the test's own over TLS
 # (sslmode=verify-full against the test's CA), under Wine: a push, a second push with nothing
 # stored twice, a server stopped in the middle of a push (the rest stays queued, status 25, the
-# next push completes), a wrong CA refused in one line with nothing marked pushed, and a
+# next push completes), a wrong CA refused in one line with nothing marked pushed, a password
+# taken from %APPDATA%\postgresql\pgpass.conf, and a
 # Linux and a Windows station pushing their lab attempts to the same server as they go: every
 # record once, the same columns filled the same way.
 #   bash history_push_test.sh <linux build> <windows build>
@@ -93,6 +94,33 @@ out=$(push) || fail "the push after the restart failed: $out"
 [[ $(sql "SELECT count(*), count(DISTINCT record_id) FROM tarvik_attempts") == "$total|$total" ]] ||
   fail "the table holds $(sql "SELECT count(*) FROM tarvik_attempts") records, not $total"
 
+# A station's credentials as libpq finds them on Windows: a role whose password the server
+# asks for is refused without it, and logs in with the line of %APPDATA%\postgresql\pgpass.conf.
+psql_as postgres "CREATE ROLE line5 LOGIN PASSWORD 'pw-of-line5'" >/dev/null
+sql "GRANT ALL ON tarvik_attempts, tarvik_layout TO line5; GRANT CREATE ON SCHEMA public TO line5" >/dev/null
+hba="$tmp/pg/data/pg_hba.conf"
+{ echo "hostssl all line5 127.0.0.1/32 scram-sha-256"; cat "$hba"; } >"$hba.new"
+cat "$hba.new" >"$hba"
+server reload
+sleep 1
+wcli --lab --pace 0 --progress plain upgrade "$image" QV1A2B3C --history "$tmp/line5.sqlite" \
+  --station line5 >/dev/null 2>&1 || fail "the upgrade for line5 failed"
+line5_url="postgresql://line5@127.0.0.1:$port/line?sslmode=verify-full&sslrootcert=$tmp/ca.crt"
+status=0
+wcli history --history "$tmp/line5.sqlite" push "$line5_url" >/dev/null 2>"$tmp/line5.err" ||
+  status=$?
+[[ $status -eq 25 ]] || fail "a push without the password ended with $status"
+appdata="$(wine_run push -- cmd /c echo %APPDATA% | tr -d '\r')"
+appdata="$(WINEPREFIX="$WINE_PREFIX_push" winepath -u "$appdata" 2>/dev/null)"
+[[ -d "$appdata" ]] || fail "no %APPDATA% folder in the Wine prefix ($appdata)"
+mkdir -p "$appdata/postgresql"
+printf '127.0.0.1:%s:line:line5:pw-of-line5\r\n' "$port" >"$appdata/postgresql/pgpass.conf"
+out=$(wcli history --history "$tmp/line5.sqlite" push "$line5_url" | tr -d '\r') ||
+  fail "the push with pgpass.conf failed: $out"
+[[ "$out" == "pushed 1 record(s); 0 remain queued" ]] || fail "with pgpass.conf: $out"
+[[ $(sql "SELECT count(*) FROM tarvik_attempts WHERE station = 'line5'") == 1 ]] ||
+  fail "line5's record is not on the server"
+
 # A Linux and a Windows station on their labs, pushing as they go: each one's attempts are on
 # the server when it stops, once each, with the same columns filled alike.
 "$linux_cli" --lab --pace 0 station "$image" --stop-after 4 --history "$tmp/linux-station.sqlite" \
@@ -117,4 +145,4 @@ for file in "$tmp/linux-station.sqlite" "$tmp/windows-station.sqlite"; do
     fail "$file still holds queued records"
 done
 
-echo "PASS: $total records pushed over TLS once each, a push cut short resumed, a wrong CA refused; a Linux and a Windows station pushed alike"
+echo "PASS: $total records pushed over TLS once each, a push cut short resumed, a wrong CA refused, pgpass.conf read; a Linux and a Windows station pushed alike"
