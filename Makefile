@@ -80,13 +80,11 @@ test: bootstrap $(BUILD)/build.ninja
 # from Debian's source packages by scripts/windows-deps, once per version, into a cache outside
 # the tree ($(WINDOWS_DEPS_CACHE)); the build is told where they are on every run.
 WINDOWS_DEPS_CACHE ?= $(HOME)/.cache/tarvik
-$(WINDOWS_BUILD)/build.ninja:
-	cmake -S . -B $(WINDOWS_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Release \
-	  -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake -DTARVIK_WERROR=ON
-
-windows-configure: bootstrap $(WINDOWS_BUILD)/build.ninja
+windows-configure: bootstrap
 	deps=$$(bash scripts/windows-deps $(WINDOWS_DEPS_CACHE) | tail -n 1) && \
-	  cmake -S . -B $(WINDOWS_BUILD) -DTARVIK_WINDOWS_DEPS="$$deps" >/dev/null
+	  cmake -S . -B $(WINDOWS_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Release \
+	    -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake -DTARVIK_WERROR=ON \
+	    -DTARVIK_WINDOWS_DEPS="$$deps" >/dev/null
 
 windows: windows-configure
 	cmake --build $(WINDOWS_BUILD) -j $(JOBS)
