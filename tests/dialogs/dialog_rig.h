@@ -44,6 +44,10 @@ void ClickCloseBox(CDialog& dialog);
 void QueueClick(CDialog& dialog, int id);
 void QueueCloseBox(CDialog& dialog);
 
+// Presses Upgrade in Prepare For Upgrade (the dialog given) and returns the progress window
+// the transfer showed; where it made none, the test fails and the result is null.
+CDialog* PressUpgrade(CDialog& prepare);
+
 // The program's own port (message boxes, the wait cursor) and modal loop for this toolkit.
 std::unique_ptr<CommandPort> MakeProgramPort();
 std::unique_ptr<DialogRunner> MakeProgramRunner(CommandPort& port);
