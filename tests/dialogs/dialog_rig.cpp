@@ -1,8 +1,11 @@
 #include "dialogs/dialog_rig.h"
 
+#include <gtest/gtest.h>
+
 #include <random>
 
 #include "dialogs/lan_card_dlg.h"
+#include "dialogs/prepare_upgrade_dlg.h"
 #include "res/resource_ids.h"
 
 namespace tarvik::testing {
@@ -25,6 +28,16 @@ int ScriptedRunner::RunModal(CDialog& dialog)
         return res::IDCANCEL;
     }
     return script->second(dialog);
+}
+
+CDialog* PressUpgrade(CDialog& prepare)
+{
+    Press(prepare, res::IDC_UPGRADE);
+    CDialog* progress = static_cast<CPrepareUpgradeDlg&>(prepare).Progress().Window();
+    if (progress == nullptr) {
+        ADD_FAILURE() << "no progress window";
+    }
+    return progress;
 }
 
 std::vector<std::string> Rows(const CDialog& dialog, int listId)

@@ -39,6 +39,14 @@ void PressKey(CDialog& dialog, UserKey key);
 void FocusItem(CDialog& dialog, int id);
 // The close box of the dialog's caption.
 void ClickCloseBox(CDialog& dialog);
+// A click on a push button and on the close box made while the program is busy: each waits
+// in the toolkit's queue, behind the input queued before it, until a loop takes it.
+void QueueClick(CDialog& dialog, int id);
+void QueueCloseBox(CDialog& dialog);
+
+// Presses Upgrade in Prepare For Upgrade (the dialog given) and returns the progress window
+// the transfer showed; where it made none, the test fails and the result is null.
+CDialog* PressUpgrade(CDialog& prepare);
 
 // The program's own port (message boxes, the wait cursor) and modal loop for this toolkit.
 std::unique_ptr<CommandPort> MakeProgramPort();

@@ -125,10 +125,8 @@ TEST_F(ProgramLoopTest, EscapeAndTheCloseBoxHideTheProgressWindowForTheNextUpgra
 {
     rig.Runner.Scripts[res::IDD_PREPARE_UPGRADE] = [&](CDialog& dialog) {
         auto& prepare = static_cast<CPrepareUpgradeDlg&>(dialog);
-        Press(dialog, res::IDC_UPGRADE);
-        CDialog* progress = prepare.Progress().Window();
+        CDialog* progress = PressUpgrade(dialog);
         if (progress == nullptr) {
-            ADD_FAILURE() << "no progress window";
             return res::IDCANCEL;
         }
         PressKey(*progress, UserKey::Escape);
@@ -145,6 +143,68 @@ TEST_F(ProgramLoopTest, EscapeAndTheCloseBoxHideTheProgressWindowForTheNextUpgra
         return res::IDCANCEL;
     };
     RunPrepareUpgrade(context);
+}
+
+// What the user sees of a transfer while it runs, tick by tick of the simulated clock: the
+// ticks with the progress window up, and those of them with Prepare For Upgrade gone. Held by
+// the clock's pending action, so that one left over after the test touches nothing freed.
+struct TransferWatch {
+    CPrepareUpgradeDlg* Dialog = nullptr;
+    int TicksShown = 0;
+    int TicksWithoutDialog = 0;
+};
+
+void WatchTransfer(SimKernel& clock, const std::shared_ptr<TransferWatch>& watch)
+{
+    if (watch->Dialog == nullptr) {
+        return;
+    }
+    CDialog* progress = watch->Dialog->Progress().Window();
+    if (progress != nullptr && progress->Window().IsShown()) {
+        ++watch->TicksShown;
+        if (!watch->Dialog->Window().IsShown()) {
+            ++watch->TicksWithoutDialog;
+        }
+    }
+    clock.Schedule(1, [&clock, watch] { WatchTransfer(clock, watch); });
+}
+
+// The user clicks Upgrade and at once closes the dialog, both before the program has taken
+// the first click: the close waits in the queue behind the transfer, which holds the thread.
+// The upgrade runs to its end with the dialog up, and only then does the close act.
+class QueuedCloseTest : public ProgramLoopTest {
+protected:
+    void UpgradeThenClose(void (*close)(CDialog&))
+    {
+        CPrepareUpgradeDlg dialog(context);
+        const auto watch = std::make_shared<TransferWatch>();
+        rig.Runner.Scripts[res::IDD_PREPARE_UPGRADE] = [&](CDialog& /*prepare*/) {
+            watch->Dialog = &dialog;
+            WatchTransfer(rig.Clock, watch);
+            QueueClick(dialog, res::IDC_UPGRADE);
+            close(dialog);
+            EXPECT_EQ(dialog.Progress().Window(), nullptr) << "a queued click acted at once";
+            return 0;
+        };
+        EXPECT_EQ(dialog.DoModal(context.Runner), res::IDCANCEL);
+        watch->Dialog = nullptr;
+        EXPECT_FALSE(dialog.Window().IsShown());
+        CDialog* progress = dialog.Progress().Window();
+        ASSERT_NE(progress, nullptr) << "the upgrade did not run";
+        EXPECT_GT(watch->TicksShown, 0);
+        EXPECT_EQ(watch->TicksWithoutDialog, 0) << "the dialog closed during the transfer";
+        EXPECT_EQ(progress->ItemText(res::IDC_STATUS_TEXT), "Upgrade Finish");
+    }
+};
+
+TEST_F(QueuedCloseTest, CancelClickedBehindUpgradeActsAfterTheTransfer)
+{
+    UpgradeThenClose([](CDialog& dialog) { QueueClick(dialog, res::IDCANCEL); });
+}
+
+TEST_F(QueuedCloseTest, TheCloseBoxClickedBehindUpgradeActsAfterTheTransfer)
+{
+    UpgradeThenClose(&QueueCloseBox);
 }
 
 // Enter with the focus in a box goes to the dialog's default button, which for Prepare For

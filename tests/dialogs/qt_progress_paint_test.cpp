@@ -73,11 +73,8 @@ TEST_F(QtProgressTest, UpgradePaintsEveryPhaseAndEndsFinished)
 {
     PaintRecorder painted;
     rig.Runner.Scripts[res::IDD_PREPARE_UPGRADE] = [&](CDialog& dialog) {
-        auto& prepare = static_cast<CPrepareUpgradeDlg&>(dialog);
-        Press(dialog, res::IDC_UPGRADE);
-        CDialog* progress = prepare.Progress().Window();
+        CDialog* progress = PressUpgrade(dialog);
         if (progress == nullptr) {
-            ADD_FAILURE() << "no progress window";
             return res::IDCANCEL;
         }
         TemplateDialog& window = QtWindow(*progress);
@@ -102,13 +99,12 @@ TEST_F(QtProgressTest, SecondUpgradeEmptiesTheSameWindowFirstAndItGoesWithPrepar
     QPointer<TemplateDialog> first;
     rig.Runner.Scripts[res::IDD_PREPARE_UPGRADE] = [&](CDialog& dialog) {
         auto& prepare = static_cast<CPrepareUpgradeDlg&>(dialog);
-        Press(dialog, res::IDC_UPGRADE);
-        if (prepare.Progress().Window() == nullptr) {
-            ADD_FAILURE() << "no progress window";
+        CDialog* progress = PressUpgrade(dialog);
+        if (progress == nullptr) {
             return res::IDCANCEL;
         }
-        first = &QtWindow(*prepare.Progress().Window());
-        Press(*prepare.Progress().Window(), res::IDC_CLOSE_PROGRESS);
+        first = &QtWindow(*progress);
+        Press(*progress, res::IDC_CLOSE_PROGRESS);
         painted.Status.clear();
         painted.Bar.clear();
         Press(dialog, res::IDC_UPGRADE);

@@ -6,6 +6,7 @@
 #include <QCloseEvent>
 #include <QCursor>
 #include <QListWidget>
+#include <QMouseEvent>
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
@@ -27,6 +28,18 @@ void Click(QWidget* widget, QPoint at)
     } else {
         QTest::mouseClick(widget, Qt::LeftButton, {}, at);
     }
+}
+
+// Posted to the widget, as the window's own handling hands on the click it found under the
+// pointer: the press and the release wait in the application's queue until a loop takes
+// them. Unlike Click, nothing here keeps it from a window that a modal dialog blocks.
+void PostClick(QWidget* widget, QPoint at)
+{
+    const QPointF global = widget->mapToGlobal(QPointF(at));
+    QCoreApplication::postEvent(widget, new QMouseEvent(QEvent::MouseButtonPress, at, global,
+                                                        Qt::LeftButton, Qt::LeftButton, {}));
+    QCoreApplication::postEvent(widget, new QMouseEvent(QEvent::MouseButtonRelease, at, global,
+                                                        Qt::LeftButton, {}, {}));
 }
 
 }  // namespace
@@ -69,6 +82,21 @@ void ClickCloseBox(CDialog& dialog)
     // What the window system sends when the close box is clicked.
     QCloseEvent close;
     QApplication::sendEvent(&QtWindow(dialog), &close);
+}
+
+void QueueClick(CDialog& dialog, int id)
+{
+    QPushButton* button = QtWindow(dialog).Button(id);
+    ASSERT_NE(button, nullptr) << id;
+    PostClick(button, button->rect().center());
+}
+
+void QueueCloseBox(CDialog& dialog)
+{
+    TemplateDialog& window = QtWindow(dialog);
+    QObject* receiver =
+        window.windowHandle() != nullptr ? static_cast<QObject*>(window.windowHandle()) : &window;
+    QCoreApplication::postEvent(receiver, new QCloseEvent);
 }
 
 std::unique_ptr<CommandPort> MakeProgramPort()

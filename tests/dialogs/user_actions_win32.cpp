@@ -73,6 +73,25 @@ void ClickCloseBox(CDialog& dialog)
     ::SendMessageW(Win32Window(dialog).Handle(), WM_SYSCOMMAND, SC_CLOSE, 0);
 }
 
+// The button's own down and up, posted to it: the button takes the capture, and sends its
+// dialog the click when the button comes up over it.
+void QueueClick(CDialog& dialog, int id)
+{
+    HWND button = ::GetDlgItem(Win32Window(dialog).Handle(), id);
+    ASSERT_NE(button, nullptr) << id;
+    RECT area{};
+    ::GetClientRect(button, &area);
+    const LPARAM at = MAKELPARAM((area.right - area.left) / 2, (area.bottom - area.top) / 2);
+    ::PostMessageW(button, WM_LBUTTONDOWN, MK_LBUTTON, at);
+    ::PostMessageW(button, WM_LBUTTONUP, 0, at);
+}
+
+// What the frame's default handling makes of a click on the close box.
+void QueueCloseBox(CDialog& dialog)
+{
+    ::PostMessageW(Win32Window(dialog).Handle(), WM_SYSCOMMAND, SC_CLOSE, 0);
+}
+
 std::unique_ptr<CommandPort> MakeProgramPort()
 {
     return std::make_unique<Win32CommandPort>();

@@ -6,11 +6,15 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QPointer>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QStyleOptionButton>
 #include <QStylePainter>
 #include <cstdlib>
+#include <memory>
+#include <utility>
+#include <vector>
 
 #include "dialogs/dialog.h"
 #include "res/pictures.h"
@@ -65,6 +69,46 @@ QString FromUtf8(std::string_view text)
 {
     return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
 }
+
+// While it lives, the user's input that reaches the program as posted events (clicks, keys,
+// a window's close) is held back, and posted again in its order when it goes: such input
+// waits behind the work on this thread, as the window system's own does when a pump excludes
+// user input.
+class PostedInputHold final : public QObject {
+public:
+    PostedInputHold() { QCoreApplication::instance()->installEventFilter(this); }
+    ~PostedInputHold() override
+    {
+        QCoreApplication::instance()->removeEventFilter(this);
+        for (auto& [receiver, event] : held_) {
+            if (receiver != nullptr) {
+                QCoreApplication::postEvent(receiver, event.release());
+            }
+        }
+    }
+    PostedInputHold(const PostedInputHold&) = delete;
+    PostedInputHold& operator=(const PostedInputHold&) = delete;
+
+protected:
+    bool eventFilter(QObject* receiver, QEvent* event) override
+    {
+        switch (event->type()) {
+        case QEvent::MouseButtonPress:
+        case QEvent::MouseButtonRelease:
+        case QEvent::MouseButtonDblClick:
+        case QEvent::KeyPress:
+        case QEvent::KeyRelease:
+        case QEvent::Close:
+            held_.emplace_back(receiver, std::unique_ptr<QEvent>(event->clone()));
+            return true;
+        default:
+            return false;
+        }
+    }
+
+private:
+    std::vector<std::pair<QPointer<QObject>, std::unique_ptr<QEvent>>> held_;
+};
 
 }  // namespace
 
@@ -396,7 +440,10 @@ void TemplateDialog::ShowModeless()
     activateWindow();
     // A window shown for the first time needs the window system's answer before it can be
     // painted; user input stays queued until the work on this thread is over.
-    QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+    {
+        PostedInputHold hold;
+        QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+    }
     repaint();
 }
 

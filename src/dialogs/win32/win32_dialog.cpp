@@ -22,18 +22,32 @@ std::string WindowText(HWND window)
     return Utf8Text(text);
 }
 
+// The messages that are not the user's input: input posted to a window (the mouse over its
+// frame and its client area, keys, and the commands of the window menu and the close box)
+// lies among the posted messages, not in the input queue.
+struct MessageRange {
+    UINT First;
+    UINT Last;
+};
+constexpr MessageRange NOT_INPUT[] = {{0, WM_NCMOUSEMOVE - 1},
+                                      {WM_NCXBUTTONDBLCLK + 1, WM_KEYFIRST - 1},
+                                      {WM_SYSCOMMAND + 1, WM_MOUSEFIRST - 1},
+                                      {WM_MOUSELAST + 1, 0xFFFFFFFFU}};
+
 // Runs what the window system has for the program's windows (their first paint, the answer to
 // being shown), but no user input: the work on this thread goes on first.
 void PumpPaintMessages()
 {
     MSG message;
-    while (::PeekMessageW(&message, nullptr, 0, 0,
-                          PM_REMOVE | PM_QS_PAINT | PM_QS_SENDMESSAGE | PM_QS_POSTMESSAGE)) {
-        if (message.message == WM_QUIT) {
-            ::PostQuitMessage(static_cast<int>(message.wParam));
-            break;
+    for (const MessageRange& range : NOT_INPUT) {
+        while (::PeekMessageW(&message, nullptr, range.First, range.Last,
+                              PM_REMOVE | PM_QS_PAINT | PM_QS_SENDMESSAGE | PM_QS_POSTMESSAGE)) {
+            if (message.message == WM_QUIT) {
+                ::PostQuitMessage(static_cast<int>(message.wParam));
+                return;
+            }
+            ::DispatchMessageW(&message);
         }
-        ::DispatchMessageW(&message);
     }
 }
 
