@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "cli/history_options.h"
+#include "cli/signature_options.h"
 #include "lab/lab_setup.h"
 #include "netio/binding.h"
 #include "protocol/frame.h"
@@ -63,6 +64,7 @@ struct CliOptions {
     std::string InvokedAs;   // argv[0], for the privilege hint when the binary cannot be told
     HistoryOptions History;  // upgrade and history: --history, --station, --operator
     HistoryQuery Query;      // history: what to show, of which attempts
+    SignatureOptions Signatures;  // upgrade, station, check, info: --key, --signature, ...
 
     // The upgrade of several devices at once (a single named device runs as it always has).
     bool SeveralDevices() const

@@ -69,6 +69,42 @@ int CommandContext::SettleFrameType()
     return EXIT_SUCCESS_STATUS;
 }
 
+int CommandContext::CheckSignature()
+{
+    RunState& run = Environment->State();
+    Trust = CheckImageTrust(run.Files, Options.ImagePath, TrustSettingsFor(Options.Signatures));
+    for (const std::string& note : Trust.Notes) {
+        if (!Options.Json) {
+            Io.Err << "tarvik-cli: " << note << '\n';
+        }
+    }
+    switch (Trust.State) {
+    case SignatureState::Verified:
+        Environment->UseVerifiedImage(Options.ImagePath, Trust.Bytes, Trust.Use);
+        Verbose("signed by " + Trust.KeyId + ": " + Trust.Comment);
+        return EXIT_SUCCESS_STATUS;
+    case SignatureState::NotChecked:
+        if (!Options.Json) {
+            Io.Err << "tarvik-cli: the image's signature was not checked (" << Trust.Why << ")\n";
+        }
+        return EXIT_SUCCESS_STATUS;
+    case SignatureState::Warned:
+        if (!Options.Json) {
+            Io.Err << "tarvik-cli: warning: " << RowOf(Trust.Ending).Text << " " << Trust.Why
+                   << "; flashed anyway (--signatures warn)\n";
+        }
+        return EXIT_SUCCESS_STATUS;
+    case SignatureState::Refused:
+        break;
+    }
+    const std::string_view text = RowOf(Trust.Ending).Text;
+    Port.ShowMessage(text);
+    if (!Options.Json && !Stopped()) {
+        Io.Err << "tarvik-cli: " << Trust.Why << "; nothing was sent\n";
+    }
+    return Fail(ExitStatusFor(Trust.Ending), text);
+}
+
 bool CommandContext::ProgressOnTerminal() const
 {
     switch (Options.Progress) {

@@ -11,6 +11,7 @@
 #include "cli/cli_app.h"
 #include "cli/cli_options.h"
 #include "cli/terminal_port.h"
+#include "commands/image_trust.h"
 #include "commands/run_environment.h"
 #include "platform/files/append_file.h"
 
@@ -39,6 +40,11 @@ public:
 
     // Settles FrameVariant for the commands that talk to one device. 0 to go on.
     int SettleFrameType();
+    // Checks the image's signature against the trusted keys before anything is sent, and
+    // hands the verified bytes and list to the environment's runs. 0 to go on; otherwise the
+    // refusal has been said and its status comes back. Trust keeps what was found.
+    int CheckSignature();
+    ImageTrust Trust;
     // Whether the upgrade's progress is a bar redrawn in place.
     bool ProgressOnTerminal() const;
     // The adapter's interface, as the record names it ("eth0", "lab0").

@@ -14,6 +14,7 @@
 #include "commands/doctor.h"
 #include "commands/failure_catalogue.h"
 #include "commands/startup.h"
+#include "platform/formats/utf8_text.h"
 #include "protocol/upgrade_link.h"
 
 namespace tarvik::cli {
@@ -99,6 +100,44 @@ int RunDevice(CommandContext& context)
     return EXIT_SUCCESS_STATUS;
 }
 
+namespace {
+
+// The signature's lines below an image's information block.
+std::string SignatureText(const ImageTrust& trust)
+{
+    std::string text = "Signature: " + std::string(SignatureStateName(trust.State));
+    if (trust.State == SignatureState::Refused || trust.State == SignatureState::Warned) {
+        text += " (" + std::string(RowOf(trust.Ending).Text) + " " + trust.Why + ")";
+    } else if (trust.State == SignatureState::NotChecked) {
+        text += " (" + trust.Why + ")";
+    }
+    text += "\n";
+    if (!trust.KeyId.empty()) {
+        text += "Signed By: " + trust.KeyId + "\nSigned Comment: " + PrintableText(trust.Comment) +
+                "\n";
+    }
+    return text;
+}
+
+Json SignatureJson(const ImageTrust& trust)
+{
+    Json json{{"State", SignatureStateName(trust.State)}};
+    if (trust.State == SignatureState::Refused || trust.State == SignatureState::Warned) {
+        json["Ending"] = RowOf(trust.Ending).Text;
+        json["ExitStatus"] = ExitStatusFor(trust.Ending);
+    }
+    if (!trust.Why.empty()) {
+        json["Why"] = JsonText(trust.Why);
+    }
+    if (!trust.KeyId.empty()) {
+        json["KeyId"] = trust.KeyId;
+        json["Comment"] = JsonText(trust.Comment);
+    }
+    return json;
+}
+
+}  // namespace
+
 int RunInfo(CommandContext& context)
 {
     const CliOptions& options = context.Options;
@@ -108,10 +147,17 @@ int RunInfo(CommandContext& context)
         return context.Fail(ExitStatusFor(InquiryOutcome::FileAccessError),
                             context.Port.LastMessage());
     }
+    // The signature as it stands, shown whatever it says: info flashes nothing.
+    const ImageTrust trust = CheckImageTrust(context.Environment->State().Files,
+                                             options.ImagePath,
+                                             TrustSettingsFor(options.Signatures));
     if (options.Json) {
-        context.Io.Out << JsonLine(DescriptorJson(descriptor, "FileName", options.ImagePath), 2) << '\n';
+        Json json = DescriptorJson(descriptor, "FileName", options.ImagePath);
+        json["Signature"] = SignatureJson(trust);
+        context.Io.Out << JsonLine(json, 2) << '\n';
     } else {
-        context.Io.Out << DescriptorText(descriptor, "File Name:", options.ImagePath);
+        context.Io.Out << DescriptorText(descriptor, "File Name:", options.ImagePath)
+                       << SignatureText(trust);
     }
     return EXIT_SUCCESS_STATUS;
 }
@@ -119,6 +165,9 @@ int RunInfo(CommandContext& context)
 int RunCheck(CommandContext& context)
 {
     const CliOptions& options = context.Options;
+    if (const int status = context.CheckSignature(); status != EXIT_SUCCESS_STATUS) {
+        return status;
+    }
     if (const int status = context.SettleFrameType(); status != EXIT_SUCCESS_STATUS) {
         return status;
     }

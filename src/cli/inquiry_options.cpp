@@ -55,6 +55,7 @@ CLI::App* AddInfoCommand(CLI::App& app, CliOptions& options)
 {
     CLI::App* info = app.add_subcommand("info", "Show an image file's information block");
     info->add_option("FILE", options.ImagePath, "Image file")->required();
+    AddSignatureOptions(*info, options.Signatures);
     return info;
 }
 
@@ -63,6 +64,7 @@ CLI::App* AddCheckCommand(CLI::App& app, CliOptions& options)
     CLI::App* check = app.add_subcommand("check", "Check that an image fits a device");
     check->add_option("FILE", options.ImagePath, "Image file")->required();
     check->add_option("NAME", options.DeviceName, "Device name")->required()->check(DEVICE_NAME);
+    AddSignatureOptions(*check, options.Signatures);
     return check;
 }
 

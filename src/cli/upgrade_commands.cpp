@@ -274,6 +274,10 @@ UpgradeEnding StationEnding(const StationSummary& summary, const StationTally& t
 
 int RunUpgrade(CommandContext& context)
 {
+    // Before any frame: discovery, the check's query and the record's digest all come after.
+    if (const int status = context.CheckSignature(); status != EXIT_SUCCESS_STATUS) {
+        return status;
+    }
     return context.Options.SeveralDevices() ? UpgradeSeveral(context) : UpgradeOne(context);
 }
 
@@ -281,6 +285,9 @@ int RunUpgrade(CommandContext& context)
 int RunStationCommand(CommandContext& context)
 {
     const CliOptions& options = context.Options;
+    if (const int status = context.CheckSignature(); status != EXIT_SUCCESS_STATUS) {
+        return status;
+    }
     AttemptRecorder recorder(options, context.Io.Err, context.NoteLock, context.Utc);
     if (!recorder.Open(context.InterfaceName(), context.Environment->State().Files)) {
         return EXIT_USAGE;

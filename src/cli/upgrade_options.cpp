@@ -52,6 +52,7 @@ CLI::App* AddUpgradeCommand(CLI::App& app, CliOptions& options, CLI::Option& jso
                    "skipped, started, progress, finished (stdout then holds only events)")
         ->excludes(&json);
     upgrade->add_flag("--read-back", options.ReadBack, ReadBackHelp());
+    AddSignatureOptions(*upgrade, options.Signatures);
     AddHistoryOptions(*upgrade, options.History);
     return upgrade;
 }
@@ -100,6 +101,7 @@ CLI::App* AddStationCommand(CLI::App& app, CliOptions& options, UnsettledOptions
                      "lab's is a new device that fits the sample image. Repeatable")
         ->type_name("NAME@SECONDS[-SECONDS]")
         ->needs(app.get_option("--lab"));
+    AddSignatureOptions(*station, options.Signatures);
     AddHistoryOptions(*station, options.History);
     station
         ->add_option("--push", options.PushUrl,

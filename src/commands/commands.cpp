@@ -1,5 +1,6 @@
 #include "commands/commands.h"
 
+#include <algorithm>
 #include <optional>
 
 #include "commands/command_line_flows.h"
@@ -65,8 +66,32 @@ UpgradeOutcome Report(CommandPort& port, UpgradeOutcome outcome)
     return outcome;
 }
 
-UpgradeOutcome CheckStep(UpgradeLink& link, CommandPort& port, const MacAddress& target,
-                         const std::string& imagePath,
+// Whether the signed list of a verified image lets it go to this device: its board among the
+// listed ones, and, unless rollback is allowed, its firmware no newer than the image's. Finished
+// when it does (or when no list was signed).
+UpgradeOutcome SignedListAllows(const SignedUse* use, const ImageDescriptor& device)
+{
+    if (use == nullptr || !use->HasList) {
+        return UpgradeOutcome::Finished;
+    }
+    const auto board = device.BoardCode();
+    if (std::none_of(use->Boards.begin(), use->Boards.end(), [&](const auto& listed) {
+            return std::equal(listed.begin(), listed.end(), board.begin());
+        })) {
+        return UpgradeOutcome::BoardNotSigned;
+    }
+    if (use->Version && !use->RollbackAllowed) {
+        const std::array<std::uint8_t, 2> running = {device.Bytes[DESC_FW_VERSION],
+                                                     device.Bytes[DESC_FW_VERSION + 1]};
+        if (running > *use->Version) {
+            return UpgradeOutcome::RollbackRefused;
+        }
+    }
+    return UpgradeOutcome::Finished;
+}
+
+UpgradeOutcome CheckStep(RunState& run, UpgradeLink& link, CommandPort& port,
+                         const MacAddress& target, const std::string& imagePath,
                          std::optional<ImageDescriptor>* device = nullptr)
 {
     ImageDescriptor answer;
@@ -76,7 +101,7 @@ UpgradeOutcome CheckStep(UpgradeLink& link, CommandPort& port, const MacAddress&
     }
     switch (checked) {
     case CHECK_FITS:
-        return UpgradeOutcome::Finished;
+        return Report(port, SignedListAllows(run.ImageUse.get(), answer));
     case CHECK_NO_PATH:
         return Report(port, UpgradeOutcome::FileNotSelected);
     case CHECK_IMAGE_UNREADABLE:
@@ -124,7 +149,7 @@ UpgradeOutcome RunUpgradeCommand(RunState& run, CommandPort& port, ProgressDispl
     UpgradeLink link(run);
     const MacAddress target = ParseDeviceName(deviceName);
 
-    if (const UpgradeOutcome checked = CheckStep(link, port, target, imagePath, device);
+    if (const UpgradeOutcome checked = CheckStep(run, link, port, target, imagePath, device);
         checked != UpgradeOutcome::Finished) {
         return checked;
     }
@@ -167,7 +192,7 @@ UpgradeOutcome RunCheckCommand(RunState& run, CommandPort& port, const std::stri
 {
     WaitCursor cursor(port);
     UpgradeLink link(run);
-    return CheckStep(link, port, ParseDeviceName(deviceName), imagePath);
+    return CheckStep(run, link, port, ParseDeviceName(deviceName), imagePath);
 }
 
 bool ShowFileInformation(RunState& run, CommandPort& port, const std::string& imagePath,

@@ -44,9 +44,18 @@ enum class UpgradeOutcome {
     ProcessError,
     SendFailed,  // a resend failed to go out: "Upgrade Process Error !" as well
     Other,       // a result the flow has no message for: ends without a message
+    // The image's signature, checked before anything is sent once a trusted key is installed
+    // or given, and what its signed list allows the device.
+    SignatureNotFound,
+    SignatureFormatError,
+    UntrustedSignature,
+    RevokedKey,
+    SignatureMismatch,
+    BoardNotSigned,
+    RollbackRefused,
 };
 
-inline constexpr std::array<OutcomeRow, 10> UPGRADE_OUTCOMES = {{
+inline constexpr std::array<OutcomeRow, 17> UPGRADE_OUTCOMES = {{
     {static_cast<int>(UpgradeOutcome::Finished), "", 0,
      "success; an upgrade ended with \"Upgrade Finish\"", "", ""},
     {static_cast<int>(UpgradeOutcome::FileNotSelected), "File Not Selected !", 10, "",
@@ -92,6 +101,46 @@ inline constexpr std::array<OutcomeRow, 10> UPGRADE_OUTCOMES = {{
      "the upgrade ended for a reason that has no message",
      "the upgrade ended for a reason the loader has no message for",
      "run again with `-v --trace FILE` and send both with a report"},
+    {static_cast<int>(UpgradeOutcome::SignatureNotFound), "Signature Not Found !", 40,
+     "a trusted key is installed or given, and the image has no signature",
+     "the image came without its .minisig file (left behind when it was copied), or it is a "
+     "build that was never released",
+     "put IMAGE.minisig beside the image or name it with `--signature FILE`; take images "
+     "from your firmware team's release only"},
+    {static_cast<int>(UpgradeOutcome::SignatureFormatError), "Signature Format Error !", 41,
+     "the signature file or its signed list cannot be read",
+     "the .minisig file is cut short, garbled (an editor, a mail program or a line-end "
+     "conversion changed it), a legacy signature over the whole file, or its signed list has "
+     "a word it cannot read",
+     "fetch the signature again with the image; sign with a current minisign or "
+     "`tarvik-mkimage sign`; check the list's syntax in the README"},
+    {static_cast<int>(UpgradeOutcome::UntrustedSignature), "Untrusted Signature !", 42,
+     "the image is signed by a key that is not trusted here",
+     "the image was signed by a key this machine does not trust: a developer's key, another "
+     "team's, or a new release key not yet installed",
+     "install the release key in the trusted-keys folder or give it with `--key FILE`; "
+     "`tarvik-cli info FILE` shows the signer's key id"},
+    {static_cast<int>(UpgradeOutcome::RevokedKey), "Revoked Signing Key !", 43,
+     "the image is signed by a revoked key",
+     "the key that signed the image is listed in a trusted-keys folder's revoked file: it was "
+     "lost, leaked or retired",
+     "ask the firmware team for the image signed with the current key"},
+    {static_cast<int>(UpgradeOutcome::SignatureMismatch), "Signature Mismatch !", 44,
+     "the signature does not match the image or its signed list",
+     "the image or the signature's trusted comment was changed after signing, or the "
+     "signature belongs to another file",
+     "fetch image and signature again from the release; never edit either"},
+    {static_cast<int>(UpgradeOutcome::BoardNotSigned), "Board Not In Signed List !", 45,
+     "the device's board is not among those the signature lists",
+     "the image was released for other boards than this device's, even if its own board "
+     "code would fit",
+     "compare `tarvik-cli info FILE` (the signed list) with `tarvik-cli device NAME`; take "
+     "the release made for this board"},
+    {static_cast<int>(UpgradeOutcome::RollbackRefused), "Rollback Not Allowed !", 46,
+     "the device runs newer firmware than the image, and the signature allows no rollback",
+     "the device's firmware version is newer than the signed version of the image and its "
+     "signature says rollback=no",
+     "flash the current release; a rollback needs an image signed with rollback=yes"},
 }};
 
 // How the other flows failed: Show file information, Show device information, Browse, and the
@@ -306,7 +355,7 @@ static_assert(EveryEndingExplained(INQUIRY_OUTCOMES, false));
 static_assert(EveryEndingExplained(STARTUP_OUTCOMES, false));
 static_assert(EveryEndingExplained(PROGRAM_OUTCOMES, true));
 
-static_assert(RowsStandAtTheirCodes(UPGRADE_OUTCOMES, UpgradeOutcome::Other));
+static_assert(RowsStandAtTheirCodes(UPGRADE_OUTCOMES, UpgradeOutcome::RollbackRefused));
 static_assert(RowsStandAtTheirCodes(INQUIRY_OUTCOMES, InquiryOutcome::TargetNotFound));
 static_assert(RowsStandAtTheirCodes(PROGRAM_OUTCOMES, ProgramOutcome::HistoryPushIncomplete));
 

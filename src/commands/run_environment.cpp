@@ -119,7 +119,7 @@ RunEnvironment::RunEnvironment(EnvironmentParts parts, StopRequested stop, RunSh
 
 RunEnvironment::RunEnvironment(std::unique_ptr<Owned> owned, EnvironmentParts parts,
                                StopRequested stop, RunSharing sharing)
-    : owned_(std::move(owned)), parts_(parts),
+    : owned_(std::move(owned)), parts_(parts), files_(parts.Files),
       versionQuery_(std::make_unique<NotingVersionQuery>(parts.OsVersion)), stop_(stop)
 {
     PacketDriver* driver = &parts.Driver;
@@ -133,7 +133,15 @@ RunEnvironment::RunEnvironment(std::unique_ptr<Owned> owned, EnvironmentParts pa
         driver = stopAware_.get();
     }
     binding_ = std::make_unique<Binding>(parts.Clock, *driver);
-    run_ = std::make_unique<RunState>(*binding_, parts.Files);
+    run_ = std::make_unique<RunState>(*binding_, files_);
+}
+
+void RunEnvironment::UseVerifiedImage(const std::string& path,
+                                      std::shared_ptr<const std::vector<std::uint8_t>> bytes,
+                                      std::shared_ptr<const SignedUse> use)
+{
+    files_.Pin(path, std::move(bytes));
+    run_->ImageUse = std::move(use);
 }
 
 RunEnvironment::~RunEnvironment()
@@ -214,10 +222,11 @@ std::unique_ptr<DeviceRun> RunEnvironment::OpenDeviceRun(const MacAddress& devic
         return nullptr;
     }
     auto run =
-        std::make_unique<DeviceRun>(parts_.Clock, fanOut_->ForDevice(device), parts_.Files, stop_);
+        std::make_unique<DeviceRun>(parts_.Clock, fanOut_->ForDevice(device), files_, stop_);
     run->AdapterBinding().SetSendPause(binding_->SendPause());
     run->AdapterBinding().SetTrace(trace_.get());
     run->State().FrameVariant = variant.value_or(run_->FrameVariant);
+    run->State().ImageUse = run_->ImageUse;
     result = OpenListedAdapter(run->AdapterBinding(), name);
     if (result != DISCOVERY_OK) {
         return nullptr;

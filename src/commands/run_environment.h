@@ -22,6 +22,7 @@
 #include "netio/binding.h"
 #include "netio/fan_out_driver.h"
 #include "platform/files/file_system.h"
+#include "platform/files/pinned_files.h"
 #include "platform/capture/frame_trace.h"
 #include "platform/kernel/kernel.h"
 #include "platform/host/os_version.h"
@@ -129,6 +130,13 @@ public:
     // The adapters the start-up sequence listed.
     const AdapterList& Adapters() const { return adapters_; }
 
+    // An image whose signature was verified: every run of the environment, now and to come,
+    // reads the bytes that were verified for path, and checks each device against what the
+    // signature lists.
+    void UseVerifiedImage(const std::string& path,
+                          std::shared_ptr<const std::vector<std::uint8_t>> bytes,
+                          std::shared_ptr<const SignedUse> use);
+
     // Lists the adapters without opening one: DISCOVERY_OK, or a start-up result as Start's
     // whose message has been shown.
     int ListAdapters(CommandPort& port, AdapterList& list);
@@ -143,6 +151,7 @@ private:
 
     std::unique_ptr<Owned> owned_;  // what Make made: the clock, the lab or libpcap, ...
     EnvironmentParts parts_;
+    PinnedFileSystem files_;  // the parts' files, with the verified image pinned
     std::unique_ptr<NotingVersionQuery> versionQuery_;
     std::unique_ptr<FrameTrace> trace_;  // outlives the binding that records into it
     StopRequested stop_;

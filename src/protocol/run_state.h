@@ -9,6 +9,7 @@
 #include <string>
 
 #include "image/descriptor.h"
+#include "image/minisign.h"
 #include "netio/binding.h"
 #include "platform/files/file_system.h"
 #include "platform/formats/mac_address.h"
@@ -63,6 +64,8 @@ struct RunState {
     std::unique_ptr<ReadOnlyFile> TransferFile;  // open while Session.FileHandle is 1
     ProgressDisplay* Progress = nullptr;         // set by the Upgrade command while it runs
     std::string SelectedTarget;                  // the DeviceName chosen when browsing
+    // What the image's verified signature says it is for; null when no signature was checked.
+    std::shared_ptr<const SignedUse> ImageUse;
 
     // Counters for diagnostics and benchmarks.
     std::uint64_t FramesSent = 0;

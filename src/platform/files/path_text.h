@@ -8,10 +8,17 @@
 #include <filesystem>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace tarvik {
 
 std::filesystem::path PathOf(std::string_view text);
 std::string TextOf(const std::filesystem::path& path);
+
+// The regular files directly in a folder whose names end in suffix, sorted; none when the
+// folder is missing or cannot be read.
+std::vector<std::string> FilesIn(const std::string& folder, std::string_view suffix);
+// A path joined as the system joins it.
+std::string JoinPath(const std::string& folder, std::string_view name);
 
 }  // namespace tarvik

@@ -16,5 +16,10 @@ std::string LoginName();
 std::string UserStateFolder();
 // How the help names that folder.
 std::string_view UserStateFolderHelp();
+// The machine's folder for the program's settings (/etc/tarvik; %PROGRAMDATA%\Tarvik on
+// Windows) and the user's ($XDG_CONFIG_HOME/tarvik or ~/.config/tarvik; %APPDATA%\Tarvik);
+// the user's is empty when the environment names no home.
+std::string SystemSettingsFolder();
+std::string UserSettingsFolder();
 
 }  // namespace tarvik

@@ -47,4 +47,20 @@ std::string_view UserStateFolderHelp()
     return "$XDG_STATE_HOME/tarvik, else ~/.local/state/tarvik";
 }
 
+std::string SystemSettingsFolder()
+{
+    return "/etc/tarvik";
+}
+
+std::string UserSettingsFolder()
+{
+    if (const char* config = std::getenv("XDG_CONFIG_HOME"); config != nullptr && *config == '/') {
+        return std::string(config) + "/tarvik";
+    }
+    if (const char* home = std::getenv("HOME"); home != nullptr && *home != '\0') {
+        return std::string(home) + "/.config/tarvik";
+    }
+    return {};
+}
+
 }  // namespace tarvik

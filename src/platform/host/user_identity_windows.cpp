@@ -48,4 +48,16 @@ std::string_view UserStateFolderHelp()
     return "%LOCALAPPDATA%\\Tarvik";
 }
 
+std::string SystemSettingsFolder()
+{
+    const std::string data = EnvironmentText(L"PROGRAMDATA");
+    return (data.empty() ? std::string("C:\\ProgramData") : data) + "\\Tarvik";
+}
+
+std::string UserSettingsFolder()
+{
+    const std::string roaming = EnvironmentText(L"APPDATA");
+    return roaming.empty() ? std::string() : roaming + "\\Tarvik";
+}
+
 }  // namespace tarvik
