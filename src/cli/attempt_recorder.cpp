@@ -8,14 +8,20 @@ AttemptRecorder::AttemptRecorder(const CliOptions& options, std::ostream& err, s
 {
 }
 
-bool AttemptRecorder::Open(const std::string& interfaceName, FileSystem& files)
+bool AttemptRecorder::Open(const std::string& interfaceName, FileSystem& files,
+                           const ImageTrust& trust)
 {
     history_ = std::make_unique<HistorySink>(options_.History, err_, noteLock_);
     if (options_.RecordPath.empty() && !history_->Keeps()) {
         return true;
     }
     context_ = RecordContext{interfaceName, options_.ImagePath,
-                             DigestImageFile(files, options_.ImagePath), options_.PaceMs};
+                             DigestImageFile(files, options_.ImagePath), options_.PaceMs,
+                             SignatureStateName(trust.State), std::nullopt, std::nullopt};
+    if (!trust.KeyId.empty()) {
+        context_.SignerKeyId = trust.KeyId;
+        context_.SignedComment = trust.Comment;
+    }
     if (options_.RecordPath.empty()) {
         return true;
     }

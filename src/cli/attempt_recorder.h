@@ -31,7 +31,7 @@ public:
     // Opens --record's file, when given, and the history; false (the failure said) when the
     // record cannot be opened. A history that cannot be kept is a warning, no failure.
     // interfaceName is the adapter's interface as the record names it ("eth0", "lab0").
-    bool Open(const std::string& interfaceName, FileSystem& files);
+    bool Open(const std::string& interfaceName, FileSystem& files, const ImageTrust& trust);
 
     bool HistoryKept() const { return history_ && history_->Keeps(); }
     const std::string& HistoryPath() const { return history_->Path(); }

@@ -120,7 +120,18 @@ void EventStream::Ends(const DeviceRunReport& report, const std::string& recordI
     event["framesResent"] = report.FramesResent;
     event["elapsedMs"] = report.ElapsedMs;
     event["recordId"] = JsonText(recordId);
+    event["signature"] = signature_;
+    event["signerKeyId"] = signerKeyId_ ? Json(*signerKeyId_) : Json(nullptr);
+    event["signedComment"] = signedComment_ ? Json(JsonText(*signedComment_)) : Json(nullptr);
     Write(event);
+}
+
+void EventStream::SetSignature(std::string state, std::optional<std::string> keyId,
+                               std::optional<std::string> comment)
+{
+    signature_ = std::move(state);
+    signerKeyId_ = std::move(keyId);
+    signedComment_ = std::move(comment);
 }
 
 EventWatcher::EventWatcher(DeviceRunWatcher& inner, EventStream* events,

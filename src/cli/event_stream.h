@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <optional>
 #include <mutex>
 #include <ostream>
 #include <string>
@@ -41,6 +42,10 @@ public:
     void Progress(const std::string& device, const ProgressReport& report);
     // A skipped report gives a skipped event, any other a finished one.
     void Ends(const DeviceRunReport& report, const std::string& recordId);
+    // What the finished events say of the image's signature: its state ("verified", ...), its
+    // signer's key id and its signed comment (null when no signature was read).
+    void SetSignature(std::string state, std::optional<std::string> keyId,
+                      std::optional<std::string> comment);
 
 private:
     struct Last {
@@ -54,6 +59,9 @@ private:
 
     std::ostream& out_;
     UtcClock& clock_;
+    std::string signature_ = "not checked";
+    std::optional<std::string> signerKeyId_;
+    std::optional<std::string> signedComment_;
     std::mutex lock_;
     std::map<std::string, Last> last_;
 };

@@ -57,8 +57,15 @@ int PrintEnding(CommandContext& context, const UpgradeEnding& ending)
 // The event stream on stdout with --events, else null.
 std::unique_ptr<EventStream> OpenEvents(CommandContext& context)
 {
-    return context.Options.Events ? std::make_unique<EventStream>(context.Io.Out, context.Utc)
-                                  : nullptr;
+    if (!context.Options.Events) {
+        return nullptr;
+    }
+    auto events = std::make_unique<EventStream>(context.Io.Out, context.Utc);
+    const ImageTrust& trust = context.Trust;
+    events->SetSignature(SignatureStateName(trust.State),
+                         trust.KeyId.empty() ? std::nullopt : std::optional(trust.KeyId),
+                         trust.KeyId.empty() ? std::nullopt : std::optional(trust.Comment));
+    return events;
 }
 
 // The one device's ending: its fixed message has been shown on stderr already.
@@ -94,7 +101,7 @@ int UpgradeOne(CommandContext& context)
         return status;
     }
     AttemptRecorder recorder(options, context.Io.Err, context.NoteLock, context.Utc);
-    if (!recorder.Open(context.InterfaceName(), context.Environment->State().Files)) {
+    if (!recorder.Open(context.InterfaceName(), context.Environment->State().Files, context.Trust)) {
         return EXIT_USAGE;
     }
     recorder.RunStarts(0);
@@ -213,7 +220,7 @@ int UpgradeSeveral(CommandContext& context)
         return status;
     }
     AttemptRecorder recorder(options, context.Io.Err, context.NoteLock, context.Utc);
-    if (!recorder.Open(context.InterfaceName(), run.Files)) {
+    if (!recorder.Open(context.InterfaceName(), run.Files, context.Trust)) {
         return EXIT_USAGE;
     }
     context.Verbose(std::to_string(names.size()) + " device(s), " +
@@ -289,7 +296,7 @@ int RunStationCommand(CommandContext& context)
         return status;
     }
     AttemptRecorder recorder(options, context.Io.Err, context.NoteLock, context.Utc);
-    if (!recorder.Open(context.InterfaceName(), context.Environment->State().Files)) {
+    if (!recorder.Open(context.InterfaceName(), context.Environment->State().Files, context.Trust)) {
         return EXIT_USAGE;
     }
     std::unique_ptr<EventStream> events = OpenEvents(context);

@@ -75,6 +75,11 @@ HistoryRecord MakeHistoryRecord(const RecordContext& context, const DeviceRunRep
     record.FramesResent = report.FramesResent;
     record.Result = Utf8Escaped(report.Result);
     record.ExitStatus = report.ExitStatus;
+    record.Signature = context.Signature;
+    record.SignerKeyId = context.SignerKeyId;
+    if (context.SignedComment) {
+        record.SignedComment = Utf8Escaped(*context.SignedComment);
+    }
     return record;
 }
 

@@ -23,11 +23,16 @@ struct RecordContext {
     std::string ImagePath;
     std::optional<ImageDigest> Digest;  // none when the image could not be read
     std::uint32_t PaceMs = 0;
+    // The image's signature as the run found it, its signer's key id and signed comment (the
+    // last two none when no signature was read).
+    std::string Signature;
+    std::optional<std::string> SignerKeyId;
+    std::optional<std::string> SignedComment;
 };
 
 // One line's object: Start and End (UTC, ISO 8601), Interface, DeviceName, Descriptor (the
 // device's, read before the upgrade, or null), FileName, FileSize, Sha256, PaceMs, FramesSent,
-// FramesResent, Result, ExitStatus, and RecordId (the attempt's id, which --events' lines carry
+// FramesResent, Result, ExitStatus, Signature, SignerKeyId, SignedComment, and RecordId (the attempt's id, which --events' lines carry
 // too) when one is given.
 Json RecordJson(const RecordContext& context, const DeviceRunReport& report, std::int64_t startMs,
                 std::int64_t endMs, const std::string& recordId = {});

@@ -41,6 +41,10 @@ struct HistoryColumn {
     JsonPlace Place;
     ColumnValue (*Get)(const HistoryRecord&);
     void (*Set)(HistoryRecord&, const ColumnValue&);
+    // Whether the push copies it to the shared table. A station of the first release copies
+    // into that table by position, all its columns and no more: a column added there would
+    // break its pushes, so later columns stay in the station's file.
+    bool Pushed = true;
 };
 
 namespace history_column {
@@ -107,7 +111,7 @@ inline void SetFileSize(HistoryRecord& record, const ColumnValue& value)
 // carried a layout version copies into it by position, so a new column only ever goes last.
 // A number is read back 64 bits wide, whatever its field: a stored value is never cut to a
 // narrower one that means something else (an exit status of 2^32 is not 0).
-inline constexpr std::array<HistoryColumn, 18> HISTORY_COLUMNS = {{
+inline constexpr std::array<HistoryColumn, 21> HISTORY_COLUMNS = {{
     {"record_id", "TEXT PRIMARY KEY NOT NULL", "text PRIMARY KEY", 1, true, "RecordId",
      JsonForm::Plain, JsonPlace::LineEnd, history_column::GetText<&HistoryRecord::RecordId>,
      history_column::SetText<&HistoryRecord::RecordId>},
@@ -161,6 +165,15 @@ inline constexpr std::array<HistoryColumn, 18> HISTORY_COLUMNS = {{
     {"exit_status", "INTEGER NOT NULL", "integer NOT NULL", 1, false, "ExitStatus", JsonForm::Plain,
      JsonPlace::Line, history_column::GetNumber<&HistoryRecord::ExitStatus>,
      history_column::SetNumber<&HistoryRecord::ExitStatus>},
+    {"signature", "TEXT", "text", 3, true, "Signature", JsonForm::Plain, JsonPlace::Line,
+     history_column::GetOptionalText<&HistoryRecord::Signature>,
+     history_column::SetOptionalText<&HistoryRecord::Signature>, false},
+    {"signer_key_id", "TEXT", "text", 3, true, "SignerKeyId", JsonForm::Plain, JsonPlace::Line,
+     history_column::GetOptionalText<&HistoryRecord::SignerKeyId>,
+     history_column::SetOptionalText<&HistoryRecord::SignerKeyId>, false},
+    {"signed_comment", "TEXT", "text", 3, true, "SignedComment", JsonForm::Plain,
+     JsonPlace::Line, history_column::GetOptionalText<&HistoryRecord::SignedComment>,
+     history_column::SetOptionalText<&HistoryRecord::SignedComment>, false},
 }};
 
 }  // namespace tarvik

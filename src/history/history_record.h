@@ -30,6 +30,11 @@ struct HistoryRecord {
     std::uint64_t FramesResent = 0;
     std::string Result;           // "Upgrade Finish" or the message shown
     std::int64_t ExitStatus = 0;  // 64 bits: a history file may hold any number
+    // The image's signature as the run found it ("verified", "not checked", ...), its signer's
+    // key id and its signed comment; nothing in records made before signatures were checked.
+    std::optional<std::string> Signature;
+    std::optional<std::string> SignerKeyId;
+    std::optional<std::string> SignedComment;
 
     bool Passed() const { return ExitStatus == 0; }
     // End less start; nothing when a damaged record's times are too far apart to subtract.

@@ -48,6 +48,9 @@ std::string ColumnNames()
 {
     std::string names;
     for (const HistoryColumn& column : HISTORY_COLUMNS) {
+        if (!column.Pushed) {
+            continue;
+        }
         names += names.empty() ? "" : ", ";
         names += column.Name;
     }
@@ -59,6 +62,9 @@ std::string CreateTable()
     std::string sql = "CREATE TABLE IF NOT EXISTS tarvik_attempts (";
     bool first = true;
     for (const HistoryColumn& column : HISTORY_COLUMNS) {
+        if (!column.Pushed) {
+            continue;
+        }
         sql += std::string(first ? "" : ", ") + column.Name + " " + column.PostgresType;
         first = false;
     }
@@ -141,6 +147,9 @@ void AddField(std::string& row, const std::string& text)
 void AddRow(std::string& rows, const HistoryRecord& record)
 {
     for (const HistoryColumn& column : HISTORY_COLUMNS) {
+        if (!column.Pushed) {
+            continue;
+        }
         const ColumnValue value = column.Get(record);
         if (const auto* number = std::get_if<std::int64_t>(&value)) {
             rows += std::to_string(*number);
@@ -271,6 +280,9 @@ bool CheckLayout(PGconn* connection, bool& recorded, std::string& error)
         found.insert(PQgetvalue(columns.get(), row, 0));
     }
     for (const HistoryColumn& column : HISTORY_COLUMNS) {
+        if (!column.Pushed) {
+            continue;
+        }
         if (found.count(column.Name) == 0) {
             error = "the shared table (layout " + std::to_string(version) + ") has no column " +
                     column.Name + station;

@@ -122,7 +122,9 @@ TEST(UpgradeRecordTest, ALineSaysWhoGotWhichImageWhenAndHowItEnded)
     SettleReport(report, UpgradeOutcome::ProcessError, false, false);
     report.FramesSent = 40;
     report.FramesResent = 3;
-    const RecordContext context{"eth1", "/images/fw.bin", ImageDigest{3, "ba78"}, 5};
+    const RecordContext context{"eth1",     "/images/fw.bin",   ImageDigest{3, "ba78"},
+                                5,          "verified",         "7CE53E5B1F08D965",
+                                "tarvik boards=001122334455\x01"};
     const Json line = RecordJson(context, report, 1'700'000'000'250, 1'700'000'062'000);
     EXPECT_EQ(line["Start"], "2023-11-14T22:13:20.250Z");
     EXPECT_EQ(line["End"], "2023-11-14T22:14:22.000Z");
@@ -134,6 +136,9 @@ TEST(UpgradeRecordTest, ALineSaysWhoGotWhichImageWhenAndHowItEnded)
     EXPECT_EQ(line["FramesResent"], 3);
     EXPECT_EQ(line["Result"], "Upgrade Process Error !");
     EXPECT_EQ(line["ExitStatus"], 16);
+    EXPECT_EQ(line["Signature"], "verified");
+    EXPECT_EQ(line["SignerKeyId"], "7CE53E5B1F08D965");
+    EXPECT_EQ(line["SignedComment"], "tarvik boards=001122334455\x01");
 }
 
 TEST(UpgradeRecordTest, AStoppedRunIsRecordedAsInterrupted)

@@ -64,8 +64,9 @@ TEST(FailureCatalogueTest, ATopicNamesItsStatusOrEveryStatusOfItsMessage)
 
 TEST(FailureCatalogueTest, TheRefusalNamesEveryStatusInRuns)
 {
-    EXPECT_EQ(ExplainAccepts(), "an exit status (0, 2, 10 to 25, 30 to 38, 130) or a message as "
-                                "the program shows it, e.g. \"Hardware Type Mismatch !\"");
+    EXPECT_EQ(ExplainAccepts(),
+              "an exit status (0, 2, 10 to 25, 30 to 38, 40 to 46, 130) or a message as the "
+              "program shows it, e.g. \"Hardware Type Mismatch !\"");
 }
 
 TEST(FailureCatalogueTest, TheReadmeHoldsTheCatalogueWhereADeviceMisbehaves)

@@ -265,7 +265,8 @@ TEST_F(HostileHistoryTest, ReadingAHistoryChangesNothingAndRefusesWhatIsNotOne)
     const std::string other = folder + "/other.db";
     Sql(other, "CREATE TABLE notes (text TEXT); INSERT INTO notes VALUES ('mine')");
     const std::string later = folder + "/later.sqlite";
-    Sql(later, "CREATE TABLE attempts (record_id TEXT); PRAGMA user_version = 3");
+    Sql(later, "CREATE TABLE attempts (record_id TEXT); PRAGMA user_version = " +
+                   std::to_string(HISTORY_SCHEMA_VERSION + 1));
     const std::string first = folder + "/first.sqlite";
     Sql(first, "CREATE TABLE attempts (record_id TEXT PRIMARY KEY NOT NULL, start_ms INTEGER "
                "NOT NULL, end_ms INTEGER NOT NULL, station TEXT NOT NULL, operator TEXT NOT "

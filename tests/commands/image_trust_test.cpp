@@ -1,0 +1,191 @@
+// The trust check on the lab: a signature made here with a key of the test's own, the refusals
+// that need no device, what the signed list refuses, and the image replaced on disk after the
+// check, which reaches no device.
+
+#include <gtest/gtest.h>
+
+#include <sodium.h>
+
+#include "commands/command_line_flows.h"
+#include "commands/image_trust.h"
+#include "commands/several_devices.h"
+#include "image/minisign.h"
+#include "protocol/upgrade_link.h"
+#include "support/lab_rig.h"
+
+namespace tarvik::testing {
+namespace {
+
+constexpr char KEY[] = "/keys/release.pub";
+constexpr char SIGNATURE[] = "/images/fw.bin.minisig";
+constexpr MacAddress FIRST = {0x02, 0x5A, 0x17, 0x00, 0x00, 0x01};
+constexpr MacAddress SECOND = {0x02, 0x5A, 0x17, 0x00, 0x00, 0x02};
+constexpr std::uint32_t IMAGE_ADDRESS = 0x1000 * 16;  // the sample image's code segment
+
+std::vector<std::uint8_t> Bytes(std::string_view text)
+{
+    return {text.begin(), text.end()};
+}
+
+// A minisign key pair and the signature files it makes, as minisign writes them.
+class Signer {
+public:
+    Signer()
+    {
+        EXPECT_GE(sodium_init(), 0);
+        crypto_sign_keypair(public_.data(), secret_.data());
+        randombytes_buf(id_.data(), id_.size());
+    }
+
+    std::string PublicKeyFile() const
+    {
+        std::vector<std::uint8_t> line = {'E', 'd'};
+        line.insert(line.end(), id_.begin(), id_.end());
+        line.insert(line.end(), public_.begin(), public_.end());
+        return "untrusted comment: minisign public key " + KeyIdText(id_) + "\n" +
+               EncodeBase64(line) + "\n";
+    }
+
+    std::string Sign(std::span<const std::uint8_t> file, const std::string& comment) const
+    {
+        FileHasher hasher;
+        hasher.Update(file);
+        const MinisignHash hash = hasher.Final();
+        std::array<std::uint8_t, 64> signature{};
+        crypto_sign_detached(signature.data(), nullptr, hash.data(), hash.size(), secret_.data());
+        std::vector<std::uint8_t> line = {'E', 'D'};
+        line.insert(line.end(), id_.begin(), id_.end());
+        line.insert(line.end(), signature.begin(), signature.end());
+        std::vector<std::uint8_t> global(signature.begin(), signature.end());
+        global.insert(global.end(), comment.begin(), comment.end());
+        std::array<std::uint8_t, 64> globalSignature{};
+        crypto_sign_detached(globalSignature.data(), nullptr, global.data(), global.size(),
+                             secret_.data());
+        return "untrusted comment: signature from minisign secret key\n" + EncodeBase64(line) +
+               "\ntrusted comment: " + comment + "\n" + EncodeBase64(globalSignature) + "\n";
+    }
+
+private:
+    std::array<std::uint8_t, crypto_sign_PUBLICKEYBYTES> public_{};
+    std::array<std::uint8_t, crypto_sign_SECRETKEYBYTES> secret_{};
+    MinisignKeyId id_{};
+};
+
+class ImageTrustTest : public ::testing::Test, protected LabRig {
+protected:
+    ImageTrustTest()
+    {
+        AddDevice(FIRST);
+        AddDevice(SECOND);
+        files.Add(KEY, Bytes(signer.PublicKeyFile()));
+    }
+
+    ImageTrust Check(const std::string& comment = "timestamp:1\tfile:fw.bin\thashed")
+    {
+        files.Add(SIGNATURE, Bytes(signer.Sign(RigImage(), comment)));
+        TrustSettings settings;
+        settings.KeyFiles = {KEY};
+        return CheckImageTrust(files, RIG_IMAGE, settings);
+    }
+
+    std::vector<DeviceRunReport> UpgradeBoth(const ImageTrust& trust)
+    {
+        RunEnvironment& opened = Environment();
+        opened.UseVerifiedImage(RIG_IMAGE, trust.Bytes, trust.Use);
+        struct Watcher final : DeviceRunWatcher {
+            MessagePort ports[2];
+            NoProgress progress[2];
+            CommandPort& PortFor(std::size_t device) override { return ports[device]; }
+            ProgressDisplay& ProgressFor(std::size_t device) override { return progress[device]; }
+            void RunStarts(std::size_t, const std::string&) override {}
+            void RunEnds(std::size_t, const DeviceRunReport&) override {}
+        } watcher;
+        SeveralDevicesRequest request;
+        request.DeviceNames = {"QV000001", "QV000002"};
+        request.ImagePath = RIG_IMAGE;
+        return UpgradeSeveralDevices(opened, request, watcher, {});
+    }
+
+    Signer signer;
+};
+
+TEST_F(ImageTrustTest, AVerifiedImageReplacedOnDiskAfterTheCheckReachesNoDevice)
+{
+    const ImageTrust trust = Check();
+    ASSERT_EQ(trust.State, SignatureState::Verified) << trust.Why;
+    // Another image under the same name, written after the check and before the first frame.
+    std::vector<std::uint8_t> swapped = RigImage();
+    std::fill(swapped.begin() + 200, swapped.end(), 0xEE);
+    files.Add(RIG_IMAGE, swapped);
+
+    for (const DeviceRunReport& report : UpgradeBoth(trust)) {
+        EXPECT_EQ(report.Outcome, UpgradeOutcome::Finished) << report.DeviceName;
+    }
+    for (const MacAddress& device : {FIRST, SECOND}) {
+        EXPECT_EQ(lab.FindTarget(device)->Device().MemoryAt(IMAGE_ADDRESS, RIG_IMAGE_BYTES),
+                  RigImage())
+            << "a device received bytes that were never verified";
+    }
+}
+
+TEST_F(ImageTrustTest, TheSignedListRefusesOtherBoardsAndRollbacksAtTheCheck)
+{
+    RunEnvironment& opened = Environment(RunSharing::OneRun);
+    const auto outcome = [&](const std::string& comment) {
+        const ImageTrust trust = Check(comment);
+        EXPECT_EQ(trust.State, SignatureState::Verified) << comment << ": " << trust.Why;
+        opened.UseVerifiedImage(RIG_IMAGE, trust.Bytes, trust.Use);
+        return RunCheckCommand(opened.State(), port, "QV000001", RIG_IMAGE);
+    };
+    // The lab's devices run firmware 0102 on board 001122334455.
+    EXPECT_EQ(outcome("tarvik boards=AABBCCDDEEFF"), UpgradeOutcome::BoardNotSigned);
+    EXPECT_EQ(outcome("tarvik boards=aabbccddeeff,001122334455"), UpgradeOutcome::Finished);
+    EXPECT_EQ(outcome("tarvik boards=001122334455 version=0101"), UpgradeOutcome::RollbackRefused);
+    EXPECT_EQ(outcome("tarvik boards=001122334455 version=0101 rollback=yes"),
+              UpgradeOutcome::Finished);
+    EXPECT_EQ(outcome("tarvik boards=001122334455 version=0102"), UpgradeOutcome::Finished);
+    EXPECT_EQ(outcome("timestamp:1 file:fw.bin"), UpgradeOutcome::Finished) << "no list";
+    EXPECT_EQ(port.Messages.back(), "Rollback Not Allowed !");
+}
+
+TEST_F(ImageTrustTest, EachRefusalBeforeTheFirstFrameHasItsEnding)
+{
+    EXPECT_EQ(Check().State, SignatureState::Verified);
+
+    TrustSettings settings;
+    settings.KeyFiles = {KEY};
+    files.Add("/images/other.bin", RigImage());
+    EXPECT_EQ(CheckImageTrust(files, "/images/other.bin", settings).Ending,
+              UpgradeOutcome::SignatureNotFound);
+
+    Signer stranger;
+    files.Add(SIGNATURE, Bytes(stranger.Sign(RigImage(), "x")));
+    const ImageTrust untrusted = CheckImageTrust(files, RIG_IMAGE, settings);
+    EXPECT_EQ(untrusted.Ending, UpgradeOutcome::UntrustedSignature);
+    EXPECT_EQ(untrusted.State, SignatureState::Refused);
+
+    settings.Mode = SignatureMode::Warn;
+    EXPECT_EQ(CheckImageTrust(files, RIG_IMAGE, settings).State, SignatureState::Warned);
+    settings.Mode = SignatureMode::Off;
+    EXPECT_EQ(CheckImageTrust(files, RIG_IMAGE, settings).State, SignatureState::NotChecked);
+    settings.Mode.reset();
+
+    std::string signature = signer.Sign(RigImage(), "timestamp:1");
+    signature.replace(signature.find("timestamp:1"), 11, "timestamp:2");
+    files.Add(SIGNATURE, Bytes(signature));
+    EXPECT_EQ(CheckImageTrust(files, RIG_IMAGE, settings).Ending,
+              UpgradeOutcome::SignatureMismatch);
+
+    files.Add(SIGNATURE, Bytes("untrusted comment: x\nRUQ=\ntrusted comment: y\nAAAA\n"));
+    EXPECT_EQ(CheckImageTrust(files, RIG_IMAGE, settings).Ending,
+              UpgradeOutcome::SignatureFormatError);
+
+    // A key file that cannot be read still closes the door: nothing unsigned goes out.
+    settings.KeyFiles = {"/keys/missing.pub"};
+    const ImageTrust noKey = CheckImageTrust(files, RIG_IMAGE, settings);
+    EXPECT_EQ(noKey.State, SignatureState::Refused);
+    EXPECT_FALSE(noKey.Notes.empty());
+}
+
+}  // namespace
+}  // namespace tarvik::testing
