@@ -1,6 +1,8 @@
 // tarvik-mkimage: writes a firmware image file for the lab and for tests. The filler is
-// pseudo-random from the seed, so the same options always give the same file.
+// pseudo-random from the seed, so the same options always give the same file. Its sign command
+// signs an image with a minisign secret key.
 
+#include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
@@ -9,11 +11,16 @@
 #include <vector>
 
 #include <CLI/CLI.hpp>
+#include <sodium.h>
 
 #include "image/image_builder.h"
 #include "image/image_file.h"
+#include "image/minisign.h"
+#include "image/minisign_sign.h"
+#include "platform/files/file_system.h"
 #include "platform/formats/hex_text.h"
 #include "platform/host/program_start.h"
+#include "platform/host/secret_input.h"
 #include "platform/version.h"
 
 namespace {
@@ -75,10 +82,34 @@ struct Options {
     std::string TrailerFwVersion = "0103";
 };
 
+struct SignOptions {
+    std::string Image;
+    std::string SecretKey;
+    std::optional<std::string> Comment;
+    std::string Signature;
+    bool Force = false;
+};
+
+// The variable a script sets to give an encrypted key's password without a terminal.
+constexpr const char* SIGNING_PASSWORD_VARIABLE = "TARVIK_SIGNING_PASSWORD";
+constexpr std::size_t HASH_PIECE_BYTES = 64 * 1024;
+
 int Fail(const std::string& message)
 {
     std::fprintf(stderr, "tarvik-mkimage: %s\n", message.c_str());
     return 1;
+}
+
+// A path given in UTF-8 on every system (a narrow path is the ANSI code page's on Windows).
+std::filesystem::path PathOf(const std::string& name)
+{
+    return std::filesystem::path(std::u8string(name.begin(), name.end()));
+}
+
+// Wipes a text that held a secret.
+void Wipe(std::string& text)
+{
+    sodium_memzero(text.data(), text.size());
 }
 
 bool SetBytes(ImageDescriptor& descriptor, std::size_t offset, const std::string& text,
@@ -176,6 +207,140 @@ std::string MakeSpec(const Options& options, tarvik::ImageSpec& spec)
     return {};
 }
 
+// The file's BLAKE2b-512 hash, read in pieces; nothing when it cannot be read whole.
+std::optional<tarvik::MinisignHash> HashFile(tarvik::FileSystem& files, const std::string& path)
+{
+    const std::unique_ptr<tarvik::ReadOnlyFile> file = files.OpenForReading(path);
+    if (!file) {
+        return std::nullopt;
+    }
+    tarvik::FileHasher hasher;
+    std::vector<std::uint8_t> piece(HASH_PIECE_BYTES);
+    for (;;) {
+        const std::int64_t got = file->Read(piece.data(), piece.size());
+        if (got < 0) {
+            return std::nullopt;
+        }
+        if (got == 0) {
+            return hasher.Final();
+        }
+        hasher.Update({piece.data(), static_cast<std::size_t>(got)});
+    }
+}
+
+// A key file whole, in one buffer that is wiped by the caller; nothing when it cannot be read
+// or is longer than any key file.
+std::optional<std::string> ReadKeyFile(tarvik::FileSystem& files, const std::string& path)
+{
+    const std::unique_ptr<tarvik::ReadOnlyFile> file = files.OpenForReading(path);
+    if (!file) {
+        return std::nullopt;
+    }
+    std::string text(tarvik::MINISIGN_MAX_FILE_BYTES + 1, '\0');
+    std::size_t length = 0;
+    for (;;) {
+        const std::int64_t got =
+            file->Read(reinterpret_cast<std::uint8_t*>(text.data()) + length, text.size() - length);
+        if (got <= 0 || length + static_cast<std::size_t>(got) == text.size()) {
+            if (got != 0) {
+                Wipe(text);
+                return std::nullopt;
+            }
+            break;
+        }
+        length += static_cast<std::size_t>(got);
+    }
+    // Shrinking in place keeps the one buffer, so no copy of the key is left elsewhere.
+    text.resize(length);
+    return text;
+}
+
+// The secret key unlocked: with the password from the environment or the terminal when it is
+// encrypted. Nothing, after saying why, when it cannot be.
+std::optional<tarvik::MinisignSecretKey> UnlockKey(const std::string& path)
+{
+    tarvik::SystemFileSystem files;
+    std::optional<std::string> text = ReadKeyFile(files, path);
+    if (!text) {
+        Fail("cannot read the secret key " + path);
+        return std::nullopt;
+    }
+    std::string why;
+    const std::optional<tarvik::MinisignSecretKeyFile> file = tarvik::ParseSecretKey(*text, why);
+    Wipe(*text);
+    if (!file) {
+        Fail(path + ": " + why);
+        return std::nullopt;
+    }
+    // Kept in this one object from where it is read to where it is wiped.
+    std::optional<std::string> password;
+    if (file->Encrypted) {
+        password = tarvik::SecretFromEnvironment(SIGNING_PASSWORD_VARIABLE);
+        if (!password) {
+            password = tarvik::ReadHiddenLine("Password for " + path + ": ", why);
+        }
+        if (!password) {
+            Fail("cannot read the password of " + path + ": " + why + " (" +
+                 SIGNING_PASSWORD_VARIABLE + " gives it without a terminal)");
+            return std::nullopt;
+        }
+    }
+    std::optional<tarvik::MinisignSecretKey> key =
+        tarvik::UnlockSecretKey(*file, password ? std::string_view(*password) : "", why);
+    if (password) {
+        Wipe(*password);
+    }
+    if (!key) {
+        Fail(path + ": " + why);
+    }
+    return key;
+}
+
+// minisign's own default, which its -V shows as the trusted comment.
+std::string DefaultComment(const std::string& image)
+{
+    const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(
+        std::chrono::system_clock::now().time_since_epoch());
+    const std::u8string name = PathOf(image).filename().u8string();
+    return "timestamp:" + std::to_string(seconds.count()) +
+           "\tfile:" + std::string(name.begin(), name.end()) + "\thashed";
+}
+
+int Sign(const SignOptions& options)
+{
+    const std::string output = options.Signature.empty() ? options.Image + ".minisig"
+                                                         : options.Signature;
+    std::error_code error;
+    // The image is never written, --force or not.
+    if (std::filesystem::equivalent(PathOf(output), PathOf(options.Image), error)) {
+        return Fail(output + " is the image itself");
+    }
+    if (!options.Force && std::filesystem::exists(PathOf(output), error)) {
+        return Fail(output + " exists; use --force to replace it");
+    }
+    tarvik::SystemFileSystem files;
+    const std::optional<tarvik::MinisignHash> hash = HashFile(files, options.Image);
+    if (!hash) {
+        return Fail("cannot read " + options.Image);
+    }
+    const std::optional<tarvik::MinisignSecretKey> key = UnlockKey(options.SecretKey);
+    if (!key) {
+        return 1;
+    }
+    std::string why;
+    const std::optional<std::string> text = tarvik::MakeSignatureText(
+        *key, *hash, options.Comment.value_or(DefaultComment(options.Image)), why);
+    if (!text) {
+        return Fail("--comment: " + why);
+    }
+    if (!tarvik::WriteNewFile(output,
+                              {reinterpret_cast<const std::uint8_t*>(text->data()), text->size()},
+                              options.Force)) {
+        return Fail("cannot write " + output);
+    }
+    return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
@@ -185,13 +350,15 @@ int main(int argc, char** argv)
     CLI::App app{
         "Writes a firmware image file: pseudo-random code bytes from a seed, a 70-byte header "
         "carrying the descriptor, and, when asked, a trailer block. Numbers are decimal or "
-        "0x-prefixed hexadecimal.",
+        "0x-prefixed hexadecimal. \"tarvik-mkimage sign IMAGE --secret-key FILE\" signs an "
+        "image instead.",
         "tarvik-mkimage"};
     // Options are --name and -n on every system: a path such as /tmp/x.bin is a path on
     // Windows too, not an option.
     app.allow_windows_style_options(false);
     app.set_version_flag("--version", "tarvik-mkimage " + std::string(tarvik::TARVIK_VERSION));
-    app.add_option("file", options.Output, "The image file to write")->required();
+    // Required unless the sign command is given (checked below: CLI11 cannot say so).
+    auto* file = app.add_option("file", options.Output, "The image file to write");
     auto* sample =
         app.add_flag("--sample", options.Sample,
                      "The lab's sample image: 64 KiB, header at 0x200, board code 001122334455, "
@@ -224,16 +391,42 @@ int main(int argc, char** argv)
     for (CLI::Option* option : shaping) {
         option->excludes(sample);
     }
+
+    SignOptions signing;
+    CLI::App* sign = app.add_subcommand(
+        "sign",
+        "Signs an image with a minisign secret key (minisign -G): writes IMAGE.minisig in "
+        "minisign's format, which minisign -V and tarvik check. The password of an encrypted "
+        "key is read from the terminal, or from TARVIK_SIGNING_PASSWORD when it is set.");
+    sign->add_option("image", signing.Image, "The image file to sign")->required();
+    sign->add_option("--secret-key", signing.SecretKey, "The minisign secret key file")->required();
+    sign->add_option("--comment", signing.Comment,
+                     "The trusted comment, signed with the image (default: minisign's, "
+                     "\"timestamp:SECONDS<tab>file:NAME<tab>hashed\")");
+    sign->add_option("--signature", signing.Signature,
+                     "The signature file to write (default: IMAGE.minisig)");
+    sign->add_flag("--force", signing.Force, "Replace the signature file if it exists");
     CLI11_PARSE(app, start.Argc(), start.Argv());
+
+    if (sign->parsed()) {
+        for (const CLI::Option* option : app.get_options()) {
+            if (option->count() > 0) {
+                return Fail("sign takes none of the options that make an image (" +
+                            option->get_name() + ")");
+            }
+        }
+        return Sign(signing);
+    }
+    if (file->count() == 0) {
+        return Fail("the image file to write is missing (see --help)");
+    }
 
     tarvik::ImageSpec spec;
     if (const std::string problem = MakeSpec(options, spec); !problem.empty()) {
         return Fail(problem);
     }
     std::error_code error;
-    // The name is UTF-8 on every system (a narrow path is the ANSI code page's on Windows).
-    const std::filesystem::path output(std::u8string(options.Output.begin(), options.Output.end()));
-    if (!options.Force && std::filesystem::exists(output, error)) {
+    if (!options.Force && std::filesystem::exists(PathOf(options.Output), error)) {
         return Fail(options.Output + " exists; use --force to replace it");
     }
     const std::vector<std::uint8_t> image = tarvik::BuildImage(spec);

@@ -18,25 +18,6 @@ void InitSodium()
     [[maybe_unused]] const int ready = sodium_init();
 }
 
-// The text's lines without their line ends (\n or \r\n); a last line without an end counts.
-std::vector<std::string_view> Lines(std::string_view text)
-{
-    std::vector<std::string_view> lines;
-    while (!text.empty()) {
-        const std::size_t end = text.find('\n');
-        std::string_view line = text.substr(0, end);
-        if (!line.empty() && line.back() == '\r') {
-            line.remove_suffix(1);
-        }
-        lines.push_back(line);
-        if (end == std::string_view::npos) {
-            break;
-        }
-        text.remove_prefix(end + 1);
-    }
-    return lines;
-}
-
 int Base64Value(char c)
 {
     if (c >= 'A' && c <= 'Z') {
@@ -81,6 +62,27 @@ std::optional<std::array<std::uint8_t, BOARD_CODE_BYTES>> BoardCodeOf(std::strin
 }
 
 }  // namespace
+
+std::vector<std::string_view> MinisignLines(std::string_view text)
+{
+    std::vector<std::string_view> lines;
+    while (!text.empty()) {
+        const std::size_t end = text.find('\n');
+        std::string_view line = text.substr(0, end);
+        if (!line.empty() && line.back() == '\r') {
+            line.remove_suffix(1);
+        }
+        lines.push_back(line);
+        if (end == std::string_view::npos) {
+            break;
+        }
+        text.remove_prefix(end + 1);
+    }
+    while (!lines.empty() && lines.back().empty()) {
+        lines.pop_back();
+    }
+    return lines;
+}
 
 std::optional<std::vector<std::uint8_t>> DecodeBase64(std::string_view text)
 {
@@ -154,10 +156,7 @@ std::string KeyIdText(const MinisignKeyId& id)
 
 std::optional<MinisignPublicKey> ParsePublicKey(std::string_view text, std::string& why)
 {
-    std::vector<std::string_view> lines = Lines(text);
-    while (!lines.empty() && lines.back().empty()) {
-        lines.pop_back();
-    }
+    std::vector<std::string_view> lines = MinisignLines(text);
     if (lines.size() == 2 && lines[0].starts_with(UNTRUSTED_PREFIX)) {
         lines.erase(lines.begin());
     }
@@ -183,10 +182,7 @@ std::optional<MinisignPublicKey> ParsePublicKey(std::string_view text, std::stri
 
 std::optional<MinisignSignature> ParseSignature(std::string_view text, std::string& why)
 {
-    std::vector<std::string_view> lines = Lines(text);
-    while (!lines.empty() && lines.back().empty()) {
-        lines.pop_back();
-    }
+    std::vector<std::string_view> lines = MinisignLines(text);
     if (lines.size() != 4 || !lines[0].starts_with(UNTRUSTED_PREFIX) ||
         !lines[2].starts_with(TRUSTED_PREFIX)) {
         why = "not a minisign signature (four lines: comment, signature, trusted comment, "
@@ -252,8 +248,7 @@ bool VerifySignature(const MinisignSignature& signature, const MinisignPublicKey
                                     key.Key.data()) != 0) {
         return false;
     }
-    std::vector<std::uint8_t> signedComment(signature.Signature.begin(),
-                                            signature.Signature.end());
+    std::vector<std::uint8_t> signedComment(signature.Signature.begin(), signature.Signature.end());
     signedComment.insert(signedComment.end(), signature.TrustedComment.begin(),
                          signature.TrustedComment.end());
     return crypto_sign_verify_detached(signature.GlobalSignature.data(), signedComment.data(),

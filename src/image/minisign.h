@@ -96,6 +96,10 @@ struct SignedUse {
 // Nothing, with why, when a word it knows has a value it cannot read.
 std::optional<SignedUse> ParseSignedUse(std::string_view comment, std::string& why);
 
+// The text's lines without their line ends (\n or \r\n), empty lines at its end left out; a
+// last line without an end counts.
+std::vector<std::string_view> MinisignLines(std::string_view text);
+
 // Base64 as minisign writes it (standard alphabet, padded); nothing for anything else.
 std::optional<std::vector<std::uint8_t>> DecodeBase64(std::string_view text);
 std::string EncodeBase64(std::span<const std::uint8_t> bytes);

@@ -21,6 +21,18 @@ constexpr void StoreLe16(std::span<std::uint8_t> bytes, std::size_t offset, std:
     bytes[offset + 1] = static_cast<std::uint8_t>(value >> 8);
 }
 
+constexpr std::uint32_t LoadLe32(std::span<const std::uint8_t> bytes, std::size_t offset)
+{
+    return static_cast<std::uint32_t>(LoadLe16(bytes, offset)) |
+           static_cast<std::uint32_t>(LoadLe16(bytes, offset + 2)) << 16;
+}
+
+constexpr std::uint64_t LoadLe64(std::span<const std::uint8_t> bytes, std::size_t offset)
+{
+    return static_cast<std::uint64_t>(LoadLe32(bytes, offset)) |
+           static_cast<std::uint64_t>(LoadLe32(bytes, offset + 4)) << 32;
+}
+
 constexpr void StoreLe32(std::span<std::uint8_t> bytes, std::size_t offset, std::uint32_t value)
 {
     StoreLe16(bytes, offset, static_cast<std::uint16_t>(value & 0xFFFF));
