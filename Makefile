@@ -96,11 +96,22 @@ windows-test: windows build
 
 # tarvik-<version>-windows-x64.zip and tarvik-<version>-windows-x64-setup.exe (NSIS), into
 # $(WINDOWS_BUILD)/.
-windows-package: windows-configure
+windows-package: windows-configure build
 	cmake --build $(WINDOWS_BUILD) -j $(JOBS) --target windows-package
+	$(call checksums,$(WINDOWS_BUILD),tarvik-*-windows-x64.zip tarvik-*-windows-x64-setup.exe)
+
+# Each package target also writes a SHA256SUMS of what it built beside it, signed
+# (SHA256SUMS.minisig) when RELEASE_KEY names a minisign secret key: `RELEASE_KEY=key make
+# package` (the key's password is asked on the terminal, or taken from
+# TARVIK_SIGNING_PASSWORD).
+RELEASE_KEY ?=
+checksums = cd $(1) && rm -f SHA256SUMS SHA256SUMS.minisig && sha256sum $(2) >SHA256SUMS \
+	$(if $(RELEASE_KEY), && $(abspath $(BUILD))/tools/tarvik-mkimage sign SHA256SUMS \
+	  --secret-key $(abspath $(RELEASE_KEY)) --comment "tarvik release checksums")
 
 package: build
 	cd $(BUILD) && cpack -G DEB
+	$(call checksums,$(BUILD),tarvik_*_amd64.deb)
 
 package-test: package
 	bash tests/package/package_test.sh $(BUILD) $(ALLOW_SKIP)

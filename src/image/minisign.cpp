@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "platform/formats/hex_text.h"
+
 namespace tarvik {
 namespace {
 
@@ -40,24 +42,12 @@ int Base64Value(char c)
 
 std::optional<std::array<std::uint8_t, BOARD_CODE_BYTES>> BoardCodeOf(std::string_view hex)
 {
-    std::array<std::uint8_t, BOARD_CODE_BYTES> code{};
-    if (hex.size() != 2 * code.size()) {
+    const auto bytes = ParseHexDigits(hex);
+    if (!bytes || bytes->size() != BOARD_CODE_BYTES) {
         return std::nullopt;
     }
-    for (std::size_t i = 0; i < hex.size(); ++i) {
-        const char c = hex[i];
-        int digit = 0;
-        if (c >= '0' && c <= '9') {
-            digit = c - '0';
-        } else if (c >= 'A' && c <= 'F') {
-            digit = c - 'A' + 10;
-        } else if (c >= 'a' && c <= 'f') {
-            digit = c - 'a' + 10;
-        } else {
-            return std::nullopt;
-        }
-        code[i / 2] = static_cast<std::uint8_t>(code[i / 2] << 4 | digit);
-    }
+    std::array<std::uint8_t, BOARD_CODE_BYTES> code{};
+    std::copy(bytes->begin(), bytes->end(), code.begin());
     return code;
 }
 
@@ -290,13 +280,12 @@ std::optional<SignedUse> ParseSignedUse(std::string_view comment, std::string& w
                 list.remove_prefix(comma + 1);
             }
         } else if (word.starts_with("version=")) {
-            const std::string_view hex = word.substr(8);
-            const auto padded = BoardCodeOf(std::string(8, '0') + std::string(hex));
-            if (hex.size() != 4 || !padded || use.Version) {
+            const auto version = ParseHexDigits(word.substr(8));
+            if (!version || version->size() != 2 || use.Version) {
                 why = "version= is not 4 hex digits, or is given twice";
                 return std::nullopt;
             }
-            use.Version = std::array<std::uint8_t, 2>{(*padded)[4], (*padded)[5]};
+            use.Version = std::array<std::uint8_t, 2>{(*version)[0], (*version)[1]};
         } else if (word.starts_with("rollback=")) {
             const std::string_view value = word.substr(9);
             if ((value != "yes" && value != "no") || rollbackNamed) {

@@ -24,6 +24,7 @@
 #include <sodium.h>
 
 #include "image/descriptor.h"
+#include "image/signed_use.h"
 
 namespace tarvik {
 
@@ -78,23 +79,6 @@ private:
 // key ids must match; both signatures are checked.
 bool VerifySignature(const MinisignSignature& signature, const MinisignPublicKey& key,
                      const MinisignHash& fileHash);
-
-// What a signed comment says the image is for:
-//   boards=BOARD[,BOARD...]  the board codes (12 hex digits each, as the information block
-//                            shows them) the image may be written to
-//   version=HHHH             the image's firmware version, as the information block shows it
-//   rollback=yes|no          whether it may replace newer firmware (no when left out)
-// Other words (minisign's own timestamp:… file:…) are left alone. A comment without boards=
-// carries no list.
-struct SignedUse {
-    bool HasList = false;
-    std::vector<std::array<std::uint8_t, BOARD_CODE_BYTES>> Boards;
-    std::optional<std::array<std::uint8_t, 2>> Version;
-    bool RollbackAllowed = false;
-};
-
-// Nothing, with why, when a word it knows has a value it cannot read.
-std::optional<SignedUse> ParseSignedUse(std::string_view comment, std::string& why);
 
 // The text's lines without their line ends (\n or \r\n), empty lines at its end left out; a
 // last line without an end counts.

@@ -9,7 +9,7 @@
 #include <string>
 
 #include "image/descriptor.h"
-#include "image/minisign.h"
+#include "image/signed_use.h"
 #include "netio/binding.h"
 #include "platform/files/file_system.h"
 #include "platform/formats/mac_address.h"

@@ -19,17 +19,7 @@ push() { "$cli" history --history "$history" push "$url" "$@"; }
 # One real attempt on the lab, then many more made from it.
 "$cli" --lab --pace 0 --progress plain upgrade "$image" QV1A2B3C --read-back --history "$history" \
   --station line3 --operator alice 2>/dev/null || fail "the lab upgrade failed"
-more() {
-  sqlite3 "$history" "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < $1),
-      base AS MATERIALIZED (SELECT * FROM attempts WHERE record_id NOT LIKE '%-%-%-%-%-%')
-    INSERT INTO attempts (record_id, start_ms, end_ms, station, operator, program_version,
-      interface, device, descriptor_before, descriptor_after, file_name, file_size, sha256,
-      pace_ms, frames_sent, frames_resent, result, exit_status, pushed)
-    SELECT record_id || '-$2-' || i, start_ms + i, end_ms + i, station,
-      operator, program_version, interface, device, descriptor_before, descriptor_after,
-      file_name, file_size, sha256, pace_ms, frames_sent, frames_resent, result, exit_status, 0
-    FROM base, n"
-}
+more() { more_records "$history" "$@"; }
 more 20000 a
 total=20001
 

@@ -70,3 +70,17 @@ else
   server -w -o "$options" start || skip "the server did not start: $(tail -n 2 "$tmp/pg/log")"
 fi
 psql_as() { psql -X -q -t -A "postgresql:///$1?host=$tmp/pg&user=tarvik${port:+&port=$port}" -c "$2"; }
+
+# more_records HISTORY COUNT TAG: COUNT copies of the history's first-made records (those whose
+# id has no tag yet), each with the id record-TAG-i and its times moved by i, queued to push.
+more_records() {
+  sqlite3 "$1" "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < $2),
+      base AS MATERIALIZED (SELECT * FROM attempts WHERE record_id NOT LIKE '%-%-%-%-%-%')
+    INSERT INTO attempts (record_id, start_ms, end_ms, station, operator, program_version,
+      interface, device, descriptor_before, descriptor_after, file_name, file_size, sha256,
+      pace_ms, frames_sent, frames_resent, result, exit_status, pushed)
+    SELECT record_id || '-$3-' || i, start_ms + i, end_ms + i, station,
+      operator, program_version, interface, device, descriptor_before, descriptor_after,
+      file_name, file_size, sha256, pace_ms, frames_sent, frames_resent, result, exit_status, 0
+    FROM base, n"
+}

@@ -23,6 +23,8 @@ shopt -s nullglob
 debs=("$BUILD"/tarvik_*_amd64.deb)
 [[ ${#debs[@]} -eq 1 ]] || e2e_fail "no single tarvik_*_amd64.deb in $BUILD"
 DEB="${debs[0]}"
+# make package writes the checksums of what it built beside it.
+(cd "$BUILD" && sha256sum --quiet -c SHA256SUMS) || e2e_fail "SHA256SUMS does not hold the package's sum"
 if dpkg-query -W -f='${Status}' tarvik 2>/dev/null | grep -q installed; then
   e2e_skip "a tarvik package is installed here already; not touching it"
 fi
