@@ -170,21 +170,30 @@ ImageTrust CheckImageTrust(FileSystem& files, const std::string& imagePath,
                       imagePath + " cannot be read", SignatureMode::Require);
     }
     auto bytes = std::make_shared<std::vector<std::uint8_t>>();
+    const std::int64_t size = file->SeekEnd();
+    if (size < 0 || !file->Seek(0)) {
+        return Refuse(std::move(trust), UpgradeOutcome::FileNotFound,
+                      imagePath + " cannot be read", SignatureMode::Require);
+    }
+    // Room for the file as it stands; a file that grows meanwhile is read to its end all the
+    // same, and what was read is what was hashed.
+    // Pieces read into one small buffer, hashed while it is warm, then kept.
+    constexpr std::size_t PIECE = 1 << 18;
+    bytes->reserve(static_cast<std::size_t>(size));
+    std::vector<std::uint8_t> piece(PIECE);
     FileHasher hasher;
-    constexpr std::size_t PIECE = 1 << 16;
     for (;;) {
-        const std::size_t used = bytes->size();
-        bytes->resize(used + PIECE);
-        const std::int64_t count = file->Read(bytes->data() + used, PIECE);
+        const std::int64_t count = file->Read(piece.data(), piece.size());
         if (count < 0) {
             return Refuse(std::move(trust), UpgradeOutcome::FileNotFound,
                           imagePath + " could not be read to its end", SignatureMode::Require);
         }
-        bytes->resize(used + static_cast<std::size_t>(count));
         if (count == 0) {
             break;
         }
-        hasher.Update(std::span(bytes->data() + used, static_cast<std::size_t>(count)));
+        const std::span read(piece.data(), static_cast<std::size_t>(count));
+        hasher.Update(read);
+        bytes->insert(bytes->end(), read.begin(), read.end());
     }
     if (!VerifySignature(*signature, *key, hasher.Final())) {
         return Refuse(std::move(trust), UpgradeOutcome::SignatureMismatch,
