@@ -3,7 +3,8 @@
 # does, byte for byte on stdout and stderr (line ends and elapsed times aside), with the same
 # exit statuses:
 # browse, the image's information block (text and --json), check, an upgrade to "Upgrade
-# Finish", the board-code mismatch, and an unknown device name; and a short station run.
+# Finish", the board-code mismatch, and an unknown device name; a short station run; signed
+# images (a verified upgrade and info, an unsigned image and another board's refused).
 #   bash lab_test.sh <linux build> <windows build>
 set -uo pipefail
 here="$(dirname "${BASH_SOURCE[0]}")"
@@ -81,4 +82,18 @@ if ! cmp "$scratch/$name-linux.bin" "$scratch/$name-windows.bin"; then
   failed=1
 fi
 compare --lab info "$scratch/$name-linux.bin"
+
+# Signed images, with a key and signatures of minisign's: the same verdicts and texts.
+if command -v minisign >/dev/null; then
+  minisign -G -W -p "$scratch/k.pub" -s "$scratch/k.sec" >/dev/null
+  cp "$image" "$scratch/signed.bin"
+  minisign -S -s "$scratch/k.sec" -m "$scratch/signed.bin" -t "tarvik boards=001122334455" >/dev/null
+  cp "$image" "$scratch/elsewhere.bin"
+  minisign -S -s "$scratch/k.sec" -m "$scratch/elsewhere.bin" -t "tarvik boards=AABBCCDDEEFF" >/dev/null
+  compare --lab --pace 0 --progress plain upgrade "$scratch/signed.bin" QV1A2B3C --key "$scratch/k.pub"
+  compare --lab info "$scratch/signed.bin" --key "$scratch/k.pub"
+  compare --lab --json info "$scratch/signed.bin" --key "$scratch/k.pub"
+  compare --lab --pace 0 --progress plain upgrade "$image" QV1A2B3C --key "$scratch/k.pub"
+  compare --lab --pace 0 check "$scratch/elsewhere.bin" QV1A2B3C --key "$scratch/k.pub"
+fi
 exit $failed

@@ -118,7 +118,7 @@ if desktop_setup "$WINE_BUILD/tests/desktop-veth"; then
     desktop_shot "Detected LAN Cards:" lan-cards
     desktop_keys Return
   fi
-  message="$(head -1 "$E2E_TMP/mismatch.err" | tr -d '\r')"
+  message="$(grep -v "^tarvik-cli: " "$E2E_TMP/mismatch.err" | head -1 | tr -d '\r')"
   desktop_walkthrough "$(WINEPREFIX="$WINE_PREFIX_a" winepath -w "$IMAGE" 2>/dev/null)" \
     QV00000B QV000066 "$message"
   [[ $DESKTOP_FAILED -eq 0 ]] || e2e_fail "tarvik.exe's walk-through over $E2E_IF_A failed (above)"
