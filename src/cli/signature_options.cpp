@@ -2,9 +2,6 @@
 
 #include <map>
 
-#include "platform/files/path_text.h"
-#include "platform/host/user_identity.h"
-
 namespace tarvik::cli {
 
 void AddSignatureOptions(CLI::App& command, SignatureOptions& options)
@@ -34,13 +31,7 @@ void AddSignatureOptions(CLI::App& command, SignatureOptions& options)
 
 TrustSettings TrustSettingsFor(const SignatureOptions& options)
 {
-    TrustSettings settings;
-    for (const std::string& folder : {SystemSettingsFolder(), UserSettingsFolder()}) {
-        if (!folder.empty()) {
-            settings.KeyFolders.push_back(JoinPath(folder, "trusted-keys"));
-        }
-    }
-    settings.KeyFiles = options.KeyFiles;
+    TrustSettings settings = DefaultTrustSettings(options.KeyFiles);
     settings.SignatureFile = options.SignatureFile;
     settings.Mode = options.Mode;
     return settings;

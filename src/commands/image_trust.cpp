@@ -4,6 +4,7 @@
 #include <set>
 
 #include "platform/files/path_text.h"
+#include "platform/host/user_identity.h"
 
 namespace tarvik {
 namespace {
@@ -116,6 +117,32 @@ const char* SignatureStateName(SignatureState state)
         return "failed, flashed anyway";
     }
     return "";
+}
+
+TrustSettings DefaultTrustSettings(std::vector<std::string> keyFiles)
+{
+    TrustSettings settings;
+    for (const std::string& folder : {SystemSettingsFolder(), UserSettingsFolder()}) {
+        if (!folder.empty()) {
+            settings.KeyFolders.push_back(JoinPath(folder, "trusted-keys"));
+        }
+    }
+    settings.KeyFiles = std::move(keyFiles);
+    return settings;
+}
+
+std::string SignatureStatusText(const ImageTrust& trust)
+{
+    switch (trust.State) {
+    case SignatureState::NotChecked:
+        return {};
+    case SignatureState::Verified:
+        return "Signed by " + trust.KeyId;
+    case SignatureState::Refused:
+    case SignatureState::Warned:
+        break;
+    }
+    return std::string(RowOf(trust.Ending).Text);
 }
 
 ImageTrust CheckImageTrust(FileSystem& files, const std::string& imagePath,

@@ -47,10 +47,19 @@ struct ImageTrust {
     std::vector<std::string> Notes;  // key files that could not be read, and the like
 };
 
+// The settings of a run on this machine: the machine's and the user's trusted-keys folders,
+// and the key files given for the run.
+TrustSettings DefaultTrustSettings(std::vector<std::string> keyFiles = {});
+
 // Checks the image against the keys and the policy, reading it whole once. Never refuses with
 // Mode off; with warn, a failure comes back as Warned with its ending.
 ImageTrust CheckImageTrust(FileSystem& files, const std::string& imagePath,
                            const TrustSettings& settings);
+
+// What the desktop's status bar says of a chosen image: "Signed by" and the signer's key id
+// once verified, the ending's own text when the check failed, nothing when nothing was
+// checked.
+std::string SignatureStatusText(const ImageTrust& trust);
 
 // The name each state goes by in records and JSON ("verified").
 const char* SignatureStateName(SignatureState state);

@@ -144,6 +144,12 @@ void RunEnvironment::UseVerifiedImage(const std::string& path,
     run_->ImageUse = std::move(use);
 }
 
+void RunEnvironment::ForgetVerifiedImage(const std::string& path)
+{
+    files_.Unpin(path);
+    run_->ImageUse.reset();
+}
+
 RunEnvironment::~RunEnvironment()
 {
     run_.reset();

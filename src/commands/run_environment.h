@@ -136,6 +136,9 @@ public:
     void UseVerifiedImage(const std::string& path,
                           std::shared_ptr<const std::vector<std::uint8_t>> bytes,
                           std::shared_ptr<const SignedUse> use);
+    // The program that lives on after one upgrade: path reads from the disk again, and no
+    // signed list is checked until an image is verified anew.
+    void ForgetVerifiedImage(const std::string& path);
 
     // Lists the adapters without opening one: DISCOVERY_OK, or a start-up result as Start's
     // whose message has been shown.

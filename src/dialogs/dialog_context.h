@@ -1,30 +1,48 @@
 #pragma once
-// What the dialogs work with: the run's protocol state, the message and wait-cursor port,
-// the runner of modal dialogs, and the document's selected image.
+// What the dialogs work with: the run's environment and protocol state, the message and
+// wait-cursor port, the runner of modal dialogs, the document's selected image, the keys the
+// images are checked with, and the main window's status bar.
 
 #include <string>
+#include <string_view>
 
 #include "commands/command_port.h"
 #include "commands/commands.h"
+#include "commands/image_trust.h"
 #include "dialogs/dialog_window.h"
 
 namespace tarvik {
 
 class DialogRunner;
+class RunEnvironment;
 
 // The image the user selected: ImagePath is empty when none is; FileDescriptor is what was
 // last read from it.
 struct ImageSelection {
     std::string ImagePath;
     ImageDescriptor FileDescriptor;
+    // What the check of its signature found, as the status bar says it; empty when nothing
+    // was checked.
+    std::string SignatureStatus;
+};
+
+// The main window's status bar: the text its message pane shows when no command is prompted
+// there (empty: the idle text, "Ready").
+class StatusBarPort {
+public:
+    virtual ~StatusBarPort() = default;
+    virtual void SetIdleText(std::string_view text) = 0;
 };
 
 struct DialogContext {
-    RunState& Run;
+    RunEnvironment& Network;
+    RunState& Run;  // the environment's
     CommandPort& Port;
     DialogRunner& Runner;
     ImageSelection& Document;
     NativeWindow Owner = nullptr;  // the main window, once there is one
+    TrustSettings Trust = {};      // none: no image is checked
+    StatusBarPort* StatusBar = nullptr;
 };
 
 // The context of a dialog opened from inside another: owned by that one, so that its modal

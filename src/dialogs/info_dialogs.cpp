@@ -31,6 +31,18 @@ void FillBoxes(CDialog& dialog, const ImageDescriptor& descriptor)
     }
 }
 
+// The status bar is told only of a change, so that with no key installed it is never touched.
+void ShowSignatureStatus(DialogContext& context, std::string text)
+{
+    if (text == context.Document.SignatureStatus) {
+        return;
+    }
+    context.Document.SignatureStatus = std::move(text);
+    if (context.StatusBar != nullptr) {
+        context.StatusBar->SetIdleText(context.Document.SignatureStatus);
+    }
+}
+
 }  // namespace
 
 std::span<const std::pair<int, DescriptorField>> DescriptorBoxes()
@@ -80,12 +92,20 @@ void RunSelectBinFile(DialogContext& context, const std::optional<std::string>& 
     if (!chosen) {
         // Cancelling forgets the earlier choice; the descriptor read from it stays behind.
         context.Document.ImagePath.clear();
+        ShowSignatureStatus(context, {});
         return;
     }
     context.Document.ImagePath = *chosen;
-    if (!context.Document.ImagePath.empty()) {
-        RunShowFileInformation(context);
+    if (context.Document.ImagePath.empty()) {
+        ShowSignatureStatus(context, {});
+        return;
     }
+    // Said before the file's information opens, so that both are in view together. Upgrade
+    // checks the file again: it may change on disk while it stays chosen.
+    const ImageTrust trust =
+        CheckImageTrust(context.Run.Files, context.Document.ImagePath, context.Trust);
+    ShowSignatureStatus(context, SignatureStatusText(trust));
+    RunShowFileInformation(context);
 }
 
 void RunShowDeviceInformation(DialogContext& context)

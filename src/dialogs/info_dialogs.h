@@ -46,7 +46,8 @@ void RunShowFileInformation(DialogContext& context);
 // Opens the Device Information dialog for the selected target.
 void RunShowDeviceInformation(DialogContext& context);
 // Select BIN File, once the file-open dialog has answered (nothing when it was cancelled):
-// the chosen file becomes the selected image and its information is shown.
+// the chosen file becomes the selected image, the status bar says who signed it, and its
+// information is shown.
 void RunSelectBinFile(DialogContext& context, const std::optional<std::string>& chosen);
 
 }  // namespace tarvik

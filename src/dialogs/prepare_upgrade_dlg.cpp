@@ -1,6 +1,6 @@
 #include "dialogs/prepare_upgrade_dlg.h"
 
-#include "commands/commands.h"
+#include "commands/signed_upgrade.h"
 #include "dialogs/info_dialogs.h"
 #include "res/resource_ids.h"
 
@@ -41,8 +41,9 @@ void CPrepareUpgradeDlg::OnCommand(int id)
         break;
     }
     case res::IDC_UPGRADE:
-        RunUpgradeCommand(context_.Run, context_.Port, progress_, context_.Run.SelectedTarget,
-                          context_.Document.ImagePath);
+        RunSignedUpgradeCommand(context_.Network, context_.Port, progress_,
+                                context_.Run.SelectedTarget, context_.Document.ImagePath,
+                                context_.Trust);
         break;
     default:
         break;

@@ -15,10 +15,13 @@
 #include <QUrl>
 #include <gtest/gtest.h>
 
+#include <fstream>
+
 #include "desktop/qt/kelbrin_view.h"
 #include "app_harness.h"
 #include "res/pictures.h"
 #include "res/resource_ids.h"
+#include "support/minisign_signer.h"
 
 namespace tarvik::testing {
 namespace {
@@ -104,6 +107,33 @@ TEST_F(MainFrameTest, StatusBarShowsPromptsWhileHoveredAndReadyOtherwise)
     QStatusTipEvent leave{QString()};
     QCoreApplication::sendEvent(&rig.Frame(), &leave);
     EXPECT_EQ(status->currentMessage(), "Ready");
+}
+
+TEST_F(MainFrameTest, StatusBarNamesTheSignerOfTheChosenImageBetweenPrompts)
+{
+    const Signer signer;
+    const ImageSpec spec = SampleImageSpec();
+    const std::string image = rig.WriteImage("fw.bin", spec);
+    std::ofstream(image + ".minisig") << signer.Sign(BuildImage(spec), "timestamp:1");
+    const std::string key = rig.Directory.filePath(QStringLiteral("release.pub")).toStdString();
+    std::ofstream(key) << signer.PublicKeyFile();
+    rig.App().Context().Trust.KeyFiles = {key};
+    rig.FileOpen.Answers = {image, std::nullopt};
+
+    QStatusBar* status = rig.Frame().statusBar();
+    Action(res::ID_FILE_OPEN)->trigger();
+    const QString signedBy = QString::fromStdString("Signed by " + signer.KeyId());
+    EXPECT_EQ(status->currentMessage(), signedBy);
+    QStatusTipEvent hover(Action(res::ID_BROWSE_TARGET)->statusTip());
+    QCoreApplication::sendEvent(&rig.Frame(), &hover);
+    EXPECT_EQ(status->currentMessage(), "Browse Targets on Network");
+    QStatusTipEvent leave{QString()};
+    QCoreApplication::sendEvent(&rig.Frame(), &leave);
+    EXPECT_EQ(status->currentMessage(), signedBy) << "the signer stands where Ready stood";
+
+    Action(res::ID_FILE_OPEN)->trigger();  // cancelled: no image chosen
+    EXPECT_EQ(status->currentMessage(), "Ready");
+    EXPECT_TRUE(rig.Port.Messages.empty());
 }
 
 // Each command, given through the menu or its toolbar button, reaches the handler that shows

@@ -30,6 +30,11 @@ TEST(DesktopOptionsTest, OptionsAndTheDocumentAsEitherShellReadsThem)
         EXPECT_EQ(line.Options.Document, "a.bin");
         EXPECT_FALSE(line.Options.Screenshots);
 
+        line = Parse(program, {"--key", "release.pub", "--key=lab key.pub", "a.bin"});
+        ASSERT_EQ(line.Do, DesktopCommandLine::Action::Run) << line.Text;
+        EXPECT_EQ(line.Options.KeyFiles, (std::vector<std::string>{"release.pub", "lab key.pub"}));
+        EXPECT_EQ(line.Options.Document, "a.bin");
+
         line = Parse(program, {"--trace=x y.pcap"});
         EXPECT_EQ(line.Options.Trace, "x y.pcap");
         EXPECT_FALSE(line.Options.Lab) << "a real interface unless asked";
@@ -53,9 +58,9 @@ TEST(DesktopOptionsTest, ScreenshotsOnlyWhereTheShellOffersThemAndOnTheLab)
     EXPECT_EQ(win32.Do, DesktopCommandLine::Action::Refuse);
     EXPECT_EQ(win32.Text, "tarvik.exe: Unknown option '--screenshots'.\n");
     EXPECT_EQ(DesktopUsage(WIN32_SHELL).find("--screenshots"), std::string::npos);
-    EXPECT_EQ(
-        DesktopUsage(WIN32_SHELL).rfind("Usage: tarvik.exe [--lab] [--trace FILE] [FILE]\n", 0),
-        0U);
+    EXPECT_EQ(DesktopUsage(WIN32_SHELL)
+                  .rfind("Usage: tarvik.exe [--lab] [--trace FILE] [--key FILE]... [FILE]\n", 0),
+              0U);
 }
 
 TEST(DesktopOptionsTest, RefusedLinesSayWhyAndEndWithTheUsageStatus)
@@ -67,6 +72,8 @@ TEST(DesktopOptionsTest, RefusedLinesSayWhyAndEndWithTheUsageStatus)
     const std::vector<Case> cases = {
         {{"--bogus"}, "tarvik: Unknown option '--bogus'.\n"},
         {{"--trace"}, "tarvik: Missing value after '--trace'.\n"},
+        {{"--key"}, "tarvik: Missing value after '--key'.\n"},
+        {{"--lab", "--key"}, "tarvik: Missing value after '--key'.\n"},
         {{"--screenshots"}, "tarvik: Missing value after '--screenshots'.\n"},
         {{"a.bin", "b.bin"}, "tarvik: Unexpected argument 'b.bin': one document file at most.\n"},
     };

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <fstream>
 #include <random>
 
 #include "dialogs/lan_card_dlg.h"
@@ -84,8 +85,9 @@ DialogRig::DialogRig(std::vector<std::string> cards, std::uint32_t platformId)
     registry_ = FileRegistry::Parse(NetworkCardsExport(listed), error);
     Network = std::make_unique<RunEnvironment>(EnvironmentParts{
         Clock, Segment->Driver(), *registry_, osVersion_, files_, access_});
-    Context = std::make_unique<DialogContext>(DialogContext{Network->State(), Port, Runner,
-                                                            Document, nullptr});
+    Context = std::make_unique<DialogContext>(DialogContext{*Network, Network->State(), Port,
+                                                            Runner, Document, nullptr});
+    Context->StatusBar = &StatusBar;
     std::random_device seed;
     directory_ = std::filesystem::temp_directory_path() /
                  ("tarvik-dialogs-" + std::to_string(seed()));
@@ -112,6 +114,13 @@ std::string DialogRig::WriteImage(const std::string& name, const ImageSpec& spec
 {
     const std::string path = (directory_ / name).string();
     WriteImageFile(path, BuildImage(spec));
+    return path;
+}
+
+std::string DialogRig::WriteFile(const std::string& name, const std::string& text)
+{
+    const std::string path = (directory_ / name).string();
+    std::ofstream(path, std::ios::binary) << text;
     return path;
 }
 

@@ -1,8 +1,9 @@
 #pragma once
 // The dialog classes on the built-in lab in simulated time, with the toolkit the tests are
 // built with drawing them: the run's environment, a recording message port and a runner that
-// plays a script per template. The scripts act through the control API and the few user
-// actions below, so the same tests run under the Qt renderer and the Win32 one.
+// plays a script per template. No key is trusted unless a test gives Context->Trust one: the
+// machine's own trusted-keys folders are never read. The scripts act through the control API and
+// the few user actions below, so the same tests run under the Qt renderer and the Win32 one.
 
 #include <filesystem>
 #include <functional>
@@ -66,6 +67,14 @@ public:
     int WaitDepth = 0;
 };
 
+// The main window's status bar: each idle text it was given.
+class RecordingStatusBar final : public StatusBarPort {
+public:
+    void SetIdleText(std::string_view text) override { Texts.emplace_back(text); }
+
+    std::vector<std::string> Texts;
+};
+
 // Runs a dialog by the script given for its template; a dialog without one is cancelled.
 // With a program runner, each dialog runs in the program's own modal loop and its script is
 // played once the loop has started; a script that returns a result ends the dialog with it,
@@ -99,12 +108,15 @@ public:
     int Start();
     // An image file in the rig's own directory.
     std::string WriteImage(const std::string& name, const ImageSpec& spec);
+    // Any other file there (a key, a signature).
+    std::string WriteFile(const std::string& name, const std::string& text);
     // The address of the adapter the start-up opened.
     MacAddress OpenedAdapter();
 
     SimKernel Clock;
     std::unique_ptr<Lab> Segment;
     RecordingPort Port;
+    RecordingStatusBar StatusBar;
     ScriptedRunner Runner;
     ImageSelection Document;
     std::unique_ptr<RunEnvironment> Network;

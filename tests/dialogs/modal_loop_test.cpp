@@ -30,7 +30,8 @@ protected:
     DialogRig rig;
     std::unique_ptr<CommandPort> port = MakeProgramPort();
     std::unique_ptr<DialogRunner> runner = MakeProgramRunner(*port);
-    DialogContext context{rig.Network->State(), *port, rig.Runner, rig.Document, nullptr};
+    DialogContext context{*rig.Network, rig.Network->State(), *port,
+                          rig.Runner,   rig.Document,         nullptr};
 };
 
 TEST_F(ProgramLoopTest, NoInputReachesPrepareWhileAnInformationDialogIsUp)

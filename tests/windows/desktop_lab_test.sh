@@ -24,8 +24,8 @@ fi
 image_linux="$linux_build/lab/sample.bin"
 [[ -f "$image_linux" ]] || { echo "desktop_lab_test: $image_linux is missing (make build)" >&2; exit 1; }
 image="$(WINEPREFIX="$WINE_PREFIX_desktop" winepath -w "$image_linux" 2>/dev/null)"
-# The message as the command line gives it for the same device and image.
-# The fixed message, not the program's own notes (which begin with its name).
+# The message as the command line gives it for the same device and image (its notes, such as
+# the signature left unchecked, begin with its name; the system's own texts do not).
 message="$("$linux_build/src/cli/tarvik-cli" --lab --pace 0 upgrade "$image_linux" QV000007 2>&1 >/dev/null |
   grep -v '^tarvik-cli: ' | head -1)"
 [[ -n "$message" ]] || { echo "desktop_lab_test: tarvik-cli gave no mismatch message" >&2; exit 1; }

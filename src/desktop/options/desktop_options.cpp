@@ -44,7 +44,8 @@ std::optional<std::string> OptionValue(std::span<const std::string_view> argumen
 
 std::string DesktopUsage(const DesktopProgram& program)
 {
-    std::string usage = "Usage: " + std::string(program.Name) + " [--lab] [--trace FILE]";
+    std::string usage = "Usage: " + std::string(program.Name) +
+                        " [--lab] [--trace FILE] [--key FILE]...";
     if (program.Screenshots) {
         usage += " [--screenshots DIR]";
     }
@@ -53,6 +54,9 @@ std::string DesktopUsage(const DesktopProgram& program)
     usage += "  --lab              Run on the built-in lab's virtual segment.\n";
     usage +=
         "  --trace FILE       Write every frame sent and received to FILE as a pcap capture.\n";
+    usage += "  --key FILE         Trust the minisign public key in FILE, besides those in the\n"
+             "                     trusted-keys folders; once any key is there, an image must\n"
+             "                     be signed by one of them to be sent. Repeatable.\n";
     if (program.Screenshots) {
         usage += "  --screenshots DIR  On the lab: walk through an upgrade and save pictures into "
                  "DIR.\n";
@@ -87,6 +91,9 @@ DesktopCommandLine ParseDesktopCommandLine(const DesktopProgram& program,
             options.Lab = true;
         } else if (auto trace = OptionValue(arguments, i, "--trace", missing)) {
             options.Trace = std::move(*trace);
+        } else if (auto key = missing ? std::nullopt
+                                      : OptionValue(arguments, i, "--key", missing)) {
+            options.KeyFiles.push_back(std::move(*key));
         } else if (auto folder = program.Screenshots && !missing
                                      ? OptionValue(arguments, i, "--screenshots", missing)
                                      : std::nullopt) {

@@ -17,9 +17,10 @@ constexpr char RECENT_FILE_GROUP[] = "Recent File List";
 
 CKelbrinApp::CKelbrinApp(AppServices& services, QStringList documentFiles)
     : services_(services),
-      documentFiles_(std::move(documentFiles)), context_{services.Network.State(), services.Port,
-                                                         services.Runner, document_, nullptr}
+      documentFiles_(std::move(documentFiles)), context_{services.Network, services.Network.State(),
+                                                         services.Port, services.Runner, document_}
 {
+    context_.Trust = services.Trust;
 }
 
 CKelbrinApp::~CKelbrinApp()
@@ -42,6 +43,7 @@ int CKelbrinApp::InitInstance()
         return StartupExitStatus(startupResult_);
     }
     context_.Owner = static_cast<QWidget*>(frame_.data());
+    context_.StatusBar = frame_.data();
     if (auto* port = dynamic_cast<QtCommandPort*>(&services_.Port)) {
         port->SetOwner(frame_.data());
     }

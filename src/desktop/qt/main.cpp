@@ -75,6 +75,8 @@ int main(int argc, char** argv)
         takeScreenshots ? static_cast<tarvik::CommandPort&>(screenshots) : messageBoxes,
         takeScreenshots ? static_cast<tarvik::DialogRunner&>(screenshots) : dialogLoop,
         takeScreenshots ? static_cast<tarvik::FileOpenPort&>(screenshots) : fileDialog,
+        // The pictures are of the lab's unsigned sample, whatever keys the machine trusts.
+        takeScreenshots ? tarvik::TrustSettings{} : tarvik::DefaultTrustSettings(options.KeyFiles),
     };
 
     QStringList documents;

@@ -46,7 +46,7 @@ QString FormatLocalTime()
     return QString::fromLocal8Bit(text, static_cast<qsizetype>(length));
 }
 
-CMainFrame::CMainFrame(CKelbrinApp& app) : app_(app)
+CMainFrame::CMainFrame(CKelbrinApp& app) : app_(app), idleText_(ReadyText())
 {
     setObjectName(QStringLiteral("mainFrame"));
     setAttribute(Qt::WA_DeleteOnClose);
@@ -68,7 +68,12 @@ CMainFrame::CMainFrame(CKelbrinApp& app) : app_(app)
     created_ = true;
 }
 
-CMainFrame::~CMainFrame() = default;
+CMainFrame::~CMainFrame()
+{
+    if (app_.Context().StatusBar == this) {
+        app_.Context().StatusBar = nullptr;
+    }
+}
 
 QAction* CMainFrame::MakeAction(int id)
 {
@@ -150,7 +155,7 @@ void CMainFrame::CreateStatusBar()
     timePane_->setAlignment(Qt::AlignCenter);
     bar->addPermanentWidget(timePane_);
     SetTimePaneText(Text(res::LoadString(res::ID_INDICATOR_TIME)));
-    bar->showMessage(ReadyText());
+    bar->showMessage(idleText_);
 
     timePaneTimer_ = new QTimer(bar);
     timePaneTimer_->setObjectName(QStringLiteral("timer%1").arg(TIME_PANE_TIMER_ID));
@@ -183,6 +188,14 @@ void CMainFrame::UpdateTitle()
     setWindowTitle(app_.Document().Title() + QStringLiteral(" - ") + appTitle);
 }
 
+void CMainFrame::SetIdleText(std::string_view text)
+{
+    idleText_ = text.empty() ? ReadyText() : Text(text);
+    if (statusBar_ != nullptr) {
+        statusBar_->showMessage(idleText_);
+    }
+}
+
 void CMainFrame::OnCommand(int id)
 {
     if (view_ != nullptr && view_->OnCommand(id)) {
@@ -209,7 +222,7 @@ bool CMainFrame::event(QEvent* event)
 {
     if (event->type() == QEvent::StatusTip && statusBar_ != nullptr) {
         const QString tip = static_cast<QStatusTipEvent*>(event)->tip();
-        statusBar_->showMessage(tip.isEmpty() ? ReadyText() : tip);
+        statusBar_->showMessage(tip.isEmpty() ? idleText_ : tip);
         return true;
     }
     return QMainWindow::event(event);

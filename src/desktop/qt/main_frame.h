@@ -6,6 +6,9 @@
 #include <QMainWindow>
 #include <QString>
 #include <map>
+#include <string_view>
+
+#include "dialogs/dialog_context.h"
 
 class QAction;
 class QStatusBar;
@@ -26,7 +29,7 @@ inline constexpr int TIME_PANE_INDEX = 1;
 // The current local time in the user's locale's time format ("%X").
 QString FormatLocalTime();
 
-class CMainFrame final : public QMainWindow {
+class CMainFrame final : public QMainWindow, public StatusBarPort {
 public:
     explicit CMainFrame(CKelbrinApp& app);
     ~CMainFrame() override;
@@ -47,6 +50,8 @@ public:
     void UpdateTimePane();
     void SetTimePaneText(const QString& text);
     void UpdateTitle();
+    // The message pane's text between prompts: the chosen image's signer, or "Ready".
+    void SetIdleText(std::string_view text) override;
 
 protected:
     bool event(QEvent* event) override;
@@ -68,6 +73,7 @@ private:
     QStatusBar* statusBar_ = nullptr;
     QLabel* timePane_ = nullptr;
     QTimer* timePaneTimer_ = nullptr;
+    QString idleText_;
 };
 
 }  // namespace tarvik

@@ -1,7 +1,7 @@
 // tarvik.exe: the desktop program on Windows, the same dialogs as the Qt program's drawn by
 // Win32 from the same templates, over the Win32 platform (Npcap, the registry, Win32 events)
 // or the built-in lab.
-//   tarvik.exe [--lab] [--trace FILE] [FILE]
+//   tarvik.exe [--lab] [--trace FILE] [--key FILE]... [FILE]
 
 #include "dialogs/win32/win32_api.h"
 
@@ -46,7 +46,13 @@ int main(int argc, char** argv)
     }
     tarvik::Win32DialogRunner dialogLoop(messageBoxes);
     tarvik::ImageSelection document;
-    tarvik::DialogContext context{network->State(), messageBoxes, dialogLoop, document, nullptr};
+    tarvik::DialogContext context{*network,
+                                  network->State(),
+                                  messageBoxes,
+                                  dialogLoop,
+                                  document,
+                                  nullptr,
+                                  tarvik::DefaultTrustSettings(options.KeyFiles)};
 
     // The start-up sequence, before the main window exists: the choice among two or more
     // adapters is a dialog of its own, owned by nothing.

@@ -79,6 +79,9 @@ Win32MainFrame::Win32MainFrame(DialogContext& context, Win32CommandPort& port,
 
 Win32MainFrame::~Win32MainFrame()
 {
+    if (context_.StatusBar == this) {
+        context_.StatusBar = nullptr;
+    }
     if (window_ != nullptr) {
         ::SetWindowLongPtrW(window_, GWLP_USERDATA, 0);
         ::DestroyWindow(window_);
@@ -130,6 +133,7 @@ bool Win32MainFrame::Create(int showCommand)
         return false;
     }
     context_.Owner = window_;
+    context_.StatusBar = this;
     port_.SetOwner(window_);
     CreateToolBar();
     CreateStatusBar();
@@ -173,7 +177,7 @@ void Win32MainFrame::CreateStatusBar()
     statusBar_ = ::CreateWindowExW(0, STATUSCLASSNAMEW, nullptr,
                                    WS_CHILD | WS_VISIBLE | SBARS_SIZEGRIP, 0, 0, 0, 0, window_,
                                    nullptr, ::GetModuleHandleW(nullptr), nullptr);
-    SetStatusText(res::LoadString(res::IDS_IDLE_MESSAGE));
+    ShowPrompt(0);
     LayOut();
     ::SendMessageW(statusBar_, SB_SETTEXTW, 1,
                    reinterpret_cast<LPARAM>(Wide(res::LoadString(res::ID_INDICATOR_TIME)).c_str()));
@@ -225,7 +229,19 @@ void Win32MainFrame::ShowPrompt(int commandId)
 {
     const std::string_view prompt = commandId == 0 ? std::string_view()
                                                    : res::PromptStatusText(commandId);
-    SetStatusText(prompt.empty() ? res::LoadString(res::IDS_IDLE_MESSAGE) : prompt);
+    if (!prompt.empty()) {
+        SetStatusText(prompt);
+    } else {
+        SetStatusText(idleText_.empty() ? res::LoadString(res::IDS_IDLE_MESSAGE) : idleText_);
+    }
+}
+
+void Win32MainFrame::SetIdleText(std::string_view text)
+{
+    idleText_ = text;
+    if (statusBar_ != nullptr) {
+        ShowPrompt(0);
+    }
 }
 
 void Win32MainFrame::UpdateTitle()

@@ -18,10 +18,10 @@ namespace tarvik {
 inline constexpr UINT_PTR TIME_PANE_TIMER_ID = 4096;
 inline constexpr UINT TIME_PANE_PERIOD_MS = 1000;
 
-class Win32MainFrame {
+class Win32MainFrame final : public StatusBarPort {
 public:
     Win32MainFrame(DialogContext& context, Win32CommandPort& port, std::wstring startDirectory);
-    ~Win32MainFrame();
+    ~Win32MainFrame() override;
     Win32MainFrame(const Win32MainFrame&) = delete;
     Win32MainFrame& operator=(const Win32MainFrame&) = delete;
 
@@ -33,6 +33,8 @@ public:
     void OnCommand(int id);
     // A document file named on the command line: it only titles the window.
     void OpenDocument(const std::wstring& path);
+    // The message pane's text between prompts: the chosen image's signer, or "Ready".
+    void SetIdleText(std::string_view text) override;
 
 private:
     static LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
@@ -59,6 +61,7 @@ private:
     HBITMAP background_ = nullptr;
     HIMAGELIST toolbarImages_ = nullptr;
     std::map<int, std::wstring> tooltips_;
+    std::string idleText_;
 };
 
 }  // namespace tarvik

@@ -51,6 +51,12 @@ void PinnedFileSystem::Pin(const std::string& path,
     pinned_[path] = std::move(bytes);
 }
 
+void PinnedFileSystem::Unpin(const std::string& path)
+{
+    const std::lock_guard<std::mutex> hold(lock_);
+    pinned_.erase(path);
+}
+
 std::unique_ptr<ReadOnlyFile> PinnedFileSystem::OpenForReading(const std::string& path)
 {
     {

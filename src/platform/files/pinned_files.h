@@ -18,6 +18,8 @@ public:
 
     // From now on, path reads as bytes.
     void Pin(const std::string& path, std::shared_ptr<const std::vector<std::uint8_t>> bytes);
+    // From now on, path reads from the file system beneath again.
+    void Unpin(const std::string& path);
     std::unique_ptr<ReadOnlyFile> OpenForReading(const std::string& path) override;
 
 private:
