@@ -30,6 +30,8 @@ enum class JsonForm {
 // columns, then the LineEnd ones; `history --json` adds the History ones after them.
 enum class JsonPlace { Line, LineEnd, History };
 
+enum class PushTable { Attempts, Details };
+
 struct HistoryColumn {
     const char* Name;
     const char* SqliteType;
@@ -41,10 +43,11 @@ struct HistoryColumn {
     JsonPlace Place;
     ColumnValue (*Get)(const HistoryRecord&);
     void (*Set)(HistoryRecord&, const ColumnValue&);
-    // Whether the push copies it to the shared table. A station of the first release copies
-    // into that table by position, all its columns and no more: a column added there would
-    // break its pushes, so later columns stay in the station's file.
-    bool Pushed = true;
+    // Which of the server's tables the push copies it to. A station of the first release
+    // copies into tarvik_attempts by position, all its columns and no more: a column added
+    // there would break its pushes, so later columns go to tarvik_attempt_details, one row per
+    // record under the same id.
+    PushTable Table = PushTable::Attempts;
 };
 
 namespace history_column {
@@ -167,13 +170,13 @@ inline constexpr std::array<HistoryColumn, 21> HISTORY_COLUMNS = {{
      history_column::SetNumber<&HistoryRecord::ExitStatus>},
     {"signature", "TEXT", "text", 3, true, "Signature", JsonForm::Plain, JsonPlace::Line,
      history_column::GetOptionalText<&HistoryRecord::Signature>,
-     history_column::SetOptionalText<&HistoryRecord::Signature>, false},
+     history_column::SetOptionalText<&HistoryRecord::Signature>, PushTable::Details},
     {"signer_key_id", "TEXT", "text", 3, true, "SignerKeyId", JsonForm::Plain, JsonPlace::Line,
      history_column::GetOptionalText<&HistoryRecord::SignerKeyId>,
-     history_column::SetOptionalText<&HistoryRecord::SignerKeyId>, false},
+     history_column::SetOptionalText<&HistoryRecord::SignerKeyId>, PushTable::Details},
     {"signed_comment", "TEXT", "text", 3, true, "SignedComment", JsonForm::Plain,
      JsonPlace::Line, history_column::GetOptionalText<&HistoryRecord::SignedComment>,
-     history_column::SetOptionalText<&HistoryRecord::SignedComment>, false},
+     history_column::SetOptionalText<&HistoryRecord::SignedComment>, PushTable::Details},
 }};
 
 }  // namespace tarvik

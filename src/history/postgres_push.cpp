@@ -9,7 +9,9 @@
 #include <mutex>
 #include <optional>
 #include <set>
+#include <string_view>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include <libpq-fe.h>
@@ -29,63 +31,88 @@ struct ResultClearer {
 using Connection = std::unique_ptr<PGconn, ConnectionCloser>;
 using Result = std::unique_ptr<PGresult, ResultClearer>;
 
-// The table's layout on the server, apart from the station files' own: the first release's
-// table (which had no layout table) is layout 1. A later layout may add columns at the end,
-// and says in oldest_writer which layout a station must write for its rows to be whole there;
-// a station never writes into a layout that does not take its rows.
-constexpr int PUSH_LAYOUT = 1;
+// The tables' layout on the server, apart from the station files' own: the first release's
+// table (which had no layout table) is layout 1. Layout 2 adds tarvik_attempt_details beside
+// it, which a station of layout 1 does not need to know of. A later layout may add columns
+// (to the details at the end), and says in oldest_writer which layout a station must write
+// for its rows to be whole there; a station never writes into a layout that does not take its
+// rows.
+constexpr int PUSH_LAYOUT = 2;
+constexpr const char* ATTEMPTS = "tarvik_attempts";
+constexpr const char* DETAILS = "tarvik_attempt_details";
 constexpr const char* CREATE_LAYOUT =
-    "CREATE TABLE IF NOT EXISTS tarvik_layout (version integer NOT NULL, "
-    "oldest_writer integer NOT NULL)";
+    "CREATE TABLE tarvik_layout (version integer NOT NULL, oldest_writer integer NOT NULL)";
 constexpr const char* READ_LAYOUT = "SELECT max(version), max(oldest_writer) FROM tarvik_layout";
 // Two stations that find no table at once would both create it: the second waits here.
 constexpr const char* LAYOUT_LOCK = "SELECT pg_advisory_xact_lock(7302917)";
+constexpr const char* SERVER_TABLES =
+    "SELECT table_name FROM information_schema.tables WHERE table_schema = current_schema() "
+    "AND table_name IN ('tarvik_attempts', 'tarvik_attempt_details', 'tarvik_layout')";
 constexpr const char* SERVER_COLUMNS =
-    "SELECT column_name FROM information_schema.columns WHERE table_name = 'tarvik_attempts' "
-    "AND table_schema = current_schema()";
+    "SELECT table_name, column_name FROM information_schema.columns WHERE table_name IN "
+    "('tarvik_attempts', 'tarvik_attempt_details') AND table_schema = current_schema()";
 
-std::string ColumnNames()
+const char* TableName(PushTable table)
+{
+    return table == PushTable::Attempts ? ATTEMPTS : DETAILS;
+}
+
+// The columns the push copies to a table: a details row starts with its record's id.
+std::vector<const HistoryColumn*> ColumnsOf(PushTable table)
+{
+    std::vector<const HistoryColumn*> columns;
+    for (const HistoryColumn& column : HISTORY_COLUMNS) {
+        const bool key = std::string_view(column.Name) == "record_id";
+        if (column.Table == table || key) {
+            columns.push_back(&column);
+        }
+    }
+    return columns;
+}
+
+std::string ColumnNames(PushTable table)
 {
     std::string names;
-    for (const HistoryColumn& column : HISTORY_COLUMNS) {
-        if (!column.Pushed) {
-            continue;
-        }
+    for (const HistoryColumn* column : ColumnsOf(table)) {
         names += names.empty() ? "" : ", ";
-        names += column.Name;
+        names += column->Name;
     }
     return names;
 }
 
-std::string CreateTable()
+std::string CreateTable(PushTable table)
 {
-    std::string sql = "CREATE TABLE IF NOT EXISTS tarvik_attempts (";
+    std::string sql = std::string("CREATE TABLE ") + TableName(table) + " (";
     bool first = true;
-    for (const HistoryColumn& column : HISTORY_COLUMNS) {
-        if (!column.Pushed) {
-            continue;
+    for (const HistoryColumn* column : ColumnsOf(table)) {
+        const bool key = std::string_view(column->Name) == "record_id";
+        sql += std::string(first ? "" : ", ") + column->Name + " " + column->PostgresType;
+        if (key && table == PushTable::Details) {
+            sql += " REFERENCES tarvik_attempts (record_id) ON DELETE CASCADE";
         }
-        sql += std::string(first ? "" : ", ") + column.Name + " " + column.PostgresType;
         first = false;
     }
     return sql + ")";
 }
 
 // COPY is the server's fastest way in, naming its columns so that a table of a later layout
-// takes them where they belong. A batch with records the table holds already goes to a table
-// of the session's own first; from there the new ones join the shared table.
-std::string CopyInto(const char* table)
+// takes them where they belong. A batch with records the tables hold already goes to tables
+// of the session's own first; from there the new ones join the shared tables.
+std::string CopyInto(PushTable table, bool staged)
 {
-    return std::string("COPY ") + table + " (" + ColumnNames() + ") FROM STDIN";
+    return std::string("COPY ") + (staged ? "tarvik_incoming_" : "") + TableName(table) + " (" +
+           ColumnNames(table) + ") FROM STDIN";
 }
-constexpr const char* STAGE =
-    "CREATE TEMPORARY TABLE IF NOT EXISTS tarvik_incoming (LIKE tarvik_attempts) "
-    "ON COMMIT DELETE ROWS";
-std::string Merge()
+std::string Stage(PushTable table)
 {
-    const std::string names = ColumnNames();
-    return "INSERT INTO tarvik_attempts (" + names + ") SELECT " + names +
-           " FROM tarvik_incoming ON CONFLICT (record_id) DO NOTHING";
+    return std::string("CREATE TEMPORARY TABLE IF NOT EXISTS tarvik_incoming_") +
+           TableName(table) + " (LIKE " + TableName(table) + ") ON COMMIT DELETE ROWS";
+}
+std::string Merge(PushTable table)
+{
+    const std::string names = ColumnNames(table);
+    return std::string("INSERT INTO ") + TableName(table) + " (" + names + ") SELECT " + names +
+           " FROM tarvik_incoming_" + TableName(table) + " ON CONFLICT (record_id) DO NOTHING";
 }
 
 std::string Trimmed(std::string text)
@@ -144,13 +171,11 @@ void AddField(std::string& row, const std::string& text)
 
 // The server takes UTF-8 only: a text a station's file holds in another encoding goes
 // escaped, or the record could never be pushed.
-void AddRow(std::string& rows, const HistoryRecord& record)
+void AddRow(std::string& rows, const std::vector<const HistoryColumn*>& columns,
+            const HistoryRecord& record)
 {
-    for (const HistoryColumn& column : HISTORY_COLUMNS) {
-        if (!column.Pushed) {
-            continue;
-        }
-        const ColumnValue value = column.Get(record);
+    for (const HistoryColumn* column : columns) {
+        const ColumnValue value = column->Get(record);
         if (const auto* number = std::get_if<std::int64_t>(&value)) {
             rows += std::to_string(*number);
             rows += '\t';
@@ -189,12 +214,18 @@ bool CopyRows(PGconn* connection, const char* copy, const std::string& rows, std
     return copied;
 }
 
+// A batch's rows for each table, in COPY's text form.
+struct BatchRows {
+    std::string Attempts;
+    std::string Details;
+};
+
 // One batch, one transaction; true only when the server committed it. Most batches hold only
-// records new to the table: they go straight in by COPY, as fast as the server takes rows. One
-// that the table's key refuses (the table holds some of its records: a push whose commit was
-// not acknowledged, a history restored from a copy) goes again through a table of the
+// records new to the tables: they go straight in by COPY, as fast as the server takes rows.
+// One that a table's key refuses (the tables hold some of its records: a push whose commit was
+// not acknowledged, a history restored from a copy) goes again through tables of the
 // session's own, from which only the new records join.
-bool SendBatch(PGconn* connection, const std::string& rows, std::string& error)
+bool SendBatch(PGconn* connection, const BatchRows& rows, std::string& error)
 {
     if (!Run(connection, "BEGIN", PGRES_COMMAND_OK, error)) {
         return false;
@@ -209,13 +240,21 @@ bool SendBatch(PGconn* connection, const std::string& rows, std::string& error)
     if (!Run(connection, "SAVEPOINT batch", PGRES_COMMAND_OK, error)) {
         return abandon();
     }
-    if (!CopyRows(connection, CopyInto("tarvik_attempts").c_str(), rows, error, state)) {
+    const auto copy = [&](bool staged) {
+        return CopyRows(connection, CopyInto(PushTable::Attempts, staged).c_str(), rows.Attempts,
+                        error, state) &&
+               CopyRows(connection, CopyInto(PushTable::Details, staged).c_str(), rows.Details,
+                        error, state);
+    };
+    if (!copy(false)) {
         constexpr std::string_view UNIQUE_VIOLATION = "23505";
         if (state != UNIQUE_VIOLATION ||
             !Run(connection, "ROLLBACK TO SAVEPOINT batch", PGRES_COMMAND_OK, error) ||
-            !Run(connection, STAGE, PGRES_COMMAND_OK, error) ||
-            !CopyRows(connection, CopyInto("tarvik_incoming").c_str(), rows, error, state) ||
-            !Run(connection, Merge().c_str(), PGRES_COMMAND_OK, error)) {
+            !Run(connection, Stage(PushTable::Attempts).c_str(), PGRES_COMMAND_OK, error) ||
+            !Run(connection, Stage(PushTable::Details).c_str(), PGRES_COMMAND_OK, error) ||
+            !copy(true) ||
+            !Run(connection, Merge(PushTable::Attempts).c_str(), PGRES_COMMAND_OK, error) ||
+            !Run(connection, Merge(PushTable::Details).c_str(), PGRES_COMMAND_OK, error)) {
             return abandon();
         }
         error.clear();
@@ -252,64 +291,91 @@ Connection Connect(const std::string& url, std::string& error)
     return connection;
 }
 
-// The server's table and its layout (the first release's table, which has none, is layout 1),
-// or the reason this station's records do not fit them: a layout that needs a later station,
-// or a table that lacks a column they fill.
-bool CheckLayout(PGconn* connection, bool& recorded, std::string& error)
+bool Query(PGconn* connection, const char* sql, Result& result, std::string& error)
 {
-    const Result layout(PQexec(connection, READ_LAYOUT));
-    const Result columns(PQexec(connection, SERVER_COLUMNS));
-    for (PGresult* result : {layout.get(), columns.get()}) {
-        if (result == nullptr || PQresultStatus(result) != PGRES_TUPLES_OK) {
-            error = result != nullptr ? Trimmed(PQresultErrorMessage(result)) : ErrorOf(connection);
-            return false;
-        }
-    }
-    recorded = PQntuples(layout.get()) == 1 && PQgetisnull(layout.get(), 0, 0) == 0;
-    const int version = recorded ? std::atoi(PQgetvalue(layout.get(), 0, 0)) : 1;
-    const int oldestWriter = recorded ? std::atoi(PQgetvalue(layout.get(), 0, 1)) : 1;
-    const std::string station = "; this station writes layout " + std::to_string(PUSH_LAYOUT);
-    if (oldestWriter > PUSH_LAYOUT) {
-        error = "the shared table is of layout " + std::to_string(version) +
-                ", which takes records from stations of layout " + std::to_string(oldestWriter) +
-                " on" + station + ": upgrade the station";
+    result.reset(PQexec(connection, sql));
+    if (!result || PQresultStatus(result.get()) != PGRES_TUPLES_OK) {
+        error = result ? Trimmed(PQresultErrorMessage(result.get())) : ErrorOf(connection);
         return false;
-    }
-    std::set<std::string> found;
-    for (int row = 0; row < PQntuples(columns.get()); ++row) {
-        found.insert(PQgetvalue(columns.get(), row, 0));
-    }
-    for (const HistoryColumn& column : HISTORY_COLUMNS) {
-        if (!column.Pushed) {
-            continue;
-        }
-        if (found.count(column.Name) == 0) {
-            error = "the shared table (layout " + std::to_string(version) + ") has no column " +
-                    column.Name + station;
-            return false;
-        }
     }
     return true;
 }
 
-// Makes the table and its layout when missing, in one transaction, and refuses a layout this
-// station's records do not fit before a row is sent; a refusal leaves the server as it was.
-bool PrepareTable(PGconn* connection, std::string& error)
+// Makes the tables and the layout the server lacks, in one transaction, and refuses a layout
+// this station's records do not fit before a row is sent: a layout that needs a later station,
+// or a first table that lacks a column they fill (the details take a missing column). Only
+// what is missing is created, so a role that may only write rows pushes into tables made by
+// another. A refusal leaves the server as it was.
+bool PrepareTables(PGconn* connection, std::string& error)
 {
     if (!Run(connection, "BEGIN", PGRES_COMMAND_OK, error)) {
         return false;
     }
-    const std::string create = CreateTable();
-    const std::string setLayout = "INSERT INTO tarvik_layout VALUES (" +
-                                  std::to_string(PUSH_LAYOUT) + ", " + std::to_string(PUSH_LAYOUT) +
-                                  ")";
-    bool recorded = false;
-    if (!Run(connection, LAYOUT_LOCK, PGRES_TUPLES_OK, error) ||
-        !Run(connection, create.c_str(), PGRES_COMMAND_OK, error) ||
-        !Run(connection, CREATE_LAYOUT, PGRES_COMMAND_OK, error) ||
-        !CheckLayout(connection, recorded, error) ||
-        (!recorded && !Run(connection, setLayout.c_str(), PGRES_COMMAND_OK, error)) ||
-        !Run(connection, "COMMIT", PGRES_COMMAND_OK, error)) {
+    const auto prepare = [&] {
+        Result tables;
+        if (!Run(connection, LAYOUT_LOCK, PGRES_TUPLES_OK, error) ||
+            !Query(connection, SERVER_TABLES, tables, error)) {
+            return false;
+        }
+        std::set<std::string> present;
+        for (int row = 0; row < PQntuples(tables.get()); ++row) {
+            present.insert(PQgetvalue(tables.get(), row, 0));
+        }
+        for (const PushTable table : {PushTable::Attempts, PushTable::Details}) {
+            if (present.count(TableName(table)) == 0 &&
+                !Run(connection, CreateTable(table).c_str(), PGRES_COMMAND_OK, error)) {
+                return false;
+            }
+        }
+        if (present.count("tarvik_layout") == 0 &&
+            !Run(connection, CREATE_LAYOUT, PGRES_COMMAND_OK, error)) {
+            return false;
+        }
+        Result layout;
+        Result columns;
+        if (!Query(connection, READ_LAYOUT, layout, error) ||
+            !Query(connection, SERVER_COLUMNS, columns, error)) {
+            return false;
+        }
+        const bool recorded = PQntuples(layout.get()) == 1 && PQgetisnull(layout.get(), 0, 0) == 0;
+        const int version = recorded ? std::atoi(PQgetvalue(layout.get(), 0, 0)) : 1;
+        const int oldestWriter = recorded ? std::atoi(PQgetvalue(layout.get(), 0, 1)) : 1;
+        const std::string station = "; this station writes layout " + std::to_string(PUSH_LAYOUT);
+        if (oldestWriter > PUSH_LAYOUT) {
+            error = "the shared table is of layout " + std::to_string(version) +
+                    ", which takes records from stations of layout " +
+                    std::to_string(oldestWriter) + " on" + station + ": upgrade the station";
+            return false;
+        }
+        std::set<std::pair<std::string, std::string>> found;
+        for (int row = 0; row < PQntuples(columns.get()); ++row) {
+            found.emplace(PQgetvalue(columns.get(), row, 0), PQgetvalue(columns.get(), row, 1));
+        }
+        for (const PushTable table : {PushTable::Attempts, PushTable::Details}) {
+            for (const HistoryColumn* column : ColumnsOf(table)) {
+                if (found.count({TableName(table), column->Name}) != 0) {
+                    continue;
+                }
+                if (table == PushTable::Attempts) {
+                    error = "the shared table (layout " + std::to_string(version) +
+                            ") has no column " + column->Name + station;
+                    return false;
+                }
+                const std::string add = std::string("ALTER TABLE ") + DETAILS + " ADD COLUMN " +
+                                        column->Name + " " + column->PostgresType;
+                if (!Run(connection, add.c_str(), PGRES_COMMAND_OK, error)) {
+                    return false;
+                }
+            }
+        }
+        // A layout older than this station's is brought up to it; who may write stays as it was.
+        const std::string setLayout = "INSERT INTO tarvik_layout VALUES (" +
+                                      std::to_string(PUSH_LAYOUT) + ", " +
+                                      std::to_string(oldestWriter) + ")";
+        return (recorded && version >= PUSH_LAYOUT) ||
+               Run(connection, setLayout.c_str(), PGRES_COMMAND_OK, error);
+    };
+    if (!prepare() || !Run(connection, "COMMIT", PGRES_COMMAND_OK, error)) {
         std::string ignored;
         Run(connection, "ROLLBACK", PGRES_COMMAND_OK, ignored);
         return false;
@@ -323,7 +389,7 @@ bool PrepareTable(PGconn* connection, std::string& error)
 class BatchReader {
 public:
     struct Batch {
-        std::string Rows;  // in COPY's text form
+        BatchRows Rows;
         std::vector<std::string> Ids;
     };
 
@@ -364,6 +430,8 @@ private:
         std::string error;
         std::unique_ptr<HistoryStore> store = HistoryStore::Open(path, error, HistoryAccess::Read);
         std::int64_t last = 0;
+        const std::vector<const HistoryColumn*> attempts = ColumnsOf(PushTable::Attempts);
+        const std::vector<const HistoryColumn*> details = ColumnsOf(PushTable::Details);
         while (store) {
             const std::vector<HistoryRecord> records =
                 store->Unpushed(batchRecords, error, last, &last);
@@ -371,10 +439,12 @@ private:
                 break;
             }
             Batch batch;
-            batch.Rows.reserve(records.size() * 640);
+            batch.Rows.Attempts.reserve(records.size() * 640);
+            batch.Rows.Details.reserve(records.size() * 64);
             batch.Ids.reserve(records.size());
             for (const HistoryRecord& record : records) {
-                AddRow(batch.Rows, record);
+                AddRow(batch.Rows.Attempts, attempts, record);
+                AddRow(batch.Rows.Details, details, record);
                 batch.Ids.push_back(record.RecordId);
             }
             std::unique_lock lock(mutex_);
@@ -412,7 +482,7 @@ PushOutcome PushHistory(HistoryStore& store, const std::string& url, std::size_t
     };
     std::string error;
     Connection connection = Connect(url, error);
-    if (!connection || !PrepareTable(connection.get(), error)) {
+    if (!connection || !PrepareTables(connection.get(), error)) {
         outcome.Error = error;
         return remaining();
     }

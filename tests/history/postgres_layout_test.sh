@@ -1,10 +1,12 @@
 #!/usr/bin/env bash
-# The shared table's layout against a real server (postgres_server.sh): a station pushes into
-# the first release's table, into a later layout that takes its records (another column order,
-# a column more), and is refused in one line with status 25 by a layout that needs a later
+# The shared tables' layout against a real server (postgres_server.sh): a station pushes into
+# the first release's table (bringing it to layout 2 with the details beside it), into a later
+# layout that takes its records (another column order, a column more, details without a column
+# of this station's), and is refused in one line with status 25 by a layout that needs a later
 # station and by a table that lacks one of its columns. A station of the first release (which
 # copies by position) finds the table this one creates in the order it expects, and is refused
-# by a later layout rather than filling the wrong columns.
+# by a later layout rather than filling the wrong columns. A role that may only write rows
+# pushes into tables another made.
 # usage: postgres_layout_test.sh TARVIK_CLI SAMPLE_IMAGE
 set -euo pipefail
 
@@ -13,8 +15,15 @@ image="$2"
 source "$(dirname "$0")/postgres_server.sh"
 
 history="$tmp/history.sqlite"
-"$cli" --lab --pace 0 --progress plain upgrade "$image" QV1A2B3C --history "$history" \
-  --station line3 --operator alice 2>/dev/null || fail "the lab upgrade failed"
+command -v minisign >/dev/null || skip "no minisign"
+minisign -G -W -p "$tmp/k.pub" -s "$tmp/k.sec" >/dev/null
+cp "$image" "$tmp/signed.bin"
+minisign -S -s "$tmp/k.sec" -m "$tmp/signed.bin" -t "release 7" >/dev/null
+"$cli" --lab --pace 0 --progress plain upgrade "$tmp/signed.bin" QV1A2B3C --history "$history" \
+  --station line3 --operator alice --key "$tmp/k.pub" 2>/dev/null || fail "the lab upgrade failed"
+# What the station's file holds is what the server must hold.
+signed=$(sqlite3 "$history" "SELECT signature, signer_key_id, signed_comment FROM attempts")
+[[ "$signed" == *"|release 7" ]] || fail "the station's file holds $signed"
 
 database=0
 fresh() {
@@ -46,8 +55,11 @@ fresh
 sql "$first_table"
 out=$(push) || fail "a push to the first release's table failed: $out"
 [[ $(sql "$the_row") == "$expected" ]] || fail "the first release's table holds $(sql "$the_row")"
-[[ $(sql "SELECT version, oldest_writer FROM tarvik_layout") == "1|1" ]] ||
+[[ $(sql "SELECT version, oldest_writer FROM tarvik_layout") == "2|1" ]] ||
   fail "the first release's table was given layout $(sql "SELECT * FROM tarvik_layout")"
+details="SELECT d.signature, d.signer_key_id, d.signed_comment FROM tarvik_attempts a
+  JOIN tarvik_attempt_details d USING (record_id)"
+[[ $(sql "$details") == "$signed" ]] || fail "the details hold $(sql "$details")"
 
 # A table this station creates takes a first-release station's rows where they belong.
 fresh
@@ -55,6 +67,20 @@ push >/dev/null || fail "a push to an empty database failed"
 old_copy 1 || fail "the first release's copy into a new table failed"
 [[ $(sql "SELECT station, device, pace_ms, frames_sent FROM tarvik_attempts WHERE record_id = 'old-1'") == "line9|QV000009|20|3" ]] ||
   fail "a first-release row landed as $(sql "SELECT * FROM tarvik_attempts WHERE record_id = 'old-1'")"
+# Deleting an attempt deletes its details.
+sql "DELETE FROM tarvik_attempts" >/dev/null
+[[ $(sql "SELECT count(*) FROM tarvik_attempt_details") == 0 ]] || fail "details outlived their attempt"
+
+# A role that may only write rows pushes into the tables another made.
+fresh
+push >/dev/null || fail "a push to an empty database failed"
+sql "DELETE FROM tarvik_attempts; CREATE ROLE writer LOGIN;
+     GRANT SELECT, INSERT ON tarvik_attempts, tarvik_attempt_details, tarvik_layout TO writer;
+     REVOKE CREATE ON SCHEMA public FROM PUBLIC" >/dev/null
+sqlite3 "$history" "UPDATE attempts SET pushed = 0"
+out=$("$cli" history --history "$history" push "postgresql:///layout$database?host=$tmp/pg&user=writer") ||
+  fail "a role without CREATE could not push: $out"
+[[ $(sql "$details") == "$signed" ]] || fail "the writer's push holds $(sql "$details")"
 
 # A later layout that still takes this station's records: another order, a column more.
 fresh
@@ -65,11 +91,15 @@ sql "CREATE TABLE tarvik_layout (version integer NOT NULL, oldest_writer integer
        start_ms bigint NOT NULL, end_ms bigint NOT NULL, program_version text NOT NULL,
        interface text NOT NULL, descriptor_before text, descriptor_after text,
        file_name text NOT NULL, file_size bigint, sha256 text, pace_ms integer NOT NULL,
-       frames_sent bigint NOT NULL, frames_resent bigint NOT NULL)"
+       frames_sent bigint NOT NULL, frames_resent bigint NOT NULL);
+     CREATE TABLE tarvik_attempt_details (record_id text PRIMARY KEY, bay text, signature text)"
 out=$(push) || fail "a push to a later layout that takes it failed: $out"
 [[ "$out" == "pushed 1 record(s); 0 remain queued" ]] || fail "the later layout: $out"
 [[ $(sql "$the_row") == "$expected" ]] || fail "the later layout holds $(sql "$the_row")"
 [[ $(sql "SELECT bay IS NULL FROM tarvik_attempts") == "t" ]] || fail "the column it lacks is not null"
+[[ $(sql "$details") == "$signed" ]] || fail "the later layout's details hold $(sql "$details")"
+[[ $(sql "SELECT version FROM tarvik_layout ORDER BY version DESC LIMIT 1") == 2 ]] ||
+  fail "a later layout was brought back"
 
 # A later layout that needs a later station, and a table without a column this one fills: one
 # line each, status 25, nothing sent, the record still queued.
@@ -87,7 +117,7 @@ fresh
 sql "CREATE TABLE tarvik_layout (version integer NOT NULL, oldest_writer integer NOT NULL);
      INSERT INTO tarvik_layout VALUES (3, 3);
      $first_table; ALTER TABLE tarvik_attempts ADD COLUMN bay text NOT NULL"
-refused "layout 3, which takes records from stations of layout 3 on; this station writes layout 1"
+refused "layout 3, which takes records from stations of layout 3 on; this station writes layout 2"
 # The first release's station copies by position into that layout: refused by the server, not
 # written into the wrong columns.
 if old_copy 2 2>/dev/null; then
@@ -98,4 +128,4 @@ fresh
 sql "${first_table/descriptor_after text,/}"
 refused "has no column descriptor_after"
 
-echo "PASS: the first release's table, a later layout that takes the records, two refusals"
+echo "PASS: the first release's table, a later layout that takes the records, a writer role, two refusals"
