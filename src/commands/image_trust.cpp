@@ -196,21 +196,28 @@ ImageTrust CheckImageTrust(FileSystem& files, const std::string& imagePath,
         return Refuse(std::move(trust), UpgradeOutcome::FileNotFound,
                       imagePath + " cannot be read", SignatureMode::Require);
     }
-    auto bytes = std::make_shared<std::vector<std::uint8_t>>();
     const std::int64_t size = file->SeekEnd();
     if (size < 0 || !file->Seek(0)) {
         return Refuse(std::move(trust), UpgradeOutcome::FileNotFound,
                       imagePath + " cannot be read", SignatureMode::Require);
     }
-    // Room for the file as it stands; a file that grows meanwhile is read to its end all the
-    // same, and what was read is what was hashed.
-    // Pieces read into one small buffer, hashed while it is warm, then kept.
+    // Read straight into the bytes kept, a piece at a time, each hashed while it is warm. Room
+    // for the file as it stands; a file that grows meanwhile is read to its end all the same,
+    // and what was read is what was hashed.
     constexpr std::size_t PIECE = 1 << 18;
-    bytes->reserve(static_cast<std::size_t>(size));
-    std::vector<std::uint8_t> piece(PIECE);
+    auto bytes = std::make_shared<HeldBytes>();
+    bytes->resize(static_cast<std::size_t>(size));
+    std::size_t used = 0;
+    std::vector<std::uint8_t> beyond;  // for what a file that grew holds past its size
     FileHasher hasher;
     for (;;) {
-        const std::int64_t count = file->Read(piece.data(), piece.size());
+        const bool within = used < bytes->size();
+        if (!within && beyond.empty()) {
+            beyond.resize(PIECE);
+        }
+        std::uint8_t* into = within ? bytes->data() + used : beyond.data();
+        const std::size_t wanted = within ? std::min(PIECE, bytes->size() - used) : PIECE;
+        const std::int64_t count = file->Read(into, wanted);
         if (count < 0) {
             return Refuse(std::move(trust), UpgradeOutcome::FileNotFound,
                           imagePath + " could not be read to its end", SignatureMode::Require);
@@ -218,10 +225,14 @@ ImageTrust CheckImageTrust(FileSystem& files, const std::string& imagePath,
         if (count == 0) {
             break;
         }
-        const std::span read(piece.data(), static_cast<std::size_t>(count));
+        const std::span read(into, static_cast<std::size_t>(count));
         hasher.Update(read);
-        bytes->insert(bytes->end(), read.begin(), read.end());
+        if (!within) {
+            bytes->insert(bytes->end(), read.begin(), read.end());
+        }
+        used += read.size();
     }
+    bytes->resize(used);
     if (!VerifySignature(*signature, *key, hasher.Final())) {
         return Refuse(std::move(trust), UpgradeOutcome::SignatureMismatch,
                       "the signature by " + trust.KeyId +

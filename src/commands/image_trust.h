@@ -14,6 +14,7 @@
 #include "commands/outcomes.h"
 #include "image/minisign.h"
 #include "platform/files/file_system.h"
+#include "platform/files/held_bytes.h"
 
 namespace tarvik {
 
@@ -43,7 +44,7 @@ struct ImageTrust {
     std::string KeyId;     // the signer's key id, once the signature was read
     std::string Comment;   // its trusted comment
     std::shared_ptr<const SignedUse> Use;                     // once verified
-    std::shared_ptr<const std::vector<std::uint8_t>> Bytes;   // the image, read once
+    std::shared_ptr<const HeldBytes> Bytes;  // the image, read once
     std::vector<std::string> Notes;  // key files that could not be read, and the like
 };
 

@@ -137,7 +137,7 @@ RunEnvironment::RunEnvironment(std::unique_ptr<Owned> owned, EnvironmentParts pa
 }
 
 void RunEnvironment::UseVerifiedImage(const std::string& path,
-                                      std::shared_ptr<const std::vector<std::uint8_t>> bytes,
+                                      std::shared_ptr<const HeldBytes> bytes,
                                       std::shared_ptr<const SignedUse> use)
 {
     files_.Pin(path, std::move(bytes));

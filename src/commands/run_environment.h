@@ -134,7 +134,7 @@ public:
     // reads the bytes that were verified for path, and checks each device against what the
     // signature lists.
     void UseVerifiedImage(const std::string& path,
-                          std::shared_ptr<const std::vector<std::uint8_t>> bytes,
+                          std::shared_ptr<const HeldBytes> bytes,
                           std::shared_ptr<const SignedUse> use);
     // The program that lives on after one upgrade: path reads from the disk again, and no
     // signed list is checked until an image is verified anew.

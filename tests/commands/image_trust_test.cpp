@@ -103,6 +103,73 @@ TEST_F(ImageTrustTest, TheSignedListRefusesOtherBoardsAndRollbacksAtTheCheck)
     EXPECT_EQ(port.Messages.back(), "Rollback Not Allowed !");
 }
 
+// A file whose size, when the check asks for it, is not what it then reads: it grew or was
+// cut short between the two. Every other path is the rig's.
+class ResizedFileSystem final : public FileSystem {
+public:
+    ResizedFileSystem(FileSystem& rest, std::vector<std::uint8_t> bytes, std::int64_t declared)
+        : rest_(rest), bytes_(std::move(bytes)), declared_(declared)
+    {
+    }
+    std::unique_ptr<ReadOnlyFile> OpenForReading(const std::string& path) override
+    {
+        if (path != RIG_IMAGE) {
+            return rest_.OpenForReading(path);
+        }
+        struct File final : ReadOnlyFile {
+            const std::vector<std::uint8_t>& bytes;
+            std::int64_t declared;
+            std::size_t at = 0;
+            File(const std::vector<std::uint8_t>& b, std::int64_t d) : bytes(b), declared(d) {}
+            bool Seek(std::uint64_t offset) override
+            {
+                at = static_cast<std::size_t>(offset);
+                return true;
+            }
+            std::int64_t SeekEnd() override { return declared; }
+            std::int64_t Read(std::uint8_t* buffer, std::size_t size) override
+            {
+                const std::size_t count = std::min(size, bytes.size() - std::min(at, bytes.size()));
+                std::copy_n(bytes.begin() + static_cast<std::ptrdiff_t>(at), count, buffer);
+                at += count;
+                return static_cast<std::int64_t>(count);
+            }
+        };
+        return std::make_unique<File>(bytes_, declared_);
+    }
+
+private:
+    FileSystem& rest_;
+    std::vector<std::uint8_t> bytes_;
+    std::int64_t declared_;
+};
+
+TEST_F(ImageTrustTest, AFileThatGrowsOrShrinksWhileReadIsCheckedAndKeptAsRead)
+{
+    std::vector<std::uint8_t> image(600 << 10);
+    for (std::size_t at = 0; at < image.size(); ++at) {
+        image[at] = static_cast<std::uint8_t>(at * 131 + at / 977);
+    }
+    files.Add(SIGNATURE, Bytes(signer.Sign(image, "timestamp:1")));
+    TrustSettings settings;
+    settings.KeyFiles = {KEY};
+    for (const std::int64_t declared : {std::int64_t{100} << 10, std::int64_t{900} << 10}) {
+        ResizedFileSystem resized(files, image, declared);
+        const ImageTrust trust = CheckImageTrust(resized, RIG_IMAGE, settings);
+        ASSERT_EQ(trust.State, SignatureState::Verified) << declared << ": " << trust.Why;
+        ASSERT_TRUE(trust.Bytes);
+        EXPECT_TRUE(std::equal(trust.Bytes->begin(), trust.Bytes->end(), image.begin(),
+                               image.end()))
+            << "declared " << declared << ": kept " << trust.Bytes->size() << " bytes";
+    }
+    // What it read is what it checked: a signature over the size first seen does not match.
+    files.Add(SIGNATURE,
+              Bytes(signer.Sign(std::span(image).first(100 << 10), "timestamp:1")));
+    ResizedFileSystem grown(files, image, 100 << 10);
+    EXPECT_EQ(CheckImageTrust(grown, RIG_IMAGE, settings).Ending,
+              UpgradeOutcome::SignatureMismatch);
+}
+
 TEST_F(ImageTrustTest, EachRefusalBeforeTheFirstFrameHasItsEnding)
 {
     EXPECT_EQ(Check().State, SignatureState::Verified);

@@ -8,7 +8,7 @@ namespace {
 
 class PinnedFile final : public ReadOnlyFile {
 public:
-    explicit PinnedFile(std::shared_ptr<const std::vector<std::uint8_t>> bytes)
+    explicit PinnedFile(std::shared_ptr<const HeldBytes> bytes)
         : bytes_(std::move(bytes))
     {
     }
@@ -38,14 +38,14 @@ public:
     }
 
 private:
-    std::shared_ptr<const std::vector<std::uint8_t>> bytes_;
+    std::shared_ptr<const HeldBytes> bytes_;
     std::uint64_t offset_ = 0;
 };
 
 }  // namespace
 
 void PinnedFileSystem::Pin(const std::string& path,
-                           std::shared_ptr<const std::vector<std::uint8_t>> bytes)
+                           std::shared_ptr<const HeldBytes> bytes)
 {
     const std::lock_guard<std::mutex> hold(lock_);
     pinned_[path] = std::move(bytes);

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "platform/files/file_system.h"
+#include "platform/files/held_bytes.h"
 
 namespace tarvik {
 
@@ -17,7 +18,7 @@ public:
     explicit PinnedFileSystem(FileSystem& beneath) : beneath_(beneath) {}
 
     // From now on, path reads as bytes.
-    void Pin(const std::string& path, std::shared_ptr<const std::vector<std::uint8_t>> bytes);
+    void Pin(const std::string& path, std::shared_ptr<const HeldBytes> bytes);
     // From now on, path reads from the file system beneath again.
     void Unpin(const std::string& path);
     std::unique_ptr<ReadOnlyFile> OpenForReading(const std::string& path) override;
@@ -25,7 +26,7 @@ public:
 private:
     FileSystem& beneath_;
     std::mutex lock_;  // the runs of several devices open files at once
-    std::map<std::string, std::shared_ptr<const std::vector<std::uint8_t>>> pinned_;
+    std::map<std::string, std::shared_ptr<const HeldBytes>> pinned_;
 };
 
 }  // namespace tarvik
