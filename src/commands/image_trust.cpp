@@ -3,7 +3,9 @@
 #include <algorithm>
 #include <set>
 
+#include "image/image_file.h"
 #include "platform/files/path_text.h"
+#include "platform/files/pinned_files.h"
 #include "platform/host/user_identity.h"
 
 namespace tarvik {
@@ -243,6 +245,22 @@ ImageTrust CheckImageTrust(FileSystem& files, const std::string& imagePath,
     if (!use) {
         return Refuse(std::move(trust), UpgradeOutcome::SignatureFormatError,
                       "the signed list: " + why, mode);
+    }
+    // The rollback check trusts the signed version: one that is not the image's own would let
+    // an older image past it (or hold a newer one back), so the list is refused as written.
+    if (use->Version) {
+        PinnedFileSystem held(files);
+        held.Pin(imagePath, bytes);
+        ImageDescriptor image;
+        if (ReadImageDescriptor(held, imagePath, image) == IMAGE_OK &&
+            !std::equal(use->Version->begin(), use->Version->end(),
+                        image.Bytes.begin() + DESC_FW_VERSION)) {
+            return Refuse(std::move(trust), UpgradeOutcome::SignatureFormatError,
+                          "the signed list gives version " + FormatHexBytes(*use->Version) +
+                              ", the image's own is " +
+                              FormatHexBytes(std::span(image.Bytes).subspan(DESC_FW_VERSION, 2)),
+                          mode);
+        }
     }
     trust.State = SignatureState::Verified;
     trust.Use = std::make_shared<const SignedUse>(*use);

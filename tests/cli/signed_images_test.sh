@@ -2,11 +2,12 @@
 # Signed images on the built-in lab, with keys and signatures made by Debian's minisign: a
 # signed image goes out; every refusal ends with its text and status and sends no frame (the
 # run's trace holds none); warn flashes and says so; info shows the signer.
-#   bash signed_images_test.sh TARVIK_CLI SAMPLE_IMAGE
+#   bash signed_images_test.sh TARVIK_CLI SAMPLE_IMAGE TARVIK_MKIMAGE
 # Skips (77) without minisign.
 set -uo pipefail
 cli="$1"
 sample="$2"
+mkimage="$3"
 command -v minisign >/dev/null || { echo "SKIP: no minisign (Debian's minisign)" >&2; exit 77; }
 
 tmp=$(mktemp -d /tmp/tarvik-signed.XXXXXX)
@@ -89,16 +90,23 @@ for variant in zero truncated garbled; do
 done
 
 # The signed list: other boards, this board, a rollback.
-sign release.sec fw.bin "tarvik boards=AABBCCDDEEFF,001122334400 version=0102"
+sign release.sec fw.bin "tarvik boards=AABBCCDDEEFF,001122334400 version=0103"
 upgrade 45 "Board Not In Signed List !" fw.bin
-sign release.sec fw.bin "tarvik boards=AABBCCDDEEFF,001122334455 version=0102"
+sign release.sec fw.bin "tarvik boards=AABBCCDDEEFF,001122334455 version=0103"
 upgrade 0 "Upgrade Finish" fw.bin
-sign release.sec fw.bin "tarvik boards=001122334455 version=0101 rollback=no"
-upgrade 46 "Rollback Not Allowed !" fw.bin
-"$cli" --lab --pace 0 check fw.bin QV1A2B3C >out 2>err
+# The lab's devices run 0102: the sample (0103) is newer, this one older.
+"$mkimage" --board-code 001122334455 --code-segment 1000 --fw-version 0101 old.bin >/dev/null
+sign release.sec old.bin "tarvik boards=001122334455 version=0101 rollback=no"
+upgrade 46 "Rollback Not Allowed !" old.bin
+"$cli" --lab --pace 0 check old.bin QV1A2B3C >out 2>err
 [[ $? -eq 46 ]] || fail "check did not refuse the rollback: $(cat err)"
-sign release.sec fw.bin "tarvik boards=001122334455 version=0101 rollback=yes"
-upgrade 0 "Upgrade Finish" fw.bin
+sign release.sec old.bin "tarvik boards=001122334455 version=0101 rollback=yes"
+upgrade 0 "Upgrade Finish" old.bin
+# A list whose version is not the image's own would mislead the rollback check.
+sign release.sec fw.bin "tarvik boards=001122334455 version=0101"
+upgrade 41 "Signature Format Error !" fw.bin
+grep -q "the signed list gives version 0101, the image's own is 0103" err ||
+  fail "the version that is not the image's: $(cat err)"
 sign release.sec fw.bin "tarvik boards=0011 version=0101"
 upgrade 41 "Signature Format Error !" fw.bin
 

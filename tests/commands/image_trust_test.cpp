@@ -35,9 +35,10 @@ protected:
         files.Add(KEY, Bytes(signer.PublicKeyFile()));
     }
 
+    // Signs the image at RIG_IMAGE (the rig's own unless a test put another there) and checks it.
     ImageTrust Check(const std::string& comment = "timestamp:1\tfile:fw.bin\thashed")
     {
-        files.Add(SIGNATURE, Bytes(signer.Sign(RigImage(), comment)));
+        files.Add(SIGNATURE, Bytes(signer.Sign(image, comment)));
         TrustSettings settings;
         settings.KeyFiles = {KEY};
         return CheckImageTrust(files, RIG_IMAGE, settings);
@@ -62,6 +63,7 @@ protected:
     }
 
     Signer signer;
+    std::vector<std::uint8_t> image = RigImage();
 };
 
 TEST_F(ImageTrustTest, AVerifiedImageReplacedOnDiskAfterTheCheckReachesNoDevice)
@@ -92,15 +94,30 @@ TEST_F(ImageTrustTest, TheSignedListRefusesOtherBoardsAndRollbacksAtTheCheck)
         opened.UseVerifiedImage(RIG_IMAGE, trust.Bytes, trust.Use);
         return RunCheckCommand(opened.State(), port, "QV000001", RIG_IMAGE);
     };
-    // The lab's devices run firmware 0102 on board 001122334455.
+    // The lab's devices run firmware 0102 on board 001122334455; the rig's image is 0103.
     EXPECT_EQ(outcome("tarvik boards=AABBCCDDEEFF"), UpgradeOutcome::BoardNotSigned);
     EXPECT_EQ(outcome("tarvik boards=aabbccddeeff,001122334455"), UpgradeOutcome::Finished);
+    EXPECT_EQ(outcome("tarvik boards=001122334455 version=0103"), UpgradeOutcome::Finished);
+    EXPECT_EQ(outcome("timestamp:1 file:fw.bin"), UpgradeOutcome::Finished) << "no list";
+
+    // An older image: refused unless its list allows the rollback.
+    ImageSpec older = SampleImageSpec();
+    older.Size = RIG_IMAGE_BYTES;
+    older.HeaderOffset = 0;
+    older.Descriptor.Bytes[DESC_FW_VERSION + 1] = 0x01;
+    image = BuildImage(older);
+    files.Add(RIG_IMAGE, image);
     EXPECT_EQ(outcome("tarvik boards=001122334455 version=0101"), UpgradeOutcome::RollbackRefused);
+    EXPECT_EQ(port.Messages.back(), "Rollback Not Allowed !");
     EXPECT_EQ(outcome("tarvik boards=001122334455 version=0101 rollback=yes"),
               UpgradeOutcome::Finished);
-    EXPECT_EQ(outcome("tarvik boards=001122334455 version=0102"), UpgradeOutcome::Finished);
-    EXPECT_EQ(outcome("timestamp:1 file:fw.bin"), UpgradeOutcome::Finished) << "no list";
-    EXPECT_EQ(port.Messages.back(), "Rollback Not Allowed !");
+
+    // A version that is not the image's own would mislead the rollback check: the list is
+    // refused before any device is asked.
+    const ImageTrust misleading = Check("tarvik boards=001122334455 version=0103");
+    EXPECT_EQ(misleading.Ending, UpgradeOutcome::SignatureFormatError);
+    EXPECT_NE(misleading.Why.find("version 0103, the image's own is 0101"), std::string::npos)
+        << misleading.Why;
 }
 
 // A file whose size, when the check asks for it, is not what it then reads: it grew or was
@@ -146,26 +163,26 @@ private:
 
 TEST_F(ImageTrustTest, AFileThatGrowsOrShrinksWhileReadIsCheckedAndKeptAsRead)
 {
-    std::vector<std::uint8_t> image(600 << 10);
-    for (std::size_t at = 0; at < image.size(); ++at) {
-        image[at] = static_cast<std::uint8_t>(at * 131 + at / 977);
+    std::vector<std::uint8_t> changing(600 << 10);
+    for (std::size_t at = 0; at < changing.size(); ++at) {
+        changing[at] = static_cast<std::uint8_t>(at * 131 + at / 977);
     }
-    files.Add(SIGNATURE, Bytes(signer.Sign(image, "timestamp:1")));
+    files.Add(SIGNATURE, Bytes(signer.Sign(changing, "timestamp:1")));
     TrustSettings settings;
     settings.KeyFiles = {KEY};
     for (const std::int64_t declared : {std::int64_t{100} << 10, std::int64_t{900} << 10}) {
-        ResizedFileSystem resized(files, image, declared);
+        ResizedFileSystem resized(files, changing, declared);
         const ImageTrust trust = CheckImageTrust(resized, RIG_IMAGE, settings);
         ASSERT_EQ(trust.State, SignatureState::Verified) << declared << ": " << trust.Why;
         ASSERT_TRUE(trust.Bytes);
-        EXPECT_TRUE(std::equal(trust.Bytes->begin(), trust.Bytes->end(), image.begin(),
-                               image.end()))
+        EXPECT_TRUE(std::equal(trust.Bytes->begin(), trust.Bytes->end(), changing.begin(),
+                               changing.end()))
             << "declared " << declared << ": kept " << trust.Bytes->size() << " bytes";
     }
     // What it read is what it checked: a signature over the size first seen does not match.
     files.Add(SIGNATURE,
-              Bytes(signer.Sign(std::span(image).first(100 << 10), "timestamp:1")));
-    ResizedFileSystem grown(files, image, 100 << 10);
+              Bytes(signer.Sign(std::span(changing).first(100 << 10), "timestamp:1")));
+    ResizedFileSystem grown(files, changing, 100 << 10);
     EXPECT_EQ(CheckImageTrust(grown, RIG_IMAGE, settings).Ending,
               UpgradeOutcome::SignatureMismatch);
 }
