@@ -121,6 +121,20 @@ const char* SignatureStateName(SignatureState state)
     return "";
 }
 
+std::optional<SignatureMode> SignatureModeNamed(std::string_view name)
+{
+    if (name == "require") {
+        return SignatureMode::Require;
+    }
+    if (name == "warn") {
+        return SignatureMode::Warn;
+    }
+    if (name == "off") {
+        return SignatureMode::Off;
+    }
+    return std::nullopt;
+}
+
 TrustSettings DefaultTrustSettings(std::vector<std::string> keyFiles)
 {
     TrustSettings settings;

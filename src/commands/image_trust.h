@@ -9,6 +9,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "commands/outcomes.h"
@@ -21,6 +22,9 @@ namespace tarvik {
 // require: refuse what is not validly signed by a trusted key (the default once one is
 // installed or given); warn: check, say what failed, and flash anyway; off: check nothing.
 enum class SignatureMode { Require, Warn, Off };
+
+// The mode of that name (require, warn, off); nothing for any other name.
+std::optional<SignatureMode> SignatureModeNamed(std::string_view name);
 
 struct TrustSettings {
     std::vector<std::string> KeyFolders;  // *.pub and a file "revoked" in each

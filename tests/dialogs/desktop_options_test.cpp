@@ -34,6 +34,8 @@ TEST(DesktopOptionsTest, OptionsAndTheDocumentAsEitherShellReadsThem)
         ASSERT_EQ(line.Do, DesktopCommandLine::Action::Run) << line.Text;
         EXPECT_EQ(line.Options.KeyFiles, (std::vector<std::string>{"release.pub", "lab key.pub"}));
         EXPECT_EQ(line.Options.Document, "a.bin");
+        EXPECT_EQ(line.Options.Signatures, "") << "the mode follows the keys unless given";
+        EXPECT_EQ(Parse(program, {"--signatures", "warn"}).Options.Signatures, "warn");
 
         line = Parse(program, {"--trace=x y.pcap"});
         EXPECT_EQ(line.Options.Trace, "x y.pcap");
@@ -59,7 +61,8 @@ TEST(DesktopOptionsTest, ScreenshotsOnlyWhereTheShellOffersThemAndOnTheLab)
     EXPECT_EQ(win32.Text, "tarvik.exe: Unknown option '--screenshots'.\n");
     EXPECT_EQ(DesktopUsage(WIN32_SHELL).find("--screenshots"), std::string::npos);
     EXPECT_EQ(DesktopUsage(WIN32_SHELL)
-                  .rfind("Usage: tarvik.exe [--lab] [--trace FILE] [--key FILE]... [FILE]\n", 0),
+                  .rfind("Usage: tarvik.exe [--lab] [--trace FILE] [--key FILE]... [--signatures MODE] [FILE]\n",
+                         0),
               0U);
 }
 
@@ -75,6 +78,8 @@ TEST(DesktopOptionsTest, RefusedLinesSayWhyAndEndWithTheUsageStatus)
         {{"--key"}, "tarvik: Missing value after '--key'.\n"},
         {{"--lab", "--key"}, "tarvik: Missing value after '--key'.\n"},
         {{"--screenshots"}, "tarvik: Missing value after '--screenshots'.\n"},
+        {{"--signatures"}, "tarvik: Missing value after '--signatures'.\n"},
+        {{"--signatures=never"}, "tarvik: --signatures takes require, warn or off, not 'never'.\n"},
         {{"a.bin", "b.bin"}, "tarvik: Unexpected argument 'b.bin': one document file at most.\n"},
     };
     for (const Case& c : cases) {

@@ -45,7 +45,7 @@ std::optional<std::string> OptionValue(std::span<const std::string_view> argumen
 std::string DesktopUsage(const DesktopProgram& program)
 {
     std::string usage = "Usage: " + std::string(program.Name) +
-                        " [--lab] [--trace FILE] [--key FILE]...";
+                        " [--lab] [--trace FILE] [--key FILE]... [--signatures MODE]";
     if (program.Screenshots) {
         usage += " [--screenshots DIR]";
     }
@@ -57,6 +57,9 @@ std::string DesktopUsage(const DesktopProgram& program)
     usage += "  --key FILE         Trust the minisign public key in FILE, besides those in the\n"
              "                     trusted-keys folders; once any key is there, an image must\n"
              "                     be signed by one of them to be sent. Repeatable.\n";
+    usage += "  --signatures MODE  require (the default once a key is there): refuse an image\n"
+             "                     not signed by a trusted key; warn: say so and send it; off:\n"
+             "                     check nothing.\n";
     if (program.Screenshots) {
         usage += "  --screenshots DIR  On the lab: walk through an upgrade and save pictures into "
                  "DIR.\n";
@@ -94,6 +97,13 @@ DesktopCommandLine ParseDesktopCommandLine(const DesktopProgram& program,
         } else if (auto key = missing ? std::nullopt
                                       : OptionValue(arguments, i, "--key", missing)) {
             options.KeyFiles.push_back(std::move(*key));
+        } else if (auto mode = missing ? std::nullopt
+                                       : OptionValue(arguments, i, "--signatures", missing)) {
+            if (*mode != "require" && *mode != "warn" && *mode != "off") {
+                return Refuse(prefix + "--signatures takes require, warn or off, not '" + *mode +
+                              "'.\n");
+            }
+            options.Signatures = std::move(*mode);
         } else if (auto folder = program.Screenshots && !missing
                                      ? OptionValue(arguments, i, "--screenshots", missing)
                                      : std::nullopt) {

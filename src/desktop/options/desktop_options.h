@@ -1,7 +1,7 @@
 #pragma once
 // The command line of the desktop program, the same for both shells (`tarvik` with Qt,
 // `tarvik.exe` with Win32):
-//   tarvik [--lab] [--trace FILE] [--key FILE]... [--screenshots DIR] [FILE]
+//   tarvik [--lab] [--trace FILE] [--key FILE]... [--signatures MODE] [--screenshots DIR] [FILE]
 // where --screenshots is offered by the shell that can take pictures without a display. Read
 // before anything else starts, so that the network can be opened first.
 
@@ -23,6 +23,7 @@ struct DesktopOptions {
     bool Lab = false;                        // --lab, and implied by --screenshots
     std::string Trace;                       // empty: no trace
     std::vector<std::string> KeyFiles;       // --key, repeatable: trusted besides the folders'
+    std::string Signatures;                  // --signatures: require, warn, off; empty: default
     std::optional<std::string> Screenshots;  // the folder for the pictures
     std::string Document;                    // a document file; it only titles the window
 };

@@ -70,13 +70,15 @@ int main(int argc, char** argv)
     }
     tarvik::ScreenshotSession screenshots(QString::fromStdString(options.Screenshots.value_or("")),
                                           sample.absoluteFilePath().toStdString(), "QV1A2B3C");
+    tarvik::TrustSettings trust = tarvik::DefaultTrustSettings(options.KeyFiles);
+    trust.Mode = tarvik::SignatureModeNamed(options.Signatures);
     tarvik::AppServices services{
         *network,
         takeScreenshots ? static_cast<tarvik::CommandPort&>(screenshots) : messageBoxes,
         takeScreenshots ? static_cast<tarvik::DialogRunner&>(screenshots) : dialogLoop,
         takeScreenshots ? static_cast<tarvik::FileOpenPort&>(screenshots) : fileDialog,
         // The pictures are of the lab's unsigned sample, whatever keys the machine trusts.
-        takeScreenshots ? tarvik::TrustSettings{} : tarvik::DefaultTrustSettings(options.KeyFiles),
+        takeScreenshots ? tarvik::TrustSettings{} : trust,
     };
 
     QStringList documents;

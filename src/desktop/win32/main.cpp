@@ -53,6 +53,7 @@ int main(int argc, char** argv)
                                   document,
                                   nullptr,
                                   tarvik::DefaultTrustSettings(options.KeyFiles)};
+    context.Trust.Mode = tarvik::SignatureModeNamed(options.Signatures);
 
     // The start-up sequence, before the main window exists: the choice among two or more
     // adapters is a dialog of its own, owned by nothing.
