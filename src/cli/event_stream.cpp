@@ -47,12 +47,16 @@ std::string_view PhaseName(ProgressPhase phase)
     return {};
 }
 
-Json EventStream::Event(std::string_view kind, const std::string& device)
+Json EventStream::Event(std::string_view kind, const std::string& device, const std::string& bay)
 {
-    return Json{{"schema", EVENTS_SCHEMA},
-                {"time", FormatUtcTime(clock_.MillisecondsSinceEpoch())},
-                {"device", JsonText(device)},
-                {"event", std::string(kind)}};
+    Json event{{"schema", EVENTS_SCHEMA},
+               {"time", FormatUtcTime(clock_.MillisecondsSinceEpoch())},
+               {"device", JsonText(device)}};
+    if (!bay.empty()) {
+        event["bay"] = JsonText(bay);
+    }
+    event["event"] = std::string(kind);
+    return event;
 }
 
 void EventStream::Write(const Json& event)
@@ -64,35 +68,37 @@ void EventStream::Write(const Json& event)
     out_.flush();
 }
 
-void EventStream::Discovered(const std::string& device)
+void EventStream::Discovered(const std::string& device, const std::string& bay)
 {
-    Write(Event("discovered", device));
+    Write(Event("discovered", device, bay));
 }
 
-void EventStream::Started(const std::string& device, const std::string& recordId)
+void EventStream::Started(const std::string& device, const std::string& recordId,
+                          const std::string& bay)
 {
     {
         std::lock_guard lock(lock_);
-        last_.erase(device);
+        last_.erase({bay, device});
     }
-    Json event = Event("started", device);
+    Json event = Event("started", device, bay);
     event["recordId"] = JsonText(recordId);
     Write(event);
 }
 
-void EventStream::Progress(const std::string& device, const ProgressReport& report)
+void EventStream::Progress(const std::string& device, const ProgressReport& report,
+                           const std::string& bay)
 {
     const std::uint64_t tenth = report.BytesTotal == 0 ? 0
                                                        : report.BytesDone * 10 / report.BytesTotal;
     {
         std::lock_guard lock(lock_);
-        Last& last = last_[device];
+        Last& last = last_[{bay, device}];
         if (last.Any && last.Phase == report.Phase && tenth <= last.Tenth) {
             return;
         }
         last = Last{report.Phase, tenth, true};
     }
-    Json event = Event("progress", device);
+    Json event = Event("progress", device, bay);
     event["phase"] = std::string(PhaseName(report.Phase));
     event["bytesDone"] = report.BytesDone;
     event["bytesTotal"] = report.BytesTotal;
@@ -106,13 +112,13 @@ void EventStream::Ends(const DeviceRunReport& report, const std::string& recordI
     const Json boardCode = report.Descriptor ? DescriptorJson(*report.Descriptor)["BoardCode"]
                                              : Json(nullptr);
     if (report.Skipped) {
-        Json event = Event("skipped", report.DeviceName);
+        Json event = Event("skipped", report.DeviceName, report.Bay);
         event["result"] = JsonText(report.Result);
         event["boardCode"] = boardCode;
         Write(event);
         return;
     }
-    Json event = Event("finished", report.DeviceName);
+    Json event = Event("finished", report.DeviceName, report.Bay);
     event["result"] = JsonText(report.Result);
     event["boardCode"] = boardCode;
     event["exitStatus"] = report.ExitStatus;
@@ -160,14 +166,14 @@ ProgressDisplay& EventWatcher::ProgressFor(std::size_t device)
     return *progress_[device];
 }
 
-void EventWatcher::RunStarts(std::size_t device, const std::string& name)
+void EventWatcher::RunStarts(std::size_t device, const std::string& name, const std::string& bay)
 {
     std::string id = RandomUuid();
     {
         std::lock_guard lock(lock_);
         ids_.at(device) = id;
     }
-    inner_.RunStarts(device, name);
+    inner_.RunStarts(device, name, bay);
     if (events_ != nullptr) {
         events_->Started(names_[device], id);
     }

@@ -1,7 +1,7 @@
 #pragma once
 // --events: one JSON object per line on stdout, for scripts that follow an upgrade (or many)
 // as it goes. Every object carries "schema", "time" (UTC, ISO 8601, milliseconds), "device"
-// and "event"; the kinds are discovered, skipped, started, progress and finished. Each line is
+// (with "bay" when the station serves several bays) and "event"; the kinds are discovered, skipped, started, progress and finished. Each line is
 // built whole and written with one call under one lock, then flushed, so lines from the runs of
 // several devices never interleave.
 
@@ -35,11 +35,14 @@ class EventStream {
 public:
     EventStream(std::ostream& out, UtcClock& clock) : out_(out), clock_(clock) {}
 
-    void Discovered(const std::string& device);
-    void Started(const std::string& device, const std::string& recordId);
+    // bay: the device's bay, empty when the station serves one segment.
+    void Discovered(const std::string& device, const std::string& bay = {});
+    void Started(const std::string& device, const std::string& recordId,
+                 const std::string& bay = {});
     // Writes a progress event when the phase changed since the device's last one, or when the
     // bytes done crossed another tenth of the phase's total.
-    void Progress(const std::string& device, const ProgressReport& report);
+    void Progress(const std::string& device, const ProgressReport& report,
+                  const std::string& bay = {});
     // A skipped report gives a skipped event, any other a finished one.
     void Ends(const DeviceRunReport& report, const std::string& recordId);
     // What the finished events say of the image's signature: its state ("verified", ...), its
@@ -54,7 +57,7 @@ private:
         bool Any = false;
     };
 
-    Json Event(std::string_view kind, const std::string& device);
+    Json Event(std::string_view kind, const std::string& device, const std::string& bay);
     void Write(const Json& event);
 
     std::ostream& out_;
@@ -63,14 +66,15 @@ private:
     std::optional<std::string> signerKeyId_;
     std::optional<std::string> signedComment_;
     std::mutex lock_;
-    std::map<std::string, Last> last_;
+    std::map<std::pair<std::string, std::string>, Last> last_;  // by bay and device
 };
 
 // Passes a run's progress on to its display and to the event stream, if any.
 class EventProgress final : public ProgressDisplay {
 public:
-    EventProgress(ProgressDisplay& inner, EventStream* events, std::string device)
-        : inner_(inner), events_(events), device_(std::move(device))
+    EventProgress(ProgressDisplay& inner, EventStream* events, std::string device,
+                  std::string bay = {})
+        : inner_(inner), events_(events), device_(std::move(device)), bay_(std::move(bay))
     {
     }
     void BeginProgress(std::uint64_t bytesTotal) override { inner_.BeginProgress(bytesTotal); }
@@ -78,7 +82,7 @@ public:
     {
         inner_.SetProgress(report);
         if (events_ != nullptr) {
-            events_->Progress(device_, report);
+            events_->Progress(device_, report, bay_);
         }
     }
 
@@ -86,6 +90,7 @@ private:
     ProgressDisplay& inner_;
     EventStream* const events_;
     const std::string device_;
+    const std::string bay_;
 };
 
 // Each device's run seen by its watcher (the board on stderr) and by the event stream; gives
@@ -100,7 +105,7 @@ public:
 
     CommandPort& PortFor(std::size_t device) override { return inner_.PortFor(device); }
     ProgressDisplay& ProgressFor(std::size_t device) override;
-    void RunStarts(std::size_t device, const std::string& name) override;
+    void RunStarts(std::size_t device, const std::string& name, const std::string& bay) override;
     void RunEnds(std::size_t device, const DeviceRunReport& report) override;
 
 private:

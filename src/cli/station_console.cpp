@@ -18,6 +18,12 @@ std::string Seconds(std::uint32_t milliseconds)
     return text.str();
 }
 
+// How the board and the lines name a device: its bay first, when the station serves several.
+std::string Shown(const std::string& device, const std::string& bay)
+{
+    return bay.empty() ? device : bay + " " + device;
+}
+
 }  // namespace
 
 std::string FormatStationStatus(const StationTally& tally, std::uint32_t elapsedMs)
@@ -33,9 +39,9 @@ std::string FormatStationStatus(const StationTally& tally, std::uint32_t elapsed
 }
 
 struct StationConsole::Attempt {
-    Attempt(StationConsole& console, std::size_t index, std::string device);
+    Attempt(StationConsole& console, std::size_t index, std::string device, std::string bay);
 
-    std::string Device;
+    std::string Device;  // as shown
     std::string RecordId;
     std::unique_ptr<AttemptPort> Port;
     std::unique_ptr<AttemptProgress> Progress;
@@ -96,11 +102,13 @@ private:
     std::size_t index_;
 };
 
-StationConsole::Attempt::Attempt(StationConsole& console, std::size_t index, std::string device)
-    : Device(std::move(device)), RecordId(RandomUuid()),
+StationConsole::Attempt::Attempt(StationConsole& console, std::size_t index, std::string device,
+                                 std::string bay)
+    : Device(Shown(device, bay)), RecordId(RandomUuid()),
       Port(std::make_unique<AttemptPort>(console, index)),
       Progress(std::make_unique<AttemptProgress>(console, index)),
-      Events(std::make_unique<EventProgress>(*Progress, console.events_, Device)),
+      Events(std::make_unique<EventProgress>(*Progress, console.events_, std::move(device),
+                                             std::move(bay))),
       Printer(Lines, false, console.clock_), Start(console.clock_.GetTickCount())
 {
 }
@@ -114,14 +122,14 @@ StationConsole::StationConsole(std::ostream& err, bool terminal, Kernel& clock, 
 
 StationConsole::~StationConsole() = default;
 
-void StationConsole::Arrived(const std::string& device, const ImageDescriptor& descriptor,
-                             bool cameBack)
+void StationConsole::Arrived(const std::string& device, const std::string& bay,
+                             const ImageDescriptor& descriptor, bool cameBack)
 {
     if (events_ != nullptr) {
-        events_->Discovered(device);
+        events_->Discovered(device, bay);
     }
     std::lock_guard lock(lock_);
-    Line(device, std::string(cameBack ? "back, board code " : "arrived, board code ") +
+    Line(Shown(device, bay), std::string(cameBack ? "back, board code " : "arrived, board code ") +
                      FormatField(descriptor, DescriptorField::BoardCode));
 }
 
@@ -133,7 +141,7 @@ void StationConsole::Skipped(const DeviceRunReport& report)
     {
         std::lock_guard lock(lock_);
         ++tally_.Skipped;
-        Line(report.DeviceName, "skipped: " + report.Result, true);
+        Line(Shown(report.DeviceName, report.Bay), "skipped: " + report.Result, true);
     }
     Progressed(true);
 }
@@ -150,13 +158,14 @@ ProgressDisplay& StationConsole::ProgressFor(std::size_t attempt)
     return *attempts_.at(attempt)->Events;
 }
 
-void StationConsole::RunStarts(std::size_t attempt, const std::string& device)
+void StationConsole::RunStarts(std::size_t attempt, const std::string& device,
+                               const std::string& bay)
 {
     std::string recordId;
     {
         std::lock_guard lock(lock_);
         auto& started = attempts_[attempt];
-        started = std::make_unique<Attempt>(*this, attempt, device);
+        started = std::make_unique<Attempt>(*this, attempt, device, bay);
         recordId = started->RecordId;
         ++tally_.InProgress;
         // The slot of an attempt that ended, the one that ended first, or the first free one.
@@ -179,10 +188,10 @@ void StationConsole::RunStarts(std::size_t attempt, const std::string& device)
             }
             slots_[chosen] = attempt;
         }
-        Line(device, "started");
+        Line(started->Device, "started");
     }
     if (events_ != nullptr) {
-        events_->Started(device, recordId);
+        events_->Started(device, recordId, bay);
     }
     if (onStart_) {
         onStart_(attempt, recordId);
@@ -203,7 +212,7 @@ void StationConsole::RunEnds(std::size_t attempt, const DeviceRunReport& report)
         const bool passed = report.Outcome == UpgradeOutcome::Finished && !report.Stopped;
         ++(passed ? tally_.Passed : tally_.Failed);
         // A failure stays in sight on a terminal after its slot goes to the next device.
-        Line(report.DeviceName, ended.LastWords, !passed);
+        Line(Shown(report.DeviceName, report.Bay), ended.LastWords, !passed);
     }
     if (events_ != nullptr) {
         events_->Ends(report, recordId);

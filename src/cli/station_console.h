@@ -51,12 +51,13 @@ public:
     void OnRunEnds(EndsHook hook) { onEnd_ = std::move(hook); }
     void OnReadBack(ReadBackHook hook) { onReadBack_ = std::move(hook); }
 
-    void Arrived(const std::string& device, const ImageDescriptor& descriptor,
+    void Arrived(const std::string& device, const std::string& bay, const ImageDescriptor& descriptor,
                  bool cameBack) override;
     void Skipped(const DeviceRunReport& report) override;
     CommandPort& PortFor(std::size_t attempt) override;
     ProgressDisplay& ProgressFor(std::size_t attempt) override;
-    void RunStarts(std::size_t attempt, const std::string& device) override;
+    void RunStarts(std::size_t attempt, const std::string& device,
+                   const std::string& bay) override;
     void RunEnds(std::size_t attempt, const DeviceRunReport& report) override;
     // The read-back shows nothing: it only adds to the attempt's record.
     void ReadBack(std::size_t attempt, const DeviceRunReport& report) override

@@ -146,10 +146,10 @@ public:
 
     CommandPort& PortFor(std::size_t device) override { return inner_.PortFor(device); }
     ProgressDisplay& ProgressFor(std::size_t device) override { return inner_.ProgressFor(device); }
-    void RunStarts(std::size_t device, const std::string& name) override
+    void RunStarts(std::size_t device, const std::string& name, const std::string& bay) override
     {
         recorder_.RunStarts(device);
-        inner_.RunStarts(device, name);
+        inner_.RunStarts(device, name, bay);
     }
     void RunEnds(std::size_t device, const DeviceRunReport& report) override
     {

@@ -61,7 +61,10 @@ HistoryRecord MakeHistoryRecord(const RecordContext& context, const DeviceRunRep
     record.EndMs = endMs;
     // Text from the file system and the devices enters the record as UTF-8, any other byte
     // escaped, so that every later reader of the record can show it.
-    record.Interface = Utf8Escaped(context.Interface);
+    record.Interface = Utf8Escaped(report.Interface.empty() ? context.Interface : report.Interface);
+    if (!report.Bay.empty()) {
+        record.Bay = Utf8Escaped(report.Bay);
+    }
     record.DeviceName = Utf8Escaped(report.DeviceName);
     record.DescriptorBefore = DescriptorText(report.Descriptor);
     record.DescriptorAfter = DescriptorText(report.DescriptorAfter);

@@ -263,6 +263,21 @@ void RunEnvironment::RunAll(std::span<const std::function<void()>> tasks, std::s
     }
 }
 
+void RunEnvironment::RunAllTogether(std::span<RunEnvironment* const> environments,
+                                    std::span<const std::function<void()>> tasks)
+{
+    if (environments.empty()) {
+        return;
+    }
+    std::vector<FanOutDriver*> fanOuts;
+    for (RunEnvironment* const environment : environments) {
+        if (environment->fanOut_) {
+            fanOuts.push_back(environment->fanOut_.get());
+        }
+    }
+    FanOutDriver::RunTogether(environments.front()->Clock(), fanOuts, tasks, 0);
+}
+
 int RunEnvironment::ListAdapters(CommandPort& port, AdapterList& list)
 {
     return TellFamilyFailure(ListStartupAdapters(*versionQuery_, parts_.AdapterRegistry, *binding_,

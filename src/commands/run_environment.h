@@ -120,6 +120,10 @@ public:
     // Runs the tasks concurrently (at most limit at once, 0: all), the frames received handed
     // to the device runs meanwhile.
     void RunAll(std::span<const std::function<void()>> tasks, std::size_t limit);
+    // The same for several environments made for RunSharing::SeveralRuns (a station's bays),
+    // on the first one's clock: every environment's frames are handed to its runs meanwhile.
+    static void RunAllTogether(std::span<RunEnvironment* const> environments,
+                               std::span<const std::function<void()>> tasks);
 
     // Lists the adapters the start-up sequence could choose and hands them to the access's
     // OpenEarly (on a real interface: their captures opened, then every capability given up),

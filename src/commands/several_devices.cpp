@@ -132,7 +132,7 @@ std::vector<DeviceRunReport> UpgradeSeveralDevices(RunEnvironment& environment,
     std::vector<std::function<void()>> tasks;
     for (std::size_t i = 0; i < request.DeviceNames.size(); ++i) {
         tasks.emplace_back([&, i] {
-            watcher.RunStarts(i, request.DeviceNames[i]);
+            watcher.RunStarts(i, request.DeviceNames[i], {});
             reports[i] = UpgradeOneDevice(environment, request, i, watcher, stop);
         });
     }

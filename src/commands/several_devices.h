@@ -19,6 +19,10 @@ namespace tarvik {
 // How one device's run ended: for the summary, the JSON result and the record.
 struct DeviceRunReport {
     std::string DeviceName;
+    // The bay the device is in, and the interface that bay is on ("eth1", "eth0.12"), when the
+    // station serves several: the same address in two bays is two devices. Empty otherwise.
+    std::string Bay;
+    std::string Interface;
     UpgradeOutcome Outcome = UpgradeOutcome::Other;
     std::string Result;    // "Upgrade Finish", the message shown, or what the ending means
     int ExitStatus = 0;    // what tarvik-cli would have ended with for this device alone
@@ -100,7 +104,12 @@ public:
     // Called after RunStarts of the run.
     virtual CommandPort& PortFor(std::size_t run) = 0;
     virtual ProgressDisplay& ProgressFor(std::size_t run) = 0;
-    virtual void RunStarts(std::size_t /*run*/, const std::string& /*device*/) {}
+    // bay: the device's bay when the station serves several, else empty (as in the Arrived
+    // below and in every report).
+    virtual void RunStarts(std::size_t /*run*/, const std::string& /*device*/,
+                           const std::string& /*bay*/)
+    {
+    }
     // As soon as the run's upgrade ended (its reset acknowledged): for the station, the
     // device is free for its ledger from then on.
     virtual void RunEnds(std::size_t /*run*/, const DeviceRunReport& /*report*/) {}
@@ -108,8 +117,8 @@ public:
     virtual void ReadBack(std::size_t /*run*/, const DeviceRunReport& /*report*/) {}
     // The station's alone: a device answered its probe for the first time in the station's
     // run, or again after it left.
-    virtual void Arrived(const std::string& /*device*/, const ImageDescriptor& /*descriptor*/,
-                         bool /*cameBack*/)
+    virtual void Arrived(const std::string& /*device*/, const std::string& /*bay*/,
+                         const ImageDescriptor& /*descriptor*/, bool /*cameBack*/)
     {
     }
     // The station's alone: the device's board code is not the image's; shown once, never

@@ -2,6 +2,9 @@
 
 #include <algorithm>
 #include <deque>
+#include <memory>
+#include <mutex>
+#include <optional>
 
 #include "commands/outcomes.h"
 #include "image/image_file.h"
@@ -85,23 +88,76 @@ struct PendingReadBack {
 // a new device wakes it at once.
 constexpr std::uint32_t JOB_IDLE_WAIT_MS = 1000;
 
+class Station;
+
+// What the bays of one station share: one numbering of the attempts, and the cap on the
+// transfers in flight over all of them. A job that finds a device waiting and no transfer
+// free waits until one ends.
+class SharedJobs {
+public:
+    explicit SharedJobs(std::size_t limit) : limit_(limit) {}
+
+    void Serve(Station& bay) { bays_.push_back(&bay); }
+    // The next attempt's number and a transfer of the cap; nothing when every one is taken.
+    std::optional<std::size_t> Take()
+    {
+        std::lock_guard lock(lock_);
+        if (inFlight_ >= limit_) {
+            return std::nullopt;
+        }
+        ++inFlight_;
+        return attempts_++;
+    }
+    void Return();
+
+private:
+    const std::size_t limit_;
+    std::vector<Station*> bays_;
+    std::mutex lock_;
+    std::size_t inFlight_ = 0;
+    std::size_t attempts_ = 0;
+};
+
 class Station {
 public:
     Station(RunEnvironment& environment, const StationRequest& request, DeviceRunWatcher& watcher,
-            const StopRequested& stop, const ImageDescriptor& image)
+            const StopRequested& stop, const ImageDescriptor& image, SharedJobs& shared,
+            std::string bay = {}, std::string interfaceName = {})
         : environment_(environment), request_(request), watcher_(watcher), stop_(stop),
-          image_(image), ledger_(request.Reflash)
+          image_(image), shared_(shared), bay_(std::move(bay)),
+          interface_(std::move(interfaceName)), ledger_(request.Reflash)
     {
+        shared_.Serve(*this);
     }
+    ~Station()
+    {
+        Kernel& clock = environment_.Clock();
+        for (const EventHandle wake : wakes_) {
+            clock.CloseHandle(wake);
+        }
+        if (request_.ReadBack) {
+            clock.CloseHandle(readBackWake_);
+        }
+    }
+    Station(const Station&) = delete;
+    Station& operator=(const Station&) = delete;
 
     StationSummary Run()
+    {
+        std::vector<std::function<void()>> tasks;
+        AddTasks(tasks);
+        environment_.RunAll(tasks, 0);
+        return std::move(summary_);
+    }
+
+    // The bay's tasks: its probe, its jobs and its read-backs.
+    void AddTasks(std::vector<std::function<void()>>& tasks)
     {
         Kernel& clock = environment_.Clock();
         const std::size_t jobs = std::clamp<std::size_t>(request_.Jobs, 1, MAXIMUM_WAIT_OBJECTS);
         for (std::size_t i = 0; i < jobs; ++i) {
             wakes_.push_back(clock.CreateEvent());
         }
-        std::vector<std::function<void()>> tasks;
         tasks.emplace_back([this] { Probe(); });
         for (std::size_t i = 0; i < jobs; ++i) {
             tasks.emplace_back([this, i] { Work(i); });
@@ -114,17 +170,32 @@ public:
             tasks.emplace_back([this] { ReadBacks(); });
         }
         environment_.KeepProbing();
-        environment_.RunAll(tasks, 0);
-        for (const EventHandle wake : wakes_) {
-            clock.CloseHandle(wake);
+    }
+
+    StationSummary TakeSummary() { return std::move(summary_); }
+
+
+    // A transfer ended somewhere in the station: a job of this bay may take its place, when a
+    // device of the bay waits for one.
+    void WakeJobsIfWaiting()
+    {
+        {
+            std::lock_guard lock(lock_);
+            if (waiting_.empty()) {
+                return;
+            }
         }
-        if (request_.ReadBack) {
-            clock.CloseHandle(readBackWake_);
-        }
-        return std::move(summary_);
+        WakeJobs();
     }
 
 private:
+    void WakeJobs()
+    {
+        for (const EventHandle wake : wakes_) {
+            environment_.Clock().SetEvent(wake);
+        }
+    }
+
     bool Ending() const { return (stop_ && stop_()) || (request_.Closing && request_.Closing()); }
 
     void Probe()
@@ -161,20 +232,20 @@ private:
         std::lock_guard lock(lock_);
         const StationLedger::Answer answer = ledger_.Answered(reply.Source, fits);
         if (answer.Arrived) {
-            watcher_.Arrived(name, reply.Descriptor, answer.CameBack);
+            watcher_.Arrived(name, bay_, reply.Descriptor, answer.CameBack);
         }
         if (answer.Do == StationLedger::Decision::Skip) {
             DeviceRunReport report;
             report.DeviceName = name;
+            report.Bay = bay_;
+            report.Interface = interface_;
             report.Descriptor = reply.Descriptor;
             SettleReport(report, UpgradeOutcome::HardwareMismatch, true, false);
             summary_.Skips.push_back(report);
             watcher_.Skipped(report);
         } else if (answer.Do == StationLedger::Decision::Upgrade) {
             waiting_.push_back({reply.Source, reply.Variant});
-            for (const EventHandle wake : wakes_) {
-                environment_.Clock().SetEvent(wake);
-            }
+            WakeJobs();
         }
     }
 
@@ -185,11 +256,12 @@ private:
             std::size_t attempt = 0;
             {
                 std::lock_guard lock(lock_);
-                if (!waiting_.empty()) {
+                std::optional<std::size_t> taken;
+                if (!waiting_.empty() && (taken = shared_.Take())) {
                     next = waiting_.front();
                     waiting_.pop_front();
-                    attempt = attempts_++;
-                } else if (closed_) {
+                    attempt = *taken;
+                } else if (closed_ && waiting_.empty()) {
                     --jobsAtWork_;
                     WakeReadBacks();
                     return;
@@ -200,7 +272,7 @@ private:
                 continue;
             }
             const std::string name = FormatDeviceName(next->Address);
-            watcher_.RunStarts(attempt, name);
+            watcher_.RunStarts(attempt, name, bay_);
             const DeviceUpgradeRequest upgrade{name, request_.ImagePath, true};
             const DeviceRunEndings endings{
                 [this, attempt, device = *next](const DeviceRunReport& report) {
@@ -209,13 +281,16 @@ private:
                 {}};
             UpgradeOnSharedAdapter(environment_, upgrade, watcher_.PortFor(attempt),
                                    watcher_.ProgressFor(attempt), stop_, endings, next->Variant);
+            shared_.Return();
         }
     }
 
     // The device stays busy for the ledger until its read-back is over: it is not offered
     // again meanwhile.
-    void Ended(std::size_t attempt, const WaitingDevice& device, const DeviceRunReport& report)
+    void Ended(std::size_t attempt, const WaitingDevice& device, DeviceRunReport report)
     {
+        report.Bay = bay_;
+        report.Interface = interface_;
         {
             std::lock_guard lock(lock_);
             if (request_.ReadBack && ReadsBack(report)) {
@@ -276,6 +351,9 @@ private:
     DeviceRunWatcher& watcher_;
     const StopRequested& stop_;
     const ImageDescriptor image_;
+    SharedJobs& shared_;
+    const std::string bay_;
+    const std::string interface_;
     std::mutex lock_;
     StationLedger ledger_;
     std::deque<WaitingDevice> waiting_;
@@ -284,9 +362,31 @@ private:
     EventHandle readBackWake_{};
     std::size_t jobsAtWork_ = 0;
     bool closed_ = false;
-    std::size_t attempts_ = 0;
     StationSummary summary_;
 };
+
+void SharedJobs::Return()
+{
+    {
+        std::lock_guard lock(lock_);
+        --inFlight_;
+    }
+    for (Station* const bay : bays_) {
+        bay->WakeJobsIfWaiting();
+    }
+}
+
+// The image's descriptor, or the outcome that says why it cannot be read.
+UpgradeOutcome ReadStationImage(RunEnvironment& environment, const std::string& path,
+                                ImageDescriptor& image)
+{
+    const int read = ReadImageDescriptor(environment.State().Files, path, image);
+    if (read == IMAGE_OK) {
+        return UpgradeOutcome::Finished;
+    }
+    return read == IMAGE_CANNOT_OPEN ? UpgradeOutcome::FileNotFound
+                                     : UpgradeOutcome::FileFormatError;
+}
 
 }  // namespace
 
@@ -294,15 +394,47 @@ StationSummary RunStation(RunEnvironment& environment, const StationRequest& req
                           DeviceRunWatcher& watcher, const StopRequested& stop)
 {
     ImageDescriptor image;
-    if (const int read = ReadImageDescriptor(environment.State().Files, request.ImagePath, image);
-        read != IMAGE_OK) {
-        StationSummary summary;
-        summary.ImageOutcome = read == IMAGE_CANNOT_OPEN ? UpgradeOutcome::FileNotFound
-                                                         : UpgradeOutcome::FileFormatError;
+    StationSummary summary;
+    summary.ImageOutcome = ReadStationImage(environment, request.ImagePath, image);
+    if (summary.ImageOutcome != UpgradeOutcome::Finished) {
         return summary;
     }
-    Station station(environment, request, watcher, stop, image);
+    SharedJobs shared(std::clamp<std::size_t>(request.Jobs, 1, MAXIMUM_WAIT_OBJECTS));
+    Station station(environment, request, watcher, stop, image, shared);
     return station.Run();
+}
+
+StationSummary RunStationBays(std::span<const StationBay> bays, const StationRequest& request,
+                              DeviceRunWatcher& watcher, const StopRequested& stop)
+{
+    StationSummary summary;
+    if (bays.empty()) {
+        return summary;
+    }
+    ImageDescriptor image;
+    summary.ImageOutcome = ReadStationImage(bays.front().Environment, request.ImagePath, image);
+    if (summary.ImageOutcome != UpgradeOutcome::Finished) {
+        return summary;
+    }
+    SharedJobs shared(std::max<std::size_t>(request.Jobs, 1));
+    std::vector<std::unique_ptr<Station>> stations;
+    std::vector<RunEnvironment*> environments;
+    std::vector<std::function<void()>> tasks;
+    for (const StationBay& bay : bays) {
+        stations.push_back(std::make_unique<Station>(bay.Environment, request, watcher, stop,
+                                                     image, shared, bay.Name, bay.Interface));
+        stations.back()->AddTasks(tasks);
+        environments.push_back(&bay.Environment);
+    }
+    RunEnvironment::RunAllTogether(environments, tasks);
+    // The bays' attempts and skips, each list in the order the bays are given.
+    for (const std::unique_ptr<Station>& station : stations) {
+        StationSummary bay = station->TakeSummary();
+        summary.Attempts.insert(summary.Attempts.end(), bay.Attempts.begin(), bay.Attempts.end());
+        summary.Skips.insert(summary.Skips.end(), bay.Skips.begin(), bay.Skips.end());
+        summary.ProbeFailed = summary.ProbeFailed || bay.ProbeFailed;
+    }
+    return summary;
 }
 
 }  // namespace tarvik

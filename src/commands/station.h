@@ -12,6 +12,7 @@
 #include <map>
 #include <mutex>
 #include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -97,5 +98,20 @@ struct StationSummary {
 // skipped, and of every attempt.
 StationSummary RunStation(RunEnvironment& environment, const StationRequest& request,
                           DeviceRunWatcher& watcher, const StopRequested& stop);
+
+// A bay: one segment of the station (an interface, or a VLAN on a trunk), with an environment
+// of its own made for RunSharing::SeveralRuns and started.
+struct StationBay {
+    std::string Name;       // as the board, the records and the events show it
+    std::string Interface;  // the adapter it was opened on ("eth1", "eth0.12", "lab0")
+    RunEnvironment& Environment;
+};
+
+// The station over several bays at once, each probed as its own segment: a device is known
+// by its bay and its address (the same address in two bays is two devices, each flashed once),
+// every report names its bay, and request.Jobs caps the transfers in flight over all bays
+// (each bay runs at most 64 at once). The environments share one clock (the first one's).
+StationSummary RunStationBays(std::span<const StationBay> bays, const StationRequest& request,
+                              DeviceRunWatcher& watcher, const StopRequested& stop);
 
 }  // namespace tarvik

@@ -114,7 +114,7 @@ inline void SetFileSize(HistoryRecord& record, const ColumnValue& value)
 // carried a layout version copies into it by position, so a new column only ever goes last.
 // A number is read back 64 bits wide, whatever its field: a stored value is never cut to a
 // narrower one that means something else (an exit status of 2^32 is not 0).
-inline constexpr std::array<HistoryColumn, 21> HISTORY_COLUMNS = {{
+inline constexpr std::array<HistoryColumn, 22> HISTORY_COLUMNS = {{
     {"record_id", "TEXT PRIMARY KEY NOT NULL", "text PRIMARY KEY", 1, true, "RecordId",
      JsonForm::Plain, JsonPlace::LineEnd, history_column::GetText<&HistoryRecord::RecordId>,
      history_column::SetText<&HistoryRecord::RecordId>},
@@ -177,6 +177,9 @@ inline constexpr std::array<HistoryColumn, 21> HISTORY_COLUMNS = {{
     {"signed_comment", "TEXT", "text", 3, true, "SignedComment", JsonForm::Plain,
      JsonPlace::Line, history_column::GetOptionalText<&HistoryRecord::SignedComment>,
      history_column::SetOptionalText<&HistoryRecord::SignedComment>, PushTable::Details},
+    {"bay", "TEXT", "text", 4, true, "Bay", JsonForm::Plain, JsonPlace::Line,
+     history_column::GetOptionalText<&HistoryRecord::Bay>,
+     history_column::SetOptionalText<&HistoryRecord::Bay>, PushTable::Details},
 }};
 
 }  // namespace tarvik

@@ -35,6 +35,8 @@ struct HistoryRecord {
     std::optional<std::string> Signature;
     std::optional<std::string> SignerKeyId;
     std::optional<std::string> SignedComment;
+    // The bay the device was in, when the station served several; nothing otherwise.
+    std::optional<std::string> Bay;
 
     bool Passed() const { return ExitStatus == 0; }
     // End less start; nothing when a damaged record's times are too far apart to subtract.

@@ -26,12 +26,14 @@ void SqliteFinalizer::operator()(sqlite3_stmt* statement) const
 namespace {
 
 // What a layout adds besides its columns: the push queue's flag came with layout 2. Records of
-// layout 1 were never pushed: they go with the next push. Layout 3 adds the image's signature.
+// layout 1 were never pushed: they go with the next push. Layout 3 adds the image's signature,
+// layout 4 the device's bay.
 constexpr const char* LAYOUT_EXTRAS[HISTORY_SCHEMA_VERSION + 1] = {
     "",
     "CREATE INDEX attempts_by_start ON attempts (start_ms);",
     "ALTER TABLE attempts ADD COLUMN pushed INTEGER NOT NULL DEFAULT 0;"
     "CREATE INDEX attempts_unpushed ON attempts (pushed) WHERE pushed = 0;",
+    "",
     "",
 };
 

@@ -24,7 +24,7 @@ struct sqlite3_stmt;
 
 namespace tarvik {
 
-inline constexpr int HISTORY_SCHEMA_VERSION = 3;
+inline constexpr int HISTORY_SCHEMA_VERSION = 4;
 
 // How long a write waits for another program's lock before it gives up.
 inline constexpr int HISTORY_BUSY_TIMEOUT_MS = 5000;

@@ -33,11 +33,12 @@ using Result = std::unique_ptr<PGresult, ResultClearer>;
 
 // The tables' layout on the server, apart from the station files' own: the first release's
 // table (which had no layout table) is layout 1. Layout 2 adds tarvik_attempt_details beside
-// it, which a station of layout 1 does not need to know of. A later layout may add columns
-// (to the details at the end), and says in oldest_writer which layout a station must write
-// for its rows to be whole there; a station never writes into a layout that does not take its
+// it, which a station of layout 1 does not need to know of; layout 3 adds the bay to the
+// details (a station of layout 2 names its columns and leaves it null). A later layout may add
+// columns (to the details), and says in oldest_writer which layout a station must write for
+// its rows to be whole there; a station never writes into a layout that does not take its
 // rows.
-constexpr int PUSH_LAYOUT = 2;
+constexpr int PUSH_LAYOUT = 3;
 constexpr const char* ATTEMPTS = "tarvik_attempts";
 constexpr const char* DETAILS = "tarvik_attempt_details";
 constexpr const char* CREATE_LAYOUT =

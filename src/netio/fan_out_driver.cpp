@@ -304,29 +304,41 @@ std::uint32_t FanOutDriver::SetSharedFilter()
 
 void FanOutDriver::RunAll(std::span<const std::function<void()>> tasks, std::size_t limit)
 {
+    FanOutDriver* const self = this;
+    RunTogether(kernel_, std::span(&self, 1), tasks, limit);
+}
+
+void FanOutDriver::RunTogether(Kernel& kernel, std::span<FanOutDriver* const> drivers,
+                               std::span<const std::function<void()>> tasks, std::size_t limit)
+{
     std::atomic<std::size_t> running{tasks.size()};
     std::vector<std::function<void()>> all;
-    all.reserve(tasks.size() + 1);
-    all.emplace_back([this, &running] {
-        while (running > 0) {
-            Pump(PUMP_WAIT_MS);
-        }
-    });
+    all.reserve(tasks.size() + drivers.size());
+    // The pumps first: a limit leaves room for them.
+    for (FanOutDriver* const driver : drivers) {
+        all.emplace_back([driver, &running] {
+            while (running > 0) {
+                driver->Pump(PUMP_WAIT_MS);
+            }
+        });
+    }
     for (const std::function<void()>& task : tasks) {
         all.emplace_back([&task, &running] {
             task();
             --running;
         });
     }
-    {
-        std::lock_guard lock(lock_);
-        pumping_ = true;
+    for (FanOutDriver* const driver : drivers) {
+        std::lock_guard lock(driver->lock_);
+        driver->pumping_ = true;
     }
-    kernel_.RunConcurrently(all, limit == 0 ? 0 : limit + 1);
-    std::lock_guard lock(lock_);
-    pumping_ = false;
-    if (logical_.empty()) {
-        ReleaseShared();
+    kernel.RunConcurrently(all, limit == 0 ? 0 : limit + drivers.size());
+    for (FanOutDriver* const driver : drivers) {
+        std::lock_guard lock(driver->lock_);
+        driver->pumping_ = false;
+        if (driver->logical_.empty()) {
+            driver->ReleaseShared();
+        }
     }
 }
 

@@ -69,6 +69,11 @@ public:
     // Runs the tasks (at most limit at once, 0: all) through the Kernel and, while any of them
     // runs, delivers the frames received to the logical adapters.
     void RunAll(std::span<const std::function<void()>> tasks, std::size_t limit);
+    // The same for several fan-outs at once (a station's bays, one interface or VLAN each),
+    // on the one kernel they share or, in real time, any of theirs: every driver delivers its
+    // frames while any task runs.
+    static void RunTogether(Kernel& kernel, std::span<FanOutDriver* const> drivers,
+                            std::span<const std::function<void()>> tasks, std::size_t limit);
 
     // Opens a logical adapter; the shared one is opened by the first open of a name, and
     // every other open must name the same adapter.

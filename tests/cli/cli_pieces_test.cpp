@@ -325,7 +325,7 @@ TEST(StationConsoleTest, OffATerminalEachEventIsALineAndTheTallyFollows)
     StationConsole console(err, false, clock, 2, nullptr);
     ImageDescriptor misfit = SampleDescriptor();
     misfit.Bytes[DESC_BOARD_CODE + 5] = 0x66;
-    console.Arrived("QV000007", misfit, false);
+    console.Arrived("QV000007", "", misfit, false);
     const auto report = [](const char* device, UpgradeOutcome outcome, const char* result) {
         DeviceRunReport made;
         made.DeviceName = device;
@@ -337,8 +337,8 @@ TEST(StationConsoleTest, OffATerminalEachEventIsALineAndTheTallyFollows)
         report("QV000007", UpgradeOutcome::HardwareMismatch, "Hardware Type Mismatch !");
     skip.Skipped = true;
     console.Skipped(skip);
-    console.RunStarts(0, "QV000001");
-    console.RunStarts(1, "QV000002");
+    console.RunStarts(0, "QV000001", "");
+    console.RunStarts(1, "QV000002", "");
     clock.Sleep(1500);
     console.RunEnds(0, report("QV000001", UpgradeOutcome::Finished, "Upgrade Finish"));
     DeviceRunReport stopped = report("QV000002", UpgradeOutcome::Other, "interrupted");

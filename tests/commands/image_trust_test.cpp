@@ -53,7 +53,7 @@ protected:
             NoProgress progress[2];
             CommandPort& PortFor(std::size_t device) override { return ports[device]; }
             ProgressDisplay& ProgressFor(std::size_t device) override { return progress[device]; }
-            void RunStarts(std::size_t, const std::string&) override {}
+            void RunStarts(std::size_t, const std::string&, const std::string&) override {}
             void RunEnds(std::size_t, const DeviceRunReport&) override {}
         } watcher;
         SeveralDevicesRequest request;

@@ -92,7 +92,10 @@ public:
 
     CommandPort& PortFor(std::size_t device) override { return ports_[device]; }
     ProgressDisplay& ProgressFor(std::size_t device) override { return progress_[device]; }
-    void RunStarts(std::size_t, const std::string&) override { ++Starts; }
+    void RunStarts(std::size_t, const std::string&, const std::string&) override
+    {
+        ++Starts;
+    }
     void RunEnds(std::size_t, const DeviceRunReport& report) override
     {
         ++Ends;

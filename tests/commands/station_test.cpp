@@ -39,7 +39,8 @@ MacAddress Device(std::uint8_t last)
 // What the station told its front end, and how many runs were under way at most.
 class RecordingStationWatcher final : public DeviceRunWatcher {
 public:
-    void Arrived(const std::string& device, const ImageDescriptor&, bool cameBack) override
+    void Arrived(const std::string& device, const std::string&, const ImageDescriptor&,
+                 bool cameBack) override
     {
         std::lock_guard lock(lock_);
         Arrivals.push_back(device + (cameBack ? " again" : ""));
@@ -55,7 +56,7 @@ public:
         return ports_[attempt];
     }
     ProgressDisplay& ProgressFor(std::size_t) override { return progress_; }
-    void RunStarts(std::size_t, const std::string& device) override
+    void RunStarts(std::size_t, const std::string& device, const std::string&) override
     {
         std::lock_guard lock(lock_);
         Started.push_back(device);

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # The shared tables' layout against a real server (postgres_server.sh): a station pushes into
-# the first release's table (bringing it to layout 2 with the details beside it), into a later
+# the first release's table (bringing it to layout 3 with the details beside it), into a later
 # layout that takes its records (another column order, a column more, details without a column
 # of this station's), and is refused in one line with status 25 by a layout that needs a later
 # station and by a table that lacks one of its columns. A station of the first release (which
@@ -55,7 +55,7 @@ fresh
 sql "$first_table"
 out=$(push) || fail "a push to the first release's table failed: $out"
 [[ $(sql "$the_row") == "$expected" ]] || fail "the first release's table holds $(sql "$the_row")"
-[[ $(sql "SELECT version, oldest_writer FROM tarvik_layout") == "2|1" ]] ||
+[[ $(sql "SELECT version, oldest_writer FROM tarvik_layout") == "3|1" ]] ||
   fail "the first release's table was given layout $(sql "SELECT * FROM tarvik_layout")"
 details="SELECT d.signature, d.signer_key_id, d.signed_comment FROM tarvik_attempts a
   JOIN tarvik_attempt_details d USING (record_id)"
@@ -85,7 +85,7 @@ out=$("$cli" history --history "$history" push "postgresql:///layout$database?ho
 # A later layout that still takes this station's records: another order, a column more.
 fresh
 sql "CREATE TABLE tarvik_layout (version integer NOT NULL, oldest_writer integer NOT NULL);
-     INSERT INTO tarvik_layout VALUES (2, 1);
+     INSERT INTO tarvik_layout VALUES (4, 1);
      CREATE TABLE tarvik_attempts (record_id text PRIMARY KEY, bay text, exit_status integer NOT NULL,
        result text NOT NULL, device text NOT NULL, station text NOT NULL, operator text NOT NULL,
        start_ms bigint NOT NULL, end_ms bigint NOT NULL, program_version text NOT NULL,
@@ -98,7 +98,7 @@ out=$(push) || fail "a push to a later layout that takes it failed: $out"
 [[ $(sql "$the_row") == "$expected" ]] || fail "the later layout holds $(sql "$the_row")"
 [[ $(sql "SELECT bay IS NULL FROM tarvik_attempts") == "t" ]] || fail "the column it lacks is not null"
 [[ $(sql "$details") == "$signed" ]] || fail "the later layout's details hold $(sql "$details")"
-[[ $(sql "SELECT version FROM tarvik_layout ORDER BY version DESC LIMIT 1") == 2 ]] ||
+[[ $(sql "SELECT max(version) FROM tarvik_layout") == 4 ]] ||
   fail "a later layout was brought back"
 
 # A later layout that needs a later station, and a table without a column this one fills: one
@@ -115,9 +115,9 @@ refused() {
 }
 fresh
 sql "CREATE TABLE tarvik_layout (version integer NOT NULL, oldest_writer integer NOT NULL);
-     INSERT INTO tarvik_layout VALUES (3, 3);
+     INSERT INTO tarvik_layout VALUES (4, 4);
      $first_table; ALTER TABLE tarvik_attempts ADD COLUMN bay text NOT NULL"
-refused "layout 3, which takes records from stations of layout 3 on; this station writes layout 2"
+refused "layout 4, which takes records from stations of layout 4 on; this station writes layout 3"
 # The first release's station copies by position into that layout: refused by the server, not
 # written into the wrong columns.
 if old_copy 2 2>/dev/null; then

@@ -11,6 +11,8 @@ struct SimKernel::Strand {
     Stage At = Stage::Starting;
     std::uint64_t WakeAt = 0;         // the sleep's end or the wait's timeout
     std::vector<EventHandle> Events;  // what a wait waits for
+    // Signalled when the clock is handed to this strand: only it wakes, however many wait.
+    std::condition_variable Turn;
     std::thread Thread;
 };
 
@@ -151,7 +153,7 @@ void SimKernel::RunConcurrently(std::span<const std::function<void()>> tasks, st
         strand->Thread = std::thread([this, raw = strand.get(), &tasks, &next] {
             {
                 std::unique_lock lock(turnLock_);
-                turnChanged_.wait(lock, [&] { return running_ == raw; });
+                raw->Turn.wait(lock, [&] { return running_ == raw; });
             }
             // Only the strand holding the clock runs, so the shared count needs no lock.
             while (next < tasks.size()) {
@@ -160,7 +162,7 @@ void SimKernel::RunConcurrently(std::span<const std::function<void()>> tasks, st
             raw->At = Strand::Stage::Ended;
             std::lock_guard lock(turnLock_);
             running_ = nullptr;
-            turnChanged_.notify_all();
+            turnChanged_.notify_one();
         });
         strands.push_back(std::move(strand));
     }
@@ -215,7 +217,7 @@ void SimKernel::HandOver(Strand& strand)
 {
     std::unique_lock lock(turnLock_);
     running_ = &strand;
-    turnChanged_.notify_all();
+    strand.Turn.notify_one();
     turnChanged_.wait(lock, [this] { return running_ == nullptr; });
 }
 
@@ -223,8 +225,8 @@ void SimKernel::Yield(Strand& strand)
 {
     std::unique_lock lock(turnLock_);
     running_ = nullptr;
-    turnChanged_.notify_all();
-    turnChanged_.wait(lock, [&] { return running_ == &strand; });
+    turnChanged_.notify_one();  // only the scheduler waits on it
+    strand.Turn.wait(lock, [&] { return running_ == &strand; });
 }
 
 }  // namespace tarvik

@@ -89,7 +89,7 @@ private:
 
     // Set while RunConcurrently runs: the strand holding the clock, none while the caller does.
     std::mutex turnLock_;
-    std::condition_variable turnChanged_;
+    std::condition_variable turnChanged_;  // the scheduler waits on it for the clock back
     Strand* running_ = nullptr;
 };
 
