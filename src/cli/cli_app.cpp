@@ -1,5 +1,8 @@
 #include "cli/cli_app.h"
 
+#include <fstream>
+#include <iterator>
+#include <sstream>
 #include <string>
 
 #include "cli/command_context.h"
@@ -39,37 +42,128 @@ void ListForUser(std::ostream& err, const AdapterList& list)
     }
 }
 
-// Opens the adapter: the one -i names, or the first the start-up sequence lists (the lab has
-// one). Returns the exit status; a failure's message has been shown.
-int Start(CommandContext& context)
+// Opens the environment's adapter: the one named (-i, a bay's interface), or the first the
+// start-up sequence lists (the lab has one). Returns the exit status; a failure's message has
+// been shown.
+int Start(CommandContext& context, RunEnvironment& environment, const std::string& interfaceName)
 {
     const CliOptions& options = context.Options;
     std::ostream& err = context.Io.Err;
     FirstAdapterSelection selection;
-    const std::string_view named = options.Lab ? std::string_view{} : options.Interface;
-    const int result = context.Environment->Start(selection, context.Port, named);
-    const AdapterList& list = context.Environment->Adapters();
+    const std::string_view named = options.Lab ? std::string_view{} : interfaceName;
+    const int result = environment.Start(selection, context.Port, named);
+    const AdapterList& list = environment.Adapters();
     if (result == STARTUP_UNKNOWN_ADAPTER) {
-        err << "tarvik-cli: no adapter " << options.Interface << "; the adapters are:\n";
+        err << "tarvik-cli: no adapter " << interfaceName << "; the adapters are:\n";
         ListForUser(err, list);
-        context.Port.Note("no adapter " + options.Interface);
+        context.Port.Note("no adapter " + interfaceName);
     } else if (result == STARTUP_READY && named.empty() && list.Count >= 2) {
         err << "tarvik-cli: using adapter 0, " << list.Descriptions[0]
             << "; pick another with -i IFNAME:\n";
         ListForUser(err, list);
     }
-    if (const std::string hint =
-            context.Environment->Access().PrivilegeHintFor(result, options.InvokedAs);
+    if (const std::string hint = environment.Access().PrivilegeHintFor(result, options.InvokedAs);
         !hint.empty()) {
         err << hint << '\n';
     }
     return StartupExitStatus(result);
 }
 
+// The trace of one bay: the trace's name with the bay's before its extension.
+std::string BayTracePath(const std::string& path, const std::string& bay)
+{
+    const std::size_t slash = path.find_last_of("/\\");
+    const std::size_t dot = path.rfind('.');
+    if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) {
+        return path + "-" + bay;
+    }
+    return path.substr(0, dot) + "-" + bay + path.substr(dot);
+}
+
+// The bays of a station: the options' and the file's, each opened on its interface (a lab bay
+// on a lab of its own, holding its devices alone), every open made before any capability is
+// given up. EXIT_SUCCESS_STATUS to go on.
+int PrepareBays(CommandContext& context, const EnvironmentMaker& makeEnvironment)
+{
+    const CliOptions& options = context.Options;
+    std::vector<BaySpec> bays = options.Bays;
+    std::string error;
+    if (!options.BaysFile.empty()) {
+        std::ifstream file(options.BaysFile, std::ios::binary);
+        std::ostringstream text;
+        text << file.rdbuf();
+        std::optional<std::vector<BaySpec>> read;
+        if (!file) {
+            error = "it cannot be read";
+        } else if ((read = ParseBaysFile(text.str(), error))) {
+            bays.insert(bays.end(), read->begin(), read->end());
+        }
+        if (!read) {
+            return context.FailWithNote(EXIT_USAGE,
+                                        "the bays in " + options.BaysFile + ": " + error);
+        }
+    }
+    if (!BayNamesUnique(bays, error)) {
+        return context.FailWithNote(EXIT_USAGE, error);
+    }
+    std::vector<std::unique_ptr<RunEnvironment>> opened;
+    for (const BaySpec& bay : bays) {
+        CliOptions made = options;
+        if (options.Lab) {
+            made.LabBuiltIns = false;
+            for (std::size_t i = 1; i <= options.LabBayDevices; ++i) {
+                made.LabPlugs.push_back({MacAddress{0x02, 0x5A, 0x17, 0xB0,
+                                                    static_cast<std::uint8_t>(i >> 8),
+                                                    static_cast<std::uint8_t>(i)},
+                                         0,
+                                         {}});
+            }
+        }
+        std::unique_ptr<RunEnvironment> environment =
+            makeEnvironment(made, context.Stop, RunSharing::SeveralRuns, {});
+        environment->AdapterBinding().SetSendPause(options.PaceMs);
+        if (options.AdmitEveryFrame) {
+            environment->Access().AdmitEveryFrame();
+        }
+        if (!options.TracePath.empty()) {
+            const std::string path = BayTracePath(options.TracePath, bay.Name);
+            if (const auto traceError = environment->TraceTo(path)) {
+                return context.FailWithNote(EXIT_USAGE,
+                                            "cannot write the trace " + path + ": " + *traceError);
+            }
+        }
+        environment->SettleLater();
+        if (const int status = Start(context, *environment, bay.Interface);
+            status != EXIT_SUCCESS_STATUS) {
+            if (!options.Json) {
+                context.Io.Err << "tarvik-cli: bay " << bay.Name << " (" << bay.Interface
+                               << ") could not be opened\n";
+            }
+            return context.Fail(status, context.Port.LastMessage());
+        }
+        opened.push_back(std::move(environment));
+    }
+    for (const std::unique_ptr<RunEnvironment>& environment : opened) {
+        if (!environment->Settle()) {
+            context.Port.ShowMessage(MSG_CAPABILITIES_KEPT);
+            return context.Fail(StartupExitStatus(STARTUP_CAPABILITIES_KEPT),
+                                context.Port.LastMessage());
+        }
+    }
+    context.Bays = std::move(bays);
+    context.Environment = std::move(opened.front());
+    context.OtherBays.assign(std::make_move_iterator(opened.begin() + 1),
+                             std::make_move_iterator(opened.end()));
+    return EXIT_SUCCESS_STATUS;
+}
+
 // The environment, the trace and the adapter the command needs; EXIT_SUCCESS_STATUS to go on.
 int Prepare(CommandContext& context, const EnvironmentMaker& makeEnvironment)
 {
     const CliOptions& options = context.Options;
+    if (options.Which == Command::Station && (!options.Bays.empty() || !options.BaysFile.empty())) {
+        return PrepareBays(context, makeEnvironment);
+    }
     std::optional<ReplayTarget> replay;
     if (!options.ReplayPath.empty()) {
         std::string error;
@@ -97,7 +191,8 @@ int Prepare(CommandContext& context, const EnvironmentMaker& makeEnvironment)
     // adapter itself.
     if (options.Which != Command::Info && options.Which != Command::Adapters &&
         options.Which != Command::Doctor) {
-        if (const int status = Start(context); status != EXIT_SUCCESS_STATUS) {
+        if (const int status = Start(context, *context.Environment, options.Interface);
+            status != EXIT_SUCCESS_STATUS) {
             return context.Fail(status, context.Port.LastMessage());
         }
     }
@@ -138,7 +233,7 @@ int RunCli(const CliOptions& options, Streams streams, const StopRequested& stop
                   [](const CliOptions& made, const StopRequested& madeStop, RunSharing sharing,
                      std::optional<ReplayTarget> replay) {
         return RunEnvironment::Make(made.Lab ? SegmentKind::Lab : SegmentKind::Real, madeStop,
-                                    sharing, std::move(replay), made.LabPlugs);
+                                    sharing, std::move(replay), made.LabPlugs, made.LabBuiltIns);
     });
 }
 

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "cli/bay_options.h"
 #include "cli/history_options.h"
 #include "cli/signature_options.h"
 #include "lab/lab_setup.h"
@@ -54,6 +55,12 @@ struct CliOptions {
     bool Reflash = false;
     std::optional<std::uint32_t> StopAfterMs;
     std::vector<LabPlug> LabPlugs;  // station --lab-plug: the lab's devices come and go
+    bool LabBuiltIns = true;        // the lab holds its built-in devices (not a lab bay's)
+    // station --bay, --lab-bays: the bays, each probed as a segment of its own; --bays FILE
+    // adds those of the file, read before the bays open. Devices per lab bay (--lab-bays).
+    std::vector<BaySpec> Bays;
+    std::string BaysFile;
+    std::size_t LabBayDevices = 0;
     std::string PushUrl;            // station --push: the shared database, pushed to meanwhile
     std::string ImagePath;
     bool AdmitEveryFrame = false;  // the socket filter passes up frames of any type and length
@@ -76,6 +83,8 @@ struct CliOptions {
 
 // The most runs at once: each is a thread with its own 64 posted reads.
 inline constexpr std::size_t MAX_JOBS = 64;
+// A station's transfers at once over all its bays (each bay runs at most MAX_JOBS).
+inline constexpr std::size_t MAX_STATION_JOBS = 1024;
 // A station's runs at once unless --jobs says: as many as a fixture usually holds, and as
 // many lines as the board can show.
 inline constexpr std::size_t STATION_DEFAULT_JOBS = 8;

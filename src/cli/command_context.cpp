@@ -81,6 +81,9 @@ int CommandContext::CheckSignature()
     switch (Trust.State) {
     case SignatureState::Verified:
         Environment->UseVerifiedImage(Options.ImagePath, Trust.Bytes, Trust.Use);
+        for (const std::unique_ptr<RunEnvironment>& bay : OtherBays) {
+            bay->UseVerifiedImage(Options.ImagePath, Trust.Bytes, Trust.Use);
+        }
         Verbose("signed by " + Trust.KeyId + ": " + Trust.Comment);
         return EXIT_SUCCESS_STATUS;
     case SignatureState::NotChecked:

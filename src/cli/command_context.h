@@ -7,6 +7,7 @@
 #include <mutex>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "cli/cli_app.h"
 #include "cli/cli_options.h"
@@ -26,6 +27,10 @@ public:
     const StopRequested& Stop;
     TerminalPort Port;
     std::unique_ptr<RunEnvironment> Environment;  // made once the command needs the machine
+    // A station's bays, when it serves several: Environment is the first's, the others' follow
+    // in the order the bays were given.
+    std::vector<BaySpec> Bays;
+    std::vector<std::unique_ptr<RunEnvironment>> OtherBays;
     SystemUtcClock Utc;
     std::mutex NoteLock;  // stderr's, among the runs of several devices
 

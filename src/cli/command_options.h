@@ -21,6 +21,8 @@ struct UnsettledOptions {
     double StopAfterSeconds = 0;
     CLI::Option* StopAfter = nullptr;
     std::vector<std::string> LabPlugs;
+    std::vector<std::string> Bays;
+    std::string LabBays;
 };
 
 // A device's name as browse prints it (QV1A2B3C or 12 hex digits).

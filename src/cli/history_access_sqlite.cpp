@@ -211,15 +211,16 @@ private:
 
     void Stats(const std::vector<HistoryRecord>& records)
     {
-        const std::vector<HistoryStats> stats = ComputeStats(records);
+        const bool byBay = query_.StatsByBay;
+        const std::vector<HistoryStats> stats = ComputeStats(records, byBay);
         if (options_.Json) {
             for (const HistoryStats& row : stats) {
-                streams_.Out << JsonLine(StatsJson(row)) << '\n';
+                streams_.Out << JsonLine(StatsJson(row, byBay)) << '\n';
             }
         } else if (stats.empty()) {
             SayNone();
         } else {
-            streams_.Out << StatsTable(stats);
+            streams_.Out << StatsTable(stats, byBay);
         }
     }
 

@@ -80,6 +80,13 @@ CLI::App* AddHistoryCommand(CLI::App& app, HistoryOptions& options, HistoryQuery
         "Per image and station: attempts, passed, failed, first-pass yield (the share of "
         "devices whose first attempt passed) and the median time of the attempts that passed");
     AddFilters(*stats, query);
+    stats
+        ->add_option_function<std::string>(
+            "--by", [&query](const std::string& by) { query.StatsByBay = by == "bay"; },
+            "bay: a group per bay of each image and station too (a bay with a bad cable or port "
+            "shows as a low first-pass yield)")
+        ->check(CLI::IsMember({"image", "bay"}))
+        ->type_name("image|bay");
     CLI::App* push = history->add_subcommand(
         "push", "Copy every attempt not yet pushed into the PostgreSQL database at URL (table "
                 "tarvik_attempts, created if missing); what the server did not take stays queued. "

@@ -37,6 +37,7 @@ struct HistoryQuery {
     std::string Station;           // --station
     std::string PushUrl;           // push: postgresql://...
     std::size_t BatchRecords = 0;  // push --batch: 0 for the default
+    bool StatsByBay = false;       // stats --by bay: a group per bay too
 };
 
 // Adds the history command, its filters and its subcommands (export, stats, push) to app.

@@ -196,18 +196,21 @@ std::string HistoryTable(const std::vector<HistoryRecord>& records)
     return table.str();
 }
 
-std::vector<HistoryStats> ComputeStats(const std::vector<HistoryRecord>& records)
+std::vector<HistoryStats> ComputeStats(const std::vector<HistoryRecord>& records, bool byBay)
 {
     struct Group {
         HistoryStats Stats;
         std::int64_t LastUsedMs = 0;
         std::vector<std::int64_t> PassedTimes;
-        // Each device's first attempt: its start, and whether it passed.
-        std::map<std::string, std::pair<std::int64_t, bool>> FirstAttempts;
+        // Each device's first attempt: its start, and whether it passed. A device is its bay
+        // and its name: the same name in two bays is two devices.
+        std::map<std::pair<std::string, std::string>, std::pair<std::int64_t, bool>>
+            FirstAttempts;
     };
-    std::map<std::tuple<std::string, std::string>, Group> groups;
+    std::map<std::tuple<std::string, std::string, std::optional<std::string>>, Group> groups;
     for (const HistoryRecord& record : records) {
-        Group& group = groups[{record.Sha256.value_or(""), record.Station}];
+        const std::optional<std::string> bay = byBay ? record.Bay : std::nullopt;
+        Group& group = groups[{record.Sha256.value_or(""), record.Station, bay}];
         HistoryStats& stats = group.Stats;
         if (stats.Attempts == 0 || record.StartMs >= group.LastUsedMs) {
             stats.FileName = record.FileName;
@@ -215,6 +218,7 @@ std::vector<HistoryStats> ComputeStats(const std::vector<HistoryRecord>& records
         }
         stats.Sha256 = record.Sha256.value_or("");
         stats.Station = record.Station;
+        stats.Bay = bay;
         ++stats.Attempts;
         if (record.Passed()) {
             ++stats.Passed;
@@ -225,7 +229,8 @@ std::vector<HistoryStats> ComputeStats(const std::vector<HistoryRecord>& records
             ++stats.Failed;
         }
         const auto [first, isNew] =
-            group.FirstAttempts.try_emplace(record.DeviceName, record.StartMs, record.Passed());
+            group.FirstAttempts.try_emplace({record.Bay.value_or(""), record.DeviceName},
+                                            record.StartMs, record.Passed());
         if (!isNew && record.StartMs < first->second.first) {
             first->second = {record.StartMs, record.Passed()};
         }
@@ -249,16 +254,18 @@ std::vector<HistoryStats> ComputeStats(const std::vector<HistoryRecord>& records
     return result;
 }
 
-std::string StatsTable(const std::vector<HistoryStats>& stats)
+std::string StatsTable(const std::vector<HistoryStats>& stats, bool byBay)
 {
     std::size_t image = 5;
     std::size_t station = 7;
+    std::size_t bay = 3;
     for (const HistoryStats& row : stats) {
         image = std::max(image, ImageText(row.FileName, row.Sha256).size());
         station = std::max(station, PrintableText(row.Station).size());
+        bay = std::max(bay, PrintableText(row.Bay.value_or("-")).size());
     }
     std::ostringstream table;
-    table << Cell("IMAGE", image) << Cell("STATION", station)
+    table << Cell("IMAGE", image) << Cell("STATION", station) << (byBay ? Cell("BAY", bay) : "")
           << "ATTEMPTS  PASSED  FAILED  FIRST-PASS YIELD  MEDIAN TIME\n";
     for (const HistoryStats& row : stats) {
         char yield[32];
@@ -269,6 +276,7 @@ std::string StatsTable(const std::vector<HistoryStats>& stats)
                                                   : std::optional<std::string>(row.Sha256)),
                       image)
               << Cell(PrintableText(row.Station), station)
+              << (byBay ? Cell(PrintableText(row.Bay.value_or("-")), bay) : "")
               << RightCell(std::to_string(row.Attempts), 8)
               << RightCell(std::to_string(row.Passed), 6)
               << RightCell(std::to_string(row.Failed), 6) << RightCell(yield, 16)
@@ -285,9 +293,9 @@ std::string StatsTable(const std::vector<HistoryStats>& stats)
     return trimmed;
 }
 
-Json StatsJson(const HistoryStats& stats)
+Json StatsJson(const HistoryStats& stats, bool byBay)
 {
-    return Json{
+    Json row{
         {"FileName", JsonText(stats.FileName)},
         {"Sha256", stats.Sha256.empty() ? Json(nullptr) : JsonText(stats.Sha256)},
         {"Station", JsonText(stats.Station)},
@@ -298,6 +306,10 @@ Json StatsJson(const HistoryStats& stats)
         {"PassedFirstTime", stats.PassedFirstTime},
         {"FirstPassYield", stats.Devices == 0 ? Json(nullptr) : Json(FirstPassYield(stats))},
         {"MedianMs", stats.MedianMs ? Json(*stats.MedianMs) : Json(nullptr)}};
+    if (byBay) {
+        row["Bay"] = stats.Bay ? JsonText(*stats.Bay) : Json(nullptr);
+    }
+    return row;
 }
 
 }  // namespace tarvik::cli

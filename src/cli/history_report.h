@@ -35,6 +35,7 @@ struct HistoryStats {
     std::string FileName;  // the image's file name as last used
     std::string Sha256;    // empty when the image could not be read
     std::string Station;
+    std::optional<std::string> Bay;  // grouped by bay: the bay (nothing: attempts without one)
     std::uint64_t Attempts = 0;
     std::uint64_t Passed = 0;
     std::uint64_t Failed = 0;
@@ -45,9 +46,10 @@ struct HistoryStats {
     std::optional<std::int64_t> MedianMs;  // of the attempts that passed, start to end
 };
 
-// Grouped by image (its SHA-256) and station, in order of image then station.
-std::vector<HistoryStats> ComputeStats(const std::vector<HistoryRecord>& records);
-std::string StatsTable(const std::vector<HistoryStats>& stats);
-Json StatsJson(const HistoryStats& stats);
+// Grouped by image (its SHA-256) and station (and bay, byBay), in order of image, station, bay.
+std::vector<HistoryStats> ComputeStats(const std::vector<HistoryRecord>& records,
+                                       bool byBay = false);
+std::string StatsTable(const std::vector<HistoryStats>& stats, bool byBay = false);
+Json StatsJson(const HistoryStats& stats, bool byBay = false);
 
 }  // namespace tarvik::cli

@@ -349,7 +349,18 @@ int RunStationCommand(CommandContext& context)
     context.Verbose("station: probing every " + std::to_string(options.ProbeIntervalMs) + " ms, " +
                     std::to_string(jobs) + " job(s), pace " + std::to_string(options.PaceMs) +
                     " ms");
-    const StationSummary summary = RunStation(*context.Environment, request, console, context.Stop);
+    StationSummary summary;
+    if (context.Bays.empty()) {
+        summary = RunStation(*context.Environment, request, console, context.Stop);
+    } else {
+        std::vector<StationBay> bays;
+        for (std::size_t i = 0; i < context.Bays.size(); ++i) {
+            RunEnvironment& environment = i == 0 ? *context.Environment : *context.OtherBays[i - 1];
+            bays.push_back({context.Bays[i].Name, context.Bays[i].Interface, environment});
+        }
+        context.Verbose("station: " + std::to_string(bays.size()) + " bays");
+        summary = RunStationBays(bays, request, console, context.Stop);
+    }
     console.Finish();
     if (summary.ImageOutcome != UpgradeOutcome::Finished) {
         const OutcomeRow& row = RowOf(summary.ImageOutcome);

@@ -73,8 +73,9 @@ CLI::App* AddStationCommand(CLI::App& app, CliOptions& options, UnsettledOptions
     station
         ->add_option("--jobs", options.Jobs,
                      "At most N upgrades at once (default 8, up to " + std::to_string(MAX_JOBS) +
-                         "); devices that answer meanwhile wait their turn")
-        ->check(CLI::Range(std::size_t{1}, MAX_JOBS));
+                         " in a bay and " + std::to_string(MAX_STATION_JOBS) +
+                         " over all bays); devices that answer meanwhile wait their turn")
+        ->check(CLI::Range(std::size_t{1}, MAX_STATION_JOBS));
     station->add_flag("--reflash", options.Reflash,
                       "Flash a device that passed again when it is plugged in again (a device "
                       "that failed always is)");
@@ -101,6 +102,41 @@ CLI::App* AddStationCommand(CLI::App& app, CliOptions& options, UnsettledOptions
                      "lab's is a new device that fits the sample image. Repeatable")
         ->type_name("NAME@SECONDS[-SECONDS]")
         ->needs(app.get_option("--lab"));
+    CLI::Option* bay =
+        station
+            ->add_option("--bay", unsettled.Bays,
+                         "A bay of the fixture: its NAME and the interface it is on (IFACE, or "
+                         "IFACE.VID for VLAN VID on a trunk). Each bay is probed as a segment of "
+                         "its own, and a device is known by its bay and address. Repeatable")
+            ->type_name("NAME=IFACE[.VID]")
+            ->check(CLI::Validator(
+                [](std::string& text) {
+                    std::string error;
+                    return ParseBay(text, error) ? std::string() : error;
+                },
+                "", "bay"))
+            ->excludes(app.get_option("--lab"))
+            ->excludes(app.get_option("--interface"));
+    station
+        ->add_option("--bays", options.BaysFile,
+                     "The bays from FILE, one per line: NAME IFACE [VID] (# starts a comment)")
+        ->type_name("FILE")
+        ->excludes(bay)
+        ->excludes(app.get_option("--lab"))
+        ->excludes(app.get_option("--interface"));
+    station
+        ->add_option("--lab-bays", unsettled.LabBays,
+                     "With --lab: BAYS bays (bay1, bay2, ...) of DEVICES devices each, every "
+                     "bay's devices with the same addresses as the others'")
+        ->type_name("BAYSxDEVICES")
+        ->check(CLI::Validator(
+            [](std::string& text) {
+                std::string error;
+                return ParseLabBays(text, error) ? std::string() : error;
+            },
+            "", "lab bays"))
+        ->needs(app.get_option("--lab"))
+        ->excludes("--lab-plug");
     AddSignatureOptions(*station, options.Signatures);
     AddHistoryOptions(*station, options.History);
     station
@@ -140,6 +176,17 @@ bool SettleUpgrade(CliOptions& options, std::ostream& err)
 
 void SettleStation(CliOptions& options, const UnsettledOptions& unsettled, bool frameTypeGiven)
 {
+    std::string error;
+    for (const std::string& text : unsettled.Bays) {
+        options.Bays.push_back(*ParseBay(text, error));  // checked as it was read
+    }
+    if (!unsettled.LabBays.empty()) {
+        const LabBays lab = *ParseLabBays(unsettled.LabBays, error);
+        for (std::size_t i = 1; i <= lab.Bays; ++i) {
+            options.Bays.push_back({"bay" + std::to_string(i), "lab0"});
+        }
+        options.LabBayDevices = lab.DevicesPerBay;
+    }
     options.ProbeIntervalMs = static_cast<std::uint32_t>(unsettled.ProbeSeconds * 1000 + 0.5);
     if (unsettled.StopAfter != nullptr && unsettled.StopAfter->count() > 0) {
         options.StopAfterMs = static_cast<std::uint32_t>(unsettled.StopAfterSeconds * 1000 + 0.5);

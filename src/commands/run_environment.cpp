@@ -81,14 +81,15 @@ DeviceRun::~DeviceRun()
 std::unique_ptr<RunEnvironment> RunEnvironment::Make(SegmentKind kind, StopRequested stop,
                                                      RunSharing sharing,
                                                      std::optional<ReplayTarget> replay,
-                                                     const std::vector<LabPlug>& plugs)
+                                                     const std::vector<LabPlug>& plugs,
+                                                     bool labBuiltIns)
 {
     auto owned = std::make_unique<Owned>();
     PacketDriver* driver = nullptr;
     if (kind == SegmentKind::Lab) {
         Kernel& clock = owned->System->Clock();
         owned->BuiltInLab = replay ? MakeReplayLab(clock, std::move(*replay))
-                                   : MakeBuiltInLab(clock);
+                                   : MakeBuiltInLab(clock, labBuiltIns);
         owned->BuiltInLab->PlugOverTime(plugs);
         driver = &owned->BuiltInLab->Driver();
         owned->AdapterRegistry = MakeLabRegistry();
@@ -177,6 +178,9 @@ int RunEnvironment::Start(AdapterSelectionPort& selection, CommandPort& port,
                                                           *binding_, selection, port, adapters_)
                                      : RunStartupSequenceFor(*versionQuery_, parts_.AdapterRegistry,
                                                              *binding_, named, port, adapters_);
+    if (settleLater_ && StartupLetsProgramRun(result)) {
+        return TellFamilyFailure(result);
+    }
     if (!parts_.Access.SettleAfterStart(StartupLetsProgramRun(result))) {
         port.ShowMessage(MSG_CAPABILITIES_KEPT);
         return STARTUP_CAPABILITIES_KEPT;
@@ -261,6 +265,11 @@ void RunEnvironment::RunAll(std::span<const std::function<void()>> tasks, std::s
     } else {
         parts_.Clock.RunConcurrently(tasks, limit);
     }
+}
+
+bool RunEnvironment::Settle()
+{
+    return parts_.Access.SettleAfterStart(true);
 }
 
 void RunEnvironment::RunAllTogether(std::span<RunEnvironment* const> environments,

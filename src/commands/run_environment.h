@@ -72,11 +72,12 @@ public:
     // discovery and the information query cannot be cancelled otherwise, and a probe or a
     // request that fails to go out ends them at their next send. With replay, the lab holds
     // that device instead of the built-in ones. The lab's devices are plugged in and out as
-    // plugs says.
+    // plugs says; without labBuiltIns they are its only devices.
     static std::unique_ptr<RunEnvironment> Make(SegmentKind kind, StopRequested stop = {},
                                                 RunSharing sharing = RunSharing::OneRun,
                                                 std::optional<ReplayTarget> replay = {},
-                                                const std::vector<LabPlug>& plugs = {});
+                                                const std::vector<LabPlug>& plugs = {},
+                                                bool labBuiltIns = true);
     // On parts a test hands in.
     explicit RunEnvironment(EnvironmentParts parts, StopRequested stop = {},
                             RunSharing sharing = RunSharing::OneRun);
@@ -99,6 +100,11 @@ public:
     // STARTUP_CAPABILITIES_KEPT with its message shown.
     int Start(AdapterSelectionPort& selection, CommandPort& port,
               std::string_view adapterName = {});
+    // For a program that opens several environments (a station's bays): Start keeps the
+    // capabilities the next one's open needs, and the program settles each environment once
+    // all are open. False when a capability is kept.
+    void SettleLater() { settleLater_ = true; }
+    bool Settle();
 
     // Records every frame the binding sends and hands up from now on, as a pcap file at path;
     // the reason when the file cannot be written. Called before Start, it opens the file while
@@ -167,6 +173,7 @@ private:
     std::unique_ptr<Binding> binding_;
     std::unique_ptr<RunState> run_;
     AdapterList adapters_;
+    bool settleLater_ = false;
 };
 
 }  // namespace tarvik

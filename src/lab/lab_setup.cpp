@@ -104,12 +104,14 @@ EmulatedTargetStation* Lab::FindTarget(const MacAddress& address)
     return nullptr;
 }
 
-std::unique_ptr<Lab> MakeBuiltInLab(Kernel& kernel)
+std::unique_ptr<Lab> MakeBuiltInLab(Kernel& kernel, bool builtInTargets)
 {
     auto lab = std::make_unique<Lab>(kernel);
     lab->Driver().AddAdapter(LAB_ADAPTER_NAME, LAB_ADAPTER_ADDRESS);
-    for (auto& config : BuiltInLabTargets()) {
-        lab->AddTarget(std::move(config));
+    if (builtInTargets) {
+        for (auto& config : BuiltInLabTargets()) {
+            lab->AddTarget(std::move(config));
+        }
     }
     return lab;
 }

@@ -83,8 +83,9 @@ private:
     std::vector<std::unique_ptr<ReplayTargetStation>> replays_;
 };
 
-// A lab with the tool's adapter (LAB_ADAPTER_NAME) and the three built-in targets.
-std::unique_ptr<Lab> MakeBuiltInLab(Kernel& kernel);
+// A lab with the tool's adapter (LAB_ADAPTER_NAME) and the three built-in targets (or none: a
+// bay of a lab station, whose devices are plugged in).
+std::unique_ptr<Lab> MakeBuiltInLab(Kernel& kernel, bool builtInTargets = true);
 
 // A lab with the tool's adapter and, instead of the built-in targets, only the device that
 // replays a capture: a recorded device often has the address of one of them, and a replay
