@@ -70,7 +70,7 @@ e2e_wait_job "$SECOND" 120 || e2e_fail "the second of two commands exited $?"
 [[ $(wc -l <"$SHARED") -eq 3 ]] || e2e_fail "two commands did not leave three lines"
 # A line cut or mixed with another would not run from the first field to the last.
 while IFS= read -r line; do
-  [[ $line =~ ^\{\"Start\":\"[^\"]*\",\"End\".*\"Sha256\":\"$SHA\".*\"ExitStatus\":0,\"Signature\":\"not\ checked\",\"SignerKeyId\":null,\"SignedComment\":null,\"RecordId\":\"[0-9a-f-]{36}\"\}$ ]] ||
+  [[ $line =~ ^\{\"Start\":\"[^\"]*\",\"End\".*\"Sha256\":\"$SHA\".*\"ExitStatus\":0,\"Signature\":\"not\ checked\",\"SignerKeyId\":null,\"SignedComment\":null,\"Bay\":null,\"RecordId\":\"[0-9a-f-]{36}\"\}$ ]] ||
     e2e_fail "a line of the shared record is not whole: $line"
   [[ $(grep -o '"Start"' <<<"$line" | wc -l) -eq 1 ]] || e2e_fail "two records share a line: $line"
 done <"$SHARED"
