@@ -6,6 +6,7 @@
 #include "cli/exit_status.h"
 #include "cli/history_command.h"
 #include "commands/startup.h"
+#include "platform/capture/vlan_tagging.h"
 #include "platform/formats/pcap_reader.h"
 
 namespace tarvik::cli {
@@ -50,7 +51,9 @@ int Start(CommandContext& context)
     const int result = context.Environment->Start(selection, context.Port, named);
     const AdapterList& list = context.Environment->Adapters();
     if (result == STARTUP_UNKNOWN_ADAPTER) {
-        err << "tarvik-cli: no adapter " << options.Interface << "; the adapters are:\n";
+        err << "tarvik-cli: no adapter " << options.Interface
+            << (HasBadVlanSuffix(options.Interface) ? " (a VLAN id is 1 to 4094)" : "")
+            << "; the adapters are:\n";
         ListForUser(err, list);
         context.Port.Note("no adapter " + options.Interface);
     } else if (result == STARTUP_READY && named.empty() && list.Count >= 2) {
