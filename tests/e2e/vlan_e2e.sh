@@ -3,8 +3,8 @@
 # trunk veth to a switch namespace (B), where the test's vlan_switch forwards each VLAN to one
 # access port; behind each access port, in a namespace of its own, a tarvik-target, every one
 # with the same address. Then:
-#   1. `-i TRUNK.VID upgrade` per VLAN flashes that VLAN's device, once, with that VLAN's own
-#      image, and each device's memory holds its image;
+#   1. `-i TRUNK.VID upgrade` per VLAN, the three at once, flashes that VLAN's device, once,
+#      with that VLAN's own image, and each device's memory holds its image;
 #   2. no frame of one VLAN reached another: each device received exactly the frames the tool
 #      sent on its VLAN (both traces), and the switch forwarded as many, and no more;
 #   3. a name whose VLAN id is out of range, or whose trunk does not exist, is refused in one
@@ -70,11 +70,18 @@ pcap_sources() {
 }
 count_from() { grep -cx "$(tr -d : <<<"$2")" <(pcap_sources "$1") || true; }
 
-# --- 1. one upgrade per VLAN, through the trunk ---
+# --- 1. one upgrade per VLAN, all at once through the trunk: each run's capture sees the
+# replies of every VLAN, from the same address, and must take its own VLAN's alone ---
+upgrades=()
 for i in "${!VIDS[@]}"; do
-  e2e_in_a "$CLI" -i "$E2E_IF_A.${VIDS[$i]}" --pace 0 --json --trace "$E2E_TMP/tool$i.pcap" \
-    upgrade "$E2E_TMP/image$i.bin" "$DEVICE" --history none >"$E2E_TMP/upgrade$i.json" \
-    2>"$E2E_TMP/upgrade$i.err" || e2e_fail "the upgrade on VLAN ${VIDS[$i]} exited $?"
+  e2e_spawn_a "upgrade$i" "$CLI" -i "$E2E_IF_A.${VIDS[$i]}" --pace 0 --json \
+    --trace "$E2E_TMP/tool$i.pcap" upgrade "$E2E_TMP/image$i.bin" "$DEVICE" --history none
+  upgrades+=("$E2E_PID")
+done
+for i in "${!VIDS[@]}"; do
+  status=0
+  e2e_wait_job "${upgrades[$i]}" 60 || status=$?
+  [[ $status -eq 0 ]] || e2e_fail "the upgrade on VLAN ${VIDS[$i]} exited $status"
 done
 
 # --- 3. names that are no adapter ---
