@@ -127,6 +127,7 @@ for i in "${!VIDS[@]}"; do
   grep -qx "vlan $vid to-access $sent to-trunk $replied" "$E2E_TMP/switch.out" ||
     e2e_fail "the switch did not forward VLAN $vid's frames alone: $(grep "^vlan $vid " "$E2E_TMP/switch.out")"
 done
+e2e_log "the switch found the trunk's tags so: $(grep '^tags ' "$E2E_TMP/switch.out")"
 grep -qx "dropped 0" "$E2E_TMP/switch.out" ||
   e2e_fail "the switch met frames of no VLAN: $(tail -n 1 "$E2E_TMP/switch.out")"
 

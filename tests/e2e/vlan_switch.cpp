@@ -7,7 +7,8 @@
 //   vlan_switch TRUNK ACCESS:VID...
 //
 // Prints "ready" once every port is open; on SIGTERM or SIGINT prints one line per port
-// ("vlan VID to-access N to-trunk M") and one of the frames dropped ("dropped N"), and exits 0.
+// ("vlan VID to-access N to-trunk M"), where the trunk's tags were found ("tags aux N frame M")
+// and the frames dropped ("dropped N"), and exits 0.
 //
 // The kernel hands a received tag either in the frame or, having taken it off, in the packet's
 // auxiliary data (PACKET_AUXDATA); both are read.
@@ -115,9 +116,11 @@ bool Send(Port& port, const std::vector<std::uint8_t>& frame)
 
 // The VLAN a frame from the trunk belongs to, and the frame untagged; nothing for an untagged
 // one.
-std::optional<std::uint16_t> Untag(Received& frame)
+std::optional<std::uint16_t> Untag(Received& frame, unsigned long long& inAux,
+                                   unsigned long long& inFrame)
 {
     if (frame.AuxVid) {
+        ++inAux;
         return frame.AuxVid;
     }
     std::vector<std::uint8_t>& bytes = frame.Bytes;
@@ -128,6 +131,7 @@ std::optional<std::uint16_t> Untag(Received& frame)
     const auto vid =
         static_cast<std::uint16_t>((bytes[TAG_OFFSET + 2] << 8 | bytes[TAG_OFFSET + 3]) & VID_MASK);
     bytes.erase(bytes.begin() + TAG_OFFSET, bytes.begin() + TAG_OFFSET + TAG_BYTES);
+    ++inFrame;
     return vid;
 }
 
@@ -196,6 +200,8 @@ int main(int argc, char** argv)
     std::fflush(stdout);
 
     unsigned long long dropped = 0;
+    unsigned long long tagsInAux = 0;
+    unsigned long long tagsInFrame = 0;
     bool running = true;
     while (running) {
         if (::poll(watched.data(), watched.size(), -1) < 0) {
@@ -217,7 +223,7 @@ int main(int argc, char** argv)
                     continue;  // what this program sent on the port
                 }
                 if (i == 0) {
-                    const std::optional<std::uint16_t> vid = Untag(*frame);
+                    const std::optional<std::uint16_t> vid = Untag(*frame, tagsInAux, tagsInFrame);
                     const auto access = std::find_if(ports.begin() + 1, ports.end(),
                                                      [&](const Port& p) { return p.Vid == vid; });
                     if (!vid || access == ports.end() || !Send(*access, frame->Bytes)) {
@@ -237,6 +243,7 @@ int main(int argc, char** argv)
         std::printf("vlan %u to-access %llu to-trunk %llu\n", ports[i].Vid, ports[i].ToAccess,
                     ports[i].ToTrunk);
     }
+    std::printf("tags aux %llu frame %llu\n", tagsInAux, tagsInFrame);
     std::printf("dropped %llu\n", dropped);
     ::close(signals);
     return 0;
