@@ -24,6 +24,18 @@ DEVICE=QV000301
 IMAGE_BYTES=$((8 * 1024))
 SEGMENT=0x2340
 
+# With VLAN_E2E_KERNEL=1 (vlan_kernel_e2e.sh) the station speaks through the system's own VLAN
+# interfaces, TRUNK.VID, which the kernel tags for; without 802.1Q in the kernel it skips.
+if [[ ${VLAN_E2E_KERNEL:-0} == 1 ]]; then
+  for vid in "${VIDS[@]}"; do
+    why=$(ip -n "$E2E_NS_A" link add link "$E2E_IF_A" name "$E2E_IF_A.$vid" type vlan id "$vid" \
+            2>&1) || e2e_skip "the kernel cannot make a VLAN interface (no 802.1Q): $why"
+    e2e_in_a sysctl -qw "net.ipv6.conf.$E2E_IF_A/$vid.disable_ipv6=1" 2>/dev/null || true
+    ip -n "$E2E_NS_A" link set "$E2E_IF_A.$vid" up
+    e2e_wait_link "$E2E_NS_A" "$E2E_IF_A.$vid"
+  done
+fi
+
 # One namespace per device, joined to the switch by a veth pair; every device end has the same
 # address. They go before e2e_setup's own namespaces.
 device_ns() { echo "tarvik-e2e-$$-d$1"; }
