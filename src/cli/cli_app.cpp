@@ -9,6 +9,7 @@
 #include "cli/exit_status.h"
 #include "cli/history_command.h"
 #include "commands/startup.h"
+#include "platform/capture/vlan_tagging.h"
 #include "platform/formats/pcap_reader.h"
 
 namespace tarvik::cli {
@@ -54,7 +55,9 @@ int Start(CommandContext& context, RunEnvironment& environment, const std::strin
     const int result = environment.Start(selection, context.Port, named);
     const AdapterList& list = environment.Adapters();
     if (result == STARTUP_UNKNOWN_ADAPTER) {
-        err << "tarvik-cli: no adapter " << interfaceName << "; the adapters are:\n";
+        err << "tarvik-cli: no adapter " << interfaceName
+            << (HasBadVlanSuffix(interfaceName) ? " (a VLAN id is 1 to 4094)" : "")
+            << "; the adapters are:\n";
         ListForUser(err, list);
         context.Port.Note("no adapter " + interfaceName);
     } else if (result == STARTUP_READY && named.empty() && list.Count >= 2) {

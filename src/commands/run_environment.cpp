@@ -6,6 +6,7 @@
 #include "platform/host/machine.h"
 #include "platform/capture/pcap_driver.h"
 #include "platform/capture/pcap_trace.h"
+#include "platform/capture/vlan_tagging.h"
 #include "protocol/frame.h"
 #include "protocol/upgrade_link.h"
 
@@ -173,6 +174,11 @@ int RunEnvironment::Start(AdapterSelectionPort& selection, CommandPort& port,
     std::string named(adapterName);
     if (std::string adapter = parts_.Access.AdapterNamed(named); !adapter.empty()) {
         named = std::move(adapter);
+    } else if (const std::optional<VlanName> vlan = ParseVlanName(named)) {
+        // So does it for a VLAN on that adapter: "Ethernet 2.12".
+        if (std::string trunk = parts_.Access.AdapterNamed(vlan->Trunk); !trunk.empty()) {
+            named = trunk + "." + std::to_string(vlan->Id);
+        }
     }
     const int result = named.empty() ? RunStartupSequence(*versionQuery_, parts_.AdapterRegistry,
                                                           *binding_, selection, port, adapters_)

@@ -100,7 +100,10 @@ int RunStartupSequenceFor(OsVersionQuery& query, Registry& registry, Binding& bi
         listed != DISCOVERY_OK) {
         return listed;
     }
-    const int index = FindAdapterIndex(list, adapterName);
+    int index = FindAdapterIndex(list, adapterName);
+    if (index < 0) {
+        index = AddVlanAdapter(list, adapterName);
+    }
     if (index < 0) {
         return STARTUP_UNKNOWN_ADAPTER;
     }

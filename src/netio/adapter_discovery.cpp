@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "platform/capture/vlan_tagging.h"
+
 namespace tarvik {
 namespace {
 
@@ -131,6 +133,23 @@ int FindAdapterIndex(const AdapterList& list, std::string_view name)
         }
     }
     return -1;
+}
+
+int AddVlanAdapter(AdapterList& list, std::string_view name)
+{
+    const std::string_view interfaceName = InterfaceNameOf(name).value_or(name);
+    const std::optional<VlanName> vlan = ParseVlanName(interfaceName);
+    if (!vlan) {
+        return -1;
+    }
+    const int trunk = FindAdapterIndex(list, vlan->Trunk);
+    if (trunk < 0) {
+        return -1;
+    }
+    list.Add(list.Descriptions[static_cast<std::size_t>(trunk)] + ", VLAN " +
+                 std::to_string(vlan->Id),
+             AdapterNameOf(interfaceName));
+    return list.Count - 1;
 }
 
 }  // namespace tarvik

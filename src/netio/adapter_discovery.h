@@ -58,4 +58,9 @@ int OpenListedAdapter(Binding& binding, const std::string& name);
 // finds "\Device\eth0"); -1 when none.
 int FindAdapterIndex(const AdapterList& list, std::string_view name);
 
+// For a name IFACE.VID (VID 1..4094) whose IFACE is listed: adds the VLAN's adapter (on the
+// system's interface of that name where it has one, else tagged by the driver on IFACE) after
+// the listed ones and returns its index; -1 for any other name.
+int AddVlanAdapter(AdapterList& list, std::string_view name);
+
 }  // namespace tarvik

@@ -339,5 +339,20 @@ TEST_F(AdapterDiscoveryTest, FindsAnAdapterByInterfaceOrDriverName)
     EXPECT_EQ(FindAdapterIndex(list, "\\Device\\"), -1);
 }
 
+TEST_F(AdapterDiscoveryTest, AVlanOfAListedAdapterIsAddedAfterTheOthers)
+{
+    list.Add("first", "\\Device\\eth0");
+    EXPECT_EQ(AddVlanAdapter(list, "\\Device\\eth0.7"), 1);
+    EXPECT_EQ(AddVlanAdapter(list, "eth0.4094"), 2);
+    EXPECT_EQ(list.Names, (std::vector<std::string>{"\\Device\\eth0", "\\Device\\eth0.7",
+                                                    "\\Device\\eth0.4094"}));
+    EXPECT_EQ(list.Descriptions[1], "first, VLAN 7");
+    EXPECT_EQ(list.Count, 3);
+    for (const char* name : {"eth0", "eth0.0", "eth0.4095", "eth1.7", "eth0.7x"}) {
+        EXPECT_EQ(AddVlanAdapter(list, name), -1) << name;
+    }
+    EXPECT_EQ(list.Count, 3);
+}
+
 }  // namespace
 }  // namespace tarvik

@@ -192,6 +192,27 @@ TEST_F(PrivilegeDropTest, OpenEarlyWithoutAListStillDrops)
     EXPECT_EQ(acts, Acts{"drop"}) << "no listing, nothing to prepare, but no right kept either";
 }
 
+// A VLAN on an adapter the user knows by its friendly name is named by that name and the id.
+TEST_F(PrivilegeDropTest, AVlanOfAFriendlyNameOpensTheVlanOfItsAdapter)
+{
+    class Naming final : public InterfaceNaming {
+    public:
+        std::string FriendlyName(const std::string&) override { return {}; }
+        std::string InterfaceOfName(const std::string& name) override
+        {
+            return name == "Ethernet 2" ? "eth1" : "";
+        }
+    } naming;
+    RealInterfaceAccess named{captures, process, &naming};
+    driver.AddAdapter("\\Device\\eth1.12", CARD);
+    const std::unique_ptr<RunEnvironment> environment = Environment(named);
+    FirstAdapterSelection first;
+    EXPECT_EQ(environment->Start(first, port, "Ethernet 2.12"), STARTUP_READY);
+    const AdapterList& list = environment->Adapters();
+    EXPECT_EQ(list.Names[static_cast<std::size_t>(list.Selection)], "\\Device\\eth1.12");
+    EXPECT_EQ(Environment(named)->Start(first, port, "Ethernet 3.12"), STARTUP_UNKNOWN_ADAPTER);
+}
+
 TEST_F(PrivilegeDropTest, AdmittingEveryFrameReachesTheRealCaptures)
 {
     Environment(real)->Access().AdmitEveryFrame();

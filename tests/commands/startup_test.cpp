@@ -163,6 +163,28 @@ TEST_F(StartupSequenceTest, AnUnknownNameOpensNothingAndLeavesTheList)
     EXPECT_EQ(StartupExitStatus(result), 37);
 }
 
+// IFACE.VID of a listed card is that card's VLAN: listed after the cards and opened by its own
+// name (the driver decides between a VLAN interface of the system and tagging on the card).
+// An id out of range or a card not listed is an unknown name like any other.
+TEST_F(StartupSequenceTest, AVlanOfAListedCardIsListedAndOpenedByItsName)
+{
+    FixedOsVersionQuery nt(VER_PLATFORM_WIN32_NT);
+    driver.AddAdapter("\\Device\\eth1.42", SECOND_CARD);
+    EXPECT_EQ(RunStartupSequenceFor(nt, *registry, binding, "eth1.42", port, list), STARTUP_READY);
+    EXPECT_EQ(list.Selection, 2);
+    EXPECT_EQ(list.Names.back(), "\\Device\\eth1.42");
+    EXPECT_EQ(list.Descriptions.back(), "second card, VLAN 42");
+    EXPECT_EQ(OpenedAddress(), SECOND_CARD);
+
+    for (const char* name : {"eth1.0", "eth1.4095", "eth2.42", "eth1.4x"}) {
+        AdapterList unknown;
+        EXPECT_EQ(RunStartupSequenceFor(nt, *registry, binding, name, port, unknown),
+                  STARTUP_UNKNOWN_ADAPTER)
+            << name;
+        EXPECT_EQ(unknown.Count, 2) << name;
+    }
+}
+
 // What each start-up result means for the program, read from its row: whether the desktop
 // program goes on, whether the sequence shows a discovery text for it, and the one status both
 // front ends end with.

@@ -197,11 +197,12 @@ e2e_add_pair() {
 }
 
 # A run killed outright (CTest's timeout sends SIGKILL) cannot clean up; its namespaces carry
-# its pid, so the next run removes those whose script is gone.
+# its pid, so the next run removes those whose script is gone (with the device namespaces
+# tarvik-e2e-PID-dN that a test makes besides A and B).
 _e2e_remove_stale() {
   local ns pid
   for ns in $(ip netns list 2>/dev/null | awk '{print $1}'); do
-    [[ "$ns" =~ ^tarvik-e2e-([0-9]+)-[ab]$ ]] || continue
+    [[ "$ns" =~ ^tarvik-e2e-([0-9]+)-(a|b|d[0-9]+)$ ]] || continue
     pid="${BASH_REMATCH[1]}"
     kill -0 "$pid" 2>/dev/null && continue
     e2e_log "removing $ns, left behind by an earlier run"

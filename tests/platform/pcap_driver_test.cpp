@@ -231,6 +231,8 @@ struct FakeWire {
     int Peer = -1;
     std::mutex Lock;
     std::vector<std::string> Programs;  // every program installed, in order
+    std::vector<std::string> Opened;    // the interfaces captures were opened on
+    std::vector<std::vector<std::uint8_t>> Injected;
     std::atomic<bool> HoldDispatch{false};
     std::atomic<bool> InDispatch{false};
     std::atomic<bool> CaptureGone{false};
@@ -284,7 +286,12 @@ public:
             }
         }
     }
-    bool Inject(const std::uint8_t*, std::size_t) override { return true; }
+    bool Inject(const std::uint8_t* frame, std::size_t length) override
+    {
+        std::lock_guard lock(wire_.Lock);
+        wire_.Injected.emplace_back(frame, frame + length);
+        return true;
+    }
     std::string Error() override { return "fake"; }
 
 private:
@@ -367,7 +374,12 @@ protected:
     FakeWire wire;
     PcapPacketDriver driver{
         kernel, FAKE_STATION,
-        [this](const std::string&, bool, std::string& error) -> std::unique_ptr<CaptureSource> {
+        [this](const std::string& name, bool,
+               std::string& error) -> std::unique_ptr<CaptureSource> {
+            {
+                std::lock_guard lock(wire.Lock);
+                wire.Opened.push_back(name);
+            }
             int ends[2];
             if (::socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, ends) != 0) {
                 error = "no socket pair";
@@ -460,6 +472,48 @@ TEST_F(PcapFramePathTest, AnEmptyAdmissionPassesEverySource)
     ASSERT_EQ(Post(0), 0u);
     Arrive(Frame(1, 60, 0x00, STRANGER));
     EXPECT_EQ(Completed(0), 1);
+}
+
+// IFACE.VID, where the system has no such interface, captures on IFACE and speaks on the VLAN:
+// the kernel filter admits that VLAN alone, frames come up without their tag, sends carry it.
+TEST_F(PcapFramePathTest, AVlanNameCapturesOnTheTrunkAndTagsItsFrames)
+{
+    driver.CloseAdapter(adapter);
+    ::close(wire.Peer);
+    adapter = driver.OpenAdapter("\\Device\\fake0.7");
+    ASSERT_NE(adapter, INVALID_ADAPTER) << driver.OpenError();
+    ASSERT_EQ(SetFilter(NDIS_PACKET_TYPE_DIRECTED | NDIS_PACKET_TYPE_BROADCAST), 0u);
+    {
+        std::lock_guard lock(wire.Lock);
+        EXPECT_EQ(wire.Opened.back(), "fake0");
+        EXPECT_TRUE(wire.Programs.back().starts_with("vlan 7 and ")) << wire.Programs.back();
+    }
+    const auto tagged = [](std::vector<std::uint8_t> frame, std::uint8_t vid) {
+        const std::uint8_t tag[] = {0x81, 0x00, 0x00, vid};
+        frame.insert(frame.begin() + 12, std::begin(tag), std::end(tag));
+        return frame;
+    };
+    ASSERT_EQ(Post(0), 0u);
+    ASSERT_EQ(Post(1), 0u);
+    Arrive(Frame(1));                 // untagged
+    Arrive(tagged(Frame(2), 8));      // another VLAN
+    Arrive(tagged(Frame(3, 60), 7));  // this one
+    Arrive(tagged(Frame(4, 1514), 7));
+    EXPECT_EQ(Completed(0), 3);
+    EXPECT_EQ(slots[0].FrameLength, 60u) << "handed up without its tag";
+    EXPECT_EQ(Completed(1), 4);
+    EXPECT_EQ(slots[1].FrameLength, 1514u);
+
+    const std::vector<std::uint8_t> request = Frame(5, 24);
+    std::uint32_t count = 0;
+    ASSERT_EQ(driver.PacketSend(adapter, request.data(), static_cast<std::uint32_t>(request.size()),
+                                &count, nullptr, PACKET_CALL_COMPLETE),
+              0u);
+    std::lock_guard lock(wire.Lock);
+    ASSERT_EQ(wire.Injected.size(), 1u);
+    std::vector<std::uint8_t> expected = tagged(request, 7);
+    expected.resize(64, 0);
+    EXPECT_EQ(wire.Injected[0], expected);
 }
 
 // Closing an adapter while a waiting thread drains it waits for the drain to end before the

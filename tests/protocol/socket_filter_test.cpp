@@ -151,5 +151,47 @@ TEST(SocketFilterTest, TheTypeFieldIsAdmittedInTheFramesByteOrder)
     EXPECT_FALSE(Passes(BOTH, admission, Frame(STATION, DEVICE, {0x12, 0x34}, 60)));
 }
 
+// On a trunk the program tags its own frames on, the filter passes the protocol's frames of the
+// adapter's VLAN alone (the tag in the frame, as a capture file or a kernel that leaves it there
+// shows it), and never an untagged frame or another VLAN's.
+TEST(SocketFilterTest, OnATaggedAdapterOnlyTheVlansFramesPass)
+{
+    const auto tagged = [](std::vector<std::uint8_t> frame, std::uint16_t vid) {
+        const std::uint8_t tag[] = {0x81, 0x00, static_cast<std::uint8_t>(vid >> 8),
+                                    static_cast<std::uint8_t>(vid & 0xFF)};
+        frame.insert(frame.begin() + 12, std::begin(tag), std::end(tag));
+        return frame;
+    };
+    FrameAdmission admission = ProtocolFrameAdmission();
+    admission.VlanId = 12;
+    const std::vector<MacAddress> device{DEVICE};
+    const struct {
+        const char* Name;
+        std::vector<std::uint8_t> Frame;
+        bool Passes;
+    } rows[] = {
+        {"untyped reply on the VLAN", tagged(Reply(STATION, FRAME_TYPE_UNTYPED, 60), 12), true},
+        {"typed reply on the VLAN", tagged(Reply(STATION, FRAME_TYPE_TYPED, 1514), 12), true},
+        {"broadcast on the VLAN", tagged(Reply(BROADCAST_ADDRESS, FRAME_TYPE_TYPED, 60), 12),
+         true},
+        {"reply on another VLAN", tagged(Reply(STATION, FRAME_TYPE_UNTYPED, 60), 13), false},
+        {"reply untagged", Reply(STATION, FRAME_TYPE_UNTYPED, 60), false},
+        {"IPv4 on the VLAN", tagged(Frame(STATION, DEVICE, {0x08, 0x00}, 60), 12), false},
+        {"reply to another station on the VLAN",
+         tagged(Reply(OTHER, FRAME_TYPE_UNTYPED, 60), 12), false},
+    };
+    for (const auto& row : rows) {
+        EXPECT_EQ(Passes(BOTH, admission, row.Frame), row.Passes) << row.Name;
+        EXPECT_EQ(Passes(BOTH, admission, row.Frame, device), row.Passes) << row.Name;
+    }
+    // Filter 0 still passes nothing, on any VLAN.
+    EXPECT_EQ(PacketFilterProgram(0, STATION, admission), "less 1");
+    // Admitting every frame still keeps to the VLAN.
+    FrameAdmission everyFrame;
+    everyFrame.VlanId = 12;
+    EXPECT_TRUE(Passes(BOTH, everyFrame, tagged(Frame(STATION, DEVICE, {0x08, 0x00}, 60), 12)));
+    EXPECT_FALSE(Passes(BOTH, everyFrame, Frame(STATION, DEVICE, {0x08, 0x00}, 60)));
+}
+
 }  // namespace
 }  // namespace tarvik

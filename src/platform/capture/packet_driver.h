@@ -246,7 +246,10 @@ struct FrameAdmission {
     // The values bytes 12-13 of a usable frame hold, read as the wire carries them (high byte
     // first, as BPF reads them): an EtherType, or a length field.
     std::vector<std::uint16_t> TypeFields;
-    std::uint32_t MinimumLength = 0;  // in bytes, from the destination address on
+    std::uint32_t MinimumLength = 0;  // in bytes, from the destination address on, untagged
+    // On a trunk the program tags its own frames on (IFACE.VID): only frames of that VLAN wake
+    // it, whatever else the admission says; 0 on an interface of its own. The driver sets it.
+    std::uint16_t VlanId = 0;
 
     bool Empty() const { return TypeFields.empty() && MinimumLength == 0; }
 };

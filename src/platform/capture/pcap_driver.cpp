@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "platform/capture/posted_reads.h"
+#include "platform/capture/vlan_tagging.h"
 
 namespace tarvik {
 
@@ -19,12 +20,12 @@ namespace {
 // pseudo-device): anything but 802.3 keeps the program off it.
 constexpr std::uint32_t MEDIUM_NOT_ETHERNET = 3;  // WAN
 
-}  // namespace
-
-std::optional<std::string> PacketFilterProgram(std::uint32_t packetFilter,
-                                               const std::optional<MacAddress>& station,
-                                               const FrameAdmission& admission,
-                                               const SourceAddresses& sources)
+// The program without its VLAN test; tagged: the frames may carry a tag in front of their type
+// field.
+std::optional<std::string> UntaggedProgram(std::uint32_t packetFilter,
+                                           const std::optional<MacAddress>& station,
+                                           const FrameAdmission& admission,
+                                           const SourceAddresses& sources, bool tagged)
 {
     if (packetFilter == 0 || (sources && sources->empty())) {
         return "less 1";
@@ -50,6 +51,10 @@ std::optional<std::string> PacketFilterProgram(std::uint32_t packetFilter,
             char test[32];
             std::snprintf(test, sizeof test, "ether[12:2] = 0x%04x", field);
             types += (types.empty() ? "" : " or ") + std::string(test);
+            if (tagged) {
+                std::snprintf(test, sizeof test, "ether[16:2] = 0x%04x", field);
+                types += " or " + std::string(test);
+            }
         }
         program += " and (" + types + ")";
     }
@@ -66,23 +71,52 @@ std::optional<std::string> PacketFilterProgram(std::uint32_t packetFilter,
     return program;
 }
 
+}  // namespace
+
+std::optional<std::string> PacketFilterProgram(std::uint32_t packetFilter,
+                                               const std::optional<MacAddress>& station,
+                                               const FrameAdmission& admission,
+                                               const SourceAddresses& sources)
+{
+    const std::optional<std::string> program =
+        UntaggedProgram(packetFilter, station, admission, sources, admission.VlanId != 0);
+    if (!program || admission.VlanId == 0 || *program == "less 1") {
+        return program;
+    }
+    // libpcap's vlan test takes the tag where the OS left it: in the frame, or beside it (the
+    // socket's auxiliary data on Linux). The type field then lies four bytes on in the first
+    // case and not in the second, so the type test accepts either place; the tagging capture
+    // above judges each frame exactly.
+    return "vlan " + std::to_string(admission.VlanId) + " and (" + *program + ")";
+}
+
 class PcapPacketDriver::Adapter {
 public:
     // The opened adapter, or nothing (and why in error) when the interface cannot be
     // captured on. A station address of its own puts the interface in promiscuous mode.
+    // A name IFACE.VID that the system has no interface of opens IFACE, tagged on VLAN VID.
     static std::unique_ptr<Adapter> Open(WatchingKernel& kernel, const CaptureOpener& opener,
                                          const std::string& interfaceName,
                                          const std::optional<MacAddress>& stationAddress,
-                                         const FrameAdmission& admission, std::string& error)
+                                         FrameAdmission admission, std::string& error)
     {
+        std::string captured = interfaceName;
+        const std::optional<VlanName> vlan = ParseVlanName(interfaceName);
+        if (vlan && !InterfaceExists(interfaceName)) {
+            captured = vlan->Trunk;
+            admission.VlanId = vlan->Id;
+        }
         std::unique_ptr<CaptureSource> source =
-            opener(interfaceName, stationAddress.has_value(), error);
+            opener(captured, stationAddress.has_value(), error);
         if (!source) {
             return nullptr;
         }
+        if (admission.VlanId != 0) {
+            source = std::make_unique<VlanTaggedCapture>(std::move(source), admission.VlanId);
+        }
         const int captureFd = source->SelectableFd();
-        std::unique_ptr<Adapter> adapter(new Adapter(kernel, interfaceName, stationAddress,
-                                                     admission, std::move(source)));
+        std::unique_ptr<Adapter> adapter(new Adapter(kernel, captured, stationAddress,
+                                                     std::move(admission), std::move(source)));
         // An adapter passes nothing up until the program sets its packet filter.
         if (!adapter->InstallFilter(0, std::nullopt)) {
             error = "filter: " + adapter->PcapError();
