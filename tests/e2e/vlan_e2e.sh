@@ -9,6 +9,9 @@
 #      sent on its VLAN (both traces), and the switch forwarded as many, and no more;
 #   3. a name whose VLAN id is out of range, or whose trunk does not exist, is refused in one
 #      line, as unknown adapters are.
+# With VLAN_E2E_STATION=1 (vlan_station_e2e.sh) step 1 is one station instead, a bay per VLAN
+# from a bays file: it flashes each device (one image for all) exactly once, each under its
+# bay, and writes a trace per bay that step 2 checks as it checks the upgrades' traces.
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/netns.sh"
 e2e_setup "$@"
@@ -82,19 +85,42 @@ pcap_sources() {
 }
 count_from() { grep -cx "$(tr -d : <<<"$2")" <(pcap_sources "$1") || true; }
 
-# --- 1. one upgrade per VLAN, all at once through the trunk: each run's capture sees the
-# replies of every VLAN, from the same address, and must take its own VLAN's alone ---
-upgrades=()
-for i in "${!VIDS[@]}"; do
-  e2e_spawn_a "upgrade$i" "$CLI" -i "$E2E_IF_A.${VIDS[$i]}" --pace 0 --json \
-    --trace "$E2E_TMP/tool$i.pcap" upgrade "$E2E_TMP/image$i.bin" "$DEVICE" --history none
-  upgrades+=("$E2E_PID")
-done
-for i in "${!VIDS[@]}"; do
+if [[ ${VLAN_E2E_STATION:-0} == 1 ]]; then
+  # --- 1. one station, a bay per VLAN, every device with the same address ---
+  : >"$E2E_TMP/trunk.bays"
+  for i in "${!VIDS[@]}"; do
+    ((i == 0)) || cp "$E2E_TMP/image0.bin" "$E2E_TMP/image$i.bin"
+    echo "bay$i $E2E_IF_A ${VIDS[$i]}" >>"$E2E_TMP/trunk.bays"
+  done
   status=0
-  e2e_wait_job "${upgrades[$i]}" 60 || status=$?
-  [[ $status -eq 0 ]] || e2e_fail "the upgrade on VLAN ${VIDS[$i]} exited $status"
-done
+  e2e_in_a "$CLI" --pace 0 --progress plain --trace "$E2E_TMP/tool.pcap" station \
+    "$E2E_TMP/image0.bin" --bays "$E2E_TMP/trunk.bays" --stop-after 4 --history none \
+    --record "$E2E_TMP/station.jsonl" >"$E2E_TMP/station.out" 2>"$E2E_TMP/station.err" ||
+    status=$?
+  [[ $status -eq 0 ]] || e2e_fail "the station exited $status: $(tail -n 3 "$E2E_TMP/station.err")"
+  for i in "${!VIDS[@]}"; do
+    mv "$E2E_TMP/tool-bay$i.pcap" "$E2E_TMP/tool$i.pcap" || e2e_fail "no trace of bay$i"
+    [[ $(grep -c "\"DeviceName\":\"$DEVICE\".*\"Result\":\"Upgrade Finish\".*\"Bay\":\"bay$i\"" \
+          "$E2E_TMP/station.jsonl") -eq 1 ]] ||
+      e2e_fail "bay$i's device was not flashed exactly once: $(cat "$E2E_TMP/station.jsonl")"
+  done
+  [[ $(wc -l <"$E2E_TMP/station.jsonl") -eq ${#VIDS[@]} ]] ||
+    e2e_fail "the station made $(wc -l <"$E2E_TMP/station.jsonl") attempts, not ${#VIDS[@]}"
+else
+  # --- 1. one upgrade per VLAN, all at once through the trunk: each run's capture sees the
+  # replies of every VLAN, from the same address, and must take its own VLAN's alone ---
+  upgrades=()
+  for i in "${!VIDS[@]}"; do
+    e2e_spawn_a "upgrade$i" "$CLI" -i "$E2E_IF_A.${VIDS[$i]}" --pace 0 --json \
+      --trace "$E2E_TMP/tool$i.pcap" upgrade "$E2E_TMP/image$i.bin" "$DEVICE" --history none
+    upgrades+=("$E2E_PID")
+  done
+  for i in "${!VIDS[@]}"; do
+    status=0
+    e2e_wait_job "${upgrades[$i]}" 60 || status=$?
+    [[ $status -eq 0 ]] || e2e_fail "the upgrade on VLAN ${VIDS[$i]} exited $status"
+  done
+fi
 
 # --- 3. names that are no adapter ---
 status=0
