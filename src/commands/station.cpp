@@ -1,6 +1,7 @@
 #include "commands/station.h"
 
 #include <algorithm>
+#include <array>
 #include <deque>
 #include <memory>
 #include <mutex>
@@ -90,112 +91,151 @@ constexpr std::uint32_t JOB_IDLE_WAIT_MS = 1000;
 
 class Station;
 
-// What the bays of one station share: one numbering of the attempts, and the cap on the
-// transfers in flight over all of them. A job that finds a device waiting and no transfer
-// free waits until one ends.
-class SharedJobs {
+// The jobs of a station, shared by all its bays: each job takes the next device that waits,
+// whichever bay it is in, so that --jobs caps the transfers over all bays and a station of
+// many bays runs as many jobs as it is given, not as many per bay. Runs on the first bay's
+// clock.
+class JobPool {
 public:
-    explicit SharedJobs(std::size_t limit) : limit_(limit) {}
+    JobPool(Kernel& clock, std::size_t jobs) : clock_(clock)
+    {
+        for (std::size_t i = 0; i < jobs; ++i) {
+            wakes_.push_back(clock_.CreateEvent());
+        }
+    }
+    ~JobPool()
+    {
+        for (const EventHandle wake : wakes_) {
+            clock_.CloseHandle(wake);
+        }
+    }
+    JobPool(const JobPool&) = delete;
+    JobPool& operator=(const JobPool&) = delete;
 
-    void Serve(Station& bay) { bays_.push_back(&bay); }
-    // The next attempt's number and a transfer of the cap; nothing when every one is taken.
-    std::optional<std::size_t> Take()
+    void Serve(Station& bay)
+    {
+        bays_.push_back(&bay);
+        ++open_;
+    }
+    void AddTasks(std::vector<std::function<void()>>& tasks)
+    {
+        atWork_ = wakes_.size();
+        for (std::size_t i = 0; i < wakes_.size(); ++i) {
+            tasks.emplace_back([this, i] { Work(i); });
+        }
+    }
+    // A device of the bay answered and fits: a job takes it as soon as one is free.
+    void Offer(Station& bay, const WaitingDevice& device)
+    {
+        {
+            std::lock_guard lock(lock_);
+            waiting_.push_back({&bay, device});
+        }
+        WakeAll();
+    }
+    // The bay takes no new device: what of it still waits is never started (nothing was sent
+    // to it); once every bay closed, the jobs end.
+    void Close(Station& bay)
+    {
+        {
+            std::lock_guard lock(lock_);
+            std::erase_if(waiting_, [&bay](const Waiting& entry) { return entry.Bay == &bay; });
+            --open_;
+        }
+        WakeAll();
+    }
+    // Whether every job has ended: no device will end an upgrade any more.
+    bool Done()
     {
         std::lock_guard lock(lock_);
-        if (inFlight_ >= limit_) {
-            return std::nullopt;
-        }
-        ++inFlight_;
-        return attempts_++;
+        return atWork_ == 0;
     }
-    void Return();
 
 private:
-    const std::size_t limit_;
+    struct Waiting {
+        Station* Bay;
+        WaitingDevice Device;
+    };
+
+    void WakeAll()
+    {
+        for (const EventHandle wake : wakes_) {
+            clock_.SetEvent(wake);
+        }
+    }
+    void Work(std::size_t job);
+
+    Kernel& clock_;
+    std::vector<EventHandle> wakes_;
     std::vector<Station*> bays_;
     std::mutex lock_;
-    std::size_t inFlight_ = 0;
+    std::deque<Waiting> waiting_;
+    std::size_t open_ = 0;  // bays still taking devices
+    std::size_t atWork_ = 0;
     std::size_t attempts_ = 0;
 };
 
 class Station {
 public:
     Station(RunEnvironment& environment, const StationRequest& request, DeviceRunWatcher& watcher,
-            const StopRequested& stop, const ImageDescriptor& image, SharedJobs& shared,
+            const StopRequested& stop, const ImageDescriptor& image, JobPool& jobs,
             std::string bay = {}, std::string interfaceName = {})
         : environment_(environment), request_(request), watcher_(watcher), stop_(stop),
-          image_(image), shared_(shared), bay_(std::move(bay)),
-          interface_(std::move(interfaceName)), ledger_(request.Reflash)
+          image_(image), jobs_(jobs), bay_(std::move(bay)), interface_(std::move(interfaceName)),
+          ledger_(request.Reflash)
     {
-        shared_.Serve(*this);
+        jobs_.Serve(*this);
     }
     ~Station()
     {
-        Kernel& clock = environment_.Clock();
-        for (const EventHandle wake : wakes_) {
-            clock.CloseHandle(wake);
-        }
         if (request_.ReadBack) {
-            clock.CloseHandle(readBackWake_);
+            environment_.Clock().CloseHandle(readBackWake_);
         }
     }
     Station(const Station&) = delete;
     Station& operator=(const Station&) = delete;
 
-    StationSummary Run()
+    // The bay's probe.
+    void AddProbeTask(std::vector<std::function<void()>>& tasks)
     {
-        std::vector<std::function<void()>> tasks;
-        AddTasks(tasks);
-        environment_.RunAll(tasks, 0);
-        return std::move(summary_);
-    }
-
-    // The bay's tasks: its probe, its jobs and its read-backs.
-    void AddTasks(std::vector<std::function<void()>>& tasks)
-    {
-        Kernel& clock = environment_.Clock();
-        const std::size_t jobs = std::clamp<std::size_t>(request_.Jobs, 1, MAXIMUM_WAIT_OBJECTS);
-        for (std::size_t i = 0; i < jobs; ++i) {
-            wakes_.push_back(clock.CreateEvent());
-        }
         tasks.emplace_back([this] { Probe(); });
-        for (std::size_t i = 0; i < jobs; ++i) {
-            tasks.emplace_back([this, i] { Work(i); });
-        }
-        jobsAtWork_ = jobs;
-        // The read-backs have a task of their own: a job is free for the next device as soon as
-        // the reset is acknowledged, however long a device takes to answer after it.
+        environment_.KeepProbing();
+    }
+    // The read-backs have a task of their own per bay: a job is free for the next device as
+    // soon as the reset is acknowledged, however long a device takes to answer after it.
+    void AddReadBackTask(std::vector<std::function<void()>>& tasks)
+    {
         if (request_.ReadBack) {
-            readBackWake_ = clock.CreateEvent();
+            readBackWake_ = environment_.Clock().CreateEvent();
             tasks.emplace_back([this] { ReadBacks(); });
         }
-        environment_.KeepProbing();
     }
 
     StationSummary TakeSummary() { return std::move(summary_); }
 
-
-    // A transfer ended somewhere in the station: a job of this bay may take its place, when a
-    // device of the bay waits for one.
-    void WakeJobsIfWaiting()
+    // A job took the device: its upgrade, on this bay's adapter.
+    void Upgrade(const WaitingDevice& device, std::size_t attempt)
     {
-        {
-            std::lock_guard lock(lock_);
-            if (waiting_.empty()) {
-                return;
-            }
+        const std::string name = FormatDeviceName(device.Address);
+        watcher_.RunStarts(attempt, name, bay_);
+        const DeviceUpgradeRequest upgrade{name, request_.ImagePath, true};
+        const DeviceRunEndings endings{[this, attempt, device](const DeviceRunReport& report) {
+                                           Ended(attempt, device, report);
+                                       },
+                                       {}};
+        UpgradeOnSharedAdapter(environment_, upgrade, watcher_.PortFor(attempt),
+                               watcher_.ProgressFor(attempt), stop_, endings, device.Variant);
+    }
+
+    // The jobs are over: the read-backs left end once done.
+    void WakeReadBacks()
+    {
+        if (request_.ReadBack) {
+            environment_.Clock().SetEvent(readBackWake_);
         }
-        WakeJobs();
     }
 
 private:
-    void WakeJobs()
-    {
-        for (const EventHandle wake : wakes_) {
-            environment_.Clock().SetEvent(wake);
-        }
-    }
-
     bool Ending() const { return (stop_ && stop_()) || (request_.Closing && request_.Closing()); }
 
     void Probe()
@@ -216,12 +256,7 @@ private:
             }
             ledger_.RoundEnds();
         }
-        std::lock_guard lock(lock_);
-        closed_ = true;
-        waiting_.clear();  // never started: nothing was sent to them
-        for (const EventHandle wake : wakes_) {
-            environment_.Clock().SetEvent(wake);
-        }
+        jobs_.Close(*this);
     }
 
     void Answered(const DiscoveryReply& reply)
@@ -229,59 +264,27 @@ private:
         const bool fits = SameBoardCode(image_, reply.Descriptor);
         const std::string name = FormatDeviceName(reply.Source);
 
-        std::lock_guard lock(lock_);
-        const StationLedger::Answer answer = ledger_.Answered(reply.Source, fits);
-        if (answer.Arrived) {
-            watcher_.Arrived(name, bay_, reply.Descriptor, answer.CameBack);
-        }
-        if (answer.Do == StationLedger::Decision::Skip) {
-            DeviceRunReport report;
-            report.DeviceName = name;
-            report.Bay = bay_;
-            report.Interface = interface_;
-            report.Descriptor = reply.Descriptor;
-            SettleReport(report, UpgradeOutcome::HardwareMismatch, true, false);
-            summary_.Skips.push_back(report);
-            watcher_.Skipped(report);
-        } else if (answer.Do == StationLedger::Decision::Upgrade) {
-            waiting_.push_back({reply.Source, reply.Variant});
-            WakeJobs();
-        }
-    }
-
-    void Work(std::size_t job)
-    {
-        for (;;) {
-            std::optional<WaitingDevice> next;
-            std::size_t attempt = 0;
-            {
-                std::lock_guard lock(lock_);
-                std::optional<std::size_t> taken;
-                if (!waiting_.empty() && (taken = shared_.Take())) {
-                    next = waiting_.front();
-                    waiting_.pop_front();
-                    attempt = *taken;
-                } else if (closed_ && waiting_.empty()) {
-                    --jobsAtWork_;
-                    WakeReadBacks();
-                    return;
-                }
+        bool offer = false;
+        {
+            std::lock_guard lock(lock_);
+            const StationLedger::Answer answer = ledger_.Answered(reply.Source, fits);
+            if (answer.Arrived) {
+                watcher_.Arrived(name, bay_, reply.Descriptor, answer.CameBack);
             }
-            if (!next) {
-                environment_.Clock().WaitForAny(std::span(&wakes_[job], 1), JOB_IDLE_WAIT_MS);
-                continue;
+            if (answer.Do == StationLedger::Decision::Skip) {
+                DeviceRunReport report;
+                report.DeviceName = name;
+                report.Bay = bay_;
+                report.Interface = interface_;
+                report.Descriptor = reply.Descriptor;
+                SettleReport(report, UpgradeOutcome::HardwareMismatch, true, false);
+                summary_.Skips.push_back(report);
+                watcher_.Skipped(report);
             }
-            const std::string name = FormatDeviceName(next->Address);
-            watcher_.RunStarts(attempt, name, bay_);
-            const DeviceUpgradeRequest upgrade{name, request_.ImagePath, true};
-            const DeviceRunEndings endings{
-                [this, attempt, device = *next](const DeviceRunReport& report) {
-                Ended(attempt, device, report);
-                },
-                {}};
-            UpgradeOnSharedAdapter(environment_, upgrade, watcher_.PortFor(attempt),
-                                   watcher_.ProgressFor(attempt), stop_, endings, next->Variant);
-            shared_.Return();
+            offer = answer.Do == StationLedger::Decision::Upgrade;
+        }
+        if (offer) {
+            jobs_.Offer(*this, {reply.Source, reply.Variant});
         }
     }
 
@@ -305,14 +308,6 @@ private:
         watcher_.RunEnds(attempt, report);
     }
 
-    // Under lock_.
-    void WakeReadBacks()
-    {
-        if (request_.ReadBack) {
-            environment_.Clock().SetEvent(readBackWake_);
-        }
-    }
-
     // Reads back each device that finished, one after the other, until the jobs are done.
     void ReadBacks()
     {
@@ -323,11 +318,16 @@ private:
                 if (!readBacks_.empty()) {
                     next = std::move(readBacks_.front());
                     readBacks_.pop_front();
-                } else if (jobsAtWork_ == 0) {
-                    return;
                 }
             }
             if (!next) {
+                if (jobs_.Done()) {
+                    std::lock_guard lock(lock_);
+                    if (readBacks_.empty()) {
+                        return;
+                    }
+                    continue;
+                }
                 environment_.Clock().WaitForAny(std::span(&readBackWake_, 1), JOB_IDLE_WAIT_MS);
                 continue;
             }
@@ -351,28 +351,41 @@ private:
     DeviceRunWatcher& watcher_;
     const StopRequested& stop_;
     const ImageDescriptor image_;
-    SharedJobs& shared_;
+    JobPool& jobs_;
     const std::string bay_;
     const std::string interface_;
     std::mutex lock_;
     StationLedger ledger_;
-    std::deque<WaitingDevice> waiting_;
-    std::vector<EventHandle> wakes_;
     std::deque<PendingReadBack> readBacks_;
     EventHandle readBackWake_{};
-    std::size_t jobsAtWork_ = 0;
-    bool closed_ = false;
     StationSummary summary_;
 };
 
-void SharedJobs::Return()
+void JobPool::Work(std::size_t job)
 {
-    {
-        std::lock_guard lock(lock_);
-        --inFlight_;
-    }
-    for (Station* const bay : bays_) {
-        bay->WakeJobsIfWaiting();
+    for (;;) {
+        std::optional<Waiting> next;
+        std::size_t attempt = 0;
+        {
+            std::lock_guard lock(lock_);
+            if (!waiting_.empty()) {
+                next = waiting_.front();
+                waiting_.pop_front();
+                attempt = attempts_++;
+            } else if (open_ == 0) {
+                if (--atWork_ == 0) {
+                    for (Station* const bay : bays_) {
+                        bay->WakeReadBacks();
+                    }
+                }
+                return;
+            }
+        }
+        if (!next) {
+            clock_.WaitForAny(std::span(&wakes_[job], 1), JOB_IDLE_WAIT_MS);
+            continue;
+        }
+        next->Bay->Upgrade(next->Device, attempt);
     }
 }
 
@@ -393,15 +406,9 @@ UpgradeOutcome ReadStationImage(RunEnvironment& environment, const std::string& 
 StationSummary RunStation(RunEnvironment& environment, const StationRequest& request,
                           DeviceRunWatcher& watcher, const StopRequested& stop)
 {
-    ImageDescriptor image;
-    StationSummary summary;
-    summary.ImageOutcome = ReadStationImage(environment, request.ImagePath, image);
-    if (summary.ImageOutcome != UpgradeOutcome::Finished) {
-        return summary;
-    }
-    SharedJobs shared(std::clamp<std::size_t>(request.Jobs, 1, MAXIMUM_WAIT_OBJECTS));
-    Station station(environment, request, watcher, stop, image, shared);
-    return station.Run();
+    return RunStationBays(std::span<const StationBay>(
+                              std::array<StationBay, 1>{StationBay{{}, {}, environment}}),
+                          request, watcher, stop);
 }
 
 StationSummary RunStationBays(std::span<const StationBay> bays, const StationRequest& request,
@@ -416,15 +423,21 @@ StationSummary RunStationBays(std::span<const StationBay> bays, const StationReq
     if (summary.ImageOutcome != UpgradeOutcome::Finished) {
         return summary;
     }
-    SharedJobs shared(std::max<std::size_t>(request.Jobs, 1));
+    // One bay runs at most MAXIMUM_WAIT_OBJECTS at once, as a station always has.
+    const std::size_t most = MAXIMUM_WAIT_OBJECTS * bays.size();
+    JobPool jobs(bays.front().Environment.Clock(), std::clamp<std::size_t>(request.Jobs, 1, most));
     std::vector<std::unique_ptr<Station>> stations;
     std::vector<RunEnvironment*> environments;
     std::vector<std::function<void()>> tasks;
     for (const StationBay& bay : bays) {
         stations.push_back(std::make_unique<Station>(bay.Environment, request, watcher, stop,
-                                                     image, shared, bay.Name, bay.Interface));
-        stations.back()->AddTasks(tasks);
+                                                     image, jobs, bay.Name, bay.Interface));
+        stations.back()->AddProbeTask(tasks);
         environments.push_back(&bay.Environment);
+    }
+    jobs.AddTasks(tasks);
+    for (const std::unique_ptr<Station>& station : stations) {
+        station->AddReadBackTask(tasks);
     }
     RunEnvironment::RunAllTogether(environments, tasks);
     // The bays' attempts and skips, each list in the order the bays are given.
