@@ -27,7 +27,7 @@ void EchoBlock(const FrameHeader& request, FrameHeader& reply)
 }  // namespace
 
 EmulatedTarget::EmulatedTarget(TargetConfig config)
-    : config_(std::move(config)), memory_(TARGET_MEMORY_BYTES, 0xFF), random_(config_.Faults.Seed)
+    : config_(std::move(config)), pages_((TARGET_MEMORY_BYTES + PAGE_BYTES - 1) / PAGE_BYTES), random_(config_.Faults.Seed)
 {
 }
 
@@ -80,7 +80,7 @@ bool EmulatedTarget::IsRequestForThis(const FrameHeader& request, std::size_t fr
     if (request.Opcode == OP_INFO && request.DataLength != 0) {
         return false;
     }
-    return LinearAddress(request) + request.DataLength <= memory_.size();
+    return LinearAddress(request) + request.DataLength <= TARGET_MEMORY_BYTES;
 }
 
 std::vector<EmulatedTarget::Reply> EmulatedTarget::HandleFrame(std::span<const std::uint8_t> frame)
@@ -146,7 +146,18 @@ std::uint16_t EmulatedTarget::WriteBlock(std::uint32_t address, std::span<const 
 {
     const std::uint16_t status = StatusFor(OP_WRITE, address);
     if (status == 0) {
-        std::copy(data.begin(), data.end(), memory_.begin() + address);
+        for (std::size_t done = 0; done < data.size();) {
+            const std::size_t at = address + done;
+            std::unique_ptr<Page>& page = pages_[at / PAGE_BYTES];
+            if (!page) {
+                page = std::make_unique<Page>();
+                page->fill(0xFF);
+            }
+            const std::size_t count = std::min(data.size() - done, PAGE_BYTES - at % PAGE_BYTES);
+            std::copy_n(data.begin() + static_cast<std::ptrdiff_t>(done), count,
+                        page->begin() + static_cast<std::ptrdiff_t>(at % PAGE_BYTES));
+            done += count;
+        }
     }
     return status;
 }
@@ -155,7 +166,11 @@ std::uint16_t EmulatedTarget::VerifyBlock(std::uint32_t address,
                                           std::span<const std::uint8_t> data) const
 {
     const std::uint16_t status = StatusFor(OP_VERIFY, address);
-    if (status == 0 && !std::equal(data.begin(), data.end(), memory_.begin() + address)) {
+    std::vector<std::uint8_t> held(data.size());
+    if (status == 0) {
+        CopyOut(address, held);
+    }
+    if (status == 0 && !std::equal(data.begin(), data.end(), held.begin())) {
         return 0x00EE;  // the block differs from what the device holds
     }
     return status;
@@ -237,11 +252,28 @@ void EmulatedTarget::MalformReply(std::uint16_t opcode, std::vector<std::uint8_t
 
 std::vector<std::uint8_t> EmulatedTarget::MemoryAt(std::uint32_t address, std::size_t length) const
 {
-    if (address >= memory_.size()) {
+    if (address >= TARGET_MEMORY_BYTES) {
         return {};
     }
-    const std::size_t count = std::min(length, memory_.size() - address);
-    return {memory_.begin() + address, memory_.begin() + address + count};
+    std::vector<std::uint8_t> bytes(std::min(length, TARGET_MEMORY_BYTES - address));
+    CopyOut(address, bytes);
+    return bytes;
+}
+
+void EmulatedTarget::CopyOut(std::size_t address, std::span<std::uint8_t> into) const
+{
+    for (std::size_t done = 0; done < into.size();) {
+        const std::size_t at = address + done;
+        const std::unique_ptr<Page>& page = pages_[at / PAGE_BYTES];
+        const std::size_t count = std::min(into.size() - done, PAGE_BYTES - at % PAGE_BYTES);
+        const auto to = into.begin() + static_cast<std::ptrdiff_t>(done);
+        if (page) {
+            std::copy_n(page->begin() + static_cast<std::ptrdiff_t>(at % PAGE_BYTES), count, to);
+        } else {
+            std::fill_n(to, count, std::uint8_t{0xFF});
+        }
+        done += count;
+    }
 }
 
 std::uint64_t EmulatedTarget::RequestsSeen(std::uint16_t opcode) const

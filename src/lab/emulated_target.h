@@ -4,9 +4,11 @@
 // OP_WRITE, OP_VERIFY and OP_RESET in the reply layouts the tool expects, echoing sequence,
 // segment and offset, and it can be told to misbehave in the ways real devices do.
 
+#include <array>
 #include <cstdint>
 #include <functional>
 #include <map>
+#include <memory>
 #include <optional>
 #include <random>
 #include <set>
@@ -68,7 +70,8 @@ public:
 
     std::vector<Reply> HandleFrame(std::span<const std::uint8_t> frame) override;
 
-    std::span<const std::uint8_t> Memory() const { return memory_; }
+    // The whole memory, and a part of it (cut at its end).
+    std::vector<std::uint8_t> Memory() const { return MemoryAt(0, TARGET_MEMORY_BYTES); }
     std::vector<std::uint8_t> MemoryAt(std::uint32_t address, std::size_t length) const;
 
     // Requests received per opcode (dropped ones included), and replies sent.
@@ -95,8 +98,14 @@ private:
     std::vector<Reply> SendReplies(const std::vector<std::uint8_t>& bytes);
     std::uint16_t StatusFor(std::uint16_t opcode, std::uint32_t address) const;
 
+    // The memory reads 0xFF until written, and is held a page at a time as pages are written:
+    // a lab of hundreds of devices costs what they were sent, not a megabyte each.
+    static constexpr std::size_t PAGE_BYTES = 4096;
+    using Page = std::array<std::uint8_t, PAGE_BYTES>;
+    void CopyOut(std::size_t address, std::span<std::uint8_t> into) const;
+
     TargetConfig config_;
-    std::vector<std::uint8_t> memory_;
+    std::vector<std::unique_ptr<Page>> pages_;
     std::mt19937 random_;
     std::map<std::uint16_t, std::uint64_t> requestsSeen_;
     std::uint64_t repliesSent_ = 0;
