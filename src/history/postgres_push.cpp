@@ -46,12 +46,18 @@ constexpr const char* CREATE_LAYOUT =
 constexpr const char* READ_LAYOUT = "SELECT max(version), max(oldest_writer) FROM tarvik_layout";
 // Two stations that find no table at once would both create it: the second waits here.
 constexpr const char* LAYOUT_LOCK = "SELECT pg_advisory_xact_lock(7302917)";
+// From the catalogue, not information_schema: that lists only what the role has a privilege
+// on, and a table another role made and did not grant would look missing (and its creation
+// fail with "already exists" rather than the missing privilege).
 constexpr const char* SERVER_TABLES =
-    "SELECT table_name FROM information_schema.tables WHERE table_schema = current_schema() "
-    "AND table_name IN ('tarvik_attempts', 'tarvik_attempt_details', 'tarvik_layout')";
+    "SELECT c.relname FROM pg_catalog.pg_class c JOIN pg_catalog.pg_namespace n "
+    "ON n.oid = c.relnamespace WHERE n.nspname = current_schema() "
+    "AND c.relname IN ('tarvik_attempts', 'tarvik_attempt_details', 'tarvik_layout')";
 constexpr const char* SERVER_COLUMNS =
-    "SELECT table_name, column_name FROM information_schema.columns WHERE table_name IN "
-    "('tarvik_attempts', 'tarvik_attempt_details') AND table_schema = current_schema()";
+    "SELECT c.relname, a.attname FROM pg_catalog.pg_attribute a JOIN pg_catalog.pg_class c "
+    "ON c.oid = a.attrelid JOIN pg_catalog.pg_namespace n ON n.oid = c.relnamespace "
+    "WHERE n.nspname = current_schema() AND c.relname IN ('tarvik_attempts', "
+    "'tarvik_attempt_details') AND a.attnum > 0 AND NOT a.attisdropped";
 
 const char* TableName(PushTable table)
 {

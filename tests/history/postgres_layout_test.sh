@@ -81,6 +81,17 @@ sqlite3 "$history" "UPDATE attempts SET pushed = 0"
 out=$("$cli" history --history "$history" push "postgresql:///layout$database?host=$tmp/pg&user=writer") ||
   fail "a role without CREATE could not push: $out"
 [[ $(sql "$details") == "$signed" ]] || fail "the writer's push holds $(sql "$details")"
+# A role granted the first table alone is told which privilege it lacks, and keeps its records.
+sql "DELETE FROM tarvik_attempts; CREATE ROLE oldgrant LOGIN;
+     GRANT SELECT, INSERT ON tarvik_attempts, tarvik_layout TO oldgrant" >/dev/null
+sqlite3 "$history" "UPDATE attempts SET pushed = 0"
+status=0
+"$cli" history --history "$history" push "postgresql:///layout$database?host=$tmp/pg&user=oldgrant" \
+  >"$tmp/out" 2>"$tmp/err" || status=$?
+[[ $status -eq 25 ]] && grep -q "permission denied for table tarvik_attempt_details" "$tmp/err" ||
+  fail "a role without the details' grant: status $status, $(cat "$tmp/err")"
+[[ $(sqlite3 "$history" "SELECT count(*) FROM attempts WHERE pushed = 0") == 1 ]] ||
+  fail "a refused push marked its record"
 
 # A later layout that still takes this station's records: another order, a column more.
 fresh

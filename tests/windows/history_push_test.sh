@@ -87,7 +87,7 @@ out=$(push) || fail "the push after the restart failed: $out"
 # A station's credentials as libpq finds them on Windows: a role whose password the server
 # asks for is refused without it, and logs in with the line of %APPDATA%\postgresql\pgpass.conf.
 psql_as postgres "CREATE ROLE line5 LOGIN PASSWORD 'pw-of-line5'" >/dev/null
-sql "GRANT ALL ON tarvik_attempts, tarvik_layout TO line5; GRANT CREATE ON SCHEMA public TO line5" >/dev/null
+sql "GRANT ALL ON tarvik_attempts, tarvik_attempt_details, tarvik_layout TO line5; GRANT CREATE ON SCHEMA public TO line5" >/dev/null
 hba="$tmp/pg/data/pg_hba.conf"
 { echo "hostssl all line5 127.0.0.1/32 scram-sha-256"; cat "$hba"; } >"$hba.new"
 cat "$hba.new" >"$hba"
