@@ -5,6 +5,8 @@
 #include <set>
 #include <sstream>
 
+#include "platform/capture/vlan_tagging.h"
+
 namespace tarvik::cli {
 namespace {
 
@@ -37,13 +39,10 @@ bool GoodInterface(std::string_view name, std::string& error)
         error = "'" + std::string(name) + "' is not an interface name";
         return false;
     }
-    if (const std::size_t dot = name.rfind('.'); dot != std::string_view::npos) {
-        const std::optional<unsigned> vid = Number(name.substr(dot + 1));
-        if (vid && (*vid < 1 || *vid > 4094)) {
-            error = "VLAN " + std::string(name.substr(dot + 1)) + " of " + std::string(name) +
-                    " is not 1 to 4094";
-            return false;
-        }
+    if (HasBadVlanSuffix(name)) {
+        error = "VLAN " + std::string(name.substr(name.rfind('.') + 1)) + " of " +
+                std::string(name) + " is not 1 to 4094";
+        return false;
     }
     return true;
 }

@@ -17,7 +17,7 @@ std::string SummaryTable(const std::vector<DeviceRunReport>& reports)
     std::vector<std::string> names;
     std::vector<std::string> results;
     for (const DeviceRunReport& report : reports) {
-        names.push_back(bays ? report.Bay + " " + report.DeviceName : report.DeviceName);
+        names.push_back(BayAndDevice(report.Bay, report.DeviceName));
         results.push_back(report.Skipped ? "skipped: " + report.Result : report.Result);
         nameWidth = std::max(nameWidth, names.back().size());
         resultWidth = std::max(resultWidth, results.back().size());

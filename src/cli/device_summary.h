@@ -13,6 +13,13 @@ namespace tarvik::cli {
 
 std::string SummaryTable(const std::vector<DeviceRunReport>& reports);
 
+// How the board, the lines and the summary name a device: its bay first, when the station
+// serves several.
+inline std::string BayAndDevice(const std::string& bay, const std::string& device)
+{
+    return bay.empty() ? device : bay + " " + device;
+}
+
 Json DeviceResultJson(const DeviceRunReport& report, std::string_view imagePath);
 
 }  // namespace tarvik::cli

@@ -3,6 +3,7 @@
 #include <limits>
 
 #include "cli/device_board.h"
+#include "cli/device_summary.h"
 #include "image/descriptor.h"
 
 namespace tarvik::cli {
@@ -16,12 +17,6 @@ std::string Seconds(std::uint32_t milliseconds)
     text.precision(1);
     text << std::fixed << milliseconds / 1000.0 << " s";
     return text.str();
-}
-
-// How the board and the lines name a device: its bay first, when the station serves several.
-std::string Shown(const std::string& device, const std::string& bay)
-{
-    return bay.empty() ? device : bay + " " + device;
 }
 
 }  // namespace
@@ -104,7 +99,7 @@ private:
 
 StationConsole::Attempt::Attempt(StationConsole& console, std::size_t index, std::string device,
                                  std::string bay)
-    : Device(Shown(device, bay)), RecordId(RandomUuid()),
+    : Device(BayAndDevice(bay, device)), RecordId(RandomUuid()),
       Port(std::make_unique<AttemptPort>(console, index)),
       Progress(std::make_unique<AttemptProgress>(console, index)),
       Events(std::make_unique<EventProgress>(*Progress, console.events_, std::move(device),
@@ -129,7 +124,7 @@ void StationConsole::Arrived(const std::string& device, const std::string& bay,
         events_->Discovered(device, bay);
     }
     std::lock_guard lock(lock_);
-    Line(Shown(device, bay), std::string(cameBack ? "back, board code " : "arrived, board code ") +
+    Line(BayAndDevice(bay, device), std::string(cameBack ? "back, board code " : "arrived, board code ") +
                      FormatField(descriptor, DescriptorField::BoardCode));
 }
 
@@ -141,7 +136,7 @@ void StationConsole::Skipped(const DeviceRunReport& report)
     {
         std::lock_guard lock(lock_);
         ++tally_.Skipped;
-        Line(Shown(report.DeviceName, report.Bay), "skipped: " + report.Result, true);
+        Line(BayAndDevice(report.Bay, report.DeviceName), "skipped: " + report.Result, true);
     }
     Progressed(true);
 }
@@ -212,7 +207,7 @@ void StationConsole::RunEnds(std::size_t attempt, const DeviceRunReport& report)
         const bool passed = report.Outcome == UpgradeOutcome::Finished && !report.Stopped;
         ++(passed ? tally_.Passed : tally_.Failed);
         // A failure stays in sight on a terminal after its slot goes to the next device.
-        Line(Shown(report.DeviceName, report.Bay), ended.LastWords, !passed);
+        Line(BayAndDevice(report.Bay, report.DeviceName), ended.LastWords, !passed);
     }
     if (events_ != nullptr) {
         events_->Ends(report, recordId);
