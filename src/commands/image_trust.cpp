@@ -34,8 +34,9 @@ std::optional<std::string> ReadSmallFile(FileSystem& files, const std::string& p
     return text;
 }
 
-// The key ids of a revoked file: one per line, 16 hex digits as minisign prints them; blank
-// lines and lines from '#' on are skipped.
+// The key ids of a revoked file: one per line, in hex as minisign prints them (which leaves out
+// leading zeros: such an id is taken as its 16 digits); blank lines and lines from '#' on are
+// skipped.
 void ReadRevoked(const std::string& text, std::set<std::string>& revoked)
 {
     std::size_t start = 0;
@@ -50,6 +51,9 @@ void ReadRevoked(const std::string& text, std::set<std::string>& revoked)
         std::transform(line.begin(), line.end(), line.begin(),
                        [](char c) { return c >= 'a' && c <= 'f' ? static_cast<char>(c - 32) : c; });
         if (!line.empty()) {
+            if (line.size() < 16) {
+                line.insert(0, 16 - line.size(), '0');
+            }
             revoked.insert(line);
         }
         start = end + 1;

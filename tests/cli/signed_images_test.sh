@@ -20,7 +20,9 @@ fail() { echo "FAIL: $*" >&2; failed=1; }
 
 minisign -G -W -p release.pub -s release.sec >/dev/null
 minisign -G -W -p other.pub -s other.sec >/dev/null
-key_id() { sed -n 's/^untrusted comment: minisign public key //p' "$1"; }
+# The key id as minisign prints it (without leading zeros), and as Tarvik shows it (16 digits).
+minisign_id() { sed -n 's/^untrusted comment: minisign public key //p' "$1"; }
+key_id() { minisign_id "$1" | awk '{ printf "%16s\n", $0 }' | tr ' ' 0; }
 sign() { # KEY IMAGE [COMMENT]
   rm -f "$2.minisig"
   minisign -S -s "$1" -m "$2" ${3:+-t "$3"} >/dev/null
@@ -63,9 +65,23 @@ mkdir -p config/tarvik/trusted-keys
 cp release.pub config/tarvik/trusted-keys/
 upgrade 0 "Upgrade Finish" fw.bin
 echo "# lost with a laptop" >config/tarvik/trusted-keys/revoked
-key_id release.pub >>config/tarvik/trusted-keys/revoked
+minisign_id release.pub >>config/tarvik/trusted-keys/revoked
 upgrade 43 "Revoked Signing Key !" fw.bin
 rm config/tarvik/trusted-keys/revoked
+# A key whose id starts with a zero, which minisign prints without it, revoked as printed.
+for _ in $(seq 200); do
+  rm -f zero.pub zero.sec
+  minisign -G -W -p zero.pub -s zero.sec >/dev/null
+  (($(minisign_id zero.pub | wc -c) <= 16)) && break
+done
+cp fw.bin zero.bin
+sign zero.sec zero.bin
+minisign_id zero.pub >revoked-zero
+mkdir -p zero-keys && cp zero.pub zero-keys/ && cp revoked-zero zero-keys/revoked
+mv config/tarvik/trusted-keys config/tarvik/trusted-keys.kept
+mv zero-keys config/tarvik/trusted-keys
+upgrade 43 "Revoked Signing Key !" zero.bin
+rm -rf config/tarvik/trusted-keys && mv config/tarvik/trusted-keys.kept config/tarvik/trusted-keys
 upgrade 0 "" fw.bin --signatures warn
 
 # Another file's signature, a comment changed after signing, a changed image.

@@ -26,7 +26,8 @@ cp "$linux_build/lab/sample.bin" "$keys/fw.bin"
 minisign -G -W -p "$keys/release.pub" -s "$keys/release.sec" >/dev/null
 minisign -G -W -p "$keys/other.pub" -s "$keys/other.sec" >/dev/null
 minisign -S -s "$keys/release.sec" -m "$keys/fw.bin" -t "tarvik boards=001122334455" >/dev/null
-key_id="$(sed -n '1s/.*minisign public key //p' "$keys/release.pub")"
+# As the status bar shows it: 16 digits (minisign leaves out leading zeros).
+key_id="$(sed -n '1s/.*minisign public key //p' "$keys/release.pub" | awk '{ printf "%16s", $0 }' | tr ' ' 0)"
 image="$(windows_path "$keys/fw.bin")"
 
 desktop_start desktop -- --lab --key "$(windows_path "$keys/release.pub")"
