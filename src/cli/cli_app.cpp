@@ -83,9 +83,9 @@ std::string BayTracePath(const std::string& path, const std::string& bay)
     return path.substr(0, dot) + "-" + bay + path.substr(dot);
 }
 
-// The bays of a station: the options' and the file's, each opened on its interface (a lab bay
-// on a lab of its own, holding its devices alone), every open made before any capability is
-// given up. EXIT_SUCCESS_STATUS to go on.
+// The bays of a station or of upgrade --all: the options' and the file's, each opened on its
+// interface (a lab bay on a lab of its own, holding its devices alone), every open made before any
+// capability is given up. EXIT_SUCCESS_STATUS to go on.
 int PrepareBays(CommandContext& context, const EnvironmentMaker& makeEnvironment)
 {
     const CliOptions& options = context.Options;
@@ -164,7 +164,8 @@ int PrepareBays(CommandContext& context, const EnvironmentMaker& makeEnvironment
 int Prepare(CommandContext& context, const EnvironmentMaker& makeEnvironment)
 {
     const CliOptions& options = context.Options;
-    if (options.Which == Command::Station && (!options.Bays.empty() || !options.BaysFile.empty())) {
+    if ((options.Which == Command::Station || options.Which == Command::Upgrade) &&
+        options.ServesBays()) {
         return PrepareBays(context, makeEnvironment);
     }
     std::optional<ReplayTarget> replay;

@@ -188,7 +188,7 @@ ParseResult ParseCommandLine(int argc, const char* const* argv, std::ostream& ou
         {AddDeviceCommand(app, options), Command::Device},
         {AddInfoCommand(app, options), Command::Info},
         {AddCheckCommand(app, options), Command::Check},
-        {AddUpgradeCommand(app, options, json), Command::Upgrade},
+        {AddUpgradeCommand(app, options, unsettled, json), Command::Upgrade},
         {AddStationCommand(app, options, unsettled, json), Command::Station},
         {AddExplainCommand(app, options), Command::Explain},
         {AddDoctorCommand(app), Command::Doctor},
@@ -223,7 +223,7 @@ ParseResult ParseCommandLine(int argc, const char* const* argv, std::ostream& ou
         }
         break;
     case Command::Upgrade:
-        if (!SettleUpgrade(options, err)) {
+        if (!SettleUpgrade(options, unsettled, err)) {
             return {std::nullopt, EXIT_USAGE};
         }
         break;

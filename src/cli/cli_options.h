@@ -56,22 +56,27 @@ struct CliOptions {
     std::optional<std::uint32_t> StopAfterMs;
     std::vector<LabPlug> LabPlugs;  // station --lab-plug: the lab's devices come and go
     bool LabBuiltIns = true;        // the lab holds its built-in devices (not a lab bay's)
-    // station --bay, --lab-bays: the bays, each probed as a segment of its own; --bays FILE
-    // adds those of the file, read before the bays open. Devices per lab bay (--lab-bays).
+    // station, upgrade --all: --bay, --lab-bays: the bays, each probed as a segment of its own;
+    // --bays FILE adds those of the file, read before the bays open. Devices per lab bay
+    // (--lab-bays).
     std::vector<BaySpec> Bays;
     std::string BaysFile;
     std::size_t LabBayDevices = 0;
-    std::string PushUrl;            // station --push: the shared database, pushed to meanwhile
+    bool CountsByBay = false;  // station --counts-by-bay: a status line per bay
+    std::string PushUrl;       // station --push: the shared database, pushed to meanwhile
     std::string ImagePath;
     bool AdmitEveryFrame = false;  // the socket filter passes up frames of any type and length
     std::string Topic;             // explain: an exit status or a message text
     std::string TracePath;         // --trace: every frame sent and received, as a pcap file
     std::string ReplayPath;        // --replay: the lab holds the device of this capture
     std::optional<MacAddress> ReplayDevice;  // --replay-device: which, when several answer in it
-    std::string InvokedAs;   // argv[0], for the privilege hint when the binary cannot be told
-    HistoryOptions History;  // upgrade and history: --history, --station, --operator
-    HistoryQuery Query;      // history: what to show, of which attempts
+    std::string InvokedAs;        // argv[0], for the privilege hint when the binary cannot be told
+    HistoryOptions History;       // upgrade and history: --history, --station, --operator
+    HistoryQuery Query;           // history: what to show, of which attempts
     SignatureOptions Signatures;  // upgrade, station, check, info: --key, --signature, ...
+
+    // Several bays, each an environment of its own.
+    bool ServesBays() const { return !Bays.empty() || !BaysFile.empty(); }
 
     // The upgrade of several devices at once (a single named device runs as it always has).
     bool SeveralDevices() const

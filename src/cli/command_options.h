@@ -36,13 +36,14 @@ CLI::App* AddCheckCommand(CLI::App& app, CliOptions& options);
 CLI::App* AddExplainCommand(CLI::App& app, CliOptions& options);
 CLI::App* AddDoctorCommand(CLI::App& app);
 // upgrade and station; json is the --json option, which their --events exclude.
-CLI::App* AddUpgradeCommand(CLI::App& app, CliOptions& options, CLI::Option& json);
+CLI::App* AddUpgradeCommand(CLI::App& app, CliOptions& options, UnsettledOptions& unsettled,
+                            CLI::Option& json);
 CLI::App* AddStationCommand(CLI::App& app, CliOptions& options, UnsettledOptions& unsettled,
                             CLI::Option& json);
 
-// After the parse: upgrade's devices each once under the name browse gives it; false, the
-// reason on err, when the command line names no device.
-bool SettleUpgrade(CliOptions& options, std::ostream& err);
+// After the parse: upgrade's devices each once under the name browse gives it, and its bays;
+// false, the reason on err, when the command line names no device or asks too many jobs.
+bool SettleUpgrade(CliOptions& options, const UnsettledOptions& unsettled, std::ostream& err);
 // After the parse: the station's times and the frame types it probes with.
 void SettleStation(CliOptions& options, const UnsettledOptions& unsettled, bool frameTypeGiven);
 

@@ -142,7 +142,7 @@ void EventStream::SetSignature(std::string state, std::optional<std::string> key
 
 EventWatcher::EventWatcher(DeviceRunWatcher& inner, EventStream* events,
                            const std::vector<std::string>& names)
-    : inner_(inner), events_(events), names_(names), ids_(names.size())
+    : inner_(inner), events_(events), names_(names), ids_(names.size()), bays_(names.size())
 {
     progress_.resize(names.size());
 }
@@ -160,8 +160,8 @@ ProgressDisplay& EventWatcher::ProgressFor(std::size_t device)
     }
     std::lock_guard lock(lock_);
     if (!progress_.at(device)) {
-        progress_[device] =
-            std::make_unique<EventProgress>(inner_.ProgressFor(device), events_, names_[device]);
+        progress_[device] = std::make_unique<EventProgress>(inner_.ProgressFor(device), events_,
+                                                            names_[device], bays_[device]);
     }
     return *progress_[device];
 }
@@ -172,10 +172,11 @@ void EventWatcher::RunStarts(std::size_t device, const std::string& name, const 
     {
         std::lock_guard lock(lock_);
         ids_.at(device) = id;
+        bays_.at(device) = bay;
     }
     inner_.RunStarts(device, name, bay);
     if (events_ != nullptr) {
-        events_->Started(names_[device], id);
+        events_->Started(names_[device], id, bay);
     }
 }
 

@@ -1,15 +1,15 @@
 #pragma once
 // --events: one JSON object per line on stdout, for scripts that follow an upgrade (or many)
 // as it goes. Every object carries "schema", "time" (UTC, ISO 8601, milliseconds), "device"
-// (with "bay" when the station serves several bays) and "event"; the kinds are discovered, skipped, started, progress and finished. Each line is
-// built whole and written with one call under one lock, then flushed, so lines from the runs of
-// several devices never interleave.
+// (with "bay" when the station serves several bays) and "event"; the kinds are discovered, skipped,
+// started, progress and finished. Each line is built whole and written with one call under one
+// lock, then flushed, so lines from the runs of several devices never interleave.
 
 #include <cstdint>
 #include <map>
 #include <memory>
-#include <optional>
 #include <mutex>
+#include <optional>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -115,6 +115,7 @@ private:
     std::vector<std::unique_ptr<EventProgress>> progress_;
     std::mutex lock_;
     std::vector<std::string> ids_;
+    std::vector<std::string> bays_;  // each run's bay, as it started
 };
 
 }  // namespace tarvik::cli

@@ -1,5 +1,6 @@
 #include "cli/station_console.h"
 
+#include <algorithm>
 #include <limits>
 
 #include "cli/device_board.h"
@@ -36,11 +37,13 @@ std::string FormatStationStatus(const StationTally& tally, std::uint32_t elapsed
 struct StationConsole::Attempt {
     Attempt(StationConsole& console, std::size_t index, std::string device, std::string bay);
 
-    std::string Device;  // as shown
+    std::string Device;  // as shown: its bay first
+    std::string Name;    // the device's alone, for its bay's slot
     std::string RecordId;
     std::unique_ptr<AttemptPort> Port;
     std::unique_ptr<AttemptProgress> Progress;
     std::unique_ptr<EventProgress> Events;
+    std::size_t Bay = 0;       // its index among the console's bays
     std::ostringstream Lines;  // the printer's plain lines, unused: the board draws the bar
     ProgressPrinter Printer;
     bool Running = true;
@@ -99,7 +102,7 @@ private:
 
 StationConsole::Attempt::Attempt(StationConsole& console, std::size_t index, std::string device,
                                  std::string bay)
-    : Device(BayAndDevice(bay, device)), RecordId(RandomUuid()),
+    : Device(BayAndDevice(bay, device)), Name(device), RecordId(RandomUuid()),
       Port(std::make_unique<AttemptPort>(console, index)),
       Progress(std::make_unique<AttemptProgress>(console, index)),
       Events(std::make_unique<EventProgress>(*Progress, console.events_, std::move(device),
@@ -110,8 +113,17 @@ StationConsole::Attempt::Attempt(StationConsole& console, std::size_t index, std
 
 StationConsole::StationConsole(std::ostream& err, bool terminal, Kernel& clock, std::size_t slots,
                                EventStream* events)
+    : StationConsole(err, terminal, clock, StationBoardShape{slots, {}, false}, events)
+{
+}
+
+StationConsole::StationConsole(std::ostream& err, bool terminal, Kernel& clock,
+                               StationBoardShape shape, EventStream* events)
     : err_(err), terminal_(terminal), clock_(clock), events_(events), start_(clock.GetTickCount()),
-      slots_(std::max<std::size_t>(slots, 1), NO_ATTEMPT)
+      slots_(shape.Bays.empty() ? std::max<std::size_t>(shape.Slots, 1) : shape.Bays.size(),
+             NO_ATTEMPT),
+      bays_(std::move(shape.Bays)), countsByBay_(shape.CountsByBay && !bays_.empty()),
+      bayTallies_(bays_.size() + 1)
 {
 }
 
@@ -124,8 +136,9 @@ void StationConsole::Arrived(const std::string& device, const std::string& bay,
         events_->Discovered(device, bay);
     }
     std::lock_guard lock(lock_);
-    Line(BayAndDevice(bay, device), std::string(cameBack ? "back, board code " : "arrived, board code ") +
-                     FormatField(descriptor, DescriptorField::BoardCode));
+    Line(BayAndDevice(bay, device),
+         std::string(cameBack ? "back, board code " : "arrived, board code ") +
+             FormatField(descriptor, DescriptorField::BoardCode));
 }
 
 void StationConsole::Skipped(const DeviceRunReport& report)
@@ -136,6 +149,7 @@ void StationConsole::Skipped(const DeviceRunReport& report)
     {
         std::lock_guard lock(lock_);
         ++tally_.Skipped;
+        ++bayTallies_[BayIndex(report.Bay)].Skipped;
         Line(BayAndDevice(report.Bay, report.DeviceName), "skipped: " + report.Result, true);
     }
     Progressed(true);
@@ -162,24 +176,15 @@ void StationConsole::RunStarts(std::size_t attempt, const std::string& device,
         auto& started = attempts_[attempt];
         started = std::make_unique<Attempt>(*this, attempt, device, bay);
         recordId = started->RecordId;
+        started->Bay = BayIndex(bay);
         ++tally_.InProgress;
-        // The slot of an attempt that ended, the one that ended first, or the first free one.
-        std::size_t chosen = NO_ATTEMPT;
-        for (std::size_t slot = 0; slot < slots_.size(); ++slot) {
-            const std::size_t shown = slots_[slot];
-            if (shown == NO_ATTEMPT) {
-                chosen = slot;
-                break;
-            }
-            if (!attempts_[shown]->Running && (chosen == NO_ATTEMPT || shown < slots_[chosen])) {
-                chosen = slot;
-            }
-        }
-        if (chosen != NO_ATTEMPT) {
+        ++bayTallies_[started->Bay].InProgress;
+        if (const std::size_t chosen = SlotFor(bay); chosen != NO_ATTEMPT) {
             // An attempt that ended is kept while its slot shows it, no longer: a station
-            // runs all day.
-            if (slots_[chosen] != NO_ATTEMPT) {
-                attempts_.erase(slots_[chosen]);
+            // runs all day. One still running (a bay's other device) is let go as it ends.
+            const std::size_t shown = slots_[chosen];
+            if (shown != NO_ATTEMPT && !attempts_.at(shown)->Running) {
+                attempts_.erase(shown);
             }
             slots_[chosen] = attempt;
         }
@@ -203,11 +208,16 @@ void StationConsole::RunEnds(std::size_t attempt, const DeviceRunReport& report)
         ended.Running = false;
         ended.LastWords = report.Result + " (" + Seconds(clock_.GetTickCount() - ended.Start) + ")";
         recordId = ended.RecordId;
-        --tally_.InProgress;
         const bool passed = report.Outcome == UpgradeOutcome::Finished && !report.Stopped;
-        ++(passed ? tally_.Passed : tally_.Failed);
+        for (StationTally* const tally : {&tally_, &bayTallies_[ended.Bay]}) {
+            --tally->InProgress;
+            ++(passed ? tally->Passed : tally->Failed);
+        }
         // A failure stays in sight on a terminal after its slot goes to the next device.
         Line(BayAndDevice(report.Bay, report.DeviceName), ended.LastWords, !passed);
+        if (std::find(slots_.begin(), slots_.end(), attempt) == slots_.end()) {
+            attempts_.erase(attempt);
+        }
     }
     if (events_ != nullptr) {
         events_->Ends(report, recordId);
@@ -224,6 +234,42 @@ StationTally StationConsole::Tally()
     return tally_;
 }
 
+std::vector<StationTally> StationConsole::BayTallies()
+{
+    std::lock_guard lock(lock_);
+    return {bayTallies_.begin(), bayTallies_.begin() + static_cast<std::ptrdiff_t>(bays_.size())};
+}
+
+std::size_t StationConsole::BayIndex(const std::string& bay) const
+{
+    return static_cast<std::size_t>(std::find(bays_.begin(), bays_.end(), bay) - bays_.begin());
+}
+
+std::size_t StationConsole::SlotFor(const std::string& bay) const
+{
+    if (!bays_.empty()) {
+        const std::size_t index = BayIndex(bay);
+        return index < slots_.size() ? index : NO_ATTEMPT;
+    }
+    // The slot of an attempt that ended, the one that ended first, or the first free one.
+    std::size_t chosen = NO_ATTEMPT;
+    for (std::size_t slot = 0; slot < slots_.size(); ++slot) {
+        const std::size_t shown = slots_[slot];
+        if (shown == NO_ATTEMPT) {
+            return slot;
+        }
+        if (!attempts_.at(shown)->Running && (chosen == NO_ATTEMPT || shown < slots_[chosen])) {
+            chosen = slot;
+        }
+    }
+    return chosen;
+}
+
+std::size_t StationConsole::BoardLines() const
+{
+    return slots_.size() + 1 + (countsByBay_ ? bays_.size() : 0);
+}
+
 void StationConsole::Line(const std::string& device, const std::string& text, bool onTerminal)
 {
     if (!terminal_) {
@@ -235,7 +281,7 @@ void StationConsole::Line(const std::string& device, const std::string& text, bo
     }
     // Above the board, which the next redraw puts back beneath it.
     if (drawn_) {
-        err_ << "\x1b[" << slots_.size() + 1 << 'A';
+        err_ << "\x1b[" << BoardLines() << 'A';
     }
     err_ << '\r' << device << ": " << text << "\x1b[J\n";
     if (drawn_) {
@@ -260,22 +306,29 @@ void StationConsole::Progressed(bool always)
 void StationConsole::Redraw()
 {
     if (drawn_) {
-        err_ << "\x1b[" << slots_.size() + 1 << 'A';
+        err_ << "\x1b[" << BoardLines() << 'A';
     }
     for (std::size_t slot = 0; slot < slots_.size(); ++slot) {
-        std::string line = "[" + std::to_string(slot + 1) + "] ";
+        std::string line = "[" + (bays_.empty() ? std::to_string(slot + 1) : bays_[slot]) + "] ";
         if (slots_[slot] == NO_ATTEMPT) {
             line += "waiting for a device";
         } else {
             const Attempt& shown = *attempts_.at(slots_[slot]);
             const std::string rest = shown.Running ? FormatBarLine(shown.Printer.Snapshot(), 20)
                                                    : shown.LastWords;
-            line += FormatBoardLine(shown.Device, rest);
+            line += FormatBoardLine(bays_.empty() ? shown.Device : shown.Name, rest);
         }
         err_ << '\r' << line << "\x1b[K\n";
     }
-    err_ << '\r' << FormatStationStatus(tally_, clock_.GetTickCount() - start_) << "\x1b[K\n"
-         << std::flush;
+    const std::uint32_t elapsed = clock_.GetTickCount() - start_;
+    err_ << '\r' << FormatStationStatus(tally_, elapsed) << "\x1b[K\n";
+    if (countsByBay_) {
+        for (std::size_t bay = 0; bay < bays_.size(); ++bay) {
+            err_ << '\r' << bays_[bay] << ": " << FormatStationStatus(bayTallies_[bay], elapsed)
+                 << "\x1b[K\n";
+        }
+    }
+    err_ << std::flush;
     drawn_ = true;
 }
 

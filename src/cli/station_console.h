@@ -35,6 +35,14 @@ struct StationTally {
 // station's time so far; "-" before a minute has gone by).
 std::string FormatStationStatus(const StationTally& tally, std::uint32_t elapsedMs);
 
+// The board's shape: with bays, a slot per bay (the bay's latest attempt in it); without, a
+// slot per job. countsByBay adds a status line per bay under the station's.
+struct StationBoardShape {
+    std::size_t Slots = 1;
+    std::vector<std::string> Bays;
+    bool CountsByBay = false;
+};
+
 class StationConsole final : public DeviceRunWatcher {
 public:
     using StartsHook = std::function<void(std::size_t attempt, const std::string& recordId)>;
@@ -45,19 +53,20 @@ public:
     // slots: the jobs, one board line each. events may be null.
     StationConsole(std::ostream& err, bool terminal, Kernel& clock, std::size_t slots,
                    EventStream* events);
+    StationConsole(std::ostream& err, bool terminal, Kernel& clock, StationBoardShape shape,
+                   EventStream* events);
     ~StationConsole() override;
 
     void OnRunStarts(StartsHook hook) { onStart_ = std::move(hook); }
     void OnRunEnds(EndsHook hook) { onEnd_ = std::move(hook); }
     void OnReadBack(ReadBackHook hook) { onReadBack_ = std::move(hook); }
 
-    void Arrived(const std::string& device, const std::string& bay, const ImageDescriptor& descriptor,
-                 bool cameBack) override;
+    void Arrived(const std::string& device, const std::string& bay,
+                 const ImageDescriptor& descriptor, bool cameBack) override;
     void Skipped(const DeviceRunReport& report) override;
     CommandPort& PortFor(std::size_t attempt) override;
     ProgressDisplay& ProgressFor(std::size_t attempt) override;
-    void RunStarts(std::size_t attempt, const std::string& device,
-                   const std::string& bay) override;
+    void RunStarts(std::size_t attempt, const std::string& device, const std::string& bay) override;
     void RunEnds(std::size_t attempt, const DeviceRunReport& report) override;
     // The read-back shows nothing: it only adds to the attempt's record.
     void ReadBack(std::size_t attempt, const DeviceRunReport& report) override
@@ -68,6 +77,8 @@ public:
     }
 
     StationTally Tally();
+    // Each bay's counts, in the order of the bays given.
+    std::vector<StationTally> BayTallies();
     // The last redraw, so that what follows starts below the board.
     void Finish();
 
@@ -80,6 +91,10 @@ private:
     void Line(const std::string& device, const std::string& text, bool onTerminal = false);
     void Progressed(bool always);
     void Redraw();
+    std::size_t BoardLines() const;
+    std::size_t BayIndex(const std::string& bay) const;  // Bays.size() for none
+    // The slot an attempt of the bay takes: its bay's, or the job slot free first.
+    std::size_t SlotFor(const std::string& bay) const;
 
     std::ostream& err_;
     const bool terminal_;
@@ -89,7 +104,10 @@ private:
     std::mutex lock_;
     std::map<std::size_t, std::unique_ptr<Attempt>> attempts_;
     std::vector<std::size_t> slots_;  // the attempt each slot shows, or SIZE_MAX for none
+    const std::vector<std::string> bays_;
+    const bool countsByBay_;
     StationTally tally_;
+    std::vector<StationTally> bayTallies_;
     bool drawn_ = false;
     std::uint32_t lastRedraw_ = 0;
     StartsHook onStart_;

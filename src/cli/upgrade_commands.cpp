@@ -101,7 +101,8 @@ int UpgradeOne(CommandContext& context)
         return status;
     }
     AttemptRecorder recorder(options, context.Io.Err, context.NoteLock, context.Utc);
-    if (!recorder.Open(context.InterfaceName(), context.Environment->State().Files, context.Trust)) {
+    if (!recorder.Open(context.InterfaceName(), context.Environment->State().Files,
+                       context.Trust)) {
         return EXIT_USAGE;
     }
     recorder.RunStarts(0);
@@ -207,44 +208,108 @@ bool FindDevices(CommandContext& context, std::vector<std::string>& names,
     return true;
 }
 
+// The devices of every bay that answer, each under its bay (bays[i] is the bay of names[i]).
+// False when the command ends here (its status in status): a bay whose discovery could not go
+// out, the user's stop, or no device in any bay.
+bool FindDevicesInBays(CommandContext& context, std::span<const StationBay> bays,
+                       std::vector<std::string>& names, std::vector<std::size_t>& deviceBays,
+                       int& status)
+{
+    std::vector<std::vector<std::string>> found;
+    const std::size_t failed = BrowseBays(bays, found);
+    if (failed < bays.size()) {
+        context.Port.ShowMessage(MSG_BROADCAST_ERROR);
+        if (!context.Options.Json) {
+            context.Io.Err << "tarvik-cli: in bay " << bays[failed].Name << " ("
+                           << bays[failed].Interface << ")\n";
+        }
+        status =
+            context.Fail(ExitStatusFor(InquiryOutcome::BroadcastError), context.Port.LastMessage());
+        return false;
+    }
+    if (context.Stopped()) {
+        status = context.Fail(EXIT_INTERRUPTED, TEXT_INTERRUPTED);
+        return false;
+    }
+    for (std::size_t bay = 0; bay < bays.size(); ++bay) {
+        names.insert(names.end(), found[bay].begin(), found[bay].end());
+        deviceBays.insert(deviceBays.end(), found[bay].size(), bay);
+    }
+    if (names.empty()) {
+        status = context.FailWithNote(EXIT_SOME_DEVICES_FAILED, "no device answered discovery");
+        return false;
+    }
+    return true;
+}
+
+// The bays a command serves, each on its environment: the first's is the context's own.
+std::vector<StationBay> BaysOf(CommandContext& context)
+{
+    std::vector<StationBay> bays;
+    for (std::size_t i = 0; i < context.Bays.size(); ++i) {
+        RunEnvironment& environment = i == 0 ? *context.Environment : *context.OtherBays[i - 1];
+        bays.push_back({context.Bays[i].Name, context.Bays[i].Interface, environment});
+    }
+    return bays;
+}
+
 // Upgrades every named device (or with --all every device that answers) at once, over the one
 // adapter the start-up opened.
 int UpgradeSeveral(CommandContext& context)
 {
     const CliOptions& options = context.Options;
     RunState& run = context.Environment->State();
+    const std::vector<StationBay> bays = BaysOf(context);
+    for (const StationBay& bay : bays) {
+        bay.Environment.State().FrameVariant =
+            options.FrameType.value_or(FrameVariantKind::Untyped);
+    }
     run.FrameVariant = options.FrameType.value_or(FrameVariantKind::Untyped);
     std::vector<std::string> names;
+    std::vector<std::size_t> deviceBays;
     std::vector<DeviceRunReport> missing;
-    if (int status = EXIT_SUCCESS_STATUS; !FindDevices(context, names, missing, status)) {
+    if (int status = EXIT_SUCCESS_STATUS;
+        bays.empty() ? !FindDevices(context, names, missing, status)
+                     : !FindDevicesInBays(context, bays, names, deviceBays, status)) {
         return status;
     }
     AttemptRecorder recorder(options, context.Io.Err, context.NoteLock, context.Utc);
     if (!recorder.Open(context.InterfaceName(), run.Files, context.Trust)) {
         return EXIT_USAGE;
     }
-    context.Verbose(std::to_string(names.size()) + " device(s), " +
-                    std::string(FrameVariantName(run.FrameVariant)) + " frames, pace " +
+    context.Verbose(std::to_string(names.size()) + " device(s)" +
+                    (bays.empty() ? std::string()
+                                  : " in " + std::to_string(bays.size()) + " bays") +
+                    ", " + std::string(FrameVariantName(run.FrameVariant)) + " frames, pace " +
                     std::to_string(options.PaceMs) + " ms");
 
+    // A device in a bay is shown by its bay and name: the same name may be in every bay.
+    std::vector<std::string> shown;
+    for (std::size_t i = 0; i < names.size(); ++i) {
+        shown.push_back(deviceBays.empty() ? names[i]
+                                           : BayAndDevice(bays[deviceBays[i]].Name, names[i]));
+    }
     std::unique_ptr<EventStream> events = OpenEvents(context);
     if (events && options.All) {
-        for (const std::string& name : names) {
-            events->Discovered(name);
+        for (std::size_t i = 0; i < names.size(); ++i) {
+            events->Discovered(names[i],
+                               deviceBays.empty() ? std::string() : bays[deviceBays[i]].Name);
         }
     }
     DeviceBoard board(context.Io.Err, context.ProgressOnTerminal(), !options.Json,
-                      context.Environment->Clock(), names);
+                      context.Environment->Clock(), shown);
     EventWatcher watcher(board, events.get(), names);
     RecordingWatcher recording(watcher, recorder);
     SeveralDevicesRequest request;
     request.DeviceNames = names;
     request.ImagePath = options.ImagePath;
-    request.Jobs = options.Jobs == 0 ? MAX_JOBS : options.Jobs;
+    request.DeviceBays = deviceBays;
+    request.Jobs = options.Jobs != 0 ? options.Jobs : bays.empty() ? MAX_JOBS : MAX_STATION_JOBS;
     request.SkipOtherBoards = options.All;
     request.ReadBack = options.ReadBack;
     std::vector<DeviceRunReport> reports =
-        UpgradeSeveralDevices(*context.Environment, request, recording, context.Stop);
+        bays.empty() ? UpgradeSeveralDevices(*context.Environment, request, recording, context.Stop)
+                     : UpgradeSeveralDevices(bays, request, recording, context.Stop);
     board.Finish();
     const bool upgraded = EveryDeviceUpgraded(reports) && missing.empty();
     reports.insert(reports.end(), missing.begin(), missing.end());
@@ -258,18 +323,39 @@ int UpgradeSeveral(CommandContext& context)
     return PrintEnding(context, ending);
 }
 
-// The station's ending: the summary of what it did.
-UpgradeEnding StationEnding(const StationSummary& summary, const StationTally& tally,
+Json TallyJson(const StationTally& tally)
+{
+    return Json{{"passed", tally.Passed}, {"failed", tally.Failed}, {"skipped", tally.Skipped}};
+}
+
+// The station's ending: the summary of what it did, and with bays each bay's counts (in the
+// JSON always, in the text when asked for).
+UpgradeEnding StationEnding(const StationSummary& summary, StationConsole& console,
+                            const std::vector<BaySpec>& bays, bool countsByBay,
                             std::uint32_t elapsedMs)
 {
+    const StationTally tally = console.Tally();
+    const std::vector<StationTally> bayTallies = console.BayTallies();
     UpgradeEnding ending;
     ending.Status = tally.Failed == 0 ? EXIT_SUCCESS_STATUS : EXIT_SOME_DEVICES_FAILED;
-    ending.JsonLines.push_back(Json{{"passed", tally.Passed},
-                                    {"failed", tally.Failed},
-                                    {"skipped", tally.Skipped},
-                                    {"attempts", summary.Attempts.size()},
-                                    {"ElapsedMs", elapsedMs}});
-    const std::string status = "station: " + FormatStationStatus(tally, elapsedMs) + "\n";
+    Json total = TallyJson(tally);
+    total["attempts"] = summary.Attempts.size();
+    total["ElapsedMs"] = elapsedMs;
+    std::string status = "station: " + FormatStationStatus(tally, elapsedMs) + "\n";
+    if (!bays.empty()) {
+        Json perBay = Json::array();
+        for (std::size_t i = 0; i < bays.size(); ++i) {
+            Json bay = TallyJson(bayTallies[i]);
+            bay["bay"] = JsonText(bays[i].Name);
+            perBay.push_back(std::move(bay));
+            if (countsByBay) {
+                status += bays[i].Name + ": " + FormatStationStatus(bayTallies[i], elapsedMs) +
+                          "\n";
+            }
+        }
+        total["bays"] = std::move(perBay);
+    }
+    ending.JsonLines.push_back(std::move(total));
     std::vector<DeviceRunReport> reports = summary.Attempts;
     reports.insert(reports.end(), summary.Skips.begin(), summary.Skips.end());
     ending.Text = (reports.empty() ? std::string() : SummaryTable(reports)) + status;
@@ -296,7 +382,8 @@ int RunStationCommand(CommandContext& context)
         return status;
     }
     AttemptRecorder recorder(options, context.Io.Err, context.NoteLock, context.Utc);
-    if (!recorder.Open(context.InterfaceName(), context.Environment->State().Files, context.Trust)) {
+    if (!recorder.Open(context.InterfaceName(), context.Environment->State().Files,
+                       context.Trust)) {
         return EXIT_USAGE;
     }
     std::unique_ptr<EventStream> events = OpenEvents(context);
@@ -313,7 +400,12 @@ int RunStationCommand(CommandContext& context)
             return context.FailWithNote(EXIT_USAGE, "cannot push the history: " + error);
         }
     }
-    StationConsole console(context.Io.Err, context.ProgressOnTerminal(), clock, jobs, events.get());
+    StationBoardShape shape{jobs, {}, options.CountsByBay};
+    for (const BaySpec& bay : context.Bays) {
+        shape.Bays.push_back(bay.Name);
+    }
+    StationConsole console(context.Io.Err, context.ProgressOnTerminal(), clock, std::move(shape),
+                           events.get());
     if (recorder.Recording()) {
         console.OnRunStarts([&recorder](std::size_t attempt, const std::string&) {
             recorder.RunStarts(attempt);
@@ -353,11 +445,7 @@ int RunStationCommand(CommandContext& context)
     if (context.Bays.empty()) {
         summary = RunStation(*context.Environment, request, console, context.Stop);
     } else {
-        std::vector<StationBay> bays;
-        for (std::size_t i = 0; i < context.Bays.size(); ++i) {
-            RunEnvironment& environment = i == 0 ? *context.Environment : *context.OtherBays[i - 1];
-            bays.push_back({context.Bays[i].Name, context.Bays[i].Interface, environment});
-        }
+        const std::vector<StationBay> bays = BaysOf(context);
         context.Verbose("station: " + std::to_string(bays.size()) + " bays");
         summary = RunStationBays(bays, request, console, context.Stop);
     }
@@ -371,8 +459,8 @@ int RunStationCommand(CommandContext& context)
         return context.Fail(ExitStatusFor(InquiryOutcome::BroadcastError),
                             RowOf(InquiryOutcome::BroadcastError).Text);
     }
-    return PrintEnding(context,
-                       StationEnding(summary, console.Tally(), clock.GetTickCount() - start));
+    return PrintEnding(context, StationEnding(summary, console, context.Bays, options.CountsByBay,
+                                              clock.GetTickCount() - start));
 }
 
 }  // namespace tarvik::cli

@@ -21,9 +21,59 @@ std::string ReadBackHelp()
            "reset is the last frame the device gets";
 }
 
+// --bay, --bays and --lab-bays, for the commands that serve several bays at once.
+struct BayOptions {
+    CLI::Option* Bay;
+    CLI::Option* File;
+    CLI::Option* Lab;
+};
+
+BayOptions AddBayOptions(CLI::App& app, CLI::App& command, CliOptions& options,
+                         UnsettledOptions& unsettled)
+{
+    CLI::Option* bay =
+        command
+            .add_option("--bay", unsettled.Bays,
+                        "A bay of the fixture: its NAME and the interface it is on (IFACE, or "
+                        "IFACE.VID for VLAN VID on a trunk). Each bay is probed as a segment of "
+                        "its own, and a device is known by its bay and address. Repeatable")
+            ->type_name("NAME=IFACE[.VID]")
+            ->check(CLI::Validator(
+                [](std::string& text) {
+        std::string error;
+        return ParseBay(text, error) ? std::string() : error;
+                },
+                "", "bay"))
+            ->excludes(app.get_option("--lab"))
+            ->excludes(app.get_option("--interface"));
+    CLI::Option* file =
+        command
+            .add_option("--bays", options.BaysFile,
+                        "The bays from FILE, one per line: NAME IFACE [VID] (# starts a comment)")
+            ->type_name("FILE")
+            ->excludes(bay)
+            ->excludes(app.get_option("--lab"))
+            ->excludes(app.get_option("--interface"));
+    CLI::Option* lab =
+        command
+            .add_option("--lab-bays", unsettled.LabBays,
+                        "With --lab: BAYS bays (bay1, bay2, ...) of DEVICES devices each, every "
+                        "bay's devices with the same addresses as the others'")
+            ->type_name("BAYSxDEVICES")
+            ->check(CLI::Validator(
+                [](std::string& text) {
+        std::string error;
+        return ParseLabBays(text, error) ? std::string() : error;
+                },
+                "", "lab bays"))
+            ->needs(app.get_option("--lab"));
+    return {bay, file, lab};
+}
+
 }  // namespace
 
-CLI::App* AddUpgradeCommand(CLI::App& app, CliOptions& options, CLI::Option& json)
+CLI::App* AddUpgradeCommand(CLI::App& app, CliOptions& options, UnsettledOptions& unsettled,
+                            CLI::Option& json)
 {
     CLI::App* upgrade =
         app.add_subcommand("upgrade", "Load an image into a device, or into several at once");
@@ -39,8 +89,9 @@ CLI::App* AddUpgradeCommand(CLI::App& app, CliOptions& options, CLI::Option& jso
     upgrade
         ->add_option("--jobs", options.Jobs,
                      "With several devices: at most N upgrades at once (default: all, up to " +
-                         std::to_string(MAX_JOBS) + ")")
-        ->check(CLI::Range(std::size_t{1}, MAX_JOBS));
+                         std::to_string(MAX_JOBS) + " on one interface and " +
+                         std::to_string(MAX_STATION_JOBS) + " over bays)")
+        ->check(CLI::Range(std::size_t{1}, MAX_STATION_JOBS));
     upgrade
         ->add_option("--record", options.RecordPath,
                      "Append one JSON line per device to FILE: times, interface, device, its "
@@ -52,6 +103,11 @@ CLI::App* AddUpgradeCommand(CLI::App& app, CliOptions& options, CLI::Option& jso
                    "skipped, started, progress, finished (stdout then holds only events)")
         ->excludes(&json);
     upgrade->add_flag("--read-back", options.ReadBack, ReadBackHelp());
+    // Every device of every bay: the bays are searched, not named.
+    const BayOptions bays = AddBayOptions(app, *upgrade, options, unsettled);
+    for (CLI::Option* const bay : {bays.Bay, bays.File, bays.Lab}) {
+        bay->needs(all);
+    }
     AddSignatureOptions(*upgrade, options.Signatures);
     AddHistoryOptions(*upgrade, options.History);
     return upgrade;
@@ -102,41 +158,10 @@ CLI::App* AddStationCommand(CLI::App& app, CliOptions& options, UnsettledOptions
                      "lab's is a new device that fits the sample image. Repeatable")
         ->type_name("NAME@SECONDS[-SECONDS]")
         ->needs(app.get_option("--lab"));
-    CLI::Option* bay =
-        station
-            ->add_option("--bay", unsettled.Bays,
-                         "A bay of the fixture: its NAME and the interface it is on (IFACE, or "
-                         "IFACE.VID for VLAN VID on a trunk). Each bay is probed as a segment of "
-                         "its own, and a device is known by its bay and address. Repeatable")
-            ->type_name("NAME=IFACE[.VID]")
-            ->check(CLI::Validator(
-                [](std::string& text) {
-                    std::string error;
-                    return ParseBay(text, error) ? std::string() : error;
-                },
-                "", "bay"))
-            ->excludes(app.get_option("--lab"))
-            ->excludes(app.get_option("--interface"));
-    station
-        ->add_option("--bays", options.BaysFile,
-                     "The bays from FILE, one per line: NAME IFACE [VID] (# starts a comment)")
-        ->type_name("FILE")
-        ->excludes(bay)
-        ->excludes(app.get_option("--lab"))
-        ->excludes(app.get_option("--interface"));
-    station
-        ->add_option("--lab-bays", unsettled.LabBays,
-                     "With --lab: BAYS bays (bay1, bay2, ...) of DEVICES devices each, every "
-                     "bay's devices with the same addresses as the others'")
-        ->type_name("BAYSxDEVICES")
-        ->check(CLI::Validator(
-            [](std::string& text) {
-                std::string error;
-                return ParseLabBays(text, error) ? std::string() : error;
-            },
-            "", "lab bays"))
-        ->needs(app.get_option("--lab"))
-        ->excludes("--lab-plug");
+    AddBayOptions(app, *station, options, unsettled).Lab->excludes("--lab-plug");
+    station->add_flag("--counts-by-bay", options.CountsByBay,
+                      "With bays: under the status line, a line of counts per bay (passed, "
+                      "failed, skipped, in progress), and the same at the end");
     AddSignatureOptions(*station, options.Signatures);
     AddHistoryOptions(*station, options.History);
     station
@@ -148,10 +173,35 @@ CLI::App* AddStationCommand(CLI::App& app, CliOptions& options, UnsettledOptions
     return station;
 }
 
-bool SettleUpgrade(CliOptions& options, std::ostream& err)
+namespace {
+
+// The bays of --bay and --lab-bays (--bays FILE is read as the bays open).
+void SettleBays(CliOptions& options, const UnsettledOptions& unsettled)
+{
+    std::string error;
+    for (const std::string& text : unsettled.Bays) {
+        options.Bays.push_back(*ParseBay(text, error));  // checked as it was read
+    }
+    if (!unsettled.LabBays.empty()) {
+        const LabBays lab = *ParseLabBays(unsettled.LabBays, error);
+        for (std::size_t i = 1; i <= lab.Bays; ++i) {
+            options.Bays.push_back({"bay" + std::to_string(i), "lab0"});
+        }
+        options.LabBayDevices = lab.DevicesPerBay;
+    }
+}
+
+}  // namespace
+
+bool SettleUpgrade(CliOptions& options, const UnsettledOptions& unsettled, std::ostream& err)
 {
     if (options.DeviceNames.empty() && !options.All) {
         err << "upgrade: name a device (or several), or give --all\n";
+        return false;
+    }
+    SettleBays(options, unsettled);
+    if (!options.ServesBays() && options.Jobs > MAX_JOBS) {
+        err << "upgrade: --jobs is at most " << MAX_JOBS << " on one interface\n";
         return false;
     }
     // Each device once, by the name browse gives it: one run per device.
@@ -176,17 +226,7 @@ bool SettleUpgrade(CliOptions& options, std::ostream& err)
 
 void SettleStation(CliOptions& options, const UnsettledOptions& unsettled, bool frameTypeGiven)
 {
-    std::string error;
-    for (const std::string& text : unsettled.Bays) {
-        options.Bays.push_back(*ParseBay(text, error));  // checked as it was read
-    }
-    if (!unsettled.LabBays.empty()) {
-        const LabBays lab = *ParseLabBays(unsettled.LabBays, error);
-        for (std::size_t i = 1; i <= lab.Bays; ++i) {
-            options.Bays.push_back({"bay" + std::to_string(i), "lab0"});
-        }
-        options.LabBayDevices = lab.DevicesPerBay;
-    }
+    SettleBays(options, unsettled);
     options.ProbeIntervalMs = static_cast<std::uint32_t>(unsettled.ProbeSeconds * 1000 + 0.5);
     if (unsettled.StopAfter != nullptr && unsettled.StopAfter->count() > 0) {
         options.StopAfterMs = static_cast<std::uint32_t>(unsettled.StopAfterSeconds * 1000 + 0.5);

@@ -3,10 +3,10 @@
 #include "commands/outcomes.h"
 #include "commands/startup.h"
 #include "lab/lab_setup.h"
-#include "platform/host/machine.h"
 #include "platform/capture/pcap_driver.h"
 #include "platform/capture/pcap_trace.h"
 #include "platform/capture/vlan_tagging.h"
+#include "platform/host/machine.h"
 #include "protocol/frame.h"
 #include "protocol/upgrade_link.h"
 
@@ -79,11 +79,9 @@ DeviceRun::~DeviceRun()
     binding_.reset();
 }
 
-std::unique_ptr<RunEnvironment> RunEnvironment::Make(SegmentKind kind, StopRequested stop,
-                                                     RunSharing sharing,
-                                                     std::optional<ReplayTarget> replay,
-                                                     const std::vector<LabPlug>& plugs,
-                                                     bool labBuiltIns)
+std::unique_ptr<RunEnvironment> RunEnvironment::Make(
+    SegmentKind kind, StopRequested stop, RunSharing sharing, std::optional<ReplayTarget> replay,
+    const std::vector<LabPlug>& plugs, bool labBuiltIns)
 {
     auto owned = std::make_unique<Owned>();
     PacketDriver* driver = nullptr;
@@ -237,8 +235,7 @@ std::unique_ptr<DeviceRun> RunEnvironment::OpenDeviceRun(const MacAddress& devic
         result = DISCOVERY_OPEN_ADAPTER_FAILED;
         return nullptr;
     }
-    auto run =
-        std::make_unique<DeviceRun>(parts_.Clock, fanOut_->ForDevice(device), files_, stop_);
+    auto run = std::make_unique<DeviceRun>(parts_.Clock, fanOut_->ForDevice(device), files_, stop_);
     run->AdapterBinding().SetSendPause(binding_->SendPause());
     run->AdapterBinding().SetTrace(trace_.get());
     run->State().FrameVariant = variant.value_or(run_->FrameVariant);
@@ -279,7 +276,7 @@ bool RunEnvironment::Settle()
 }
 
 void RunEnvironment::RunAllTogether(std::span<RunEnvironment* const> environments,
-                                    std::span<const std::function<void()>> tasks)
+                                    std::span<const std::function<void()>> tasks, std::size_t limit)
 {
     if (environments.empty()) {
         return;
@@ -290,7 +287,7 @@ void RunEnvironment::RunAllTogether(std::span<RunEnvironment* const> environment
             fanOuts.push_back(environment->fanOut_.get());
         }
     }
-    FanOutDriver::RunTogether(environments.front()->Clock(), fanOuts, tasks, 0);
+    FanOutDriver::RunTogether(environments.front()->Clock(), fanOuts, tasks, limit);
 }
 
 int RunEnvironment::ListAdapters(CommandPort& port, AdapterList& list)

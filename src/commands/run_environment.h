@@ -21,11 +21,11 @@
 #include "lab/replay_target.h"
 #include "netio/binding.h"
 #include "netio/fan_out_driver.h"
+#include "platform/capture/frame_trace.h"
 #include "platform/files/file_system.h"
 #include "platform/files/pinned_files.h"
-#include "platform/capture/frame_trace.h"
-#include "platform/kernel/kernel.h"
 #include "platform/host/os_version.h"
+#include "platform/kernel/kernel.h"
 #include "platform/registry/registry.h"
 #include "protocol/run_state.h"
 
@@ -129,7 +129,7 @@ public:
     // The same for several environments made for RunSharing::SeveralRuns (a station's bays),
     // on the first one's clock: every environment's frames are handed to its runs meanwhile.
     static void RunAllTogether(std::span<RunEnvironment* const> environments,
-                               std::span<const std::function<void()>> tasks);
+                               std::span<const std::function<void()>> tasks, std::size_t limit = 0);
 
     // Lists the adapters the start-up sequence could choose and hands them to the access's
     // OpenEarly (on a real interface: their captures opened, then every capability given up),
@@ -143,8 +143,7 @@ public:
     // An image whose signature was verified: every run of the environment, now and to come,
     // reads the bytes that were verified for path, and checks each device against what the
     // signature lists.
-    void UseVerifiedImage(const std::string& path,
-                          std::shared_ptr<const HeldBytes> bytes,
+    void UseVerifiedImage(const std::string& path, std::shared_ptr<const HeldBytes> bytes,
                           std::shared_ptr<const SignedUse> use);
     // The program that lives on after one upgrade: path reads from the disk again, and no
     // signed list is checked until an image is verified anew.

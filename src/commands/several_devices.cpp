@@ -1,6 +1,7 @@
 #include "commands/several_devices.h"
 
 #include <algorithm>
+#include <array>
 
 #include "commands/outcomes.h"
 #include "netio/adapter_discovery.h"
@@ -90,23 +91,6 @@ DeviceRunReport UpgradeOnSharedAdapter(RunEnvironment& environment,
     return report;
 }
 
-namespace {
-
-DeviceRunReport UpgradeOneDevice(RunEnvironment& environment, const SeveralDevicesRequest& request,
-                                 std::size_t index, DeviceRunWatcher& watcher,
-                                 const StopRequested& stop)
-{
-    const DeviceUpgradeRequest upgrade{request.DeviceNames[index], request.ImagePath,
-                                       request.SkipOtherBoards, request.ReadBack};
-    const DeviceRunEndings endings{
-        [&watcher, index](const DeviceRunReport& report) { watcher.RunEnds(index, report); },
-        [&watcher, index](const DeviceRunReport& report) { watcher.ReadBack(index, report); }};
-    return UpgradeOnSharedAdapter(environment, upgrade, watcher.PortFor(index),
-                                  watcher.ProgressFor(index), stop, endings);
-}
-
-}  // namespace
-
 bool BrowseSharedSegment(RunEnvironment& environment, CommandPort& port,
                          std::vector<std::string>& names)
 {
@@ -118,26 +102,94 @@ bool BrowseSharedSegment(RunEnvironment& environment, CommandPort& port,
     return browsed;
 }
 
+namespace {
+
+// Discovery's failure is told by the caller, naming the bay.
+class QuietPort final : public CommandPort {
+public:
+    void ShowMessage(std::string_view) override {}
+    void BeginWaitCursor() override {}
+    void EndWaitCursor() override {}
+};
+
+std::vector<RunEnvironment*> EnvironmentsOf(std::span<const StationBay> bays)
+{
+    std::vector<RunEnvironment*> environments;
+    for (const StationBay& bay : bays) {
+        environments.push_back(&bay.Environment);
+    }
+    return environments;
+}
+
+}  // namespace
+
+std::size_t BrowseBays(std::span<const StationBay> bays,
+                       std::vector<std::vector<std::string>>& names)
+{
+    names.assign(bays.size(), {});
+    std::vector<char> browsed(bays.size(), 0);
+    std::vector<std::function<void()>> tasks;
+    for (std::size_t i = 0; i < bays.size(); ++i) {
+        tasks.emplace_back([&, i] {
+            QuietPort quiet;
+            browsed[i] = BrowseTargets(bays[i].Environment.State(), quiet, names[i]) ? 1 : 0;
+        });
+    }
+    RunEnvironment::RunAllTogether(EnvironmentsOf(bays), tasks);
+    return static_cast<std::size_t>(std::find(browsed.begin(), browsed.end(), 0) - browsed.begin());
+}
+
 std::vector<DeviceRunReport> UpgradeSeveralDevices(RunEnvironment& environment,
                                                    const SeveralDevicesRequest& request,
                                                    DeviceRunWatcher& watcher,
                                                    const StopRequested& stop)
 {
-    std::vector<DeviceRunReport> reports(request.DeviceNames.size());
-    std::vector<MacAddress> devices;
-    for (const std::string& name : request.DeviceNames) {
-        devices.push_back(ParseDeviceName(name));
+    const std::array<StationBay, 1> bay{StationBay{{}, {}, environment}};
+    return UpgradeSeveralDevices(bay, request, watcher, stop);
+}
+
+std::vector<DeviceRunReport> UpgradeSeveralDevices(std::span<const StationBay> bays,
+                                                   const SeveralDevicesRequest& request,
+                                                   DeviceRunWatcher& watcher,
+                                                   const StopRequested& stop)
+{
+    const std::size_t count = request.DeviceNames.size();
+    const auto bayOf = [&](std::size_t device) -> const StationBay& {
+        return bays[request.DeviceBays.empty() ? 0 : request.DeviceBays[device]];
+    };
+    // Each bay's adapter passes its own devices' frames, and no other's.
+    std::vector<std::vector<MacAddress>> devices(bays.size());
+    for (std::size_t i = 0; i < count; ++i) {
+        devices[static_cast<std::size_t>(&bayOf(i) - bays.data())].push_back(
+            ParseDeviceName(request.DeviceNames[i]));
     }
-    environment.ExpectDevices(devices);
+    for (std::size_t b = 0; b < bays.size(); ++b) {
+        bays[b].Environment.ExpectDevices(devices[b]);
+    }
+    std::vector<DeviceRunReport> reports(count);
     std::vector<std::function<void()>> tasks;
-    for (std::size_t i = 0; i < request.DeviceNames.size(); ++i) {
+    for (std::size_t i = 0; i < count; ++i) {
         tasks.emplace_back([&, i] {
-            watcher.RunStarts(i, request.DeviceNames[i], {});
-            reports[i] = UpgradeOneDevice(environment, request, i, watcher, stop);
+            const StationBay& bay = bayOf(i);
+            watcher.RunStarts(i, request.DeviceNames[i], bay.Name);
+            const DeviceUpgradeRequest upgrade{request.DeviceNames[i], request.ImagePath,
+                                               request.SkipOtherBoards, request.ReadBack};
+            const auto inBay = [&bay](DeviceRunReport report) {
+                report.Bay = bay.Name;
+                report.Interface = bay.Interface;
+                return report;
+            };
+            const DeviceRunEndings endings{
+                [&, i](const DeviceRunReport& report) { watcher.RunEnds(i, inBay(report)); },
+                [&, i](const DeviceRunReport& report) { watcher.ReadBack(i, inBay(report)); }};
+            reports[i] = inBay(UpgradeOnSharedAdapter(bay.Environment, upgrade, watcher.PortFor(i),
+                                                      watcher.ProgressFor(i), stop, endings));
         });
     }
-    environment.RunAll(tasks, request.Jobs);
-    environment.ExpectDevices({});
+    RunEnvironment::RunAllTogether(EnvironmentsOf(bays), tasks, request.Jobs);
+    for (const StationBay& bay : bays) {
+        bay.Environment.ExpectDevices({});
+    }
     return reports;
 }
 

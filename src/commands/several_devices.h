@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <functional>
 #include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -126,12 +127,23 @@ public:
     virtual void Skipped(const DeviceRunReport& /*report*/) {}
 };
 
+// A bay: one segment (an interface, or a VLAN on a trunk) of a station or a batch that serves
+// several, with an environment of its own made for RunSharing::SeveralRuns and started.
+struct StationBay {
+    std::string Name;       // as the board, the records and the events show it
+    std::string Interface;  // the adapter it was opened on ("eth1", "eth0.12", "lab0")
+    RunEnvironment& Environment;
+};
+
 struct SeveralDevicesRequest {
     std::vector<std::string> DeviceNames;
     std::string ImagePath;
     std::size_t Jobs = 0;          // at most this many runs at once; 0: all
     bool SkipOtherBoards = false;  // a board-code mismatch is a skip, not a failure
     bool ReadBack = false;         // each device's descriptor read again after its reset
+    // Over several bays: the bay (its index among the bays given) of each name, in the names'
+    // order. Empty: every name is in the first bay.
+    std::vector<std::size_t> DeviceBays = {};
 };
 
 // Browse on an environment made for RunSharing::SeveralRuns: the same flow, with the frames
@@ -139,9 +151,21 @@ struct SeveralDevicesRequest {
 bool BrowseSharedSegment(RunEnvironment& environment, CommandPort& port,
                          std::vector<std::string>& names);
 
+// Browse in every bay at once, each on its own segment: names[i] gets bay i's devices. Returns
+// the index of the first bay whose discovery could not be broadcast (its names empty), or
+// bays.size() when every bay's went out. Shows no message.
+std::size_t BrowseBays(std::span<const StationBay> bays,
+                       std::vector<std::vector<std::string>>& names);
+
 // Upgrades every named device; the environment was made for RunSharing::SeveralRuns and
 // started. Returns one report per name, in the order of the names.
 std::vector<DeviceRunReport> UpgradeSeveralDevices(RunEnvironment& environment,
+                                                   const SeveralDevicesRequest& request,
+                                                   DeviceRunWatcher& watcher,
+                                                   const StopRequested& stop);
+// The same over several bays, each device in the bay request.DeviceBays gives it: every report
+// and every watcher call names its bay, and request.Jobs caps the runs over all bays together.
+std::vector<DeviceRunReport> UpgradeSeveralDevices(std::span<const StationBay> bays,
                                                    const SeveralDevicesRequest& request,
                                                    DeviceRunWatcher& watcher,
                                                    const StopRequested& stop);

@@ -99,14 +99,6 @@ struct StationSummary {
 StationSummary RunStation(RunEnvironment& environment, const StationRequest& request,
                           DeviceRunWatcher& watcher, const StopRequested& stop);
 
-// A bay: one segment of the station (an interface, or a VLAN on a trunk), with an environment
-// of its own made for RunSharing::SeveralRuns and started.
-struct StationBay {
-    std::string Name;       // as the board, the records and the events show it
-    std::string Interface;  // the adapter it was opened on ("eth1", "eth0.12", "lab0")
-    RunEnvironment& Environment;
-};
-
 // The station over several bays at once, each probed as its own segment: a device is known
 // by its bay and its address (the same address in two bays is two devices, each flashed once),
 // every report names its bay, and request.Jobs caps the transfers in flight over all bays

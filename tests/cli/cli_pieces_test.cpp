@@ -357,6 +357,48 @@ TEST(StationConsoleTest, OffATerminalEachEventIsALineAndTheTallyFollows)
     EXPECT_EQ(tally.InProgress, 0u);
 }
 
+// With bays the board has a slot per bay, named by it, showing the bay's latest device (the
+// same address in two bays is two slots); on request a line of counts per bay follows the
+// status line, and a bay's second device still running when the first ends is counted there.
+TEST(StationConsoleTest, OnATerminalEachBayHasItsSlotAndItsCountsOnRequest)
+{
+    SimKernel clock;
+    std::ostringstream err;
+    StationConsole console(err, true, clock, StationBoardShape{8, {"left", "right"}, true},
+                           nullptr);
+    DeviceRunReport passed;
+    passed.DeviceName = "QV000001";
+    passed.Bay = "left";
+    passed.Outcome = UpgradeOutcome::Finished;
+    passed.Result = "Upgrade Finish";
+    console.RunStarts(0, "QV000001", "left");
+    console.RunStarts(1, "QV000001", "right");
+    console.RunStarts(2, "QV000002", "left");
+    console.RunEnds(0, passed);
+    err.str("");
+    console.Finish();
+
+    std::vector<std::string> lines;
+    std::istringstream in(err.str());
+    for (std::string line; std::getline(in, line);) {
+        lines.push_back(line);
+    }
+    ASSERT_EQ(lines.size(), 5u) << err.str();
+    EXPECT_NE(lines[0].find("[left] QV000002"), std::string::npos) << lines[0];
+    EXPECT_NE(lines[1].find("[right] QV000001"), std::string::npos) << lines[1];
+    EXPECT_NE(lines[2].find("passed 1, failed 0, skipped 0, in progress 2"), std::string::npos);
+    EXPECT_NE(lines[3].find("left: passed 1, failed 0, skipped 0, in progress 1"),
+              std::string::npos)
+        << lines[3];
+    EXPECT_NE(lines[4].find("right: passed 0, failed 0, skipped 0, in progress 1"),
+              std::string::npos)
+        << lines[4];
+    const std::vector<StationTally> bays = console.BayTallies();
+    ASSERT_EQ(bays.size(), 2u);
+    EXPECT_EQ(bays[0].Passed, 1u);
+    EXPECT_EQ(bays[1].InProgress, 1u);
+}
+
 TEST(JsonOutputTest, DescriptorFieldsInRowOrderWithTheirDisplayForms)
 {
     const Json json = DescriptorJson(SampleDescriptor(), "DeviceName", "QV1A2B3C");
