@@ -36,10 +36,24 @@
 #   e2e_on_exit "SHELL COMMAND"         extra clean-up, run before the namespaces go
 #   e2e_pass [TEXT] / e2e_fail TEXT / e2e_skip TEXT   end with 0 / 1 / 77
 #
+# Devices behind a switch: namespace B then stands for a managed switch (vlan_switch, with the
+# trunk E2E_IF_B to A and one access port per device), and each device has a namespace of its
+# own joined to B by a veth pair:
+#   e2e_add_device N MAC                namespace $(e2e_device_ns N) holding tvd0 (address MAC),
+#                                       joined to the access port tvsN in B; both ends up
+#   e2e_device_ns N                     that namespace's name
+#   e2e_spawn_d N NAME CMD...           start in the background in it, as e2e_spawn_a does
+#   e2e_start_switch SWITCH ACCESS:VID...   start the switch program in B on E2E_IF_B and wait
+#                                       until it is ready; its pid is in E2E_SWITCH_PID, its
+#                                       counts (after e2e_stop_switch) in $E2E_TMP/switch.out
+#   e2e_stop_switch                     end it with SIGTERM and wait for its counts
+#   e2e_count_from FILE MAC             how many frames of the pcap FILE come from MAC
+#
 # Without root, or where network namespaces or veth links cannot be made, the script exits
-# with 77 (CTest counts that as skipped) and says why. Only the two namespaces and the veth
-# pairs are created; a pair is made inside them and deleting a namespace deletes its end, so
-# no other interface or address on the machine is touched.
+# with 77 (CTest counts that as skipped) and says why. Only the two namespaces (and the
+# device namespaces a test asks for) and the veth pairs are created; a pair is made inside them
+# and deleting a namespace deletes its end, so no other interface or address on the machine is
+# touched.
 
 E2E_SKIP=77
 
@@ -59,6 +73,7 @@ _e2e_pids=()
 _e2e_cleanups=()
 _e2e_made_a=0
 _e2e_made_b=0
+_e2e_device_namespaces=()
 
 e2e_log() { echo "[$E2E_NAME] $*" >&2; }
 
@@ -99,12 +114,15 @@ _e2e_teardown() {
   done
   # Anything else still running inside our namespaces was started by this script.
   local ns
-  for ns in "$E2E_NS_A" "$E2E_NS_B"; do
+  for ns in "$E2E_NS_A" "$E2E_NS_B" "${_e2e_device_namespaces[@]}"; do
     if ip netns pids "$ns" >/dev/null 2>&1; then
       for pid in $(ip netns pids "$ns" 2>/dev/null); do
         kill -KILL "$pid" 2>/dev/null || true
       done
     fi
+  done
+  for ns in "${_e2e_device_namespaces[@]}"; do
+    ip netns delete "$ns" 2>/dev/null || true
   done
   ((_e2e_made_a)) && ip netns delete "$E2E_NS_A" 2>/dev/null
   ((_e2e_made_b)) && ip netns delete "$E2E_NS_B" 2>/dev/null
@@ -177,14 +195,23 @@ e2e_setup() {
 # that needs a second link makes one more:
 #   e2e_add_pair tva1 02:54:56:00:01:0a tvb1 02:5a:17:00:01:0b
 e2e_add_pair() {
-  local if_a="$1" mac_a="$2" if_b="$3" mac_b="$4" why
+  _e2e_link "$E2E_NS_A" "$1" "$2" "$E2E_NS_B" "$3" "$4"
+}
+
+# A veth pair between two namespaces: NS_A's end IF_A, NS_B's end IF_B, each with the address
+# given (an empty one: the kernel's choice), both up with their carrier, without IPv6.
+_e2e_link() {
+  local ns_a="$1" if_a="$2" mac_a="$3" ns_b="$4" if_b="$5" mac_b="$6" why
+  local -a address_a=() address_b=()
+  [[ -z "$mac_a" ]] || address_a=(address "$mac_a")
+  [[ -z "$mac_b" ]] || address_b=(address "$mac_b")
   # Both ends are made directly inside their namespaces: nothing appears in ours.
-  why=$(ip link add "$if_a" netns "$E2E_NS_A" address "$mac_a" type veth \
-          peer name "$if_b" netns "$E2E_NS_B" address "$mac_b" 2>&1) ||
+  why=$(ip link add "$if_a" netns "$ns_a" "${address_a[@]}" type veth \
+          peer name "$if_b" netns "$ns_b" "${address_b[@]}" 2>&1) ||
     e2e_skip "cannot create a veth pair: $why"
 
   local pair ns ifname
-  for pair in "$E2E_NS_A:$if_a" "$E2E_NS_B:$if_b"; do
+  for pair in "$ns_a:$if_a" "$ns_b:$if_b"; do
     ns="${pair%%:*}"
     ifname="${pair##*:}"
     # No IPv6: its router solicitations and neighbour discovery would be the only other
@@ -192,8 +219,8 @@ e2e_add_pair() {
     ip netns exec "$ns" sysctl -qw "net.ipv6.conf.$ifname.disable_ipv6=1" 2>/dev/null || true
     ip -n "$ns" link set "$ifname" up || e2e_fail "cannot bring up $ifname in $ns"
   done
-  e2e_wait_link "$E2E_NS_A" "$if_a"
-  e2e_wait_link "$E2E_NS_B" "$if_b"
+  e2e_wait_link "$ns_a" "$if_a"
+  e2e_wait_link "$ns_b" "$if_b"
 }
 
 # A run killed outright (CTest's timeout sends SIGKILL) cannot clean up; its namespaces carry
@@ -295,4 +322,64 @@ e2e_expect_same() {
     cat "$E2E_TMP/diff.txt" >&2
     e2e_fail "$what"
   fi
+}
+
+# --- Devices behind a switch ---
+
+# The namespace of device N. Its name carries the script's pid, as A's and B's do, so that a
+# later run removes it when this one was killed outright.
+e2e_device_ns() { echo "tarvik-e2e-$$-d$1"; }
+
+# Makes device N's namespace and joins it to the switch (B): tvd0 there, with address MAC (every
+# device may have the same one, each on a segment of its own), and the access port tvsN in B.
+e2e_add_device() {
+  local n="$1" mac="$2" ns why
+  ns=$(e2e_device_ns "$n")
+  why=$(ip netns add "$ns" 2>&1) || e2e_skip "cannot create a network namespace: $why"
+  _e2e_device_namespaces+=("$ns")
+  ip -n "$ns" link set lo up || e2e_fail "cannot bring up lo in $ns"
+  _e2e_link "$E2E_NS_B" "tvs$n" "" "$ns" tvd0 "$mac"
+}
+
+# Starts a command in the background in device N's namespace (output and pid as e2e_spawn_a).
+e2e_spawn_d() {
+  local n="$1"
+  shift
+  _e2e_spawn "$(e2e_device_ns "$n")" "$@"
+}
+
+# Starts the switch program in B with the trunk E2E_IF_B and the access ports given
+# (tvsN:VID ...), and waits until it is ready.
+e2e_start_switch() {
+  local program="$1"
+  shift
+  _e2e_spawn "$E2E_NS_B" switch "$program" "$E2E_IF_B" "$@"
+  E2E_SWITCH_PID=$E2E_PID
+  e2e_wait_for_line "$E2E_TMP/switch.out" '^ready$'
+}
+
+# Ends the switch; its counts are in $E2E_TMP/switch.out once this returns.
+e2e_stop_switch() {
+  kill -TERM "$E2E_SWITCH_PID"
+  e2e_wait_job "$E2E_SWITCH_PID" 10 || e2e_fail "the switch did not end cleanly on SIGTERM"
+}
+
+# The source address of every frame in a pcap file, one per line, as 12 hex digits. One od
+# reads the whole file: the traces of a station's run hold thousands of frames.
+e2e_pcap_sources() {
+  od -An -v -tu1 "$1" | awk '
+    { for (i = 1; i <= NF; i++) bytes[n++] = $i }
+    END {
+      for (at = 24; at + 16 + 12 <= n; at += 16 + len) {
+        len = bytes[at + 8] + 256 * (bytes[at + 9] + 256 * (bytes[at + 10] + 256 * bytes[at + 11]))
+        source = ""
+        for (i = 6; i < 12; i++) source = source sprintf("%02x", bytes[at + 16 + i])
+        print source
+      }
+    }'
+}
+
+# How many frames of the pcap FILE come from MAC (aa:bb:cc:dd:ee:ff).
+e2e_count_from() {
+  e2e_pcap_sources "$1" | grep -cx "$(tr -d : <<<"$2")" || true
 }

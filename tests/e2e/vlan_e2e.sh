@@ -39,51 +39,22 @@ if [[ ${VLAN_E2E_KERNEL:-0} == 1 ]]; then
   done
 fi
 
-# One namespace per device, joined to the switch by a veth pair; every device end has the same
-# address. They go before e2e_setup's own namespaces.
-device_ns() { echo "tarvik-e2e-$$-d$1"; }
-for i in "${!VIDS[@]}"; do
-  ns=$(device_ns "$i")
-  why=$(ip netns add "$ns" 2>&1) || e2e_skip "cannot create a network namespace: $why"
-  e2e_on_exit "for p in \$(ip netns pids $ns); do kill -KILL \$p; done; ip netns delete $ns"
-  ip -n "$ns" link set lo up
-  why=$(ip link add "tvs$i" netns "$E2E_NS_B" type veth \
-          peer name tvd0 netns "$ns" address "$DEVICE_MAC" 2>&1) ||
-    e2e_skip "cannot create a veth pair: $why"
-  ip netns exec "$ns" sysctl -qw net.ipv6.conf.tvd0.disable_ipv6=1 2>/dev/null || true
-  e2e_in_b sysctl -qw "net.ipv6.conf.tvs$i.disable_ipv6=1" 2>/dev/null || true
-  ip -n "$ns" link set tvd0 up
-  ip -n "$E2E_NS_B" link set "tvs$i" up
-  e2e_wait_link "$ns" tvd0
-  e2e_wait_link "$E2E_NS_B" "tvs$i"
-done
-
+# One namespace per device, joined to the switch by an access port of the device's VLAN;
+# every device has the same address.
 ports=()
-for i in "${!VIDS[@]}"; do ports+=("tvs$i:${VIDS[$i]}"); done
-e2e_spawn_b switch "$SWITCH" "$E2E_IF_B" "${ports[@]}"
-SWITCH_PID=$E2E_PID
-e2e_wait_for_line "$E2E_TMP/switch.out" '^ready$'
+for i in "${!VIDS[@]}"; do
+  e2e_add_device "$i" "$DEVICE_MAC"
+  ports+=("tvs$i:${VIDS[$i]}")
+done
+e2e_start_switch "$SWITCH" "${ports[@]}"
 
 for i in "${!VIDS[@]}"; do
   "$MKIMAGE" --size "$IMAGE_BYTES" --code-segment 2340 --seed $((70 + i)) "$E2E_TMP/image$i.bin" \
     >/dev/null
-  _e2e_spawn "$(device_ns "$i")" "device$i" "$TARGET" -i tvd0 --board 001122334455 \
+  e2e_spawn_d "$i" "device$i" "$TARGET" -i tvd0 --board 001122334455 \
     --dump "$E2E_TMP/device$i.mem" --trace "$E2E_TMP/device$i.pcap"
   e2e_wait_for_line "$E2E_TMP/device$i.err" "ready"
 done
-
-# The source address of every frame in a pcap file, one per line.
-pcap_sources() {
-  local file="$1" size offset=24 length
-  size=$(stat -c %s "$file")
-  while ((offset + 16 <= size)); do
-    length=$(od -An -tu4 -j $((offset + 8)) -N4 "$file" | tr -d ' ')
-    od -An -tx1 -j $((offset + 16 + 6)) -N6 "$file" | tr -d ' \n'
-    echo
-    offset=$((offset + 16 + length))
-  done
-}
-count_from() { grep -cx "$(tr -d : <<<"$2")" <(pcap_sources "$1") || true; }
 
 if [[ ${VLAN_E2E_STATION:-0} == 1 ]]; then
   # --- 1. one station, a bay per VLAN, every device with the same address ---
@@ -134,8 +105,7 @@ e2e_in_a "$CLI" -i nosuch0.5 browse >/dev/null 2>"$E2E_TMP/notrunk.err" || statu
 grep -qx "tarvik-cli: no adapter nosuch0.5; the adapters are:" "$E2E_TMP/notrunk.err" ||
   e2e_fail "a VLAN on a missing trunk was not refused in one line"
 
-kill -TERM "$SWITCH_PID"
-e2e_wait_job "$SWITCH_PID" 10 || e2e_fail "the switch did not end cleanly on SIGTERM"
+e2e_stop_switch
 for i in "${!VIDS[@]}"; do
   kill -INT "$(cat "$E2E_TMP/device$i.pid")"
   e2e_wait_job "$(cat "$E2E_TMP/device$i.pid")" 10 >/dev/null ||
@@ -153,16 +123,16 @@ done
 # --- 2. every frame stayed in its VLAN ---
 for i in "${!VIDS[@]}"; do
   vid=${VIDS[$i]}
-  sent=$(count_from "$E2E_TMP/tool$i.pcap" "$E2E_MAC_A")
-  received=$(count_from "$E2E_TMP/tool$i.pcap" "$DEVICE_MAC")
-  got=$(count_from "$E2E_TMP/device$i.pcap" "$E2E_MAC_A")
-  replied=$(count_from "$E2E_TMP/device$i.pcap" "$DEVICE_MAC")
+  sent=$(e2e_count_from "$E2E_TMP/tool$i.pcap" "$E2E_MAC_A")
+  received=$(e2e_count_from "$E2E_TMP/tool$i.pcap" "$DEVICE_MAC")
+  got=$(e2e_count_from "$E2E_TMP/device$i.pcap" "$E2E_MAC_A")
+  replied=$(e2e_count_from "$E2E_TMP/device$i.pcap" "$DEVICE_MAC")
   ((sent > 0)) || e2e_fail "no frame sent on VLAN $vid"
   [[ $got -eq $sent ]] ||
     e2e_fail "VLAN $vid's device received $got frames from the tool, which sent $sent on it"
   [[ $received -eq $replied ]] ||
     e2e_fail "the tool took $received frames on VLAN $vid, its device replied $replied"
-  grep -qx "vlan $vid to-access $sent to-trunk $replied" "$E2E_TMP/switch.out" ||
+  grep -qx "vlan $vid to-access $sent to-trunk $replied undelivered 0" "$E2E_TMP/switch.out" ||
     e2e_fail "the switch did not forward VLAN $vid's frames alone: $(grep "^vlan $vid " "$E2E_TMP/switch.out")"
 done
 e2e_log "the switch found the trunk's tags so: $(grep '^tags ' "$E2E_TMP/switch.out")"
