@@ -102,28 +102,10 @@ CLI::App* AddStationCommand(CLI::App& app, CliOptions& options, UnsettledOptions
                      "lab's is a new device that fits the sample image. Repeatable")
         ->type_name("NAME@SECONDS[-SECONDS]")
         ->needs(app.get_option("--lab"));
-    CLI::Option* bay =
-        station
-            ->add_option("--bay", unsettled.Bays,
-                         "A bay of the fixture: its NAME and the interface it is on (IFACE, or "
-                         "IFACE.VID for VLAN VID on a trunk). Each bay is probed as a segment of "
-                         "its own, and a device is known by its bay and address. Repeatable")
-            ->type_name("NAME=IFACE[.VID]")
-            ->check(CLI::Validator(
-                [](std::string& text) {
-                    std::string error;
-                    return ParseBay(text, error) ? std::string() : error;
-                },
-                "", "bay"))
-            ->excludes(app.get_option("--lab"))
-            ->excludes(app.get_option("--interface"));
-    station
-        ->add_option("--bays", options.BaysFile,
-                     "The bays from FILE, one per line: NAME IFACE [VID] (# starts a comment)")
-        ->type_name("FILE")
-        ->excludes(bay)
-        ->excludes(app.get_option("--lab"))
-        ->excludes(app.get_option("--interface"));
+    AddBayOptions(app, *station,
+                  "Each bay is probed as a segment of its own, and a device is known by its bay "
+                  "and address",
+                  options, unsettled);
     station
         ->add_option("--lab-bays", unsettled.LabBays,
                      "With --lab: BAYS bays (bay1, bay2, ...) of DEVICES devices each, every "
@@ -174,12 +156,45 @@ bool SettleUpgrade(CliOptions& options, std::ostream& err)
     return true;
 }
 
-void SettleStation(CliOptions& options, const UnsettledOptions& unsettled, bool frameTypeGiven)
+void AddBayOptions(CLI::App& app, CLI::App& command, std::string_view what, CliOptions& options,
+                   UnsettledOptions& unsettled)
+{
+    CLI::Option* bay =
+        command
+            .add_option("--bay", unsettled.Bays,
+                        "A bay of the fixture: its NAME and the interface it is on (IFACE, or "
+                        "IFACE.VID for VLAN VID on a trunk). " +
+                            std::string(what) + ". Repeatable")
+            ->type_name("NAME=IFACE[.VID]")
+            ->check(CLI::Validator(
+                [](std::string& text) {
+                    std::string error;
+                    return ParseBay(text, error) ? std::string() : error;
+                },
+                "", "bay"))
+            ->excludes(app.get_option("--lab"))
+            ->excludes(app.get_option("--interface"));
+    command
+        .add_option("--bays", options.BaysFile,
+                    "The bays from FILE, one per line: NAME IFACE [VID] (# starts a comment)")
+        ->type_name("FILE")
+        ->excludes(bay)
+        ->excludes(app.get_option("--lab"))
+        ->excludes(app.get_option("--interface"));
+}
+
+void SettleBays(CliOptions& options, const UnsettledOptions& unsettled)
 {
     std::string error;
     for (const std::string& text : unsettled.Bays) {
         options.Bays.push_back(*ParseBay(text, error));  // checked as it was read
     }
+}
+
+void SettleStation(CliOptions& options, const UnsettledOptions& unsettled, bool frameTypeGiven)
+{
+    std::string error;
+    SettleBays(options, unsettled);
     if (!unsettled.LabBays.empty()) {
         const LabBays lab = *ParseLabBays(unsettled.LabBays, error);
         for (std::size_t i = 1; i <= lab.Bays; ++i) {
