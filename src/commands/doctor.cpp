@@ -183,7 +183,8 @@ bool RunDoctor(RunEnvironment& environment, const DoctorRequest& request, Doctor
         Examined entry{
             target, read, route, CheckInterface(readFacts, managers.at(read), route), {}};
         int index = FindAdapterIndex(listed, target.Interface);
-        if (index < 0 && route.TaggedHere) {
+        // A VLAN is not among the listed adapters; it is opened as its trunk's, as -i opens it.
+        if (index < 0 && route.VlanId != 0) {
             index = AddVlanAdapter(listed, target.Interface);
         }
         if (readFacts.Exists && readFacts.Up && index >= 0) {

@@ -13,7 +13,10 @@
 #   3. `doctor --bay ... --json`: the bay first in each object, the probe objects too;
 #   4. `-i tva0.12 doctor`: the trunk's facts, the tagging said, the device found;
 #   5. a state folder that cannot be written: said in the line, the exit status unchanged;
-#   6. a bays file the station refuses is refused by doctor in the same words and status.
+#   6. a bays file the station refuses is refused by doctor in the same words and status;
+#   7. a bay's adapter in a bridge with spanning tree: the bridge's line under the bay (where
+#      the kernel has bridges);
+#   8. a bay on the system's own VLAN interface (where the kernel has 802.1Q).
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/netns.sh"
 e2e_setup "$@"
@@ -178,6 +181,18 @@ if why=$(e2e_in_a ip link add tvbr0 type bridge stp_state 1 forward_delay 200 2>
   expect_line bridged '^bridged tva2 +(fail|warn) +port of bridge tvbr0.* +-> +.*stp_state 0'
 else
   e2e_log "no bridge on this kernel, the bridged bay is not checked: $why"
+fi
+
+# --- 8. a bay on the system's own VLAN interface, where the kernel has 802.1Q ---
+if why=$(e2e_in_a ip link add link "$E2E_IF_A" name "$E2E_IF_A.14" type vlan id 14 2>&1); then
+  e2e_in_a ip link set "$E2E_IF_A.14" up
+  e2e_wait_link "$E2E_NS_A" "$E2E_IF_A.14"
+  doctor kernel_vlan doctor --bay kvlan14="$E2E_IF_A.14"
+  expect_line kernel_vlan '^kvlan14 tva0\.14 +pass +VLAN 14 on tva0, the system.s VLAN interface: the switch.s access ports untag it for the devices$'
+  expect_line kernel_vlan '^kvlan14 tva0\.14 +pass +raw socket open, kernel socket filter loaded$'
+  expect_line kernel_vlan '^kvlan14 tva0\.14 +pass +behind a switch.s access port'
+else
+  e2e_log "the kernel cannot make a VLAN interface (no 802.1Q), a bay on one is not checked: $why"
 fi
 
 for pid in "$(cat "$E2E_TMP/usb_device.pid")" "$(cat "$E2E_TMP/vlan_device.pid")"; do
