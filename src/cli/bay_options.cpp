@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <fstream>
 #include <set>
 #include <sstream>
 
@@ -148,6 +149,31 @@ bool BayNamesUnique(const std::vector<BaySpec>& bays, std::string& error)
         return false;
     }
     return true;
+}
+
+std::optional<std::vector<BaySpec>> GatherBays(std::vector<BaySpec> named, const std::string& file,
+                                               std::string& error)
+{
+    if (!file.empty()) {
+        std::ifstream input(file, std::ios::binary);
+        std::ostringstream text;
+        text << input.rdbuf();
+        std::optional<std::vector<BaySpec>> read;
+        if (!input) {
+            error = "it cannot be read";
+        } else {
+            read = ParseBaysFile(text.str(), error);
+        }
+        if (!read) {
+            error = "the bays in " + file + ": " + error;
+            return std::nullopt;
+        }
+        named.insert(named.end(), read->begin(), read->end());
+    }
+    if (!BayNamesUnique(named, error)) {
+        return std::nullopt;
+    }
+    return named;
 }
 
 }  // namespace tarvik::cli

@@ -36,4 +36,10 @@ std::optional<LabBays> ParseLabBays(std::string_view text, std::string& error);
 // The bays' names: duplicates refused, with the name in error.
 bool BayNamesUnique(const std::vector<BaySpec>& bays, std::string& error);
 
+// A command's bays: those of --bay, then those of the --bays file (none when file is empty),
+// their names each once; nothing, with why in error, when the file cannot be read or holds no
+// good bays, or a name is given twice.
+std::optional<std::vector<BaySpec>> GatherBays(std::vector<BaySpec> named, const std::string& file,
+                                               std::string& error);
+
 }  // namespace tarvik::cli

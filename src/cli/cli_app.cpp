@@ -1,8 +1,6 @@
 #include "cli/cli_app.h"
 
-#include <fstream>
 #include <iterator>
-#include <sstream>
 #include <string>
 
 #include "cli/command_context.h"
@@ -89,26 +87,13 @@ std::string BayTracePath(const std::string& path, const std::string& bay)
 int PrepareBays(CommandContext& context, const EnvironmentMaker& makeEnvironment)
 {
     const CliOptions& options = context.Options;
-    std::vector<BaySpec> bays = options.Bays;
     std::string error;
-    if (!options.BaysFile.empty()) {
-        std::ifstream file(options.BaysFile, std::ios::binary);
-        std::ostringstream text;
-        text << file.rdbuf();
-        std::optional<std::vector<BaySpec>> read;
-        if (!file) {
-            error = "it cannot be read";
-        } else if ((read = ParseBaysFile(text.str(), error))) {
-            bays.insert(bays.end(), read->begin(), read->end());
-        }
-        if (!read) {
-            return context.FailWithNote(EXIT_USAGE,
-                                        "the bays in " + options.BaysFile + ": " + error);
-        }
-    }
-    if (!BayNamesUnique(bays, error)) {
+    std::optional<std::vector<BaySpec>> gathered =
+        GatherBays(options.Bays, options.BaysFile, error);
+    if (!gathered) {
         return context.FailWithNote(EXIT_USAGE, error);
     }
+    std::vector<BaySpec> bays = std::move(*gathered);
     std::vector<std::unique_ptr<RunEnvironment>> opened;
     for (const BaySpec& bay : bays) {
         CliOptions made = options;

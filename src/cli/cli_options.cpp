@@ -191,7 +191,7 @@ ParseResult ParseCommandLine(int argc, const char* const* argv, std::ostream& ou
         {AddUpgradeCommand(app, options, unsettled, json), Command::Upgrade},
         {AddStationCommand(app, options, unsettled, json), Command::Station},
         {AddExplainCommand(app, options), Command::Explain},
-        {AddDoctorCommand(app), Command::Doctor},
+        {AddDoctorCommand(app, options, unsettled), Command::Doctor},
         {AddHistoryCommand(app, options.History, options.Query), Command::History},
     };
     try {
@@ -221,6 +221,7 @@ ParseResult ParseCommandLine(int argc, const char* const* argv, std::ostream& ou
             err << "doctor: examines the machine's own interfaces; the lab has none to examine\n";
             return {std::nullopt, EXIT_USAGE};
         }
+        SettleBays(options, unsettled);
         break;
     case Command::Upgrade:
         if (!SettleUpgrade(options, unsettled, err)) {

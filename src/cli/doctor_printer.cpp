@@ -9,19 +9,32 @@ namespace {
 // Interface names are at most 15 characters; most are short, and a column of 8 keeps the
 // results in line for them.
 constexpr std::size_t INTERFACE_COLUMN = 8;
+// A bay's name and its interface, "bay12 eth0.4094", take more.
+constexpr std::size_t BAY_COLUMN = 18;
+
+nlohmann::ordered_json WithBay(const std::string& bay, nlohmann::ordered_json object)
+{
+    if (bay.empty()) {
+        return object;
+    }
+    nlohmann::ordered_json labelled = {{"bay", bay}};
+    labelled.update(object);
+    return labelled;
+}
 
 }  // namespace
 
 nlohmann::ordered_json DoctorCheckJson(const DoctorCheck& check)
 {
-    return {{"interface", check.Interface},
-            {"check", check.Name},
-            {"result", std::string(CheckResultName(check.Result))},
-            {"detail", check.Detail},
-            {"advice", check.Advice}};
+    return WithBay(check.Bay, {{"interface", check.Interface},
+                               {"check", check.Name},
+                               {"result", std::string(CheckResultName(check.Result))},
+                               {"detail", check.Detail},
+                               {"advice", check.Advice}});
 }
 
-nlohmann::ordered_json ProbeJson(const std::string& interfaceName, const ProbeFacts& facts)
+nlohmann::ordered_json ProbeJson(const std::string& bay, const std::string& interfaceName,
+                                 const ProbeFacts& facts)
 {
     nlohmann::ordered_json answers = nlohmann::ordered_json::array();
     for (const ProbeAnswer& answer : facts.Answers) {
@@ -30,15 +43,18 @@ nlohmann::ordered_json ProbeJson(const std::string& interfaceName, const ProbeFa
                            {"answered", std::string(FrameVariantName(answer.Answered))},
                            {"ms", answer.ReplyMs}});
     }
-    return {{"interface", interfaceName},
-            {"opened", facts.OpenResult == DISCOVERY_OK},
-            {"answers", std::move(answers)}};
+    return WithBay(bay, {{"interface", interfaceName},
+                         {"opened", facts.OpenResult == DISCOVERY_OK},
+                         {"answers", std::move(answers)}});
 }
 
 std::string DoctorCheckLine(const DoctorCheck& check)
 {
     std::string line = check.Interface.empty() ? "-" : check.Interface;
-    line.resize(std::max(line.size() + 2, INTERFACE_COLUMN), ' ');
+    if (!check.Bay.empty()) {
+        line = check.Bay + " " + line;
+    }
+    line.resize(std::max(line.size() + 2, check.Bay.empty() ? INTERFACE_COLUMN : BAY_COLUMN), ' ');
     line += std::string(CheckResultName(check.Result)) + "  " + check.Detail;
     if (!check.Advice.empty()) {
         line += "  ->  " + check.Advice;
@@ -56,10 +72,11 @@ void DoctorPrinter::Report(const DoctorCheck& check)
     out_.flush();
 }
 
-void DoctorPrinter::Probed(const std::string& interfaceName, const ProbeFacts& facts)
+void DoctorPrinter::Probed(const std::string& bay, const std::string& interfaceName,
+                           const ProbeFacts& facts)
 {
     if (json_) {
-        out_ << JsonLine(ProbeJson(interfaceName, facts)) << '\n';
+        out_ << JsonLine(ProbeJson(bay, interfaceName, facts)) << '\n';
     }
 }
 

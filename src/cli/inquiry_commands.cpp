@@ -5,11 +5,13 @@
 #include <string>
 #include <vector>
 
+#include "cli/bay_options.h"
 #include "cli/command_context.h"
 #include "cli/descriptor_text.h"
 #include "cli/doctor_printer.h"
 #include "cli/exit_status.h"
 #include "cli/json_output.h"
+#include "commands/carrier_log.h"
 #include "commands/commands.h"
 #include "commands/doctor.h"
 #include "commands/failure_catalogue.h"
@@ -204,9 +206,20 @@ int RunExplain(CommandContext& context)
 int RunDoctor(CommandContext& context)
 {
     const CliOptions& options = context.Options;
+    DoctorRequest request{options.Interface, options.InvokedAs, {}, DefaultCarrierLogPath()};
+    if (!options.Bays.empty() || !options.BaysFile.empty()) {
+        std::string error;
+        const std::optional<std::vector<BaySpec>> bays =
+            GatherBays(options.Bays, options.BaysFile, error);
+        if (!bays) {
+            return context.FailWithNote(EXIT_USAGE, error);
+        }
+        for (const BaySpec& bay : *bays) {
+            request.Bays.push_back({bay.Name, bay.Interface});
+        }
+    }
     DoctorPrinter printer(context.Io.Out, options.Json);
-    const bool healthy =
-        RunDoctor(*context.Environment, {options.Interface, options.InvokedAs}, printer);
+    const bool healthy = RunDoctor(*context.Environment, request, printer);
     if (context.Stopped()) {
         return context.Fail(EXIT_INTERRUPTED, TEXT_INTERRUPTED);
     }

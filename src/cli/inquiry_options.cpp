@@ -2,6 +2,7 @@
 
 #include "cli/command_options.h"
 #include "commands/failure_catalogue.h"
+#include "platform/host/user_identity.h"
 #include "protocol/upgrade_link.h"
 
 namespace tarvik::cli {
@@ -81,13 +82,20 @@ CLI::App* AddExplainCommand(CLI::App& app, CliOptions& options)
     return explain;
 }
 
-CLI::App* AddDoctorCommand(CLI::App& app)
+CLI::App* AddDoctorCommand(CLI::App& app, CliOptions& options, UnsettledOptions& unsettled)
 {
-    return app.add_subcommand(
+    CLI::App* doctor = app.add_subcommand(
         "doctor",
         "Check what stands between the program and the devices: each interface (or the one -i "
-        "names), network managers, bridges, privilege, then a probe in both frame types. "
-        "Changes nothing");
+        "names, or each bay's), network managers, bridges, the link's carrier changes since the "
+        "last check, privilege, then a probe in both frame types. Changes nothing on the "
+        "system (it keeps the carrier counts in " +
+            std::string(UserStateFolderHelp()) + ")");
+    AddBayOptions(app, *doctor,
+                  "Each bay's interface is checked and its segment probed, each line naming the "
+                  "bay",
+                  options, unsettled);
+    return doctor;
 }
 
 }  // namespace tarvik::cli

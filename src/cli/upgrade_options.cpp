@@ -21,53 +21,21 @@ std::string ReadBackHelp()
            "reset is the last frame the device gets";
 }
 
-// --bay, --bays and --lab-bays, for the commands that serve several bays at once.
-struct BayOptions {
-    CLI::Option* Bay;
-    CLI::Option* File;
-    CLI::Option* Lab;
-};
-
-BayOptions AddBayOptions(CLI::App& app, CLI::App& command, CliOptions& options,
-                         UnsettledOptions& unsettled)
+// With --lab: as many lab bays, each holding as many devices at the same addresses.
+CLI::Option* AddLabBaysOption(CLI::App& app, CLI::App& command, UnsettledOptions& unsettled)
 {
-    CLI::Option* bay =
-        command
-            .add_option("--bay", unsettled.Bays,
-                        "A bay of the fixture: its NAME and the interface it is on (IFACE, or "
-                        "IFACE.VID for VLAN VID on a trunk). Each bay is probed as a segment of "
-                        "its own, and a device is known by its bay and address. Repeatable")
-            ->type_name("NAME=IFACE[.VID]")
-            ->check(CLI::Validator(
-                [](std::string& text) {
-        std::string error;
-        return ParseBay(text, error) ? std::string() : error;
-                },
-                "", "bay"))
-            ->excludes(app.get_option("--lab"))
-            ->excludes(app.get_option("--interface"));
-    CLI::Option* file =
-        command
-            .add_option("--bays", options.BaysFile,
-                        "The bays from FILE, one per line: NAME IFACE [VID] (# starts a comment)")
-            ->type_name("FILE")
-            ->excludes(bay)
-            ->excludes(app.get_option("--lab"))
-            ->excludes(app.get_option("--interface"));
-    CLI::Option* lab =
-        command
-            .add_option("--lab-bays", unsettled.LabBays,
-                        "With --lab: BAYS bays (bay1, bay2, ...) of DEVICES devices each, every "
-                        "bay's devices with the same addresses as the others'")
-            ->type_name("BAYSxDEVICES")
-            ->check(CLI::Validator(
-                [](std::string& text) {
-        std::string error;
-        return ParseLabBays(text, error) ? std::string() : error;
-                },
-                "", "lab bays"))
-            ->needs(app.get_option("--lab"));
-    return {bay, file, lab};
+    return command
+        .add_option("--lab-bays", unsettled.LabBays,
+                    "With --lab: BAYS bays (bay1, bay2, ...) of DEVICES devices each, every "
+                    "bay's devices with the same addresses as the others'")
+        ->type_name("BAYSxDEVICES")
+        ->check(CLI::Validator(
+            [](std::string& text) {
+                std::string error;
+                return ParseLabBays(text, error) ? std::string() : error;
+            },
+            "", "lab bays"))
+        ->needs(app.get_option("--lab"));
 }
 
 }  // namespace
@@ -104,8 +72,12 @@ CLI::App* AddUpgradeCommand(CLI::App& app, CliOptions& options, UnsettledOptions
         ->excludes(&json);
     upgrade->add_flag("--read-back", options.ReadBack, ReadBackHelp());
     // Every device of every bay: the bays are searched, not named.
-    const BayOptions bays = AddBayOptions(app, *upgrade, options, unsettled);
-    for (CLI::Option* const bay : {bays.Bay, bays.File, bays.Lab}) {
+    const BayOptions bays = AddBayOptions(
+        app, *upgrade,
+        "With --all: each bay is searched as a segment of its own, and a device is known by its "
+        "bay and address",
+        options, unsettled);
+    for (CLI::Option* const bay : {bays.Bay, bays.File, AddLabBaysOption(app, *upgrade, unsettled)}) {
         bay->needs(all);
     }
     AddSignatureOptions(*upgrade, options.Signatures);
@@ -158,7 +130,11 @@ CLI::App* AddStationCommand(CLI::App& app, CliOptions& options, UnsettledOptions
                      "lab's is a new device that fits the sample image. Repeatable")
         ->type_name("NAME@SECONDS[-SECONDS]")
         ->needs(app.get_option("--lab"));
-    AddBayOptions(app, *station, options, unsettled).Lab->excludes("--lab-plug");
+    AddBayOptions(app, *station,
+                  "Each bay is probed as a segment of its own, and a device is known by its bay "
+                  "and address",
+                  options, unsettled);
+    AddLabBaysOption(app, *station, unsettled)->excludes("--lab-plug");
     station->add_flag("--counts-by-bay", options.CountsByBay,
                       "With bays: under the status line, a line of counts per bay (passed, "
                       "failed, skipped, in progress), and the same at the end");
@@ -173,9 +149,6 @@ CLI::App* AddStationCommand(CLI::App& app, CliOptions& options, UnsettledOptions
     return station;
 }
 
-namespace {
-
-// The bays of --bay and --lab-bays (--bays FILE is read as the bays open).
 void SettleBays(CliOptions& options, const UnsettledOptions& unsettled)
 {
     std::string error;
@@ -190,8 +163,6 @@ void SettleBays(CliOptions& options, const UnsettledOptions& unsettled)
         options.LabBayDevices = lab.DevicesPerBay;
     }
 }
-
-}  // namespace
 
 bool SettleUpgrade(CliOptions& options, const UnsettledOptions& unsettled, std::ostream& err)
 {
@@ -237,6 +208,35 @@ void SettleStation(CliOptions& options, const UnsettledOptions& unsettled, bool 
     } else {
         options.StationVariants = {FrameVariantKind::Untyped, FrameVariantKind::Typed};
     }
+}
+
+BayOptions AddBayOptions(CLI::App& app, CLI::App& command, std::string_view what,
+                         CliOptions& options, UnsettledOptions& unsettled)
+{
+    CLI::Option* bay =
+        command
+            .add_option("--bay", unsettled.Bays,
+                        "A bay of the fixture: its NAME and the interface it is on (IFACE, or "
+                        "IFACE.VID for VLAN VID on a trunk). " +
+                            std::string(what) + ". Repeatable")
+            ->type_name("NAME=IFACE[.VID]")
+            ->check(CLI::Validator(
+                [](std::string& text) {
+                    std::string error;
+                    return ParseBay(text, error) ? std::string() : error;
+                },
+                "", "bay"))
+            ->excludes(app.get_option("--lab"))
+            ->excludes(app.get_option("--interface"));
+    CLI::Option* file =
+        command
+            .add_option("--bays", options.BaysFile,
+                        "The bays from FILE, one per line: NAME IFACE [VID] (# starts a comment)")
+            ->type_name("FILE")
+            ->excludes(bay)
+            ->excludes(app.get_option("--lab"))
+            ->excludes(app.get_option("--interface"));
+    return {bay, file};
 }
 
 }  // namespace tarvik::cli

@@ -1,9 +1,11 @@
 #include "commands/doctor.h"
 
 #include <algorithm>
+#include <map>
 
 #include "netio/adapter_discovery.h"
 #include "platform/capture/packet_driver.h"
+#include "platform/capture/vlan_tagging.h"
 #include "platform/host/doctor_remedies.h"
 #include "protocol/upgrade_link.h"
 
@@ -29,6 +31,45 @@ void ReportAll(DoctorReportPort& report, const std::vector<DoctorCheck>& checks,
         report.Report(check);
     }
     failed = failed || AnyCheckFailed(checks);
+}
+
+// The checks under the name the user gave for the interface, and the bay's.
+std::vector<DoctorCheck> Labelled(std::vector<DoctorCheck> checks, const DoctorBay& target)
+{
+    for (DoctorCheck& check : checks) {
+        check.Interface = target.Interface;
+        check.Bay = target.Name;
+    }
+    return checks;
+}
+
+// Each interface's carrier changes against the last check's record, the counts now kept for
+// the next check in one write.
+std::map<std::string, CarrierChangeFacts> RecordCarrierChanges(
+    Kernel& clock, const std::string& logPath, const std::map<std::string, InterfaceFacts>& facts)
+{
+    CarrierLog log = logPath.empty() ? CarrierLog{} : CarrierLog::Load(logPath);
+    const auto now = static_cast<std::int64_t>(clock.WallClockMicroseconds() / 1000);
+    std::map<std::string, CarrierChangeFacts> changes;
+    for (const auto& [name, read] : facts) {
+        if (read.Exists && read.CarrierChanges) {
+            changes[name] = {read.CarrierChanges, log.Last(name), {}};
+            log.Set(name, {*read.CarrierChanges, now});
+        }
+    }
+    if (changes.empty()) {
+        return changes;
+    }
+    std::string error;
+    if (logPath.empty()) {
+        error = "no folder for the program's state (no home)";
+    } else if (!log.Save(logPath, error) && error.empty()) {
+        error = "cannot write " + logPath;
+    }
+    for (auto& [name, change] : changes) {
+        change.NotRecorded = error;
+    }
+    return changes;
 }
 
 }  // namespace
@@ -81,60 +122,105 @@ bool RunDoctor(RunEnvironment& environment, const DoctorRequest& request, Doctor
     if (environment.ListAdapters(quiet, listed) != DISCOVERY_OK) {
         listed = {};
     }
-    std::vector<std::string> interfaces;
-    if (!request.Interface.empty()) {
-        interfaces.push_back(InterfaceOf(request.Interface));
+    std::vector<DoctorBay> targets;
+    if (!request.Bays.empty()) {
+        for (const DoctorBay& bay : request.Bays) {
+            targets.push_back({bay.Name, InterfaceOf(bay.Interface)});
+        }
+    } else if (!request.Interface.empty()) {
+        targets.push_back({"", InterfaceOf(request.Interface)});
     } else {
         for (const std::string& name : listed.Names) {
-            interfaces.push_back(InterfaceOf(name));
+            targets.push_back({"", InterfaceOf(name)});
         }
     }
-    if (interfaces.empty()) {
+    if (targets.empty()) {
         ReportAll(report,
-                  {{"", "adapters", CheckResult::Fail, "no usable wired adapter",
+                  {{"", "", "adapters", CheckResult::Fail, "no usable wired adapter",
                     RemedyText(Remedy::NoAdapter)}},
                   failed);
         return !failed;
     }
 
+    // Several bays on one trunk share its facts: each interface is read once.
+    std::map<std::string, InterfaceFacts> facts;
+    const auto factsOf = [&facts](const std::string& name) -> const InterfaceFacts& {
+        auto found = facts.find(name);
+        if (found == facts.end()) {
+            found = facts.emplace(name, ReadInterfaceFacts(name)).first;
+        }
+        return found->second;
+    };
+    std::map<std::string, NetworkManagerFacts> managers;
+
     struct Examined {
-        std::string Interface;
+        DoctorBay Target;
+        std::string Read;  // the interface whose facts were read: the trunk of a tagged VLAN
+        InterfaceRoute Route;
         std::vector<DoctorCheck> Checks;
         std::string AdapterName;  // empty when it is not to be opened
     };
     std::vector<Examined> examined;
     std::vector<std::string> toOpen;
-    for (const std::string& name : interfaces) {
-        const InterfaceFacts facts = ReadInterfaceFacts(name);
-        Examined entry{name,
-                       CheckInterface(facts, ReadNetworkManagerFacts(environment.Clock(), name,
-                                                                     MANAGER_TOOL_TIMEOUT_MS)),
-                       {}};
-        const int index = FindAdapterIndex(listed, name);
-        if (facts.Exists && facts.Up && index >= 0) {
+    for (const DoctorBay& target : targets) {
+        InterfaceRoute route;
+        std::string read = target.Interface;
+        if (const std::optional<VlanName> vlan = ParseVlanName(target.Interface)) {
+            route.VlanId = vlan->Id;
+            // As the capture does: without a system interface of that name, the trunk's.
+            if (!factsOf(target.Interface).Exists) {
+                route.TaggedHere = true;
+                read = vlan->Trunk;
+            }
+        }
+        const InterfaceFacts& readFacts = factsOf(read);
+        if (!readFacts.Exists) {
+            managers.emplace(read, NetworkManagerFacts{});
+        } else if (!managers.contains(read)) {
+            managers.emplace(read, ReadNetworkManagerFacts(environment.Clock(), read,
+                                                           MANAGER_TOOL_TIMEOUT_MS));
+        }
+        Examined entry{
+            target, read, route, CheckInterface(readFacts, managers.at(read), route), {}};
+        int index = FindAdapterIndex(listed, target.Interface);
+        // A VLAN is not among the listed adapters; it is opened as its trunk's, as -i opens it.
+        if (index < 0 && route.VlanId != 0) {
+            index = AddVlanAdapter(listed, target.Interface);
+        }
+        if (readFacts.Exists && readFacts.Up && index >= 0) {
             entry.AdapterName = listed.Names[static_cast<std::size_t>(index)];
-            toOpen.push_back(entry.AdapterName);
+            if (std::find(toOpen.begin(), toOpen.end(), entry.AdapterName) == toOpen.end()) {
+                toOpen.push_back(entry.AdapterName);
+            }
         }
         examined.push_back(std::move(entry));
     }
+    const std::map<std::string, CarrierChangeFacts> carrier =
+        RecordCarrierChanges(environment.Clock(), request.CarrierLogPath, facts);
 
     // Opens every capture while it still may, then gives up every right.
     if (!environment.Access().OpenEarly(toOpen)) {
         ReportAll(report,
-                  {{"", "capabilities", CheckResult::Fail,
+                  {{"", "", "capabilities", CheckResult::Fail,
                     "the capabilities could not be given up after the open",
                     "`tarvik-cli explain 38`"}},
                   failed);
         return false;
     }
-    for (const Examined& entry : examined) {
-        ReportAll(report, entry.Checks, failed);
+    for (Examined& entry : examined) {
+        const DoctorBay& target = entry.Target;
+        if (const auto changes = carrier.find(entry.Read); changes != carrier.end()) {
+            const std::vector<DoctorCheck> more = CheckCarrierChanges(entry.Read, changes->second);
+            entry.Checks.insert(entry.Checks.end(), more.begin(), more.end());
+        }
+        ReportAll(report, Labelled(std::move(entry.Checks), target), failed);
         if (entry.AdapterName.empty()) {
             continue;
         }
         const ProbeFacts probe = ProbeAdapter(environment.State(), entry.AdapterName);
-        ReportAll(report, CheckProbe(entry.Interface, probe), failed);
-        report.Probed(entry.Interface, probe);
+        ReportAll(report, Labelled(CheckProbe(target.Interface, probe, entry.Route), target),
+                  failed);
+        report.Probed(target.Name, target.Interface, probe);
     }
     return !failed;
 }

@@ -5,6 +5,7 @@
 // reads, probes, and says what the user could change.
 
 #include <string>
+#include <vector>
 
 #include "commands/doctor_checks.h"
 #include "commands/run_environment.h"
@@ -17,12 +18,27 @@ public:
     virtual ~DoctorReportPort() = default;
     virtual void Report(const DoctorCheck& check) = 0;
     // An interface's probe, after its checks.
-    virtual void Probed(const std::string& interfaceName, const ProbeFacts& facts) = 0;
+    // An interface's probe, after its checks; bay is empty outside a bay.
+    virtual void Probed(const std::string& bay, const std::string& interfaceName,
+                        const ProbeFacts& facts) = 0;
+};
+
+// A bay of a fixture: its name and the interface it is on (IFACE, or IFACE.VID for a VLAN on a
+// trunk).
+struct DoctorBay {
+    std::string Name;
+    std::string Interface;
 };
 
 struct DoctorRequest {
     std::string Interface;  // empty: every adapter the start-up sequence could open
     std::string InvokedAs;  // argv[0], for the binary's path where the system cannot tell
+    // When given, each bay is examined on its own interface (and Interface is not used); an
+    // interface several bays share is read once and reported for each.
+    std::vector<DoctorBay> Bays;
+    // Where each interface's carrier-change count is kept from one check to the next; empty
+    // when there is nowhere to keep it.
+    std::string CarrierLogPath;
 };
 
 // How long a network manager's tool may take to answer.

@@ -4,6 +4,7 @@
 
 #include "commands/startup.h"
 #include "netio/adapter_discovery.h"
+#include "platform/files/append_file.h"
 #include "platform/host/doctor_remedies.h"
 #include "protocol/upgrade_link.h"
 
@@ -17,22 +18,41 @@ constexpr std::uint32_t SMALLEST_WORKING_MTU =
     static_cast<std::uint32_t>(FRAME_HEADER_BYTES + BLOCK_BYTES - ETHERNET_HEADER_BYTES);
 constexpr std::uint32_t ETHERNET_MTU = 1500;
 
+constexpr std::string_view SWITCH_EDGE_PORT_ADVICE =
+    "on a managed switch make every bay's access port an edge port (spanning-tree portfast, "
+    "or 'spanning tree fast'): otherwise a port listens and learns for up to 30 s after each "
+    "link change and drops a board's frames meanwhile";
+
 class Lines {
 public:
     explicit Lines(std::string interfaceName) : interface_(std::move(interfaceName)) {}
 
-    void Pass(std::string name, std::string detail)
+    // A pass says what to do only where the program cannot see whether it has been done.
+    void Pass(std::string name, std::string detail, std::string_view advice = {})
     {
-        checks_.push_back({interface_, std::move(name), CheckResult::Pass, std::move(detail), {}});
+        checks_.push_back({interface_,
+                           {},
+                           std::move(name),
+                           CheckResult::Pass,
+                           std::move(detail),
+                           std::string(advice)});
     }
     void Warn(std::string name, std::string detail, std::string advice)
     {
-        checks_.push_back({interface_, std::move(name), CheckResult::Warn, std::move(detail),
+        checks_.push_back({interface_,
+                           {},
+                           std::move(name),
+                           CheckResult::Warn,
+                           std::move(detail),
                            std::move(advice)});
     }
     void Fail(std::string name, std::string detail, std::string advice)
     {
-        checks_.push_back({interface_, std::move(name), CheckResult::Fail, std::move(detail),
+        checks_.push_back({interface_,
+                           {},
+                           std::move(name),
+                           CheckResult::Fail,
+                           std::move(detail),
                            std::move(advice)});
     }
     std::vector<DoctorCheck> Take() { return std::move(checks_); }
@@ -47,6 +67,13 @@ std::string Seconds(std::uint32_t milliseconds)
     const std::uint32_t tenths = (milliseconds + 50) / 100;
     return std::to_string(tenths / 10) +
            (tenths % 10 != 0 ? "." + std::to_string(tenths % 10) : "") + " s";
+}
+
+// "2026-03-01 09:15:02 UTC".
+std::string CheckTime(std::int64_t millisecondsSinceEpoch)
+{
+    const std::string stamp = FormatUtcTime(millisecondsSinceEpoch);
+    return stamp.substr(0, 10) + " " + stamp.substr(11, 8) + " UTC";
 }
 
 void CheckManagers(Lines& lines, const std::string& name, const NetworkManagerFacts& managers)
@@ -193,15 +220,22 @@ std::vector<DoctorCheck> CheckPrivilege(const PrivilegeFacts& facts)
 }
 
 std::vector<DoctorCheck> CheckInterface(const InterfaceFacts& facts,
-                                        const NetworkManagerFacts& managers)
+                                        const NetworkManagerFacts& managers,
+                                        const InterfaceRoute& route)
 {
     Lines lines(facts.Name);
     const std::string& name = facts.Name;
+    const std::string vlanName = name + "." + std::to_string(route.VlanId);
     if (!facts.Exists) {
-        lines.Fail("exists", "no such interface", RemedyText(Remedy::NoSuchInterface));
+        lines.Fail("exists",
+                   route.TaggedHere ? "no such interface, neither " + vlanName + " nor " + name
+                                    : std::string("no such interface"),
+                   RemedyText(Remedy::NoSuchInterface));
         return lines.Take();
     }
-    lines.Pass("exists", "exists");
+    lines.Pass("exists", route.TaggedHere
+                             ? "the system has no " + vlanName + "; its trunk " + name + " exists"
+                             : std::string("exists"));
     if (!facts.Up) {
         lines.Fail("up", "down (administratively)",
                    RemedyText(Remedy::BringUp, {{"interface", name}}));
@@ -253,7 +287,15 @@ std::vector<DoctorCheck> CheckInterface(const InterfaceFacts& facts,
     } else {
         lines.Pass("bond", "not in a bond");
     }
-    if (facts.Vlan) {
+    if (route.TaggedHere) {
+        lines.Pass("vlan", "VLAN " + std::to_string(route.VlanId) + " tagged by Tarvik on " + name +
+                               ": frames go out tagged, and only replies on VLAN " +
+                               std::to_string(route.VlanId) + " are taken");
+    } else if (facts.Vlan && route.VlanId != 0) {
+        lines.Pass("vlan", "VLAN " + std::to_string(facts.Vlan->Id) + " on " + facts.Vlan->Parent +
+                               ", the system's VLAN interface: the switch's access ports untag "
+                               "it for the devices");
+    } else if (facts.Vlan) {
         lines.Warn("vlan",
                    "VLAN " + std::to_string(facts.Vlan->Id) + " on " + facts.Vlan->Parent +
                        ": frames leave tagged, and a device in its loader mode takes untagged "
@@ -263,7 +305,55 @@ std::vector<DoctorCheck> CheckInterface(const InterfaceFacts& facts,
     } else {
         lines.Pass("vlan", "not a VLAN");
     }
+    if (route.VlanId != 0) {
+        // The switch's ports are out of reach of this machine: what it does after a link
+        // change can only be said, not seen.
+        lines.Pass("switch",
+                   "behind a switch's access port: its spanning tree cannot be seen "
+                   "from here",
+                   SWITCH_EDGE_PORT_ADVICE);
+    }
     CheckRawSockets(lines, facts.OtherRawSockets);
+    return lines.Take();
+}
+
+std::vector<DoctorCheck> CheckCarrierChanges(const std::string& interfaceName,
+                                             const CarrierChangeFacts& facts)
+{
+    if (!facts.Now) {
+        return {};
+    }
+    Lines lines(interfaceName);
+    const std::string kept = facts.NotRecorded.empty()
+                                 ? ""
+                                 : " (not kept for the next check: " + facts.NotRecorded + ")";
+    if (!facts.Last) {
+        lines.Pass("carrier-changes",
+                   "carrier changes: first check here, " + std::to_string(*facts.Now) +
+                       " since the interface was made" + (kept.empty() ? "; recorded" : kept));
+        return lines.Take();
+    }
+    const std::string since = " since the last check (" + CheckTime(facts.Last->CheckedMs) + ")";
+    if (*facts.Now < facts.Last->Changes) {
+        // The count lives as long as the interface: an adapter plugged in again, or a restart.
+        lines.Pass("carrier-changes", "carrier changes: counted afresh" + since +
+                                          ": the interface was made again or the system "
+                                          "restarted" +
+                                          kept);
+        return lines.Take();
+    }
+    const std::uint64_t changes = *facts.Now - facts.Last->Changes;
+    if (changes == 0) {
+        lines.Pass("carrier-changes", "carrier changes: none" + since + kept);
+        return lines.Take();
+    }
+    lines.Warn("carrier-changes",
+               "carrier changes: " + std::to_string(changes) + since +
+                   ": the link went down and up again" + kept,
+               "a board taken out and another put in makes two; more than the boards changed "
+               "means a loose link that drops frames mid-transfer: reseat or replace the cable, "
+               "try another port (on the adapter or the switch), and check the fixture's "
+               "contacts");
     return lines.Take();
 }
 
@@ -294,7 +384,8 @@ bool CheckOpened(Lines& lines, int openResult)
 
 }  // namespace
 
-std::vector<DoctorCheck> CheckProbe(const std::string& interfaceName, const ProbeFacts& facts)
+std::vector<DoctorCheck> CheckProbe(const std::string& interfaceName, const ProbeFacts& facts,
+                                    const InterfaceRoute& route)
 {
     Lines lines(interfaceName);
     if (!CheckOpened(lines, facts.OpenResult)) {
@@ -350,9 +441,16 @@ std::vector<DoctorCheck> CheckProbe(const std::string& interfaceName, const Prob
         }
     }
     if (facts.Answers.empty()) {
+        const std::string vlan = std::to_string(route.VlanId);
         lines.Warn("devices", "no device answered in either frame type",
-                   "power the device and put it in its loader mode; connect it by cable, with "
-                   "no switch or bridge between; `tarvik-cli explain 12`");
+                   route.VlanId != 0
+                       ? "power the device and put it in its loader mode; on the switch, its port "
+                         "must be an access port of VLAN " +
+                             vlan + " (untagged) and the trunk's port must carry VLAN " + vlan +
+                             " tagged; `tarvik-cli explain 12`"
+                       : std::string("power the device and put it in its loader mode; connect it "
+                                     "by cable, with no switch or bridge between; `tarvik-cli "
+                                     "explain 12`"));
     }
     for (const Seen& device : devices) {
         if (device.Untyped && device.Typed) {

@@ -5,6 +5,9 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <fstream>
+
 namespace tarvik::cli {
 namespace {
 
@@ -51,6 +54,34 @@ TEST(BayOptionsTest, BaysFromTheCommandLineAndAFile)
     EXPECT_FALSE(ParseBaysFile("# nothing\n", error));
     EXPECT_FALSE(BayNamesUnique({{"a", "eth0"}, {"b", "eth1"}, {"a", "eth2"}}, error));
     EXPECT_EQ(error, "the bay a is named twice");
+}
+
+// --bay's bays, then the file's; a name in both, a missing file or one without a bay refused.
+TEST(BayOptionsTest, GatheredFromTheOptionsAndTheFile)
+{
+    const std::filesystem::path folder =
+        std::filesystem::temp_directory_path() /
+        ("tarvik-bays-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()));
+    std::filesystem::create_directories(folder);
+    const std::string file = (folder / "fixture.bays").string();
+    std::ofstream(file) << "left eth1 11\nright eth1 12\n";
+    std::string error;
+
+    const auto bays = GatherBays({{"usb", "enx1"}}, file, error);
+    ASSERT_TRUE(bays) << error;
+    ASSERT_EQ(bays->size(), 3U);
+    EXPECT_EQ((*bays)[0].Name, "usb");
+    EXPECT_EQ((*bays)[2].Interface, "eth1.12");
+    EXPECT_EQ(GatherBays({{"usb", "enx1"}}, "", error)->size(), 1U);
+
+    EXPECT_FALSE(GatherBays({{"left", "enx1"}}, file, error));
+    EXPECT_EQ(error, "the bay left is named twice");
+    EXPECT_FALSE(GatherBays({}, (folder / "missing.bays").string(), error));
+    EXPECT_EQ(error, "the bays in " + (folder / "missing.bays").string() + ": it cannot be read");
+    std::ofstream(file) << "# nothing yet\n";
+    EXPECT_FALSE(GatherBays({}, file, error));
+    EXPECT_EQ(error, "the bays in " + file + ": no bay in it");
+    std::filesystem::remove_all(folder);
 }
 
 TEST(BayOptionsTest, LabBaysAreBaysTimesDevicesWithinBounds)

@@ -122,6 +122,38 @@ TEST(CommandLineTest, DoctorTakesAnInterfaceButNotTheLab)
     EXPECT_NE(err.str().find("the lab has none to examine"), std::string::npos) << err.str();
 }
 
+// doctor takes the station's bays, read and refused by the same code.
+TEST(CommandLineTest, DoctorTakesTheStationsBays)
+{
+    const char* const bays[] = {"tarvik-cli",   "doctor", "--bay",
+                                "left=tva0.11", "--bay",  "usb=tva1"};
+    const ParseResult parsed = ParseCommandLine(6, bays);
+    ASSERT_TRUE(parsed.Options);
+    EXPECT_EQ(parsed.Options->Which, Command::Doctor);
+    ASSERT_EQ(parsed.Options->Bays.size(), 2U);
+    EXPECT_EQ(parsed.Options->Bays[0].Name, "left");
+    EXPECT_EQ(parsed.Options->Bays[0].Interface, "tva0.11");
+    EXPECT_EQ(parsed.Options->Bays[1].Interface, "tva1");
+
+    const char* const file[] = {"tarvik-cli", "doctor", "--bays", "fixture.bays"};
+    EXPECT_EQ(ParseCommandLine(4, file).Options->BaysFile, "fixture.bays");
+
+    for (const std::vector<const char*>& refused :
+         {std::vector<const char*>{"doctor", "--bay", "left=tva0.4095"},
+          std::vector<const char*>{"doctor", "--bay", "left"},
+          std::vector<const char*>{"-i", "tva0", "doctor", "--bay", "left=tva0"},
+          std::vector<const char*>{"doctor", "--bay", "left=tva0", "--bays", "fixture.bays"}}) {
+        std::vector<const char*> arguments = refused;
+        arguments.insert(arguments.begin(), "tarvik-cli");
+        std::ostringstream out;
+        std::ostringstream err;
+        EXPECT_EQ(ParseCommandLine(static_cast<int>(arguments.size()), arguments.data(), out, err)
+                      .ExitStatus,
+                  EXIT_USAGE)
+            << refused.back();
+    }
+}
+
 TEST(CommandLineTest, TheNearestCommandIsOfferedOnlyWhenItIsClose)
 {
     const std::vector<std::string> names = {"adapters", "browse", "device",

@@ -206,5 +206,138 @@ TEST(DoctorChecksTest, EachFaultGivesItsOneLineWithAdvice)
     }
 }
 
+// --- a bay's interface: a VLAN on a trunk, tagged by the program or by the system ---
+
+std::vector<DoctorCheck> Raised(const std::vector<DoctorCheck>& checks)
+{
+    std::vector<DoctorCheck> raised;
+    for (const DoctorCheck& check : checks) {
+        if (check.Result != CheckResult::Pass) {
+            raised.push_back(check);
+        }
+    }
+    return raised;
+}
+
+const DoctorCheck* Find(const std::vector<DoctorCheck>& checks, std::string_view name)
+{
+    for (const DoctorCheck& check : checks) {
+        if (check.Name == name) {
+            return &check;
+        }
+    }
+    return nullptr;
+}
+
+TEST(DoctorChecksTest, AVlanBayIsJudgedOnItsTrunkAndNamesTheSwitchsSpanningTree)
+{
+    const Machine machine = InOrder();
+    // tva0.12 with no system interface: the facts are the trunk's, tva0's.
+    const std::vector<DoctorCheck> tagged =
+        CheckInterface(machine.Interface, machine.Managers, {12, true});
+    EXPECT_TRUE(Raised(tagged).empty());
+    ASSERT_NE(Find(tagged, "exists"), nullptr);
+    EXPECT_EQ(Find(tagged, "exists")->Detail, "the system has no tva0.12; its trunk tva0 exists");
+    ASSERT_NE(Find(tagged, "vlan"), nullptr);
+    EXPECT_EQ(Find(tagged, "vlan")->Detail,
+              "VLAN 12 tagged by Tarvik on tva0: frames go out tagged, and only replies on VLAN "
+              "12 are taken");
+    // The switch's ports cannot be seen: what to set on them is said all the same.
+    ASSERT_NE(Find(tagged, "switch"), nullptr);
+    EXPECT_NE(Find(tagged, "switch")->Advice.find("edge port (spanning-tree portfast"),
+              std::string::npos);
+
+    // A missing trunk fails as a missing interface does, naming both.
+    Machine missing = InOrder();
+    missing.Interface.Exists = false;
+    const std::vector<DoctorCheck> gone =
+        CheckInterface(missing.Interface, missing.Managers, {12, true});
+    ASSERT_EQ(gone.size(), 1U);
+    EXPECT_EQ(gone[0].Result, CheckResult::Fail);
+    EXPECT_EQ(gone[0].Detail, "no such interface, neither tva0.12 nor tva0");
+
+    // The system's own VLAN interface, named as a bay's IFACE.VID: the tag is what the bay is
+    // for, not a warning; outside such a name it still warns.
+    Machine system = InOrder();
+    system.Interface.Name = "tva0.12";
+    system.Interface.Vlan = VlanFacts{12, "tva0"};
+    const std::vector<DoctorCheck> vlan =
+        CheckInterface(system.Interface, system.Managers, {12, false});
+    EXPECT_TRUE(Raised(vlan).empty());
+    EXPECT_NE(Find(vlan, "switch"), nullptr);
+    EXPECT_EQ(Raised(CheckInterface(system.Interface, system.Managers)).size(), 1U);
+    EXPECT_EQ(Find(CheckInterface(machine.Interface, machine.Managers), "switch"), nullptr);
+
+    // A silent VLAN is looked for on the switch, not on a cable without one.
+    ProbeFacts silent = machine.Probe;
+    silent.Answers.clear();
+    const std::vector<DoctorCheck> heard = CheckProbe("tva0.12", silent, {12, true});
+    ASSERT_NE(Find(heard, "devices"), nullptr);
+    EXPECT_NE(Find(heard, "devices")->Advice.find("access port of VLAN 12 (untagged)"),
+              std::string::npos);
+    EXPECT_EQ(Find(heard, "devices")->Advice.find("no switch"), std::string::npos);
+}
+
+// --- the link's changes since the last check ---
+
+constexpr std::int64_t LAST_CHECK_MS = 1'796'900'000'000;  // 2026-12-10 10:53:20 UTC
+
+TEST(DoctorChecksTest, CarrierChangesSinceTheLastCheck)
+{
+    struct Case {
+        const char* Name;
+        CarrierChangeFacts Facts;
+        CheckResult Result;
+        const char* Detail;
+    };
+    const CarrierRecord last{40, LAST_CHECK_MS};
+    const Case cases[] = {
+        {"first check",
+         {5, std::nullopt, ""},
+         CheckResult::Pass,
+         "carrier changes: first check here, 5 since the interface was made; recorded"},
+        {"none",
+         {40, last, ""},
+         CheckResult::Pass,
+         "carrier changes: none since the last check (2026-12-10 10:53:20 UTC)"},
+        {"some",
+         {43, last, ""},
+         CheckResult::Warn,
+         "carrier changes: 3 since the last check (2026-12-10 10:53:20 UTC): the link went down "
+         "and up again"},
+        {"the interface made again",
+         {2, last, ""},
+         CheckResult::Pass,
+         "carrier changes: counted afresh since the last check (2026-12-10 10:53:20 UTC): the "
+         "interface was made again or the system restarted"},
+        // A log that cannot be kept is said, and changes nothing of the judgement.
+        {"not kept",
+         {41, last, "cannot create /nowhere: Permission denied"},
+         CheckResult::Warn,
+         "carrier changes: 1 since the last check (2026-12-10 10:53:20 UTC): the link went down "
+         "and up again (not kept for the next check: cannot create /nowhere: Permission denied)"},
+        {"first, not kept",
+         {5, std::nullopt, "no home"},
+         CheckResult::Pass,
+         "carrier changes: first check here, 5 since the interface was made (not kept for the "
+         "next check: no home)"},
+    };
+    for (const Case& row : cases) {
+        SCOPED_TRACE(row.Name);
+        const std::vector<DoctorCheck> checks = CheckCarrierChanges("tva0", row.Facts);
+        ASSERT_EQ(checks.size(), 1U);
+        EXPECT_EQ(checks[0].Interface, "tva0");
+        EXPECT_EQ(checks[0].Name, "carrier-changes");
+        EXPECT_EQ(checks[0].Result, row.Result);
+        EXPECT_EQ(checks[0].Detail, row.Detail);
+        if (row.Result == CheckResult::Warn) {
+            EXPECT_NE(checks[0].Advice.find("cable"), std::string::npos) << checks[0].Advice;
+            EXPECT_NE(checks[0].Advice.find("fixture's contacts"), std::string::npos);
+        }
+    }
+    // A system that keeps no count: nothing is said.
+    EXPECT_TRUE(CheckCarrierChanges("tva0", {std::nullopt, last, ""}).empty());
+}
+
 }  // namespace
 }  // namespace tarvik

@@ -75,6 +75,17 @@ TEST_F(InterfaceFactsTreeTest, AWiredInterfaceUpWithItsCarrier)
     EXPECT_TRUE(facts.OtherRawSockets.empty());
 }
 
+// The kernel's count of link changes, where it keeps one; a kernel without the file leaves
+// it unknown, not 0.
+TEST_F(InterfaceFactsTreeTest, TheCarrierChangesWhereTheKernelCountsThem)
+{
+    Interface("eth0", 2);
+    Interface("eth1", 3);
+    Write("sys/class/net/eth0/carrier_changes", "4294967301\n");
+    EXPECT_EQ(Read("eth0").CarrierChanges, 4'294'967'301u);
+    EXPECT_FALSE(Read("eth1").CarrierChanges);
+}
+
 TEST_F(InterfaceFactsTreeTest, NamesThatAreNoInterfaceOfTheTree)
 {
     Interface("eth0", 2);

@@ -44,6 +44,9 @@ struct InterfaceFacts {
     bool Up = false;        // administratively up
     bool Carrier = false;   // the link is there (cable in, peer up)
     std::string OperState;  // "up", "down", "lowerlayerdown", ...
+    // How often the link came or went since the interface was made (a counter that only grows
+    // while the interface lives); nothing where the system does not count.
+    std::optional<std::uint64_t> CarrierChanges;
     InterfaceMedium Medium = InterfaceMedium::Other;
     std::uint32_t LinkType = 0;  // the hardware type (1 for Ethernet)
     std::uint32_t Mtu = 0;

@@ -208,6 +208,9 @@ InterfaceFacts ReadInterfaceFactsUnder(const fs::path& root, const std::string& 
     facts.OperState = ReadText(device / "operstate");
     // carrier cannot be read while the interface is down.
     facts.Carrier = facts.Up && ReadText(device / "carrier") == "1";
+    if (Exists(device / "carrier_changes")) {
+        facts.CarrierChanges = ReadNumber<std::uint64_t>(device / "carrier_changes");
+    }
     facts.LinkType = ReadNumber<std::uint32_t>(device / "type");
     const bool radio = Exists(device / "wireless") || Exists(device / "phy80211");
     facts.Medium = facts.LinkType != ARPHRD_ETHER_TYPE ? InterfaceMedium::Other

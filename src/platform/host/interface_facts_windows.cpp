@@ -56,6 +56,8 @@ InterfaceFacts ReadInterfaceFacts(const std::string& name)
                        : adapter->IfType == IF_WIRELESS ? InterfaceMedium::WiFi
                                                         : InterfaceMedium::Other;
         facts.Mtu = adapter->Mtu;
+        // Windows keeps no count of the link's changes that a program can read.
+        facts.CarrierChanges = std::nullopt;
     }
     return facts;
 }
