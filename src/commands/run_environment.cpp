@@ -236,6 +236,9 @@ std::unique_ptr<DeviceRun> RunEnvironment::OpenDeviceRun(const MacAddress& devic
         return nullptr;
     }
     auto run = std::make_unique<DeviceRun>(parts_.Clock, fanOut_->ForDevice(device), files_, stop_);
+    // One device answers one frame at a time: a few posted reads are plenty (a frame that finds
+    // none posted is held for the next), and 256 runs at once do not hold 64 each.
+    run->AdapterBinding().SetReadSlotCount(DEVICE_RUN_READ_SLOTS);
     run->AdapterBinding().SetSendPause(binding_->SendPause());
     run->AdapterBinding().SetTrace(trace_.get());
     run->State().FrameVariant = variant.value_or(run_->FrameVariant);

@@ -40,6 +40,9 @@ enum class RunSharing { OneRun, SeveralRuns };
 
 // One device's run among several: its own binding, on a logical adapter that gets the frames
 // from that device, and its own run state. Goes before the environment it was opened from.
+// The reads a device's run keeps posted on the shared adapter.
+inline constexpr std::size_t DEVICE_RUN_READ_SLOTS = 8;
+
 class DeviceRun {
 public:
     DeviceRun(Kernel& clock, PacketDriver& driver, FileSystem& files, StopRequested stop);

@@ -146,8 +146,9 @@ void Binding::AdmitSources(const SourceAddresses& sources)
 
 std::uint32_t Binding::WaitFrame(std::uint8_t* destination, std::size_t capacity)
 {
-    const std::uint32_t index = kernel_.WaitForAny(eventTable_, RECEIVE_WAIT_MS);
-    if (index >= READ_SLOT_COUNT || !slots_.Allocated()) {
+    const std::uint32_t index =
+        kernel_.WaitForAny(std::span(eventTable_, slotCount_), RECEIVE_WAIT_MS);
+    if (index >= slotCount_ || !slots_.Allocated()) {
         return 0;
     }
     // A delivery longer than the caller's buffer is cut to it rather than written past it.
@@ -270,11 +271,11 @@ int Binding::StartReception()
                                    // the driver
     }
     int result = RECEPTION_NO_SLOTS;
-    if (slots_.Allocate(READ_SLOT_COUNT)) {
-        for (std::size_t i = 0; i < READ_SLOT_COUNT; ++i) {
+    if (slots_.Allocate(slotCount_)) {
+        for (std::size_t i = 0; i < slotCount_; ++i) {
             eventTable_[i] = slots_.Event(i);
         }
-        for (std::size_t i = 0; i < READ_SLOT_COUNT; ++i) {
+        for (std::size_t i = 0; i < slotCount_; ++i) {
             if (!kernel_.ResetEvent(eventTable_[i])) {
                 break;
             }

@@ -1,8 +1,10 @@
 #pragma once
 // The binding to the packet driver: the one open adapter, 64 receive requests kept posted on
-// it, and the operations the protocol sends and receives through. One Binding per run; it
+// it (fewer for a device's run on a shared adapter), and the operations the protocol sends and
+// receives through. One Binding per run; it
 // tears the adapter down when destroyed (Close).
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -105,6 +107,13 @@ public:
     bool MediumVerified = false;
     EventHandle RequestEvent = NO_EVENT;
 
+    // How many reads StartReception posts: READ_SLOT_COUNT, or fewer for a run whose frames come
+    // one at a time (a device's run on a shared adapter). Set before reception starts.
+    void SetReadSlotCount(std::size_t count)
+    {
+        slotCount_ = std::clamp<std::size_t>(count, 1, READ_SLOT_COUNT);
+    }
+
     bool ReceptionStarted() const { return slots_.Allocated(); }
     const EventHandle* EventTable() const { return eventTable_; }
     ReadSlot* Slots() { return slots_.Allocated() ? &slots_.Slot(0) : nullptr; }
@@ -122,6 +131,7 @@ private:
     std::uint8_t addressBuffer_[32] = {};
     ReadSlotRing slots_;
     EventHandle eventTable_[READ_SLOT_COUNT] = {};
+    std::size_t slotCount_ = READ_SLOT_COUNT;
     FrameTrace* trace_ = nullptr;
     std::optional<SourceAddresses> admitted_;  // what the driver was last asked to pass up
     bool sourcesRefused_ = false;

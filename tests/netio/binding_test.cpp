@@ -152,6 +152,23 @@ TEST_F(BindingTest, StartPostsEverySlotInOrderThenSetsDirectedThenBroadcast)
     EXPECT_EQ(kernel.OpenEvents(), READ_SLOT_COUNT + 1);
 }
 
+// A device's run on a shared adapter posts fewer reads: only those are posted and waited on,
+// and a slot beyond them is never handed out.
+TEST_F(BindingTest, AShorterRingPostsAndWaitsOnItsOwnSlotsAlone)
+{
+    binding.SetReadSlotCount(8);
+    StartReceiving();
+    ASSERT_EQ(driver.posted.size(), 8u);
+    EXPECT_EQ(kernel.OpenEvents(), 8u + 1);
+    driver.posted.clear();
+    driver.Complete(binding.Slots()[7], 40, 0x47);
+    EXPECT_EQ(binding.WaitFrame(buffer.data(), buffer.size()), 40u);
+    EXPECT_EQ(buffer[39], 0x47);
+    EXPECT_EQ(driver.posted, (std::vector<ReadSlot*>{&binding.Slots()[7]}));
+    EXPECT_EQ(binding.WaitFrame(buffer.data(), buffer.size()), 0u);
+    EXPECT_EQ(kernel.Now(), RECEIVE_WAIT_MS);
+}
+
 TEST_F(BindingTest, CompletedSlotsComeOutLowestFirstAndArePostedAgain)
 {
     StartReceiving();
