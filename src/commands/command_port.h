@@ -19,4 +19,12 @@ public:
     virtual void EndWaitCursor() = 0;
 };
 
+// A port that shows nothing: for flows whose failures the caller tells in words of its own.
+class QuietPort final : public CommandPort {
+public:
+    void ShowMessage(std::string_view) override {}
+    void BeginWaitCursor() override {}
+    void EndWaitCursor() override {}
+};
+
 }  // namespace tarvik

@@ -12,14 +12,6 @@
 namespace tarvik {
 namespace {
 
-// The listing's failures become the doctor's own lines, not message boxes.
-class QuietPort final : public CommandPort {
-public:
-    void ShowMessage(std::string_view) override {}
-    void BeginWaitCursor() override {}
-    void EndWaitCursor() override {}
-};
-
 std::string InterfaceOf(const std::string& adapterName)
 {
     return std::string(InterfaceNameOf(adapterName).value_or(adapterName));
@@ -117,7 +109,7 @@ bool RunDoctor(RunEnvironment& environment, const DoctorRequest& request, Doctor
     // holds whatever rights it started with.
     ReportAll(report, CheckPrivilege(ReadPrivilegeFacts(request.InvokedAs)), failed);
 
-    QuietPort quiet;
+    QuietPort quiet;  // the listing's failures become the doctor's own lines, not messages
     AdapterList listed;
     if (environment.ListAdapters(quiet, listed) != DISCOVERY_OK) {
         listed = {};

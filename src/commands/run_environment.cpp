@@ -192,21 +192,10 @@ int RunEnvironment::Start(AdapterSelectionPort& selection, CommandPort& port,
     return TellFamilyFailure(result);
 }
 
-namespace {
-
-// Lists without a word: the start-up sequence shows whatever the listing meets, later.
-class SilentPort final : public CommandPort {
-public:
-    void ShowMessage(std::string_view) override {}
-    void BeginWaitCursor() override {}
-    void EndWaitCursor() override {}
-};
-
-}  // namespace
-
 bool RunEnvironment::OpenEarly()
 {
-    SilentPort silent;
+    // Lists without a word: the start-up sequence shows whatever the listing meets, later.
+    QuietPort silent;
     AdapterList list;
     if (ListStartupAdapters(parts_.OsVersion, parts_.AdapterRegistry, *binding_, silent, list) !=
         DISCOVERY_OK) {

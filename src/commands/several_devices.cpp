@@ -104,14 +104,6 @@ bool BrowseSharedSegment(RunEnvironment& environment, CommandPort& port,
 
 namespace {
 
-// Discovery's failure is told by the caller, naming the bay.
-class QuietPort final : public CommandPort {
-public:
-    void ShowMessage(std::string_view) override {}
-    void BeginWaitCursor() override {}
-    void EndWaitCursor() override {}
-};
-
 std::vector<RunEnvironment*> EnvironmentsOf(std::span<const StationBay> bays)
 {
     std::vector<RunEnvironment*> environments;
