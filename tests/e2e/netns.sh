@@ -39,8 +39,10 @@
 # Devices behind a switch: namespace B then stands for a managed switch (vlan_switch, with the
 # trunk E2E_IF_B to A and one access port per device), and each device has a namespace of its
 # own joined to B by a veth pair:
-#   e2e_add_device N MAC                namespace $(e2e_device_ns N) holding tvd0 (address MAC),
-#                                       joined to the access port tvsN in B; both ends up
+#   e2e_add_device N MAC [IF_A]         namespace $(e2e_device_ns N) holding tvd0 (address MAC),
+#                                       joined to the access port tvsN in B; both ends up.
+#                                       With IF_A, joined to A directly by IF_A instead (a
+#                                       station adapter of its own, no switch)
 #   e2e_device_ns N                     that namespace's name
 #   e2e_spawn_d N NAME CMD...           start in the background in it, as e2e_spawn_a does
 #   e2e_start_switch SWITCH ACCESS:VID...   start the switch program in B on E2E_IF_B and wait
@@ -331,14 +333,19 @@ e2e_expect_same() {
 e2e_device_ns() { echo "tarvik-e2e-$$-d$1"; }
 
 # Makes device N's namespace and joins it to the switch (B): tvd0 there, with address MAC (every
-# device may have the same one, each on a segment of its own), and the access port tvsN in B.
+# device may have the same one, each on a segment of its own), and the access port tvsN in B;
+# or, given IF_A, to namespace A by that interface.
 e2e_add_device() {
-  local n="$1" mac="$2" ns why
+  local n="$1" mac="$2" if_a="${3:-}" ns why
   ns=$(e2e_device_ns "$n")
   why=$(ip netns add "$ns" 2>&1) || e2e_skip "cannot create a network namespace: $why"
   _e2e_device_namespaces+=("$ns")
   ip -n "$ns" link set lo up || e2e_fail "cannot bring up lo in $ns"
-  _e2e_link "$E2E_NS_B" "tvs$n" "" "$ns" tvd0 "$mac"
+  if [[ -n "$if_a" ]]; then
+    _e2e_link "$E2E_NS_A" "$if_a" "" "$ns" tvd0 "$mac"
+  else
+    _e2e_link "$E2E_NS_B" "tvs$n" "" "$ns" tvd0 "$mac"
+  fi
 }
 
 # Starts a command in the background in device N's namespace (output and pid as e2e_spawn_a).

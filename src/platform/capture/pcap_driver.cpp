@@ -9,6 +9,7 @@
 #include <optional>
 #include <vector>
 
+#include "platform/capture/driver_vlan_handling.h"
 #include "platform/capture/posted_reads.h"
 #include "platform/capture/vlan_tagging.h"
 
@@ -103,6 +104,11 @@ public:
         std::string captured = interfaceName;
         const std::optional<VlanName> vlan = ParseVlanName(interfaceName);
         if (vlan && !InterfaceExists(interfaceName)) {
+            // A trunk whose driver takes the tags off would pass up no reply of the VLAN.
+            if (std::optional<std::string> refusal = VlanTaggingRefusal(vlan->Trunk, vlan->Id)) {
+                error = std::move(*refusal);
+                return nullptr;
+            }
             captured = vlan->Trunk;
             admission.VlanId = vlan->Id;
         }
