@@ -6,12 +6,12 @@
 #   1. station --bay ... --stop-after: each device flashed exactly once, under its own bay
 #      (records, events), its memory holding the image;
 #   2. upgrade --all --bay ...: the same again, one attempt per bay;
-#   3. VLAN tagging by Tarvik on an adapter whose driver takes the tags off (the adapter's class
-#      subkey, written with `wine reg add`, holds *PriorityVLANTag=3): `-i tva1.12` is refused
+#   3. VLAN tagging by Tarvik on an adapter whose driver takes the tags off (tva0's class
+#      subkey, written with `wine reg add`, holds *PriorityVLANTag=3): `-i tva0.12` is refused
 #      with "Open Adapter Fail !" (status 31) and the one line that says why and what to do, as
-#      is a bay on it; with the value 0 the same name browses a device that answers on VLAN 12
-#      only.
-# About 40 s.
+#      is a bay on it; with the value 0 the same name browses the one device behind VLAN 12
+#      (B then runs the test's switch: tvb0 its trunk, one access port of VLAN 12).
+# About 30 s.
 #   bash bays_test.sh <linux build> <windows build>
 set -euo pipefail
 here="$(dirname "${BASH_SOURCE[0]}")"
