@@ -209,7 +209,10 @@ bool RunDoctor(RunEnvironment& environment, const DoctorRequest& request, Doctor
         if (entry.AdapterName.empty()) {
             continue;
         }
-        const ProbeFacts probe = ProbeAdapter(environment.State(), entry.AdapterName);
+        ProbeFacts probe = ProbeAdapter(environment.State(), entry.AdapterName);
+        if (probe.OpenResult == DISCOVERY_OPEN_ADAPTER_FAILED) {
+            probe.OpenFailure = environment.Access().OpenFailureNote();
+        }
         ReportAll(report, Labelled(CheckProbe(target.Interface, probe, entry.Route), target),
                   failed);
         report.Probed(target.Name, target.Interface, probe);

@@ -360,8 +360,9 @@ std::vector<DoctorCheck> CheckCarrierChanges(const std::string& interfaceName,
 namespace {
 
 // The adapter's opening, with its socket filter: whether the probe could go on.
-bool CheckOpened(Lines& lines, int openResult)
+bool CheckOpened(Lines& lines, const ProbeFacts& facts)
 {
+    const int openResult = facts.OpenResult;
     const std::string explain = "`tarvik-cli explain " +
                                 std::to_string(StartupExitStatus(openResult)) + "`";
     switch (openResult) {
@@ -369,6 +370,11 @@ bool CheckOpened(Lines& lines, int openResult)
         lines.Pass("filter", "raw socket open, kernel socket filter loaded");
         return true;
     case DISCOVERY_OPEN_ADAPTER_FAILED:
+        // The system's own reason says what to do better than the privilege line can.
+        if (!facts.OpenFailure.empty()) {
+            lines.Fail("filter", "the adapter could not be opened: " + facts.OpenFailure, explain);
+            return false;
+        }
         lines.Fail("filter", "the raw socket could not be opened",
                    "see the privilege line; " + explain);
         return false;
@@ -388,7 +394,7 @@ std::vector<DoctorCheck> CheckProbe(const std::string& interfaceName, const Prob
                                     const InterfaceRoute& route)
 {
     Lines lines(interfaceName);
-    if (!CheckOpened(lines, facts.OpenResult)) {
+    if (!CheckOpened(lines, facts)) {
         return lines.Take();
     }
 

@@ -77,6 +77,9 @@ struct ProbeFacts {
     bool UntypedSent = false;
     bool TypedSent = false;
     std::vector<ProbeAnswer> Answers;
+    // Why the open failed, where the system says (Windows: Npcap missing, an adapter whose
+    // driver takes the VLAN tags off); empty otherwise.
+    std::string OpenFailure;
 };
 
 // The socket and its kernel filter, each frame type's probe, and the devices that answer in

@@ -36,6 +36,9 @@ public:
     // process lacks it, else why the open failed when that tells the user what to do (the
     // capture library to install); empty otherwise. invokedAs is argv[0].
     virtual std::string PrivilegeHintFor(int result, std::string_view invokedAs) = 0;
+    // Why the last open failed, when that tells the user what to do (as the hint above gives
+    // it to a process with raw network access); empty otherwise.
+    virtual std::string OpenFailureNote() = 0;
     // The adapter (its ADAPTER_NAME_PREFIX name) that a name users know stands for, beside
     // those the start-up sequence lists (Windows: the connection's friendly name); empty when
     // none does.
@@ -51,6 +54,7 @@ public:
     bool SettleAfterStart(bool) override { return true; }
     void AdmitEveryFrame() override {}
     std::string PrivilegeHintFor(int, std::string_view) override { return {}; }
+    std::string OpenFailureNote() override { return {}; }
     std::string AdapterNamed(const std::string&) override { return {}; }
     std::string FriendlyName(const std::string&) override { return {}; }
 };
@@ -81,6 +85,7 @@ public:
     bool SettleAfterStart(bool programRunsOn) override;
     void AdmitEveryFrame() override;
     std::string PrivilegeHintFor(int result, std::string_view invokedAs) override;
+    std::string OpenFailureNote() override { return captures_.OpenFailureNote(); }
     std::string AdapterNamed(const std::string& name) override;
     std::string FriendlyName(const std::string& adapterName) override;
 

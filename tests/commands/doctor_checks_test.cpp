@@ -147,12 +147,19 @@ const Row ROWS[] =
      "group", CheckResult::Warn, "log out and in again"},
     {"the socket does not open",
      [](Machine& m) {
-    m.Probe = ProbeFacts{DISCOVERY_OPEN_ADAPTER_FAILED, false, false, {}};
+    m.Probe = ProbeFacts{DISCOVERY_OPEN_ADAPTER_FAILED, false, false, {}, {}};
      },
-     "filter", CheckResult::Fail, "explain 31"},
+     "filter", CheckResult::Fail, "see the privilege line"},
+    {"the open refused for a reason the system gives",
+     [](Machine& m) {
+    m.Probe = ProbeFacts{};
+    m.Probe.OpenResult = DISCOVERY_OPEN_ADAPTER_FAILED;
+    m.Probe.OpenFailure = "adapter \"tva0\" cannot carry VLAN 12 tagged by Tarvik: its driver ...";
+     },
+     "filter", CheckResult::Fail, "could not be opened: adapter \"tva0\" cannot carry VLAN 12"},
     {"the filter is refused",
      [](Machine& m) {
-    m.Probe = ProbeFacts{DISCOVERY_START_RECEPTION_FAILED, false, false, {}};
+    m.Probe = ProbeFacts{DISCOVERY_START_RECEPTION_FAILED, false, false, {}, {}};
      },
      "filter", CheckResult::Fail, "explain 34"},
     {"a probe not sent",

@@ -9,9 +9,10 @@
 #   3. VLAN tagging by Tarvik on an adapter whose driver takes the tags off (tva0's class
 #      subkey, written with `wine reg add`, holds *PriorityVLANTag=3): `-i tva0.12` is refused
 #      with "Open Adapter Fail !" (status 31) and the one line that says why and what to do, as
-#      is a bay on it; with the value 0 the same name browses the one device behind VLAN 12
-#      (B then runs the test's switch: tvb0 its trunk, one access port of VLAN 12).
-# About 30 s.
+#      is a bay on it, and doctor gives that line for such a bay; with the value 0 the same
+#      name browses the one device behind VLAN 12 (B then runs the test's switch: tvb0 its
+#      trunk, one access port of VLAN 12).
+# About 40 s.
 #   bash bays_test.sh <linux build> <windows build>
 set -euo pipefail
 here="$(dirname "${BASH_SOURCE[0]}")"
@@ -139,6 +140,10 @@ cli_exe --pace 0 station "$E2E_TMP/image.bin" --bay "plain=tva1" --bay "tagged=t
 [[ $status -eq 31 ]] || e2e_fail "a station with a bay on that adapter's VLAN exited $status, not 31"
 tr -d '\r' <"$E2E_TMP/refused_bay.err" | grep -qxF "$REFUSAL" ||
   e2e_fail "the station did not say why bay tagged could not be opened"
+# By its {GUID}: doctor finds a bay among the listed adapters by that name alone.
+cli_exe doctor --bay "tagged=$GUID0.12" 2>&1 | tr -d '\r' >"$E2E_TMP/doctor.out" || true
+grep -qF "fail  the adapter could not be opened: $REFUSAL" "$E2E_TMP/doctor.out" ||
+  e2e_fail "doctor did not say why the bay on that adapter's VLAN could not be opened"
 
 class /v '*PriorityVLANTag' /t REG_SZ /d 0 || e2e_fail "wine reg add failed"
 cli_exe -i tva0.12 browse 2>"$E2E_TMP/tagged.err" | tr -d '\r' >"$E2E_TMP/tagged.out" ||
