@@ -174,10 +174,12 @@ bool RunDoctor(RunEnvironment& environment, const DoctorRequest& request, Doctor
         }
         Examined entry{
             target, read, route, CheckInterface(readFacts, managers.at(read), route), {}};
-        int index = FindAdapterIndex(listed, target.Interface);
+        // Found as -i finds it: a friendly name stands for its adapter.
+        const std::string adapter = environment.AdapterNameFor(target.Interface);
+        int index = FindAdapterIndex(listed, adapter);
         // A VLAN is not among the listed adapters; it is opened as its trunk's, as -i opens it.
         if (index < 0 && route.VlanId != 0) {
-            index = AddVlanAdapter(listed, target.Interface);
+            index = AddVlanAdapter(listed, adapter);
         }
         if (readFacts.Exists && readFacts.Up && index >= 0) {
             entry.AdapterName = listed.Names[static_cast<std::size_t>(index)];

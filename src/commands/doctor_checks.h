@@ -79,7 +79,7 @@ struct ProbeFacts {
     std::vector<ProbeAnswer> Answers;
     // Why the open failed, where the system says (Windows: Npcap missing, an adapter whose
     // driver takes the VLAN tags off); empty otherwise.
-    std::string OpenFailure;
+    std::string OpenFailure = {};
 };
 
 // The socket and its kernel filter, each frame type's probe, and the devices that answer in

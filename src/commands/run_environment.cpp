@@ -164,20 +164,27 @@ int RunEnvironment::TellFamilyFailure(int result) const
                                                                         : result;
 }
 
-int RunEnvironment::Start(AdapterSelectionPort& selection, CommandPort& port,
-                          std::string_view adapterName)
+std::string RunEnvironment::AdapterNameFor(std::string_view name)
 {
     // A name the user knows the adapter by (Windows: the connection's friendly name) stands for
     // the adapter itself.
-    std::string named(adapterName);
+    std::string named(name);
     if (std::string adapter = parts_.Access.AdapterNamed(named); !adapter.empty()) {
-        named = std::move(adapter);
-    } else if (const std::optional<VlanName> vlan = ParseVlanName(named)) {
+        return adapter;
+    }
+    if (const std::optional<VlanName> vlan = ParseVlanName(named)) {
         // So does it for a VLAN on that adapter: "Ethernet 2.12".
         if (std::string trunk = parts_.Access.AdapterNamed(vlan->Trunk); !trunk.empty()) {
-            named = trunk + "." + std::to_string(vlan->Id);
+            return trunk + "." + std::to_string(vlan->Id);
         }
     }
+    return named;
+}
+
+int RunEnvironment::Start(AdapterSelectionPort& selection, CommandPort& port,
+                          std::string_view adapterName)
+{
+    const std::string named = AdapterNameFor(adapterName);
     const int result = named.empty() ? RunStartupSequence(*versionQuery_, parts_.AdapterRegistry,
                                                           *binding_, selection, port, adapters_)
                                      : RunStartupSequenceFor(*versionQuery_, parts_.AdapterRegistry,

@@ -103,6 +103,9 @@ public:
     // STARTUP_CAPABILITIES_KEPT with its message shown.
     int Start(AdapterSelectionPort& selection, CommandPort& port,
               std::string_view adapterName = {});
+    // The adapter a name given by the user stands for, as Start takes it: the name itself, or
+    // on Windows the adapter a connection's friendly name ("Ethernet 2", "Ethernet 2.12") is.
+    std::string AdapterNameFor(std::string_view name);
     // For a program that opens several environments (a station's bays): Start keeps the
     // capabilities the next one's open needs, and the program settles each environment once
     // all are open. False when a capability is kept.
