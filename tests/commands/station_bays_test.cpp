@@ -204,8 +204,14 @@ TEST_F(StationBaysTest, ADeadBayFailsItsOwnDevicesAloneAndJobsCapEveryBayTogethe
 // the ledger knows each (bay, address) apart: each arrives once.
 TEST_F(StationBaysTest, SixtyFourBaysOfFourAreEachFlashedOnceAndADeadBayDisturbsNoOther)
 {
+#if defined(__SANITIZE_ADDRESS__)
+    // Each of the run's thread hand-offs costs the address sanitizer many times over: a quarter
+    // of the bays keeps its run within the test's time.
+    constexpr std::size_t BAYS = 16;
+#else
     constexpr std::size_t BAYS = 64;
-    constexpr std::size_t DEAD = 17;
+#endif
+    constexpr std::size_t DEAD = 7;
     Build(BAYS, 4);
     bays_[DEAD - 1]->Segment.Segment().SetHook([this](std::span<const std::uint8_t>,
                                                       const SegmentStation*) {
@@ -230,7 +236,7 @@ TEST_F(StationBaysTest, SixtyFourBaysOfFourAreEachFlashedOnceAndADeadBayDisturbs
     }
     EXPECT_EQ(passed.size(), (BAYS - 1) * 4);
     ExpectEveryDeviceFlashedOnce(DEAD);
-    EXPECT_GT(watcher.MostAtOnce, 64U) << "the bays did not run beside each other";
+    EXPECT_GT(watcher.MostAtOnce, BAYS) << "the bays did not run beside each other";
 }
 
 // upgrade --all over bays: every bay's devices are found on its own segment and upgraded once,
