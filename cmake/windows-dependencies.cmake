@@ -61,3 +61,9 @@ tarvik_windows_library(Tarvik::PQ FILES libpq.a libpgcommon_shlib.a libpgport_sh
                        DEPENDS Tarvik::OpenSSL SYSTEM secur32 ws2_32 shell32 advapi32)
 tarvik_windows_library(Tarvik::Sodium FILES libsodium.a)
 target_compile_definitions(Tarvik::Sodium INTERFACE SODIUM_STATIC)
+
+# cpp-httplib, the panel's HTTP server: its single header from Debian's source package (built
+# into each program that serves the panel), over Winsock.
+add_library(Tarvik::HttpLib INTERFACE IMPORTED)
+target_include_directories(Tarvik::HttpLib SYSTEM INTERFACE ${TARVIK_WINDOWS_DEPS}/include)
+target_link_libraries(Tarvik::HttpLib INTERFACE ws2_32 crypt32)
