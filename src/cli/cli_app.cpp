@@ -6,6 +6,7 @@
 #include "cli/command_context.h"
 #include "cli/exit_status.h"
 #include "cli/history_command.h"
+#include "cli/panel_command.h"
 #include "commands/startup.h"
 #include "platform/capture/vlan_tagging.h"
 #include "platform/formats/pcap_reader.h"
@@ -209,6 +210,7 @@ int RunOnMachine(CommandContext& context)
         return RunDoctor(context);
     case Command::Explain:
     case Command::History:
+    case Command::Panel:
         break;
     }
     return EXIT_USAGE;
@@ -237,6 +239,9 @@ int RunCli(const CliOptions& options, Streams streams, const StopRequested& stop
     }
     if (options.Which == Command::History) {
         return RunHistoryCommand(options, streams);
+    }
+    if (options.Which == Command::Panel) {
+        return RunPanelCommand(options, streams, stop);
     }
     if (const int status = Prepare(context, makeEnvironment); status != EXIT_SUCCESS_STATUS) {
         return status;

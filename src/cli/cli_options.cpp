@@ -193,6 +193,7 @@ ParseResult ParseCommandLine(int argc, const char* const* argv, std::ostream& ou
         {AddExplainCommand(app, options), Command::Explain},
         {AddDoctorCommand(app, options, unsettled), Command::Doctor},
         {AddHistoryCommand(app, options.History, options.Query), Command::History},
+        {AddPanelCommand(app, options.Panel), Command::Panel},
     };
     try {
         app.parse(argc, argv);

@@ -10,6 +10,7 @@
 
 #include "cli/bay_options.h"
 #include "cli/history_options.h"
+#include "cli/panel_options.h"
 #include "cli/signature_options.h"
 #include "lab/lab_setup.h"
 #include "netio/binding.h"
@@ -27,7 +28,8 @@ enum class Command {
     Station,
     Explain,
     Doctor,
-    History
+    History,
+    Panel
 };
 enum class ProgressStyle { Auto, Bar, Plain };
 
@@ -74,6 +76,7 @@ struct CliOptions {
     HistoryOptions History;       // upgrade and history: --history, --station, --operator
     HistoryQuery Query;           // history: what to show, of which attempts
     SignatureOptions Signatures;  // upgrade, station, check, info: --key, --signature, ...
+    PanelOptions Panel;           // station --panel, and the factory view (panel URL)
 
     // Several bays, each an environment of its own.
     bool ServesBays() const { return !Bays.empty() || !BaysFile.empty(); }

@@ -61,11 +61,16 @@ Json EventStream::Event(std::string_view kind, const std::string& device, const 
 
 void EventStream::Write(const Json& event)
 {
-    // The line escapes every control character: its only newline is its last.
-    const std::string line = JsonLine(event) + '\n';
-    std::lock_guard lock(lock_);
-    out_.write(line.data(), static_cast<std::streamsize>(line.size()));
-    out_.flush();
+    if (out_ != nullptr) {
+        // The line escapes every control character: its only newline is its last.
+        const std::string line = JsonLine(event) + '\n';
+        std::lock_guard lock(lock_);
+        out_->write(line.data(), static_cast<std::streamsize>(line.size()));
+        out_->flush();
+    }
+    if (tap_) {
+        tap_(event);
+    }
 }
 
 void EventStream::Discovered(const std::string& device, const std::string& bay)

@@ -6,6 +6,7 @@
 // lock, then flushed, so lines from the runs of several devices never interleave.
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -33,7 +34,13 @@ std::string_view PhaseName(ProgressPhase phase);
 
 class EventStream {
 public:
-    EventStream(std::ostream& out, UtcClock& clock) : out_(out), clock_(clock) {}
+    EventStream(std::ostream& out, UtcClock& clock) : out_(&out), clock_(clock) {}
+    // Events for the tap alone (a panel without --events).
+    explicit EventStream(UtcClock& clock) : out_(nullptr), clock_(clock) {}
+
+    // Hands every event, as it is written, to tap too (the panel's view). The tap runs on the
+    // thread of the run that made the event: it must be quick and thread-safe.
+    void Tap(std::function<void(const Json&)> tap) { tap_ = std::move(tap); }
 
     // bay: the device's bay, empty when the station serves one segment.
     void Discovered(const std::string& device, const std::string& bay = {});
@@ -60,8 +67,9 @@ private:
     Json Event(std::string_view kind, const std::string& device, const std::string& bay);
     void Write(const Json& event);
 
-    std::ostream& out_;
+    std::ostream* const out_;
     UtcClock& clock_;
+    std::function<void(const Json&)> tap_;
     std::string signature_ = "not checked";
     std::optional<std::string> signerKeyId_;
     std::optional<std::string> signedComment_;

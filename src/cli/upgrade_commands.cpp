@@ -15,6 +15,7 @@
 #include "cli/json_output.h"
 #include "cli/progress_printer.h"
 #include "cli/station_console.h"
+#include "cli/station_panel.h"
 #include "commands/several_devices.h"
 #include "commands/station.h"
 #include "protocol/upgrade_link.h"
@@ -54,13 +55,15 @@ int PrintEnding(CommandContext& context, const UpgradeEnding& ending)
     return ending.Status;
 }
 
-// The event stream on stdout with --events, else null.
-std::unique_ptr<EventStream> OpenEvents(CommandContext& context)
+// The event stream on stdout with --events, one for the panel alone with forPanel, else null.
+std::unique_ptr<EventStream> OpenEvents(CommandContext& context, bool forPanel = false)
 {
-    if (!context.Options.Events) {
+    if (!context.Options.Events && !forPanel) {
         return nullptr;
     }
-    auto events = std::make_unique<EventStream>(context.Io.Out, context.Utc);
+    auto events = context.Options.Events
+                      ? std::make_unique<EventStream>(context.Io.Out, context.Utc)
+                      : std::make_unique<EventStream>(context.Utc);
     const ImageTrust& trust = context.Trust;
     events->SetSignature(SignatureStateName(trust.State),
                          trust.KeyId.empty() ? std::nullopt : std::optional(trust.KeyId),
@@ -386,8 +389,19 @@ int RunStationCommand(CommandContext& context)
                        context.Trust)) {
         return EXIT_USAGE;
     }
-    std::unique_ptr<EventStream> events = OpenEvents(context);
     const std::size_t jobs = options.Jobs == 0 ? STATION_DEFAULT_JOBS : options.Jobs;
+    std::unique_ptr<StationPanel> panel;
+    if (!options.Panel.Address.empty()) {
+        int status = EXIT_SUCCESS_STATUS;
+        panel = StationPanel::Open(context, jobs, nullptr, status);
+        if (!panel) {
+            return status;
+        }
+    }
+    std::unique_ptr<EventStream> events = OpenEvents(context, panel != nullptr);
+    if (panel) {
+        panel->Follow(*events);
+    }
     Kernel& clock = context.Environment->Clock();
     std::unique_ptr<AttemptPusher> pusher;
     if (!options.PushUrl.empty()) {

@@ -146,6 +146,7 @@ CLI::App* AddStationCommand(CLI::App& app, CliOptions& options, UnsettledOptions
                      "(postgresql://...) in the background, retrying while it is down; the "
                      "station never waits for it. No password in URL: see the README")
         ->type_name("URL");
+    AddStationPanelOptions(*station, options.Panel);
     return station;
 }
 

@@ -1,0 +1,77 @@
+#include "cli/station_panel.h"
+
+#include "cli/exit_status.h"
+#include "platform/host/user_identity.h"
+
+namespace tarvik::cli {
+
+int SettlePanelAddress(CommandContext& context, panel::PanelSettings& settings)
+{
+    const PanelOptions& options = context.Options.Panel;
+    std::string error;
+    const std::string address = options.Address.empty()
+                                    ? "127.0.0.1:" + std::to_string(panel::PANEL_DEFAULT_PORT)
+                                    : options.Address;
+    // A port alone is the loopback's.
+    const bool portAlone = address.find_first_not_of("0123456789") == std::string::npos;
+    const std::optional<panel::PanelAddress> parsed =
+        panel::ParsePanelAddress(portAlone ? "127.0.0.1:" + address : address, error);
+    if (!parsed) {
+        return context.FailWithNote(EXIT_USAGE, "--panel: " + error);
+    }
+    settings.Address = *parsed;
+    if (!options.TokenFile.empty()) {
+        SystemFileSystem files;
+        const std::optional<std::string> token =
+            panel::ReadPanelToken(files, options.TokenFile, error);
+        if (!token) {
+            return context.FailWithNote(EXIT_USAGE, "--panel-token: " + error);
+        }
+        settings.Token = *token;
+    }
+    if (const std::string refusal = panel::PanelBindRefusal(settings.Address, !settings.Token.empty());
+        !refusal.empty()) {
+        return context.FailWithNote(EXIT_USAGE, refusal);
+    }
+    return EXIT_SUCCESS_STATUS;
+}
+
+std::unique_ptr<StationPanel> StationPanel::Open(CommandContext& context, std::size_t slots,
+                                                 panel::ChartMaker charts, int& status)
+{
+    const CliOptions& options = context.Options;
+    panel::PanelSettings settings;
+    status = SettlePanelAddress(context, settings);
+    if (status != EXIT_SUCCESS_STATUS) {
+        return nullptr;
+    }
+    panel::StationViewSetup setup;
+    setup.Station = options.History.Station.empty() ? MachineName() : options.History.Station;
+    const std::size_t slash = options.ImagePath.find_last_of("/\\");
+    setup.Image = slash == std::string::npos ? options.ImagePath
+                                             : options.ImagePath.substr(slash + 1);
+    setup.Signature = SignatureStateName(context.Trust.State);
+    setup.SignerKeyId = context.Trust.KeyId;
+    for (const BaySpec& bay : context.Bays) {
+        setup.Bays.push_back(bay.Name);
+    }
+    setup.Slots = slots;
+    std::unique_ptr<StationPanel> panel(new StationPanel(
+        std::make_unique<panel::StationView>(std::move(setup), context.Utc, std::move(charts))));
+    std::string error;
+    panel->server_ = panel::PanelServer::Start(*panel->view_, settings, error);
+    if (!panel->server_) {
+        status = context.FailWithNote(EXIT_USAGE, error);
+        return nullptr;
+    }
+    context.Io.Err << "panel: " << panel->server_->Url()
+                   << (settings.Token.empty() ? "" : "?token=<the token>") << '\n';
+    return panel;
+}
+
+void StationPanel::Follow(EventStream& events)
+{
+    events.Tap([view = view_.get()](const Json& event) { view->Apply(event); });
+}
+
+}  // namespace tarvik::cli
