@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "panel/panel_assets.h"
+#include "platform/host/listening_socket.h"
 #include "platform/host/machine.h"
 #include "platform/kernel/kernel.h"
 
@@ -174,6 +175,9 @@ public:
         // One request a connection: a browser's idle connection does not hold one of the
         // server's threads, which the event streams need.
         server_.set_keep_alive_max_count(1);
+        server_.set_socket_options([](socket_t socket) {
+            MakeListeningSocketExclusive(static_cast<std::uintptr_t>(socket));
+        });
         server_.set_payload_max_length(4096);
         const PanelAddress& address = settings_.Address;
         if (address.Port == 0) {
@@ -189,6 +193,11 @@ public:
         }
         source_.OnChange([this] { Signal(); });
         thread_ = std::thread([this] { server_.listen_after_bind(); });
+        // A stop before the server runs would be lost, and the destructor would wait for
+        // ever: Start returns once it runs.
+        for (int waited = 0; !server_.is_running() && waited < 5000; ++waited) {
+            kernel_->Sleep(1);
+        }
         return true;
     }
 
@@ -254,6 +263,9 @@ private:
         server_.Get("/", [](const httplib::Request&, httplib::Response& response) {
             const Asset* page = FindAsset("/index.html");
             Send(response, std::string(page->Body), ContentType(page->Path));
+        });
+        server_.Get("/favicon.ico", [](const httplib::Request&, httplib::Response& response) {
+            response.status = 204;
         });
         server_.Get("/texts.json", [](const httplib::Request& request,
                                       httplib::Response& response) {
