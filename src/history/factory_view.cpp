@@ -45,7 +45,8 @@ struct Layout {
 };
 
 // The attempts that started at or after $1, with the columns named (of `a`) and a further
-// condition: station by station down the index, or in one scan without it.
+// condition: station by station down the index (which the server may turn into one scan where
+// that costs less), or in one scan without it.
 std::string Window(const Layout& layout, const std::string& columns, const std::string& also = {})
 {
     const std::string where = " WHERE a.start_ms >= $1::bigint" + also;

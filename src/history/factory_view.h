@@ -1,9 +1,11 @@
 #pragma once
 // The factory's view of the shared database: every station that ever pushed and whether it is
 // working, the first-pass yield by station, image and day, the failures by cause and the bays
-// that fail most. Read in one read-only transaction, aggregated by the server station by
-// station over the index of the attempts by station and start, so that a reading costs about
-// the attempts of the days it covers, not the table.
+// that fail most. Read in one read-only transaction and aggregated by the server. The index of
+// the attempts by station and start gives the stations, each one's latest attempt and today's
+// counts in a few lookups; the yields and the bays read the attempts of the days asked for
+// with their details, whose join by record id reads the details table whole: on a large
+// database that join is most of a reading's time.
 //
 // A first pass is a device's first attempt with an image that passed; a device is its station,
 // bay and name. Only the attempts of the days read count: a device first tried before them
