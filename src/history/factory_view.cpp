@@ -74,23 +74,24 @@ std::string RecordStations(const Layout& layout)
            "WHERE a.station = n.station AND a.start_ms >= $1::bigint) t";
 }
 
-// Each device's attempts with an image, its first one's start and whether it failed folded
-// into one number (twice the start, plus one for a failure: the least is the first, a pass
-// before a failure of the same instant), then the yields by station, image, day and bay from them
-// in one pass. The grouping's bits, first column highest: 7 by station, 13 by image, 14 by day, 3
-// by station and bay.
+// One pass over the attempts of the days read and their details (w, kept by the server for its
+// two readers). Each device's attempts with an image, its first one's start and whether it
+// failed folded into one number (twice the start, plus one for a failure: the least is the
+// first, a pass before a failure of the same instant), then the yields by station, image, day
+// and bay from them; beside them the failures by cause. The grouping's bits, first column
+// highest: 7 by station, 13 by image, 14 by day, 3 by station and bay; 15 marks a cause.
 std::string Yields(const Layout& layout)
 {
+    const std::string columns =
+        "a.station, a.device, a.sha256, a.file_name, a.start_ms, a.exit_status, a.result";
     const std::string attempts =
-        layout.Details ? Window(layout, "a.record_id, a.station, a.device, a.sha256, a.file_name, "
-                                        "a.start_ms, a.exit_status") +
+        layout.Details ? Window(layout, "a.record_id, " + columns) +
                              " LEFT JOIN tarvik_attempt_details d ON d.record_id = a.record_id"
-                       : Window(layout, "a.station, a.device, a.sha256, a.file_name, a.start_ms, "
-                                        "a.exit_status");
+                       : Window(layout, columns);
     const std::string bay = layout.Details ? "coalesce(d.bay, '')" : "''";
     return Names(layout) + ", w AS (SELECT a.station, " + bay +
            " AS bay, a.device, coalesce(a.sha256, '') AS sha256, a.file_name, a.start_ms, "
-           "a.exit_status FROM " +
+           "a.exit_status, CASE WHEN a.exit_status <> 0 THEN a.result END AS result FROM " +
            attempts +
            "), k AS (SELECT station, bay, device, sha256, max(file_name) AS file_name, "
            "count(*) AS attempts, count(*) FILTER (WHERE exit_status <> 0) AS failures, "
@@ -99,16 +100,11 @@ std::string Yields(const Layout& layout)
            "SELECT GROUPING(station, bay, sha256, day), station, bay, sha256, "
            "to_char(to_timestamp(day * 86400) AT TIME ZONE 'UTC', 'YYYY-MM-DD'), "
            "max(file_name), sum(attempts), sum(failures), count(*), "
-           "count(*) FILTER (WHERE first % 2 = 0) FROM (SELECT k.*, first / 2 / 86400000 "
-           "AS day FROM k) f GROUP BY GROUPING SETS ((station), (sha256), (day), "
-           "(station, bay))";
-}
-
-std::string Failures(const Layout& layout)
-{
-    return Names(layout) + "SELECT a.exit_status, a.result, count(*), max(a.start_ms) FROM " +
-           Window(layout, "a.exit_status, a.result, a.start_ms", " AND a.exit_status <> 0") +
-           " GROUP BY 1, 2 ORDER BY 3 DESC, 1, 2";
+           "count(*) FILTER (WHERE first % 2 = 0), NULL::integer, NULL::text, NULL::bigint "
+           "FROM (SELECT k.*, first / 2 / 86400000 AS day FROM k) f GROUP BY GROUPING SETS "
+           "((station), (sha256), (day), (station, bay)) UNION ALL "
+           "SELECT 15, NULL, NULL, NULL, NULL, NULL, count(*), NULL, NULL, NULL, exit_status, "
+           "result, max(start_ms) FROM w WHERE exit_status <> 0 GROUP BY exit_status, result";
 }
 
 bool Run(PGconn* connection, const char* sql, std::string& error)
@@ -239,6 +235,7 @@ bool ReadYields(PGconn* connection, const Layout& layout, std::int64_t sinceMs, 
     constexpr std::int64_t BY_IMAGE = 13;
     constexpr std::int64_t BY_DAY = 14;
     constexpr std::int64_t BY_BAY = 3;
+    constexpr std::int64_t CAUSE = 15;
     std::vector<BayFailures> bays;
     const PGresult* result = rows.get();
     for (int row = 0; row < PQntuples(result); ++row) {
@@ -257,6 +254,10 @@ bool ReadYields(PGconn* connection, const Layout& layout, std::int64_t sinceMs, 
             bays.push_back({Text(result, row, 1), Text(result, row, 2), Count(result, row, 6),
                             Count(result, row, 7), YieldOf(result, row)});
             break;
+        case CAUSE:
+            view.Failures.push_back({Number(result, row, 10), Text(result, row, 11),
+                                     Count(result, row, 6), Number(result, row, 12)});
+            break;
         default:
             break;
         }
@@ -270,6 +271,13 @@ bool ReadYields(PGconn* connection, const Layout& layout, std::int64_t sinceMs, 
     });
     std::sort(view.YieldByDay.begin(), view.YieldByDay.end(),
               [](const DayYield& a, const DayYield& b) { return a.Day < b.Day; });
+    std::sort(view.Failures.begin(), view.Failures.end(),
+              [](const FailureCause& a, const FailureCause& b) {
+        if (a.Count != b.Count) {
+            return a.Count > b.Count;
+        }
+        return a.ExitStatus != b.ExitStatus ? a.ExitStatus < b.ExitStatus : a.Result < b.Result;
+    });
     // A bay that failed nothing is none of the worst.
     bays.erase(std::remove_if(bays.begin(), bays.end(),
                               [](const BayFailures& bay) { return bay.Failures == 0; }),
@@ -285,20 +293,6 @@ bool ReadYields(PGconn* connection, const Layout& layout, std::int64_t sinceMs, 
     });
     bays.resize(std::min(bays.size(), FACTORY_WORST_BAYS));
     view.WorstBays = std::move(bays);
-    return true;
-}
-
-bool ReadFailures(PGconn* connection, const Layout& layout, std::int64_t sinceMs, FactoryView& view,
-                  std::string& error)
-{
-    const PgResult rows = Query(connection, Failures(layout), sinceMs, error);
-    if (!rows) {
-        return false;
-    }
-    for (int row = 0; row < PQntuples(rows.get()); ++row) {
-        view.Failures.push_back({Number(rows.get(), row, 0), Text(rows.get(), row, 1),
-                                 Count(rows.get(), row, 2), Number(rows.get(), row, 3)});
-    }
     return true;
 }
 
@@ -357,8 +351,7 @@ std::optional<FactoryView> ReadFactoryView(const std::string& url,
     const std::int64_t since = options.NowMs - static_cast<std::int64_t>(options.Days) * DAY_MS;
     const bool read = ReadLayout(server, layout, error) &&
                       ReadStations(server, layout, options, view, error) &&
-                      (!layout.Attempts || (ReadYields(server, layout, since, view, error) &&
-                                            ReadFailures(server, layout, since, view, error)));
+                      (!layout.Attempts || ReadYields(server, layout, since, view, error));
     std::string ignored;
     Run(server, read ? "COMMIT" : "ROLLBACK", read ? error : ignored);
     if (!read || !error.empty()) {
