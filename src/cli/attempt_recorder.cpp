@@ -1,5 +1,8 @@
 #include "cli/attempt_recorder.h"
 
+#include "platform/formats/utf8_text.h"
+#include "platform/version.h"
+
 namespace tarvik::cli {
 
 AttemptRecorder::AttemptRecorder(const CliOptions& options, std::ostream& err, std::mutex& noteLock,
@@ -32,6 +35,18 @@ bool AttemptRecorder::Open(const std::string& interfaceName, FileSystem& files,
         return false;
     }
     return true;
+}
+
+StationHeartbeat AttemptRecorder::Heartbeat() const
+{
+    StationHeartbeat heartbeat;
+    heartbeat.Station = history_ ? history_->Station() : std::string();
+    heartbeat.ProgramVersion = std::string(TARVIK_VERSION);
+    heartbeat.FileName = Utf8Escaped(options_.ImagePath);
+    if (context_.Digest) {
+        heartbeat.Sha256 = context_.Digest->Sha256;
+    }
+    return heartbeat;
 }
 
 void AttemptRecorder::RunStarts(std::size_t attempt)

@@ -35,6 +35,9 @@ public:
 
     bool HistoryKept() const { return history_ && history_->Keeps(); }
     const std::string& HistoryPath() const { return history_->Path(); }
+    // What the station's pushes say of it, but for the bays and the time: its name, release
+    // and image as its records carry them.
+    StationHeartbeat Heartbeat() const;
     // Whether each attempt is recorded, in --record's file or the history.
     bool Recording() const { return recorder_ != nullptr || HistoryKept(); }
 

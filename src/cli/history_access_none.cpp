@@ -19,6 +19,7 @@ std::unique_ptr<AttemptLog> OpenAttemptLog(const std::string&, std::string& erro
 }
 
 std::unique_ptr<AttemptPusher> StartBackgroundPush(const std::string&, const std::string&,
+                                                   const StationHeartbeat&, UtcClock&,
                                                    std::string& error)
 {
     error = std::string(NO_HISTORY_IN_THIS_BUILD);

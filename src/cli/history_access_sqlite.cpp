@@ -39,8 +39,10 @@ class StorePusher final : public AttemptPusher {
 public:
     // The history is opened on the first push and kept open for the next: a connection of
     // the pusher's own thread, beside the one the runs add records through.
-    StorePusher(const std::string& path, const std::string& url)
-        : pusher_(*kernel_, [path, url, store = std::shared_ptr<HistoryStore>()]() mutable {
+    StorePusher(const std::string& path, const std::string& url, const StationHeartbeat& heartbeat,
+                UtcClock& utc)
+        : pusher_(*kernel_, [path, url, heartbeat, &utc,
+                             store = std::shared_ptr<HistoryStore>()](bool stopping) mutable {
               if (!store) {
                   std::string error;
                   store = HistoryStore::Open(path, error);
@@ -48,7 +50,10 @@ public:
                       return false;
                   }
               }
-              const PushOutcome outcome = PushHistory(*store, url);
+              StationHeartbeat now = heartbeat;
+              now.NowMs = utc.MillisecondsSinceEpoch();
+              now.Stopped = stopping;
+              const PushOutcome outcome = PushHistory(*store, url, PUSH_BATCH_RECORDS, &now);
               return outcome.Error.empty() && outcome.Remaining == 0;
           })
     {
@@ -230,6 +235,8 @@ private:
             streams_.Err << "tarvik-cli: the URL holds a password, which other users can read "
                             "in the process list; keep it in ~/.pgpass (or PGPASSFILE) instead\n";
         }
+        // No heartbeat: a push by hand is no running station, and a heartbeat would show the
+        // machine it ran on (a supervisor's) among the stations.
         const PushOutcome outcome =
             PushHistory(*store_, query_.PushUrl,
                         query_.BatchRecords == 0 ? PUSH_BATCH_RECORDS : query_.BatchRecords);
@@ -268,13 +275,14 @@ std::string HistoryPath(const HistoryOptions& options)
 }
 
 std::unique_ptr<AttemptPusher> StartBackgroundPush(const std::string& path, const std::string& url,
+                                                   const StationHeartbeat& heartbeat, UtcClock& utc,
                                                    std::string& error)
 {
     if (path.empty()) {
         error = "no history to push";
         return nullptr;
     }
-    return std::make_unique<StorePusher>(path, url);
+    return std::make_unique<StorePusher>(path, url, heartbeat, utc);
 }
 
 std::unique_ptr<AttemptLog> OpenAttemptLog(const std::string& path, std::string& error)

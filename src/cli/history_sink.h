@@ -12,6 +12,8 @@
 #include "cli/history_options.h"
 #include "cli/upgrade_record.h"
 #include "history/history_record.h"
+#include "history/station_heartbeat.h"
+#include "platform/files/append_file.h"
 
 namespace tarvik::cli {
 
@@ -31,10 +33,12 @@ public:
     virtual void Wake() = 0;
 };
 
-// Starts pushing the history at path to the PostgreSQL database at url, now and after each
-// Wake(), retrying with back-off on a thread of its own until destroyed; null with the reason
-// in a build without a history.
+// Starts pushing the history at path to the PostgreSQL database at url, now, after each
+// Wake() and at least every minute, retrying with back-off on a thread of its own until
+// destroyed; each push carries the station's heartbeat, timed by utc, and the last one says it
+// stopped. Null with the reason in a build without a history.
 std::unique_ptr<AttemptPusher> StartBackgroundPush(const std::string& path, const std::string& url,
+                                                   const StationHeartbeat& heartbeat, UtcClock& utc,
                                                    std::string& error);
 
 // The history file --history names, or the default one; empty when none is to be kept (none,
@@ -56,6 +60,8 @@ public:
     // Whether attempts are kept.
     bool Keeps() const { return log_ != nullptr; }
     const std::string& Path() const { return path_; }
+    // The station's name as its records carry it.
+    const std::string& Station() const { return station_; }
 
     // Adds one attempt; from any run's thread.
     void Add(const RecordContext& context, const DeviceRunReport& report, std::int64_t startMs,

@@ -409,7 +409,12 @@ int RunStationCommand(CommandContext& context)
             return context.FailWithNote(EXIT_USAGE, "--push sends the history, and none is kept");
         }
         std::string error;
-        pusher = StartBackgroundPush(recorder.HistoryPath(), options.PushUrl, error);
+        StationHeartbeat heartbeat = recorder.Heartbeat();
+        for (const BaySpec& bay : context.Bays) {
+            heartbeat.Bays += (heartbeat.Bays.empty() ? "" : ",") + bay.Name;
+        }
+        pusher = StartBackgroundPush(recorder.HistoryPath(), options.PushUrl, heartbeat,
+                                     context.Utc, error);
         if (!pusher) {
             return context.FailWithNote(EXIT_USAGE, "cannot push the history: " + error);
         }

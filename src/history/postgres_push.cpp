@@ -1,6 +1,7 @@
 #include "history/postgres_push.h"
 
 #include <algorithm>
+#include <array>
 #include <condition_variable>
 #include <cstdlib>
 #include <deque>
@@ -17,19 +18,14 @@
 #include <libpq-fe.h>
 
 #include "history/history_columns.h"
+#include "history/postgres_connection.h"
 #include "platform/formats/utf8_text.h"
 
 namespace tarvik {
 namespace {
 
-struct ConnectionCloser {
-    void operator()(PGconn* connection) const { PQfinish(connection); }
-};
-struct ResultClearer {
-    void operator()(PGresult* result) const { PQclear(result); }
-};
-using Connection = std::unique_ptr<PGconn, ConnectionCloser>;
-using Result = std::unique_ptr<PGresult, ResultClearer>;
+using Connection = PgConnection;
+using Result = PgResult;
 
 // The tables' layout on the server, apart from the station files' own: the first release's
 // table (which had no layout table) is layout 1. Layout 2 adds tarvik_attempt_details beside
@@ -37,12 +33,32 @@ using Result = std::unique_ptr<PGresult, ResultClearer>;
 // details (a station of layout 2 names its columns and leaves it null). A later layout may add
 // columns (to the details), and says in oldest_writer which layout a station must write for
 // its rows to be whole there; a station never writes into a layout that does not take its
-// rows.
-constexpr int PUSH_LAYOUT = 3;
+// rows. Layout 4 adds tarvik_stations, the running stations' heartbeats, which no station of
+// an earlier layout writes or needs, and an index of the attempts by station and start that
+// the factory's reading goes through.
+constexpr int PUSH_LAYOUT = 4;
 constexpr const char* ATTEMPTS = "tarvik_attempts";
 constexpr const char* DETAILS = "tarvik_attempt_details";
 constexpr const char* CREATE_LAYOUT =
     "CREATE TABLE tarvik_layout (version integer NOT NULL, oldest_writer integer NOT NULL)";
+constexpr const char* CREATE_STATIONS =
+    "CREATE TABLE tarvik_stations (station text PRIMARY KEY, program_version text NOT NULL, "
+    "file_name text NOT NULL, sha256 text, bays text NOT NULL, first_seen_ms bigint NOT NULL, "
+    "last_seen_ms bigint NOT NULL, stopped_ms bigint)";
+// The factory's reading finds the stations, each one's latest attempt and its attempts of a
+// span of days through it; with the exit status beside, it counts passes and picks out the
+// failures without reading the table's rows.
+constexpr const char* ATTEMPTS_INDEX = "tarvik_attempts_station_start_ms";
+constexpr const char* CREATE_ATTEMPTS_INDEX =
+    "CREATE INDEX tarvik_attempts_station_start_ms ON tarvik_attempts (station, start_ms) "
+    "INCLUDE (exit_status)";
+// A station seen again is no longer stopped; its first sight stays.
+constexpr const char* WRITE_HEARTBEAT =
+    "INSERT INTO tarvik_stations (station, program_version, file_name, sha256, bays, "
+    "first_seen_ms, last_seen_ms, stopped_ms) VALUES ($1, $2, $3, $4, $5, $6, $6, $7) "
+    "ON CONFLICT (station) DO UPDATE SET program_version = EXCLUDED.program_version, "
+    "file_name = EXCLUDED.file_name, sha256 = EXCLUDED.sha256, bays = EXCLUDED.bays, "
+    "last_seen_ms = EXCLUDED.last_seen_ms, stopped_ms = EXCLUDED.stopped_ms";
 constexpr const char* READ_LAYOUT = "SELECT max(version), max(oldest_writer) FROM tarvik_layout";
 // Two stations that find no table at once would both create it: the second waits here.
 constexpr const char* LAYOUT_LOCK = "SELECT pg_advisory_xact_lock(7302917)";
@@ -52,7 +68,8 @@ constexpr const char* LAYOUT_LOCK = "SELECT pg_advisory_xact_lock(7302917)";
 constexpr const char* SERVER_TABLES =
     "SELECT c.relname FROM pg_catalog.pg_class c JOIN pg_catalog.pg_namespace n "
     "ON n.oid = c.relnamespace WHERE n.nspname = current_schema() "
-    "AND c.relname IN ('tarvik_attempts', 'tarvik_attempt_details', 'tarvik_layout')";
+    "AND c.relname IN ('tarvik_attempts', 'tarvik_attempt_details', 'tarvik_layout', "
+    "'tarvik_stations', 'tarvik_attempts_station_start_ms')";
 constexpr const char* SERVER_COLUMNS =
     "SELECT c.relname, a.attname FROM pg_catalog.pg_attribute a JOIN pg_catalog.pg_class c "
     "ON c.oid = a.attrelid JOIN pg_catalog.pg_namespace n ON n.oid = c.relnamespace "
@@ -271,31 +288,7 @@ bool SendBatch(PGconn* connection, const BatchRows& rows, std::string& error)
 
 Connection Connect(const std::string& url, std::string& error)
 {
-    // The URL's own settings come after the default timeout and so take its place.
-    const std::string timeout = std::to_string(PUSH_CONNECT_TIMEOUT_S);
-    std::vector<const char*> keys;
-    std::vector<const char*> values;
-    if (std::getenv("PGCONNECT_TIMEOUT") == nullptr) {
-        keys.push_back("connect_timeout");
-        values.push_back(timeout.c_str());
-    }
-    keys.push_back("dbname");
-    values.push_back(url.c_str());
-    keys.push_back(nullptr);
-    values.push_back(nullptr);
-    Connection connection(PQconnectdbParams(keys.data(), values.data(), 1));
-    if (!connection || PQstatus(connection.get()) != CONNECTION_OK) {
-        error = connection ? ErrorOf(connection.get()) : "out of memory";
-        return nullptr;
-    }
-    // The server's notices ("relation already exists, skipping") are no news to the user.
-    PQsetNoticeProcessor(
-        connection.get(), [](void*, const char*) {}, nullptr);
-    if (PQsetClientEncoding(connection.get(), "UTF8") != 0) {
-        error = ErrorOf(connection.get());
-        return nullptr;
-    }
-    return connection;
+    return ConnectToServer(url, error);
 }
 
 bool Query(PGconn* connection, const char* sql, Result& result, std::string& error)
@@ -334,9 +327,16 @@ bool PrepareTables(PGconn* connection, std::string& error)
                 return false;
             }
         }
-        if (present.count("tarvik_layout") == 0 &&
-            !Run(connection, CREATE_LAYOUT, PGRES_COMMAND_OK, error)) {
-            return false;
+        // Checked in the catalogue rather than with IF NOT EXISTS, which still asks for the
+        // table's ownership: a role that may only write rows finds them made.
+        const std::pair<const char*, const char*> others[] = {
+            {"tarvik_layout", CREATE_LAYOUT},
+            {STATIONS_TABLE, CREATE_STATIONS},
+            {ATTEMPTS_INDEX, CREATE_ATTEMPTS_INDEX}};
+        for (const auto& [name, create] : others) {
+            if (present.count(name) == 0 && !Run(connection, create, PGRES_COMMAND_OK, error)) {
+                return false;
+            }
         }
         Result layout;
         Result columns;
@@ -477,9 +477,31 @@ private:
     std::thread thread_;  // last: it starts once the rest is made
 };
 
+// Writes the station's row in a transaction of its own (the statement's).
+bool WriteHeartbeat(PGconn* connection, const StationHeartbeat& heartbeat, std::string& error)
+{
+    const std::string seen = std::to_string(heartbeat.NowMs);
+    const std::string station = Utf8Escaped(heartbeat.Station);
+    const std::string version = Utf8Escaped(heartbeat.ProgramVersion);
+    const std::string file = Utf8Escaped(heartbeat.FileName);
+    const std::string bays = Utf8Escaped(heartbeat.Bays);
+    const char* sha256 = heartbeat.Sha256.empty() ? nullptr : heartbeat.Sha256.c_str();
+    const char* stopped = heartbeat.Stopped ? seen.c_str() : nullptr;
+    const std::array<const char*, 7> values{station.c_str(), version.c_str(), file.c_str(), sha256,
+                                            bays.c_str(),    seen.c_str(),    stopped};
+    const Result result(PQexecParams(connection, WRITE_HEARTBEAT, static_cast<int>(values.size()),
+                                     nullptr, values.data(), nullptr, nullptr, 0));
+    if (!result || PQresultStatus(result.get()) != PGRES_COMMAND_OK) {
+        error = result ? Trimmed(PQresultErrorMessage(result.get())) : ErrorOf(connection);
+        return false;
+    }
+    return true;
+}
+
 }  // namespace
 
-PushOutcome PushHistory(HistoryStore& store, const std::string& url, std::size_t batchRecords)
+PushOutcome PushHistory(HistoryStore& store, const std::string& url, std::size_t batchRecords,
+                        const StationHeartbeat* heartbeat)
 {
     PushOutcome outcome;
     const auto remaining = [&] {
@@ -492,6 +514,10 @@ PushOutcome PushHistory(HistoryStore& store, const std::string& url, std::size_t
     if (!connection || !PrepareTables(connection.get(), error)) {
         outcome.Error = error;
         return remaining();
+    }
+    std::string heartbeatError;
+    if (heartbeat != nullptr && !WriteHeartbeat(connection.get(), *heartbeat, heartbeatError)) {
+        heartbeatError = "the station's heartbeat: " + heartbeatError;
     }
     {
         BatchReader reader(store.Path(), batchRecords);
@@ -534,7 +560,7 @@ PushOutcome PushHistory(HistoryStore& store, const std::string& url, std::size_t
             error = sendError;
         }
     }
-    outcome.Error = error;
+    outcome.Error = error.empty() ? heartbeatError : error;
     return remaining();
 }
 

@@ -15,6 +15,7 @@
 #include <string>
 
 #include "history/history_store.h"
+#include "history/station_heartbeat.h"
 
 namespace tarvik {
 
@@ -23,8 +24,6 @@ inline constexpr const char* PUSH_TABLE = "tarvik_attempts";
 // Records per transaction: large enough that a batch costs little beyond its rows, small
 // enough that one cut short costs little to send again.
 inline constexpr std::size_t PUSH_BATCH_RECORDS = 5000;
-// How long a connection attempt may take, unless the URL or PGCONNECT_TIMEOUT says otherwise.
-inline constexpr int PUSH_CONNECT_TIMEOUT_S = 10;
 
 struct PushOutcome {
     std::uint64_t Pushed = 0;     // committed by the server and marked in the history
@@ -32,8 +31,16 @@ struct PushOutcome {
     std::string Error;            // empty when everything went
 };
 
-// Pushes every record not yet pushed, batch by batch, each batch one transaction.
+// The table of the stations' heartbeats, one row each.
+inline constexpr const char* STATIONS_TABLE = "tarvik_stations";
+
+// Pushes every record not yet pushed, batch by batch, each batch one transaction. With a
+// heartbeat, the station's row is written first (in a transaction of its own), also when no
+// record is queued: a station whose records cannot go is still seen alive. A heartbeat that
+// the server refuses (a role without its grant) does not hold the records back; its error is
+// said once they went.
 PushOutcome PushHistory(HistoryStore& store, const std::string& url,
-                        std::size_t batchRecords = PUSH_BATCH_RECORDS);
+                        std::size_t batchRecords = PUSH_BATCH_RECORDS,
+                        const StationHeartbeat* heartbeat = nullptr);
 
 }  // namespace tarvik

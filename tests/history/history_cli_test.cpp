@@ -198,9 +198,11 @@ TEST(LabHistoryTest, ABackgroundPushToNoServerLeavesTheRecordsQueuedAndStops)
                   .Status,
               EXIT_SUCCESS_STATUS);
     std::string error;
+    SystemUtcClock utc;
     {
         auto pusher = StartBackgroundPush(
-            history, "postgresql:///line?host=/nonexistent/tarvik&connect_timeout=1", error);
+            history, "postgresql:///line?host=/nonexistent/tarvik&connect_timeout=1",
+            StationHeartbeat{"line3", "1.0", "fw.bin", "", "", 0, false}, utc, error);
         ASSERT_TRUE(pusher) << error;
         for (int i = 0; i < 10; ++i) {
             pusher->Wake();

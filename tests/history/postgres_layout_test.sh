@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # The shared tables' layout against a real server (postgres_server.sh): a station pushes into
-# the first release's table (bringing it to layout 3 with the details beside it), into a later
+# the first release's table (bringing it to layout 4 with the details and the stations' table
+# beside it), into the tables of a station of layout 3 (which still pushes there), into a later
 # layout that takes its records (another column order, a column more, details without a column
 # of this station's), and is refused in one line with status 25 by a layout that needs a later
 # station and by a table that lacks one of its columns. A station of the first release (which
@@ -55,16 +56,34 @@ fresh
 sql "$first_table"
 out=$(push) || fail "a push to the first release's table failed: $out"
 [[ $(sql "$the_row") == "$expected" ]] || fail "the first release's table holds $(sql "$the_row")"
-[[ $(sql "SELECT version, oldest_writer FROM tarvik_layout") == "3|1" ]] ||
+[[ $(sql "SELECT version, oldest_writer FROM tarvik_layout") == "4|1" ]] ||
   fail "the first release's table was given layout $(sql "SELECT * FROM tarvik_layout")"
 details="SELECT d.signature, d.signer_key_id, d.signed_comment FROM tarvik_attempts a
   JOIN tarvik_attempt_details d USING (record_id)"
 [[ $(sql "$details") == "$signed" ]] || fail "the details hold $(sql "$details")"
 
-# A table this station creates takes a first-release station's rows where they belong.
+# A table this station creates takes a first-release station's rows where they belong, and a
+# layout-3 station's, which name their columns and know nothing of the stations' table.
 fresh
 push >/dev/null || fail "a push to an empty database failed"
+[[ $(sql "SELECT count(*) FROM pg_indexes WHERE indexname = 'tarvik_attempts_station_start_ms'") == 1 &&
+   $(sql "SELECT count(*) FROM tarvik_stations") == 0 ]] ||
+  fail "the first push made no index or a heartbeat"
 old_copy 1 || fail "the first release's copy into a new table failed"
+layout3_copy() {
+  local names="record_id, start_ms, end_ms, station, operator, program_version, interface, device,
+    descriptor_before, descriptor_after, file_name, file_size, sha256, pace_ms, frames_sent,
+    frames_resent, result, exit_status"
+  psql -X -q "postgresql:///layout$database?host=$tmp/pg&user=tarvik" \
+    -c "BEGIN" \
+    -c "INSERT INTO tarvik_attempts ($names) VALUES ('l3-$1', 1, 2, 'line8', 'eve', '3.0', 'eth0',
+          'QV000008', NULL, NULL, 'fw.bin', NULL, NULL, 20, 3, 0, 'Upgrade Finish', 0)" \
+    -c "INSERT INTO tarvik_attempt_details (record_id, signature, signer_key_id, signed_comment, bay)
+          VALUES ('l3-$1', 'not checked', NULL, NULL, 'bay2')" -c "COMMIT"
+}
+layout3_copy 1 || fail "a layout-3 station's rows did not go into a layout-4 table"
+[[ $(sql "SELECT station, bay FROM tarvik_attempts JOIN tarvik_attempt_details USING (record_id) WHERE record_id = 'l3-1'") == "line8|bay2" ]] ||
+  fail "a layout-3 row landed as $(sql "SELECT * FROM tarvik_attempt_details WHERE record_id = 'l3-1'")"
 [[ $(sql "SELECT station, device, pace_ms, frames_sent FROM tarvik_attempts WHERE record_id = 'old-1'") == "line9|QV000009|20|3" ]] ||
   fail "a first-release row landed as $(sql "SELECT * FROM tarvik_attempts WHERE record_id = 'old-1'")"
 # Deleting an attempt deletes its details.
@@ -93,10 +112,28 @@ status=0
 [[ $(sqlite3 "$history" "SELECT count(*) FROM attempts WHERE pushed = 0") == 1 ]] ||
   fail "a refused push marked its record"
 
+# The tables a station of layout 3 made: brought to layout 4 by this one's push, which adds the
+# stations' table and the index; the layout-3 station pushes on as before.
+fresh
+sql "CREATE TABLE tarvik_layout (version integer NOT NULL, oldest_writer integer NOT NULL);
+     INSERT INTO tarvik_layout VALUES (3, 1); $first_table;
+     CREATE TABLE tarvik_attempt_details (record_id text PRIMARY KEY REFERENCES tarvik_attempts
+       (record_id) ON DELETE CASCADE, signature text, signer_key_id text, signed_comment text,
+       bay text)" >/dev/null
+layout3_copy 2 || fail "a layout-3 station could not push to its own tables"
+out=$(push) || fail "a push to layout-3 tables failed: $out"
+[[ $(sql "SELECT max(version), max(oldest_writer) FROM tarvik_layout") == "4|1" ]] ||
+  fail "layout-3 tables were brought to $(sql "SELECT * FROM tarvik_layout")"
+[[ $(sql "SELECT count(*) FROM pg_indexes WHERE indexname = 'tarvik_attempts_station_start_ms'") == 1 ]] ||
+  fail "the layout-3 tables got no index"
+sql "SELECT count(*) FROM tarvik_stations" >/dev/null || fail "the layout-3 tables got no stations' table"
+layout3_copy 3 || fail "a layout-3 station could not push after the layout went to 4"
+[[ $(sql "SELECT count(*) FROM tarvik_attempts") == 3 ]] || fail "the layout-3 tables hold $(sql "SELECT record_id FROM tarvik_attempts")"
+
 # A later layout that still takes this station's records: another order, a column more.
 fresh
 sql "CREATE TABLE tarvik_layout (version integer NOT NULL, oldest_writer integer NOT NULL);
-     INSERT INTO tarvik_layout VALUES (4, 1);
+     INSERT INTO tarvik_layout VALUES (5, 1);
      CREATE TABLE tarvik_attempts (record_id text PRIMARY KEY, bay text, exit_status integer NOT NULL,
        result text NOT NULL, device text NOT NULL, station text NOT NULL, operator text NOT NULL,
        start_ms bigint NOT NULL, end_ms bigint NOT NULL, program_version text NOT NULL,
@@ -109,7 +146,7 @@ out=$(push) || fail "a push to a later layout that takes it failed: $out"
 [[ $(sql "$the_row") == "$expected" ]] || fail "the later layout holds $(sql "$the_row")"
 [[ $(sql "SELECT bay IS NULL FROM tarvik_attempts") == "t" ]] || fail "the column it lacks is not null"
 [[ $(sql "$details") == "$signed" ]] || fail "the later layout's details hold $(sql "$details")"
-[[ $(sql "SELECT max(version) FROM tarvik_layout") == 4 ]] ||
+[[ $(sql "SELECT max(version) FROM tarvik_layout") == 5 ]] ||
   fail "a later layout was brought back"
 
 # A later layout that needs a later station, and a table without a column this one fills: one
@@ -126,9 +163,9 @@ refused() {
 }
 fresh
 sql "CREATE TABLE tarvik_layout (version integer NOT NULL, oldest_writer integer NOT NULL);
-     INSERT INTO tarvik_layout VALUES (4, 4);
+     INSERT INTO tarvik_layout VALUES (5, 5);
      $first_table; ALTER TABLE tarvik_attempts ADD COLUMN bay text NOT NULL"
-refused "layout 4, which takes records from stations of layout 4 on; this station writes layout 3"
+refused "layout 5, which takes records from stations of layout 5 on; this station writes layout 4"
 # The first release's station copies by position into that layout: refused by the server, not
 # written into the wrong columns.
 if old_copy 2 2>/dev/null; then
@@ -139,4 +176,4 @@ fresh
 sql "${first_table/descriptor_after text,/}"
 refused "has no column descriptor_after"
 
-echo "PASS: the first release's table, a later layout that takes the records, a writer role, two refusals"
+echo "PASS: the first release's table, layout 3's, a later layout that takes the records, a writer role, two refusals"
