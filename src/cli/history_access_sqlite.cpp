@@ -99,9 +99,9 @@ public:
             if (query_.Action == HistoryAction::Chart) {
                 // Nothing kept yet: the pictures say so.
                 HistoryFilter filter;
-                return MakeFilter(filter) ? WriteHistoryChart(nullptr, filter, query_.ChartOut,
-                                                              streams_)
-                                          : EXIT_USAGE;
+                return MakeFilter(filter)
+                           ? WriteHistoryChart(nullptr, filter, query_.ChartOut, streams_)
+                           : EXIT_USAGE;
             }
             // Nothing was ever kept: not a failure, and nothing to create.
             if (query_.Action == HistoryAction::Push) {

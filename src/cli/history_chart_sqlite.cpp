@@ -4,6 +4,7 @@
 
 #include "cli/exit_status.h"
 #include "cli/history_chart_file.h"
+#include "cli/history_report.h"
 #include "history/history_store.h"
 #include "history/history_tallies.h"
 
@@ -18,29 +19,23 @@ panel::HistoryChart ChartOf(const ImageTallies& tallies, const std::string& imag
         chart.Hours.push_back({hour.HourMs, hour.Devices, hour.PassedFirstTime});
     }
     for (const EndingTally& ending : tallies.Endings) {
-        chart.Endings.push_back(
-            {EndingName(ending.ExitStatus, ending.Result), ending.ExitStatus, ending.Attempts});
+        chart.Endings.push_back({EndingName(ending.ExitStatus, ending.Result), ending.ExitStatus,
+                                 ending.Attempts});
     }
     // The passes first, then the most frequent endings.
     std::stable_sort(chart.Endings.begin(), chart.Endings.end(),
                      [](const panel::ChartEnding& a, const panel::ChartEnding& b) {
-                         if ((a.ExitStatus == 0) != (b.ExitStatus == 0)) {
-                             return a.ExitStatus == 0;
-                         }
-                         return a.Attempts > b.Attempts;
-                     });
+        if ((a.ExitStatus == 0) != (b.ExitStatus == 0)) {
+            return a.ExitStatus == 0;
+        }
+        return a.Attempts > b.Attempts;
+    });
     return chart;
 }
 
-// The image as the pictures name it: its file's name and the first digits of its digest.
 std::string ImageName(const std::string& fileName, const std::string& sha256)
 {
-    const std::string digest = sha256.substr(0, 8);
-    if (fileName.empty()) {
-        return digest;
-    }
-    const std::size_t slash = fileName.find_last_of("/\\");
-    return (slash == std::string::npos ? fileName : fileName.substr(slash + 1)) + " " + digest;
+    return ImageText(fileName, sha256.empty() ? std::nullopt : std::optional<std::string>(sha256));
 }
 
 }  // namespace
@@ -77,9 +72,9 @@ int WriteHistoryChart(HistoryStore* store, const HistoryFilter& filter, const st
                         << error << '\n';
             return EXIT_USAGE;
         }
-        chart = ChartOf(*tallies, ImageName(tallies->FileName.empty() ? fileName
-                                                                      : tallies->FileName,
-                                            scope.Sha256));
+        chart =
+            ChartOf(*tallies, ImageName(tallies->FileName.empty() ? fileName : tallies->FileName,
+                                        scope.Sha256));
     } else {
         chart.ImageName = ImageName(fileName, scope.Sha256);
     }

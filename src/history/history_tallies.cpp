@@ -108,9 +108,10 @@ std::optional<ImageTallies> TallyImage(HistoryStore& store, const TallyScope& sc
                  "ORDER BY start_ms DESC, id DESC) AS nth FROM scoped) WHERE nth = 1 ORDER BY "
                  "exit_status",
         error);
-    SqliteStatement name = Prepare(
-        database, scoped + "SELECT file_name FROM scoped ORDER BY start_ms DESC, id DESC LIMIT 1",
-        error);
+    SqliteStatement name =
+        Prepare(database,
+                scoped + "SELECT file_name FROM scoped ORDER BY start_ms DESC, id DESC LIMIT 1",
+                error);
     if (!hours || !endings || !name) {
         return std::nullopt;
     }
@@ -118,21 +119,20 @@ std::optional<ImageTallies> TallyImage(HistoryStore& store, const TallyScope& sc
     BindScope(hours.get(), scope);
     BindScope(endings.get(), scope);
     BindScope(name.get(), scope);
-    const bool read =
-        EachRow(database, hours.get(), error,
-                [&](sqlite3_stmt* row) {
-                    tallies.Hours.push_back(
-                        {sqlite3_column_int64(row, 0),
-                         static_cast<std::uint64_t>(sqlite3_column_int64(row, 1)),
-                         static_cast<std::uint64_t>(sqlite3_column_int64(row, 2))});
-                }) &&
-        EachRow(database, endings.get(), error,
-                [&](sqlite3_stmt* row) {
-                    tallies.Endings.push_back(
-                        {sqlite3_column_int64(row, 0),
-                         static_cast<std::uint64_t>(sqlite3_column_int64(row, 1)),
-                         TextAt(row, 2)});
-                }) &&
+    const bool read = EachRow(
+                          database, hours.get(), error,
+                          [&](sqlite3_stmt* row) {
+        tallies.Hours.push_back({sqlite3_column_int64(row, 0),
+                                 static_cast<std::uint64_t>(sqlite3_column_int64(row, 1)),
+                                 static_cast<std::uint64_t>(sqlite3_column_int64(row, 2))});
+                          }) &&
+        EachRow(
+            database, endings.get(), error,
+            [&](sqlite3_stmt* row) {
+        tallies.Endings.push_back({sqlite3_column_int64(row, 0),
+                                   static_cast<std::uint64_t>(sqlite3_column_int64(row, 1)),
+                                   TextAt(row, 2)});
+            }) &&
         EachRow(database, name.get(), error,
                 [&](sqlite3_stmt* row) { tallies.FileName = TextAt(row, 0); });
     if (!read) {

@@ -27,6 +27,8 @@ struct HourYield {
     std::int64_t HourMs = 0;  // the hour's start, milliseconds since the epoch
     std::uint64_t Devices = 0;
     std::uint64_t PassedFirstTime = 0;  // of those, the devices whose first attempt passed
+
+    friend bool operator==(const HourYield&, const HourYield&) = default;
 };
 
 // Every attempt that ended with one exit status.
@@ -37,8 +39,8 @@ struct EndingTally {
 };
 
 struct ImageTallies {
-    std::string FileName;           // the image's file name in its newest attempt
-    std::vector<HourYield> Hours;   // the hours that have a first attempt, oldest first
+    std::string FileName;              // the image's file name in its newest attempt
+    std::vector<HourYield> Hours;      // the hours that have a first attempt, oldest first
     std::vector<EndingTally> Endings;  // by exit status, lowest first
 };
 

@@ -65,13 +65,13 @@ ChartItem Shifted(ChartItem item, int down)
 {
     std::visit(
         [down](auto& shape) {
-            using Shape = std::decay_t<decltype(shape)>;
-            if constexpr (std::is_same_v<Shape, ChartLine>) {
-                shape.Y1 += down;
-                shape.Y2 += down;
-            } else {
-                shape.Y += down;
-            }
+        using Shape = std::decay_t<decltype(shape)>;
+        if constexpr (std::is_same_v<Shape, ChartLine>) {
+            shape.Y1 += down;
+            shape.Y2 += down;
+        } else {
+            shape.Y += down;
+        }
         },
         item);
     return item;

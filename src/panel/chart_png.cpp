@@ -75,8 +75,7 @@ public:
     {
         const int scale = std::max(1, (text.Size * 3 / 5 + 3) / GLYPH_CELL_WIDTH);
         const std::vector<char32_t> characters = TextCharacters(text.Text);
-        const int width =
-            static_cast<int>(characters.size()) * GLYPH_CELL_WIDTH * scale - scale;
+        const int width = static_cast<int>(characters.size()) * GLYPH_CELL_WIDTH * scale - scale;
         int left = text.X;
         if (text.Anchor == TextAnchor::Middle) {
             left -= width / 2;
@@ -92,8 +91,12 @@ public:
                         continue;
                     }
                     for (int bold = 0; bold <= (text.Bold ? 1 : 0); ++bold) {
-                        operator()(ChartRect{left + column * scale + bold, top + row * scale,
-                                             scale, scale, text.Fill, {}});
+                        operator()(ChartRect{left + column * scale + bold,
+                                             top + row * scale,
+                                             scale,
+                                             scale,
+                                             text.Fill,
+                                             {}});
                     }
                 }
             }
@@ -132,9 +135,9 @@ std::uint32_t Crc32(std::span<const std::uint8_t> bytes)
 
 void PutBigEndian(std::vector<std::uint8_t>& out, std::uint32_t value)
 {
-    out.insert(out.end(), {static_cast<std::uint8_t>(value >> 24),
-                           static_cast<std::uint8_t>(value >> 16),
-                           static_cast<std::uint8_t>(value >> 8), static_cast<std::uint8_t>(value)});
+    out.insert(out.end(),
+               {static_cast<std::uint8_t>(value >> 24), static_cast<std::uint8_t>(value >> 16),
+                static_cast<std::uint8_t>(value >> 8), static_cast<std::uint8_t>(value)});
 }
 
 void PutChunk(std::vector<std::uint8_t>& out, std::string_view type,
@@ -158,10 +161,10 @@ std::vector<std::uint8_t> StoredZlib(std::span<const std::uint8_t> data)
         const bool last = done + length == data.size();
         const auto size = static_cast<std::uint16_t>(length);
         const auto inverse = static_cast<std::uint16_t>(~size);
-        out.insert(out.end(), {static_cast<std::uint8_t>(last ? 1 : 0),
-                               static_cast<std::uint8_t>(size), static_cast<std::uint8_t>(size >> 8),
-                               static_cast<std::uint8_t>(inverse),
-                               static_cast<std::uint8_t>(inverse >> 8)});
+        out.insert(out.end(),
+                   {static_cast<std::uint8_t>(last ? 1 : 0), static_cast<std::uint8_t>(size),
+                    static_cast<std::uint8_t>(size >> 8), static_cast<std::uint8_t>(inverse),
+                    static_cast<std::uint8_t>(inverse >> 8)});
         out.insert(out.end(), data.begin() + static_cast<std::ptrdiff_t>(done),
                    data.begin() + static_cast<std::ptrdiff_t>(done + length));
         done += length;

@@ -73,11 +73,11 @@ ChartPicture Start(const char* id, const std::string& title, const HistoryChart&
     picture.Id = id;
     picture.Title = title + ": " + chart.ImageName;
     const std::string image = Shortened(chart.ImageName, MOST_NAME_CHARACTERS);
-    picture.Width = std::max({width, TextWidth(title, TITLE_SIZE) + 32,
-                              TextWidth(image, LABEL_SIZE) + 32});
+    picture.Width =
+        std::max({width, TextWidth(title, TITLE_SIZE) + 32, TextWidth(image, LABEL_SIZE) + 32});
     picture.Items.push_back(ChartRect{0, 0, picture.Width, 0, BACKGROUND, "chart-background"});
-    picture.Items.push_back(
-        Text(16, 26, title, TITLE_SIZE, TextAnchor::Start, "chart-title", true));
+    picture.Items.push_back(Text(16, 26, title, TITLE_SIZE, TextAnchor::Start, "chart-title",
+                                 true));
     picture.Items.push_back(Text(16, 44, image, LABEL_SIZE, TextAnchor::Start, "chart-image"));
     return picture;
 }
@@ -101,8 +101,8 @@ ChartPicture DrawYieldChart(const HistoryChart& chart, const ChartLabels& labels
                                        chart.Hours.end());
     int slot = 48;
     for (const ChartHour& hour : hours) {
-        slot = std::max(slot, TextWidth(Fraction(hour.PassedFirstTime, hour.Devices), LABEL_SIZE) +
-                                  10);
+        slot = std::max(slot,
+                        TextWidth(Fraction(hour.PassedFirstTime, hour.Devices), LABEL_SIZE) + 10);
     }
     ChartPicture picture = Start("tarvik-yield-chart", labels.YieldTitle, chart,
                                  std::max(MIN_WIDTH, LEFT + static_cast<int>(shown) * slot + 16));
@@ -114,8 +114,8 @@ ChartPicture DrawYieldChart(const HistoryChart& chart, const ChartLabels& labels
         Finish(picture, TOP + 72);
         return picture;
     }
-    picture.Items.push_back(
-        Text(LEFT, TOP - 10, labels.YieldAxis, AXIS_SIZE, TextAnchor::Start, "chart-axis-label"));
+    picture.Items.push_back(Text(LEFT, TOP - 10, labels.YieldAxis, AXIS_SIZE, TextAnchor::Start,
+                                 "chart-axis-label"));
     for (int percent = 0; percent <= 100; percent += 25) {
         const int y = BOTTOM - PLOT_HEIGHT * percent / 100;
         picture.Items.push_back(ChartLine{LEFT, y, right, y, percent == 0 ? INK : GRID,
@@ -129,11 +129,11 @@ ChartPicture DrawYieldChart(const HistoryChart& chart, const ChartLabels& labels
     for (std::size_t i = 0; i < hours.size(); ++i) {
         const ChartHour& hour = hours[i];
         const int x = LEFT + static_cast<int>(i) * slot + 5;
-        const int height =
-            hour.Devices == 0
-                ? 0
-                : static_cast<int>(static_cast<std::uint64_t>(PLOT_HEIGHT) *
-                                   std::min(hour.PassedFirstTime, hour.Devices) / hour.Devices);
+        const int height = hour.Devices == 0
+                               ? 0
+                               : static_cast<int>(static_cast<std::uint64_t>(PLOT_HEIGHT) *
+                                                  std::min(hour.PassedFirstTime, hour.Devices) /
+                                                  hour.Devices);
         const std::string fraction = Fraction(hour.PassedFirstTime, hour.Devices);
         if (height > 0) {
             picture.Items.push_back(ChartRect{x, BOTTOM - height, slot - 10, height, PASSED,
@@ -146,15 +146,15 @@ ChartPicture DrawYieldChart(const HistoryChart& chart, const ChartLabels& labels
                                      AXIS_SIZE, TextAnchor::Middle, "chart-tick"));
         const std::string date = UtcHour(hour.HourMs, true, false);
         if (date != lastDate) {
-            picture.Items.push_back(
-                Text(middle, BOTTOM + 30, date, AXIS_SIZE, TextAnchor::Middle, "chart-tick"));
+            picture.Items.push_back(Text(middle, BOTTOM + 30, date, AXIS_SIZE, TextAnchor::Middle,
+                                         "chart-tick"));
             lastDate = date;
         }
         picture.Description += (i == 0 ? " " : "; ") + UtcHour(hour.HourMs, true, true) + " " +
                                fraction;
     }
-    picture.Items.push_back(
-        Text(LEFT, BOTTOM + 50, labels.HourAxis, AXIS_SIZE, TextAnchor::Start, "chart-axis-label"));
+    picture.Items.push_back(Text(LEFT, BOTTOM + 50, labels.HourAxis, AXIS_SIZE, TextAnchor::Start,
+                                 "chart-axis-label"));
     int height = BOTTOM + 60;
     if (shown < chart.Hours.size()) {
         picture.Items.push_back(Text(LEFT, BOTTOM + 66,
@@ -176,8 +176,8 @@ ChartPicture DrawEndingsChart(const HistoryChart& chart, const ChartLabels& labe
     int names = 0;
     for (const ChartEnding& ending : chart.Endings) {
         most = std::max(most, ending.Attempts);
-        names = std::max(names,
-                         TextWidth(Shortened(ending.Name, MOST_NAME_CHARACTERS), LABEL_SIZE));
+        names =
+            std::max(names, TextWidth(Shortened(ending.Name, MOST_NAME_CHARACTERS), LABEL_SIZE));
     }
     ChartPicture picture =
         Start("tarvik-endings-chart", labels.EndingsTitle, chart, std::max(MIN_WIDTH, names + 32));
@@ -194,16 +194,16 @@ ChartPicture DrawEndingsChart(const HistoryChart& chart, const ChartLabels& labe
     for (const ChartEnding& ending : chart.Endings) {
         picture.Items.push_back(Text(LEFT, y + 12, Shortened(ending.Name, MOST_NAME_CHARACTERS),
                                      LABEL_SIZE, TextAnchor::Start, "chart-name"));
-        const int length =
-            most == 0 ? 0
-                      : std::max(ending.Attempts > 0 ? 1 : 0,
-                                 static_cast<int>(static_cast<std::uint64_t>(longest) *
-                                                  ending.Attempts / most));
+        const int length = most == 0
+                               ? 0
+                               : std::max(ending.Attempts > 0 ? 1 : 0,
+                                          static_cast<int>(static_cast<std::uint64_t>(longest) *
+                                                           ending.Attempts / most));
         const bool passed = ending.ExitStatus == 0;
         if (length > 0) {
-            picture.Items.push_back(
-                ChartRect{LEFT, y + 17, length, 12, passed ? PASSED : FAILED,
-                          passed ? "chart-bar chart-bar-passed" : "chart-bar chart-bar-failed"});
+            picture.Items.push_back(ChartRect{
+                LEFT, y + 17, length, 12, passed ? PASSED : FAILED,
+                passed ? "chart-bar chart-bar-passed" : "chart-bar chart-bar-failed"});
         }
         picture.Items.push_back(Text(LEFT + length + 6, y + 28, std::to_string(ending.Attempts),
                                      LABEL_SIZE, TextAnchor::Start, "chart-value"));
@@ -212,8 +212,8 @@ ChartPicture DrawEndingsChart(const HistoryChart& chart, const ChartLabels& labe
         y += ROW;
     }
     picture.Items.push_back(ChartLine{LEFT, y + 2, picture.Width - 16, y + 2, INK, "chart-axis"});
-    picture.Items.push_back(
-        Text(LEFT, y + 18, labels.AttemptsAxis, AXIS_SIZE, TextAnchor::Start, "chart-axis-label"));
+    picture.Items.push_back(Text(LEFT, y + 18, labels.AttemptsAxis, AXIS_SIZE, TextAnchor::Start,
+                                 "chart-axis-label"));
     Finish(picture, y + 28);
     return picture;
 }

@@ -14,7 +14,7 @@
 namespace tarvik::panel {
 
 struct ChartHour {
-    std::int64_t HourMs = 0;  // the hour's start (UTC), milliseconds since the epoch
+    std::int64_t HourMs = 0;            // the hour's start (UTC), milliseconds since the epoch
     std::uint64_t Devices = 0;          // devices first tried in that hour
     std::uint64_t PassedFirstTime = 0;  // of those, the ones whose first attempt passed
 };
@@ -27,8 +27,8 @@ struct ChartEnding {
 
 struct HistoryChart {
     std::string ImageName;
-    std::vector<ChartHour> Hours;       // oldest first
-    std::vector<ChartEnding> Endings;   // in the order drawn, top to bottom
+    std::vector<ChartHour> Hours;      // oldest first
+    std::vector<ChartEnding> Endings;  // in the order drawn, top to bottom
 };
 
 // The words the pictures print, in the page's language.
