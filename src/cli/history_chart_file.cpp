@@ -67,8 +67,10 @@ bool WriteChartFile(const std::string& path, ChartFormat format, const panel::Hi
     const std::filesystem::path target = PathOf(path);
     std::filesystem::path written = target;
     written += ".partial";
+    // Made anew (exclusively): a stale one, or a link someone left in its place, goes first.
     std::error_code failed;
-    if (!WriteNewFile(TextOf(written), bytes, true)) {
+    std::filesystem::remove(written, failed);
+    if (!WriteNewFile(TextOf(written), bytes, false)) {
         error = "cannot write " + TextOf(written);
         std::filesystem::remove(written, failed);
         return false;
