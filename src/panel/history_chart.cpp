@@ -167,7 +167,10 @@ ChartPicture DrawYieldChart(const HistoryChart& chart, const ChartLabels& labels
     return picture;
 }
 
-ChartPicture DrawEndingsChart(const HistoryChart& chart, const ChartLabels& labels)
+namespace {
+
+// At least minWidth wide: under the yield, as wide as it.
+ChartPicture DrawEndings(const HistoryChart& chart, const ChartLabels& labels, int minWidth)
 {
     constexpr int LEFT = 16;
     constexpr int TOP = 64;
@@ -179,8 +182,8 @@ ChartPicture DrawEndingsChart(const HistoryChart& chart, const ChartLabels& labe
         names =
             std::max(names, TextWidth(Shortened(ending.Name, MOST_NAME_CHARACTERS), LABEL_SIZE));
     }
-    ChartPicture picture =
-        Start("tarvik-endings-chart", labels.EndingsTitle, chart, std::max(MIN_WIDTH, names + 32));
+    ChartPicture picture = Start("tarvik-endings-chart", labels.EndingsTitle, chart,
+                                 std::max({MIN_WIDTH, minWidth, names + 32}));
     if (chart.Endings.empty()) {
         picture.Description = labels.NoAttempts;
         picture.Items.push_back(Text(picture.Width / 2, TOP + 32, labels.NoAttempts, LABEL_SIZE,
@@ -218,10 +221,18 @@ ChartPicture DrawEndingsChart(const HistoryChart& chart, const ChartLabels& labe
     return picture;
 }
 
+}  // namespace
+
+ChartPicture DrawEndingsChart(const HistoryChart& chart, const ChartLabels& labels)
+{
+    return DrawEndings(chart, labels, 0);
+}
+
 ChartPicture DrawHistoryChart(const HistoryChart& chart, const ChartLabels& labels)
 {
-    return StackPictures(DrawYieldChart(chart, labels), DrawEndingsChart(chart, labels),
-                         "tarvik-history-chart");
+    ChartPicture yield = DrawYieldChart(chart, labels);
+    const int width = yield.Width;
+    return StackPictures(yield, DrawEndings(chart, labels, width), "tarvik-history-chart");
 }
 
 std::string YieldChartSvg(const HistoryChart& chart, const ChartLabels& labels)

@@ -44,7 +44,7 @@ struct ChartLabels {
 
 // The yield picture shows the newest hours only, so that it stays readable (and its file
 // small) however long the history.
-inline constexpr std::size_t CHART_MOST_HOURS = 48;
+inline constexpr std::size_t CHART_MOST_HOURS = 24;
 
 ChartPicture DrawYieldChart(const HistoryChart& chart, const ChartLabels& labels);
 ChartPicture DrawEndingsChart(const HistoryChart& chart, const ChartLabels& labels);

@@ -96,9 +96,9 @@ TEST(HistoryChartTest, NoCountsSayNothingYetAndALongHistoryItsNewestHours)
     const ChartPicture yield = DrawYieldChart(chart, LABELS);
     const std::vector<std::string> values = TextsOf(yield, "chart-value");
     ASSERT_EQ(values.size(), CHART_MOST_HOURS);
-    EXPECT_EQ(values.front(), "1/3");
+    EXPECT_EQ(values.front(), "1/27");
     EXPECT_EQ(values.back(), "1/50");
-    EXPECT_EQ(TextsOf(yield, "chart-note"), (std::vector<std::string>{"not shown: 2"}));
+    EXPECT_EQ(TextsOf(yield, "chart-note"), (std::vector<std::string>{"not shown: 26"}));
 }
 
 // Names from the history (a file name, a result anyone may have written) and the caller's words
