@@ -4,6 +4,7 @@
 #include <filesystem>
 
 #include "cli/exit_status.h"
+#include "cli/history_chart_file.h"
 #include "cli/history_command.h"
 #include "cli/history_report.h"
 #include "cli/history_sink.h"
@@ -96,7 +97,17 @@ public:
         if (path.empty() || path == HISTORY_NONE) {
             return Refuse("history: name the history with --history FILE");
         }
+        if (query_.Action == HistoryAction::Chart && !CheckChartOut(path)) {
+            return EXIT_USAGE;
+        }
         if (!std::filesystem::exists(PathOf(path))) {
+            if (query_.Action == HistoryAction::Chart) {
+                // Nothing kept yet: the pictures say so.
+                HistoryFilter filter;
+                return MakeFilter(filter)
+                           ? WriteHistoryChart(nullptr, filter, query_.ChartOut, streams_)
+                           : EXIT_USAGE;
+            }
             // Nothing was ever kept: not a failure, and nothing to create.
             if (query_.Action == HistoryAction::Push) {
                 streams_.Out << "nothing to push: the history " << path << " holds no attempts\n";
@@ -120,6 +131,9 @@ public:
         HistoryFilter filter;
         if (!MakeFilter(filter)) {
             return EXIT_USAGE;
+        }
+        if (query_.Action == HistoryAction::Chart) {
+            return WriteHistoryChart(store_.get(), filter, query_.ChartOut, streams_);
         }
         std::vector<HistoryRecord> records = store_->Find(filter, error);
         if (!error.empty()) {
@@ -147,6 +161,22 @@ private:
     {
         streams_.Err << "tarvik-cli: " << line << '\n';
         return EXIT_USAGE;
+    }
+
+    // The chart's file: a picture's extension, and never the history itself.
+    bool CheckChartOut(const std::string& path)
+    {
+        if (!ChartFormatOf(query_.ChartOut)) {
+            Refuse("history chart: --out " + query_.ChartOut +
+                   " names neither an .svg nor a .png file");
+            return false;
+        }
+        std::error_code failed;
+        if (std::filesystem::equivalent(PathOf(path), PathOf(query_.ChartOut), failed)) {
+            Refuse("history chart: --out " + query_.ChartOut + " is the history itself");
+            return false;
+        }
+        return true;
     }
 
     // A field the file holds damaged is written as null, and said so here.

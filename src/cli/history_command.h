@@ -1,5 +1,5 @@
 #pragma once
-// tarvik-cli history: the list, export, stats and push of the station's history. A build
+// tarvik-cli history: the list, export, stats, push and chart of the station's history. A build
 // without a history says so in one line.
 
 #include <string>

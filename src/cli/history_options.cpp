@@ -44,6 +44,40 @@ void AddFilters(CLI::App& command, HistoryQuery& query)
     command.add_option("--station", query.Station, "Only this station's attempts")->type_name("ID");
 }
 
+// The chart's filters: one image and a time window on one station (a device or a failed-only
+// filter would make the yield mean something else).
+void AddChartOptions(CLI::App& chart, HistoryQuery& query)
+{
+    chart.add_option("--out", query.ChartOut, "The picture to write: FILE.svg or FILE.png")
+        ->type_name("FILE")
+        ->required();
+    auto* image = chart
+                      .add_option("--image", query.Image,
+                                  "The image whose attempts are drawn: its file (its SHA-256 is "
+                                  "compared) or its SHA-256 (default: the newest attempt's image)")
+                      ->type_name("FILE|SHA256");
+    chart
+        .add_option("--sha256", query.Image, "The image whose attempts are drawn, by its SHA-256")
+        ->type_name("HEX")
+        ->check(CLI::Validator(
+            [](std::string& hex) -> std::string {
+                return IsSha256(hex) ? std::string() : "not a SHA-256: \"" + hex + "\"";
+            },
+            ""))
+        ->excludes(image);
+    chart
+        .add_option("--since", query.Since,
+                    "Only attempts started at or after TIME: " + std::string(TIME_FORMS))
+        ->type_name("TIME")
+        ->check(UTC_TIME);
+    chart
+        .add_option("--until", query.Until,
+                    "Only attempts started before TIME (a date alone takes in the whole day)")
+        ->type_name("TIME")
+        ->check(UTC_TIME);
+    chart.add_option("--station", query.Station, "Only this station's attempts")->type_name("ID");
+}
+
 }  // namespace
 
 void AddHistoryOptions(CLI::App& command, HistoryOptions& options)
@@ -68,7 +102,7 @@ CLI::App* AddHistoryCommand(CLI::App& app, HistoryOptions& options, HistoryQuery
     CLI::App* history = app.add_subcommand(
         "history",
         "List the attempts kept in the history, newest first (--json: one object per line); "
-        "export, stats, push: see below");
+        "export, stats, push, chart: see below");
     history->add_option("--history", options.Path, "The history database (default as upgrade's)")
         ->type_name("FILE");
     AddFilters(*history, query);
@@ -94,6 +128,10 @@ CLI::App* AddHistoryCommand(CLI::App& app, HistoryOptions& options, HistoryQuery
     push->add_option("URL", query.PushUrl, "postgresql://[user@]host[:port]/database")->required();
     push->add_option("--batch", query.BatchRecords, "Records per transaction (default 5000)")
         ->check(CLI::Range(std::size_t{1}, std::size_t{100000}));
+    CLI::App* chart = history->add_subcommand(
+        "chart", "Draw one image's first-pass yield per hour and its attempts by ending into an "
+                 "SVG or PNG file (by --out's extension); the history is only read");
+    AddChartOptions(*chart, query);
     return history;
 }
 
@@ -106,6 +144,8 @@ void SettleHistoryAction(CLI::App& history, HistoryQuery& query)
         query.Action = HistoryAction::Stats;
     } else if (history.get_subcommand("push")->parsed()) {
         query.Action = HistoryAction::Push;
+    } else if (history.get_subcommand("chart")->parsed()) {
+        query.Action = HistoryAction::Chart;
     }
 }
 

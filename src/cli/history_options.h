@@ -24,9 +24,9 @@ struct HistoryOptions {
 // Adds --history, --station and --operator to a command that upgrades.
 void AddHistoryOptions(CLI::App& command, HistoryOptions& options);
 
-enum class HistoryAction { List, Export, Stats, Push };
+enum class HistoryAction { List, Export, Stats, Push, Chart };
 
-// tarvik-cli history [export | stats | push URL] and its filters.
+// tarvik-cli history [export | stats | push URL | chart --out FILE] and its filters.
 struct HistoryQuery {
     HistoryAction Action = HistoryAction::List;
     std::string DeviceName;  // --device
@@ -38,9 +38,11 @@ struct HistoryQuery {
     std::string PushUrl;           // push: postgresql://...
     std::size_t BatchRecords = 0;  // push --batch: 0 for the default
     bool StatsByBay = false;       // stats --by bay: a group per bay too
+    std::string ChartOut;          // chart --out: FILE.svg or FILE.png
 };
 
-// Adds the history command, its filters and its subcommands (export, stats, push) to app.
+// Adds the history command, its filters and its subcommands (export, stats, push, chart) to
+// app.
 CLI::App* AddHistoryCommand(CLI::App& app, HistoryOptions& options, HistoryQuery& query);
 // Settles query.Action from the subcommand parsed.
 void SettleHistoryAction(CLI::App& history, HistoryQuery& query);

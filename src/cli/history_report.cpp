@@ -67,6 +67,8 @@ std::size_t BaseNameStart(std::string_view path)
     return 0;
 }
 
+}  // namespace
+
 std::string ImageText(const std::string& fileName, const std::optional<std::string>& sha256)
 {
     std::string text = fileName.substr(BaseNameStart(fileName));
@@ -75,6 +77,8 @@ std::string ImageText(const std::string& fileName, const std::optional<std::stri
     }
     return PrintableText(text);
 }
+
+namespace {
 
 // What a history holds is any text: a newline in a station's name would start a row of its
 // own, an escape sequence would restyle the terminal.

@@ -26,6 +26,10 @@ std::optional<std::int64_t> ParseUtcTime(std::string_view text, bool endOfDay = 
 // Whether text is a SHA-256 in hex (64 digits, either case).
 bool IsSha256(std::string_view text);
 
+// The image as the tables and charts name it: its file's name (without its folders) and the
+// first digits of its digest, control characters written as \xHH.
+std::string ImageText(const std::string& fileName, const std::optional<std::string>& sha256);
+
 // One line per record under a heading: start, device, exit status, elapsed time, station,
 // operator, image, result.
 std::string HistoryTable(const std::vector<HistoryRecord>& records);

@@ -61,6 +61,9 @@ public:
     // The file's layout.
     int Layout() const { return layout_; }
 
+    // The open file, for queries of their own (the tallies); the store keeps it.
+    sqlite3* Connection() const { return database_.get(); }
+
     // One record, in one transaction; false with the reason when it did not go in (always, for
     // a store opened to read).
     bool Append(const HistoryRecord& record, std::string& error);

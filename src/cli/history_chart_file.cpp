@@ -1,0 +1,87 @@
+#include "cli/history_chart_file.h"
+
+#include <algorithm>
+#include <filesystem>
+#include <system_error>
+
+#include "commands/failure_catalogue.h"
+#include "panel/chart_picture.h"
+#include "platform/files/file_system.h"
+#include "platform/files/path_text.h"
+
+namespace tarvik::cli {
+
+std::optional<ChartFormat> ChartFormatOf(std::string_view path)
+{
+    std::string extension = TextOf(PathOf(path).extension());
+    std::transform(extension.begin(), extension.end(), extension.begin(),
+                   [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c | 0x20) : c; });
+    if (extension == ".svg") {
+        return ChartFormat::Svg;
+    }
+    if (extension == ".png") {
+        return ChartFormat::Png;
+    }
+    return std::nullopt;
+}
+
+panel::ChartLabels EnglishChartLabels()
+{
+    return {
+        .YieldTitle = "First-pass yield per hour",
+        .EndingsTitle = "Attempts by ending",
+        .YieldAxis = "first pass, % of the devices first tried that hour",
+        .HourAxis = "hour of the first attempt (UTC)",
+        .AttemptsAxis = "attempts",
+        .NoAttempts = "no attempts yet",
+        .EarlierHours = "earlier hours not shown:",
+    };
+}
+
+std::string EndingName(std::int64_t exitStatus, const std::string& newestResult)
+{
+    if (exitStatus == 0) {
+        return "Upgrade Finish";
+    }
+    for (const ExplainedStatus& row : ExplainTopic(std::to_string(exitStatus))) {
+        if (!row.Text.empty()) {
+            std::string text(row.Text);
+            text.erase(text.find_last_not_of(' ') + 1);
+            return text;
+        }
+    }
+    return newestResult.empty() ? "exit status " + std::to_string(exitStatus) : newestResult;
+}
+
+bool WriteChartFile(const std::string& path, ChartFormat format, const panel::HistoryChart& chart,
+                    std::string& error)
+{
+    const panel::ChartLabels labels = EnglishChartLabels();
+    std::vector<std::uint8_t> bytes;
+    if (format == ChartFormat::Png) {
+        bytes = panel::HistoryChartPng(chart, labels);
+    } else {
+        const std::string svg = panel::HistoryChartSvg(chart, labels);
+        bytes.assign(svg.begin(), svg.end());
+    }
+    const std::filesystem::path target = PathOf(path);
+    std::filesystem::path written = target;
+    written += ".partial";
+    // Made anew (exclusively): a stale one, or a link someone left in its place, goes first.
+    std::error_code failed;
+    std::filesystem::remove(written, failed);
+    if (!WriteNewFile(TextOf(written), bytes, false)) {
+        error = "cannot write " + TextOf(written);
+        std::filesystem::remove(written, failed);
+        return false;
+    }
+    std::filesystem::rename(written, target, failed);
+    if (failed) {
+        error = "cannot replace " + path + ": " + failed.message();
+        std::filesystem::remove(written, failed);
+        return false;
+    }
+    return true;
+}
+
+}  // namespace tarvik::cli
