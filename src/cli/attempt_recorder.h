@@ -35,6 +35,8 @@ public:
 
     bool HistoryKept() const { return history_ && history_->Keeps(); }
     const std::string& HistoryPath() const { return history_->Path(); }
+    // The image's SHA-256 as the records carry it; empty when the image could not be read.
+    std::string ImageSha256() const { return context_.Digest ? context_.Digest->Sha256 : ""; }
     // What the station's pushes say of it, but for the bays and the time: its name, release
     // and image as its records carry them.
     StationHeartbeat Heartbeat() const;

@@ -27,15 +27,7 @@ std::optional<ChartFormat> ChartFormatOf(std::string_view path)
 
 panel::ChartLabels EnglishChartLabels()
 {
-    return {
-        .YieldTitle = "First-pass yield per hour",
-        .EndingsTitle = "Attempts by ending",
-        .YieldAxis = "first pass, % of the devices first tried that hour",
-        .HourAxis = "hour of the first attempt (UTC)",
-        .AttemptsAxis = "attempts",
-        .NoAttempts = "no attempts yet",
-        .EarlierHours = "earlier hours not shown:",
-    };
+    return panel::ChartLabelsIn("en");
 }
 
 std::string EndingName(std::int64_t exitStatus, const std::string& newestResult)

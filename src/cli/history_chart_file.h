@@ -10,6 +10,7 @@
 #include "cli/cli_app.h"
 #include "history/history_record.h"
 #include "panel/history_chart.h"
+#include "panel/station_view.h"
 
 namespace tarvik {
 class HistoryStore;
@@ -38,6 +39,11 @@ bool WriteChartFile(const std::string& path, ChartFormat format, const panel::Hi
 // Tallies the filter's image (the newest attempt's when the filter names none) and its time
 // window and station, and writes its pictures to out. A null store is a history that holds
 // nothing yet. Returns the exit status.
+// The station panel's pictures of the image with that SHA-256, read from the history at each
+// request; null when no history is kept (or the image could not be read).
+panel::ChartMaker StationCharts(const std::string& historyPath, const std::string& sha256,
+                                const std::string& imageName);
+
 int WriteHistoryChart(HistoryStore* store, const HistoryFilter& filter, const std::string& out,
                       Streams streams);
 

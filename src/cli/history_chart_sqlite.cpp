@@ -40,6 +40,32 @@ std::string ImageName(const std::string& fileName, const std::string& sha256)
 
 }  // namespace
 
+panel::ChartMaker StationCharts(const std::string& historyPath, const std::string& sha256,
+                                const std::string& imageName)
+{
+    if (historyPath.empty() || sha256.empty()) {
+        return nullptr;
+    }
+    return [historyPath, sha256, imageName](std::string_view name,
+                                            std::string_view language) -> std::optional<std::string> {
+        // Opened for each picture, to read: the station's own writes go on meanwhile.
+        std::string error;
+        panel::HistoryChart chart;
+        chart.ImageName = ImageName(imageName, sha256);
+        if (const std::unique_ptr<HistoryStore> store =
+                HistoryStore::Open(historyPath, error, HistoryAccess::Read)) {
+            TallyScope scope;
+            scope.Sha256 = sha256;
+            if (const std::optional<ImageTallies> tallies = TallyImage(*store, scope, error)) {
+                chart = ChartOf(*tallies, chart.ImageName);
+            }
+        }
+        const panel::ChartLabels labels = panel::ChartLabelsIn(language);
+        return name == "yield" ? panel::YieldChartSvg(chart, labels)
+                               : panel::EndingsChartSvg(chart, labels);
+    };
+}
+
 int WriteHistoryChart(HistoryStore* store, const HistoryFilter& filter, const std::string& out,
                       Streams streams)
 {

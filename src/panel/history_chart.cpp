@@ -5,8 +5,22 @@
 #include <cstdio>
 
 #include "panel/chart_png.h"
+#include "panel/panel_assets.h"
 
 namespace tarvik::panel {
+
+ChartLabels ChartLabelsIn(std::string_view language)
+{
+    return {
+        .YieldTitle = PanelText(language, "chart_yield_title"),
+        .EndingsTitle = PanelText(language, "chart_endings_title"),
+        .YieldAxis = PanelText(language, "chart_yield_axis"),
+        .HourAxis = PanelText(language, "chart_hour_axis"),
+        .AttemptsAxis = PanelText(language, "chart_attempts_axis"),
+        .NoAttempts = PanelText(language, "chart_no_data"),
+        .EarlierHours = PanelText(language, "chart_earlier_hours"),
+    };
+}
 namespace {
 
 constexpr ChartColour BACKGROUND{0xFF, 0xFF, 0xFF};

@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "panel/chart_picture.h"
@@ -41,6 +42,9 @@ struct ChartLabels {
     std::string NoAttempts;    // "no attempts yet"
     std::string EarlierHours;  // "earlier hours not shown:" (followed by their number)
 };
+
+// The words in a language of the page's text tables.
+ChartLabels ChartLabelsIn(std::string_view language);
 
 // The yield picture shows the newest hours only, so that it stays readable (and its file
 // small) however long the history.

@@ -106,6 +106,19 @@ sql "UPDATE tarvik_stations SET last_seen_ms = last_seen_ms - 600000 WHERE stati
 view
 [[ $(q 'station["lineC"]["state"]') == '"quiet"' ]] || fail "lineC silent 10 min reads $(q 'station["lineC"]')"
 [[ $(q 'station["lineB"]["state"]') == '"live"' ]] || fail "lineB reads $(q 'station["lineB"]')"
+# The same in a browser, through `tarvik-cli panel`: a tile per station with its state in words,
+# and a station whose name is markup shown as text. TARVIK_PANEL_SHOTS=DIR keeps a screenshot.
+hostile='<img src=x onerror=window.pwned=3>'
+sql "INSERT INTO tarvik_stations VALUES ('$hostile', '1.3.2', 'fw.bin', NULL, '', 0, 0, 0)" >/dev/null
+status=0
+python3_debian=/usr/bin/python3
+"$python3_debian" "$(dirname "$0")/../panel/panel_factory_browser.py" "$cli" "$url" \
+  '{"states": {"lineA": "offline", "lineB": "live", "lineC": "quiet", "lineOld": "live"},
+    "hostile": "'"$hostile"'", "ending": "Upgrade Process Error !"}' \
+  ${TARVIK_PANEL_SHOTS:+"$TARVIK_PANEL_SHOTS/panel-factory.png"} || status=$?
+[[ $status == 0 || $status == 77 ]] || fail "the factory view in the browser"
+[[ $status == 77 ]] && echo "the factory view's browser check skipped (no chromium)" >&2
+sql "DELETE FROM tarvik_stations WHERE station = '$hostile'" >/dev/null
 sql "UPDATE tarvik_stations SET last_seen_ms = last_seen_ms - 7200000 WHERE station = 'lineC'" >/dev/null
 view
 [[ $(q 'station["lineC"]["state"]') == '"offline"' ]] || fail "lineC silent 2 h reads $(q 'station["lineC"]')"

@@ -224,13 +224,15 @@
   function renderFactory(now) {
     document.title = t('title_factory');
     document.getElementById('title').textContent = t('title_factory');
-    document.getElementById('subtitle').textContent = clock(state.nowMs);
+    document.getElementById('subtitle').textContent =
+      state.error ? clock(state.nowMs || Date.now()) + ' \u2014 ' + state.error : clock(state.nowMs);
     document.getElementById('tiles-heading').textContent = t('tiles_stations');
-    const live = state.stations.filter((s) => s.state === 'live').length;
-    const quiet = state.stations.filter((s) => s.state === 'quiet').length;
-    const offline = state.stations.length - live - quiet;
+    const stations = state.stations || [];
+    const live = stations.filter((s) => s.state === 'live').length;
+    const quiet = stations.filter((s) => s.state === 'quiet').length;
+    const offline = stations.length - live - quiet;
     counts([['station_live', live], ['station_quiet', quiet], ['station_offline', offline]]);
-    replaceTiles(state.stations.map((station) => {
+    replaceTiles((state.stations || []).map((station) => {
       const li = el('li', 'tile');
       li.tabIndex = 0;
       li.dataset.state = station.state;
@@ -250,17 +252,20 @@
     document.getElementById('failures-section').hidden = true;
     document.getElementById('charts-section').hidden = true;
     document.getElementById('factory-section').hidden = false;
-    document.getElementById('yield-table').replaceChildren(table([
-      ['col_station', (r) => r.station], ['col_image', (r) => r.image], ['col_day', (r) => r.day],
+    const yieldColumns = (key, value) => [[key, value],
       ['col_devices', (r) => r.devices, true], ['col_first_pass', (r) => r.firstPassed, true],
-      ['col_yield', (r) => yieldText(r.firstPassed, r.devices), true]], state.yield));
+      ['col_yield', (r) => yieldText(r.firstPassed, r.devices), true]];
+    document.getElementById('yield-table').replaceChildren(
+      table(yieldColumns('col_station', (r) => r.station), state.yieldByStation || []),
+      table(yieldColumns('col_image', (r) => r.image), state.yieldByImage || []),
+      table(yieldColumns('col_day', (r) => r.day), state.yieldByDay || []));
     document.getElementById('causes-table').replaceChildren(table([
       ['col_ending', (r) => r.result], ['col_count', (r) => r.count, true],
-      ['label_cause', (r) => r.cause], ['label_remedy', (r) => r.remedy]], state.causes));
+      ['label_cause', (r) => r.cause], ['label_remedy', (r) => r.remedy]], state.causes || []));
     document.getElementById('worst-table').replaceChildren(table([
       ['col_station', (r) => r.station], ['label_bay', (r) => r.bay],
       ['col_attempts', (r) => r.attempts, true], ['col_failures', (r) => r.failures, true],
-      ['col_yield', (r) => yieldText(r.firstPassed, r.devices), true]], state.worstBays));
+      ['col_yield', (r) => yieldText(r.firstPassed, r.devices), true]], state.worstBays || []));
   }
 
   function render() {
