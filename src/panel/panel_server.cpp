@@ -1,7 +1,5 @@
 #include "panel/panel_server.h"
 
-#include <httplib.h>
-
 #include <algorithm>
 #include <array>
 #include <charconv>
@@ -10,8 +8,8 @@
 #include <thread>
 #include <vector>
 
+#include "panel/http_service.h"
 #include "panel/panel_assets.h"
-#include "platform/host/listening_socket.h"
 #include "platform/host/machine.h"
 #include "platform/kernel/kernel.h"
 
@@ -20,7 +18,7 @@ namespace {
 
 // Every response: nothing but the panel's own files may run or load, nothing may frame it, and
 // a token in its address goes nowhere else.
-const httplib::Headers SECURITY_HEADERS = {
+const std::vector<std::pair<std::string, std::string>> SECURITY_HEADERS = {
     {"Content-Security-Policy",
      "default-src 'none'; script-src 'self'; style-src 'self'; img-src 'self'; "
      "connect-src 'self'; base-uri 'none'; form-action 'none'; frame-ancestors 'none'"},
@@ -163,7 +161,7 @@ public:
                 kernel_->SetEvent(event);
             }
         }
-        server_.stop();
+        service_.Stop();
         if (thread_.joinable()) {
             thread_.join();
         }
@@ -172,19 +170,8 @@ public:
     bool Start(std::string& error)
     {
         Routes();
-        // One request a connection: a browser's idle connection does not hold one of the
-        // server's threads, which the event streams need.
-        server_.set_keep_alive_max_count(1);
-        server_.set_socket_options([](socket_t socket) {
-            MakeListeningSocketExclusive(static_cast<std::uintptr_t>(socket));
-        });
-        server_.set_payload_max_length(4096);
         const PanelAddress& address = settings_.Address;
-        if (address.Port == 0) {
-            port_ = server_.bind_to_any_port(address.Host);
-        } else {
-            port_ = server_.bind_to_port(address.Host, address.Port) ? address.Port : -1;
-        }
+        port_ = service_.Bind(address.Host, address.Port);
         if (port_ < 0) {
             error = "cannot serve the panel on " + address.Host + ":" +
                     std::to_string(address.Port) +
@@ -192,10 +179,10 @@ public:
             return false;
         }
         source_.OnChange([this] { Signal(); });
-        thread_ = std::thread([this] { server_.listen_after_bind(); });
+        thread_ = std::thread([this] { service_.Listen(); });
         // A stop before the server runs would be lost, and the destructor would wait for
         // ever: Start returns once it runs.
-        for (int waited = 0; !server_.is_running() && waited < 5000; ++waited) {
+        for (int waited = 0; !service_.Running() && waited < 5000; ++waited) {
             kernel_->Sleep(1);
         }
         return true;
@@ -220,58 +207,55 @@ private:
         }
     }
 
-    bool Authorized(const httplib::Request& request) const
+    bool Authorized(const HttpRequest& request) const
     {
         if (settings_.Token.empty()) {
             return true;
         }
-        const std::string header = request.get_header_value("Authorization");
+        const std::string header = request.Header("Authorization");
         constexpr std::string_view BEARER = "Bearer ";
         if (header.starts_with(BEARER) &&
             SameToken(Trimmed(std::string_view(header).substr(BEARER.size())), settings_.Token)) {
             return true;
         }
-        return request.has_param("token") &&
-               SameToken(request.get_param_value("token"), settings_.Token);
+        return request.HasParam("token") && SameToken(request.Param("token"), settings_.Token);
     }
 
-    static void Send(httplib::Response& response, std::string body, std::string_view type)
+    static void Send(HttpResponse& response, std::string body, std::string_view type)
     {
-        response.set_content(std::move(body), std::string(type).c_str());
+        response.Body = std::move(body);
+        response.Type = std::string(type);
     }
 
     void Routes()
     {
-        server_.set_default_headers(SECURITY_HEADERS);
-        server_.set_pre_routing_handler([this](const httplib::Request& request,
-                                               httplib::Response& response) {
-            if (request.method != "GET" && request.method != "HEAD") {
-                response.status = 405;
-                response.set_header("Allow", "GET, HEAD");
+        service_.SetDefaultHeaders(SECURITY_HEADERS);
+        service_.Before([this](const HttpRequest& request, HttpResponse& response) {
+            if (request.Method != "GET" && request.Method != "HEAD") {
+                response.Status = 405;
+                response.Headers.emplace_back("Allow", "GET, HEAD");
                 Send(response, "the panel only shows: nothing here changes\n", "text/plain");
-                return httplib::Server::HandlerResponse::Handled;
+                return true;
             }
             if (!Authorized(request)) {
-                response.status = 401;
-                response.set_header("WWW-Authenticate", "Bearer");
+                response.Status = 401;
+                response.Headers.emplace_back("WWW-Authenticate", "Bearer");
                 Send(response, "this panel needs its token: open it as /?token=TOKEN\n",
                      "text/plain");
-                return httplib::Server::HandlerResponse::Handled;
+                return true;
             }
-            return httplib::Server::HandlerResponse::Unhandled;
+            return false;
         });
-        server_.Get("/", [](const httplib::Request&, httplib::Response& response) {
+        service_.Get("/", [](const HttpRequest&, HttpResponse& response) {
             const Asset* page = FindAsset("/index.html");
             Send(response, std::string(page->Body), ContentType(page->Path));
         });
-        server_.Get("/favicon.ico", [](const httplib::Request&, httplib::Response& response) {
-            response.status = 204;
+        service_.Get("/favicon.ico", [](const HttpRequest&, HttpResponse& response) {
+            response.Status = 204;
         });
-        server_.Get("/texts.json", [](const httplib::Request& request,
-                                      httplib::Response& response) {
+        service_.Get("/texts.json", [](const HttpRequest& request, HttpResponse& response) {
             const std::string language = ChooseLanguage(
-                request.has_param("lang") ? request.get_param_value("lang")
-                                          : request.get_header_value("Accept-Language"));
+                request.HasParam("lang") ? request.Param("lang") : request.Header("Accept-Language"));
             Json texts = Json::parse(FindAsset("/texts/en.json")->Body);
             const Json own = Json::parse(FindAsset("/texts/" + language + ".json")->Body);
             texts.update(own);
@@ -285,42 +269,41 @@ private:
                            {"texts", std::move(texts)}}),
                  ContentType(".json"));
         });
-        server_.Get("/state", [this](const httplib::Request&, httplib::Response& response) {
+        service_.Get("/state", [this](const HttpRequest&, HttpResponse& response) {
             Send(response, Dump(source_.State()), ContentType(".json"));
         });
-        server_.Get("/chart/(yield|endings)\\.svg", [this](const httplib::Request& request,
-                                                           httplib::Response& response) {
-            const std::string language = ChooseLanguage(request.get_param_value("lang"));
-            std::optional<std::string> chart = source_.Chart(request.matches[1].str(), language);
+        service_.Get("/chart/(yield|endings)\\.svg", [this](const HttpRequest& request,
+                                                            HttpResponse& response) {
+            const std::string language = ChooseLanguage(request.Param("lang"));
+            std::optional<std::string> chart = source_.Chart(request.Matches.at(1), language);
             if (!chart) {
-                response.status = 404;
+                response.Status = 404;
                 Send(response, "no history to draw from\n", "text/plain");
                 return;
             }
             Send(response, std::move(*chart), ContentType(".svg"));
         });
-        server_.Get("/events", [this](const httplib::Request&, httplib::Response& response) {
+        service_.Get("/events", [this](const HttpRequest&, HttpResponse& response) {
             std::shared_ptr<Stream> stream = OpenStream();
             if (!stream) {
-                response.status = 503;
-                response.set_header("Retry-After", "5");
+                response.Status = 503;
+                response.Headers.emplace_back("Retry-After", "5");
                 Send(response, "too many panels are open on this station\n", "text/plain");
                 return;
             }
-            response.set_chunked_content_provider(
-                "text/event-stream",
-                [this, stream](std::size_t, httplib::DataSink& sink) { return Pump(*stream, sink); },
-                [this, stream](bool) { CloseStream(*stream); });
+            response.Type = "text/event-stream";
+            response.Stream = [this, stream](HttpSink& sink) { return Pump(*stream, sink); };
+            response.Ended = [this, stream] { CloseStream(*stream); };
         });
-        server_.Get("/(panel\\.css|panel\\.js|texts/[a-z]+\\.json)",
-                    [](const httplib::Request& request, httplib::Response& response) {
-                        const Asset* asset = FindAsset(request.path);
-                        if (asset == nullptr) {
-                            response.status = 404;
-                            return;
-                        }
-                        Send(response, std::string(asset->Body), ContentType(asset->Path));
-                    });
+        service_.Get("/(panel\\.css|panel\\.js|texts/[a-z]+\\.json)",
+                     [](const HttpRequest& request, HttpResponse& response) {
+                         const Asset* asset = FindAsset(request.Path);
+                         if (asset == nullptr) {
+                             response.Status = 404;
+                             return;
+                         }
+                         Send(response, std::string(asset->Body), ContentType(asset->Path));
+                     });
     }
 
     std::shared_ptr<Stream> OpenStream()
@@ -354,10 +337,10 @@ private:
 
     // One message on the stream: the state when it changed since the last one sent (changes
     // close together waiting to go as one), else a keep-alive comment after a quiet while.
-    bool Pump(Stream& stream, httplib::DataSink& sink)
+    bool Pump(Stream& stream, HttpSink& sink)
     {
         if (Stopping()) {
-            sink.done();
+            sink.Done();
             return true;
         }
         std::string message;
@@ -371,7 +354,7 @@ private:
                 message += ": quiet\n\n";
             }
             if (Stopping()) {
-                sink.done();
+                sink.Done();
                 return true;
             }
         }
@@ -386,13 +369,13 @@ private:
             message += "id: " + std::to_string(stream.Sent) + "\nevent: state\ndata: " +
                        Dump(state) + "\n\n";
         }
-        return message.empty() || sink.write(message.data(), message.size());
+        return message.empty() || sink.Write(message);
     }
 
     PanelSource& source_;
     const PanelSettings settings_;
     std::unique_ptr<Kernel> kernel_;
-    httplib::Server server_;
+    HttpService service_;
     std::thread thread_;
     int port_ = -1;
     std::mutex lock_;
