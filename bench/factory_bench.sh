@@ -93,3 +93,5 @@ print("  %d stations, %d devices first tried, %d failure causes, %d worst bays" 
   "$tmp/view.json" 2>/dev/null || true
 us=$(reading 60)
 awk -v us="$us" 'BEGIN { printf "factory view, all 60 days: %.1f ms (median of 5, for scale)\n", us / 1000 }'
+# The panel's first page over the same database, in a browser.
+/usr/bin/python3 "$(dirname "$0")/factory_page_bench.py" "$cli" "$url" || true

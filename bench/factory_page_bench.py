@@ -1,0 +1,63 @@
+#!/usr/bin/python3
+"""The factory view's first page over a filled shared database: `tarvik-cli panel URL` started
+afresh each time, then (a) from its start until it answers (its first reading of the database
+included) and (b) in headless chromium, from the page's navigation until its station tiles
+show. Median of 3. Prints figures only. Usage: factory_page_bench.py TARVIK_CLI URL
+Exits 77 without chromium, chromedriver or python3-selenium."""
+
+import os
+import socket
+import statistics
+import subprocess
+import sys
+import tempfile
+import time
+import urllib.request
+
+try:
+    from selenium import webdriver
+    from selenium.webdriver.chrome.service import Service
+except ImportError:
+    print("(no python3-selenium: the page's load is not measured)")
+    sys.exit(77)
+if not os.access("/usr/bin/chromedriver", os.X_OK):
+    print("(no chromium-driver: the page's load is not measured)")
+    sys.exit(77)
+
+cli, url = sys.argv[1], sys.argv[2]
+work = tempfile.mkdtemp(prefix="tarvik-factory-page-")
+options = webdriver.ChromeOptions()
+for argument in ("--headless=new", "--no-sandbox", "--disable-gpu", "--disable-dev-shm-usage",
+                 "--user-data-dir=" + os.path.join(work, "chromium")):
+    options.add_argument(argument)
+options.binary_location = "/usr/bin/chromium"
+driver = webdriver.Chrome(service=Service("/usr/bin/chromedriver"), options=options)
+ready, shown, whole = [], [], []
+try:
+    for _ in range(3):
+        with socket.socket() as s:
+            s.bind(("127.0.0.1", 0))
+            port = s.getsockname()[1]
+        start = time.monotonic()
+        panel = subprocess.Popen([cli, "panel", url, "--panel", str(port)],
+                                 stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        while True:
+            try:
+                urllib.request.urlopen("http://127.0.0.1:%d/favicon.ico" % port, timeout=5)
+                break
+            except Exception:
+                time.sleep(0.005)
+        ready.append(time.monotonic() - start)
+        driver.get("http://127.0.0.1:%d/" % port)
+        while not driver.execute_script("return document.querySelectorAll('.tile').length"):
+            time.sleep(0.005)
+        shown.append(driver.execute_script("return performance.now()") / 1000.0)
+        whole.append(time.monotonic() - start)
+        panel.terminate()
+        panel.wait(20)
+finally:
+    driver.quit()
+print("factory view's first page: the panel answers %.3f s after it starts (its first reading "
+      "included); the page shows its tiles %.3f s after its navigation; start to tiles %.3f s "
+      "(median of 3; target <= 1 s)" % (statistics.median(ready), statistics.median(shown),
+                                        statistics.median(whole)))
