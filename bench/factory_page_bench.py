@@ -6,7 +6,6 @@ show. Median of 3. Prints figures only. Usage: factory_page_bench.py TARVIK_CLI 
 Exits 77 without chromium, chromedriver or python3-selenium."""
 
 import os
-import socket
 import statistics
 import subprocess
 import sys
@@ -14,30 +13,16 @@ import tempfile
 import time
 import urllib.request
 
-try:
-    from selenium import webdriver
-    from selenium.webdriver.chrome.service import Service
-except ImportError:
-    print("(no python3-selenium: the page's load is not measured)")
-    sys.exit(77)
-if not os.access("/usr/bin/chromedriver", os.X_OK):
-    print("(no chromium-driver: the page's load is not measured)")
-    sys.exit(77)
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests", "panel"))
+from headless_chromium import browser, free_port  # noqa: E402 (exits 77 without chromium)
 
 cli, url = sys.argv[1], sys.argv[2]
 work = tempfile.mkdtemp(prefix="tarvik-factory-page-")
-options = webdriver.ChromeOptions()
-for argument in ("--headless=new", "--no-sandbox", "--disable-gpu", "--disable-dev-shm-usage",
-                 "--user-data-dir=" + os.path.join(work, "chromium")):
-    options.add_argument(argument)
-options.binary_location = "/usr/bin/chromium"
-driver = webdriver.Chrome(service=Service("/usr/bin/chromedriver"), options=options)
+driver = browser(os.path.join(work, "chromium"))
 ready, shown, whole = [], [], []
 try:
     for _ in range(3):
-        with socket.socket() as s:
-            s.bind(("127.0.0.1", 0))
-            port = s.getsockname()[1]
+        port = free_port()
         start = time.monotonic()
         panel = subprocess.Popen([cli, "panel", url, "--panel", str(port)],
                                  stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)

@@ -13,32 +13,19 @@ Exits 77 (skipped) without chromium, chromedriver or python3-selenium."""
 import json
 import os
 import resource
-import socket
 import statistics
 import subprocess
 import sys
 import tempfile
 import time
 
-try:
-    from selenium import webdriver
-    from selenium.webdriver.chrome.service import Service
-except ImportError:
-    print("panel bench: no python3-selenium (skipped)")
-    sys.exit(77)
-if not (os.access("/usr/bin/chromium", os.X_OK) and os.access("/usr/bin/chromedriver", os.X_OK)):
-    print("panel bench: no chromium or chromedriver (skipped)")
-    sys.exit(77)
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests", "panel"))
+from headless_chromium import browser, free_port  # noqa: E402 (exits 77 without chromium)
 
 CLI, IMAGE = sys.argv[1], sys.argv[2]
 RUNS = int(sys.argv[3]) if len(sys.argv) > 3 else 3
 work = tempfile.mkdtemp(prefix="tarvik-panel-bench-")
 
-
-def free_port():
-    with socket.socket() as s:
-        s.bind(("127.0.0.1", 0))
-        return s.getsockname()[1]
 
 
 def station(port=None, events=None):
@@ -63,12 +50,7 @@ def finish(process, start, before):
     return wall, cpu
 
 
-options = webdriver.ChromeOptions()
-for argument in ("--headless=new", "--no-sandbox", "--disable-gpu", "--disable-dev-shm-usage",
-                 "--window-size=1400,1100", "--user-data-dir=" + os.path.join(work, "chromium")):
-    options.add_argument(argument)
-options.binary_location = "/usr/bin/chromium"
-driver = webdriver.Chrome(service=Service("/usr/bin/chromedriver"), options=options)
+driver = browser(os.path.join(work, "chromium"))
 
 OBSERVE = """
 window.seen = [];

@@ -56,24 +56,7 @@ bool WriteChartFile(const std::string& path, ChartFormat format, const panel::Hi
         const std::string svg = panel::HistoryChartSvg(chart, labels);
         bytes.assign(svg.begin(), svg.end());
     }
-    const std::filesystem::path target = PathOf(path);
-    std::filesystem::path written = target;
-    written += ".partial";
-    // Made anew (exclusively): a stale one, or a link someone left in its place, goes first.
-    std::error_code failed;
-    std::filesystem::remove(written, failed);
-    if (!WriteNewFile(TextOf(written), bytes, false)) {
-        error = "cannot write " + TextOf(written);
-        std::filesystem::remove(written, failed);
-        return false;
-    }
-    std::filesystem::rename(written, target, failed);
-    if (failed) {
-        error = "cannot replace " + path + ": " + failed.message();
-        std::filesystem::remove(written, failed);
-        return false;
-    }
-    return true;
+    return ReplaceFileWhole(path, bytes, error);
 }
 
 }  // namespace tarvik::cli

@@ -7,6 +7,7 @@
 #include <sstream>
 #include <system_error>
 
+#include "platform/files/file_system.h"
 #include "platform/files/path_text.h"
 #include "platform/host/user_identity.h"
 
@@ -88,25 +89,10 @@ bool CarrierLog::Save(const std::string& path, std::string& error) const
         }
     }
     // Written beside it and renamed over it: a check cut short leaves the last whole log.
-    std::filesystem::path written = target;
-    written += ".new";
-    {
-        std::ofstream file(written, std::ios::binary | std::ios::trunc);
-        file << Text();
-        file.flush();
-        if (!file) {
-            error = "cannot write " + TextOf(written);
-            std::filesystem::remove(written, failed);
-            return false;
-        }
-    }
-    std::filesystem::rename(written, target, failed);
-    if (failed) {
-        error = "cannot replace " + path + ": " + failed.message();
-        std::filesystem::remove(written, failed);
-        return false;
-    }
-    return true;
+    const std::string text = Text();
+    return ReplaceFileWhole(path, std::span(reinterpret_cast<const std::uint8_t*>(text.data()),
+                                            text.size()),
+                            error);
 }
 
 std::string DefaultCarrierLogPath()

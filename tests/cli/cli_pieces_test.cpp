@@ -48,7 +48,7 @@ TEST(CommandLineTest, ARefusedCommandLineSaysWhatIsWrongAndWhereItBelongs)
 {
     const std::string commands =
         "the commands are adapters, browse, device, info, check, upgrade, station, explain, "
-        "doctor, history";
+        "doctor, history, panel";
     const std::string upgrade = "tarvik-cli upgrade FILE [NAME...]";
     const RefusedCommandLine rows[] = {
         {{"--record", "r.jsonl", "upgrade", "fw.bin", "QV000001"},
@@ -74,10 +74,10 @@ TEST(CommandLineTest, ARefusedCommandLineSaysWhatIsWrongAndWhereItBelongs)
          "\"explian\" is no command; did you mean explain? The c" + commands.substr(5)},
         {{},
          "name a command: adapters, browse, device, info, check, upgrade, station, explain, "
-         "doctor, history"},
+         "doctor, history, panel"},
         {{"--json"},
          "name a command: adapters, browse, device, info, check, upgrade, station, explain, "
-         "doctor, history"},
+         "doctor, history, panel"},
         // What the parser says itself.
         {{"--pace", "99", "browse"}, "--pace: Value 99 not in range 0 to 20"},
         {{"--lab", "-i", "eth0", "browse"}, "--interface excludes --lab"},

@@ -50,7 +50,7 @@ TEST_F(CarrierLogTest, WhatOneCheckKeepsTheNextReads)
     ASSERT_TRUE(next.Save(path, error)) << error;
     EXPECT_EQ(CarrierLog::Load(path).Last("tva0"), (CarrierRecord{9, 1'796'900'060'000}));
     EXPECT_EQ(CarrierLog::Load(path).Last("tva0.12"), (CarrierRecord{2, 1'796'900'000'001}));
-    EXPECT_FALSE(fs::exists(path + ".new"));
+    EXPECT_FALSE(fs::exists(path + ".partial"));
 }
 
 TEST_F(CarrierLogTest, LinesThatAreNoRecordArePassedOver)

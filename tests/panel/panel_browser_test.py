@@ -9,7 +9,6 @@ import json
 import os
 import shutil
 import signal
-import socket
 import subprocess
 import sys
 import tempfile
@@ -18,21 +17,16 @@ import urllib.error
 import urllib.request
 
 
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from headless_chromium import browser, free_port  # noqa: E402 (exits 77 without chromium)
+from selenium.webdriver.common.by import By  # noqa: E402
+from selenium.webdriver.common.keys import Keys  # noqa: E402
+
+
 def skip(why):
     print("SKIP: " + why, file=sys.stderr)
     sys.exit(77)
 
-
-try:
-    from selenium import webdriver
-    from selenium.webdriver.chrome.service import Service
-    from selenium.webdriver.common.by import By
-    from selenium.webdriver.common.keys import Keys
-except ImportError:
-    skip("no python3-selenium")
-for tool in ("/usr/bin/chromium", "/usr/bin/chromedriver"):
-    if not os.access(tool, os.X_OK):
-        skip("no " + tool + " (the chromium and chromium-driver packages)")
 
 CLI, IMAGE = sys.argv[1], sys.argv[2]
 SHOT = sys.argv[3] if len(sys.argv) > 3 else None
@@ -43,12 +37,6 @@ def check(condition, what):
     if not condition:
         failures.append(what)
         print("FAIL: " + what, file=sys.stderr)
-
-
-def free_port():
-    with socket.socket() as s:
-        s.bind(("127.0.0.1", 0))
-        return s.getsockname()[1]
 
 
 def wait_for(what, predicate, seconds=30.0):
@@ -97,11 +85,6 @@ def events_read():
         return [json.loads(line) for line in f if line.strip()]
 
 
-options = webdriver.ChromeOptions()
-for argument in ("--headless=new", "--no-sandbox", "--disable-gpu", "--disable-dev-shm-usage",
-                 "--window-size=1400,1500", "--user-data-dir=" + os.path.join(work, "chromium")):
-    options.add_argument(argument)
-options.binary_location = "/usr/bin/chromium"
 
 # QV000012 is pulled out as its upgrade starts: it fails when the write's minute has passed.
 station = start_station(["--lab-plug", "QV000012@3-3.4", "--lab-plug", "QV000011@4",
@@ -111,7 +94,7 @@ try:
     wait_for("the panel to answer", lambda: get("http://127.0.0.1:%d/state" % port)[0] == 200
              if station.poll() is None else skip("the station ended: " +
                                                  open(os.path.join(work, "station.err")).read()))
-    driver = webdriver.Chrome(service=Service("/usr/bin/chromedriver"), options=options)
+    driver = browser(os.path.join(work, "chromium"), 1400, 1500)
     driver.get("http://127.0.0.1:%d/" % port)
     js = driver.execute_script
 

@@ -9,45 +9,26 @@ Exits 77 (skipped) when chromium, chromedriver or python3-selenium is missing.""
 
 import json
 import os
-import socket
 import subprocess
 import sys
 import tempfile
 import time
 
 
-def skip(why):
-    print("SKIP: " + why, file=sys.stderr)
-    sys.exit(77)
-
-
-try:
-    from selenium import webdriver
-    from selenium.webdriver.chrome.service import Service
-except ImportError:
-    skip("no python3-selenium")
-for tool in ("/usr/bin/chromium", "/usr/bin/chromedriver"):
-    if not os.access(tool, os.X_OK):
-        skip("no " + tool)
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from headless_chromium import browser, free_port  # noqa: E402 (exits 77 without chromium)
 
 cli, url, expected = sys.argv[1], sys.argv[2], json.loads(sys.argv[3])
 shot = sys.argv[4] if len(sys.argv) > 4 else None
-with socket.socket() as s:
-    s.bind(("127.0.0.1", 0))
-    port = s.getsockname()[1]
+port = free_port()
 work = tempfile.mkdtemp(prefix="tarvik-factory-")
 panel = subprocess.Popen([cli, "panel", url, "--panel", str(port), "--refresh", "1"],
                          stdout=subprocess.DEVNULL, stderr=open(os.path.join(work, "err"), "w"))
-options = webdriver.ChromeOptions()
-for argument in ("--headless=new", "--no-sandbox", "--disable-gpu", "--disable-dev-shm-usage",
-                 "--window-size=1400,1300", "--user-data-dir=" + os.path.join(work, "chromium")):
-    options.add_argument(argument)
-options.binary_location = "/usr/bin/chromium"
 failures = []
 driver = None
 try:
     start = time.time()
-    driver = webdriver.Chrome(service=Service("/usr/bin/chromedriver"), options=options)
+    driver = browser(os.path.join(work, "chromium"), 1400, 1300)
     for _ in range(100):
         try:
             driver.get("http://127.0.0.1:%d/" % port)

@@ -42,4 +42,11 @@ public:
 bool WriteNewFile(const std::string& path, std::span<const std::uint8_t> bytes,
                   bool replaceExisting);
 
+// Replaces the file at path with bytes, whole: they are written beside it (path + ".partial",
+// made anew: a stale one, or a link left in its place, goes first) and renamed over it, so a
+// reader finds the last whole file or the new one, never a part. False with the reason in error
+// (nothing then is left beside it).
+bool ReplaceFileWhole(const std::string& path, std::span<const std::uint8_t> bytes,
+                      std::string& error);
+
 }  // namespace tarvik
