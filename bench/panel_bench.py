@@ -88,10 +88,9 @@ try:
                     break
                 time.sleep(0.01)
             driver.execute_script(OBSERVE)
-            while process.poll() is None:
-                time.sleep(0.05)
-            seen = driver.execute_script("return window.seen")
+            # The page keeps what it saw after the station is gone.
             paneled.append(finish(process, start, before))
+            seen = driver.execute_script("return window.seen")
         with open(events_path) as f:
             for line in f:
                 event = json.loads(line)

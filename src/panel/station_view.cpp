@@ -224,29 +224,45 @@ std::optional<std::string> StationView::Chart(std::string_view name, std::string
 Json StationView::State()
 {
     const std::int64_t now = clock_.MillisecondsSinceEpoch();
-    std::lock_guard lock(lock_);
-    Json tiles = Json::array();
+    // A copy under the lock, the JSON made outside it: the runs that write events wait for a
+    // copy of a few tiles at most, never for the page's text.
+    std::vector<Tile> tiles;
+    std::deque<Failure> failures;
+    std::uint64_t version = 0;
+    std::uint64_t passed = 0;
+    std::uint64_t failed = 0;
+    std::uint64_t skipped = 0;
+    {
+        std::lock_guard lock(lock_);
+        tiles = tiles_;
+        failures = failures_;
+        version = version_;
+        passed = passed_;
+        failed = failed_;
+        skipped = skipped_;
+    }
+    Json tileJson = Json::array();
     std::uint64_t running = 0;
-    for (const Tile& tile : tiles_) {
-        tiles.push_back(TileJson(tile, now));
+    for (const Tile& tile : tiles) {
+        tileJson.push_back(TileJson(tile, now));
         running += tile.State == TileState::Running ? 1 : 0;
     }
-    Json failures = Json::array();
-    for (const Failure& failure : failures_) {
+    Json failureJson = Json::array();
+    for (const Failure& failure : failures) {
         Json entry{{"timeMs", failure.TimeMs},
                    {"device", failure.Device},
                    {"bay", failure.Bay},
                    {"result", failure.Result},
                    {"exitStatus", failure.ExitStatus}};
         entry.update(CatalogueEntry(failure.ExitStatus));
-        failures.push_back(std::move(entry));
+        failureJson.push_back(std::move(entry));
     }
     // Devices an hour since the station started; the first minute counts as a whole one, so
     // that the first device does not read as thousands an hour.
     const std::int64_t elapsed = std::max<std::int64_t>(now - startMs_, 60'000);
-    const double perHour = static_cast<double>(passed_) * 3'600'000.0 / static_cast<double>(elapsed);
+    const double perHour = static_cast<double>(passed) * 3'600'000.0 / static_cast<double>(elapsed);
     return Json{{"kind", "station"},
-                {"version", version_},
+                {"version", version},
                 {"startedMs", startMs_},
                 {"nowMs", now},
                 {"station", setup_.Station},
@@ -256,13 +272,13 @@ Json StationView::State()
                 {"bays", !setup_.Bays.empty()},
                 {"charts", static_cast<bool>(charts_)},
                 {"counts",
-                 {{"passed", passed_},
-                  {"failed", failed_},
-                  {"skipped", skipped_},
+                 {{"passed", passed},
+                  {"failed", failed},
+                  {"skipped", skipped},
                   {"inProgress", running},
                   {"perHour", static_cast<std::int64_t>(perHour + 0.5)}}},
-                {"tiles", std::move(tiles)},
-                {"failures", std::move(failures)}};
+                {"tiles", std::move(tileJson)},
+                {"failures", std::move(failureJson)}};
 }
 
 }  // namespace tarvik::panel

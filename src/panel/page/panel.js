@@ -175,14 +175,42 @@
     return active && active.dataset ? active.dataset.slot : undefined;
   }
 
-  function replaceTiles(nodes) {
+  // What each part of the page was last drawn from: only what changed is drawn again, so a
+  // page that follows a busy station costs its browser little.
+  const drawn = new Map();
+  function once(key, value, draw) {
+    const text = language + JSON.stringify(value);
+    if (drawn.get(key) === text) return;
+    drawn.set(key, text);
+    draw();
+  }
+
+  // The tiles, each made again only when what it shows changed; focus stays on its slot.
+  function replaceTiles(items, make, keyOf) {
     const list = document.getElementById('tiles');
     const keep = focusedSlot();
-    list.replaceChildren(...nodes);
-    if (keep !== undefined) {
-      const again = [...list.children].find((node) => node.dataset.slot === keep);
+    const old = [...list.children];
+    const next = items.map((item, i) => {
+      const key = language + keyOf(item);
+      if (old[i] && old[i].dataset.key === key) return old[i];
+      const node = make(item);
+      node.dataset.key = key;
+      return node;
+    });
+    if (next.length === old.length) {
+      next.forEach((node, i) => { if (node !== old[i]) old[i].replaceWith(node); });
+    } else {
+      list.replaceChildren(...next);
+    }
+    if (keep !== undefined && focusedSlot() !== keep) {
+      const again = next.find((node) => node.dataset.slot === keep);
       if (again) again.focus();
     }
+  }
+
+  // A running tile's elapsed time is kept by the ticker: it does not make the tile anew.
+  function tileKey(tile) {
+    return JSON.stringify(tile.state === 'running' ? { ...tile, elapsedMs: 0 } : tile) + state.bays;
   }
 
   function renderStation(now) {
@@ -193,17 +221,20 @@
       t('label_signature') + ': ' + state.signature + (state.signerKeyId ? ' (' + state.signerKeyId + ')' : '');
     document.getElementById('tiles-heading').textContent = state.bays ? t('tiles_bays') : t('tiles_slots');
     const c = state.counts;
-    counts([['count_passed', c.passed], ['count_failed', c.failed], ['count_skipped', c.skipped],
-            ['count_in_progress', c.inProgress], ['count_per_hour', c.perHour]]);
-    replaceTiles(state.tiles.map((tile) => renderTile(tile, now)));
+    const shown = [['count_passed', c.passed], ['count_failed', c.failed], ['count_skipped', c.skipped],
+                   ['count_in_progress', c.inProgress], ['count_per_hour', c.perHour]];
+    once('counts', shown, () => counts(shown));
+    replaceTiles(state.tiles, (tile) => renderTile(tile, now), tileKey);
     for (const tile of state.tiles) announce(tile);
-    const failures = document.getElementById('failures');
-    failures.replaceChildren(state.failures.length === 0 ? el('p', '', t('no_failures')) : table([
-      ['label_time', (f) => clock(f.timeMs)],
-      [state.bays ? 'label_bay' : 'label_device', (f) => state.bays ? f.bay + ' ' + f.device : f.device],
-      ['label_result', (f) => f.result],
-      ['label_cause', (f) => f.cause],
-      ['label_remedy', (f) => f.remedy]], state.failures));
+    once('failures', [state.failures, state.bays], () => {
+      document.getElementById('failures').replaceChildren(state.failures.length === 0
+        ? el('p', '', t('no_failures')) : table([
+          ['label_time', (f) => clock(f.timeMs)],
+          [state.bays ? 'label_bay' : 'label_device', (f) => state.bays ? f.bay + ' ' + f.device : f.device],
+          ['label_result', (f) => f.result],
+          ['label_cause', (f) => f.cause],
+          ['label_remedy', (f) => f.remedy]], state.failures));
+    });
     document.getElementById('failures-section').hidden = false;
     document.getElementById('factory-section').hidden = true;
     const charts = document.getElementById('charts-section');
@@ -231,8 +262,9 @@
     const live = stations.filter((s) => s.state === 'live').length;
     const quiet = stations.filter((s) => s.state === 'quiet').length;
     const offline = stations.length - live - quiet;
-    counts([['station_live', live], ['station_quiet', quiet], ['station_offline', offline]]);
-    replaceTiles((state.stations || []).map((station) => {
+    const shown = [['station_live', live], ['station_quiet', quiet], ['station_offline', offline]];
+    once('counts', shown, () => counts(shown));
+    replaceTiles(stations, (station) => {
       const li = el('li', 'tile');
       li.tabIndex = 0;
       li.dataset.state = station.state;
@@ -248,7 +280,7 @@
       li.append(detail(t('label_today'), station.todayPassed + ' / ' + station.todayAttempts));
       li.setAttribute('aria-label', station.station + ', ' + t('station_' + station.state));
       return li;
-    }));
+    }, (station) => JSON.stringify(station) + Math.floor((state.nowMs - station.lastSeenMs) / 60000));
     document.getElementById('failures-section').hidden = true;
     document.getElementById('charts-section').hidden = true;
     document.getElementById('factory-section').hidden = false;
