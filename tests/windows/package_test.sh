@@ -38,7 +38,8 @@ done
 # The libraries' licences, when the build links them.
 deps="$(sed -n 's/^TARVIK_WINDOWS_DEPS:PATH=//p' "$windows_build/CMakeCache.txt")"
 if [[ -n "$deps" ]]; then
-  expected="$(printf '%s\n' "$expected" "$name/licenses/" "$name/licenses/libpq.txt" \
+  expected="$(printf '%s\n' "$expected" "$name/licenses/" "$name/licenses/cpp-httplib.txt" \
+    "$name/licenses/libpq.txt" \
     "$name/licenses/libsodium.txt" "$name/licenses/openssl.txt" "$name/licenses/sqlite3.txt")"
 fi
 expected="$(LC_ALL=C sort <<<"$expected")"
