@@ -1,6 +1,8 @@
 #include "cli/station_panel.h"
 
 #include "cli/exit_status.h"
+#include "cli/history_chart_file.h"
+#include "platform/files/path_text.h"
 #include "platform/host/user_identity.h"
 
 namespace tarvik::cli {
@@ -9,13 +11,10 @@ int SettlePanelAddress(CommandContext& context, panel::PanelSettings& settings)
 {
     const PanelOptions& options = context.Options.Panel;
     std::string error;
-    const std::string address = options.Address.empty()
-                                    ? "127.0.0.1:" + std::to_string(panel::PANEL_DEFAULT_PORT)
-                                    : options.Address;
-    // A port alone is the loopback's.
-    const bool portAlone = address.find_first_not_of("0123456789") == std::string::npos;
+    // None given is the loopback's default port; a port alone is the loopback's.
     const std::optional<panel::PanelAddress> parsed =
-        panel::ParsePanelAddress(portAlone ? "127.0.0.1:" + address : address, error);
+        options.Address.empty() ? panel::PanelAddress{}
+                                : panel::ParsePanelAddress(options.Address, error);
     if (!parsed) {
         return context.FailWithNote(EXIT_USAGE, "--panel: " + error);
     }
@@ -37,7 +36,7 @@ int SettlePanelAddress(CommandContext& context, panel::PanelSettings& settings)
 }
 
 std::unique_ptr<StationPanel> StationPanel::Open(CommandContext& context, std::size_t slots,
-                                                 panel::ChartMaker charts, int& status)
+                                                 const AttemptRecorder& recorder, int& status)
 {
     const CliOptions& options = context.Options;
     panel::PanelSettings settings;
@@ -47,15 +46,17 @@ std::unique_ptr<StationPanel> StationPanel::Open(CommandContext& context, std::s
     }
     panel::StationViewSetup setup;
     setup.Station = options.History.Station.empty() ? MachineName() : options.History.Station;
-    const std::size_t slash = options.ImagePath.find_last_of("/\\");
-    setup.Image = slash == std::string::npos ? options.ImagePath
-                                             : options.ImagePath.substr(slash + 1);
+    setup.Image = TextOf(PathOf(options.ImagePath).filename());
     setup.Signature = SignatureStateName(context.Trust.State);
     setup.SignerKeyId = context.Trust.KeyId;
     for (const BaySpec& bay : context.Bays) {
         setup.Bays.push_back(bay.Name);
     }
     setup.Slots = slots;
+    panel::ChartMaker charts =
+        recorder.HistoryKept()
+            ? StationCharts(recorder.HistoryPath(), recorder.ImageSha256(), setup.Image)
+            : nullptr;
     std::unique_ptr<StationPanel> panel(new StationPanel(
         std::make_unique<panel::StationView>(std::move(setup), context.Utc, std::move(charts))));
     std::string error;

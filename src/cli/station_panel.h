@@ -5,6 +5,7 @@
 #include <memory>
 #include <string>
 
+#include "cli/attempt_recorder.h"
 #include "cli/command_context.h"
 #include "cli/event_stream.h"
 #include "panel/panel_server.h"
@@ -20,9 +21,9 @@ int SettlePanelAddress(CommandContext& context, panel::PanelSettings& settings);
 class StationPanel {
 public:
     // Starts serving; null after the reason has been said (status then holds the exit status).
-    // charts may be null (no history kept).
+    // The charts come from the recorder's history, when it keeps one.
     static std::unique_ptr<StationPanel> Open(CommandContext& context, std::size_t slots,
-                                              panel::ChartMaker charts, int& status);
+                                              const AttemptRecorder& recorder, int& status);
 
     // Feeds the view from the station's events.
     void Follow(EventStream& events);

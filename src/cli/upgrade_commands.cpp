@@ -12,7 +12,6 @@
 #include "cli/device_summary.h"
 #include "cli/event_stream.h"
 #include "cli/exit_status.h"
-#include "cli/history_chart_file.h"
 #include "cli/json_output.h"
 #include "cli/progress_printer.h"
 #include "cli/station_console.h"
@@ -394,14 +393,7 @@ int RunStationCommand(CommandContext& context)
     std::unique_ptr<StationPanel> panel;
     if (!options.Panel.Address.empty()) {
         int status = EXIT_SUCCESS_STATUS;
-        const std::size_t slash = options.ImagePath.find_last_of("/\\");
-        panel = StationPanel::Open(
-            context, jobs,
-            recorder.HistoryKept()
-                ? StationCharts(recorder.HistoryPath(), recorder.ImageSha256(),
-                                options.ImagePath.substr(slash == std::string::npos ? 0 : slash + 1))
-                : nullptr,
-            status);
+        panel = StationPanel::Open(context, jobs, recorder, status);
         if (!panel) {
             return status;
         }

@@ -8,14 +8,22 @@ namespace {
 constexpr std::string_view TEXTS_PREFIX = "/texts/";
 constexpr std::string_view TEXTS_SUFFIX = ".json";
 
-nlohmann::json Table(std::string_view language)
+// Every language's table, read once: the page's texts never change while the program runs.
+const std::map<std::string, nlohmann::json, std::less<>>& Tables()
 {
-    const Asset* asset =
-        FindAsset(std::string(TEXTS_PREFIX) + std::string(language) + std::string(TEXTS_SUFFIX));
-    if (asset == nullptr) {
-        return nlohmann::json::object();
-    }
-    return nlohmann::json::parse(asset->Body, nullptr, false);
+    static const std::map<std::string, nlohmann::json, std::less<>> tables = [] {
+        std::map<std::string, nlohmann::json, std::less<>> read;
+        for (const Asset& asset : PageAssets()) {
+            if (asset.Path.starts_with(TEXTS_PREFIX) && asset.Path.ends_with(TEXTS_SUFFIX)) {
+                const std::string code(asset.Path.substr(
+                    TEXTS_PREFIX.size(),
+                    asset.Path.size() - TEXTS_PREFIX.size() - TEXTS_SUFFIX.size()));
+                read[code] = nlohmann::json::parse(asset.Body, nullptr, false);
+            }
+        }
+        return read;
+    }();
+    return tables;
 }
 
 }  // namespace
@@ -54,19 +62,14 @@ std::string_view ContentType(std::string_view path)
 std::map<std::string, std::string> PanelLanguages()
 {
     std::map<std::string, std::string> languages;
-    for (const Asset& asset : PageAssets()) {
-        if (asset.Path.starts_with(TEXTS_PREFIX) && asset.Path.ends_with(TEXTS_SUFFIX)) {
-            const std::string code(asset.Path.substr(
-                TEXTS_PREFIX.size(), asset.Path.size() - TEXTS_PREFIX.size() - TEXTS_SUFFIX.size()));
-            languages[code] = PanelText(code, "language_name");
-        }
+    for (const auto& [code, table] : Tables()) {
+        languages[code] = PanelText(code, "language_name");
     }
     return languages;
 }
 
 std::string ChooseLanguage(std::string_view wanted)
 {
-    const std::map<std::string, std::string> languages = PanelLanguages();
     std::size_t at = 0;
     while (at < wanted.size()) {
         std::size_t end = wanted.find(',', at);
@@ -82,7 +85,7 @@ std::string ChooseLanguage(std::string_view wanted)
         for (char& c : code) {
             c = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
         }
-        if (languages.count(code) != 0) {
+        if (Tables().count(code) != 0) {
             return code;
         }
         at = end + 1;
@@ -92,10 +95,13 @@ std::string ChooseLanguage(std::string_view wanted)
 
 std::string PanelText(std::string_view language, std::string_view key)
 {
-    for (const std::string_view table : {language, std::string_view("en")}) {
-        const nlohmann::json texts = Table(table);
-        const auto found = texts.is_object() ? texts.find(key) : texts.end();
-        if (texts.is_object() && found != texts.end() && found->is_string()) {
+    for (const std::string_view name : {language, std::string_view("en")}) {
+        const auto table = Tables().find(name);
+        if (table == Tables().end() || !table->second.is_object()) {
+            continue;
+        }
+        const auto found = table->second.find(key);
+        if (found != table->second.end() && found->is_string()) {
             return found->get<std::string>();
         }
     }

@@ -51,7 +51,8 @@ struct PanelAddress {
 };
 
 // "[ADDRESS:]PORT": an IPv4 address or a name, or an IPv6 address in brackets ("[::1]:8080").
-// PORT 0 takes any free port. Nothing with the reason in error.
+// A port alone is the loopback's (127.0.0.1); PORT 0 takes any free port. Nothing with the
+// reason in error.
 std::optional<PanelAddress> ParsePanelAddress(std::string_view text, std::string& error);
 // Whether the host is this machine's loopback (127.0.0.0/8, ::1, localhost).
 bool IsLoopbackHost(std::string_view host);

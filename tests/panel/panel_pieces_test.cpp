@@ -24,6 +24,10 @@ TEST(PanelAddressTest, AddressesAndPortsAreReadAndOnlyTheLoopbackGoesWithoutATok
     ASSERT_TRUE(parsed);
     EXPECT_EQ(parsed->Host, "0.0.0.0");
     EXPECT_EQ(parsed->Port, 8080);
+    parsed = ParsePanelAddress("8081", error);
+    ASSERT_TRUE(parsed);
+    EXPECT_EQ(parsed->Host, "127.0.0.1");
+    EXPECT_EQ(parsed->Port, 8081);
     parsed = ParsePanelAddress("[::1]:0", error);
     ASSERT_TRUE(parsed);
     EXPECT_EQ(parsed->Host, "::1");
